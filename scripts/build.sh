@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds into a build directory.
+#   scripts/build.sh [build-dir] [extra cmake options...]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="${1:-$root/build}"
+shift || true
+cmake -S "$root" -B "$build_dir" -G Ninja "$@" >/dev/null
+cmake --build "$build_dir"

@@ -1,0 +1,8 @@
+#include "entry/delegate.h"
+
+#include "job/process_job.h"
+
+void Delegate::applicationDidFinishLaunching() {
+  processJob();
+  platform::Application::shared().terminate();
+}

@@ -1,0 +1,22 @@
+// Process entry: "--inspect" alone runs the self-check; every other command
+// line starts the application, whose delegate runs one job and quits.
+#include "entry/delegate.h"
+#include "entry/run_mode.h"
+#include "entry/self_inspection.h"
+#include "platform/application.h"
+#include "platform/process.h"
+
+// Set once in app mode and never released; both stay empty in inspect mode.
+platform::Application* app = nullptr;
+Delegate* delegate = nullptr;
+
+int main() {
+  if (chooseRunMode(platform::processArguments()) == RunMode::inspect) runSelfInspection();
+
+  app = &platform::Application::shared();
+  delegate = new Delegate();
+  app->setDelegate(delegate);
+  app->setActivationPolicy(platform::ActivationPolicy::accessory);
+  app->run();
+  return 0;
+}

@@ -1,0 +1,74 @@
+#include "job/draft_request.h"
+
+#include <string>
+#include <vector>
+
+#include "files/private_file.h"
+#include "platform/bundle.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::string_view kLogName = "log.txt";
+constexpr std::int64_t kMaxLogSize = 24576;
+constexpr std::string_view kScriptName = "support-mail";
+constexpr std::string_view kScriptExtension = "applescript";
+constexpr std::size_t kMaxScriptSize = 1 << 20;
+constexpr std::string_view kHandler = "makesupportdraft";
+constexpr std::string_view kOpenedReply = "draft_opened";
+constexpr std::int64_t kPermissionDenied = -1743;
+constexpr std::string_view kResultName = "result.json";
+constexpr unsigned kResultPermissions = 0600;
+
+// The script call, or nothing when the log or the script rules it out
+// before any call.
+std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& jobDirectory,
+                                                    const AcceptedJob& job) {
+  const platform::FileLocation log = platform::childOf(jobDirectory, kLogName);
+  if (job.attachLogs && !privateFile(log, kMaxLogSize)) return std::nullopt;
+
+  const auto scriptPath = platform::resourcePath(platform::mainBundle(), kScriptName, kScriptExtension);
+  if (!scriptPath) return std::nullopt;
+  const auto source = platform::readWholeFile(*scriptPath, kMaxScriptSize);
+  if (!source || !platform::isValidUtf8(*source)) return std::nullopt;
+
+  const std::vector<std::string> arguments = {job.subject, job.body, job.attachLogs ? log.path() : ""};
+  return invoke(*source, kHandler, arguments);
+}
+
+}  // namespace
+
+DraftOutcome outcomeFor(const ScriptCallResult& result) {
+  if (result.resultText && platform::canonicallyEqual(*result.resultText, kOpenedReply) &&
+      !result.errorNumber) {
+    return DraftOutcome::opened;
+  }
+  if (result.errorNumber == kPermissionDenied) return DraftOutcome::permissionDenied;
+  return DraftOutcome::failed;
+}
+
+platform::Json resultDocument(DraftOutcome outcome) {
+  switch (outcome) {
+    case DraftOutcome::opened:
+      return {{"ok", true}};
+    case DraftOutcome::permissionDenied:
+      return {{"ok", false}, {"code", "MAIL_PERMISSION_DENIED"}};
+    case DraftOutcome::failed:
+      break;
+  }
+  return {{"ok", false}, {"code", "DRAFT_FAILED"}};
+}
+
+void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job) {
+  DraftOutcome outcome = DraftOutcome::failed;
+  if (const auto result = callMailDraftScript(jobDirectory, job)) outcome = outcomeFor(*result);
+
+  const auto bytes = platform::serializeJson(resultDocument(outcome));
+  if (!bytes) return;
+  const platform::FileLocation resultFile = platform::childOf(jobDirectory, kResultName);
+  // A failed write leaves any earlier document in place; it is restricted
+  // all the same. A link planted at result.json is left alone.
+  platform::writeFileAtomically(resultFile, *bytes);
+  platform::setPermissionsWithoutFollowing(resultFile, kResultPermissions);
+}

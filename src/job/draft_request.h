@@ -1,0 +1,23 @@
+// The last stage of a job: ask the bundle's mail draft script to open the
+// draft, and leave the outcome in result.json for the host.
+#pragma once
+
+#include "job/job_document.h"
+#include "platform/directory.h"
+#include "platform/json.h"
+#include "script/invoke.h"
+
+enum class DraftOutcome { failed, permissionDenied, opened };
+
+// "draft_opened" with no error number opens the draft; the error number
+// -1743 means the user has not permitted the hand-off, whatever the reply;
+// everything else is a failure.
+DraftOutcome outcomeFor(const ScriptCallResult& result);
+
+// {"ok":true}, or {"ok":false,"code":...} with "DRAFT_FAILED" or
+// "MAIL_PERMISSION_DENIED".
+platform::Json resultDocument(DraftOutcome outcome);
+
+// Runs the draft request for an accepted job and writes result.json into
+// the job directory, replacing any earlier one whole, mode 0600.
+void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job);

@@ -1,0 +1,112 @@
+#include "job/job_document.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/json.h"
+
+namespace {
+
+const std::string kPrefix = "Support Request - Quorvel ";
+
+std::string document(const platform::Json& subject, const platform::Json& body, const platform::Json& attachLogs) {
+  platform::Json object = {{"subject", subject}, {"body", body}, {"attachLogs", attachLogs}};
+  return object.dump();
+}
+
+std::string validDocument() { return document(kPrefix + "crash", "Hello", true); }
+
+TEST(JobDocument, AcceptsAValidDocumentUnchanged) {
+  const auto job = acceptJobDocument(
+      R"({"attachLogs":false,"body":"  line\n\"q\" $(x) \u00fc  ","subject":"Support Request - Quorvel  x "})");
+  ASSERT_TRUE(job);
+  EXPECT_EQ(job->subject, "Support Request - Quorvel  x ");
+  EXPECT_EQ(job->body, "  line\n\"q\" $(x) \xC3\xBC  ");
+  EXPECT_FALSE(job->attachLogs);
+  EXPECT_TRUE(acceptJobDocument(validDocument())->attachLogs);
+}
+
+TEST(JobDocument, RejectsWhatIsNotAJsonObject) {
+  for (const char* text : {"", " ", "not json", "[]", "\"text\"", "42", "true", "null", "{", "{}"}) {
+    EXPECT_FALSE(acceptJobDocument(text)) << text;
+  }
+  EXPECT_FALSE(acceptJobDocument(validDocument() + "x"));
+}
+
+TEST(JobDocument, KeySetMustBeExact) {
+  EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel a","body":""})"));
+  EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel a","body":"","attachLogs":true,"x":1})"));
+  EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel a","body":"","attachlogs":true})"));
+  EXPECT_FALSE(acceptJobDocument(R"({"Subject":"Support Request - Quorvel a","body":"","attachLogs":true})"));
+  EXPECT_FALSE(acceptJobDocument(
+      R"({"subject":"Support Request - Quorvel a","body":"","attachLogs":true,"body":""})"));
+  EXPECT_TRUE(acceptJobDocument(R"({"body":"","attachLogs":true,"subject":"Support Request - Quorvel a"})"));
+}
+
+TEST(JobDocument, EachMemberMustHaveItsType) {
+  const platform::Json wrong[] = {nullptr, 1, true, platform::Json::array(), platform::Json::object()};
+  for (const auto& value : wrong) {
+    EXPECT_FALSE(acceptJobDocument(document(value, "", false))) << value;
+    EXPECT_FALSE(acceptJobDocument(document(kPrefix, value.is_boolean() ? platform::Json(1) : value, false)))
+        << value;
+  }
+  for (const platform::Json& value : {platform::Json("true"), platform::Json(nullptr), platform::Json::array(),
+                                      platform::Json(2), platform::Json::object()}) {
+    EXPECT_FALSE(acceptJobDocument(document(kPrefix, "", value))) << value;
+  }
+}
+
+TEST(JobDocument, SubjectPrefixIsExact) {
+  EXPECT_TRUE(acceptJobDocument(document(kPrefix, "", false))) << "the prefix alone";
+  EXPECT_FALSE(acceptJobDocument(document("support request - quorvel x", "", false)));
+  EXPECT_FALSE(acceptJobDocument(document("Support Request - Quorvel", "", false)));
+  EXPECT_FALSE(acceptJobDocument(document(" " + kPrefix, "", false)));
+  EXPECT_FALSE(acceptJobDocument(document("Support Request – Quorvel x", "", false)));
+  EXPECT_FALSE(acceptJobDocument(document(kPrefix + "\xCC\x81x", "", false))) << "accent on the final blank";
+}
+
+TEST(JobDocument, LimitsCountUtf8Bytes) {
+  // 26 bytes of prefix; two-byte letters put the edge inside a character.
+  const std::string subject200 = kPrefix + std::string(86, 'a') + [] {
+    std::string s;
+    for (int i = 0; i < 44; ++i) s += "\xC3\xBC";
+    return s;
+  }();
+  ASSERT_EQ(subject200.size(), 200u);
+  EXPECT_TRUE(acceptJobDocument(document(subject200, "", false)));
+  EXPECT_FALSE(acceptJobDocument(document(subject200 + "a", "", false)));
+  const std::string subject201 = kPrefix + std::string(85, 'a') + [] {
+    std::string s;
+    for (int i = 0; i < 45; ++i) s += "\xC3\xBC";
+    return s;
+  }();
+  ASSERT_EQ(subject201.size(), 201u);
+  EXPECT_FALSE(acceptJobDocument(document(subject201, "", false))) << "fewer than 200 characters";
+
+  std::string body8192;
+  for (int i = 0; i < 2048; ++i) body8192 += "\xF0\x9F\x98\x80";
+  EXPECT_TRUE(acceptJobDocument(document(kPrefix, body8192, false)));
+  EXPECT_FALSE(acceptJobDocument(document(kPrefix, body8192 + "a", false)));
+  EXPECT_TRUE(acceptJobDocument(document(kPrefix, "", false))) << "an empty body";
+}
+
+TEST(JobDocument, EscapesCountByTheCharacterTheyStandFor) {
+  // "\u00fc" is six bytes in the document but two in the subject.
+  std::string escaped;
+  for (int i = 0; i < 87; ++i) escaped += "\\u00fc";
+  EXPECT_TRUE(acceptJobDocument(R"({"subject":"Support Request - Quorvel )" + escaped +
+                                R"(","body":"","attachLogs":false})"));
+}
+
+TEST(JobDocument, NulIsRejectedAnywhere) {
+  EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel \u0000","body":"","attachLogs":false})"));
+  EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel x","body":"a\u0000b","attachLogs":false})"));
+  EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel x","body":"\u0000","attachLogs":false})"));
+}
+
+TEST(JobDocument, InvalidUtf8InsideAStringIsRejected) {
+  EXPECT_FALSE(acceptJobDocument("{\"subject\":\"Support Request - Quorvel \xC3\",\"body\":\"\",\"attachLogs\":false}"));
+  EXPECT_FALSE(acceptJobDocument("{\"subject\":\"Support Request - Quorvel x\",\"body\":\"\xFF\",\"attachLogs\":false}"));
+  EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel x","body":"\udc00","attachLogs":false})"));
+}
+
+}  // namespace

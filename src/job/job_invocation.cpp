@@ -1,0 +1,85 @@
+#include "job/job_invocation.h"
+
+#include "platform/bundle.h"
+#include "platform/home.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::string_view kJobOption = "--job";
+constexpr std::string_view kChannelKey = "QuorvelChannel";
+constexpr std::string_view kDraftsDirectory = "support-drafts";
+
+struct Channel {
+  std::string_view name;
+  std::string_view toolDirectory;
+};
+constexpr Channel kChannels[] = {
+    {"dev", ".vantrel-devtool-dev"},
+    {"prod", ".vantrel-devtool"},
+};
+
+bool isLowerHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+}  // namespace
+
+std::optional<std::string> jobIdArgument(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 3) return std::nullopt;  // program path, "--job", id
+  if (!platform::canonicallyEqual(arguments[1], kJobOption)) return std::nullopt;
+  return arguments[2];
+}
+
+bool isCanonicalJobId(std::string_view candidate) {
+  if (candidate.size() != 36) return false;
+  for (std::size_t i = 0; i < candidate.size(); ++i) {
+    const bool hyphenPlace = i == 8 || i == 13 || i == 18 || i == 23;
+    if (hyphenPlace ? candidate[i] != '-' : !isLowerHexDigit(candidate[i])) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* channel) {
+  if (channel == nullptr) return std::nullopt;
+  const std::string* text = channel->as<std::string>();
+  if (text == nullptr) return std::nullopt;
+  for (const Channel& known : kChannels) {
+    if (platform::canonicallyEqual(*text, known.name)) return std::string(known.toolDirectory);
+  }
+  return std::nullopt;
+}
+
+std::string jobDirectoryPath(std::string_view home, std::string_view toolDirectory, std::string_view jobId) {
+  using platform::appendingPathComponent;
+  return appendingPathComponent(appendingPathComponent(appendingPathComponent(home, toolDirectory),
+                                                       kDraftsDirectory),
+                                jobId);
+}
+
+bool isConfined(std::string_view jobDirectory) {
+  const auto resolved = platform::resolvingSymlinksInPath(jobDirectory);
+  if (!resolved) return false;
+  return platform::standardizedPath(*resolved) == platform::standardizedPath(jobDirectory);
+}
+
+std::optional<platform::Directory> locateJobDirectory() {
+  const auto jobId = jobIdArgument(platform::processArguments());
+  if (!jobId || !isCanonicalJobId(*jobId)) return std::nullopt;
+
+  // The bundle is consulted only for a well-formed job id.
+  const platform::Bundle bundle = platform::mainBundle();
+  const auto toolDirectory = toolDirectoryForChannel(platform::infoValue(bundle, kChannelKey));
+  if (!toolDirectory) return std::nullopt;
+
+  // The file system is consulted only for a known channel.
+  const auto home = platform::homeDirectory();
+  if (!home) return std::nullopt;
+  const std::string jobDirectory = jobDirectoryPath(*home, *toolDirectory, *jobId);
+  if (!isConfined(jobDirectory)) return std::nullopt;
+
+  // The test above and every later use are separate lookups; holding the
+  // directory open, reached without following any link, keeps a link
+  // swapped in afterwards from redirecting them.
+  return platform::Directory::openWithoutLinks(jobDirectory);
+}

@@ -1,0 +1,36 @@
+// The first stage of a job: the command line, the job id, the channel and a
+// job directory with no symbolic link on its path.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/directory.h"
+#include "platform/plist_value.h"
+
+// The job id from a job command line (`--job <id>`, program path dropped),
+// still unchecked; nothing for any other command line.
+std::optional<std::string> jobIdArgument(const std::vector<std::string>& arguments);
+
+// True for the canonical lower-case form of a UUID: 8-4-4-4-12 lower-case
+// hexadecimal digits separated by hyphens. Any 128-bit value is allowed.
+bool isCanonicalJobId(std::string_view candidate);
+
+// The tool directory name for the bundle's channel value: ".vantrel-devtool-dev"
+// for "dev", ".vantrel-devtool" for "prod"; nothing for an absent value, a
+// value that is not text, or any other text.
+std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* channel);
+
+// `home`/`toolDirectory`/support-drafts/`jobId`, as built, not resolved.
+std::string jobDirectoryPath(std::string_view home, std::string_view toolDirectory, std::string_view jobId);
+
+// True when resolving every symbolic link on `jobDirectory` changes nothing
+// beyond what standardising the path changes: no link lies anywhere on it.
+bool isConfined(std::string_view jobDirectory);
+
+// Runs the whole stage on the real process: its arguments, the main
+// bundle's channel and the user's home. The job directory, opened without
+// following links, when every check passes; nothing otherwise.
+std::optional<platform::Directory> locateJobDirectory();

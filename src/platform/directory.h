@@ -1,0 +1,44 @@
+// A directory held open by descriptor, and locations of files within it.
+//
+// Once a directory is open, every operation on its files is made relative to
+// the descriptor, so a link swapped into the directory's path afterwards
+// cannot redirect a read or a write.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+class Directory {
+ public:
+  // Opens the directory at an absolute path, walking its standardised form
+  // from the root one component at a time and refusing a symbolic link at
+  // any of them. Nothing when any component is missing, not a directory, a
+  // link, or cannot be searched. `path()` keeps the path as given.
+  static std::optional<Directory> openWithoutLinks(std::string_view path);
+
+  int fd() const { return fd_.get(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  Directory(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  UniqueFd fd_;
+  std::string path_;
+};
+
+// A file directly inside an open directory. `path()` is the text path built
+// from the directory's path, for handing on to others.
+struct FileLocation {
+  const Directory* directory = nullptr;
+  std::string name;
+
+  std::string path() const;
+};
+
+FileLocation childOf(const Directory& directory, std::string_view name);
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+#include "platform/file_facts.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+FileFacts factsFromStat(const struct stat& st) {
+  FileFacts facts;
+  facts.isRegularFile = S_ISREG(st.st_mode);
+  facts.isSymbolicLink = S_ISLNK(st.st_mode);
+  facts.size = static_cast<std::int64_t>(st.st_size);
+  facts.attributes = FileAttributes{
+      static_cast<std::int64_t>(st.st_uid),
+      static_cast<std::int64_t>(st.st_mode & 07777),
+  };
+  return facts;
+}
+
+}  // namespace
+
+std::optional<FileFacts> fileFacts(const FileLocation& location) {
+  struct stat st {};
+  if (location.directory == nullptr ||
+      ::fstatat(location.directory->fd(), location.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return factsFromStat(st);
+}
+
+std::optional<FileFacts> fileFacts(const UniqueFd& file) {
+  struct stat st {};
+  if (!file || ::fstat(file.get(), &st) != 0) return std::nullopt;
+  return factsFromStat(st);
+}
+
+std::uint32_t effectiveUserId() {
+  return static_cast<std::uint32_t>(::geteuid());
+}
+
+}  // namespace platform

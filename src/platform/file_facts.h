@@ -1,0 +1,41 @@
+// What the file system says about one item, gathered without judging it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "platform/directory.h"
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+// An attribute as an attribute dictionary holds it: normally a number, but a
+// decision must cope with anything else as well.
+using AttributeValue = std::variant<std::int64_t, std::string>;
+
+struct FileAttributes {
+  std::optional<AttributeValue> ownerAccountId;
+  std::optional<AttributeValue> posixPermissions;
+};
+
+struct FileFacts {
+  std::optional<bool> isRegularFile;
+  std::optional<bool> isSymbolicLink;
+  std::optional<std::int64_t> size;
+  // Absent when the attributes could not be read.
+  std::optional<FileAttributes> attributes;
+};
+
+// Facts about the item at `location` itself; a final symbolic link is
+// described as a link, never followed. Nothing when the item cannot be
+// examined (it does not exist, for instance).
+std::optional<FileFacts> fileFacts(const FileLocation& location);
+
+// Facts about an open file.
+std::optional<FileFacts> fileFacts(const UniqueFd& file);
+
+std::uint32_t effectiveUserId();
+
+}  // namespace platform

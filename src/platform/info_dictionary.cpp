@@ -1,0 +1,124 @@
+#include "platform/info_dictionary.h"
+
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include <plist/plist.h>
+
+namespace platform {
+namespace {
+
+struct PlistDeleter {
+  void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistHandle = std::unique_ptr<void, PlistDeleter>;
+
+struct CharsDeleter {
+  void operator()(char* p) const { std::free(p); }
+};
+using Chars = std::unique_ptr<char, CharsDeleter>;
+
+// Deeply nested arrays or dictionaries gain nothing for a bundle and would
+// only cost stack; deeper levels are dropped.
+constexpr int kMaxDepth = 64;
+
+bool convert(plist_t node, int depth, PlistValue& out);
+
+PlistArray convertArray(plist_t node, int depth) {
+  PlistArray items;
+  const uint32_t count = plist_array_get_size(node);
+  for (uint32_t i = 0; i < count; ++i) {
+    PlistValue item;
+    if (convert(plist_array_get_item(node, i), depth + 1, item)) items.push_back(std::move(item));
+  }
+  return items;
+}
+
+PlistDict convertDict(plist_t node, int depth) {
+  PlistDict entries;
+  plist_dict_iter iter = nullptr;
+  plist_dict_new_iter(node, &iter);
+  if (iter == nullptr) return entries;
+  for (;;) {
+    char* rawKey = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(node, iter, &rawKey, &value);
+    Chars key(rawKey);
+    if (value == nullptr) break;
+    PlistValue converted;
+    if (key && convert(value, depth + 1, converted)) entries.emplace(key.get(), std::move(converted));
+  }
+  std::free(iter);
+  return entries;
+}
+
+bool convert(plist_t node, int depth, PlistValue& out) {
+  if (depth > kMaxDepth) return false;
+  switch (plist_get_node_type(node)) {
+    case PLIST_STRING: {
+      char* raw = nullptr;
+      plist_get_string_val(node, &raw);
+      Chars text(raw);
+      if (!text) return false;
+      out.value = std::string(text.get());
+      return true;
+    }
+    case PLIST_UINT: {
+      // The library keeps every integer as 64 unsigned bits; negative values
+      // come back in two's complement.
+      uint64_t raw = 0;
+      plist_get_uint_val(node, &raw);
+      out.value = static_cast<std::int64_t>(raw);
+      return true;
+    }
+    case PLIST_REAL: {
+      double real = 0;
+      plist_get_real_val(node, &real);
+      out.value = real;
+      return true;
+    }
+    case PLIST_BOOLEAN: {
+      uint8_t flag = 0;
+      plist_get_bool_val(node, &flag);
+      out.value = flag != 0;
+      return true;
+    }
+    case PLIST_DATE: {
+      int32_t seconds = 0;
+      int32_t micros = 0;
+      plist_get_date_val(node, &seconds, &micros);
+      out.value = PlistDate{seconds + micros / 1e6};
+      return true;
+    }
+    case PLIST_DATA: {
+      char* raw = nullptr;
+      uint64_t length = 0;
+      plist_get_data_val(node, &raw, &length);
+      Chars data(raw);
+      out.value = PlistData{data ? std::string(data.get(), length) : std::string()};
+      return true;
+    }
+    case PLIST_ARRAY:
+      out.value = convertArray(node, depth);
+      return true;
+    case PLIST_DICT:
+      out.value = convertDict(node, depth);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+PlistDict parseInfoDictionary(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return {};
+  plist_t raw = nullptr;
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
+  const PlistHandle root(raw);
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return {};
+  return convertDict(root.get(), 0);
+}
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+#include "platform/paths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace platform {
+namespace {
+
+TEST(StandardizedPath, RemovesDotsAndDoubleSeparators) {
+  EXPECT_EQ(standardizedPath("/a/./b//c/"), "/a/b/c");
+  EXPECT_EQ(standardizedPath("/a/b/../c"), "/a/c");
+  EXPECT_EQ(standardizedPath("/.."), "/");
+  EXPECT_EQ(standardizedPath("/"), "/");
+  EXPECT_EQ(standardizedPath("/a/../../b"), "/b");
+}
+
+TEST(AppendingPathComponent, JoinsWithOneSeparator) {
+  EXPECT_EQ(appendingPathComponent("/home/u", "x"), "/home/u/x");
+  EXPECT_EQ(appendingPathComponent("/home/u/", "x"), "/home/u/x");
+  EXPECT_EQ(appendingPathComponent("/", "x"), "/x");
+}
+
+class ResolvingLinks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/paths-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    // The temporary root itself must hold no link for exact comparisons.
+    root_ = std::filesystem::canonical(pattern).string();
+    std::filesystem::create_directories(root_ + "/real/inner");
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+  std::string root_;
+};
+
+TEST_F(ResolvingLinks, PathWithoutLinksIsUnchanged) {
+  EXPECT_EQ(resolvingSymlinksInPath(root_ + "/real/inner"), root_ + "/real/inner");
+  EXPECT_EQ(resolvingSymlinksInPath(root_ + "/real/./inner/../inner"), root_ + "/real/inner");
+}
+
+TEST_F(ResolvingLinks, MissingComponentsStayAsTheyAre) {
+  EXPECT_EQ(resolvingSymlinksInPath(root_ + "/real/missing/deeper"), root_ + "/real/missing/deeper");
+}
+
+TEST_F(ResolvingLinks, AbsoluteAndRelativeLinksAreReplaced) {
+  std::filesystem::create_symlink(root_ + "/real", root_ + "/absolute");
+  std::filesystem::create_symlink("real/inner", root_ + "/relative");
+  EXPECT_EQ(resolvingSymlinksInPath(root_ + "/absolute/inner"), root_ + "/real/inner");
+  EXPECT_EQ(resolvingSymlinksInPath(root_ + "/relative/missing"), root_ + "/real/inner/missing");
+}
+
+TEST_F(ResolvingLinks, DotDotAfterALinkLeavesTheTarget) {
+  std::filesystem::create_symlink(root_ + "/real/inner", root_ + "/deep");
+  EXPECT_EQ(resolvingSymlinksInPath(root_ + "/deep/../x"), root_ + "/real/x");
+}
+
+TEST_F(ResolvingLinks, LinkLoopsGiveNothing) {
+  std::filesystem::create_symlink(root_ + "/loop", root_ + "/loop");
+  EXPECT_EQ(resolvingSymlinksInPath(root_ + "/loop/x"), std::nullopt);
+  EXPECT_EQ(resolvingSymlinksInPath("relative/path"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace platform

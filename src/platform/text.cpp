@@ -1,0 +1,84 @@
+#include "platform/text.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include <utf8proc.h>
+
+namespace platform {
+namespace {
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+using MallocedBytes = std::unique_ptr<utf8proc_uint8_t, FreeDeleter>;
+
+// NFD form of valid UTF-8 text. utf8proc stops at U+0000 when asked for
+// NUL-terminated input, so the length is always passed explicitly.
+MallocedBytes decompose(std::string_view text, utf8proc_ssize_t& length) {
+  utf8proc_uint8_t* out = nullptr;
+  length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                        static_cast<utf8proc_ssize_t>(text.size()), &out,
+                        static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_DECOMPOSE));
+  return MallocedBytes(length < 0 ? nullptr : out);
+}
+
+std::string_view view(const MallocedBytes& bytes, utf8proc_ssize_t length) {
+  return {reinterpret_cast<const char*>(bytes.get()), static_cast<size_t>(length)};
+}
+
+// The code point that ends `text`, which must be valid UTF-8 and not empty.
+utf8proc_int32_t lastCodepoint(std::string_view text) {
+  std::size_t start = text.size() - 1;
+  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+  utf8proc_int32_t codepoint = -1;
+  utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + start),
+                   static_cast<utf8proc_ssize_t>(text.size() - start), &codepoint);
+  return codepoint;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  auto remaining = static_cast<utf8proc_ssize_t>(text.size());
+  while (remaining > 0) {
+    utf8proc_int32_t codepoint = 0;
+    const utf8proc_ssize_t used = utf8proc_iterate(p, remaining, &codepoint);
+    if (used <= 0 || codepoint < 0) return false;
+    p += used;
+    remaining -= used;
+  }
+  return true;
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  if (!isValidUtf8(a) || !isValidUtf8(b)) return false;
+  utf8proc_ssize_t lengthA = 0;
+  utf8proc_ssize_t lengthB = 0;
+  const MallocedBytes nfdA = decompose(a, lengthA);
+  const MallocedBytes nfdB = decompose(b, lengthB);
+  if (!nfdA || !nfdB) return false;
+  return view(nfdA, lengthA) == view(nfdB, lengthB);
+}
+
+bool hasTextPrefix(std::string_view text, std::string_view prefix) {
+  if (prefix.empty()) return true;
+  if (!isValidUtf8(text) || !isValidUtf8(prefix)) return text.starts_with(prefix);
+  utf8proc_ssize_t textLength = 0;
+  utf8proc_ssize_t prefixLength = 0;
+  const MallocedBytes nfdText = decompose(text, textLength);
+  const MallocedBytes nfdPrefix = decompose(prefix, prefixLength);
+  if (!nfdText || !nfdPrefix) return false;
+  const std::string_view whole = view(nfdText, textLength);
+  const std::string_view head = view(nfdPrefix, prefixLength);
+  if (!whole.starts_with(head)) return false;
+  if (whole.size() == head.size()) return true;
+  utf8proc_int32_t next = -1;
+  utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(whole.data() + head.size()),
+                   static_cast<utf8proc_ssize_t>(whole.size() - head.size()), &next);
+  return utf8proc_grapheme_break(lastCodepoint(head), next);
+}
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// Text equality under Unicode canonical equivalence.
+#pragma once
+
+#include <string_view>
+
+namespace platform {
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool isValidUtf8(std::string_view text);
+
+// True when the two texts are canonically equivalent: a precomposed letter
+// equals its decomposed form. No case folding, no trimming. A text that is
+// not valid UTF-8 equals only the very same bytes.
+bool canonicallyEqual(std::string_view a, std::string_view b);
+
+// True when `text` begins with `prefix` as a text: under canonical
+// equivalence, and only where a character ends, so a combining mark right
+// after the prefix makes its last character a different one.
+bool hasTextPrefix(std::string_view text, std::string_view prefix);
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace platform {
+namespace {
+
+TEST(CanonicalEquality, PrecomposedAndDecomposedLettersAreEqual) {
+  EXPECT_TRUE(canonicallyEqual("T\xC3\xBCrk\xC3\xA7" "e", "Tu\xCC\x88rkc\xCC\xA7" "e"));
+  // Combining marks in another order but the same canonical order.
+  EXPECT_TRUE(canonicallyEqual("q\xCC\xA3\xCC\x87", "q\xCC\x87\xCC\xA3"));
+  EXPECT_TRUE(canonicallyEqual("", ""));
+}
+
+TEST(CanonicalEquality, CaseBlanksAndLineBreaksStillDiffer) {
+  EXPECT_FALSE(canonicallyEqual("--job", "--JOB"));
+  EXPECT_FALSE(canonicallyEqual("dev", " dev"));
+  EXPECT_FALSE(canonicallyEqual("dev", "dev "));
+  EXPECT_FALSE(canonicallyEqual("a\nb", "a\rb"));
+  EXPECT_FALSE(canonicallyEqual("\xC3\xBC", "u"));
+}
+
+TEST(CanonicalEquality, TextsWithNulCompareWhole) {
+  EXPECT_FALSE(canonicallyEqual(std::string_view("ab\0c", 4), std::string_view("ab\0d", 4)));
+  EXPECT_TRUE(canonicallyEqual(std::string_view("\xC3\xBC\0", 3), std::string_view("u\xCC\x88\0", 4)));
+}
+
+TEST(CanonicalEquality, InvalidUtf8EqualsOnlyTheSameBytes) {
+  EXPECT_TRUE(canonicallyEqual("\xFF\xFE", "\xFF\xFE"));
+  EXPECT_FALSE(canonicallyEqual("\xFF", "\xC3\xBF"));
+  EXPECT_FALSE(canonicallyEqual("u\xCC\x88\xFF", "\xC3\xBC\xFF"));
+}
+
+TEST(Utf8Validity, RejectsMalformedSequences) {
+  EXPECT_TRUE(isValidUtf8("plain \xC3\xBC \xF0\x9F\x98\x80"));
+  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong "/"
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // a surrogate
+  EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+  EXPECT_FALSE(isValidUtf8("\xC3"));              // cut short
+}
+
+TEST(TextPrefix, MatchesWholeCharactersOnly) {
+  EXPECT_TRUE(hasTextPrefix("Support Request - x", "Support "));
+  EXPECT_TRUE(hasTextPrefix("Caf\xC3\xA9 au lait", "Cafe\xCC\x81"));
+  EXPECT_FALSE(hasTextPrefix("Support \xCC\x81x", "Support "));  // the blank takes an accent
+  EXPECT_FALSE(hasTextPrefix("support x", "Support "));
+  EXPECT_FALSE(hasTextPrefix(" Support x", "Support "));
+  EXPECT_TRUE(hasTextPrefix("Support ", "Support "));
+}
+
+}  // namespace
+}  // namespace platform
