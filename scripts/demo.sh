@@ -60,13 +60,14 @@ JSON
 cat "$job_dir/job.json"
 
 echo "== running: support-draft --job $job_id"
+status=0
 if [[ "$mode" == "--real" ]]; then
-  "$program" --job "$job_id"
+  "$program" --job "$job_id" || status=$?
 else
   env -i PATH=/usr/bin:/bin HOME="$home" MAILER="$work/composer" DEMO_COMPOSER_LOG="$work/composer.log" \
-    "$program" --job "$job_id"
+    "$program" --job "$job_id" || status=$?
 fi
-echo "exit status: $?"
+echo "exit status: $status"
 
 echo "== result.json"
 if [[ -f "$job_dir/result.json" ]]; then

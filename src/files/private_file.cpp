@@ -1,7 +1,5 @@
 #include "files/private_file.h"
 
-#include <variant>
-
 #include "platform/file_io.h"
 
 namespace {
@@ -9,7 +7,7 @@ namespace {
 constexpr std::int64_t kGroupAndOtherBits = 077;
 
 const std::int64_t* numberIn(const std::optional<platform::AttributeValue>& entry) {
-  return entry ? std::get_if<std::int64_t>(&*entry) : nullptr;
+  return entry && entry->number ? &*entry->number : nullptr;
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ constexpr std::uint32_t kUser = 501;
 
 platform::FileFacts goodFacts() {
   return platform::FileFacts{true, false, std::int64_t{100},
-                             platform::FileAttributes{std::int64_t{kUser}, std::int64_t{0600}}};
+                             platform::FileAttributes{platform::AttributeValue{kUser}, platform::AttributeValue{0600}}};
 }
 
 TEST(PrivateFileDecision, AcceptsAPrivateRegularFile) {
@@ -40,13 +40,13 @@ TEST(PrivateFileDecision, FailsOnMissingOrOddFacts) {
   facts.attributes->ownerAccountId.reset();
   EXPECT_FALSE(isPrivateFile(facts, 100, kUser)) << "no owner";
   facts = goodFacts();
-  facts.attributes->ownerAccountId = std::string("501");
+  facts.attributes->ownerAccountId = platform::AttributeValue{std::nullopt};
   EXPECT_FALSE(isPrivateFile(facts, 100, kUser)) << "owner not a number";
   facts = goodFacts();
   facts.attributes->posixPermissions.reset();
   EXPECT_FALSE(isPrivateFile(facts, 100, kUser)) << "no permissions";
   facts = goodFacts();
-  facts.attributes->posixPermissions = std::string("0600");
+  facts.attributes->posixPermissions = platform::AttributeValue{std::nullopt};
   EXPECT_FALSE(isPrivateFile(facts, 100, kUser)) << "permissions not a number";
 }
 
@@ -61,19 +61,19 @@ TEST(PrivateFileDecision, EachConditionFailsOnItsOwn) {
   EXPECT_FALSE(isPrivateFile(facts, 99, kUser)) << "one byte over";
   EXPECT_FALSE(isPrivateFile(facts, 100, kUser + 1)) << "another owner";
   // The owner is compared as 32 bits, as the platform reports it.
-  facts.attributes->ownerAccountId = std::int64_t{kUser} + (std::int64_t{1} << 32);
+  facts.attributes->ownerAccountId = platform::AttributeValue{std::int64_t{kUser} + (std::int64_t{1} << 32)};
   EXPECT_TRUE(isPrivateFile(facts, 100, kUser));
 }
 
 TEST(PrivateFileDecision, OnlyGroupAndOtherBitsCount) {
   for (std::int64_t mode : {0600, 0400, 0700, 0000, 04600, 02600, 01600}) {
     auto facts = goodFacts();
-    facts.attributes->posixPermissions = mode;
+    facts.attributes->posixPermissions = platform::AttributeValue{mode};
     EXPECT_TRUE(isPrivateFile(facts, 100, kUser)) << std::oct << mode;
   }
   for (std::int64_t mode : {0640, 0660, 0644, 0604, 0610, 0601}) {
     auto facts = goodFacts();
-    facts.attributes->posixPermissions = mode;
+    facts.attributes->posixPermissions = platform::AttributeValue{mode};
     EXPECT_FALSE(isPrivateFile(facts, 100, kUser)) << std::oct << mode;
   }
 }

@@ -13,8 +13,8 @@ FileFacts factsFromStat(const struct stat& st) {
   facts.isSymbolicLink = S_ISLNK(st.st_mode);
   facts.size = static_cast<std::int64_t>(st.st_size);
   facts.attributes = FileAttributes{
-      static_cast<std::int64_t>(st.st_uid),
-      static_cast<std::int64_t>(st.st_mode & 07777),
+      AttributeValue{static_cast<std::int64_t>(st.st_uid)},
+      AttributeValue{static_cast<std::int64_t>(st.st_mode & 07777)},
   };
   return facts;
 }

@@ -3,17 +3,17 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <variant>
 
 #include "platform/directory.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
 
-// An attribute as an attribute dictionary holds it: normally a number, but a
-// decision must cope with anything else as well.
-using AttributeValue = std::variant<std::int64_t, std::string>;
+// An attribute entry as an attribute dictionary holds it: normally a number,
+// but a decision must cope with an entry of another kind, which has none.
+struct AttributeValue {
+  std::optional<std::int64_t> number;
+};
 
 struct FileAttributes {
   std::optional<AttributeValue> ownerAccountId;

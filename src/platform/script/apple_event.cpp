@@ -1,0 +1,29 @@
+#include "platform/script/apple_event.h"
+
+namespace platform::script {
+
+void AppleEvent::setParam(Descriptor value, FourCharCode keyword) {
+  for (auto& [storedKeyword, storedValue] : params_) {
+    if (storedKeyword == keyword) {
+      storedValue = std::move(value);
+      return;
+    }
+  }
+  params_.emplace_back(keyword, std::move(value));
+}
+
+const Descriptor* AppleEvent::param(FourCharCode keyword) const {
+  for (const auto& [storedKeyword, storedValue] : params_) {
+    if (storedKeyword == keyword) return &storedValue;
+  }
+  return nullptr;
+}
+
+std::vector<FourCharCode> AppleEvent::keywords() const {
+  std::vector<FourCharCode> result;
+  result.reserve(params_.size());
+  for (const auto& entry : params_) result.push_back(entry.first);
+  return result;
+}
+
+}  // namespace platform::script

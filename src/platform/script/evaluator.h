@@ -1,0 +1,21 @@
+// Runs handlers of a compiled program. Values are never changed in place,
+// so assignments and arguments share them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/script/budget.h"
+#include "platform/script/descriptor.h"
+#include "platform/script/syntax.h"
+
+namespace platform::script {
+
+// Calls the handler named `name` (folded to ASCII lower case) with
+// `arguments`. Returns the handler's value, or nothing when it returns none.
+// Throws ScriptError for every error the script raises or meets.
+std::optional<Descriptor> callHandler(const Program& program, const std::string& name,
+                                      std::vector<Descriptor> arguments, const Limits& limits = {});
+
+}  // namespace platform::script

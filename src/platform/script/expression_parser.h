@@ -1,0 +1,23 @@
+// Parses one expression.
+//
+// Precedence, loosest first:
+//   or
+//   and
+//   not
+//   =  ≠  is  is not  is equal to  is not equal to   (one per expression)
+//   &
+//   run program X, percent encode X   (prefix; X is the next such prefix
+//                                      form or a primary: `percent encode a
+//                                      & b` encodes a alone)
+//   primaries: text, whole number, {list}, (expression), variable,
+//              f(arguments), my f(arguments)
+#pragma once
+
+#include "platform/script/syntax.h"
+#include "platform/script/token_cursor.h"
+
+namespace platform::script {
+
+ExpressionPtr parseExpression(TokenCursor& cursor);
+
+}  // namespace platform::script

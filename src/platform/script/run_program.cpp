@@ -1,0 +1,240 @@
+#include "platform/script/run_program.h"
+
+#include "platform/script/errors.h"
+
+#ifndef SUPPORT_DRAFT_NO_RUN_PROGRAM
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "platform/unique_fd.h"
+
+extern char** environ;
+#endif
+
+namespace platform::script {
+
+#ifdef SUPPORT_DRAFT_NO_RUN_PROGRAM
+
+// The fuzz build compiles hostile scripts: it must never start anything.
+ProgramRun runProgram(const std::vector<std::string>&) {
+  return ProgramRun{kErrorLaunchFailed, "This build does not run programs.", {}};
+}
+
+#else
+
+namespace {
+
+constexpr std::int64_t kErrorKilledBySignal = -128;
+
+ProgramRun failure(std::int64_t number, std::string message) {
+  return ProgramRun{number, std::move(message), {}};
+}
+
+ProgramRun systemFailure(const char* call) {
+  return failure(kErrorLaunchFailed, std::string(call) + " failed: " + std::strerror(errno));
+}
+
+// The file actions and attributes of one spawn, destroyed with it.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    actionsReady_ = posix_spawn_file_actions_init(&actions_) == 0;
+    attributesReady_ = posix_spawnattr_init(&attributes_) == 0;
+  }
+  ~SpawnSetup() {
+    if (actionsReady_) posix_spawn_file_actions_destroy(&actions_);
+    if (attributesReady_) posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // Standard streams from the given descriptors, every other descriptor
+  // closed, a new session, no blocked signals and default dispositions (a
+  // signal this process ignores stays ignored otherwise). Returns 0 or an
+  // error number.
+  int prepare(int input, int output, int errors) {
+    if (!actionsReady_ || !attributesReady_) return ENOMEM;
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    for (const int error : {
+             posix_spawn_file_actions_adddup2(&actions_, input, STDIN_FILENO),
+             posix_spawn_file_actions_adddup2(&actions_, output, STDOUT_FILENO),
+             posix_spawn_file_actions_adddup2(&actions_, errors, STDERR_FILENO),
+             posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1),
+             posix_spawnattr_setsigmask(&attributes_, &none),
+             posix_spawnattr_setsigdefault(&attributes_, &all),
+             posix_spawnattr_setflags(&attributes_,
+                                      POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+         }) {
+      if (error != 0) return error;
+    }
+    return 0;
+  }
+
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  posix_spawnattr_t attributes_{};
+  bool actionsReady_ = false;
+  bool attributesReady_ = false;
+};
+
+// The same descriptor moved above the standard streams: with this
+// process's own standard streams closed, a new descriptor can be 0, 1 or 2,
+// and setting up the child's streams would then overwrite one of them.
+UniqueFd aboveStandardStreams(UniqueFd fd) {
+  if (!fd || fd.get() > STDERR_FILENO) return fd;
+  return UniqueFd(fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+}
+
+// An unlinked file for the program's output: a memory file, or an unnamed
+// file in /tmp where memory files are not allowed. Never a pipe, so that a
+// program left running is not killed by a broken pipe once this process
+// has gone.
+UniqueFd outputFile() {
+  UniqueFd fd(memfd_create("run-program-output", MFD_CLOEXEC));
+  if (!fd) fd.reset(open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  return fd;
+}
+
+std::int64_t spawnErrorNumber(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return kErrorPermissionDenied;
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorProgramNotFound;
+    default:
+      return kErrorLaunchFailed;
+  }
+}
+
+enum class Wait { Exited, StillRunning, Failed };
+
+// Waits until the child ends or the deadline passes, checking now and then;
+// for kernels without process descriptors.
+Wait waitByPolling(pid_t pid, std::chrono::steady_clock::time_point deadline, int& status) {
+  for (;;) {
+    const pid_t result = waitpid(pid, &status, WNOHANG);
+    if (result == pid) return Wait::Exited;
+    if (result < 0 && errno != EINTR) return Wait::Failed;
+    if (std::chrono::steady_clock::now() >= deadline) return Wait::StillRunning;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// A descriptor that becomes readable when the process ends. Called through
+// syscall(): the C library's own wrapper is missing from some releases.
+UniqueFd processDescriptor(pid_t pid) {
+  return UniqueFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+}
+
+Wait waitAtMost(pid_t pid, std::chrono::milliseconds grace, int& status) {
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  const UniqueFd process = processDescriptor(pid);
+  if (!process) return waitByPolling(pid, deadline, status);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{process.get(), POLLIN, 0};
+    const int ready = poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    if (ready > 0) break;
+    if (ready == 0) return Wait::StillRunning;
+    if (errno != EINTR) return waitByPolling(pid, deadline, status);
+  }
+  for (;;) {
+    if (waitpid(pid, &status, 0) == pid) return Wait::Exited;
+    if (errno != EINTR) return Wait::Failed;
+  }
+}
+
+// The whole content of the output file.
+ProgramRun readOutput(int fd) {
+  struct stat facts {};
+  if (fstat(fd, &facts) != 0) return systemFailure("fstat");
+  const auto size = static_cast<std::size_t>(facts.st_size);
+  if (size > kMaxProgramOutput) return failure(kErrorOutOfMemory, "The program's output is too large.");
+  ProgramRun run;
+  run.output.resize(size);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = pread(fd, run.output.data() + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return systemFailure("pread");
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  run.output.resize(done);
+  return run;
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::vector<std::string>& command) {
+  if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
+  for (const std::string& word : command) {
+    if (word.find('\0') != std::string::npos) {
+      return failure(kErrorCantCoerce, "A program argument can't hold a NUL character.");
+    }
+  }
+  const UniqueFd input = aboveStandardStreams(UniqueFd(open("/dev/null", O_RDONLY | O_CLOEXEC)));
+  if (!input) return systemFailure("open /dev/null");
+  const UniqueFd discard = aboveStandardStreams(UniqueFd(open("/dev/null", O_WRONLY | O_CLOEXEC)));
+  if (!discard) return systemFailure("open /dev/null");
+  const UniqueFd output = aboveStandardStreams(outputFile());
+  if (!output) return systemFailure("memfd_create");
+
+  SpawnSetup setup;
+  if (const int error = setup.prepare(input.get(), output.get(), discard.get()); error != 0) {
+    return failure(kErrorLaunchFailed, std::string("posix_spawn setup failed: ") + std::strerror(error));
+  }
+  std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = -1;
+  if (const int error = posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
+      error != 0) {
+    return failure(spawnErrorNumber(error), "Can't run “" + command[0] + "”: " + std::strerror(error));
+  }
+
+  int status = 0;
+  switch (waitAtMost(pid, kProgramGraceTime, status)) {
+    case Wait::StillRunning:
+      return ProgramRun{};
+    case Wait::Failed:
+      return systemFailure("waitpid");
+    case Wait::Exited:
+      break;
+  }
+  if (WIFSIGNALED(status)) {
+    return failure(kErrorKilledBySignal, "“" + command[0] + "” was ended by signal " +
+                                             std::to_string(WTERMSIG(status)) + ".");
+  }
+  if (WEXITSTATUS(status) != 0) {
+    return failure(WEXITSTATUS(status), "“" + command[0] + "” ended with status " +
+                                            std::to_string(WEXITSTATUS(status)) + ".");
+  }
+  return readOutput(output.get());
+}
+
+#endif
+
+}  // namespace platform::script

@@ -1,0 +1,115 @@
+#include "platform/script/run_program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/script/errors.h"
+
+namespace platform::script {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RunProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/run-program-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path write(const std::string& name, const std::string& content, fs::perms perms) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path) << content;
+    fs::permissions(path, perms);
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(RunProgramTest, OutputIsCapturedAndArgumentsArriveByteForByte) {
+  const std::string tricky = "\"q\" $(touch /tmp/x) \\n\n\tT\xC3\xBCrk\xC3\xA7" "e *";
+  const ProgramRun run = runProgram({"printf", "[%s][%s]", tricky, ""});
+  EXPECT_EQ(run.errorNumber, 0);
+  EXPECT_EQ(run.output, "[" + tricky + "][]");
+}
+
+TEST_F(RunProgramTest, ExitStatusAndSignalBecomeErrors) {
+  EXPECT_EQ(runProgram({"sh", "-c", "echo partial; exit 3"}).errorNumber, 3);
+  EXPECT_EQ(runProgram({"/bin/sh", "-c", "exit 255"}).errorNumber, 255);
+  EXPECT_EQ(runProgram({"sh", "-c", "kill -KILL $$"}).errorNumber, -128);
+}
+
+TEST_F(RunProgramTest, ProgramsThatCannotStart) {
+  EXPECT_EQ(runProgram({"no-such-program-for-run-program-test"}).errorNumber, kErrorProgramNotFound);
+  EXPECT_EQ(runProgram({(dir_ / "missing").string()}).errorNumber, kErrorProgramNotFound);
+  EXPECT_EQ(runProgram({""}).errorNumber, kErrorProgramNotFound);
+  const fs::path plain = write("plain", "#!/bin/sh\necho hi\n", fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(runProgram({plain.string()}).errorNumber, kErrorPermissionDenied);
+  EXPECT_EQ(runProgram({"printf", std::string("a\0b", 3)}).errorNumber, kErrorCantCoerce);
+  EXPECT_EQ(runProgram({}).errorNumber, kErrorNoSuchItem);
+}
+
+TEST_F(RunProgramTest, ChildGetsNullInputAndASessionOfItsOwn) {
+  const ProgramRun run =
+      runProgram({"sh", "-c", "readlink /proc/self/fd/0; echo $$; cut -d' ' -f6 /proc/$$/stat"});
+  ASSERT_EQ(run.errorNumber, 0);
+  std::istringstream lines(run.output);
+  std::string input, pid, session;
+  std::getline(lines, input);
+  std::getline(lines, pid);
+  std::getline(lines, session);
+  EXPECT_EQ(input, "/dev/null");
+  EXPECT_EQ(pid, session);
+}
+
+TEST_F(RunProgramTest, NothingReachesThisProcesssOwnOutput) {
+  const fs::path capture = dir_ / "captured";
+  const int sink = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(sink, 0);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int savedErr = dup(STDERR_FILENO);
+  ASSERT_GE(savedOut, 0);
+  ASSERT_GE(savedErr, 0);
+  dup2(sink, STDOUT_FILENO);
+  dup2(sink, STDERR_FILENO);
+  const ProgramRun run = runProgram({"sh", "-c", "echo to-stderr >&2; echo to-stdout; exit 4"});
+  dup2(savedOut, STDOUT_FILENO);
+  dup2(savedErr, STDERR_FILENO);
+  close(savedOut);
+  close(savedErr);
+  close(sink);
+  EXPECT_EQ(run.errorNumber, 4);
+  EXPECT_EQ(fs::file_size(capture), 0u);
+}
+
+TEST_F(RunProgramTest, ProgramStillRunningAfterTheGraceTimeCountsAsSuccess) {
+  const fs::path pidFile = dir_ / "pid";
+  const auto started = std::chrono::steady_clock::now();
+  const ProgramRun run = runProgram({"sh", "-c", "echo early; echo $$ > \"$1\"; exec sleep 60", "sh", pidFile});
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(run.errorNumber, 0);
+  EXPECT_EQ(run.output, "");
+  EXPECT_GE(waited, kProgramGraceTime);
+
+  pid_t pid = 0;
+  std::ifstream(pidFile) >> pid;
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(kill(pid, 0), 0) << "the program was not left running";
+  kill(pid, SIGKILL);
+}
+
+}  // namespace
+}  // namespace platform::script

@@ -1,0 +1,62 @@
+#include "platform/script/script.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "platform/script/errors.h"
+#include "platform/script/evaluator.h"
+#include "platform/script/parser.h"
+#include "platform/text.h"
+
+namespace platform::script {
+namespace {
+
+std::string foldAsciiCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+ErrorInfo errorInfo(std::int64_t number, std::string message) {
+  return ErrorInfo{{kErrorNumberKey, number}, {kErrorMessageKey, std::move(message)}};
+}
+
+std::optional<Descriptor> handleEvent(const Program& program, const AppleEvent& event) {
+  const Descriptor* name = event.param(kHandlerNameKeyword);
+  if (event.eventClass() != kScriptEventClass || event.eventID() != kHandlerCallEventID || !name ||
+      name->kind() != Descriptor::Kind::Text) {
+    throw ScriptError{kErrorNoSuchHandler, "The script doesn't understand this event."};
+  }
+  std::vector<Descriptor> arguments;
+  if (const Descriptor* direct = event.param(kDirectObjectKeyword)) {
+    if (direct->kind() == Descriptor::Kind::List) {
+      arguments = direct->items();
+    } else {
+      arguments.push_back(*direct);
+    }
+  }
+  return callHandler(program, foldAsciiCase(name->textValue()), std::move(arguments));
+}
+
+}  // namespace
+
+std::optional<Script> Script::fromSource(std::string source) {
+  if (!platform::isValidUtf8(source) || source.find('\0') != std::string::npos) return std::nullopt;
+  return Script(std::move(source));
+}
+
+ExecutionResult Script::executeAppleEvent(const AppleEvent& event) const {
+  try {
+    const Program program = parse(source_);
+    return ExecutionResult{handleEvent(program, event), std::nullopt};
+  } catch (const ScriptError& error) {
+    return ExecutionResult{std::nullopt, errorInfo(error.number, error.message)};
+  } catch (const std::bad_alloc&) {
+    return ExecutionResult{std::nullopt, errorInfo(kErrorOutOfMemory, "Out of memory.")};
+  } catch (const std::length_error&) {
+    return ExecutionResult{std::nullopt, errorInfo(kErrorOutOfMemory, "Out of memory.")};
+  }
+}
+
+}  // namespace platform::script

@@ -1,0 +1,71 @@
+#include "platform/script/value_ops.h"
+
+#include "platform/script/errors.h"
+#include "platform/text.h"
+
+namespace platform::script {
+namespace {
+
+bool isUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::string textOf(const Descriptor& value) {
+  std::optional<std::string> text = value.stringValue();
+  if (!text) throw ScriptError{kErrorCantCoerce, "Can't make a list into type text."};
+  return std::move(*text);
+}
+
+bool valuesEqual(const Descriptor& a, const Descriptor& b) {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Descriptor::Kind::Text:
+      return platform::canonicallyEqual(a.textValue(), b.textValue());
+    case Descriptor::Kind::Integer:
+      return a.integerValue() == b.integerValue();
+    case Descriptor::Kind::Boolean:
+      return a.booleanValue() == b.booleanValue();
+    case Descriptor::Kind::List: {
+      const auto& left = a.items();
+      const auto& right = b.items();
+      if (left.size() != right.size()) return false;
+      for (std::size_t i = 0; i < left.size(); ++i) {
+        if (!valuesEqual(left[i], right[i])) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string percentEncode(std::string_view text) {
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (isUnreserved(byte)) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHexDigits[byte >> 4];
+      encoded += kHexDigits[byte & 0x0F];
+    }
+  }
+  return encoded;
+}
+
+std::string_view kindName(Descriptor::Kind kind) {
+  switch (kind) {
+    case Descriptor::Kind::Text: return "text";
+    case Descriptor::Kind::Integer: return "number";
+    case Descriptor::Kind::Boolean: return "boolean";
+    case Descriptor::Kind::List: return "list";
+  }
+  return "value";
+}
+
+}  // namespace platform::script

@@ -1,0 +1,200 @@
+// Running a child process with a controlled argument vector and environment,
+// capturing both output streams in full.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+#include "harness.h"
+
+namespace harness {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long the output pipes may stay open after the child has ended. Only a
+// descendant that inherited them can hold them that long.
+constexpr std::chrono::milliseconds kOutputGrace{2'000};
+
+struct SpawnActions {
+  posix_spawn_file_actions_t actions;
+  SpawnActions() { posix_spawn_file_actions_init(&actions); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+};
+
+struct SpawnAttributes {
+  posix_spawnattr_t attributes;
+  SpawnAttributes() { posix_spawnattr_init(&attributes); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+};
+
+struct Pipe {
+  UniqueFd read;
+  UniqueFd write;
+};
+
+bool makePipe(Pipe& pipe) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  pipe.read.reset(fds[0]);
+  pipe.write.reset(fds[1]);
+  return true;
+}
+
+// Reads what is available; closes the descriptor at end of file.
+void drain(UniqueFd& fd, std::string& into) {
+  char buffer[65536];
+  ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+  if (n > 0) {
+    into.append(buffer, static_cast<size_t>(n));
+  } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+    fd.reset();
+  }
+}
+
+void recordStatus(int status, RunResult& result) {
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+}
+
+int millisecondsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Environment& env,
+                       std::chrono::milliseconds timeout) {
+  RunResult result;
+  std::vector<std::string> envStrings;
+  for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
+  std::vector<char*> envp;
+  for (auto& entry : envStrings) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  Pipe out, err;
+  if (!makePipe(out) || !makePipe(err)) return result;
+
+  SpawnActions actions;
+  posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions.actions, out.write.get(), 1);
+  posix_spawn_file_actions_adddup2(&actions.actions, err.write.get(), 2);
+  // Nothing of the test runner's own (GoogleTest output files, other
+  // children's pipes) leaks into the child.
+  posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
+
+  SpawnAttributes attributes;
+  sigset_t empty, all;
+  sigemptyset(&empty);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes.attributes, &empty);
+  posix_spawnattr_setsigdefault(&attributes.attributes, &all);
+  // Its own process group, so that a timeout can kill whatever it started.
+  posix_spawnattr_setpgroup(&attributes.attributes, 0);
+  posix_spawnattr_setflags(&attributes.attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, exe.c_str(), &actions.actions, &attributes.attributes, argv.data(), envp.data()) != 0) {
+    return result;
+  }
+  result.started = true;
+  out.write.reset();
+  err.write.reset();
+
+  // A pidfd turns the child's end into a poll event; without one (old
+  // kernels) the loop falls back to short ticks.
+  UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  const Clock::time_point deadline = Clock::now() + timeout;
+  std::optional<Clock::time_point> outputDeadline;
+  bool reaped = false;
+
+  auto reap = [&](int options) {
+    int status = 0;
+    pid_t done;
+    do done = ::waitpid(pid, &status, options);
+    while (done < 0 && errno == EINTR);
+    if (done == pid) {
+      recordStatus(status, result);
+      reaped = true;
+      outputDeadline = Clock::now() + kOutputGrace;
+    }
+  };
+
+  while (!reaped || out.read || err.read) {
+    if (!reaped && Clock::now() >= deadline) {
+      ::kill(-pid, SIGKILL);
+      ::kill(pid, SIGKILL);
+      result.timedOut = true;
+      reap(0);
+      continue;
+    }
+    if (reaped && Clock::now() >= *outputDeadline) {
+      result.outputLeftOpen = true;
+      break;
+    }
+    std::vector<pollfd> fds;
+    if (out.read) fds.push_back({out.read.get(), POLLIN, 0});
+    if (err.read) fds.push_back({err.read.get(), POLLIN, 0});
+    if (!reaped && pidFd) fds.push_back({pidFd.get(), POLLIN, 0});
+    int wait = millisecondsUntil(reaped ? *outputDeadline : deadline);
+    if (!reaped && !pidFd) wait = std::min(wait, 20);
+    if (::poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR) break;
+    for (const auto& entry : fds) {
+      if (entry.revents == 0) continue;
+      if (out.read && entry.fd == out.read.get()) drain(out.read, result.out);
+      else if (err.read && entry.fd == err.read.get()) drain(err.read, result.err);
+    }
+    if (!reaped) reap(WNOHANG);
+  }
+  if (!reaped) reap(0);
+  return result;
+}
+
+}  // namespace
+
+Environment minimalEnvironment(const fs::path& home) {
+  Environment env{{"PATH", "/usr/bin:/bin"}, {"HOME", home.string()}};
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) env[name] = value;
+  }
+  return env;
+}
+
+RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
+              std::chrono::milliseconds timeout) {
+  std::string program = exe.string();
+  std::vector<std::string> copies(args);
+  std::vector<char*> argv{program.data()};
+  for (auto& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return spawnAndWait(exe, argv, env, timeout);
+}
+
+RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chrono::milliseconds timeout) {
+  std::vector<char*> argv{nullptr};
+  return spawnAndWait(exe, argv, env, timeout);
+}
+
+std::string describe(const RunResult& result) {
+  std::ostringstream text;
+  text << "started=" << result.started << " timedOut=" << result.timedOut;
+  text << " exit=" << (result.exitStatus ? std::to_string(*result.exitStatus) : "-");
+  text << " signal=" << (result.signal ? std::to_string(*result.signal) : "-");
+  text << " outputLeftOpen=" << result.outputLeftOpen;
+  text << "\nstdout: [" << result.out << "]\nstderr: [" << result.err << "]";
+  return text.str();
+}
+
+}  // namespace harness

@@ -1,0 +1,169 @@
+// The silent-stop tests are only as good as the harness's eye: these cases
+// make sure that a snapshot notices each kind of change, that cleanup never
+// escapes through a link and that a child's output and ending are captured.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "harness.h"
+
+namespace {
+
+using namespace harness;
+
+// --- snapshots -------------------------------------------------------------
+
+struct Mutation {
+  std::string name;
+  std::function<void(const fs::path&)> apply;
+};
+
+void PrintTo(const Mutation& c, std::ostream* os) { *os << c.name; }
+
+// Restores a file's mtime so that only the property under test differs.
+void keepMtime(const fs::path& path, const std::function<void()>& change) {
+  struct stat st {};
+  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+  change();
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+std::vector<Mutation> mutations() {
+  return {
+      {"FileAdded", [](const fs::path& r) { writeFile(r / "d/new", "x"); }},
+      {"FileRemoved", [](const fs::path& r) { fs::remove(r / "d/file"); }},
+      {"SameSizeContentsWithOldMtime",
+       [](const fs::path& r) { keepMtime(r / "d/file", [&] { writeFile(r / "d/file", "HELLO"); }); }},
+      {"ModeChanged", [](const fs::path& r) { fs::permissions(r / "d/file", fs::perms::owner_read); }},
+      {"LinkRetargeted",
+       [](const fs::path& r) {
+         fs::remove(r / "link");
+         makeSymlink("e", r / "link");
+       }},
+      {"LinkReplacedByDirectory",
+       [](const fs::path& r) {
+         fs::remove(r / "link");
+         makeDirectory(r / "link");
+       }},
+      {"TemporaryFileCreatedAndRemoved",
+       [](const fs::path& r) {
+         writeFile(r / "d/tmp", "");
+         fs::remove(r / "d/tmp");
+       }},
+      {"EmptyDirectoryAdded", [](const fs::path& r) { makeDirectory(r / "d/sub"); }},
+  };
+}
+
+class SnapshotTest : public ::testing::TestWithParam<Mutation> {
+ protected:
+  void SetUp() override {
+    makeDirectory(temp_.path() / "d");
+    writeFile(temp_.path() / "d/file", "hello");
+    makeSymlink("d", temp_.path() / "link");
+  }
+  TempDir temp_;
+};
+
+TEST_P(SnapshotTest, NoticesChange) {
+  const Snapshot before = takeSnapshot(temp_.path());
+  // Directory timestamps have a coarse clock on some file systems; make sure
+  // a change within the same tick still shows.
+  ::usleep(20'000);
+  GetParam().apply(temp_.path());
+  EXPECT_FALSE(compareSnapshots(before, takeSnapshot(temp_.path())).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Mutations, SnapshotTest, ::testing::ValuesIn(mutations()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(SnapshotBasics, RecordsLinksWithoutFollowingThem) {
+  TempDir outside, temp;
+  writeFile(outside.path() / "secret", "s");
+  makeSymlink(outside.path(), temp.path() / "out");
+  const Snapshot snapshot = takeSnapshot(temp.path());
+  ASSERT_TRUE(snapshot.contains("out"));
+  EXPECT_EQ(snapshot.at("out").type, 'l');
+  EXPECT_EQ(snapshot.at("out").linkTarget, outside.path().string());
+  EXPECT_FALSE(snapshot.contains("out/secret"));
+  EXPECT_TRUE(compareSnapshots(snapshot, takeSnapshot(temp.path())).empty());
+}
+
+// --- cleanup -----------------------------------------------------------------
+
+TEST(TempDirCleanup, RemovesLockedDirectoriesButNothingBehindLinks) {
+  TempDir outside;
+  writeFile(outside.path() / "keep", "k");
+  fs::path removed;
+  {
+    TempDir temp;
+    removed = temp.path();
+    makeDirectory(temp.path() / "locked");
+    writeFile(temp.path() / "locked/f", "x");
+    makeDirectory(temp.path() / "readonly");
+    writeFile(temp.path() / "readonly/f", "x");
+    makeSymlink(outside.path(), temp.path() / "out");
+    makeSymlink(outside.path() / "keep", temp.path() / "keep-link");
+    ASSERT_EQ(::chmod((temp.path() / "locked").c_str(), 0000), 0);
+    ASSERT_EQ(::chmod((temp.path() / "readonly").c_str(), 0500), 0);
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(removed)));
+  EXPECT_EQ(readFile(outside.path() / "keep"), "k");
+}
+
+// --- running -----------------------------------------------------------------
+
+class RunTest : public ::testing::Test {
+ protected:
+  RunResult shell(const std::string& script, std::chrono::milliseconds timeout = kDefaultTimeout) {
+    return run("/bin/sh", {"-c", script}, minimalEnvironment(temp_.path()), timeout);
+  }
+  TempDir temp_;
+};
+
+TEST_F(RunTest, CapturesBothStreamsBeyondPipeCapacity) {
+  // Interleaved and larger than a pipe buffer: a reader that drained one
+  // stream at a time would deadlock here.
+  const RunResult result = shell("i=0; while [ $i -lt 3000 ]; do echo 0123456789012345678901234567890123456789; "
+                                 "echo abcdefghijabcdefghijabcdefghij >&2; i=$((i+1)); done; exit 3");
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.out.size(), 3000u * 41);
+  EXPECT_EQ(result.err.size(), 3000u * 31);
+}
+
+TEST_F(RunTest, ReportsSignal) {
+  const RunResult result = shell("kill -TERM $$");
+  EXPECT_FALSE(result.exitStatus.has_value());
+  EXPECT_EQ(result.signal, SIGTERM);
+}
+
+TEST_F(RunTest, KillsChildAfterTimeout) {
+  const RunResult result = shell("sleep 30", std::chrono::milliseconds(300));
+  EXPECT_TRUE(result.timedOut);
+  EXPECT_EQ(result.signal, SIGKILL);
+}
+
+TEST_F(RunTest, EnvironmentIsMinimal) {
+  const RunResult result = run("/usr/bin/env", {}, {{"PATH", "/usr/bin:/bin"}, {"HOME", "/nowhere"}});
+  EXPECT_EQ(result.out, "HOME=/nowhere\nPATH=/usr/bin:/bin\n");
+  const Environment env = minimalEnvironment("/h");
+  EXPECT_EQ(env.at("HOME"), "/h");
+  for (const auto& [key, value] : env) EXPECT_FALSE(key == "LANG" || key.starts_with("LC_")) << key;
+}
+
+TEST_F(RunTest, NoticesOutputHeldOpenByDescendant) {
+  const RunResult result = shell("sleep 4 & exit 0");
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(result.outputLeftOpen);
+}
+
+TEST_F(RunTest, MissingProgramIsNotStarted) {
+  EXPECT_FALSE(run(temp_.path() / "absent", {}, minimalEnvironment(temp_.path())).started);
+}
+
+}  // namespace

@@ -1,0 +1,409 @@
+// The job command line, the channel and the job directory, seen from outside:
+// the real executable runs in a throwaway bundle with HOME in a temporary
+// directory.
+//
+// Every rejection must be a silent stop: status 0, no output at all and not
+// one byte changed under the temporary root (home and bundle). To make a
+// wrongly accepted job visible, each rejection test also lays out the
+// well-formed job that a too lenient check would find; processing it would
+// leave a result.json behind. The well-formed runs at the end show that such
+// a job really is processed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "harness.h"
+
+namespace {
+
+using namespace harness;
+
+constexpr std::string_view kJobId = "3f2a9c1e-5b7d-4e8f-9a0b-1c2d3e4f5a6b";
+constexpr std::string_view kOtherJobId = "00c0ffee-0000-4000-8000-000000000001";
+constexpr std::string_view kZeroJobId = "00000000-0000-0000-0000-000000000000";
+constexpr std::string_view kSuccess = R"({"ok":true})";
+
+// A temporary root holding home/ and SupportDraft.app/.
+class JobWorld : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = temp_.path() / "home";
+    makeDirectory(home_, 0700);
+    bundle_ = makeBundle(temp_.path());
+    writeResource(bundle_, "support-mail.applescript", kSucceedingMailScript);
+  }
+
+  const fs::path& root() const { return temp_.path(); }
+  const fs::path& home() const { return home_; }
+  const Bundle& bundle() const { return bundle_; }
+
+  RunResult runProgram(const std::vector<std::string>& args, const fs::path& homeForRun) const {
+    return run(bundle_.executable, args, minimalEnvironment(homeForRun));
+  }
+
+  // Runs the program and checks that nothing at all happened.
+  void expectSilentStop(const std::vector<std::string>& args) { expectSilentStop(args, home_); }
+
+  void expectSilentStop(const std::vector<std::string>& args, const fs::path& homeForRun) {
+    const Snapshot before = takeSnapshot(root());
+    const RunResult result = runProgram(args, homeForRun);
+    expectQuietSuccess(result);
+    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+  }
+
+  static void expectQuietSuccess(const RunResult& result) {
+    ASSERT_TRUE(result.started);
+    EXPECT_FALSE(result.timedOut) << describe(result);
+    EXPECT_EQ(result.exitStatus, 0) << describe(result);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+  }
+
+ private:
+  TempDir temp_;
+  fs::path home_;
+  Bundle bundle_;
+};
+
+std::vector<std::string> jobArgs(std::string_view id = kJobId) { return {"--job", std::string(id)}; }
+
+// ---------------------------------------------------------------------------
+// Command lines other than exactly `--job <canonical id>`
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string withoutHyphens(std::string_view text) {
+  std::string out;
+  for (char c : text)
+    if (c != '-') out += c;
+  return out;
+}
+
+// Spellings of kJobId that name the same UUID but are not its canonical form.
+std::vector<std::string> nonCanonicalIds() {
+  std::string mixed(kJobId);
+  mixed[0] = 'F';
+  mixed[35] = 'B';
+  return {upper(kJobId),
+          mixed,
+          "{" + std::string(kJobId) + "}",
+          withoutHyphens(kJobId),
+          " " + std::string(kJobId),
+          std::string(kJobId) + " ",
+          "urn:uuid:" + std::string(kJobId)};
+}
+
+struct CommandLineCase {
+  std::string name;
+  std::vector<std::string> args;
+};
+
+void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<CommandLineCase> commandLineCases() {
+  const std::string id(kJobId);
+  const auto ids = nonCanonicalIds();
+  return {
+      {"NoArguments", {}},
+      {"JobAlone", {"--job"}},
+      {"ThirdArgument", {"--job", id, "extra"}},
+      {"EmptyThirdArgument", {"--job", id, ""}},
+      {"IdBeforeOption", {id, "--job"}},
+      {"OptionInCapitals", {"--JOB", id}},
+      {"SingleHyphenOption", {"-job", id}},
+      {"OptionWithEqualsSign", {"--job=" + id}},
+      {"IdUpperCase", {"--job", ids[0]}},
+      {"IdMixedCase", {"--job", ids[1]}},
+      {"IdInBraces", {"--job", ids[2]}},
+      {"IdWithoutHyphens", {"--job", ids[3]}},
+      {"IdWithLeadingBlank", {"--job", ids[4]}},
+      {"IdWithTrailingBlank", {"--job", ids[5]}},
+      {"IdAsUrn", {"--job", ids[6]}},
+      {"IdTruncated", {"--job", id.substr(0, 35)}},
+      {"IdEmpty", {"--job", ""}},
+      {"InspectWithArgument", {"--inspect", "extra"}},
+      {"InspectTwice", {"--inspect", "--inspect"}},
+      {"InspectBeforeJob", {"--inspect", "--job", id}},
+      {"JobThenInspect", {"--job", id, "--inspect"}},
+      {"InspectInCapitals", {"--INSPECT"}},
+      {"InspectWithTrailingBlank", {"--inspect "}},
+      {"InspectWithValue", {"--inspect=1"}},
+      {"InspectSingleHyphen", {"-inspect"}},
+  };
+}
+
+class CommandLineTest : public JobWorld, public ::testing::WithParamInterface<CommandLineCase> {
+ protected:
+  void SetUp() override {
+    JobWorld::SetUp();
+    writeInfo(bundle(), standardInfo("dev"));
+    // The canonical job, and one under every other spelling of its id, so
+    // that a command line taken for a job would leave a result behind.
+    prepareJob(home(), kDevToolDir, kJobId);
+    for (const auto& id : nonCanonicalIds()) prepareJob(home(), kDevToolDir, id);
+  }
+};
+
+TEST_P(CommandLineTest, StopsSilently) { expectSilentStop(GetParam().args); }
+
+INSTANTIATE_TEST_SUITE_P(Rejected, CommandLineTest, ::testing::ValuesIn(commandLineCases()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(JobWorld, EmptyArgumentVectorStopsSilently) {
+  writeInfo(bundle(), standardInfo("dev"));
+  prepareJob(home(), kDevToolDir, kJobId);
+  const Snapshot before = takeSnapshot(root());
+  expectQuietSuccess(runWithEmptyArgv(bundle().executable, minimalEnvironment(home())));
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+}
+
+// The self-inspection reads the bundle only; a HOME full of jobs, writable
+// by the user, stays exactly as it was.
+TEST_F(JobWorld, InspectLeavesHomeUntouched) {
+  writeInfo(bundle(), standardInfo("dev"));
+  prepareJob(home(), kDevToolDir, kJobId);
+  prepareJob(home(), kProdToolDir, kJobId);
+  const Snapshot before = takeSnapshot(root());
+  const RunResult result = runProgram({"--inspect"}, home());
+  ASSERT_TRUE(result.started);
+  EXPECT_FALSE(result.timedOut) << describe(result);
+  EXPECT_FALSE(result.signal.has_value()) << describe(result);
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+}
+
+// ---------------------------------------------------------------------------
+// The channel in Info.plist
+
+struct ChannelCase {
+  std::string name;
+  std::optional<PlistNode> value;      // nullopt: key absent
+  std::optional<std::string> rawInfo;  // replaces Info.plist altogether
+};
+
+void PrintTo(const ChannelCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<ChannelCase> channelCases() {
+  return {
+      {"Absent", std::nullopt, std::nullopt},
+      {"Integer", plistInteger(1), std::nullopt},
+      {"Real", plistReal(0.0), std::nullopt},
+      {"Boolean", plistBoolean(true), std::nullopt},
+      {"Date", plistDate(700'000'000), std::nullopt},
+      {"Data", plistData("dev"), std::nullopt},
+      {"Array", plistArray({plistString("dev")}), std::nullopt},
+      {"Dictionary", plistDict({{"QuorvelChannel", plistString("prod")}}), std::nullopt},
+      {"Empty", plistString(""), std::nullopt},
+      {"Capitalised", plistString("Dev"), std::nullopt},
+      {"Capitals", plistString("PROD"), std::nullopt},
+      {"LeadingBlank", plistString(" dev"), std::nullopt},
+      {"TrailingLineFeed", plistString("prod\n"), std::nullopt},
+      {"LongerThanProd", plistString("production"), std::nullopt},
+      {"LongerThanDev", plistString("development"), std::nullopt},
+      {"NoInfoPlist", std::nullopt, std::string()},
+      {"InfoPlistGarbage", std::nullopt, std::string("QuorvelChannel=dev\n")},
+  };
+}
+
+class ChannelTest : public JobWorld, public ::testing::WithParamInterface<ChannelCase> {
+ protected:
+  void SetUp() override {
+    JobWorld::SetUp();
+    const ChannelCase& c = GetParam();
+    if (c.rawInfo) {
+      if (!c.rawInfo->empty()) writeInfoBytes(bundle(), *c.rawInfo);
+    } else {
+      PlistDict keys = standardInfoWithoutChannel();
+      if (c.value) keys.emplace_back("QuorvelChannel", *c.value);
+      writeInfo(bundle(), keys);
+    }
+    prepareJob(home(), kDevToolDir, kJobId);
+    prepareJob(home(), kProdToolDir, kJobId);
+  }
+};
+
+TEST_P(ChannelTest, StopsSilently) { expectSilentStop(jobArgs()); }
+
+INSTANTIATE_TEST_SUITE_P(Rejected, ChannelTest, ::testing::ValuesIn(channelCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// Each channel looks only in its own tool directory.
+class OtherChannelTest : public JobWorld, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(OtherChannelTest, JobUnderOtherToolDirectoryIsNotFound) {
+  const std::string channel = GetParam();
+  writeInfo(bundle(), standardInfo(channel));
+  prepareJob(home(), toolDirFor(channel == "dev" ? "prod" : "dev"), kJobId);
+  expectSilentStop(jobArgs());
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, OtherChannelTest, ::testing::Values("dev", "prod"),
+                         [](const auto& info) { return info.param; });
+
+// ---------------------------------------------------------------------------
+// Symbolic links on the job directory's path
+
+struct LinkCase {
+  std::string name;
+  // Lays out home and links under root, with a well-formed job at the end of
+  // every link; returns the HOME to run with.
+  std::function<fs::path(const fs::path& root)> layOut;
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<LinkCase> linkCases() {
+  const std::string tool(kDevToolDir);
+  const std::string id(kJobId);
+  return {
+      {"JobDirectoryToDirectoryElsewhere",
+       [=](const fs::path& root) {
+         const fs::path home = root / "home";
+         const fs::path elsewhere = prepareJob(root / "elsewhere", tool, id);
+         prepareJob(home, tool, kOtherJobId);
+         makeSymlink(elsewhere, home / tool / "support-drafts" / id);
+         return home;
+       }},
+      {"JobDirectoryToSiblingJob",
+       [=](const fs::path& root) {
+         const fs::path home = root / "home";
+         prepareJob(home, tool, kOtherJobId);
+         makeSymlink(std::string(kOtherJobId), home / tool / "support-drafts" / id);
+         return home;
+       }},
+      {"JobDirectoryToSiblingJobByAbsolutePath",
+       [=](const fs::path& root) {
+         const fs::path home = root / "home";
+         const fs::path sibling = prepareJob(home, tool, kOtherJobId);
+         makeSymlink(sibling, home / tool / "support-drafts" / id);
+         return home;
+       }},
+      {"SupportDrafts",
+       [=](const fs::path& root) {
+         const fs::path home = root / "home";
+         prepareJob(root / "elsewhere", tool, id);
+         makeDirectory(home / tool, 0700);
+         makeSymlink(root / "elsewhere" / tool / "support-drafts", home / tool / "support-drafts");
+         return home;
+       }},
+      {"ToolDirectory",
+       [=](const fs::path& root) {
+         const fs::path home = root / "home";
+         prepareJob(root / "elsewhere", tool, id);
+         makeSymlink(root / "elsewhere" / tool, home / tool);
+         return home;
+       }},
+      {"HomeItself",
+       [=](const fs::path& root) {
+         prepareJob(root / "real-home", tool, id);
+         makeSymlink("real-home", root / "home-link");
+         return root / "home-link";
+       }},
+      {"AboveHome",
+       [=](const fs::path& root) {
+         makeDirectory(root / "real", 0700);
+         prepareJob(root / "real" / "home", tool, id);
+         makeSymlink(root / "real", root / "up");
+         return root / "up" / "home";
+       }},
+  };
+}
+
+class SymlinkTest : public JobWorld, public ::testing::WithParamInterface<LinkCase> {
+ protected:
+  void SetUp() override {
+    JobWorld::SetUp();
+    writeInfo(bundle(), standardInfo("dev"));
+  }
+};
+
+TEST_P(SymlinkTest, StopsSilently) {
+  const fs::path homeForRun = GetParam().layOut(root());
+  expectSilentStop(jobArgs(), homeForRun);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rejected, SymlinkTest, ::testing::ValuesIn(linkCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// Missing pieces of the job directory: nothing is created to fill the gap.
+
+TEST_F(JobWorld, MissingJobDirectoryStopsSilently) {
+  writeInfo(bundle(), standardInfo("dev"));
+  prepareJob(home(), kDevToolDir, kOtherJobId);
+  expectSilentStop(jobArgs());
+}
+
+TEST_F(JobWorld, EmptyHomeStopsSilently) {
+  writeInfo(bundle(), standardInfo("prod"));
+  expectSilentStop(jobArgs());
+}
+
+// ---------------------------------------------------------------------------
+// Well-formed jobs: these need the whole pipeline (job document, script
+// bridge, result document) and pass only once it exists.
+
+struct WellFormedCase {
+  std::string name;
+  std::string channel;
+  std::string id;
+  PlistFormat format;
+};
+
+void PrintTo(const WellFormedCase& c, std::ostream* os) { *os << c.name; }
+
+class WellFormedJobTest : public JobWorld, public ::testing::WithParamInterface<WellFormedCase> {};
+
+// Runs one accepted job and checks that the only trace it leaves is
+// result.json (0600, owned by the user) in the job directory.
+TEST_P(WellFormedJobTest, WritesResultAndNothingElse) {
+  const WellFormedCase& c = GetParam();
+  writeInfo(bundle(), standardInfo(c.channel), c.format);
+  const fs::path jobDir = prepareJob(home(), toolDirFor(c.channel), c.id);
+  const std::string jobRelative = fs::relative(jobDir, root()).string();
+
+  const Snapshot before = takeSnapshot(root());
+  expectQuietSuccess(runProgram(jobArgs(c.id), home()));
+  const Snapshot after = takeSnapshot(root());
+
+  const auto result = after.find(jobRelative + "/result.json");
+  ASSERT_NE(result, after.end()) << "no result.json in " << jobDir;
+  EXPECT_EQ(result->second.type, 'f');
+  EXPECT_EQ(result->second.mode, 0600u);
+  EXPECT_EQ(result->second.uid, ::geteuid());
+  EXPECT_EQ(result->second.contents, std::optional<std::string>(kSuccess));
+
+  for (const auto& change : compareSnapshots(before, after)) {
+    const bool expected = (change.kind == SnapshotChange::added && change.path == result->first) ||
+                          (change.kind == SnapshotChange::changed && change.path == jobRelative);
+    EXPECT_TRUE(expected) << "unexpected change: " << formatChanges({change});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accepted, WellFormedJobTest,
+    ::testing::Values(WellFormedCase{"Dev", "dev", std::string(kJobId), PlistFormat::xml},
+                      WellFormedCase{"Prod", "prod", std::string(kJobId), PlistFormat::xml},
+                      WellFormedCase{"AllZeroId", "dev", std::string(kZeroJobId), PlistFormat::xml},
+                      WellFormedCase{"BinaryInfoPlist", "prod", std::string(kJobId), PlistFormat::binary}),
+    [](const auto& info) { return info.param.name; });
+
+// Once the job document is accepted, a failure still ends with a result.
+TEST_F(JobWorld, AcceptedJobWithoutScriptReportsFailure) {
+  writeInfo(bundle(), standardInfo("dev"));
+  ASSERT_EQ(::unlink((bundle().resources / "support-mail.applescript").c_str()), 0);
+  const fs::path jobDir = prepareJob(home(), kDevToolDir, kJobId);
+  expectQuietSuccess(runProgram(jobArgs(), home()));
+  ASSERT_TRUE(fs::exists(jobDir / "result.json"));
+  // Member order is the serialiser's business; compare the parsed object.
+  const auto outcome = nlohmann::json::parse(readFile(jobDir / "result.json"), nullptr, false);
+  EXPECT_EQ(outcome, (nlohmann::json{{"ok", false}, {"code", "DRAFT_FAILED"}}));
+}
+
+}  // namespace
