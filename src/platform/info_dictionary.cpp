@@ -1,6 +1,7 @@
 #include "platform/info_dictionary.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -57,11 +58,15 @@ bool convert(plist_t node, int depth, PlistValue& out) {
   if (depth > kMaxDepth) return false;
   switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
-      char* raw = nullptr;
-      plist_get_string_val(node, &raw);
-      Chars text(raw);
-      if (!text) return false;
-      out.value = std::string(text.get());
+      // Read through the node's own buffer: the library's copying getter
+      // asserts (and so aborts the process) when a string holds a U+0000,
+      // which an XML property list can carry. The library does not keep the
+      // bytes after that U+0000 faithfully, so the text ends there, as a
+      // copy through the getter would.
+      uint64_t length = 0;
+      const char* text = plist_get_string_ptr(node, &length);
+      if (text == nullptr) return false;
+      out.value = std::string(text, ::strnlen(text, length));
       return true;
     }
     case PLIST_UINT: {
