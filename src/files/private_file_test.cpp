@@ -9,6 +9,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "testing/scratch_directory.h"
+
 namespace {
 
 constexpr std::uint32_t kUser = 501;
@@ -81,13 +83,9 @@ TEST(PrivateFileDecision, OnlyGroupAndOtherBitsCount) {
 class PrivateFileOnDisk : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/private-file-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
     directory_ = platform::Directory::openWithoutLinks(root_);
     ASSERT_TRUE(directory_);
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
   platform::FileLocation write(const std::string& name, std::size_t size, mode_t mode = 0600) {
     const std::string path = root_ + "/" + name;
@@ -96,7 +94,8 @@ class PrivateFileOnDisk : public ::testing::Test {
     return platform::childOf(*directory_, name);
   }
 
-  std::string root_;
+  testing_support::ScratchDirectory scratch_;
+  const std::string& root_ = scratch_.path();
   std::optional<platform::Directory> directory_;
 };
 

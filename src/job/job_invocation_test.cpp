@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "testing/scratch_directory.h"
+
 namespace {
 
 TEST(JobCommandLine, OnlyTheExactFormPasses) {
@@ -53,14 +55,9 @@ TEST(JobDirectory, IsBuiltFromTheHome) {
 
 class Confinement : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/confinement-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = std::filesystem::canonical(pattern).string();
-    std::filesystem::create_directories(root_ + "/home/.t/support-drafts/id");
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
+  void SetUp() override { std::filesystem::create_directories(root_ + "/home/.t/support-drafts/id"); }
+  testing_support::ScratchDirectory scratch_;
+  const std::string& root_ = scratch_.path();
 };
 
 TEST_F(Confinement, PathsWithoutLinksPass) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/info_dictionary.h"
+#include "testing/scratch_directory.h"
 
 namespace platform {
 namespace {
@@ -46,16 +47,13 @@ TEST(InfoDictionary, AnythingElseIsEmpty) {
 class BundleOnDisk : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/bundle-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
     std::filesystem::create_directories(root_ + "/X.app/Contents/MacOS");
     std::filesystem::create_directories(root_ + "/X.app/Contents/Resources/dir.applescript");
     std::ofstream(root_ + "/X.app/Contents/Info.plist") << kXml;
     std::ofstream(root_ + "/X.app/Contents/Resources/support-mail.applescript") << "x";
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
+  testing_support::ScratchDirectory scratch_;
+  const std::string& root_ = scratch_.path();
 };
 
 TEST_F(BundleOnDisk, ExecutableInContentsMacOSIsInABundle) {

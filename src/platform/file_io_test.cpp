@@ -1,13 +1,17 @@
 #include "platform/file_io.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+
+#include "testing/scratch_directory.h"
 
 namespace platform {
 namespace {
@@ -15,15 +19,8 @@ namespace {
 class FileIo : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/file-io-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
     directory_ = Directory::openWithoutLinks(root_);
     ASSERT_TRUE(directory_);
-  }
-  void TearDown() override {
-    ::chmod(root_.c_str(), 0700);
-    std::filesystem::remove_all(root_);
   }
   std::string contents(const std::string& name) {
     std::ifstream in(root_ + "/" + name);
@@ -34,7 +31,8 @@ class FileIo : public ::testing::Test {
   std::size_t entries() {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(root_), {}));
   }
-  std::string root_;
+  testing_support::ScratchDirectory scratch_;
+  const std::string& root_ = scratch_.path();
   std::optional<Directory> directory_;
 };
 
@@ -69,12 +67,20 @@ TEST_F(FileIo, AtomicWriteOverALinkReplacesTheLinkNotItsTarget) {
 }
 
 TEST_F(FileIo, FailedWriteLeavesTheOldFileAndNoTemporary) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root can write into any directory";
   std::ofstream(root_ + "/result.json") << "old";
-  ASSERT_EQ(::chmod(root_.c_str(), 0500), 0);
-  EXPECT_FALSE(writeFileAtomically(childOf(*directory_, "result.json"), "new"));
+  // A file-size limit makes the write fail part-way, for root as well.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit tight = saved;
+  tight.rlim_cur = 4;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+  const bool written = writeFileAtomically(childOf(*directory_, "result.json"), std::string(100, 'n'));
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_FALSE(written);
   EXPECT_EQ(contents("result.json"), "old");
-  EXPECT_EQ(entries(), 1u);
+  EXPECT_EQ(entries(), 1u) << "the temporary file is gone";
 }
 
 TEST_F(FileIo, PermissionsAreSetOnFilesButNeverThroughLinks) {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "testing/scratch_directory.h"
+
 namespace platform {
 namespace {
 
@@ -23,15 +25,9 @@ TEST(AppendingPathComponent, JoinsWithOneSeparator) {
 
 class ResolvingLinks : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/paths-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    // The temporary root itself must hold no link for exact comparisons.
-    root_ = std::filesystem::canonical(pattern).string();
-    std::filesystem::create_directories(root_ + "/real/inner");
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
+  void SetUp() override { std::filesystem::create_directories(root_ + "/real/inner"); }
+  testing_support::ScratchDirectory scratch_;
+  const std::string& root_ = scratch_.path();
 };
 
 TEST_F(ResolvingLinks, PathWithoutLinksIsUnchanged) {

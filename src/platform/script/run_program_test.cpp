@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/script/errors.h"
+#include "testing/scratch_directory.h"
 
 namespace platform::script {
 namespace {
@@ -22,12 +23,6 @@ namespace fs = std::filesystem;
 
 class RunProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/run-program-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
 
   fs::path write(const std::string& name, const std::string& content, fs::perms perms) {
     const fs::path path = dir_ / name;
@@ -36,7 +31,8 @@ class RunProgramTest : public ::testing::Test {
     return path;
   }
 
-  fs::path dir_;
+  testing_support::ScratchDirectory scratch_;
+  const fs::path dir_{scratch_.path()};
 };
 
 TEST_F(RunProgramTest, OutputIsCapturedAndArgumentsArriveByteForByte) {
