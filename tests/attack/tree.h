@@ -1,5 +1,5 @@
-// File system helpers for the swap attack harness: small
-// file writes, and snapshots of a tree for before/after comparison.
+// File system helpers for the swap attack harness: small file writes, and
+// snapshots of a tree for before/after comparison.
 #pragma once
 
 #include <sys/types.h>
