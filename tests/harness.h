@@ -75,6 +75,9 @@ void writeFile(const fs::path& path, std::string_view bytes, mode_t mode = 0600)
 std::string readFile(const fs::path& path);
 void makeDirectory(const fs::path& path, mode_t mode = 0700);
 void makeSymlink(const fs::path& target, const fs::path& link);
+// Gives path and everything below it to uid/gid, links themselves and never
+// what they point to.
+void changeOwnerOfTree(const fs::path& path, uid_t uid, gid_t gid);
 
 // ---------------------------------------------------------------------------
 // Property lists and bundles
@@ -167,6 +170,24 @@ RunResult run(const fs::path& exe, const std::vector<std::string>& args, const E
 // program name. (Recent Linux kernels substitute a single empty string.)
 RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env,
                            std::chrono::milliseconds timeout = kDefaultTimeout);
+
+// What else the child gets besides its arguments and environment. Setting
+// either of umask or user makes the child start through fork and exec, since
+// posix_spawn can set neither.
+struct RunOptions {
+  std::chrono::milliseconds timeout = kDefaultTimeout;
+  std::optional<mode_t> umask;  // the child's file-creation mask; unset: inherited
+  // Run as this user and group, with no supplementary groups. Needs root.
+  std::optional<std::pair<uid_t, gid_t>> user;
+};
+
+RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
+              const RunOptions& options);
+
+// The account that tests running as root hand files to and run the program
+// as, when they need a user other than the test runner.
+inline constexpr uid_t kUnprivilegedUid = 65534;
+inline constexpr gid_t kUnprivilegedGid = 65534;
 
 std::string describe(const RunResult& result);
 

@@ -145,6 +145,29 @@ void makeSymlink(const fs::path& target, const fs::path& link) {
   if (::symlink(target.c_str(), link.c_str()) != 0) throwErrno("symlink " + link.string());
 }
 
+namespace {
+
+void changeOwnerAt(int parentFd, const std::string& name, uid_t uid, gid_t gid) {
+  if (::fchownat(parentFd, name.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW) != 0) throwErrno("chown " + name);
+  struct stat st {};
+  if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) throwErrno("stat " + name);
+  if (!S_ISDIR(st.st_mode)) return;
+  UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) throwErrno("open " + name);
+  const auto names = listDirectory(fd.get());
+  if (!names) throwErrno("list " + name);
+  for (const auto& child : *names) changeOwnerAt(fd.get(), child, uid, gid);
+}
+
+}  // namespace
+
+void changeOwnerOfTree(const fs::path& path, uid_t uid, gid_t gid) {
+  fs::path parent = path.parent_path();
+  UniqueFd parentFd(::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parentFd) throwErrno("open " + parent.string());
+  changeOwnerAt(parentFd.get(), path.filename().string(), uid, gid);
+}
+
 // ---------------------------------------------------------------------------
 // Snapshots
 

@@ -1,9 +1,11 @@
 // Running a child process with a controlled argument vector and environment,
 // capturing both output streams in full.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,22 +76,59 @@ int millisecondsUntil(Clock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Environment& env,
-                       std::chrono::milliseconds timeout) {
-  RunResult result;
-  std::vector<std::string> envStrings;
-  for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : envStrings) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+// The fork-and-exec start for what posix_spawn cannot do: a file-creation
+// mask and another user. Between fork and exec only async-signal-safe calls
+// run. Returns the child's pid, or -1 when it could not be started (the
+// child reports a failed exec through a close-on-exec pipe).
+pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<char*>& envp, int out, int err,
+                  const RunOptions& options) {
+  UniqueFd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  Pipe status;
+  if (!input || !makePipe(status)) return -1;
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    auto fail = [&] {
+      const int error = errno;
+      [[maybe_unused]] ssize_t written = ::write(status.write.get(), &error, sizeof error);
+      ::_exit(127);
+    };
+    if (::setpgid(0, 0) != 0) fail();
+    if (::dup2(input.get(), 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) fail();
+    // Everything above the standard streams goes at exec, the status pipe
+    // included, exactly as with posix_spawn's closefrom.
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) fail();
+    for (int number = 1; number < NSIG; ++number) ::signal(number, SIG_DFL);
+    sigset_t empty;
+    sigemptyset(&empty);
+    if (::sigprocmask(SIG_SETMASK, &empty, nullptr) != 0) fail();
+    if (options.umask) ::umask(*options.umask);
+    if (options.user) {
+      const auto [uid, gid] = *options.user;
+      if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0) {
+        fail();
+      }
+    }
+    ::execve(exe.c_str(), argv.data(), envp.data());
+    fail();
+  }
+  status.write.reset();
+  int childError = 0;
+  ssize_t got;
+  do got = ::read(status.read.get(), &childError, sizeof childError);
+  while (got < 0 && errno == EINTR);
+  if (got == 0) return pid;
+  int ignored = 0;
+  while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+  }
+  return -1;
+}
 
-  Pipe out, err;
-  if (!makePipe(out) || !makePipe(err)) return result;
-
+pid_t posixSpawn(const fs::path& exe, std::vector<char*>& argv, std::vector<char*>& envp, int out, int err) {
   SpawnActions actions;
   posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions.actions, out.write.get(), 1);
-  posix_spawn_file_actions_adddup2(&actions.actions, err.write.get(), 2);
+  posix_spawn_file_actions_adddup2(&actions.actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions.actions, err, 2);
   // Nothing of the test runner's own (GoogleTest output files, other
   // children's pipes) leaks into the child.
   posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
@@ -107,8 +146,28 @@ RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Envi
 
   pid_t pid = -1;
   if (::posix_spawn(&pid, exe.c_str(), &actions.actions, &attributes.attributes, argv.data(), envp.data()) != 0) {
-    return result;
+    return -1;
   }
+  return pid;
+}
+
+RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Environment& env,
+                       const RunOptions& options) {
+  const std::chrono::milliseconds timeout = options.timeout;
+  RunResult result;
+  std::vector<std::string> envStrings;
+  for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
+  std::vector<char*> envp;
+  for (auto& entry : envStrings) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  Pipe out, err;
+  if (!makePipe(out) || !makePipe(err)) return result;
+
+  const pid_t pid = options.umask || options.user
+                        ? forkAndExec(exe, argv, envp, out.write.get(), err.write.get(), options)
+                        : posixSpawn(exe, argv, envp, out.write.get(), err.write.get());
+  if (pid < 0) return result;
   result.started = true;
   out.write.reset();
   err.write.reset();
@@ -174,17 +233,26 @@ Environment minimalEnvironment(const fs::path& home) {
 
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
               std::chrono::milliseconds timeout) {
+  RunOptions options;
+  options.timeout = timeout;
+  return run(exe, args, env, options);
+}
+
+RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
+              const RunOptions& options) {
   std::string program = exe.string();
   std::vector<std::string> copies(args);
   std::vector<char*> argv{program.data()};
   for (auto& arg : copies) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  return spawnAndWait(exe, argv, env, timeout);
+  return spawnAndWait(exe, argv, env, options);
 }
 
 RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chrono::milliseconds timeout) {
   std::vector<char*> argv{nullptr};
-  return spawnAndWait(exe, argv, env, timeout);
+  RunOptions options;
+  options.timeout = timeout;
+  return spawnAndWait(exe, argv, env, options);
 }
 
 std::string describe(const RunResult& result) {

@@ -164,6 +164,40 @@ TEST_F(RunTest, NoticesOutputHeldOpenByDescendant) {
 
 TEST_F(RunTest, MissingProgramIsNotStarted) {
   EXPECT_FALSE(run(temp_.path() / "absent", {}, minimalEnvironment(temp_.path())).started);
+  RunOptions forked;
+  forked.umask = 022;
+  EXPECT_FALSE(run(temp_.path() / "absent", {}, minimalEnvironment(temp_.path()), forked).started);
+}
+
+// --- running with options (fork and exec) ------------------------------------
+
+TEST_F(RunTest, SetsChildUmask) {
+  for (const mode_t mask : {0000, 0027}) {
+    RunOptions options;
+    options.umask = mask;
+    const RunResult result = run("/bin/sh", {"-c", "umask"}, minimalEnvironment(temp_.path()), options);
+    EXPECT_EQ(result.exitStatus, 0) << describe(result);
+    EXPECT_EQ(result.out, mask == 0 ? "0000\n" : "0027\n");
+  }
+}
+
+TEST_F(RunTest, ForkedChildIsKilledWithItsGroupAfterTimeout) {
+  RunOptions options;
+  options.umask = 022;
+  options.timeout = std::chrono::milliseconds(300);
+  const RunResult result = run("/bin/sh", {"-c", "sleep 30 & wait"}, minimalEnvironment(temp_.path()), options);
+  EXPECT_TRUE(result.timedOut);
+  EXPECT_EQ(result.signal, SIGKILL);
+  EXPECT_FALSE(result.outputLeftOpen) << "the background sleep survived the timeout";
+}
+
+TEST_F(RunTest, RunsAsAnotherUserWithNoSupplementaryGroups) {
+  if (::geteuid() != 0) GTEST_SKIP() << "changing user needs root";
+  RunOptions options;
+  options.user = {kUnprivilegedUid, kUnprivilegedGid};
+  const RunResult result = run("/bin/sh", {"-c", "id -u; id -g; id -G"}, minimalEnvironment(temp_.path()), options);
+  EXPECT_EQ(result.exitStatus, 0) << describe(result);
+  EXPECT_EQ(result.out, "65534\n65534\n65534\n");
 }
 
 }  // namespace
