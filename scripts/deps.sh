@@ -10,7 +10,7 @@ packages_for() {
     build) echo "cmake ninja-build g++ pkg-config nlohmann-json3-dev libutf8proc-dev libplist-dev xdg-utils" ;;
     test) echo "$(packages_for build) libgtest-dev" ;;
     fuzz) echo "$(packages_for build) clang libclang-rt-14-dev" ;;
-    bench) echo "$(packages_for build) valgrind time" ;;
+    bench) echo "$(packages_for build) valgrind time hyperfine python3" ;;
     *) echo "deps.sh: unknown task '$1'" >&2; exit 2 ;;
   esac
 }

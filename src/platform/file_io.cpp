@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/random.h>
@@ -37,18 +38,19 @@ std::optional<UniqueFd> openForReading(const FileLocation& location) {
 }
 
 std::optional<std::string> readAtMost(const UniqueFd& file, std::size_t limit) {
-  std::string bytes(limit, '\0');
-  std::size_t filled = 0;
-  while (filled < limit) {
-    const ssize_t got = ::read(file.get(), bytes.data() + filled, limit - filled);
+  // Read in chunks rather than sizing the buffer by the limit: the limits
+  // are generous, the files usually small.
+  std::string bytes;
+  char chunk[16384];
+  while (bytes.size() < limit) {
+    const ssize_t got = ::read(file.get(), chunk, std::min(sizeof chunk, limit - bytes.size()));
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::nullopt;
     }
     if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
+    bytes.append(chunk, static_cast<std::size_t>(got));
   }
-  bytes.resize(filled);
   return bytes;
 }
 

@@ -115,13 +115,29 @@ bool convert(plist_t node, int depth, PlistValue& out) {
   }
 }
 
+// A binary property list can store a key whose recorded length disagrees
+// with its text (a U+0000 inside it), and the library aborts the process
+// when such a key is read back. Written out as XML and read again, every key
+// is plain text.
+PlistHandle throughXml(plist_t binary) {
+  char* rawXml = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(binary, &rawXml, &length);
+  const Chars xml(rawXml);
+  if (!xml) return nullptr;
+  plist_t reread = nullptr;
+  plist_from_xml(xml.get(), length, &reread);
+  return PlistHandle(reread);
+}
+
 }  // namespace
 
 PlistDict parseInfoDictionary(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return {};
   plist_t raw = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
-  const PlistHandle root(raw);
+  PlistHandle root(raw);
+  if (root && bytes.starts_with("bplist")) root = throughXml(root.get());
   if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return {};
   return convertDict(root.get(), 0);
 }
