@@ -68,7 +68,7 @@ std::optional<platform::Directory> locateJobDirectory() {
   if (!jobId || !isCanonicalJobId(*jobId)) return std::nullopt;
 
   // The bundle is consulted only for a well-formed job id.
-  const platform::Bundle bundle = platform::mainBundle();
+  const platform::Bundle& bundle = platform::mainBundle();
   const auto toolDirectory = toolDirectoryForChannel(platform::infoValue(bundle, kChannelKey));
   if (!toolDirectory) return std::nullopt;
 

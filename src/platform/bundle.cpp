@@ -42,10 +42,12 @@ Bundle bundleForExecutable(std::string_view executablePath) {
   return bundle;
 }
 
-Bundle mainBundle() {
-  const auto executable = executablePath();
-  if (!executable) return {};
-  return bundleForExecutable(*executable);
+const Bundle& mainBundle() {
+  static const Bundle bundle = [] {
+    const auto executable = executablePath();
+    return executable ? bundleForExecutable(*executable) : Bundle{};
+  }();
+  return bundle;
 }
 
 const PlistValue* infoValue(const Bundle& bundle, std::string_view key) {

@@ -23,8 +23,9 @@ struct Bundle {
 // resolved, absolute). Reads Info.plist once.
 Bundle bundleForExecutable(std::string_view executablePath);
 
-// The bundle of the running executable, found through /proc/self/exe.
-Bundle mainBundle();
+// The bundle of the running executable, found through /proc/self/exe and
+// read on first use; later calls give the same bundle.
+const Bundle& mainBundle();
 
 // The value stored under `key` in the information dictionary, or nullptr.
 const PlistValue* infoValue(const Bundle& bundle, std::string_view key);

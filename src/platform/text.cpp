@@ -37,6 +37,13 @@ utf8proc_int32_t lastCodepoint(std::string_view text) {
   return codepoint;
 }
 
+bool isAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
@@ -54,6 +61,10 @@ bool isValidUtf8(std::string_view text) {
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {
   if (a == b) return true;
+  // ASCII letters have no other canonical form, but some other characters
+  // decompose to ASCII (U+212A KELVIN SIGN is "K"): only two ASCII texts
+  // can be told apart without normalising.
+  if (isAscii(a) && isAscii(b)) return false;
   if (!isValidUtf8(a) || !isValidUtf8(b)) return false;
   utf8proc_ssize_t lengthA = 0;
   utf8proc_ssize_t lengthB = 0;

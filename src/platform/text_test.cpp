@@ -12,6 +12,12 @@ TEST(CanonicalEquality, PrecomposedAndDecomposedLettersAreEqual) {
   EXPECT_TRUE(canonicallyEqual("", ""));
 }
 
+TEST(CanonicalEquality, SingletonDecompositionsEqualTheirAsciiLetter) {
+  EXPECT_TRUE(canonicallyEqual("K", "\xE2\x84\xAA"));  // KELVIN SIGN
+  EXPECT_TRUE(canonicallyEqual("\xE2\x84\xAA" "elvin", "Kelvin"));
+  EXPECT_FALSE(canonicallyEqual("k", "\xE2\x84\xAA"));
+}
+
 TEST(CanonicalEquality, CaseBlanksAndLineBreaksStillDiffer) {
   EXPECT_FALSE(canonicallyEqual("--job", "--JOB"));
   EXPECT_FALSE(canonicallyEqual("dev", " dev"));
