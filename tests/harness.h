@@ -191,6 +191,9 @@ inline constexpr gid_t kUnprivilegedGid = 65534;
 
 std::string describe(const RunResult& result);
 
+// The process side of every job-mode run: status 0 and not a byte of output.
+void expectQuietExit(const RunResult& result);
+
 // ---------------------------------------------------------------------------
 // File-tree snapshots
 

@@ -16,6 +16,8 @@
 
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 namespace harness {
 
 namespace {
@@ -263,6 +265,14 @@ std::string describe(const RunResult& result) {
   text << " outputLeftOpen=" << result.outputLeftOpen;
   text << "\nstdout: [" << result.out << "]\nstderr: [" << result.err << "]";
   return text.str();
+}
+
+void expectQuietExit(const RunResult& result) {
+  ASSERT_TRUE(result.started);
+  EXPECT_FALSE(result.timedOut) << describe(result);
+  EXPECT_EQ(result.exitStatus, 0) << describe(result);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
 }
 
 }  // namespace harness

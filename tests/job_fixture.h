@@ -61,14 +61,6 @@ class JobFixture : public ::testing::Test {
   }
   RunResult runJob(const RunOptions& options = {}) const { return runJob(minimalEnvironment(home_), options); }
 
-  // The process side of every job run: status 0 and not a byte of output.
-  static void expectQuietExit(const RunResult& result) {
-    ASSERT_TRUE(result.started);
-    EXPECT_FALSE(result.timedOut) << describe(result);
-    EXPECT_EQ(result.exitStatus, 0) << describe(result);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
-  }
 
   // result.json parsed; a missing or unparsable document fails the test.
   nlohmann::json outcome() const {
