@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "harness.h"
-
 #include <gtest/gtest.h>
+
+#include "harness.h"
 
 namespace harness {
 
