@@ -21,30 +21,15 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 typedef void* plist_t;
 
 namespace harness {
 
 namespace fs = std::filesystem;
 
-// An owned file descriptor.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  ~UniqueFd();
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
+using platform::UniqueFd;
 
 // ---------------------------------------------------------------------------
 // Temporary directories

@@ -19,18 +19,6 @@
 
 namespace harness {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) reset(std::exchange(other.fd_, -1));
-  return *this;
-}
-
-UniqueFd::~UniqueFd() { reset(); }
-
-void UniqueFd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 namespace {
 
 [[noreturn]] void throwErrno(const std::string& what) {

@@ -1,6 +1,5 @@
 #include "entry/self_inspection.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 

@@ -7,12 +7,12 @@ namespace platform::script {
 namespace {
 
 const std::string kNoText;
+const std::vector<Descriptor> kNoItems;
 
 std::size_t saturatingAdd(std::size_t a, std::size_t b) {
   const std::size_t sum = a + b;
   return sum < a ? SIZE_MAX : sum;
 }
-const std::vector<Descriptor> kNoItems;
 
 }  // namespace
 

@@ -9,7 +9,7 @@
 namespace platform::script {
 
 // Out of memory: a script made more text or list items than one execution
-// may make (see Limits in evaluator.h), or an allocation failed.
+// may make (see Limits in budget.h), or an allocation failed.
 constexpr std::int64_t kErrorOutOfMemory = -108;
 // A value of the wrong kind: a list where a text is needed, a text where a
 // whole number or a Boolean is needed ("Can't make X into type Y.").

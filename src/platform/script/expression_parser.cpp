@@ -10,8 +10,6 @@ ExpressionPtr node(Expression::Kind kind, int line) {
   return e;
 }
 
-ExpressionPtr prefixed(TokenCursor& cursor);
-
 // Comma-separated expressions after an opening bracket, up to `close`.
 void items(TokenCursor& cursor, std::vector<ExpressionPtr>& out, Token::Kind close, std::string_view expected) {
   const TokenCursor::Nested nested(cursor);
@@ -85,13 +83,23 @@ ExpressionPtr prefixed(TokenCursor& cursor) {
   return e;
 }
 
-ExpressionPtr join(TokenCursor& cursor) {
-  ExpressionPtr first = prefixed(cursor);
-  if (!cursor.at(Token::Kind::Ampersand)) return first;
-  ExpressionPtr e = node(Expression::Kind::Join, first->line);
+// operand {separator operand}, kept flat; `acceptSeparator` moves past a
+// separator when one is next.
+template <typename Separator, typename Operand>
+ExpressionPtr chain(TokenCursor& cursor, Expression::Kind kind, Separator acceptSeparator, Operand operand) {
+  ExpressionPtr first = operand(cursor);
+  if (!acceptSeparator(cursor)) return first;
+  ExpressionPtr e = node(kind, first->line);
   e->operands.push_back(std::move(first));
-  while (cursor.accept(Token::Kind::Ampersand)) e->operands.push_back(prefixed(cursor));
+  do {
+    e->operands.push_back(operand(cursor));
+  } while (acceptSeparator(cursor));
   return e;
+}
+
+ExpressionPtr join(TokenCursor& cursor) {
+  return chain(
+      cursor, Expression::Kind::Join, [](TokenCursor& c) { return c.accept(Token::Kind::Ampersand); }, prefixed);
 }
 
 ExpressionPtr comparison(TokenCursor& cursor) {
@@ -120,24 +128,15 @@ ExpressionPtr negation(TokenCursor& cursor) {
   return e;
 }
 
-// operand {word operand}, kept flat.
-template <typename Operand>
-ExpressionPtr chain(TokenCursor& cursor, Expression::Kind kind, std::string_view word, Operand operand) {
-  ExpressionPtr first = operand(cursor);
-  if (!cursor.atWord(word)) return first;
-  ExpressionPtr e = node(kind, first->line);
-  e->operands.push_back(std::move(first));
-  while (cursor.acceptWord(word)) e->operands.push_back(operand(cursor));
-  return e;
+ExpressionPtr conjunction(TokenCursor& cursor) {
+  return chain(cursor, Expression::Kind::And, [](TokenCursor& c) { return c.acceptWord("and"); }, negation);
 }
-
-ExpressionPtr conjunction(TokenCursor& cursor) { return chain(cursor, Expression::Kind::And, "and", negation); }
 
 }  // namespace
 
 ExpressionPtr parseExpression(TokenCursor& cursor) {
   const TokenCursor::Nested nested(cursor);
-  return chain(cursor, Expression::Kind::Or, "or", conjunction);
+  return chain(cursor, Expression::Kind::Or, [](TokenCursor& c) { return c.acceptWord("or"); }, conjunction);
 }
 
 }  // namespace platform::script

@@ -13,7 +13,6 @@ constexpr std::string_view kNotEqualSign = "\xE2\x89\xA0";  // ≠
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isWordStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool isWordPart(char c) { return isWordStart(c) || isDigit(c); }
-char toLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 [[noreturn]] void syntaxError(int line, const std::string& what) {
   throw ScriptError{kErrorSyntax, "Syntax error on line " + std::to_string(line) + ": " + what};
@@ -140,9 +139,9 @@ class Lexer {
   }
 
   void word() {
-    std::string folded;
-    while (pos_ < s_.size() && isWordPart(s_[pos_])) folded += toLowerAscii(s_[pos_++]);
-    emit(Token::Kind::Word, std::move(folded));
+    const std::size_t start = pos_;
+    while (pos_ < s_.size() && isWordPart(s_[pos_])) ++pos_;
+    emit(Token::Kind::Word, foldAsciiCase(std::string(s_.substr(start, pos_ - start))));
   }
 
   void symbol(char c) {
@@ -170,6 +169,13 @@ class Lexer {
 }  // namespace
 
 std::vector<Token> tokenize(std::string_view source) { return Lexer(source).run(); }
+
+std::string foldAsciiCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
 
 std::string describe(const Token& token) {
   switch (token.kind) {

@@ -5,18 +5,12 @@
 
 #include "platform/script/errors.h"
 #include "platform/script/evaluator.h"
+#include "platform/script/lexer.h"
 #include "platform/script/parser.h"
 #include "platform/text.h"
 
 namespace platform::script {
 namespace {
-
-std::string foldAsciiCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 ErrorInfo errorInfo(std::int64_t number, std::string message) {
   return ErrorInfo{{kErrorNumberKey, number}, {kErrorMessageKey, std::move(message)}};
