@@ -4,21 +4,19 @@
 #include <vector>
 
 #include "files/private_file.h"
+#include "job/job_contract.h"
 #include "platform/bundle.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr std::string_view kLogName = "log.txt";
-constexpr std::int64_t kMaxLogSize = 24576;
 constexpr std::string_view kScriptName = "support-mail";
 constexpr std::string_view kScriptExtension = "applescript";
 constexpr std::size_t kMaxScriptSize = 1 << 20;
 constexpr std::string_view kHandler = "makesupportdraft";
 constexpr std::string_view kOpenedReply = "draft_opened";
 constexpr std::int64_t kPermissionDenied = -1743;
-constexpr std::string_view kResultName = "result.json";
 constexpr unsigned kResultPermissions = 0600;
 
 // The script call, or nothing when the log or the script rules it out
@@ -53,11 +51,11 @@ platform::Json resultDocument(DraftOutcome outcome) {
     case DraftOutcome::opened:
       return {{"ok", true}};
     case DraftOutcome::permissionDenied:
-      return {{"ok", false}, {"code", "MAIL_PERMISSION_DENIED"}};
+      return {{"ok", false}, {"code", kPermissionDeniedCode}};
     case DraftOutcome::failed:
       break;
   }
-  return {{"ok", false}, {"code", "DRAFT_FAILED"}};
+  return {{"ok", false}, {"code", kDraftFailedCode}};
 }
 
 void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job) {

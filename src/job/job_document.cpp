@@ -3,16 +3,12 @@
 #include <array>
 
 #include "files/private_file.h"
+#include "job/job_contract.h"
 #include "platform/json.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr std::string_view kJobDocumentName = "job.json";
-constexpr std::int64_t kMaxJobDocumentSize = 16384;
-constexpr std::string_view kSubjectPrefix = "Support Request - Quorvel ";
-constexpr std::size_t kMaxSubjectSize = 200;
-constexpr std::size_t kMaxBodySize = 8192;
 constexpr std::array<std::string_view, 3> kKeys = {"subject", "body", "attachLogs"};
 
 // Keys compare as texts, so a key may be spelled in another Unicode form
@@ -32,8 +28,6 @@ bool hasExactlyTheKeys(const platform::Json& object) {
   return true;
 }
 
-bool containsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
-
 }  // namespace
 
 std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) {
@@ -42,17 +36,11 @@ std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) {
   if (!hasExactlyTheKeys(*document)) return std::nullopt;
 
   const platform::Json& subject = *memberFor(*document, "subject");
-  if (!subject.is_string()) return std::nullopt;
-  const auto& subjectText = subject.get_ref<const std::string&>();
-  if (!platform::hasTextPrefix(subjectText, kSubjectPrefix)) return std::nullopt;
-  if (subjectText.size() > kMaxSubjectSize) return std::nullopt;
-  if (containsNul(subjectText)) return std::nullopt;
-
   const platform::Json& body = *memberFor(*document, "body");
-  if (!body.is_string()) return std::nullopt;
+  if (!subject.is_string() || !body.is_string()) return std::nullopt;
+  const auto& subjectText = subject.get_ref<const std::string&>();
   const auto& bodyText = body.get_ref<const std::string&>();
-  if (bodyText.size() > kMaxBodySize) return std::nullopt;
-  if (containsNul(bodyText)) return std::nullopt;
+  if (jobTextProblem(subjectText, bodyText) != JobTextProblem::none) return std::nullopt;
 
   const platform::Json& attachLogs = *memberFor(*document, "attachLogs");
   if (!attachLogs.is_boolean()) return std::nullopt;

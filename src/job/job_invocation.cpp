@@ -1,5 +1,6 @@
 #include "job/job_invocation.h"
 
+#include "job/job_contract.h"
 #include "platform/bundle.h"
 #include "platform/home.h"
 #include "platform/paths.h"
@@ -10,18 +11,6 @@ namespace {
 
 constexpr std::string_view kJobOption = "--job";
 constexpr std::string_view kChannelKey = "QuorvelChannel";
-constexpr std::string_view kDraftsDirectory = "support-drafts";
-
-struct Channel {
-  std::string_view name;
-  std::string_view toolDirectory;
-};
-constexpr Channel kChannels[] = {
-    {"dev", ".vantrel-devtool-dev"},
-    {"prod", ".vantrel-devtool"},
-};
-
-bool isLowerHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
 }  // namespace
 
@@ -31,23 +20,11 @@ std::optional<std::string> jobIdArgument(const std::vector<std::string>& argumen
   return arguments[2];
 }
 
-bool isCanonicalJobId(std::string_view candidate) {
-  if (candidate.size() != 36) return false;
-  for (std::size_t i = 0; i < candidate.size(); ++i) {
-    const bool hyphenPlace = i == 8 || i == 13 || i == 18 || i == 23;
-    if (hyphenPlace ? candidate[i] != '-' : !isLowerHexDigit(candidate[i])) return false;
-  }
-  return true;
-}
-
 std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* channel) {
   if (channel == nullptr) return std::nullopt;
   const std::string* text = channel->as<std::string>();
   if (text == nullptr) return std::nullopt;
-  for (const Channel& known : kChannels) {
-    if (platform::canonicallyEqual(*text, known.name)) return std::string(known.toolDirectory);
-  }
-  return std::nullopt;
+  return toolDirectoryName(*text);
 }
 
 std::string jobDirectoryPath(std::string_view home, std::string_view toolDirectory, std::string_view jobId) {

@@ -7,16 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "job/job_contract.h"
 #include "platform/directory.h"
 #include "platform/plist_value.h"
 
 // The job id from a job command line (`--job <id>`, program path dropped),
 // still unchecked; nothing for any other command line.
 std::optional<std::string> jobIdArgument(const std::vector<std::string>& arguments);
-
-// True for the canonical lower-case form of a UUID: 8-4-4-4-12 lower-case
-// hexadecimal digits separated by hyphens. Any 128-bit value is allowed.
-bool isCanonicalJobId(std::string_view candidate);
 
 // The tool directory name for the bundle's channel value: ".vantrel-devtool-dev"
 // for "dev", ".vantrel-devtool" for "prod"; nothing for an absent value, a
