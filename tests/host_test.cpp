@@ -1,0 +1,293 @@
+// The host library and the support-draft-host command: every host mistake
+// that the program would answer with a silent stop is refused up front with
+// its reason and without a trace on disk, and what the library prepares the
+// built program accepts.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+#include "job/job_contract.h"
+#include "job_fixture.h"
+#include "support_draft_host.h"
+
+namespace {
+
+using namespace jobfixture;
+namespace host = support_draft;
+
+constexpr std::string_view kPrefix = "Support Request - Quorvel ";
+constexpr std::chrono::seconds kTimeBound{30};
+
+class HostLibrary : public JobFixture {
+ protected:
+  void SetUp() override {
+    JobFixture::SetUp();
+    makeDirectory(home(), 0700);
+  }
+
+  host::JobPlace place() const { return {host::Channel::dev, home().string()}; }
+  fs::path toolDir() const { return home() / kDevToolDir; }
+  fs::path draftsDir() const { return toolDir() / "support-drafts"; }
+
+  static host::DraftRequest request(std::string subjectRest = "Export stops", std::string body = "Hello",
+                                    std::optional<std::string> log = std::nullopt) {
+    return {std::string(kPrefix) + subjectRest, std::move(body), std::move(log)};
+  }
+
+  // Prepares, expecting a refusal that mentions `reason`, and nothing
+  // changed anywhere under the fixture's root.
+  void expectRefused(const host::DraftRequest& draft, const std::string& reason) {
+    const Snapshot before = takeSnapshot(root());
+    const host::Preparation preparation = host::prepareJob(place(), draft);
+    EXPECT_FALSE(preparation.job) << "prepared " << preparation.job->directory;
+    EXPECT_NE(preparation.refusal.find(reason), std::string::npos) << "refusal: " << preparation.refusal;
+    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+  }
+
+  host::PreparedJob prepared(const host::DraftRequest& draft) {
+    const host::Preparation preparation = host::prepareJob(place(), draft);
+    if (!preparation.job) {
+      ADD_FAILURE() << "refused: " << preparation.refusal;
+      return {};
+    }
+    return *preparation.job;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Refusals: what the program would silently ignore is named and not written
+
+TEST_F(HostLibrary, TextsBreakingTheProgramsLimitsAreRefused) {
+  struct Case {
+    host::DraftRequest draft;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {{"Support request - Quorvel x", "b", std::nullopt}, "must begin with"},
+      {request(std::string(200 - kPrefix.size() + 1, 's')), "subject is too long"},
+      {request(std::string("a\0b", 3)), "subject contains U+0000"},
+      {request("x", std::string(8193, 'b')), "body is too long"},
+      {request("x", std::string("a\0b", 3)), "body contains U+0000"},
+      // Within the body's limit, but each control character takes six bytes
+      // in the document.
+      {request("x", std::string(3000, '\x01')), "job document would hold"},
+      {request("x", "b", std::string(24577, 'l')), "log is too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    expectRefused(c.draft, c.reason);
+  }
+}
+
+TEST_F(HostLibrary, LinkInTheChainIsRefused) {
+  makeDirectory(root() / "elsewhere", 0700);
+  makeSymlink(root() / "elsewhere", toolDir());
+  expectRefused(request(), toolDir().string() + " is a symbolic link");
+
+  // A link above the home directory counts as well.
+  makeDirectory(root() / "real", 0700);
+  makeDirectory(root() / "real" / "home", 0700);
+  makeSymlink(root() / "real", root() / "linked");
+  useHome(root() / "linked" / "home");
+  expectRefused(request(), (root() / "linked").string() + " is a symbolic link");
+}
+
+TEST_F(HostLibrary, DirectoryWritableByOthersIsRefused) {
+  makeDirectory(toolDir(), 0700);
+  makeDirectory(draftsDir(), 0700);
+  ASSERT_EQ(::chmod(draftsDir().c_str(), 0770), 0);
+  expectRefused(request(), draftsDir().string() + " is writable by group or others (mode 0770)");
+
+  ASSERT_EQ(::chmod(draftsDir().c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(home().c_str(), 0703), 0);
+  expectRefused(request(), home().string() + " is writable by group or others");
+}
+
+TEST_F(HostLibrary, DirectoryOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a directory to another user needs root";
+  makeDirectory(toolDir(), 0700);
+  ASSERT_EQ(::chown(toolDir().c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
+  expectRefused(request(), toolDir().string() + " belongs to user " + std::to_string(kUnprivilegedUid));
+}
+
+// ---------------------------------------------------------------------------
+// What the library prepares
+
+TEST_F(HostLibrary, PreparedJobIsPrivateAndAtTheLimits) {
+  const std::string subject = std::string(kPrefix) + std::string(200 - kPrefix.size(), 's');
+  const std::string log(24576, 'l');
+  ASSERT_EQ(::chmod(home().c_str(), 0755), 0);  // read and search for others is fine
+  const mode_t hostMask = ::umask(0);  // the modes must not depend on the host's umask
+  const host::PreparedJob job = prepared({subject, "body", log});
+  ::umask(hostMask);
+  ASSERT_FALSE(job.id.empty());
+  EXPECT_EQ(job.directory, (draftsDir() / job.id).string());
+  EXPECT_TRUE(isCanonicalJobId(job.id)) << job.id;
+
+  const Snapshot snapshot = takeSnapshot(toolDir());
+  std::set<std::string> names;
+  for (const auto& [name, entry] : snapshot) {
+    names.insert(name);
+    EXPECT_EQ(entry.mode, entry.type == 'd' ? 0700u : 0600u) << name;
+  }
+  const std::string jobPath = "support-drafts/" + job.id;
+  EXPECT_EQ(names, (std::set<std::string>{".", "support-drafts", jobPath, jobPath + "/job.json", jobPath + "/log.txt"}));
+  EXPECT_EQ(readFile(fs::path(job.directory) / "log.txt"), log);
+  EXPECT_EQ(nlohmann::json::parse(readFile(fs::path(job.directory) / "job.json")),
+            nlohmann::json::parse(jobJson(subject, "body", true)));
+}
+
+TEST_F(HostLibrary, HostsPreparingAtOnceNeverShareADirectory) {
+  constexpr int kHosts = 4;
+  constexpr int kJobsEach = 25;
+  std::vector<std::vector<host::Preparation>> results(kHosts);
+  std::vector<std::thread> hosts;
+  for (int h = 0; h < kHosts; ++h) {
+    hosts.emplace_back([this, h, &results] {
+      for (int j = 0; j < kJobsEach; ++j) {
+        results[h].push_back(host::prepareJob(place(), request(std::to_string(h) + "/" + std::to_string(j))));
+      }
+    });
+  }
+  for (auto& thread : hosts) thread.join();
+
+  std::set<std::string> directories;
+  for (int h = 0; h < kHosts; ++h) {
+    for (int j = 0; j < kJobsEach; ++j) {
+      const host::Preparation& preparation = results[h][j];
+      ASSERT_TRUE(preparation.job) << preparation.refusal;
+      directories.insert(preparation.job->directory);
+      const auto document = nlohmann::json::parse(readFile(fs::path(preparation.job->directory) / "job.json"));
+      EXPECT_EQ(document["subject"], std::string(kPrefix) + std::to_string(h) + "/" + std::to_string(j));
+    }
+  }
+  EXPECT_EQ(directories.size(), static_cast<std::size_t>(kHosts * kJobsEach));
+}
+
+// ---------------------------------------------------------------------------
+// Running the program
+
+// The environment the library hands on to the program, set for one test.
+class EnvironmentVariable {
+ public:
+  EnvironmentVariable(const char* name, const std::string& value) : name_(name) { ::setenv(name, value.c_str(), 1); }
+  ~EnvironmentVariable() { ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
+std::string percentEncoded(std::string_view text) {
+  std::string encoded;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      encoded += static_cast<char>(c);
+    } else {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      encoded += escape;
+    }
+  }
+  return encoded;
+}
+
+TEST_F(HostLibrary, PreparedJobOpensTheDraftThroughTheBuiltProgram) {
+  copyBuiltResource(bundle(), kScriptResource);
+  const fs::path composer = root() / "composer";
+  const fs::path record = root() / "record";
+  writeFile(composer, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n", 0755);
+  const EnvironmentVariable mailer("MAILER", composer.string());
+
+  const host::PreparedJob job = prepared(request("host", "Hello", std::string("log line\n")));
+  ASSERT_FALSE(job.id.empty());
+  const host::RunReport report = host::runJob(bundle().root.string(), job, kTimeBound);
+  EXPECT_EQ(host::outcomeName(report.outcome), std::string("opened")) << report.explanation;
+  EXPECT_EQ(report.explanation, "");
+
+  const std::string received = readFile(record);
+  EXPECT_NE(received.find(percentEncoded(std::string(kPrefix) + "host")), std::string::npos) << received;
+  const std::string log = job.directory + "/log.txt";
+  EXPECT_TRUE(received.find(percentEncoded(log)) != std::string::npos || received.find(log) != std::string::npos)
+      << received;
+
+  // The job stays until the host removes it: the mail client may still read the log.
+  EXPECT_TRUE(fs::exists(fs::path(job.directory) / "result.json"));
+  EXPECT_TRUE(host::removeJob(job));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(job.directory)));
+  EXPECT_TRUE(fs::exists(draftsDir()));
+}
+
+TEST_F(HostLibrary, NoResultIsNeverAnEarlierRunsAndIsExplained) {
+  const host::PreparedJob job = prepared(request());
+  ASSERT_FALSE(job.id.empty());
+  const fs::path result = fs::path(job.directory) / "result.json";
+
+  // A bundle of the other channel ignores the job: the earlier answer must
+  // not pass for this run's.
+  TempDir elsewhere;
+  const Bundle prod = makeBundle(elsewhere.path());
+  writeInfo(prod, standardInfo("prod"));
+  writeResource(prod, kScriptResource, kSucceedingMailScript);
+  writeFile(result, "{\"ok\":true}");
+  host::RunReport report = host::runJob(prod.root.string(), job, kTimeBound);
+  EXPECT_EQ(host::outcomeName(report.outcome), std::string("noResult"));
+  EXPECT_NE(report.explanation.find("channel"), std::string::npos) << report.explanation;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(result)));
+
+  // A job document the host spoiled afterwards is named.
+  ASSERT_EQ(::chmod((fs::path(job.directory) / "job.json").c_str(), 0644), 0);
+  report = host::runJob(bundle().root.string(), job, kTimeBound);
+  EXPECT_EQ(host::outcomeName(report.outcome), std::string("noResult"));
+  EXPECT_NE(report.explanation.find("job.json is missing, not private"), std::string::npos) << report.explanation;
+}
+
+TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
+  writeResource(bundle(), kScriptResource,
+                "on makeSupportDraft(subjectText, bodyText, logPath)\n"
+                "\trun program {\"/bin/sleep\", \"2\"}\n"
+                "\treturn \"draft_opened\"\n"
+                "end makeSupportDraft\n");
+  const host::PreparedJob job = prepared(request());
+  ASSERT_FALSE(job.id.empty());
+  const host::RunReport report = host::runJob(bundle().root.string(), job, std::chrono::milliseconds(300));
+  EXPECT_EQ(host::outcomeName(report.outcome), std::string("timedOut"));
+  // Nothing is left for the host to reap.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+// ---------------------------------------------------------------------------
+// The command
+
+TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
+  const Environment env = minimalEnvironment(home());
+  const std::vector<std::string> base = {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "cmd"};
+
+  RunResult usage = run(SUPPORT_DRAFT_HOST_COMMAND, {"--bundle", bundle().root.string(), "--body", "b"}, env);
+  EXPECT_EQ(usage.exitStatus, 2) << describe(usage);
+  EXPECT_EQ(usage.out, "");
+  EXPECT_NE(usage.err.find("usage:"), std::string::npos) << usage.err;
+
+  std::vector<std::string> args = base;
+  args.insert(args.end(), {"--body", std::string(8193, 'b')});
+  RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
+  EXPECT_EQ(refused.exitStatus, 1) << describe(refused);
+  EXPECT_EQ(nlohmann::json::parse(refused.out),
+            (nlohmann::json{{"outcome", "refused"}, {"reason", "the body is too long: at most 8192 bytes of UTF-8"}}));
+
+  args = base;
+  args.insert(args.end(), {"--body", "b"});
+  RunResult opened = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
+  EXPECT_EQ(opened.exitStatus, 0) << describe(opened);
+  ASSERT_EQ(std::count(opened.out.begin(), opened.out.end(), '\n'), 1) << opened.out;
+  const auto line = nlohmann::json::parse(opened.out);
+  EXPECT_EQ(line["outcome"], "opened");
+  EXPECT_EQ(line["jobDirectory"], (draftsDir() / line["jobId"].get<std::string>()).string());
+  EXPECT_TRUE(fs::exists(fs::path(line["jobDirectory"].get<std::string>()) / "result.json"));
+}
+
+}  // namespace
