@@ -2,7 +2,7 @@
 # Makes sure the Debian packages a task needs are installed: installs them
 # when run as root, otherwise prints the one command that would.
 #
-#   scripts/deps.sh build|test|fuzz|bench ...
+#   scripts/deps.sh build|test|fuzz|bench|package|lint|chroot ...
 set -euo pipefail
 
 packages_for() {
@@ -11,6 +11,9 @@ packages_for() {
     test) echo "$(packages_for build) libgtest-dev" ;;
     fuzz) echo "$(packages_for build) clang libclang-rt-14-dev" ;;
     bench) echo "$(packages_for build) valgrind time hyperfine python3" ;;
+    package) echo "$(packages_for build) dpkg-dev file" ;;
+    lint) echo "$(packages_for package) lintian" ;;
+    chroot) echo "$(packages_for package) debootstrap" ;;
     *) echo "deps.sh: unknown task '$1'" >&2; exit 2 ;;
   esac
 }
