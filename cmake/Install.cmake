@@ -66,8 +66,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # xdg-email makes the hand-off; the host library needs the Unicode library.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, libutf8proc2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-A faceless helper program that a host application carries in its bundle
+# The synopsis comes from the summary above; this is the extended text.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A faceless helper program that a host application carries in its bundle
 to open a support e-mail draft (subject, body and, optionally, the host's
 log as an attachment) in the user's mail client. The package holds the
 bundle (${SUPPORT_DRAFT_CHANNEL} channel), the support-draft-host command,

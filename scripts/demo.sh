@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Plays the host for one real job, end to end: builds the bundle, prepares a
-# job directory, runs the program, and shows the result document and the
-# draft the mail composer received.
+# Plays the host for one real job, end to end: builds the bundle, lets
+# support-draft-host prepare the job and run the program, and shows the job
+# directory, the result document and the draft the mail composer received.
 #
 #   scripts/demo.sh          a throwaway home and a stand-in composer that
 #                            records the draft it was handed (works headless)
@@ -17,10 +17,6 @@ fi
 bash "$root/scripts/deps.sh" build
 echo "== building"
 bash "$root/scripts/build.sh" "$root/build"
-program="$root/build/SupportDraft.app/Contents/MacOS/support-draft"
-channel=$(sed -n 's:.*<string>\(dev\|prod\)</string>.*:\1:p' "$root/build/SupportDraft.app/Contents/Info.plist")
-tool_dir=".vantrel-devtool"
-[[ "$channel" == "dev" ]] && tool_dir=".vantrel-devtool-dev"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -45,37 +41,39 @@ COMPOSER
   chmod 0755 "$work/composer"
 fi
 
-job_id=$(cat /proc/sys/kernel/random/uuid)
-job_dir="$home/$tool_dir/support-drafts/$job_id"
-echo "== preparing the job in $job_dir"
-(umask 077 && mkdir -p "$job_dir")
-chmod 0700 "$home/$tool_dir" "$home/$tool_dir/support-drafts" "$job_dir"
-(
-  umask 077
-  cat >"$job_dir/job.json" <<'JSON'
-{"subject":"Support Request - Quorvel Export stops at 99%","body":"Hello,\n\nthe export of \"Q3 report\" stops at 99% and the log says $(none).\nPaths like C:\\new\\table stay as typed. Grüße, François\n","attachLogs":true}
-JSON
-  printf '2026-12-07 10:00:00 export started\n2026-12-07 10:00:09 export stalled at 99%%\n' >"$job_dir/log.txt"
-)
-cat "$job_dir/job.json"
+# The job's texts, as a host would have them.
+cat >"$work/body.txt" <<'BODY'
+Hello,
 
-echo "== running: support-draft --job $job_id"
+the export of "Q3 report" stops at 99% and the log says $(none).
+Paths like C:\new\table stay as typed. Grüße, François
+BODY
+printf '2026-12-07 10:00:00 export started\n2026-12-07 10:00:09 export stalled at 99%%\n' >"$work/app.log"
+
+# support-draft-host prepares the job exactly as the program demands, runs
+# the program and prints the outcome as one JSON line.
+host_command=("$root/build/support-draft-host" --bundle "$root/build/SupportDraft.app"
+  --subject "Support Request - Quorvel Export stops at 99%" --body-file "$work/body.txt" --log "$work/app.log")
+echo "== running: support-draft-host --bundle build/SupportDraft.app --subject ... --body-file ... --log ..."
 status=0
 if [[ "$mode" == "--real" ]]; then
-  "$program" --job "$job_id" || status=$?
+  outcome=$("${host_command[@]}") || status=$?
 else
-  env -i PATH=/usr/bin:/bin HOME="$home" MAILER="$work/composer" DEMO_COMPOSER_LOG="$work/composer.log" \
-    "$program" --job "$job_id" || status=$?
+  outcome=$(env -i PATH=/usr/bin:/bin HOME="$home" MAILER="$work/composer" DEMO_COMPOSER_LOG="$work/composer.log" \
+    "${host_command[@]}") || status=$?
 fi
+echo "$outcome"
 echo "exit status: $status"
+job_dir=$(printf '%s' "$outcome" | sed -n 's/.*"jobDirectory":"\([^"]*\)".*/\1/p')
 
-echo "== result.json"
-if [[ -f "$job_dir/result.json" ]]; then
-  cat "$job_dir/result.json"
+echo "== the job directory"
+if [[ -n "$job_dir" ]]; then
+  ls -l "$job_dir"
+  echo "== result.json"
+  cat "$job_dir/result.json" 2>/dev/null || echo "(none)"
   echo
-  stat -c 'mode %a' "$job_dir/result.json"
 else
-  echo "(none)"
+  echo "(none: the job was refused)"
 fi
 
 if [[ "$mode" == "--real" ]]; then
