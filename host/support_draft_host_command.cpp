@@ -8,7 +8,7 @@
 // Exit status: 0 when the draft was opened, 1 for any other outcome, 2 for a
 // usage error (with a message on standard error and nothing on standard
 // output).
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -65,7 +65,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
       return std::nullopt;
     }
   }
-  if (!options.values.count("--bundle") || !options.values.count("--subject")) {
+  if (!options.values.count("--bundle") || !options.values.count("--subject") || options.values["--bundle"].empty()) {
     error = "--bundle and --subject are required";
     return std::nullopt;
   }
