@@ -214,9 +214,13 @@ TEST_F(HostLibrary, PreparedJobOpensTheDraftThroughTheBuiltProgram) {
   EXPECT_TRUE(received.find(percentEncoded(log)) != std::string::npos || received.find(log) != std::string::npos)
       << received;
 
-  // The job stays until the host removes it: the mail client may still read the log.
+  // The job stays until the host removes it: the mail client may still read
+  // the log. Removing it never reaches through a link planted inside.
   EXPECT_TRUE(fs::exists(fs::path(job.directory) / "result.json"));
+  writeFile(root() / "precious", "keep");
+  makeSymlink(root() / "precious", fs::path(job.directory) / "planted");
   EXPECT_TRUE(host::removeJob(job));
+  EXPECT_EQ(readFile(root() / "precious"), "keep");
   EXPECT_FALSE(fs::exists(fs::symlink_status(job.directory)));
   EXPECT_TRUE(fs::exists(draftsDir()));
 }
