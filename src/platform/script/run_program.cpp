@@ -246,7 +246,7 @@ ProgramRun runProgram(const std::vector<std::string>& command) {
   }
   const std::vector<char*> argv = nullTerminated(command);
   std::vector<std::string_view> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
   const std::vector<std::string> handedOn = handedOnEnvironment(environment);
   const std::vector<char*> envp = nullTerminated(handedOn);
 
