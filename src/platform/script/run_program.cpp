@@ -9,7 +9,6 @@
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
