@@ -55,6 +55,20 @@ class DraftRequest : public JobFixture {
 
   const fs::path& callDir() const { return callDir_; }
 
+  // As root, permission bits do not stop the program, so a test about them
+  // runs it as an unprivileged user who is given the whole home (the levels
+  // above home must let that user reach the job and the bundle); otherwise
+  // the test runner's own user will do.
+  RunOptions asUserStoppedByPermissions() const {
+    RunOptions options;
+    if (::geteuid() == 0) {
+      EXPECT_EQ(::chmod(root().c_str(), 0711), 0);
+      changeOwnerOfTree(home(), kUnprivilegedUid, kUnprivilegedGid);
+      options.user = {kUnprivilegedUid, kUnprivilegedGid};
+    }
+    return options;
+  }
+
   std::size_t callCount() const {
     std::error_code error;
     return fs::exists(callDir_ / "count", error) ? readFile(callDir_ / "count").size() : 0;
@@ -115,6 +129,27 @@ TEST_P(ScriptReply, IsCalledOnceWithTheJobAndMapsTheReply) {
 
 INSTANTIATE_TEST_SUITE_P(Replies, ScriptReply, ::testing::ValuesIn(replyCases()),
                          [](const auto& info) { return info.param.name; });
+
+// A hand-off program that cannot be started is a broken installation, never
+// a permission the user could grant: a file of its name on the search path
+// that may not be executed, or a directory there that may not be searched.
+TEST_F(DraftRequest, HandOffThatCannotStartIsAFailedDraft) {
+  const fs::path notExecutable = root() / "not-executable";
+  const fs::path unsearchable = root() / "unsearchable";
+  makeDirectory(notExecutable, 0755);
+  writeFile(notExecutable / "xdg-email", "#!/bin/sh\nexit 0\n", 0644);
+  makeDirectory(unsearchable, 0000);
+  useScript("\trun program {\"xdg-email\"}\n" + std::string(kReplyOpened));
+  prepareWith(false);
+  const RunOptions options = asUserStoppedByPermissions();
+  for (const fs::path& directory : {notExecutable, unsearchable}) {
+    Environment env = minimalEnvironment(home());
+    env["PATH"] = directory.string();
+    expectQuietExit(runJob(env, options));
+    EXPECT_EQ(outcome(), failed()) << "PATH=" << directory;
+  }
+  EXPECT_EQ(callCount(), 2u);
+}
 
 // ---------------------------------------------------------------------------
 // Scripts that cannot be called at all
@@ -318,13 +353,7 @@ class ReadOnlyJobDirectory : public DraftRequest {
 
   // Call after planting what the case needs in the job directory.
   RunResult runLocked() {
-    RunOptions options;
-    if (::geteuid() == 0) {
-      // The levels above home must let that user reach the job and the bundle.
-      EXPECT_EQ(::chmod(root().c_str(), 0711), 0);
-      changeOwnerOfTree(home(), kUnprivilegedUid, kUnprivilegedGid);
-      options.user = {kUnprivilegedUid, kUnprivilegedGid};
-    }
+    const RunOptions options = asUserStoppedByPermissions();
     EXPECT_EQ(::chmod(jobDir().c_str(), 0500), 0);
     before_ = takeSnapshot(home());
     return runJob(options);

@@ -157,13 +157,20 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env,
                            std::chrono::milliseconds timeout = kDefaultTimeout);
 
 // What else the child gets besides its arguments and environment. Setting
-// either of umask or user makes the child start through fork and exec, since
-// posix_spawn can set neither.
+// any of umask, user, workingDirectory or ignoredSignals makes the child
+// start through fork and exec, since the posix_spawn start sets none of them.
 struct RunOptions {
   std::chrono::milliseconds timeout = kDefaultTimeout;
   std::optional<mode_t> umask;  // the child's file-creation mask; unset: inherited
   // Run as this user and group, with no supplementary groups. Needs root.
   std::optional<std::pair<uid_t, gid_t>> user;
+  // The child's current directory, entered as that user; unset: inherited.
+  std::optional<fs::path> workingDirectory;
+  // Signals the child starts with ignored, as a parent that ignores them
+  // hands them on across exec; every other signal has its default.
+  std::vector<int> ignoredSignals;
+
+  bool needsFork() const { return umask || user || workingDirectory || !ignoredSignals.empty(); }
 };
 
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,

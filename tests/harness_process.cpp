@@ -78,10 +78,11 @@ int millisecondsUntil(Clock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// The fork-and-exec start for what posix_spawn cannot do: a file-creation
-// mask and another user. Between fork and exec only async-signal-safe calls
-// run. Returns the child's pid, or -1 when it could not be started (the
-// child reports a failed exec through a close-on-exec pipe).
+// The fork-and-exec start for what the posix_spawn start does not do: a
+// file-creation mask, another user, a working directory, ignored signals.
+// Between fork and exec only async-signal-safe calls run. Returns the
+// child's pid, or -1 when it could not be started (the child reports a
+// failed exec through a close-on-exec pipe).
 pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<char*>& envp, int out, int err,
                   const RunOptions& options) {
   UniqueFd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
@@ -101,6 +102,9 @@ pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<cha
     // included, exactly as with posix_spawn's closefrom.
     if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) fail();
     for (int number = 1; number < NSIG; ++number) ::signal(number, SIG_DFL);
+    for (const int number : options.ignoredSignals) {
+      if (::signal(number, SIG_IGN) == SIG_ERR) fail();
+    }
     sigset_t empty;
     sigemptyset(&empty);
     if (::sigprocmask(SIG_SETMASK, &empty, nullptr) != 0) fail();
@@ -111,6 +115,7 @@ pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<cha
         fail();
       }
     }
+    if (options.workingDirectory && ::chdir(options.workingDirectory->c_str()) != 0) fail();
     ::execve(exe.c_str(), argv.data(), envp.data());
     fail();
   }
@@ -166,7 +171,7 @@ RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Envi
   Pipe out, err;
   if (!makePipe(out) || !makePipe(err)) return result;
 
-  const pid_t pid = options.umask || options.user
+  const pid_t pid = options.needsFork()
                         ? forkAndExec(exe, argv, envp, out.write.get(), err.write.get(), options)
                         : posixSpawn(exe, argv, envp, out.write.get(), err.write.get());
   if (pid < 0) return result;

@@ -191,6 +191,19 @@ TEST_F(RunTest, ForkedChildIsKilledWithItsGroupAfterTimeout) {
   EXPECT_FALSE(result.outputLeftOpen) << "the background sleep survived the timeout";
 }
 
+TEST_F(RunTest, StartsInTheGivenDirectoryWithTheGivenSignalsIgnored) {
+  RunOptions options;
+  options.workingDirectory = temp_.path();
+  options.ignoredSignals = {SIGCHLD};
+  const Environment env = minimalEnvironment(temp_.path());
+  // Started directly: a shell in between would give SIGCHLD back its default.
+  const RunResult directory = run("/bin/readlink", {"/proc/self/cwd"}, env, options);
+  EXPECT_EQ(directory.out, temp_.path().string() + "\n") << describe(directory);
+  const RunResult signals = run("/bin/grep", {"^SigIgn", "/proc/self/status"}, env, options);
+  // Signal N is bit N-1 of the mask: only SIGCHLD (17) is ignored.
+  EXPECT_EQ(signals.out, "SigIgn:\t0000000000010000\n") << describe(signals);
+}
+
 TEST_F(RunTest, RunsAsAnotherUserWithNoSupplementaryGroups) {
   if (::geteuid() != 0) GTEST_SKIP() << "changing user needs root";
   RunOptions options;

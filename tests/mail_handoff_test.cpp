@@ -112,9 +112,11 @@ class MailHandoff : public JobFixture {
   fs::path composerPath() const { return composerDir_.path() / "composer"; }
   const fs::path& pidFile() const { return pidFile_; }
 
-  RunResult runHandOff(const RunOptions& options = {}) const {
+  // `overrides` replaces or adds environment variables.
+  RunResult runHandOff(const RunOptions& options = {}, const Environment& overrides = {}) const {
     Environment env = minimalEnvironment(home());
     env["MAILER"] = composerPath().string();
+    for (const auto& [name, value] : overrides) env[name] = value;
     return runJob(env, options);
   }
 
@@ -232,6 +234,40 @@ TEST_F(MailHandoff, ComposerInForegroundDoesNotHoldTheJob) {
   EXPECT_LT(elapsed, std::chrono::seconds(15));
   EXPECT_EQ(received().size(), 1u) << "the composer was not reached";
   EXPECT_EQ(outcome(), opened());
+}
+
+// ---------------------------------------------------------------------------
+// What the host's process setup may not change
+
+// Hosts written in some languages ignore SIGCHLD, and that survives exec;
+// the composer's end must still be seen.
+TEST_F(MailHandoff, ParentIgnoringChildSignalsStillOpensTheDraft) {
+  prepare();
+  RunOptions options;
+  options.ignoredSignals = {SIGCHLD};
+  expectQuietExit(runHandOff(options));
+  EXPECT_EQ(received().size(), 1u) << "the composer was not reached";
+  EXPECT_EQ(outcome(), opened());
+}
+
+// Whoever chose the current directory does not choose the hand-off: empty
+// and relative PATH entries are never searched, and what the hand-off
+// starts in turn gets only the absolute entries.
+TEST_F(MailHandoff, CurrentDirectoryIsNeverSearched) {
+  const fs::path current = root() / "current";
+  const fs::path decoyRan = root() / "decoy-ran";
+  const fs::path composerPath = root() / "composer-path";
+  makeDirectory(current, 0755);
+  writeFile(current / "xdg-email", "#!/bin/sh\ntouch '" + decoyRan.string() + "'\n", 0755);
+  useComposer("printf '%s' \"$PATH\" > '" + composerPath.string() + "'\n");
+  prepare();
+  RunOptions options;
+  options.workingDirectory = current;
+  expectQuietExit(runHandOff(options, {{"PATH", ".::/usr/bin:bin:/bin:"}}));
+  EXPECT_FALSE(fs::exists(decoyRan)) << "xdg-email was taken from the current directory";
+  EXPECT_EQ(received().size(), 1u) << "the composer was not reached";
+  EXPECT_EQ(outcome(), opened());
+  EXPECT_EQ(readFile(composerPath), "/usr/bin:/bin");
 }
 
 }  // namespace

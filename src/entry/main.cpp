@@ -4,6 +4,7 @@
 #include "entry/run_mode.h"
 #include "entry/self_inspection.h"
 #include "platform/application.h"
+#include "platform/child_signal.h"
 #include "platform/process.h"
 
 // Set once in app mode and never released; both stay empty in inspect mode.
@@ -11,6 +12,10 @@ platform::Application* app = nullptr;
 Delegate* delegate = nullptr;
 
 int main() {
+  // Whatever the parent's signal setup, a started program can be waited
+  // for. Should this fail, that wait fails and the job reports a failed
+  // draft rather than a wrong success.
+  platform::restoreDefaultChildSignal();
   if (chooseRunMode(platform::processArguments()) == RunMode::inspect) runSelfInspection();
 
   app = &platform::Application::shared();

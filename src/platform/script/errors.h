@@ -23,7 +23,9 @@ constexpr std::int64_t kErrorTimedOut = -1712;
 constexpr std::int64_t kErrorWrongArgumentCount = -1721;
 // An item asked of a list that has none (`run program {}`).
 constexpr std::int64_t kErrorNoSuchItem = -1728;
-// A program that could not be run because permission was denied.
+// The user has not permitted driving the mail client: raised by a script
+// itself or by the mail service's refusal, never by a program that fails to
+// start.
 constexpr std::int64_t kErrorPermissionDenied = -1743;
 // `error` without a number.
 constexpr std::int64_t kErrorGeneric = -2700;

@@ -79,7 +79,9 @@ ExpressionPtr prefixed(TokenCursor& cursor) {
   const TokenCursor::Nested nested(cursor);
   ExpressionPtr e = node(kind, cursor.next().line);
   cursor.next();
-  e->operands.push_back(prefixed(cursor));
+  // A command's direct parameter is a whole expression: `run program {a} &
+  // {b}` runs the joined list.
+  e->operands.push_back(kind == Expression::Kind::RunProgram ? parseExpression(cursor) : prefixed(cursor));
   return e;
 }
 

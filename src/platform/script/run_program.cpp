@@ -9,7 +9,6 @@
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/script/program_search.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -102,27 +102,65 @@ UniqueFd aboveStandardStreams(UniqueFd fd) {
   return UniqueFd(fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
 }
 
-// An unlinked file for the program's output: a memory file, or an unnamed
-// file in /tmp where memory files are not allowed. Never a pipe, so that a
-// program left running is not killed by a broken pipe once this process
-// has gone.
+// MFD_NOEXEC_SEAL is newer than some C library headers.
+#ifndef MFD_NOEXEC_SEAL
+#define MFD_NOEXEC_SEAL 0x0008U
+#endif
+
+// A memory file for the program's output, as large as the output cap and
+// sealed against growing or shrinking: a write beyond it fails, so a
+// program that keeps writing (a mail client left running in the foreground
+// logs for as long as it runs) holds at most that much memory instead of an
+// ever larger file. The program writes at the file's shared offset, which
+// tells how much it wrote; a refused write leaves the offset at the cap,
+// since the kernel refuses it in whole pages (or larger power-of-two
+// blocks), which the cap is a multiple of. Never a pipe, so that a program
+// left running is not killed by a broken pipe once this process has gone.
 UniqueFd outputFile() {
-  UniqueFd fd(memfd_create("run-program-output", MFD_CLOEXEC));
-  if (!fd) fd.reset(open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  // Kernels that forbid executable memory files refuse one without
+  // MFD_NOEXEC_SEAL; kernels that predate it refuse the flag.
+  UniqueFd fd(memfd_create("run-program-output", MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_NOEXEC_SEAL));
+  if (!fd && errno == EINVAL) fd.reset(memfd_create("run-program-output", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (!fd) return fd;
+  if (ftruncate(fd.get(), static_cast<off_t>(kMaxProgramOutput)) != 0) return UniqueFd();
+  if (fcntl(fd.get(), F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) return UniqueFd();
   return fd;
 }
 
-std::int64_t spawnErrorNumber(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return kErrorPermissionDenied;
-    case ENOENT:
-    case ENOTDIR:
-      return kErrorProgramNotFound;
-    default:
-      return kErrorLaunchFailed;
+std::int64_t launchErrorNumber(int error) {
+  return error == ENOENT || error == ENOTDIR ? kErrorProgramNotFound : kErrorLaunchFailed;
+}
+
+// Starts the first candidate that can be started, passing over those that
+// are not there, as the C library's look-up does (but never in the current
+// directory). Returns 0, or why nothing was started: the refusal met on the
+// way (a file that may not be executed, a directory that may not be
+// searched) or ENOENT when no candidate was there.
+int spawnFirst(const std::vector<std::string>& candidates, const SpawnSetup& setup, char* const* argv,
+               char* const* envp, pid_t& pid) {
+  int refusal = 0;
+  for (const std::string& candidate : candidates) {
+    // Looking first spares a process start for every directory on the path
+    // that does not hold the program.
+    if (access(candidate.c_str(), F_OK) != 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
+    const int error = posix_spawn(&pid, candidate.c_str(), setup.actions(), setup.attributes(), argv, envp);
+    if (error == 0) return 0;
+    if (error == EACCES) {
+      refusal = error;
+    } else if (error != ENOENT && error != ENOTDIR) {
+      return error;
+    }
   }
+  return refusal != 0 ? refusal : ENOENT;
+}
+
+// Pointers to the given strings, ended by a null pointer, as exec takes them.
+std::vector<char*> nullTerminated(const std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  pointers.reserve(words.size() + 1);
+  for (const std::string& word : words) pointers.push_back(const_cast<char*>(word.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
 }
 
 enum class Wait { Exited, StillRunning, Failed };
@@ -164,12 +202,13 @@ Wait waitAtMost(pid_t pid, std::chrono::milliseconds grace, int& status) {
   }
 }
 
-// The whole content of the output file.
+// What the program wrote to the output file: the bytes up to the file's
+// offset, which its writes moved. A full file may have refused more.
 ProgramRun readOutput(int fd) {
-  struct stat facts {};
-  if (fstat(fd, &facts) != 0) return systemFailure("fstat");
-  const auto size = static_cast<std::size_t>(facts.st_size);
-  if (size > kMaxProgramOutput) return failure(kErrorOutOfMemory, "The program's output is too large.");
+  const off_t end = lseek(fd, 0, SEEK_CUR);
+  if (end < 0) return systemFailure("lseek");
+  const auto size = static_cast<std::size_t>(end);
+  if (size >= kMaxProgramOutput) return failure(kErrorOutOfMemory, "The program's output is too large.");
   ProgramRun run;
   run.output.resize(size);
   std::size_t done = 0;
@@ -204,15 +243,17 @@ ProgramRun runProgram(const std::vector<std::string>& command) {
   if (const int error = setup.prepare(input.get(), output.get(), discard.get()); error != 0) {
     return failure(kErrorLaunchFailed, std::string("posix_spawn setup failed: ") + std::strerror(error));
   }
-  std::vector<char*> argv;
-  argv.reserve(command.size() + 1);
-  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = nullTerminated(command);
+  std::vector<std::string_view> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  const std::vector<std::string> handedOn = handedOnEnvironment(environment);
+  const std::vector<char*> envp = nullTerminated(handedOn);
 
   pid_t pid = -1;
-  if (const int error = posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
+  if (const int error = spawnFirst(programCandidates(command[0], searchPathOf(environment)), setup, argv.data(),
+                                   envp.data(), pid);
       error != 0) {
-    return failure(spawnErrorNumber(error), "Can't run “" + command[0] + "”: " + std::strerror(error));
+    return failure(launchErrorNumber(error), "Can't run “" + command[0] + "”: " + std::strerror(error));
   }
 
   int status = 0;

@@ -11,7 +11,9 @@ namespace platform::script {
 
 // How long `run program` waits for the program to end.
 constexpr std::chrono::milliseconds kProgramGraceTime{5000};
-// Output beyond this raises kErrorOutOfMemory instead of being read.
+// Output of this many bytes or more raises kErrorOutOfMemory instead of
+// being read: the file that takes it holds no more, and the program's
+// writes beyond it fail, so its output never takes more room.
 constexpr std::size_t kMaxProgramOutput = std::size_t{16} << 20;
 
 struct ProgramRun {
@@ -20,16 +22,21 @@ struct ProgramRun {
   std::string output;            // standard output, when the program ended in time
 };
 
-// Runs command[0] (looked up on PATH unless it contains '/') with the other
-// items as its arguments, in a session of its own, with standard input from
-// /dev/null, standard output into an unlinked temporary file and standard
-// error discarded. Waits up to kProgramGraceTime: a program still running
-// then is left running and counts as success with no output.
+// Runs command[0] (looked up in the absolute directories of PATH unless it
+// contains '/', never in the current directory) with the other items as its
+// arguments, in a session of its own, with standard input from /dev/null,
+// standard output into a memory file of kMaxProgramOutput bytes, standard
+// error discarded, and PATH cut down to its absolute directories. Waits up
+// to kProgramGraceTime: a program still running then is left running and
+// counts as success with no output.
 //
-// Errors: exit status N gives N; killed by a signal -128; permission denied
-// -1743; not found -10814; an argument holding a NUL byte, which no program
-// can receive, kErrorCantCoerce; any other failure to start it, and every
-// call in a build with SUPPORT_DRAFT_NO_RUN_PROGRAM, -10810.
+// Errors: exit status N gives N; killed by a signal -128; not found
+// -10814; an argument holding a NUL byte, which no program can receive,
+// kErrorCantCoerce; any other failure to start it (a file that may not be
+// executed, a directory on PATH that may not be searched), and every call
+// in a build with SUPPORT_DRAFT_NO_RUN_PROGRAM, -10810. Never -1743: a
+// program that cannot start is a broken installation, not a missing
+// permission.
 ProgramRun runProgram(const std::vector<std::string>& command);
 
 }  // namespace platform::script

@@ -53,9 +53,34 @@ TEST_F(RunProgramTest, ProgramsThatCannotStart) {
   EXPECT_EQ(runProgram({(dir_ / "missing").string()}).errorNumber, kErrorProgramNotFound);
   EXPECT_EQ(runProgram({""}).errorNumber, kErrorProgramNotFound);
   const fs::path plain = write("plain", "#!/bin/sh\necho hi\n", fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(runProgram({plain.string()}).errorNumber, kErrorPermissionDenied);
+  // Not executable: a failed start, not a missing permission of the user.
+  EXPECT_EQ(runProgram({plain.string()}).errorNumber, kErrorLaunchFailed);
+  EXPECT_EQ(runProgram({dir_.string()}).errorNumber, kErrorLaunchFailed);
   EXPECT_EQ(runProgram({"printf", std::string("a\0b", 3)}).errorNumber, kErrorCantCoerce);
   EXPECT_EQ(runProgram({}).errorNumber, kErrorNoSuchItem);
+}
+
+TEST_F(RunProgramTest, OutputIsReadBelowTheCapAndTakesNoMoreRoom) {
+  const ProgramRun largest = runProgram({"head", "-c", std::to_string(kMaxProgramOutput - 1), "/dev/zero"});
+  EXPECT_EQ(largest.errorNumber, 0);
+  EXPECT_EQ(largest.output.size(), kMaxProgramOutput - 1);
+  EXPECT_EQ(largest.output.find_first_not_of('\0'), std::string::npos);
+  EXPECT_EQ(runProgram({"head", "-c", std::to_string(kMaxProgramOutput), "/dev/zero"}).errorNumber,
+            kErrorOutOfMemory);
+
+  // A program writing four times the cap, in writes that do not end on the
+  // cap, records the room its output took (blocks of 512 bytes) once its
+  // writes have failed.
+  const fs::path room = dir_ / "room";
+  const ProgramRun flood =
+      runProgram({"sh", "-c",
+                  "exec 3>&1; dd if=/dev/zero bs=4099 count=16400; stat -L -c %b /proc/self/fd/3 > \"$1\"", "sh",
+                  room.string()});
+  EXPECT_EQ(flood.errorNumber, kErrorOutOfMemory);
+  std::uint64_t blocks = 0;
+  std::ifstream(room) >> blocks;
+  EXPECT_GT(blocks, 0u);
+  EXPECT_LE(blocks * 512, kMaxProgramOutput);
 }
 
 TEST_F(RunProgramTest, ChildGetsNullInputAndASessionOfItsOwn) {

@@ -207,6 +207,12 @@ TEST(ScriptRunProgramTest, AsStatementAndAsValue) {
   EXPECT_EQ(run("run program {\"printf\", {\"nested\"}}"), "error -1700");
 }
 
+TEST(ScriptRunProgramTest, DirectParameterIsAWholeExpression) {
+  EXPECT_EQ(run("return run program {\"printf\", \"[%s]\"} & {\"a\"} & \"b\""), "[a][b]");
+  EXPECT_EQ(run("run program {\"sh\", \"-c\"} & {\"exit 3\"}\nreturn 1"), "error 3");
+  EXPECT_EQ(run("set x to {\"sh\", \"-c\"} & {\"exit 3\"}\nrun program x\nreturn 1"), "error 3");
+}
+
 TEST(ScriptLimitTest, RunawayScriptsStop) {
   const std::string twice =
       "on f(x)\n"

@@ -1,0 +1,67 @@
+#include "platform/script/program_search.h"
+
+namespace platform::script {
+namespace {
+
+constexpr std::string_view kPathPrefix = "PATH=";
+
+bool isPathEntry(std::string_view entry) { return entry.starts_with(kPathPrefix); }
+
+// The entries of a PATH value that start with '/', in their order.
+std::vector<std::string_view> absoluteDirectories(std::string_view path) {
+  std::vector<std::string_view> directories;
+  for (;;) {
+    const std::size_t colon = path.find(':');
+    const std::string_view directory = path.substr(0, colon);
+    if (directory.starts_with('/')) directories.push_back(directory);
+    if (colon == std::string_view::npos) return directories;
+    path.remove_prefix(colon + 1);
+  }
+}
+
+}  // namespace
+
+std::string absoluteSearchPath(std::string_view path) {
+  std::string kept;
+  for (const std::string_view directory : absoluteDirectories(path)) {
+    if (!kept.empty()) kept += ':';
+    kept += directory;
+  }
+  return kept;
+}
+
+std::vector<std::string> programCandidates(std::string_view name, std::string_view path) {
+  if (name.empty()) return {};
+  if (name.find('/') != std::string_view::npos) return {std::string(name)};
+  std::vector<std::string> candidates;
+  for (const std::string_view directory : absoluteDirectories(path)) {
+    std::string candidate(directory);
+    if (!candidate.ends_with('/')) candidate += '/';
+    candidates.push_back(candidate.append(name));
+  }
+  return candidates;
+}
+
+std::string_view searchPathOf(const std::vector<std::string_view>& environment) {
+  for (const std::string_view entry : environment) {
+    if (isPathEntry(entry)) return entry.substr(kPathPrefix.size());
+  }
+  return kDefaultSearchPath;
+}
+
+std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>& environment) {
+  std::vector<std::string> handedOn;
+  handedOn.reserve(environment.size());
+  bool pathSeen = false;
+  for (const std::string_view entry : environment) {
+    if (!isPathEntry(entry)) {
+      handedOn.emplace_back(entry);
+    } else if (!pathSeen) {
+      pathSeen = true;
+      handedOn.push_back(std::string(kPathPrefix) + absoluteSearchPath(entry.substr(kPathPrefix.size())));
+    }
+  }
+  return handedOn;
+}
+
+}  // namespace platform::script

@@ -1,0 +1,36 @@
+// Where `run program` looks for a program named without a '/', and the
+// environment it hands to the program it starts.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::script {
+
+// The search path when the environment has no PATH, as the C library's own
+// look-up uses.
+inline constexpr std::string_view kDefaultSearchPath = "/bin:/usr/bin";
+
+// The absolute entries of a PATH value, in their order, joined by ':'. An
+// empty or relative entry names a directory relative to the current
+// directory, which whoever started this process chose; such entries are
+// dropped, so a program is never found there.
+std::string absoluteSearchPath(std::string_view path);
+
+// The files to try, in order, for a program named `name`: the name itself
+// when it holds a '/', otherwise the name in each absolute directory of
+// `path`. An empty name gives none.
+std::vector<std::string> programCandidates(std::string_view name, std::string_view path);
+
+// The PATH value a look-up uses: the first PATH entry of the environment
+// (the one getenv finds), or kDefaultSearchPath when there is none.
+std::string_view searchPathOf(const std::vector<std::string_view>& environment);
+
+// The environment for a started program: every entry as given, except that
+// PATH appears once, at the place of its first entry, with only its absolute
+// directories (a started program, often a shell script, looks up programs of
+// its own through it).
+std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>& environment);
+
+}  // namespace platform::script
