@@ -9,6 +9,7 @@
 //   harness_process.cpp  running a child process
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -157,14 +158,24 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env,
                            std::chrono::milliseconds timeout = kDefaultTimeout);
 
 // What else the child gets besides its arguments and environment. Setting
-// either of umask or user makes the child start through fork and exec, since
-// posix_spawn can set neither.
+// umask, user or a resource limit makes the child start through fork and
+// exec, since posix_spawn can set none of them.
 struct RunOptions {
   std::chrono::milliseconds timeout = kDefaultTimeout;
   std::optional<mode_t> umask;  // the child's file-creation mask; unset: inherited
   // Run as this user and group, with no supplementary groups. Needs root.
   std::optional<std::pair<uid_t, gid_t>> user;
+  // Resource limits (RLIMIT_CPU, RLIMIT_AS, ...) set as both soft and hard
+  // limit: a CPU-time limit bounds a test by work done, not by a clock.
+  std::map<int, rlim_t> limits;
+  // Standard output is a pipe whose reading end is already closed, as when
+  // the reader went away: every write to it fails with EPIPE.
+  bool outputReaderGone = false;
 };
+
+// True in a build with AddressSanitizer, which reserves far more address
+// space than any small limit allows.
+bool underAddressSanitizer();
 
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
               const RunOptions& options);

@@ -104,6 +104,10 @@ pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<cha
     sigset_t empty;
     sigemptyset(&empty);
     if (::sigprocmask(SIG_SETMASK, &empty, nullptr) != 0) fail();
+    for (const auto& [resource, limit] : options.limits) {
+      const rlimit both{limit, limit};
+      if (::setrlimit(resource, &both) != 0) fail();
+    }
     if (options.umask) ::umask(*options.umask);
     if (options.user) {
       const auto [uid, gid] = *options.user;
@@ -165,8 +169,9 @@ RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Envi
 
   Pipe out, err;
   if (!makePipe(out) || !makePipe(err)) return result;
+  if (options.outputReaderGone) out.read.reset();
 
-  const pid_t pid = options.umask || options.user
+  const pid_t pid = options.umask || options.user || !options.limits.empty()
                         ? forkAndExec(exe, argv, envp, out.write.get(), err.write.get(), options)
                         : posixSpawn(exe, argv, envp, out.write.get(), err.write.get());
   if (pid < 0) return result;
@@ -255,6 +260,17 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chr
   RunOptions options;
   options.timeout = timeout;
   return spawnAndWait(exe, argv, env, options);
+}
+
+bool underAddressSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
 }
 
 std::string describe(const RunResult& result) {

@@ -40,16 +40,18 @@ class JobWorld : public ::testing::Test {
   const fs::path& home() const { return home_; }
   const Bundle& bundle() const { return bundle_; }
 
-  RunResult runProgram(const std::vector<std::string>& args, const fs::path& homeForRun) const {
-    return run(bundle_.executable, args, minimalEnvironment(homeForRun));
+  RunResult runProgram(const std::vector<std::string>& args, const fs::path& homeForRun,
+                       const RunOptions& options = {}) const {
+    return run(bundle_.executable, args, minimalEnvironment(homeForRun), options);
   }
 
   // Runs the program and checks that nothing at all happened.
   void expectSilentStop(const std::vector<std::string>& args) { expectSilentStop(args, home_); }
 
-  void expectSilentStop(const std::vector<std::string>& args, const fs::path& homeForRun) {
+  void expectSilentStop(const std::vector<std::string>& args, const fs::path& homeForRun,
+                        const RunOptions& options = {}) {
     const Snapshot before = takeSnapshot(root());
-    const RunResult result = runProgram(args, homeForRun);
+    const RunResult result = runProgram(args, homeForRun, options);
     expectQuietExit(result);
     EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
   }
@@ -148,6 +150,23 @@ TEST_P(CommandLineTest, StopsSilently) { expectSilentStop(GetParam().args); }
 
 INSTANTIATE_TEST_SUITE_P(Rejected, CommandLineTest, ::testing::ValuesIn(commandLineCases()),
                          [](const auto& info) { return info.param.name; });
+
+// Sorting a long run of combining marks into canonical order takes time
+// quadratic in its length, so a word of 128 KiB (the most one argument may
+// hold) once took seconds to tell from "--inspect" or "--job". The CPU-time
+// limit ends such a run with SIGXCPU; the decision must take no longer than
+// for any short word.
+TEST_F(JobWorld, LongestWordIsRejectedWithoutNormalisingIt) {
+  writeInfo(bundle(), standardInfo("dev"));
+  prepareJob(home(), kDevToolDir, kJobId);
+  std::string marks;  // U+0301 before U+0323: every pair is out of canonical order
+  while (marks.size() + 4 < 128 * 1024) marks += "\xCC\x81\xCC\xA3";
+  RunOptions options;
+  options.limits[RLIMIT_CPU] = 2;
+  expectSilentStop({marks}, home(), options);
+  expectSilentStop({marks, std::string(kJobId)}, home(), options);
+  expectSilentStop({"--job", marks}, home(), options);
+}
 
 TEST_F(JobWorld, EmptyArgumentVectorStopsSilently) {
   writeInfo(bundle(), standardInfo("dev"));

@@ -44,8 +44,9 @@ std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) {
   const platform::Json& subject = *memberFor(*document, "subject");
   if (!subject.is_string()) return std::nullopt;
   const auto& subjectText = subject.get_ref<const std::string&>();
-  if (!platform::hasTextPrefix(subjectText, kSubjectPrefix)) return std::nullopt;
+  // The size first: the prefix check decomposes the whole text.
   if (subjectText.size() > kMaxSubjectSize) return std::nullopt;
+  if (!platform::hasTextPrefix(subjectText, kSubjectPrefix)) return std::nullopt;
   if (containsNul(subjectText)) return std::nullopt;
 
   const platform::Json& body = *memberFor(*document, "body");
