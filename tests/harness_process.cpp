@@ -262,6 +262,13 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chr
   return spawnAndWait(exe, argv, env, options);
 }
 
+bool failedInDynamicLoader(const RunResult& result) {
+  if (result.exitStatus == 127 && result.err.find("error while loading shared libraries") != std::string::npos) {
+    return true;
+  }
+  return result.signal == SIGSEGV && result.out.empty() && result.err.empty();
+}
+
 bool underAddressSanitizer() {
 #if defined(__SANITIZE_ADDRESS__)
   return true;

@@ -9,6 +9,7 @@
 // leave a result.json behind. The well-formed runs at the end show that such
 // a job really is processed.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,6 +167,32 @@ TEST_F(JobWorld, LongestWordIsRejectedWithoutNormalisingIt) {
   expectSilentStop({marks}, home(), options);
   expectSilentStop({marks, std::string(kJobId)}, home(), options);
   expectSilentStop({"--job", marks}, home(), options);
+}
+
+// Under a small address-space limit the program once aborted with the C++
+// runtime's "terminate called ..." on standard error: the first allocation
+// failed, and so did making the exception that reports it. Whatever runs
+// out, app mode ends with 0 and says nothing. The limit grows until the job
+// writes its result; below the program's own code only the dynamic loader
+// fails.
+TEST_F(JobWorld, RunningOutOfMemoryEndsQuietlyWithZero) {
+  if (underAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer needs more address space than any limit here";
+  writeInfo(bundle(), standardInfo("dev"));
+  const fs::path result = prepareJob(home(), kDevToolDir, kJobId) / "result.json";
+  bool programRan = false;
+  rlim_t limit = 2 << 20;
+  for (; limit <= (64 << 20) && !fs::exists(result); limit += 16 << 10) {
+    RunOptions options;
+    options.limits[RLIMIT_AS] = limit;
+    const RunResult run = runProgram(jobArgs(), home(), options);
+    if (failedInDynamicLoader(run) && (!programRan || run.exitStatus == 127)) continue;
+    programRan = true;
+    SCOPED_TRACE("address-space limit " + std::to_string(limit));
+    expectQuietExit(run);
+    if (HasFailure()) break;
+  }
+  EXPECT_TRUE(programRan);
+  EXPECT_TRUE(fs::exists(result)) << "no limit up to " << limit << " let the job finish";
 }
 
 TEST_F(JobWorld, EmptyArgumentVectorStopsSilently) {

@@ -3,6 +3,7 @@
 #include "entry/delegate.h"
 #include "entry/run_mode.h"
 #include "entry/self_inspection.h"
+#include "platform/abnormal_end.h"
 #include "platform/application.h"
 #include "platform/process.h"
 
@@ -11,8 +12,11 @@ platform::Application* app = nullptr;
 Delegate* delegate = nullptr;
 
 int main() {
-  if (chooseRunMode(platform::processArguments()) == RunMode::inspect) runSelfInspection();
+  if (chooseProcessRunMode() == RunMode::inspect) runSelfInspection();
 
+  // App mode ends with 0 and says nothing, even when memory runs out before
+  // the job runner can catch it, or before an exception can be made at all.
+  platform::endOnTerminate(0);
   app = &platform::Application::shared();
   delegate = new Delegate();
   app->setDelegate(delegate);
