@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "harness.h"
+#include "testing/crafted_binary_plist.h"
 
 namespace {
 
@@ -247,6 +248,9 @@ std::vector<ChannelCase> channelCases() {
       {"LongerThanDev", plistString("development"), std::nullopt},
       {"NoInfoPlist", std::nullopt, std::string()},
       {"InfoPlistGarbage", std::nullopt, std::string("QuorvelChannel=dev\n")},
+      // Channel "dev" inside a tree too deep or too large to read at all.
+      {"InfoPlistTooDeep", std::nullopt, testing_support::infoWithNestedArrays(30'000)},
+      {"InfoPlistExpandingTooFar", std::nullopt, testing_support::infoWithNestedArrays(20, 2)},
   };
 }
 
