@@ -5,7 +5,6 @@
 #include "entry/self_inspection.h"
 #include "platform/abnormal_end.h"
 #include "platform/application.h"
-#include "platform/process.h"
 
 // Set once in app mode and never released; both stay empty in inspect mode.
 platform::Application* app = nullptr;

@@ -113,15 +113,4 @@ TEST(InfoDictionary, SharedObjectsAreCountedWhereverReferenced) {
   EXPECT_EQ(platform::parseInfoDictionary(testing_support::binaryPlist(objects)).size(), 1u);
 }
 
-// An array that holds itself has no end at all.
-TEST(InfoDictionary, ReferenceCyclesAreRefused) {
-  const std::string cycle = testing_support::binaryPlist({
-      testing_support::containerObject(0xD, {1, 2}),
-      testing_support::asciiStringObject("Nested"),
-      testing_support::containerObject(0xA, {3}),
-      testing_support::containerObject(0xA, {2}),
-  });
-  EXPECT_TRUE(platform::parseInfoDictionary(cycle).empty());
-}
-
 }  // namespace
