@@ -13,8 +13,8 @@
 
 namespace {
 
-// The reader drops containers nested deeper than 64 levels; a little slack
-// keeps this check about "bounded", not about the exact number.
+// The reader refuses a tree nested deeper than 64 levels below the top; a
+// little slack keeps this check about "bounded", not about the exact number.
 constexpr int kDepthBound = 70;
 
 void require(bool condition) {

@@ -9,6 +9,7 @@
 //   harness_process.cpp  running a child process
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -157,8 +158,9 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env,
                            std::chrono::milliseconds timeout = kDefaultTimeout);
 
 // What else the child gets besides its arguments and environment. Setting
-// any of umask, user, workingDirectory or ignoredSignals makes the child
-// start through fork and exec, since the posix_spawn start sets none of them.
+// any of umask, user, workingDirectory, ignoredSignals or a resource limit
+// makes the child start through fork and exec, since the posix_spawn start
+// sets none of them.
 struct RunOptions {
   std::chrono::milliseconds timeout = kDefaultTimeout;
   std::optional<mode_t> umask;  // the child's file-creation mask; unset: inherited
@@ -169,9 +171,28 @@ struct RunOptions {
   // Signals the child starts with ignored, as a parent that ignores them
   // hands them on across exec; every other signal has its default.
   std::vector<int> ignoredSignals;
+  // Resource limits (RLIMIT_CPU, RLIMIT_AS, ...) set as both soft and hard
+  // limit: a CPU-time limit bounds a test by work done, not by a clock.
+  std::map<int, rlim_t> limits;
+  // Standard output is a pipe whose reading end is already closed, as when
+  // the reader went away: every write to it fails with EPIPE.
+  bool outputReaderGone = false;
 
-  bool needsFork() const { return umask || user || workingDirectory || !ignoredSignals.empty(); }
+  bool needsFork() const {
+    return umask || user || workingDirectory || !ignoredSignals.empty() || !limits.empty();
+  }
 };
+
+// True for what the dynamic loader does when an address-space limit leaves
+// it too little room, before any of the program's own code runs: its message
+// and status 127, or a crash without output while it sets up the first
+// thread. (Only the second looks like a crash of the program, so tests
+// accept it only until the program has been seen to run.)
+bool failedInDynamicLoader(const RunResult& result);
+
+// True in a build with AddressSanitizer, which reserves far more address
+// space than any small limit allows.
+bool underAddressSanitizer();
 
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
               const RunOptions& options);

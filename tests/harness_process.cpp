@@ -108,6 +108,10 @@ pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<cha
     sigset_t empty;
     sigemptyset(&empty);
     if (::sigprocmask(SIG_SETMASK, &empty, nullptr) != 0) fail();
+    for (const auto& [resource, limit] : options.limits) {
+      const rlimit both{limit, limit};
+      if (::setrlimit(resource, &both) != 0) fail();
+    }
     if (options.umask) ::umask(*options.umask);
     if (options.user) {
       const auto [uid, gid] = *options.user;
@@ -170,6 +174,7 @@ RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Envi
 
   Pipe out, err;
   if (!makePipe(out) || !makePipe(err)) return result;
+  if (options.outputReaderGone) out.read.reset();
 
   const pid_t pid = options.needsFork()
                         ? forkAndExec(exe, argv, envp, out.write.get(), err.write.get(), options)
@@ -260,6 +265,24 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chr
   RunOptions options;
   options.timeout = timeout;
   return spawnAndWait(exe, argv, env, options);
+}
+
+bool failedInDynamicLoader(const RunResult& result) {
+  if (result.exitStatus == 127 && result.err.find("error while loading shared libraries") != std::string::npos) {
+    return true;
+  }
+  return result.signal == SIGSEGV && result.out.empty() && result.err.empty();
+}
+
+bool underAddressSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
 }
 
 std::string describe(const RunResult& result) {

@@ -1,10 +1,12 @@
 // "--inspect" seen from outside: the report on standard output, the exit
 // status, and that nothing else happens.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <nlohmann/json.hpp>
 
 #include "harness.h"
+#include "testing/crafted_binary_plist.h"
 
 namespace {
 
@@ -13,9 +15,9 @@ using nlohmann::json;
 
 class Inspect : public ::testing::Test {
  protected:
-  RunResult inspect(const fs::path& executable) {
+  RunResult inspect(const fs::path& executable, const RunOptions& options = {}) {
     const Snapshot before = takeSnapshot(temp_.path());
-    RunResult result = run(executable, {"--inspect"}, minimalEnvironment(temp_.path() / "home"));
+    RunResult result = run(executable, {"--inspect"}, minimalEnvironment(temp_.path() / "home"), options);
     EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(temp_.path()))), "");
     return result;
   }
@@ -79,6 +81,74 @@ TEST_F(Inspect, DateDisplayNameFailsWithoutAReport) {
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err, "");
   EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line";
+}
+
+// When no report can be made, the message on standard error names the
+// value that has no JSON form, and the status is 2, as for a date.
+TEST_F(Inspect, IdentifierThatIsNotUtf8FailsNamingTheIdentifier) {
+  const Bundle bundle = makeBundle(temp_.path());
+  using namespace testing_support;
+  writeInfoBytes(bundle, binaryPlist({containerObject(0xD, {1, 2, 3, 4}), asciiStringObject("CFBundleDisplayName"),
+                                      asciiStringObject("CFBundleIdentifier"), asciiStringObject("Quorvel"),
+                                      asciiStringObject("com.\xFF\xFE")}));
+  const RunResult result = inspect(bundle.executable);
+  EXPECT_EQ(result.exitStatus, 2) << describe(result);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("identifier"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find("display name"), std::string::npos) << result.err;
+}
+
+// A reader that went away must not kill the self-check with SIGPIPE: the
+// failed write ends with status 2 and says so on standard error.
+TEST_F(Inspect, StandardOutputWithoutReaderEndsWithTwo) {
+  const Bundle bundle = makeBundle(temp_.path());
+  writeInfo(bundle, standardInfo("dev"));
+  RunOptions options;
+  options.outputReaderGone = true;
+  const RunResult result = inspect(bundle.executable, options);
+  EXPECT_EQ(result.exitStatus, 2) << describe(result);
+  EXPECT_NE(result.err, "");
+}
+
+// An Info.plist that would take the stack or memory of the process to read
+// is not read: the report carries no name and no identifier.
+TEST_F(Inspect, InfoTooDeepToReadCountsAsMissing) {
+  const Bundle bundle = makeBundle(temp_.path());
+  writeInfoBytes(bundle, testing_support::infoWithNestedArrays(30'000));
+  const json parsed = report(inspect(bundle.executable));
+  EXPECT_EQ(parsed.at("name"), "");
+  EXPECT_EQ(parsed.at("identifier"), "");
+}
+
+// Running out of memory at any point gives either the whole report with its
+// status (a script call that failed for want of memory is a failed round
+// trip) or status 2 with a message and no report; never a signal, never a
+// part of a report. Runs that fail inside the dynamic loader, before the
+// program's own code, are passed over.
+TEST_F(Inspect, RunningOutOfMemoryEndsWithTwoOrAWholeReport) {
+  if (underAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer needs more address space than any limit here";
+  const Bundle bundle = makeBundle(temp_.path());
+  writeInfo(bundle, standardInfo("dev"));
+  bool programRan = false;
+  bool reported = false;
+  for (rlim_t limit = 2 << 20; limit <= (64 << 20) && !reported; limit += 16 << 10) {
+    RunOptions options;
+    options.limits[RLIMIT_AS] = limit;
+    const RunResult result = run(bundle.executable, {"--inspect"}, minimalEnvironment(temp_.path()), options);
+    if (failedInDynamicLoader(result) && (!programRan || result.exitStatus == 127)) continue;
+    programRan = true;
+    SCOPED_TRACE("address-space limit " + std::to_string(limit));
+    reported = result.exitStatus == 0;
+    if (result.exitStatus == 0 || result.exitStatus == 1) {
+      EXPECT_EQ(report(result).at("identifier"), "com.quorvel.support-draft");
+    } else {
+      EXPECT_EQ(result.exitStatus, 2) << describe(result);
+      EXPECT_EQ(result.out, "");
+      EXPECT_NE(result.err, "");
+      if (HasFailure()) break;
+    }
+  }
+  EXPECT_TRUE(reported) << "no limit let the self-check finish";
 }
 
 TEST_F(Inspect, NeverReadsTheJobCommandLine) {

@@ -9,6 +9,7 @@
 // leave a result.json behind. The well-formed runs at the end show that such
 // a job really is processed.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "harness.h"
+#include "testing/crafted_binary_plist.h"
 
 namespace {
 
@@ -40,16 +42,18 @@ class JobWorld : public ::testing::Test {
   const fs::path& home() const { return home_; }
   const Bundle& bundle() const { return bundle_; }
 
-  RunResult runProgram(const std::vector<std::string>& args, const fs::path& homeForRun) const {
-    return run(bundle_.executable, args, minimalEnvironment(homeForRun));
+  RunResult runProgram(const std::vector<std::string>& args, const fs::path& homeForRun,
+                       const RunOptions& options = {}) const {
+    return run(bundle_.executable, args, minimalEnvironment(homeForRun), options);
   }
 
   // Runs the program and checks that nothing at all happened.
   void expectSilentStop(const std::vector<std::string>& args) { expectSilentStop(args, home_); }
 
-  void expectSilentStop(const std::vector<std::string>& args, const fs::path& homeForRun) {
+  void expectSilentStop(const std::vector<std::string>& args, const fs::path& homeForRun,
+                        const RunOptions& options = {}) {
     const Snapshot before = takeSnapshot(root());
-    const RunResult result = runProgram(args, homeForRun);
+    const RunResult result = runProgram(args, homeForRun, options);
     expectQuietExit(result);
     EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
   }
@@ -149,6 +153,49 @@ TEST_P(CommandLineTest, StopsSilently) { expectSilentStop(GetParam().args); }
 INSTANTIATE_TEST_SUITE_P(Rejected, CommandLineTest, ::testing::ValuesIn(commandLineCases()),
                          [](const auto& info) { return info.param.name; });
 
+// Sorting a long run of combining marks into canonical order takes time
+// quadratic in its length, so a word of 128 KiB (the most one argument may
+// hold) once took seconds to tell from "--inspect" or "--job". The CPU-time
+// limit ends such a run with SIGXCPU; the decision must take no longer than
+// for any short word.
+TEST_F(JobWorld, LongestWordIsRejectedWithoutNormalisingIt) {
+  writeInfo(bundle(), standardInfo("dev"));
+  prepareJob(home(), kDevToolDir, kJobId);
+  std::string marks;  // U+0301 before U+0323: every pair is out of canonical order
+  while (marks.size() + 4 < 128 * 1024) marks += "\xCC\x81\xCC\xA3";
+  RunOptions options;
+  options.limits[RLIMIT_CPU] = 2;
+  expectSilentStop({marks}, home(), options);
+  expectSilentStop({marks, std::string(kJobId)}, home(), options);
+  expectSilentStop({"--job", marks}, home(), options);
+}
+
+// Under a small address-space limit the program once aborted with the C++
+// runtime's "terminate called ..." on standard error: the first allocation
+// failed, and so did making the exception that reports it. Whatever runs
+// out, app mode ends with 0 and says nothing. The limit grows until the job
+// writes its result; below the program's own code only the dynamic loader
+// fails.
+TEST_F(JobWorld, RunningOutOfMemoryEndsQuietlyWithZero) {
+  if (underAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer needs more address space than any limit here";
+  writeInfo(bundle(), standardInfo("dev"));
+  const fs::path result = prepareJob(home(), kDevToolDir, kJobId) / "result.json";
+  bool programRan = false;
+  rlim_t limit = 2 << 20;
+  for (; limit <= (64 << 20) && !fs::exists(result); limit += 16 << 10) {
+    RunOptions options;
+    options.limits[RLIMIT_AS] = limit;
+    const RunResult run = runProgram(jobArgs(), home(), options);
+    if (failedInDynamicLoader(run) && (!programRan || run.exitStatus == 127)) continue;
+    programRan = true;
+    SCOPED_TRACE("address-space limit " + std::to_string(limit));
+    expectQuietExit(run);
+    if (HasFailure()) break;
+  }
+  EXPECT_TRUE(programRan);
+  EXPECT_TRUE(fs::exists(result)) << "no limit up to " << limit << " let the job finish";
+}
+
 TEST_F(JobWorld, EmptyArgumentVectorStopsSilently) {
   writeInfo(bundle(), standardInfo("dev"));
   prepareJob(home(), kDevToolDir, kJobId);
@@ -201,6 +248,9 @@ std::vector<ChannelCase> channelCases() {
       {"LongerThanDev", plistString("development"), std::nullopt},
       {"NoInfoPlist", std::nullopt, std::string()},
       {"InfoPlistGarbage", std::nullopt, std::string("QuorvelChannel=dev\n")},
+      // Channel "dev" inside a tree too deep or too large to read at all.
+      {"InfoPlistTooDeep", std::nullopt, testing_support::infoWithNestedArrays(30'000)},
+      {"InfoPlistExpandingTooFar", std::nullopt, testing_support::infoWithNestedArrays(20, 2)},
   };
 }
 

@@ -3,9 +3,9 @@
 #include "entry/delegate.h"
 #include "entry/run_mode.h"
 #include "entry/self_inspection.h"
+#include "platform/abnormal_end.h"
 #include "platform/application.h"
 #include "platform/child_signal.h"
-#include "platform/process.h"
 
 // Set once in app mode and never released; both stay empty in inspect mode.
 platform::Application* app = nullptr;
@@ -16,8 +16,11 @@ int main() {
   // for. Should this fail, that wait fails and the job reports a failed
   // draft rather than a wrong success.
   platform::restoreDefaultChildSignal();
-  if (chooseRunMode(platform::processArguments()) == RunMode::inspect) runSelfInspection();
+  if (chooseProcessRunMode() == RunMode::inspect) runSelfInspection();
 
+  // App mode ends with 0 and says nothing, even when memory runs out before
+  // the job runner can catch it, or before an exception can be made at all.
+  platform::endOnTerminate(0);
   app = &platform::Application::shared();
   delegate = new Delegate();
   app->setDelegate(delegate);

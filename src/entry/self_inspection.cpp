@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/abnormal_end.h"
 #include "platform/standard_streams.h"
 #include "platform/text.h"
 
@@ -30,15 +31,34 @@ std::optional<std::string> inspectionReport(const platform::Bundle& bundle, bool
   return platform::serializeJson(report);
 }
 
+std::string_view missingReportReason(const platform::Bundle& bundle) {
+  if (const platform::PlistValue* name = platform::infoValue(bundle, "CFBundleDisplayName")) {
+    const auto converted = platform::jsonFromPlist(*name);
+    if (!converted || !platform::serializeJson(*converted)) return "the display name has no JSON form";
+  }
+  const auto identifier = platform::bundleIdentifier(bundle);
+  if (identifier && !platform::isValidUtf8(*identifier)) return "the bundle identifier is not valid UTF-8";
+  return "out of memory";
+}
+
 void runSelfInspection() {
+  // Whatever runs out from here on, the status is the one for "no report".
+  platform::endOnTerminate(kReportFailedStatus, "support-draft: the self-check could not be completed\n");
+  platform::ignoreBrokenPipes();
   const ScriptCallResult echo =
       invoke(kEchoScriptSource, kEchoHandler, std::vector<std::string>{std::string(kSampleText)});
   const bool held = roundTripHeld(echo);
-  const auto report = inspectionReport(platform::mainBundle(), held);
+  const platform::Bundle& bundle = platform::mainBundle();
+  const auto report = inspectionReport(bundle, held);
   if (!report) {
-    platform::writeToStandardError("support-draft: the report cannot be serialised: the display name has no JSON form\n");
+    const std::string message =
+        "support-draft: the report cannot be serialised: " + std::string(missingReportReason(bundle)) + "\n";
+    platform::writeToStandardError(message);
     std::_Exit(kReportFailedStatus);
   }
-  if (!platform::writeToStandardOutput(*report)) std::_Exit(kReportFailedStatus);
+  if (!platform::writeToStandardOutput(*report)) {
+    platform::writeToStandardError("support-draft: the report cannot be written to standard output\n");
+    std::_Exit(kReportFailedStatus);
+  }
   std::_Exit(held ? 0 : 1);
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/bundle.h"
 #include "platform/json.h"
@@ -21,7 +22,11 @@ bool roundTripHeld(const ScriptCallResult& echo);
 // the display name has no JSON form.
 std::optional<std::string> inspectionReport(const platform::Bundle& bundle, bool roundTrip);
 
+// Why inspectionReport gave nothing for `bundle`: which of its values has
+// no JSON form.
+std::string_view missingReportReason(const platform::Bundle& bundle);
+
 // Runs the self-check, writes the report to standard output and ends the
-// process: 0 when the round trip held, 1 when not, 2 when no report could be
-// made.
+// process: 0 when the round trip held, 1 when not, 2 (with a line on
+// standard error) when no report could be made or written.
 [[noreturn]] void runSelfInspection();

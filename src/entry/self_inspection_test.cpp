@@ -47,8 +47,20 @@ TEST(InspectionReport, DateOrDataNameHasNoReport) {
   platform::Bundle bundle;
   bundle.info["CFBundleDisplayName"] = platform::PlistValue{platform::PlistDate{0}};
   EXPECT_EQ(inspectionReport(bundle, true), std::nullopt);
+  EXPECT_EQ(missingReportReason(bundle), "the display name has no JSON form");
   bundle.info["CFBundleDisplayName"] = platform::PlistValue{platform::PlistData{"x"}};
   EXPECT_EQ(inspectionReport(bundle, true), std::nullopt);
+}
+
+// Both texts of the report must be UTF-8; the reason names the one that is not.
+TEST(InspectionReport, TextsThatAreNotUtf8HaveNoReport) {
+  platform::Bundle bundle;
+  bundle.info["CFBundleDisplayName"] = platform::PlistValue{std::string("Quorvel")};
+  bundle.info["CFBundleIdentifier"] = platform::PlistValue{std::string("com.\xFF")};
+  EXPECT_EQ(inspectionReport(bundle, true), std::nullopt);
+  EXPECT_EQ(missingReportReason(bundle), "the bundle identifier is not valid UTF-8");
+  bundle.info["CFBundleDisplayName"] = platform::PlistValue{platform::PlistArray{{std::string("\xC3")}}};
+  EXPECT_EQ(missingReportReason(bundle), "the display name has no JSON form");
 }
 
 }  // namespace

@@ -30,8 +30,9 @@ bool isCanonicalJobId(std::string_view candidate) {
 }
 
 JobTextProblem jobTextProblem(std::string_view subject, std::string_view body) {
-  if (!platform::hasTextPrefix(subject, kSubjectPrefix)) return JobTextProblem::subjectWithoutPrefix;
+  // The size first: the prefix check decomposes the whole text.
   if (subject.size() > kMaxSubjectSize) return JobTextProblem::subjectTooLong;
+  if (!platform::hasTextPrefix(subject, kSubjectPrefix)) return JobTextProblem::subjectWithoutPrefix;
   if (containsNul(subject)) return JobTextProblem::subjectHoldsNul;
   if (body.size() > kMaxBodySize) return JobTextProblem::bodyTooLong;
   if (containsNul(body)) return JobTextProblem::bodyHoldsNul;

@@ -7,6 +7,8 @@
 
 #include <plist/plist.h>
 
+#include "platform/plist_limits.h"
+
 namespace platform {
 namespace {
 
@@ -20,9 +22,19 @@ struct CharsDeleter {
 };
 using Chars = std::unique_ptr<char, CharsDeleter>;
 
-// Deeply nested arrays or dictionaries gain nothing for a bundle and would
-// only cost stack; deeper levels are dropped.
-constexpr int kMaxDepth = 64;
+// A bundle's information dictionary is small and shallow. Anything deeper or
+// larger is not one, and reading it would only cost stack and memory inside
+// the property-list library, so it is refused before the library sees it.
+constexpr PlistLimits kLimits{
+    .maxDepth = 64,
+    .maxObjects = 1 << 16,
+    .maxExpandedBytes = 4 << 20,
+};
+// The conversion below recurses too; the limits above already keep the tree
+// this shallow, and the check keeps the recursion bounded on its own.
+constexpr int kMaxDepth = kLimits.maxDepth;
+
+constexpr std::string_view kBinaryMagic = "bplist00";
 
 bool convert(plist_t node, int depth, PlistValue& out);
 
@@ -134,10 +146,14 @@ PlistHandle throughXml(plist_t binary) {
 
 PlistDict parseInfoDictionary(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return {};
+  // The library reads the binary form exactly when the bytes begin with its
+  // magic; everything else goes to its XML reader.
+  const bool binary = bytes.starts_with(kBinaryMagic);
+  if (!(binary ? binaryPlistWithinLimits(bytes, kLimits) : xmlPlistWithinLimits(bytes, kLimits))) return {};
   plist_t raw = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
   PlistHandle root(raw);
-  if (root && bytes.starts_with("bplist")) root = throughXml(root.get());
+  if (root && binary) root = throughXml(root.get());
   if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return {};
   return convertDict(root.get(), 0);
 }

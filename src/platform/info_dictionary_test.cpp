@@ -1,12 +1,37 @@
 #include "platform/info_dictionary.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "testing/crafted_binary_plist.h"
 
 namespace {
 
 using namespace std::string_literals;
+using testing_support::infoWithNestedArrays;
+
+// Levels of arrays inside `value`, the value itself counting as one.
+int arrayDepth(const platform::PlistValue& value) {
+  const auto* array = value.as<platform::PlistArray>();
+  if (array == nullptr) return 0;
+  int deepest = 0;
+  for (const auto& item : *array) deepest = std::max(deepest, arrayDepth(item));
+  return deepest + 1;
+}
+
+std::string xmlInfoWithNestedArrays(std::size_t levels, std::string_view between = "") {
+  std::string xml =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+      "<key>CFBundleIdentifier</key><string>x</string><key>Nested</key>";
+  for (std::size_t i = 0; i < levels; ++i) xml += "<array>"s + std::string(between);
+  for (std::size_t i = 0; i < levels; ++i) xml += "</array>";
+  return xml + "</dict></plist>";
+}
 
 // An XML property list may carry U+0000 inside a string; reading it once
 // aborted the whole process inside the property-list library. The text ends
@@ -45,6 +70,47 @@ TEST(InfoDictionary, BinaryKeyWithNulIsRead) {
       255);
   const platform::PlistDict info = platform::parseInfoDictionary(bytes);
   EXPECT_FALSE(info.empty());
+}
+
+// The library recurses once per level, so a deep tree overflowed the stack;
+// a tree deeper than a bundle needs is refused as a whole, and one just
+// within the depth is read completely.
+TEST(InfoDictionary, TreesDeeperThanTheLimitAreRefused) {
+  const platform::PlistDict within = platform::parseInfoDictionary(infoWithNestedArrays(64));
+  ASSERT_EQ(within.count("Nested"), 1u);
+  EXPECT_EQ(arrayDepth(within.at("Nested")), 64);
+  EXPECT_EQ(within.count("CFBundleIdentifier"), 1u);
+  EXPECT_TRUE(platform::parseInfoDictionary(infoWithNestedArrays(65)).empty());
+  EXPECT_TRUE(platform::parseInfoDictionary(infoWithNestedArrays(30'000)).empty());
+
+  EXPECT_EQ(arrayDepth(platform::parseInfoDictionary(xmlInfoWithNestedArrays(64)).at("Nested")), 64);
+  EXPECT_TRUE(platform::parseInfoDictionary(xmlInfoWithNestedArrays(65)).empty());
+  EXPECT_TRUE(platform::parseInfoDictionary(xmlInfoWithNestedArrays(300'000)).empty());
+  // Comments, processing instructions and character data hold no elements
+  // (the string beside each array is one level below it).
+  const std::string quiet = "<!-- <array> --><?pi <array>?><string><![CDATA[<array>]]></string>";
+  EXPECT_EQ(arrayDepth(platform::parseInfoDictionary(xmlInfoWithNestedArrays(63, quiet)).at("Nested")), 63);
+  EXPECT_TRUE(platform::parseInfoDictionary(xmlInfoWithNestedArrays(64, quiet)).empty());
+}
+
+// A binary list stores each object once, and the library copies it wherever
+// it is referenced: arrays holding the next one twice double the tree per
+// level. The expanded size counts, not the file's.
+TEST(InfoDictionary, SharedObjectsAreCountedWhereverReferenced) {
+  const std::string small = infoWithNestedArrays(10, 2);
+  const std::string huge = infoWithNestedArrays(20, 2);
+  EXPECT_LT(huge.size(), 400u);
+  EXPECT_EQ(platform::parseInfoDictionary(small).count("Nested"), 1u);
+  EXPECT_TRUE(platform::parseInfoDictionary(huge).empty());
+
+  // One large string referenced from many places grows the same way.
+  std::vector<std::string> objects = {testing_support::containerObject(0xD, {1, 2}),
+                                      testing_support::asciiStringObject("CFBundleIdentifier"),
+                                      testing_support::containerObject(0xA, std::vector<std::uint16_t>(2'000, 3)),
+                                      testing_support::asciiStringObject(std::string(4'000, 'x'))};
+  EXPECT_TRUE(platform::parseInfoDictionary(testing_support::binaryPlist(objects)).empty());
+  objects[2] = testing_support::containerObject(0xA, std::vector<std::uint16_t>(20, 3));
+  EXPECT_EQ(platform::parseInfoDictionary(testing_support::binaryPlist(objects)).size(), 1u);
 }
 
 }  // namespace

@@ -18,6 +18,16 @@ __attribute__((section(".init_array"), used)) void (*const saveArgumentsAtStart)
 
 }  // namespace
 
+std::size_t processArgumentCount() {
+  std::size_t count = 0;
+  while (savedVector != nullptr && static_cast<int>(count) < savedCount && savedVector[count] != nullptr) ++count;
+  return count;
+}
+
+std::string_view processArgumentAt(std::size_t index) {
+  return index < processArgumentCount() ? std::string_view(savedVector[index]) : std::string_view();
+}
+
 std::vector<std::string> processArguments() {
   std::vector<std::string> arguments;
   if (savedVector == nullptr) return arguments;

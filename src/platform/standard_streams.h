@@ -9,4 +9,10 @@ namespace platform {
 bool writeToStandardOutput(std::string_view bytes);
 bool writeToStandardError(std::string_view bytes);
 
+// From now on a write to a pipe whose reader has gone fails with EPIPE
+// instead of ending the process with SIGPIPE. An ignored signal stays
+// ignored in every program started later, so this is only for a process
+// that starts none.
+void ignoreBrokenPipes();
+
 }  // namespace platform

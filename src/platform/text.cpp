@@ -37,6 +37,13 @@ utf8proc_int32_t lastCodepoint(std::string_view text) {
   return codepoint;
 }
 
+// Code points in valid UTF-8 text: the bytes that are not continuation bytes.
+std::size_t codepointCount(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
 bool isAscii(std::string_view text) {
   for (char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -66,12 +73,21 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
   // can be told apart without normalising.
   if (isAscii(a) && isAscii(b)) return false;
   if (!isValidUtf8(a) || !isValidUtf8(b)) return false;
-  utf8proc_ssize_t lengthA = 0;
-  utf8proc_ssize_t lengthB = 0;
-  const MallocedBytes nfdA = decompose(a, lengthA);
-  const MallocedBytes nfdB = decompose(b, lengthB);
-  if (!nfdA || !nfdB) return false;
-  return view(nfdA, lengthA) == view(nfdB, lengthB);
+  // Decomposing never shortens a text counted in code points, and the
+  // library orders a run of combining marks in quadratic time. So the
+  // shorter text is decomposed first: a longer text with more code points
+  // than that decomposition cannot be equal, and is never decomposed itself.
+  const std::string_view shorter = a.size() <= b.size() ? a : b;
+  const std::string_view longer = a.size() <= b.size() ? b : a;
+  utf8proc_ssize_t shorterLength = 0;
+  const MallocedBytes nfdShorter = decompose(shorter, shorterLength);
+  if (!nfdShorter) return false;
+  const std::string_view shorterForm = view(nfdShorter, shorterLength);
+  if (codepointCount(longer) > codepointCount(shorterForm)) return false;
+  utf8proc_ssize_t longerLength = 0;
+  const MallocedBytes nfdLonger = decompose(longer, longerLength);
+  if (!nfdLonger) return false;
+  return shorterForm == view(nfdLonger, longerLength);
 }
 
 bool hasTextPrefix(std::string_view text, std::string_view prefix) {

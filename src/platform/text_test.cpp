@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 namespace platform {
@@ -24,6 +26,26 @@ TEST(CanonicalEquality, CaseBlanksAndLineBreaksStillDiffer) {
   EXPECT_FALSE(canonicallyEqual("dev", "dev "));
   EXPECT_FALSE(canonicallyEqual("a\nb", "a\rb"));
   EXPECT_FALSE(canonicallyEqual("\xC3\xBC", "u"));
+}
+
+// The longer text is decomposed only when it has no more code points than
+// the shorter one's decomposition; either may be the precomposed one.
+TEST(CanonicalEquality, TextsOfDifferentLengthsCompareEitherWay) {
+  EXPECT_TRUE(canonicallyEqual("\xC3\x85", "\xE2\x84\xAB"));  // A WITH RING ABOVE, ANGSTROM SIGN
+  EXPECT_TRUE(canonicallyEqual("\xE2\x84\xAB", "A\xCC\x8A"));
+  EXPECT_TRUE(canonicallyEqual("A\xCC\x8A", "\xC3\x85"));
+  std::string composed;
+  std::string decomposed;
+  std::string marks;
+  for (int i = 0; i < 1000; ++i) {
+    composed += "\xC3\xBC";
+    decomposed += "u\xCC\x88";
+    marks += "\xCC\x81\xCC\xA3";
+  }
+  EXPECT_TRUE(canonicallyEqual(composed, decomposed));
+  EXPECT_TRUE(canonicallyEqual(decomposed, composed));
+  EXPECT_FALSE(canonicallyEqual(marks, "--job"));
+  EXPECT_FALSE(canonicallyEqual("\xC3\xBC", "u\xCC\x88\xCC\x88"));
 }
 
 TEST(CanonicalEquality, TextsWithNulCompareWhole) {
