@@ -157,11 +157,13 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env,
                            std::chrono::milliseconds timeout = kDefaultTimeout);
 
 // What else the child gets besides its arguments and environment. Setting
-// either of umask or user makes the child start through fork and exec, since
-// posix_spawn can set neither.
+// any of umask, limits or user makes the child start through fork and exec,
+// since posix_spawn can set none of them.
 struct RunOptions {
   std::chrono::milliseconds timeout = kDefaultTimeout;
   std::optional<mode_t> umask;  // the child's file-creation mask; unset: inherited
+  // Resource limits for the child, soft and hard alike: RLIMIT_* -> value.
+  std::map<int, std::uint64_t> limits;
   // Run as this user and group, with no supplementary groups. Needs root.
   std::optional<std::pair<uid_t, gid_t>> user;
 };

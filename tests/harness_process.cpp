@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -79,7 +80,7 @@ int millisecondsUntil(Clock::time_point deadline) {
 }
 
 // The fork-and-exec start for what posix_spawn cannot do: a file-creation
-// mask and another user. Between fork and exec only async-signal-safe calls
+// mask, resource limits and another user. Between fork and exec only async-signal-safe calls
 // run. Returns the child's pid, or -1 when it could not be started (the
 // child reports a failed exec through a close-on-exec pipe).
 pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<char*>& envp, int out, int err,
@@ -105,6 +106,10 @@ pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<cha
     sigemptyset(&empty);
     if (::sigprocmask(SIG_SETMASK, &empty, nullptr) != 0) fail();
     if (options.umask) ::umask(*options.umask);
+    for (const auto& [resource, value] : options.limits) {
+      const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+      if (::setrlimit(static_cast<decltype(RLIMIT_FSIZE)>(resource), &limit) != 0) fail();
+    }
     if (options.user) {
       const auto [uid, gid] = *options.user;
       if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0) {
@@ -166,7 +171,7 @@ RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Envi
   Pipe out, err;
   if (!makePipe(out) || !makePipe(err)) return result;
 
-  const pid_t pid = options.umask || options.user
+  const pid_t pid = options.umask || options.user || !options.limits.empty()
                         ? forkAndExec(exe, argv, envp, out.write.get(), err.write.get(), options)
                         : posixSpawn(exe, argv, envp, out.write.get(), err.write.get());
   if (pid < 0) return result;
