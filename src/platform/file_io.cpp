@@ -69,6 +69,9 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
   return bytes;
 }
 
+namespace {
+
+// True for the names temporaryNameFor gives.
 bool isTemporaryNameFor(std::string_view candidate, std::string_view name) {
   const std::size_t prefix = name.size() + 2;  // the dots before and after the name
   if (candidate.size() != prefix + 2 * kTemporaryRandomBytes) return false;
@@ -77,8 +80,6 @@ bool isTemporaryNameFor(std::string_view candidate, std::string_view name) {
   return std::all_of(digits.begin(), digits.end(),
                      [](char c) { return std::string_view(kHex).find(c) != std::string_view::npos; });
 }
-
-namespace {
 
 // A regular file of this user that no other directory entry leads to:
 // changing or removing it touches nothing else.

@@ -29,13 +29,9 @@ std::optional<std::string> readWholeFile(const std::string& path, std::size_t ma
 // temporary name only when complete and at once renamed over the target, so
 // a reader sees the old file or the new one, never part of one. On failure
 // the target is unchanged and nothing new is left behind. Temporary files
-// of this kind that an interrupted earlier write left in the directory are
-// removed first.
+// of this kind ("." + name + "." and 16 lower-case hexadecimal digits) that
+// an interrupted earlier write left in the directory are removed first.
 bool writeFileAtomically(const FileLocation& location, std::string_view bytes, unsigned mode);
-
-// True for the names writeFileAtomically gives its temporary files for
-// `name`: "." + name + "." and 16 lower-case hexadecimal digits.
-bool isTemporaryNameFor(std::string_view candidate, std::string_view name);
 
 // Sets the permission bits of the item at `location` only when it is a
 // regular file of the effective user with no other hard link, reached
