@@ -3,6 +3,7 @@
 // result document is read back as the host reads it. The outcome table
 // itself is unit-tested; here the point is what reaches the script, what
 // keeps it from being called, and what lands on disk under which mode.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -262,6 +263,21 @@ TEST_P(LogFile, DecidesWhetherAndWithWhatTheScriptIsCalled) {
 INSTANTIATE_TEST_SUITE_P(Logs, LogFile, ::testing::ValuesIn(logCases()),
                          [](const auto& info) { return info.param.name; });
 
+// The log's path is handed on as it was walked and checked: HOME given with
+// "..", "." or doubled separators, through a component that does not exist,
+// still yields the plain path, never the text that could lead elsewhere once
+// the missing component appears.
+TEST_F(DraftRequest, LogPathIsTheStandardisedPath) {
+  useScript(kReplyOpened);
+  prepare(jobJson(kSubject, kBody, true), "L");
+  const std::string roundabout = (root() / "missing" / ".." / "." / "home").string() + "//";
+  expectQuietExit(runJob(minimalEnvironment(roundabout)));
+  const auto call = recordedCall();
+  ASSERT_TRUE(call) << "the mail draft script was not called";
+  EXPECT_EQ(call->log, (jobDir() / "log.txt").string());
+  EXPECT_EQ(outcome(), opened());
+}
+
 TEST_F(DraftRequest, LogOfAnotherOwnerIsNotHandedOn) {
   if (::geteuid() != 0) GTEST_SKIP() << "giving log.txt to another user needs root";
   useScript(kReplyOpened);
@@ -336,6 +352,34 @@ TEST_F(DraftRequest, LinkAtResultIsReplacedAndItsTargetLeftAlone) {
   EXPECT_EQ(modeOf(target), 0644u);
 }
 
+// A write that cannot complete is a failed write like any other: the process
+// still ends quietly with status 0 and leaves nothing of it behind, and what
+// writes ended by force left earlier is cleared away.
+
+TEST_F(DraftRequest, WriteBeyondTheFileSizeLimitFailsQuietly) {
+  // The fixture's script succeeds without writing a byte, which the limit
+  // would forbid the recording script as well.
+  prepareWith(false);
+  const std::string earlier = R"({"ok":false,"code":"DRAFT_FAILED"})";
+  writeFile(resultPath(), earlier, 0644);
+  RunOptions options;
+  options.limits[RLIMIT_FSIZE] = 0;
+  expectQuietExit(runJob(options));
+  EXPECT_EQ(entriesOf(jobDir()), (std::vector<std::string>{"job.json", "result.json"}));
+  EXPECT_EQ(readFile(resultPath()), earlier);
+  EXPECT_EQ(modeOf(resultPath()), 0600u) << "the job got as far as the write";
+}
+
+TEST_F(DraftRequest, LeftoversOfInterruptedWritesAreRemoved) {
+  useScript(kReplyOpened);
+  prepareWith(false);
+  writeFile(jobDir() / ".result.json.00112233445566aa", "{\"ok\":", 0600);
+  writeFile(jobDir() / ".result.json.keep", "not ours", 0600);
+  expectQuietExit(runJob());
+  EXPECT_EQ(outcome(), opened());
+  EXPECT_EQ(entriesOf(jobDir()), (std::vector<std::string>{".result.json.keep", "job.json", "result.json"}));
+}
+
 // ---------------------------------------------------------------------------
 // A job directory in which nothing can be created. As root, permission bits
 // do not stop the program, so it runs as an unprivileged user who owns the
@@ -383,6 +427,24 @@ TEST_F(ReadOnlyJobDirectory, EarlierResultKeepsItsContentButIsMadePrivate) {
   EXPECT_EQ(readFile(resultPath()), R"({"ok":false,"code":"DRAFT_FAILED"})");
   EXPECT_EQ(modeOf(resultPath()), 0600u);
   EXPECT_EQ(changes(), std::string("~ ") + fs::relative(resultPath(), home()).string() + " (mode 0644->0600)\n");
+}
+
+// Only an earlier document of this job is made private: a hard link to a
+// file elsewhere, or a directory, at result.json stays exactly as it was.
+TEST_F(ReadOnlyJobDirectory, HardLinkAtResultLeavesItsFileAlone) {
+  ASSERT_EQ(::link(target().c_str(), resultPath().c_str()), 0);
+  expectQuietExit(runLocked());
+  EXPECT_TRUE(recordedCall().has_value()) << "the mail draft script was not called";
+  EXPECT_EQ(modeOf(target()), 0644u);
+  EXPECT_EQ(changes(), "");
+}
+
+TEST_F(ReadOnlyJobDirectory, DirectoryAtResultLeavesItAlone) {
+  makeDirectory(resultPath(), 0755);
+  expectQuietExit(runLocked());
+  EXPECT_TRUE(recordedCall().has_value()) << "the mail draft script was not called";
+  EXPECT_EQ(modeOf(resultPath()), 0755u);
+  EXPECT_EQ(changes(), "");
 }
 
 TEST_F(ReadOnlyJobDirectory, LinkAtResultLeavesItsTargetAlone) {

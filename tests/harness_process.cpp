@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -79,7 +80,8 @@ int millisecondsUntil(Clock::time_point deadline) {
 }
 
 // The fork-and-exec start for what the posix_spawn start does not do: a
-// file-creation mask, another user, a working directory, ignored signals.
+// file-creation mask, another user, a working directory, ignored signals,
+// resource limits.
 // Between fork and exec only async-signal-safe calls run. Returns the
 // child's pid, or -1 when it could not be started (the child reports a
 // failed exec through a close-on-exec pipe).

@@ -375,6 +375,64 @@ INSTANTIATE_TEST_SUITE_P(Rejected, SymlinkTest, ::testing::ValuesIn(linkCases())
                          [](const auto& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
+// Directories someone else can write to: from the home directory down to the
+// job directory each level must be the user's (or the superuser's) and
+// closed to writing by group and others, or another user could swap log.txt
+// for a link after the check.
+
+struct LooseLevelCase {
+  std::string name;
+  std::string level;  // relative to home; "" for home itself
+  mode_t mode;
+  bool otherOwner;    // given to another user (needs root)
+};
+
+void PrintTo(const LooseLevelCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<LooseLevelCase> looseLevelCases() {
+  const std::string tool(kDevToolDir);
+  const std::string drafts = tool + "/support-drafts";
+  const std::string job = drafts + "/" + std::string(kJobId);
+  return {
+      {"HomeGroupWritable", "", 0770, false},
+      {"ToolDirectoryWritableByOthers", tool, 0703, false},
+      {"SupportDraftsGroupWritable", drafts, 0720, false},
+      {"JobDirectoryWritableByOthers", job, 0702, false},
+      {"JobDirectoryStickyAndWorldWritable", job, 01777, false},
+      {"HomeOfAnotherUser", "", 0700, true},
+      {"JobDirectoryOfAnotherUser", job, 0700, true},
+  };
+}
+
+class LooseLevelTest : public JobWorld, public ::testing::WithParamInterface<LooseLevelCase> {};
+
+TEST_P(LooseLevelTest, StopsSilently) {
+  const LooseLevelCase& c = GetParam();
+  if (c.otherOwner && ::geteuid() != 0) GTEST_SKIP() << "giving a directory to another user needs root";
+  writeInfo(bundle(), standardInfo("dev"));
+  prepareJob(home(), kDevToolDir, kJobId);
+  const fs::path level = c.level.empty() ? home() : home() / c.level;
+  ASSERT_EQ(::chmod(level.c_str(), c.mode), 0);
+  if (c.otherOwner) {
+    ASSERT_EQ(::lchown(level.c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
+  }
+  expectSilentStop(jobArgs());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rejected, LooseLevelTest, ::testing::ValuesIn(looseLevelCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// The levels above the home directory are the administrator's and are not
+// judged: a world-writable directory above home does not stop the job.
+TEST_F(JobWorld, WritableDirectoryAboveHomeIsNotJudged) {
+  writeInfo(bundle(), standardInfo("dev"));
+  const fs::path jobDir = prepareJob(home(), kDevToolDir, kJobId);
+  ASSERT_EQ(::chmod(root().c_str(), 01777), 0);
+  expectQuietExit(runProgram(jobArgs(), home()));
+  EXPECT_EQ(readFile(jobDir / "result.json"), kSuccess);
+}
+
+// ---------------------------------------------------------------------------
 // Missing pieces of the job directory: nothing is created to fill the gap.
 
 TEST_F(JobWorld, MissingJobDirectoryStopsSilently) {

@@ -6,10 +6,6 @@ namespace {
 
 constexpr std::int64_t kGroupAndOtherBits = 077;
 
-const std::int64_t* numberIn(const std::optional<platform::AttributeValue>& entry) {
-  return entry && entry->number ? &*entry->number : nullptr;
-}
-
 }  // namespace
 
 bool isPrivateFile(const std::optional<platform::FileFacts>& facts, std::int64_t maxSize,
@@ -19,9 +15,9 @@ bool isPrivateFile(const std::optional<platform::FileFacts>& facts, std::int64_t
   if (facts->isSymbolicLink.value_or(false)) return false;
   if (facts->size.value_or(maxSize + 1) > maxSize) return false;
   if (!facts->attributes) return false;
-  const std::int64_t* owner = numberIn(facts->attributes->ownerAccountId);
+  const std::int64_t* owner = platform::numberIn(facts->attributes->ownerAccountId);
   if (owner == nullptr || static_cast<std::uint32_t>(*owner) != effectiveUser) return false;
-  const std::int64_t* permissions = numberIn(facts->attributes->posixPermissions);
+  const std::int64_t* permissions = platform::numberIn(facts->attributes->posixPermissions);
   return permissions != nullptr && (*permissions & kGroupAndOtherBits) == 0;
 }
 

@@ -66,7 +66,9 @@ void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& jo
   if (!bytes) return;
   const platform::FileLocation resultFile = platform::childOf(jobDirectory, kResultName);
   // A failed write leaves any earlier document in place; it is restricted
-  // all the same. A link planted at result.json is left alone.
-  platform::writeFileAtomically(resultFile, *bytes);
-  platform::setPermissionsWithoutFollowing(resultFile, kResultPermissions);
+  // all the same. Only a document of this job is: a link, a directory or a
+  // file that is also linked from elsewhere at result.json is left alone.
+  if (!platform::writeFileAtomically(resultFile, *bytes, kResultPermissions)) {
+    platform::setPermissionsOfOwnFile(resultFile, kResultPermissions);
+  }
 }

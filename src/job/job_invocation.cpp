@@ -1,5 +1,6 @@
 #include "job/job_invocation.h"
 
+#include "files/private_directory.h"
 #include "job/job_contract.h"
 #include "platform/bundle.h"
 #include "platform/home.h"
@@ -52,11 +53,19 @@ std::optional<platform::Directory> locateJobDirectory() {
   // The file system is consulted only for a known channel.
   const auto home = platform::homeDirectory();
   if (!home) return std::nullopt;
-  const std::string jobDirectory = jobDirectoryPath(*home, *toolDirectory, *jobId);
-  if (!isConfined(jobDirectory)) return std::nullopt;
+  if (!isConfined(jobDirectoryPath(*home, *toolDirectory, *jobId))) return std::nullopt;
 
-  // The test above and every later use are separate lookups; holding the
+  // The test above and every later use are separate lookups; holding each
   // directory open, reached without following any link, keeps a link
-  // swapped in afterwards from redirecting them.
-  return platform::Directory::openWithoutLinks(jobDirectory);
+  // swapped in afterwards from redirecting them. From the home directory
+  // down, each level must be the user's alone: whoever else could write to
+  // one could swap the job's files after they are checked. The levels
+  // above the home directory are the administrator's.
+  auto directory = platform::Directory::openWithoutLinks(*home);
+  for (const std::string_view name : {std::string_view(*toolDirectory), kDraftsDirectory, std::string_view(*jobId)}) {
+    if (!directory || !privateDirectory(*directory)) return std::nullopt;
+    directory = platform::Directory::openChildWithoutLinks(*directory, name);
+  }
+  if (!directory || !privateDirectory(*directory)) return std::nullopt;
+  return directory;
 }

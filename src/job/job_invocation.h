@@ -1,5 +1,5 @@
 // The first stage of a job: the command line, the job id, the channel and a
-// job directory with no symbolic link on its path.
+// job directory with no symbolic link on its path and no other writer.
 #pragma once
 
 #include <optional>
@@ -29,5 +29,7 @@ bool isConfined(std::string_view jobDirectory);
 
 // Runs the whole stage on the real process: its arguments, the main
 // bundle's channel and the user's home. The job directory, opened without
-// following links, when every check passes; nothing otherwise.
+// following links, when every check passes; nothing otherwise. The home
+// directory and each directory below it down to the job directory must be
+// owned by the user (or the superuser) and closed to writing by others.
 std::optional<platform::Directory> locateJobDirectory();

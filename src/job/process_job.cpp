@@ -3,8 +3,12 @@
 #include "job/draft_request.h"
 #include "job/job_document.h"
 #include "job/job_invocation.h"
+#include "platform/file_io.h"
 
 void processJob() noexcept {
+  // A result that meets the file-size limit is a failed write, not the
+  // end of the process.
+  platform::failWritesBeyondFileSizeLimit();
   try {
     const auto jobDirectory = locateJobDirectory();
     if (!jobDirectory) return;

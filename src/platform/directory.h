@@ -18,8 +18,15 @@ class Directory {
   // Opens the directory at an absolute path, walking its standardised form
   // from the root one component at a time and refusing a symbolic link at
   // any of them. Nothing when any component is missing, not a directory, a
-  // link, or cannot be searched. `path()` keeps the path as given.
+  // link, or cannot be searched. `path()` is the standardised path, the one
+  // that was walked, never the text as given: "." and ".." in the text may
+  // step through components that do not exist or are replaced later.
   static std::optional<Directory> openWithoutLinks(std::string_view path);
+
+  // Opens the directory `name` directly inside `parent`, through the
+  // parent's descriptor and without following a link. `name` is one path
+  // component, neither "." nor "..". Nothing when it cannot be opened.
+  static std::optional<Directory> openChildWithoutLinks(const Directory& parent, std::string_view name);
 
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }

@@ -19,6 +19,12 @@ FileFacts factsFromStat(const struct stat& st) {
   return facts;
 }
 
+std::optional<FileFacts> factsOfDescriptor(int fd) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
+  return factsFromStat(st);
+}
+
 }  // namespace
 
 std::optional<FileFacts> fileFacts(const FileLocation& location) {
@@ -31,9 +37,11 @@ std::optional<FileFacts> fileFacts(const FileLocation& location) {
 }
 
 std::optional<FileFacts> fileFacts(const UniqueFd& file) {
-  struct stat st {};
-  if (!file || ::fstat(file.get(), &st) != 0) return std::nullopt;
-  return factsFromStat(st);
+  return factsOfDescriptor(file.get());
+}
+
+std::optional<FileFacts> fileFacts(const Directory& directory) {
+  return factsOfDescriptor(directory.fd());
 }
 
 std::uint32_t effectiveUserId() {

@@ -15,6 +15,11 @@ struct AttributeValue {
   std::optional<std::int64_t> number;
 };
 
+// The number an entry holds; null when the entry is missing or not a number.
+inline const std::int64_t* numberIn(const std::optional<AttributeValue>& entry) {
+  return entry && entry->number ? &*entry->number : nullptr;
+}
+
 struct FileAttributes {
   std::optional<AttributeValue> ownerAccountId;
   std::optional<AttributeValue> posixPermissions;
@@ -35,6 +40,9 @@ std::optional<FileFacts> fileFacts(const FileLocation& location);
 
 // Facts about an open file.
 std::optional<FileFacts> fileFacts(const UniqueFd& file);
+
+// Facts about an open directory, from its descriptor: no path is looked up.
+std::optional<FileFacts> fileFacts(const Directory& directory);
 
 std::uint32_t effectiveUserId();
 

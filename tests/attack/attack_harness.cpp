@@ -6,6 +6,14 @@
 // directory may change. The program may accept or refuse a run; both must
 // happen now and then, or the attack proved nothing.
 //
+// Run as root, every other run faces another user instead (uid 65534): one
+// level of the job's path, from the home directory down, is opened to that
+// user's writing in turn (or none is), and that user swaps log.txt and the
+// directories for links to the decoy wherever the modes let it. The
+// composer then reads the attachment a moment after it was handed the path,
+// as a mail client does. A job with a level that user can write to must
+// stop silently, and every attachment read must be the job's own log.
+//
 //   attack_harness [--runs N] [--timeout S] [--good-rounds N] [--bad-rounds N]
 //                  [--careless] [--keep]
 //
@@ -36,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "other_user.h"
 #include "swapper.h"
 #include "tree.h"
 
@@ -47,9 +56,11 @@ namespace {
 constexpr uid_t kOtherUser = 65534;  // nobody
 constexpr const char* kGoodSubject = "Support Request - Quorvel swap attack";
 constexpr const char* kGoodBody = "Only the job directory's own files may be used.\nLine two.";
+constexpr const char* kGoodLog = "2026-01-01 00:00:00 the good log\n";
 
 struct Options {
   unsigned runs = 2000;
+  bool otherUser = false;  // alternate with runs against another user (needs root)
   int timeoutSeconds = 10;
   Timing timing{0, 0};
   bool careless = false;
@@ -84,6 +95,7 @@ struct Layout {
   std::string root, home, tool, drafts, jobDir;
   std::string decoyHome, decoyTool, decoyDrafts, decoyJobDir, secret;
   std::string stage, bundle, program, composer, recordDir, record, outDir;
+  std::string readAttachments, attachment;  // the composer's switch and what it read
   std::string jobId, marker;
 };
 
@@ -107,6 +119,8 @@ Layout makeLayout(const std::string& root) {
   l.composer = root + "/bin/composer";
   l.recordDir = root + "/record";
   l.record = l.recordDir + "/uris";
+  l.readAttachments = l.recordDir + "/read-attachments";
+  l.attachment = l.recordDir + "/attachment";
   l.outDir = root + "/out";
   return l;
 }
@@ -148,7 +162,7 @@ std::string carelessRunner() {
 
 void prepare(const Layout& l, const Options& options) {
   makeDirectory(l.home, 0700);
-  makeJobTree(l, l.home, kGoodSubject, kGoodBody, "2026-01-01 00:00:00 the good log\n");
+  makeJobTree(l, l.home, kGoodSubject, kGoodBody, kGoodLog);
 
   // The decoy: a whole second home whose job is valid and full of the marker.
   makeDirectory(l.decoyHome, 0700);
@@ -183,9 +197,22 @@ void prepare(const Layout& l, const Options& options) {
 
   makeDirectory(l.root + "/bin", 0755);
   writeFile(l.composer,
-            "#!/bin/sh\n"
-            "# Records the mailto: URI it is handed and leaves at once.\n"
-            "printf '%s\\n' \"$1\" >>\"$ATTACK_RECORD\"\n",
+            R"(#!/bin/bash
+# Records the mailto: URI it is handed. When switched on, it also reads the
+# attachment a moment later, as a mail client does.
+printf '%s\n' "$1" >>"$ATTACK_RECORD"
+record=${ATTACK_RECORD%/*}
+[[ -e "$record/read-attachments" ]] || exit 0
+IFS='&' read -ra fields <<<"${1#mailto:?}"
+path=
+for field in "${fields[@]}"; do
+  [[ $field == attach=* ]] && path=${field#attach=}
+done
+printf -v path '%b' "${path//%/\\x}"
+sleep 0.02
+timeout 2 cat -- "$path" >"$record/attachment" 2>/dev/null ||
+  printf 'UNREADABLE %s' "$path" >"$record/attachment"
+)",
             0755);
   makeDirectory(l.recordDir, 0700);
   makeDirectory(l.outDir, 0700);
@@ -362,10 +389,15 @@ struct Tally {
   unsigned runs = 0, drafts = 0, failedDrafts = 0, silentStops = 0;
   unsigned leaks = 0, hangs = 0, outsideChanges = 0, badExits = 0, output = 0, inconsistent = 0, litter = 0;
   std::uint64_t swaps = 0;
+  // Runs against the other user: how many, how many with a level that user
+  // could write to (and of those, how many were not stopped silently), and
+  // the attachments the composer read.
+  unsigned otherUserRuns = 0, openLevelRuns = 0, openLevelAccepted = 0, attachmentsRead = 0;
+  std::uint64_t otherUserSwaps = 0;
   std::vector<std::string> notes;  // the first few violations, for the report
 
   unsigned violations() const {
-    return leaks + hangs + outsideChanges + badExits + output + inconsistent + litter;
+    return leaks + hangs + outsideChanges + badExits + output + inconsistent + litter + openLevelAccepted;
   }
   void note(unsigned run, const std::string& what) {
     if (notes.size() < 12) notes.push_back("run " + std::to_string(run) + ": " + what);
@@ -417,15 +449,66 @@ std::optional<nlohmann::json> readResult(const Layout& l, bool& malformed) {
   return parsed;
 }
 
+// The levels of the job's path, from the home directory down, one of which
+// a run against the other user opens to that user's writing.
+std::vector<std::string> pathLevels(const Layout& l) { return {l.home, l.tool, l.drafts, l.jobDir}; }
+
+// What the other user tries to replace in each level: the entry below it,
+// and in the job directory log.txt.
+std::vector<Lure> otherUserLures(const Layout& l, const SwapTargets& targets) {
+  return {
+      {targets.home.get(), ATTACK_TOOL_DIRECTORY, l.decoyTool, "tool directory <-> other user's link"},
+      {targets.tool.get(), "support-drafts", l.decoyDrafts, "support-drafts <-> other user's link"},
+      {targets.drafts.get(), l.jobId, l.decoyJobDir, "job directory <-> other user's link"},
+      {targets.jobDir.get(), "log.txt", l.secret, "log.txt <-> other user's link to the secret"},
+  };
+}
+
+void changeMode(const std::string& path, mode_t mode) {
+  if (::chmod(path.c_str(), mode) != 0) fail("chmod " + path + ": " + std::strerror(errno));
+}
+
+// Runs the program against the other user, with the given level (if any)
+// open to that user's writing for the length of the run.
+RunOutcome runAgainstOtherUser(const Layout& l, const Options& options, const SwapTargets& targets,
+                               const std::optional<std::string>& openLevel, mode_t openMode, Tally& tally) {
+  if (openLevel) changeMode(*openLevel, openMode);
+  RunOutcome outcome;
+  {
+    OtherUserAttacker attacker(kOtherUser, kOtherUser, otherUserLures(l, targets), options.timing);
+    if (openLevel && attacker.planted() == 0) fail("the other user could not plant a link in " + *openLevel);
+    if (!openLevel && attacker.planted() != 0) fail("the other user planted a link in a closed directory");
+    outcome = runProgram(l, options.timeoutSeconds);
+    attacker.stop();
+    tally.otherUserSwaps += attacker.swapsDone();
+  }
+  if (openLevel) changeMode(*openLevel, 0700);
+  return outcome;
+}
+
 void attackOnce(const Layout& l, const Options& options, const SwapTargets& targets, ChangeWatch& watch,
                 Tally& tally) {
   const unsigned run = ++tally.runs;
   ::unlink((l.jobDir + "/result.json").c_str());
+  ::unlink(l.attachment.c_str());
   const std::size_t recorded = readFile(l.record).size();
   watch.drain();
 
+  // Every other run faces the other user, cycling through the levels it may
+  // write to (and none) and through modes that let it.
+  const bool againstOtherUser = options.otherUser && run % 2 == 0;
+  std::optional<std::string> openLevel;
   RunOutcome outcome;
-  {
+  if (againstOtherUser) {
+    ++tally.otherUserRuns;
+    const std::vector<std::string> levels = pathLevels(l);
+    const unsigned turn = (run / 2) % (levels.size() + 1);
+    if (turn < levels.size()) openLevel = levels[turn];
+    const mode_t openMode = (run / 2 / (levels.size() + 1)) % 2 == 0 ? 0777 : 0703;
+    writeFile(l.readAttachments, "", 0600);
+    outcome = runAgainstOtherUser(l, options, targets, openLevel, openMode, tally);
+    ::unlink(l.readAttachments.c_str());
+  } else {
     Swapper swapper(targets.plan, options.timing);
     outcome = runProgram(l, options.timeoutSeconds);
     swapper.stop();
@@ -481,6 +564,22 @@ void attackOnce(const Layout& l, const Options& options, const SwapTargets& targ
       break;
   }
 
+  if (openLevel) {
+    ++tally.openLevelRuns;
+    if (verdict != Verdict::silentStop) {
+      ++tally.openLevelAccepted;
+      tally.note(run, "ran although the other user could write to " + *openLevel);
+    }
+  }
+  if (againstOtherUser && !uris.empty()) {
+    ++tally.attachmentsRead;
+    const std::string attachment = readFile(l.attachment);
+    if (attachment != kGoodLog) {
+      ++tally.leaks;
+      tally.note(run, "the attachment read a moment later is not the job's log: " + attachment.substr(0, 80));
+    }
+  }
+
   for (const auto& entry : std::filesystem::directory_iterator(l.jobDir)) {
     const std::string name = entry.path().filename();
     if (name != "job.json" && name != "log.txt" && name != "result.json") {
@@ -526,7 +625,8 @@ Options parseOptions(int argc, char** argv) {
 }
 
 int harness(int argc, char** argv) {
-  const Options options = parseOptions(argc, argv);
+  Options options = parseOptions(argc, argv);
+  options.otherUser = ::geteuid() == 0;
   std::string rootTemplate = "/tmp/attack.XXXXXX";
   if (::mkdtemp(rootTemplate.data()) == nullptr) fail(std::string("mkdtemp: ") + std::strerror(errno));
   const Layout l = makeLayout(rootTemplate);
@@ -575,11 +675,20 @@ int harness(int argc, char** argv) {
   std::cout << "attack: " << tally.runs << " runs, " << tally.drafts << " drafts, " << tally.failedDrafts
             << " failed drafts, " << tally.silentStops << " silent stops, " << tally.leaks << " leaks, "
             << tally.hangs << " hangs, " << tally.outsideChanges << " outside changes, "
-            << tally.badExits + tally.output + tally.inconsistent + tally.litter << " other violations\n";
+            << tally.badExits + tally.output + tally.inconsistent + tally.litter + tally.openLevelAccepted
+            << " other violations\n";
   std::cout << "attack: " << tally.swaps << " swaps (" << (tally.runs ? tally.swaps / tally.runs : 0)
             << " a run) over " << targets.plan.size() << " kinds, "
             << (::geteuid() == 0 ? "as root" : "as a user") << ", " << seconds << " s"
             << (options.keep ? ", kept in " + l.root : std::string()) << "\n";
+  if (options.otherUser) {
+    std::cout << "attack: against another user: " << tally.otherUserRuns << " runs, " << tally.openLevelRuns
+              << " with a directory that user could write to (" << tally.openLevelAccepted << " not stopped), "
+              << tally.attachmentsRead << " attachments read a moment later, " << tally.otherUserSwaps
+              << " swaps\n";
+  } else {
+    std::cout << "attack: no runs against another user (they need root)\n";
+  }
 
   // Both outcomes have to turn up: all refusals mean the good state was
   // never there long enough, all drafts mean the swaps never landed.

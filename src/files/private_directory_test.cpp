@@ -1,0 +1,47 @@
+#include "files/private_directory.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::uint32_t kUser = 501;
+
+platform::FileFacts directoryFacts(std::int64_t owner, std::int64_t mode) {
+  return platform::FileFacts{false, false, std::int64_t{4096},
+                             platform::FileAttributes{platform::AttributeValue{owner}, platform::AttributeValue{mode}}};
+}
+
+TEST(PrivateDirectoryDecision, OwnerMustBeTheUserOrTheSuperuser) {
+  EXPECT_TRUE(isPrivateDirectory(directoryFacts(kUser, 0700), kUser));
+  EXPECT_TRUE(isPrivateDirectory(directoryFacts(0, 0755), kUser)) << "a home made by the administrator";
+  EXPECT_FALSE(isPrivateDirectory(directoryFacts(kUser + 1, 0700), kUser));
+  EXPECT_FALSE(isPrivateDirectory(directoryFacts(65534, 0755), kUser));
+  EXPECT_TRUE(isPrivateDirectory(directoryFacts(0, 0700), 0)) << "the superuser's own";
+}
+
+TEST(PrivateDirectoryDecision, NoOneElseMayWrite) {
+  for (std::int64_t mode : {0700, 0755, 0711, 0500, 0000, 0555, 01755, 02750, 04700}) {
+    EXPECT_TRUE(isPrivateDirectory(directoryFacts(kUser, mode), kUser)) << std::oct << mode;
+  }
+  // The sticky bit keeps others from removing entries they do not own, but
+  // not from adding their own links.
+  for (std::int64_t mode : {0720, 0702, 0770, 0707, 0777, 01777, 0730, 0703, 0722}) {
+    EXPECT_FALSE(isPrivateDirectory(directoryFacts(kUser, mode), kUser)) << std::oct << mode;
+    EXPECT_FALSE(isPrivateDirectory(directoryFacts(0, mode), kUser)) << "root-owned " << std::oct << mode;
+  }
+}
+
+TEST(PrivateDirectoryDecision, MissingOrOddFactsFail) {
+  EXPECT_FALSE(isPrivateDirectory(std::nullopt, kUser));
+  auto facts = directoryFacts(kUser, 0700);
+  facts.attributes.reset();
+  EXPECT_FALSE(isPrivateDirectory(facts, kUser)) << "no attributes";
+  facts = directoryFacts(kUser, 0700);
+  facts.attributes->ownerAccountId = platform::AttributeValue{std::nullopt};
+  EXPECT_FALSE(isPrivateDirectory(facts, kUser)) << "owner not a number";
+  facts = directoryFacts(kUser, 0700);
+  facts.attributes->posixPermissions.reset();
+  EXPECT_FALSE(isPrivateDirectory(facts, kUser)) << "no permissions";
+}
+
+}  // namespace
