@@ -301,8 +301,7 @@ bool removeJobDirectory(int drafts, const std::string& id) {
 bool writeJobFile(const platform::Directory& directory, std::string_view name, std::string_view bytes,
                   std::int64_t maxSize) {
   const platform::FileLocation location = platform::childOf(directory, name);
-  return platform::writeFileAtomically(location, bytes) &&
-         platform::setPermissionsWithoutFollowing(location, kFileMode) && privateFile(location, maxSize);
+  return platform::writeFileAtomically(location, bytes, kFileMode) && privateFile(location, maxSize);
 }
 
 // ---------------------------------------------------------------------------
