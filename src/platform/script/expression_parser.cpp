@@ -73,12 +73,15 @@ ExpressionPtr prefixed(TokenCursor& cursor) {
     kind = Expression::Kind::RunProgram;
   } else if (cursor.atWord("percent") && cursor.atWord("encode", 1)) {
     kind = Expression::Kind::PercentEncode;
+  } else if (cursor.atWord("open") && cursor.atWord("mail", 1) && cursor.atWord("draft", 2)) {
+    kind = Expression::Kind::OpenMailDraft;
   } else {
     return primary(cursor);
   }
   const TokenCursor::Nested nested(cursor);
   ExpressionPtr e = node(kind, cursor.next().line);
   cursor.next();
+  if (kind == Expression::Kind::OpenMailDraft) cursor.next();
   e->operands.push_back(prefixed(cursor));
   return e;
 }
