@@ -32,6 +32,7 @@ std::string unescapeValue(std::string_view value) {
       case 'n': out += '\n'; break;
       case 't': out += '\t'; break;
       case 'r': out += '\r'; break;
+      case '\\': out += '\\'; break;
       default: out += '\\'; out += next; break;
     }
   }
