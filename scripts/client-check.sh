@@ -162,7 +162,7 @@ setup_sylpheed() {
   mh_folders "$home/.sylpheed-2.0/folderlist.xml"
 }
 start_sylpheed() { "${session[@]}" sylpheed >/dev/null 2>&1 & pids+=($!); await_window 'Sylpheed' >/dev/null; }
-save_sylpheed() { save_compose_window 'Compose message' && await_mh_message "$home/Mail/draft"; }
+save_sylpheed() { save_compose_window ' - Compose$' && await_mh_message "$home/Mail/draft"; }
 
 setup_neomutt() {
   mkdir -p "$home/Mail"
@@ -222,6 +222,7 @@ chmod 0600 "$job_dir/job.json" "$job_dir/log.txt"
 
 "${session[@]}" "$program" --job "$job_id"
 echo "result.json: $(cat "$job_dir/result.json" 2>/dev/null || echo none)"
+echo "$client processes now: $(pgrep -x "$client" | wc -l)"
 
 draft=$("save_$client") || { echo "no draft was saved: the client did not show one"; exit 1; }
 echo "draft read back from: ${draft#"$work/"}"
