@@ -9,7 +9,7 @@
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome]
 #
-#   CLIENT      claws-mail | sylpheed | neomutt
+#   CLIENT      thunderbird | claws-mail | sylpheed | neomutt
 #   --running   start the client before the job, so the job meets a running instance
 #   --gnome     run the job with XDG_CURRENT_DESKTOP=GNOME
 #
@@ -20,7 +20,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-usage() { echo "usage: scripts/client-check.sh claws-mail|sylpheed|neomutt [--running] [--gnome]" >&2; exit 2; }
+usage() { echo "usage: scripts/client-check.sh thunderbird|claws-mail|sylpheed|neomutt [--running] [--gnome]" >&2; exit 2; }
 [[ $# -ge 1 ]] || usage
 client="$1"
 shift
@@ -34,6 +34,7 @@ for option in "$@"; do
   esac
 done
 case "$client" in
+  thunderbird) desktop_id=thunderbird.desktop ;;
   claws-mail) desktop_id=claws-mail.desktop ;;
   sylpheed) desktop_id=sylpheed.desktop ;;
   neomutt) desktop_id=neomutt.desktop ;;
@@ -53,6 +54,7 @@ work="$(mktemp -d)"
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  sleep 1  # a client writes its state as it ends
   [[ -d "$work/tmux" ]] && TMUX_TMPDIR="$work/tmux" tmux kill-server 2>/dev/null || true
   rm -rf "$work"
 }
@@ -74,6 +76,8 @@ for _ in $(seq 50); do [[ -e "/tmp/.X11-unix/X$display" ]] && break; sleep 0.1; 
 session=(env -i PATH="$work/bin:/usr/bin:/bin" HOME="$home" LANG=C.UTF-8 DISPLAY=":$display"
          XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TMUX_TMPDIR="$work/tmux")
 [[ $gnome -eq 1 ]] && session+=(XDG_CURRENT_DESKTOP=GNOME)
+# Thunderbird: the profile of profiles.ini, not one made per installation.
+[[ $client == thunderbird ]] && session+=(MOZ_LEGACY_PROFILES=1)
 export DISPLAY=":$display" TMUX_TMPDIR="$work/tmux"
 
 mkdir -p "$home/.config"
@@ -92,10 +96,10 @@ dismiss_dialogs() {
   done
 }
 
-# Waits up to 20 s for a window whose name matches $1; prints its id.
+# Waits up to 60 s for a window whose name matches $1; prints its id.
 await_window() {
   local w
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     dismiss_dialogs
     w=$(xdotool search --name "$1" 2>/dev/null | head -n 1 || true)
     if [[ -n "$w" ]]; then echo "$w"; return 0; fi
@@ -144,6 +148,57 @@ mh_folders() {
 </folder>
 </folderlist>
 XML
+}
+
+setup_thunderbird() {
+  local profile="$home/.thunderbird/check.default"
+  mkdir -p "$profile"
+  printf '[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default\nIsRelative=1\nPath=check.default\nDefault=1\n' \
+    >"$home/.thunderbird/profiles.ini"
+  # No first-run pages or dialogs; a POP3 account that never connects, whose
+  # drafts are an mbox file in the profile.
+  cat >"$profile/user.js" <<'PREFS'
+user_pref("mail.shell.checkDefaultClient", false);
+user_pref("mail.provider.suppress_dialog_on_startup", true);
+user_pref("mail.spotlight.firstRunDone", true);
+user_pref("mailnews.start_page.enabled", false);
+user_pref("app.update.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("datareporting.policy.dataSubmissionPolicyBypassNotification", true);
+user_pref("mail.rights.version", 1);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("mail.spellcheck.inline", false);
+user_pref("mail.accountmanager.accounts", "account1,account2");
+user_pref("mail.accountmanager.defaultaccount", "account1");
+user_pref("mail.accountmanager.localfoldersserver", "server2");
+user_pref("mail.account.account1.identities", "id1");
+user_pref("mail.account.account1.server", "server1");
+user_pref("mail.account.account2.server", "server2");
+user_pref("mail.identity.id1.fullName", "Test User");
+user_pref("mail.identity.id1.useremail", "test@example.org");
+user_pref("mail.identity.id1.valid", true);
+user_pref("mail.identity.id1.compose_html", false);
+user_pref("mail.server.server1.type", "pop3");
+user_pref("mail.server.server1.hostname", "127.0.0.1");
+user_pref("mail.server.server1.userName", "test");
+user_pref("mail.server.server1.name", "test@example.org");
+user_pref("mail.server.server1.login_at_startup", false);
+user_pref("mail.server.server1.check_new_mail", false);
+user_pref("mail.server.server2.type", "none");
+user_pref("mail.server.server2.hostname", "Local Folders");
+user_pref("mail.server.server2.userName", "nobody");
+user_pref("mail.server.server2.name", "Local Folders");
+PREFS
+}
+start_thunderbird() { "${session[@]}" thunderbird >/dev/null 2>&1 & pids+=($!); await_window 'Mozilla Thunderbird$' >/dev/null; }
+save_thunderbird() {
+  local drafts="$home/.thunderbird/check.default/Mail/127.0.0.1/Drafts"
+  save_compose_window '^Write: ' || return 1
+  for _ in $(seq 100); do
+    [[ -s "$drafts" ]] && { echo "$drafts"; return 0; }
+    sleep 0.2
+  done
+  return 1
 }
 
 setup_claws-mail() {
@@ -231,7 +286,7 @@ SUBJECT="$subject" BODY="$body" LOG="$job_dir/log.txt" DRAFT="$draft" python3 - 
 import email, email.policy, mailbox, os
 subject, body, log = os.environ["SUBJECT"], os.environ["BODY"], open(os.environ["LOG"], "rb").read()
 path = os.environ["DRAFT"]
-if path.endswith("postponed"):
+if open(path, "rb").read(5) == b"From ":
     message = next(iter(mailbox.mbox(path, factory=lambda f: email.message_from_binary_file(f, policy=email.policy.default))))
 else:
     # MH drafts may start with the client's own "Key:value" lines before the headers.
