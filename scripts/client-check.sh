@@ -73,7 +73,13 @@ Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [[ -e "/tmp/.X11-unix/X$display" ]] && break; sleep 0.1; done
 
+# A session bus, as every desktop session has (clients find their running
+# instance through it).
+dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus-address" 4>"$work/bus-pid"
+pids+=("$(cat "$work/bus-pid")")
+
 session=(env -i PATH="$work/bin:/usr/bin:/bin" HOME="$home" LANG=C.UTF-8 DISPLAY=":$display"
+         DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus-address")"
          XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TMUX_TMPDIR="$work/tmux")
 [[ $gnome -eq 1 ]] && session+=(XDG_CURRENT_DESKTOP=GNOME)
 # Thunderbird: the profile of profiles.ini, not one made per installation.
