@@ -151,21 +151,14 @@ std::string mailtoUri(const Draft& draft, bool withAttachment) {
 }
 
 std::string fileUrl(const std::string& path) {
-  constexpr std::string_view kHex = "0123456789ABCDEF";
+  // Each component encoded on its own, the separators between them kept.
   std::string url = "file://";
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       std::string_view("-._~/").find(c) != std::string_view::npos;
-    if (plain) {
-      url += c;
-    } else {
-      url += '%';
-      url += kHex[byte >> 4];
-      url += kHex[byte & 0xF];
-    }
+  std::string_view rest = path;
+  for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+    url += percentEncode(rest.substr(0, slash)) + "/";
+    rest.remove_prefix(slash + 1);
   }
-  return url;
+  return url + percentEncode(rest);
 }
 
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
