@@ -120,7 +120,7 @@ save_compose_window() {
   w=$(await_window "$1") || { echo "no compose window appeared"; return 1; }
   sleep 1
   dismiss_dialogs
-  xdotool windowfocus --sync "$w"
+  xdotool windowfocus --sync "$w" 2>/dev/null
   sleep 0.3
   xdotool key ctrl+s
 }
@@ -266,7 +266,9 @@ save_neomutt() {
 # The job
 
 "setup_$client"
-if [[ $running -eq 1 ]]; then "start_$client"; fi
+if [[ $running -eq 1 ]]; then
+  "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
+fi
 
 subject="Support Request - Quorvel a,b='c' \"q\" \$(id) Türkçe"
 body=$'Line 1\n\tLine 2 $(id) \\n \'x\' & y=z %20\nGrüße'
