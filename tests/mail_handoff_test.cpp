@@ -436,6 +436,22 @@ TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
   expectArgument(started[0][0], "<uri>", subject("x"), "b");
 }
 
+// MAILER is the user's own choice of composer: it gets the URI, with the
+// log, and the default client is not started.
+TEST_F(DefaultClient, MailerGoesBeforeTheDefaultClient) {
+  makeDefault("thunderbird.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  Environment env = minimalEnvironment(home());
+  env["MAILER"] = composerPath().string();
+  env["XDG_CONFIG_HOME"] = (root() / "unused").string();
+  expectQuietExit(runJob(env));
+  EXPECT_EQ(outcome(), opened());
+  ASSERT_EQ(received().size(), 1u);
+  const DecodedUri decoded = decodeMailto(received()[0]);
+  EXPECT_EQ(decoded.fields.count("attach"), 1u) << received()[0];
+  EXPECT_TRUE(startedWith().empty()) << "the default client was started";
+}
+
 // How a client ends: a forwarding Geary's 255 is an open draft; a client
 // that crashes on start is not.
 TEST_F(DefaultClient, ClientEndIsReadByItsRow) {
