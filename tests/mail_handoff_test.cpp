@@ -278,7 +278,8 @@ DecodedUri decodeComposeFields(std::string_view fields) {
 // One known client: its desktop id, the words of its entry after the
 // program, whether it runs in a terminal, and the arguments its start must
 // receive. In `expected`, "<uri>" is a mailto: URI with subject and body,
-// "<uri+log>" the same with attach=, "<log>" the log's path, "<fields>" and
+// "<uri+log>" the same with attach=, "<log>" the log's path, "<logurl>" its
+// file: URL, "<fields>" and
 // "<fields+log>" Thunderbird's -compose value; a prefix before '<' is kept
 // literally ("--compose=<uri>").
 struct ClientCase {
@@ -298,7 +299,7 @@ std::vector<ClientCase> clientCases() {
       {"Evolution", "org.gnome.Evolution.desktop", "%U", false, {"<uri+log>"}},
       {"ClawsMail", "claws-mail.desktop", "%u", false, {"<uri+log>"}},
       {"Sylpheed", "sylpheed.desktop", "%u", false, {"--compose", "<uri>", "--attach", "<log>"}},
-      {"Balsa", "balsa-mailto-handler.desktop", "-m %U", false, {"--compose=<uri>", "--attach=<log>"}},
+      {"Balsa", "balsa-mailto-handler.desktop", "-m %U", false, {"--compose=<uri>", "--attach=<logurl>"}},
       {"NeoMutt", "neomutt.desktop", "%u", true, {"-e", "<client>", "-a", "<log>", "--", "<uri>"}},
       {"Geary", "org.gnome.Geary.desktop", "%U", false, {"<uri+log>"}},
       {"KMail", "org.kde.kmail2.desktop", "-qwindowtitle %c %u", false, {"<uri+log>"}},
@@ -322,8 +323,8 @@ class DefaultClient : public MailHandoff {
   // The stand-in client (and terminal emulator) writes its arguments,
   // NUL-terminated, to a file of its own per call, then runs `tail`.
   void useClient(std::string_view tail) {
-    const std::string script = "#!/bin/sh\nn=$(ls '" + calls().string() + "' | wc -l)\nprintf '%s\\0' \"$@\" > '" +
-                               calls().string() + "'/$n\n" + std::string(tail);
+    const std::string script = "#!/bin/sh\nn=$(ls '" + calls().string() + "' | wc -l)\n" +
+                               "if [ $# -gt 0 ]; then printf '%s\\0' \"$@\"; fi > '" + calls().string() + "'/$n\n" + std::string(tail);
     writeFile(client(), script, 0755);
     writeFile(world_.path() / "bin" / "x-terminal-emulator", script, 0755);
   }
@@ -379,6 +380,13 @@ class DefaultClient : public MailHandoff {
     const std::string kind = pattern.substr(open);
     if (kind == "<client>" || kind == "<log>") {
       EXPECT_EQ(rest, kind == "<client>" ? client().string() : (jobDir() / "log.txt").string());
+      return;
+    }
+    if (kind == "<logurl>") {
+      ASSERT_TRUE(rest.starts_with("file://")) << rest;
+      const DecodedUri path = decodeMailto("mailto:?v=" + rest.substr(7));
+      ASSERT_EQ(path.error, "") << rest;
+      EXPECT_EQ(path.fields.at("v"), (jobDir() / "log.txt").string());
       return;
     }
     const bool withLog = kind.find("+log") != std::string::npos;
@@ -465,11 +473,28 @@ TEST_F(DefaultClient, ClientEndIsReadByItsRow) {
   expectQuietExit(runWithDefaultClient());
   EXPECT_EQ(outcome(), failed());
 
+  // A client that crashes however it is started.
   useClient("kill -SEGV $$\n");
   makeDefault("balsa-mailto-handler.desktop", "-m %U");
   expectQuietExit(runWithDefaultClient());
   EXPECT_EQ(outcome(), failed());
-  EXPECT_EQ(startedWith().size(), 3u);
+  EXPECT_EQ(startedWith().size(), 4u) << "Balsa is started alone once after its crash";
+}
+
+// Balsa started cold with a draft crashes; started alone it runs, and a
+// second start hands it the draft.
+TEST_F(DefaultClient, BalsaThatCrashesColdIsStartedAloneFirst) {
+  const std::string running = (calls().parent_path() / "running").string();
+  useClient("[ $# -eq 0 ] && { touch '" + running + "'; exit 0; }\n[ -e '" + running + "' ] || kill -SEGV $$\n");
+  makeDefault("balsa-mailto-handler.desktop", "-m %U");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  const auto started = startedWith();
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_EQ(started[0].size(), 2u);
+  EXPECT_TRUE(started[1].empty()) << "the second start is Balsa alone";
+  EXPECT_EQ(started[2], started[0]);
 }
 
 }  // namespace

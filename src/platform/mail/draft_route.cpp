@@ -101,10 +101,10 @@ std::vector<std::string> clientArguments(Client client, const Draft& draft) {
       if (!log) return {"--compose", mailtoUri(draft, false)};
       return {"--compose", mailtoUri(draft, false), "--attach", draft.attachment};
     case Client::Balsa:
-      // --compose takes the mailto: URI; --attach the file, which Balsa
-      // asks the user to confirm.
+      // --compose takes the mailto: URI; --attach takes a file: URL (a
+      // plain path gives "Operation not supported").
       if (!log) return {"--compose=" + mailtoUri(draft, false)};
-      return {"--compose=" + mailtoUri(draft, false), "--attach=" + draft.attachment};
+      return {"--compose=" + mailtoUri(draft, false), "--attach=" + fileUrl(draft.attachment)};
     case Client::NeoMutt:
       // -a takes files up to "--"; the mailto: URL stands as the address.
       if (!log) return {mailtoUri(draft, false)};
@@ -129,8 +129,12 @@ DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& 
   // alternatives name, which takes the command and its arguments after -e.
   if (facts.terminal) argv = {"x-terminal-emulator", "-e"};
   for (std::string& word : clientProgram(facts.exec)) argv.push_back(std::move(word));
+  const std::vector<std::string> program = argv;
   for (std::string& word : clientArguments(client, draft)) argv.push_back(std::move(word));
-  return start(std::move(argv), client == Client::Geary ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus);
+  DraftRoute route =
+      start(std::move(argv), client == Client::Geary ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus);
+  if (client == Client::Balsa) route.startAloneAfterCrash = program;
+  return route;
 }
 
 }  // namespace

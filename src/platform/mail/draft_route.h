@@ -52,6 +52,10 @@ struct DraftRoute {
   Kind kind = Kind::Refuse;
   std::vector<std::string> argv;
   Verdict verdict = Verdict::ExitStatus;
+  // When the start is ended by a signal: start this alone first, then
+  // `argv` once more. Balsa crashes when started cold with a draft to
+  // compose, but takes the same request from a second process once it runs.
+  std::vector<std::string> startAloneAfterCrash;
   std::string why;  // for Refuse: the reason, for messages
 };
 

@@ -46,7 +46,7 @@ TEST(DraftRouteTest, EachKnownClientGetsItsOwnStart) {
                     {"sylpheed", "--compose", kUri, "--attach", "/home/u/log.txt"},
                     {"sylpheed", "--compose", kUri}}},
       {"balsa", {facts("balsa-mailto-handler.desktop", {"balsa", "-m", "%U"}),
-                 {"balsa", "--compose=" + kUri, "--attach=/home/u/log.txt"}, {"balsa", "--compose=" + kUri}}},
+                 {"balsa", "--compose=" + kUri, "--attach=file:///home/u/log.txt"}, {"balsa", "--compose=" + kUri}}},
       {"neomutt", {facts("neomutt.desktop", {"neomutt", "%u"}, true),
                    {"x-terminal-emulator", "-e", "neomutt", "-a", "/home/u/log.txt", "--", kUri},
                    {"x-terminal-emulator", "-e", "neomutt", kUri}}},
@@ -60,6 +60,7 @@ TEST(DraftRouteTest, EachKnownClientGetsItsOwnStart) {
     EXPECT_EQ(withLog.argv, c.withLog) << name;
     EXPECT_EQ(decideRoute(c.facts, kWithoutLog).argv, c.withoutLog) << name;
     EXPECT_EQ(withLog.verdict, name == "geary" ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus) << name;
+    EXPECT_EQ(withLog.startAloneAfterCrash, name == "balsa" ? Words{"balsa"} : Words{}) << name;
   }
 }
 

@@ -23,8 +23,16 @@ std::string portalHelperPath() {
   return appendingPathComponent(dir, kPortalHelperName);
 }
 
+constexpr std::int64_t kErrorKilledBySignal = -128;
+
 DraftOutcome started(const DraftRoute& route) {
   platform::script::ProgramRun run = platform::script::runProgram(route.argv);
+  if (run.errorNumber == kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
+    // The client left running by this start (or already ended by another
+    // fault) takes the request from a second process.
+    run = platform::script::runProgram(route.startAloneAfterCrash);
+    if (run.errorNumber == 0) run = platform::script::runProgram(route.argv);
+  }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
   // Only the mail service's own refusal means a missing permission: a

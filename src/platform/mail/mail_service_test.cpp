@@ -33,6 +33,28 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
   EXPECT_EQ(carryOut(startRoute({"/bin/true"}, Verdict::LaunchOnly), kDraft, "").errorNumber, 0);
 }
 
+// A client that crashes when started cold with a draft is started alone,
+// then asked again; a crash of that start too is a failure.
+TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string client = scratch.path() + "/client";
+  const std::string running = scratch.path() + "/running";
+  std::ofstream(client) << "#!/bin/sh\necho \"$#\" >> '" << scratch.path() << "/calls'\n"
+                        << "[ $# -eq 0 ] && { touch '" << running << "'; exit 0; }\n"
+                        << "[ -e '" << running << "' ] || kill -SEGV $$\n";
+  std::filesystem::permissions(client, std::filesystem::perms::owner_all);
+  DraftRoute route = startRoute({client, "--compose=x"}, Verdict::ExitStatus);
+  route.startAloneAfterCrash = {client};
+  EXPECT_EQ(carryOut(route, kDraft, "").errorNumber, 0);
+  std::ifstream calls(scratch.path() + "/calls");
+  const std::string recorded((std::istreambuf_iterator<char>(calls)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(recorded, "1\n0\n1\n");
+
+  route.startAloneAfterCrash = {"/bin/sh", "-c", "kill -SEGV $$"};
+  std::filesystem::remove(running);
+  EXPECT_EQ(carryOut(route, kDraft, "").errorNumber, -128);
+}
+
 // A client that cannot be executed is a failed start, not a missing permission.
 TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
   const testing_support::ScratchDirectory scratch;
