@@ -9,7 +9,7 @@
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome]
 #
-#   CLIENT      thunderbird | claws-mail | sylpheed | neomutt
+#   CLIENT      thunderbird | claws-mail | sylpheed | balsa | neomutt
 #   --running   start the client before the job, so the job meets a running instance
 #   --gnome     run the job with XDG_CURRENT_DESKTOP=GNOME
 #
@@ -20,7 +20,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-usage() { echo "usage: scripts/client-check.sh thunderbird|claws-mail|sylpheed|neomutt [--running] [--gnome]" >&2; exit 2; }
+usage() { echo "usage: scripts/client-check.sh thunderbird|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome]" >&2; exit 2; }
 [[ $# -ge 1 ]] || usage
 client="$1"
 shift
@@ -37,6 +37,7 @@ case "$client" in
   thunderbird) desktop_id=thunderbird.desktop ;;
   claws-mail) desktop_id=claws-mail.desktop ;;
   sylpheed) desktop_id=sylpheed.desktop ;;
+  balsa) desktop_id=balsa-mailto-handler.desktop ;;
   neomutt) desktop_id=neomutt.desktop ;;
   *) usage ;;
 esac
@@ -97,7 +98,7 @@ echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-
 # dictionaries, "file attached" notices).
 dismiss_dialogs() {
   local w
-  for w in $(xdotool search --name '^(Error|Notice|Warning|Information)$' 2>/dev/null); do
+  for w in $(xdotool search --name '^(Error|Notice|Warning|Information)( — .*)?$' 2>/dev/null); do
     xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key Return
   done
 }
@@ -224,6 +225,32 @@ setup_sylpheed() {
 }
 start_sylpheed() { "${session[@]}" sylpheed >/dev/null 2>&1 & pids+=($!); await_window 'Sylpheed' >/dev/null; }
 save_sylpheed() { save_compose_window ' - Compose$' && await_mh_message "$home/Mail/draft"; }
+
+setup_balsa() {
+  mkdir -p "$home/.balsa" "$home/mail"
+  touch "$home/mailbox" "$home/mail/"{outbox,sentbox,draftbox,trash}
+  # What Balsa's first-run assistant writes for a local identity.
+  local box
+  {
+    for box in Inbox:mailbox Outbox:mail/outbox Sentbox:mail/sentbox Draftbox:mail/draftbox Trash:mail/trash; do
+      printf '[mailbox-%s]\nPath=%s/%s\nType=LibBalsaMailboxMbox\nName=%s\n' "${box%%:*}" "$home" "${box#*:}" "${box%%:*}"
+    done
+    printf '[identity]\nCurrentIdentity=Default Identity\n'
+    printf '[identity-Default Identity]\nFullName=Test User\nAddress=test@example.org\nReplyString=Re:\nForwardString=Fwd:\nSmtpServer=Default\nCryptProtocol=4\n'
+    printf '[smtp-server-Default]\nServer=localhost:25\nSecurity=0\n'
+    printf '[Globals]\nMailDir=%s/mail\nOpenInboxOnStartup=false\n' "$home"
+    printf '[Notifications]\nGtkUIManager=true\n'
+  } >"$home/.balsa/config"
+}
+start_balsa() { "${session[@]}" balsa >/dev/null 2>&1 & pids+=($!); await_window '^Balsa$' >/dev/null; }
+save_balsa() {
+  save_compose_window '^New message' || return 1
+  for _ in $(seq 50); do
+    [[ -s "$home/mail/draftbox" ]] && { echo "$home/mail/draftbox"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
 
 setup_neomutt() {
   mkdir -p "$home/Mail"
