@@ -1,14 +1,13 @@
 -- Opens a pre-filled support e-mail draft in the user's mail client.
 --
--- The draft travels as one mailto: URI whose fields are percent-encoded
--- byte for byte, so quotes, shell syntax, backslashes, line breaks and
--- non-ASCII letters reach the composer unchanged whatever the locale, and an
--- empty body is simply an empty field.
+-- The desktop's mail service knows how each mail client takes a draft with
+-- an attachment; it refuses, with an error, when no route it knows carries
+-- everything asked for, so "draft_opened" means the draft holds subject,
+-- body and, when a log path is given, the log.
 
 on makeSupportDraft(subjectText, bodyText, logPath)
-	set draftURI to "mailto:?subject=" & (percent encode subjectText) & "&body=" & (percent encode bodyText)
-	if logPath is not "" then set draftURI to draftURI & "&attach=" & (percent encode logPath)
-	-- A failed hand-off raises its exit status as the error number.
-	run program {"xdg-email", "--utf8", draftURI}
+	-- A failed hand-off raises its error number: -1743 when the mail
+	-- service does not allow this program to compose mail.
+	open mail draft {subjectText, bodyText, logPath}
 	return "draft_opened"
 end makeSupportDraft

@@ -7,8 +7,8 @@ set -euo pipefail
 
 packages_for() {
   case "$1" in
-    build) echo "cmake ninja-build g++ pkg-config nlohmann-json3-dev libutf8proc-dev libplist-dev xdg-utils" ;;
-    test) echo "$(packages_for build) libgtest-dev" ;;
+    build) echo "cmake ninja-build g++ pkg-config nlohmann-json3-dev libutf8proc-dev libplist-dev libsystemd-dev xdg-utils" ;;
+    test) echo "$(packages_for build) libgtest-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbus python3-gi" ;;
     fuzz) echo "$(packages_for build) clang libclang-rt-14-dev" ;;
     bench) echo "$(packages_for build) valgrind time hyperfine python3" ;;
     package) echo "$(packages_for build) dpkg-dev file" ;;

@@ -270,4 +270,267 @@ TEST_F(MailHandoff, CurrentDirectoryIsNeverSearched) {
   EXPECT_EQ(readFile(composerPath), "/usr/bin:/bin");
 }
 
+// ---------------------------------------------------------------------------
+// The default mail client: no MAILER; a throwaway mimeapps.list names the
+// mailto handler and a throwaway desktop entry starts a stand-in client that
+// records its arguments. XDG_DATA_DIRS points at an empty directory, so none
+// of the system's own entries can take part.
+
+// The fields of Thunderbird's -compose value ("k=v,k='v'"), values unquoted
+// and percent-decoded; a file: URL in attachment= decoded to its path.
+DecodedUri decodeComposeFields(std::string_view fields) {
+  DecodedUri decoded;
+  while (!fields.empty()) {
+    const auto equals = fields.find('=');
+    if (equals == std::string_view::npos) return {{}, "field without '='"};
+    const std::string key(fields.substr(0, equals));
+    fields.remove_prefix(equals + 1);
+    std::string_view value;
+    if (fields.starts_with('\'')) {
+      const auto close = fields.find('\'', 1);
+      if (close == std::string_view::npos) return {{}, "unterminated quote in " + key};
+      value = fields.substr(1, close - 1);
+      fields.remove_prefix(close + 1);
+    } else {
+      value = fields.substr(0, fields.find(','));
+      fields.remove_prefix(value.size());
+    }
+    if (!fields.empty() && !fields.starts_with(',')) return {{}, "text after the value of " + key};
+    if (!fields.empty()) fields.remove_prefix(1);
+    std::string text(value);
+    if (key == "attachment") {
+      if (!text.starts_with("file://")) return {{}, "attachment is no file: URL"};
+      text = text.substr(7);
+    }
+    // Decoding the value as a query value: every character it may hold
+    // plainly is one that cannot end a field.
+    const DecodedUri one = decodeMailto("mailto:?v=" + text);
+    if (!one.error.empty()) return {{}, key + ": " + one.error};
+    if (!decoded.fields.emplace(key, one.fields.at("v")).second) return {{}, "field given twice: " + key};
+  }
+  return decoded;
+}
+
+// One known client: its desktop id, the words of its entry after the
+// program, whether it runs in a terminal, and the arguments its start must
+// receive. In `expected`, "<uri>" is a mailto: URI with subject and body,
+// "<uri+log>" the same with attach=, "<log>" the log's path, "<logurl>" its
+// file: URL, "<fields>" and
+// "<fields+log>" Thunderbird's -compose value; a prefix before '<' is kept
+// literally ("--compose=<uri>").
+struct ClientCase {
+  std::string name;
+  std::string desktopId;
+  std::string execTail;
+  bool terminal;
+  std::vector<std::string> expected;
+};
+
+void PrintTo(const ClientCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<ClientCase> clientCases() {
+  return {
+      {"Thunderbird", "thunderbird.desktop", "%u", false, {"-compose", "<fields+log>"}},
+      {"Betterbird", "eu.betterbird.Betterbird.desktop", "%u", false, {"-compose", "<fields+log>"}},
+      {"Evolution", "org.gnome.Evolution.desktop", "%U", false, {"<uri+log>"}},
+      {"ClawsMail", "claws-mail.desktop", "%u", false, {"<uri+log>"}},
+      {"Sylpheed", "sylpheed.desktop", "%u", false, {"--compose", "<uri>", "--attach", "<log>"}},
+      {"Balsa", "balsa-mailto-handler.desktop", "-m %U", false, {"--compose=<uri>", "--attach=<logurl>"}},
+      {"NeoMutt", "neomutt.desktop", "%u", true, {"-e", "<client>", "-a", "<log>", "--", "<uri>"}},
+      {"Geary", "org.gnome.Geary.desktop", "%U", false, {"<uri+log>"}},
+      {"KMail", "org.kde.kmail2.desktop", "-qwindowtitle %c %u", false, {"<uri+log>"}},
+  };
+}
+
+class DefaultClient : public MailHandoff {
+ protected:
+  void SetUp() override {
+    MailHandoff::SetUp();
+    // A home whose path holds a blank, a comma, an apostrophe and a
+    // non-ASCII letter: no route may cut it or read part of it as a field.
+    makeDirectory(root() / "O'Neil, J\xC3\xB6rg", 0700);
+    useHome(root() / "O'Neil, J\xC3\xB6rg" / "home");
+    for (const char* dir : {"config", "data", "data/applications", "dirs", "bin", "calls"}) {
+      makeDirectory(world_.path() / dir, 0755);
+    }
+    useClient("");
+  }
+
+  // The stand-in client (and terminal emulator) writes its arguments,
+  // NUL-terminated, to a file of its own per call, then runs `tail`.
+  void useClient(std::string_view tail) {
+    const std::string script = "#!/bin/sh\nn=$(ls '" + calls().string() + "' | wc -l)\n" +
+                               "if [ $# -gt 0 ]; then printf '%s\\0' \"$@\"; fi > '" + calls().string() + "'/$n\n" + std::string(tail);
+    writeFile(client(), script, 0755);
+    writeFile(world_.path() / "bin" / "x-terminal-emulator", script, 0755);
+  }
+
+  void makeDefault(const std::string& desktopId, const std::string& execTail, bool terminal = false) {
+    writeFile(world_.path() / "config" / "mimeapps.list",
+              "[Default Applications]\nx-scheme-handler/mailto=" + desktopId + "\n", 0644);
+    writeFile(world_.path() / "data" / "applications" / desktopId,
+              "[Desktop Entry]\nType=Application\nName=Mail\nExec=" + client().string() + " " + execTail +
+                  "\nTerminal=" + (terminal ? "true" : "false") + "\nMimeType=x-scheme-handler/mailto;\n",
+              0644);
+  }
+
+  RunResult runWithDefaultClient() const {
+    Environment env = minimalEnvironment(home());
+    env["PATH"] = (world_.path() / "bin").string() + ":/usr/bin:/bin";
+    env["DISPLAY"] = ":0";  // xdg-email's generic route opens URIs only on a display
+    env["XDG_CONFIG_HOME"] = (world_.path() / "config").string();
+    env["XDG_DATA_HOME"] = (world_.path() / "data").string();
+    env["XDG_DATA_DIRS"] = (world_.path() / "dirs").string();
+    return runJob(env);
+  }
+
+  fs::path client() const { return world_.path() / "bin" / "client"; }
+  fs::path calls() const { return world_.path() / "calls"; }
+
+  // The arguments of each call of the stand-ins, in order.
+  std::vector<std::vector<std::string>> startedWith() const {
+    std::vector<std::vector<std::string>> all;
+    for (int n = 0; fs::exists(calls() / std::to_string(n)); ++n) {
+      const std::string text = readFile(calls() / std::to_string(n));
+      std::vector<std::string> args;
+      for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find('\0', start);
+        args.push_back(text.substr(start, end - start));
+        start = end + 1;
+      }
+      all.push_back(std::move(args));
+    }
+    return all;
+  }
+
+  // Compares one argument with its pattern (see ClientCase).
+  void expectArgument(const std::string& actual, const std::string& pattern, const std::string& subjectText,
+                      const std::string& bodyText) const {
+    const auto open = pattern.find('<');
+    if (open == std::string::npos) {
+      EXPECT_EQ(actual, pattern);
+      return;
+    }
+    ASSERT_EQ(actual.substr(0, open), pattern.substr(0, open));
+    const std::string rest = actual.substr(open);
+    const std::string kind = pattern.substr(open);
+    if (kind == "<client>" || kind == "<log>") {
+      EXPECT_EQ(rest, kind == "<client>" ? client().string() : (jobDir() / "log.txt").string());
+      return;
+    }
+    if (kind == "<logurl>") {
+      ASSERT_TRUE(rest.starts_with("file://")) << rest;
+      const DecodedUri path = decodeMailto("mailto:?v=" + rest.substr(7));
+      ASSERT_EQ(path.error, "") << rest;
+      EXPECT_EQ(path.fields.at("v"), (jobDir() / "log.txt").string());
+      return;
+    }
+    const bool withLog = kind.find("+log") != std::string::npos;
+    const DecodedUri decoded = kind.starts_with("<fields") ? decodeComposeFields(rest) : decodeMailto(rest);
+    ASSERT_EQ(decoded.error, "") << rest;
+    std::map<std::string, std::string> expected = {{"subject", subjectText}, {"body", bodyText}};
+    if (withLog) expected[kind.starts_with("<fields") ? "attachment" : "attach"] = (jobDir() / "log.txt").string();
+    EXPECT_EQ(decoded.fields, expected) << rest;
+  }
+
+ private:
+  TempDir world_;
+};
+
+class KnownClient : public DefaultClient, public ::testing::WithParamInterface<ClientCase> {};
+
+// Texts built to break a comma-separated field list or a quoted value.
+const std::string kTrickySubject = subject(R"(a,b='c' "q" ,to='x@example.org')");
+const std::string kTrickyBody = "x',attachment='/etc/passwd\n\t50% & more";
+
+TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
+  const ClientCase& c = GetParam();
+  makeDefault(c.desktopId, c.execTail, c.terminal);
+  prepare(jobJson(kTrickySubject, kTrickyBody, true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  const auto started = startedWith();
+  ASSERT_EQ(started.size(), 1u) << "calls of the stand-in";
+  ASSERT_EQ(started[0].size(), c.expected.size());
+  for (std::size_t i = 0; i < c.expected.size(); ++i) {
+    SCOPED_TRACE("argument " + std::to_string(i + 1));
+    expectArgument(started[0][i], c.expected[i], kTrickySubject, kTrickyBody);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// A handler no route is known for (a web browser) cannot take the log:
+// nothing is opened, and the host hears so. Without a log it gets the
+// mailto: URI through xdg-email, as every handler does.
+TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
+  makeDefault("firefox-esr.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+  EXPECT_TRUE(startedWith().empty()) << "a client was started";
+
+  prepare(jobJson(subject("x"), "b", false));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  const auto started = startedWith();
+  ASSERT_EQ(started.size(), 1u);
+  ASSERT_EQ(started[0].size(), 1u);
+  expectArgument(started[0][0], "<uri>", subject("x"), "b");
+}
+
+// MAILER is the user's own choice of composer: it gets the URI, with the
+// log, and the default client is not started.
+TEST_F(DefaultClient, MailerGoesBeforeTheDefaultClient) {
+  makeDefault("thunderbird.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  Environment env = minimalEnvironment(home());
+  env["MAILER"] = composerPath().string();
+  env["XDG_CONFIG_HOME"] = (root() / "unused").string();
+  expectQuietExit(runJob(env));
+  EXPECT_EQ(outcome(), opened());
+  ASSERT_EQ(received().size(), 1u);
+  const DecodedUri decoded = decodeMailto(received()[0]);
+  EXPECT_EQ(decoded.fields.count("attach"), 1u) << received()[0];
+  EXPECT_TRUE(startedWith().empty()) << "the default client was started";
+}
+
+// How a client ends: a forwarding Geary's 255 is an open draft; a client
+// that crashes on start is not.
+TEST_F(DefaultClient, ClientEndIsReadByItsRow) {
+  useClient("exit 255\n");
+  makeDefault("org.gnome.Geary.desktop", "%U");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+
+  makeDefault("sylpheed.desktop", "%u");
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+
+  // A client that crashes however it is started.
+  useClient("kill -SEGV $$\n");
+  makeDefault("balsa-mailto-handler.desktop", "-m %U");
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+  EXPECT_EQ(startedWith().size(), 4u) << "Balsa is started alone once after its crash";
+}
+
+// Balsa started cold with a draft crashes; started alone it runs, and a
+// second start hands it the draft.
+TEST_F(DefaultClient, BalsaThatCrashesColdIsStartedAloneFirst) {
+  const std::string running = (calls().parent_path() / "running").string();
+  useClient("[ $# -eq 0 ] && { touch '" + running + "'; exit 0; }\n[ -e '" + running + "' ] || kill -SEGV $$\n");
+  makeDefault("balsa-mailto-handler.desktop", "-m %U");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  const auto started = startedWith();
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_EQ(started[0].size(), 2u);
+  EXPECT_TRUE(started[1].empty()) << "the second start is Balsa alone";
+  EXPECT_EQ(started[2], started[0]);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/mail/mail_service.h"
 #include "platform/script/errors.h"
 #include "platform/script/run_program.h"
 #include "platform/script/value_ops.h"
@@ -173,6 +174,9 @@ class Evaluator {
         return runProgram(evaluate(*e.operands[0], variables));
       case Expression::Kind::PercentEncode:
         return percentEncoded(evaluate(*e.operands[0], variables));
+      case Expression::Kind::OpenMailDraft:
+        openMailDraft(evaluate(*e.operands[0], variables));
+        return std::nullopt;
     }
     return std::nullopt;
   }
@@ -254,6 +258,20 @@ class Evaluator {
     if (run.errorNumber != 0) throw ScriptError{run.errorNumber, std::move(run.message)};
     budget_.chargeCreated(run.output.size());
     return Descriptor::text(std::move(run.output));
+  }
+
+  // {subject, body, attachment path} to the desktop's mail service; an
+  // empty path asks for no attachment. Gives no value.
+  void openMailDraft(const Descriptor& request) {
+    if (request.kind() != Descriptor::Kind::List || request.count() != 3) cantMake(request, "mail draft");
+    std::vector<std::string> fields;
+    for (const Descriptor& item : request.items()) {
+      fields.push_back(textOf(item));
+      budget_.chargeCreated(fields.back().size());
+    }
+    platform::mail::DraftOutcome outcome =
+        platform::mail::openDraft(platform::mail::Draft{fields[0], fields[1], fields[2]});
+    if (outcome.errorNumber != 0) throw ScriptError{outcome.errorNumber, std::move(outcome.message)};
   }
 
   const Program& program_;

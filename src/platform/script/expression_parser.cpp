@@ -73,15 +73,19 @@ ExpressionPtr prefixed(TokenCursor& cursor) {
     kind = Expression::Kind::RunProgram;
   } else if (cursor.atWord("percent") && cursor.atWord("encode", 1)) {
     kind = Expression::Kind::PercentEncode;
+  } else if (cursor.atWord("open") && cursor.atWord("mail", 1) && cursor.atWord("draft", 2)) {
+    kind = Expression::Kind::OpenMailDraft;
   } else {
     return primary(cursor);
   }
   const TokenCursor::Nested nested(cursor);
   ExpressionPtr e = node(kind, cursor.next().line);
   cursor.next();
+  if (kind == Expression::Kind::OpenMailDraft) cursor.next();
   // A command's direct parameter is a whole expression: `run program {a} &
   // {b}` runs the joined list.
-  e->operands.push_back(kind == Expression::Kind::RunProgram ? parseExpression(cursor) : prefixed(cursor));
+  const bool command = kind == Expression::Kind::RunProgram || kind == Expression::Kind::OpenMailDraft;
+  e->operands.push_back(command ? parseExpression(cursor) : prefixed(cursor));
   return e;
 }
 

@@ -91,14 +91,15 @@ class StatementParser {
     } else if (!oneLine && cursor_.acceptWord("try")) {
       tryStatement(s);
     } else {
-      // A handler call or `run program`, whose value is dropped.
+      // A handler call or a command, whose value is dropped.
       s.kind = Statement::Kind::Expression;
       const Token& first = cursor_.peek();
       if (first.kind != Token::Kind::Word || (isReserved(first.text) && first.text != "my")) {
         cursor_.unexpected("a statement");
       }
       s.value = parseExpression(cursor_);
-      if (s.value->kind != Expression::Kind::Call && s.value->kind != Expression::Kind::RunProgram) {
+      if (s.value->kind != Expression::Kind::Call && s.value->kind != Expression::Kind::RunProgram &&
+          s.value->kind != Expression::Kind::OpenMailDraft) {
         cursor_.unexpected("end of line");
       }
     }

@@ -28,6 +28,7 @@ struct Expression {
     Or,             // operands, left to right, stopping at the first true
     RunProgram,     // run program operands[0]
     PercentEncode,  // percent encode operands[0]
+    OpenMailDraft,  // open mail draft operands[0]: {subject, body, attachment path or ""}
   };
   Kind kind;
   int line = 0;

@@ -1,0 +1,353 @@
+#!/usr/bin/env bash
+# Verifies one real mail client end to end on a Debian 12 machine: installs
+# it, makes it the default mailto handler of a throwaway home (whose path
+# holds a blank, a comma, an apostrophe and a non-ASCII letter) with a
+# scripted local account, runs one job with a log through the built program
+# on a headless X server, saves the draft the client shows into the
+# client's own store, reads it back and prints a verdict for subject, body
+# and attachment. Not part of CI; run as root (it installs packages).
+#
+#   scripts/client-check.sh CLIENT [--running] [--gnome]
+#
+#   CLIENT      thunderbird | claws-mail | sylpheed | balsa | neomutt
+#   --running   start the client before the job, so the job meets a running instance
+#   --gnome     run the job with XDG_CURRENT_DESKTOP=GNOME
+#
+# NeoMutt's desktop entry runs it in a terminal: here a stand-in
+# x-terminal-emulator runs the command in a detached tmux session, so that
+# the keys a user would type can be scripted. Everything else is the real
+# client.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+
+usage() { echo "usage: scripts/client-check.sh thunderbird|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome]" >&2; exit 2; }
+[[ $# -ge 1 ]] || usage
+client="$1"
+shift
+running=0
+gnome=0
+for option in "$@"; do
+  case "$option" in
+    --running) running=1 ;;
+    --gnome) gnome=1 ;;
+    *) usage ;;
+  esac
+done
+case "$client" in
+  thunderbird) desktop_id=thunderbird.desktop ;;
+  claws-mail) desktop_id=claws-mail.desktop ;;
+  sylpheed) desktop_id=sylpheed.desktop ;;
+  balsa) desktop_id=balsa-mailto-handler.desktop ;;
+  neomutt) desktop_id=neomutt.desktop ;;
+  *) usage ;;
+esac
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "client-check.sh: run as root (it installs $client and a headless X server)" >&2
+  exit 2
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -qq --no-install-recommends "$client" xvfb xauth xdotool tmux python3 >/dev/null
+program="$root/build/SupportDraft.app/Contents/MacOS/support-draft"
+[[ -x "$program" ]] || bash "$root/scripts/build.sh" "$root/build" >/dev/null
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  sleep 1  # a client writes its state as it ends
+  [[ -d "$work/tmux" ]] && TMUX_TMPDIR="$work/tmux" tmux kill-server 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -m 0700 "$work/O'Neil, Jörg"
+home="$work/O'Neil, Jörg/home"
+mkdir -m 0700 "$home"
+mkdir -p "$work/bin" "$work/tmux"
+chmod 0700 "$work/tmux"
+
+# A free display for a headless X server of our own.
+display=60
+while [[ -e "/tmp/.X11-unix/X$display" ]]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [[ -e "/tmp/.X11-unix/X$display" ]] && break; sleep 0.1; done
+
+# A session bus, as every desktop session has (clients find their running
+# instance through it).
+dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus-address" 4>"$work/bus-pid"
+pids+=("$(cat "$work/bus-pid")")
+
+session=(env -i PATH="$work/bin:/usr/bin:/bin" HOME="$home" LANG=C.UTF-8 DISPLAY=":$display"
+         DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus-address")"
+         XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TMUX_TMPDIR="$work/tmux")
+[[ $gnome -eq 1 ]] && session+=(XDG_CURRENT_DESKTOP=GNOME)
+# Thunderbird: the profile of profiles.ini, not one made per installation.
+[[ $client == thunderbird ]] && session+=(MOZ_LEGACY_PROFILES=1)
+export DISPLAY=":$display" TMUX_TMPDIR="$work/tmux"
+
+mkdir -p "$home/.config"
+"${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
+echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
+
+# ---------------------------------------------------------------------------
+# Windows of a GTK client on a server without a window manager
+
+# Presses Return on the client's message dialogs (a spell checker without
+# dictionaries, "file attached" notices).
+dismiss_dialogs() {
+  local w
+  for w in $(xdotool search --name '^(Error|Notice|Warning|Information)( — .*)?$' 2>/dev/null); do
+    xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key Return
+  done
+}
+
+# Waits up to 60 s for a window whose name matches $1; prints its id.
+await_window() {
+  local w
+  for _ in $(seq 300); do
+    dismiss_dialogs
+    w=$(xdotool search --name "$1" 2>/dev/null | head -n 1 || true)
+    if [[ -n "$w" ]]; then echo "$w"; return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Focuses the compose window and saves the draft with Ctrl+S.
+save_compose_window() {
+  local w
+  w=$(await_window "$1") || { echo "no compose window appeared"; return 1; }
+  sleep 1
+  dismiss_dialogs
+  xdotool windowfocus --sync "$w" 2>/dev/null
+  sleep 0.3
+  xdotool key ctrl+s
+}
+
+# Waits for the first file in directory $1 whose name is a number.
+await_mh_message() {
+  local f
+  for _ in $(seq 50); do
+    f=$(find "$1" -maxdepth 1 -regex '.*/[0-9]+' | head -n 1)
+    if [[ -n "$f" ]]; then echo "$f"; return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# ---------------------------------------------------------------------------
+# Clients: set-up, start, saving the draft; each prints the stored draft's path
+
+mh_folders() {
+  mkdir -p "$home/Mail/"{inbox,sent,draft,queue,trash}
+  cat >"$1" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<folderlist>
+<folder type="mh" name="Mailbox" path="Mail" collapsed="0">
+<folderitem type="normal" name="Mailbox" path="" />
+<folderitem type="inbox" name="inbox" path="inbox" />
+<folderitem type="outbox" name="sent" path="sent" />
+<folderitem type="draft" name="draft" path="draft" />
+<folderitem type="queue" name="queue" path="queue" />
+<folderitem type="trash" name="trash" path="trash" />
+</folder>
+</folderlist>
+XML
+}
+
+setup_thunderbird() {
+  local profile="$home/.thunderbird/check.default"
+  mkdir -p "$profile"
+  printf '[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default\nIsRelative=1\nPath=check.default\nDefault=1\n' \
+    >"$home/.thunderbird/profiles.ini"
+  # No first-run pages or dialogs; a POP3 account that never connects, whose
+  # drafts are an mbox file in the profile.
+  cat >"$profile/user.js" <<'PREFS'
+user_pref("mail.shell.checkDefaultClient", false);
+user_pref("mail.provider.suppress_dialog_on_startup", true);
+user_pref("mail.spotlight.firstRunDone", true);
+user_pref("mailnews.start_page.enabled", false);
+user_pref("app.update.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("datareporting.policy.dataSubmissionPolicyBypassNotification", true);
+user_pref("mail.rights.version", 1);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("mail.spellcheck.inline", false);
+user_pref("mail.accountmanager.accounts", "account1,account2");
+user_pref("mail.accountmanager.defaultaccount", "account1");
+user_pref("mail.accountmanager.localfoldersserver", "server2");
+user_pref("mail.account.account1.identities", "id1");
+user_pref("mail.account.account1.server", "server1");
+user_pref("mail.account.account2.server", "server2");
+user_pref("mail.identity.id1.fullName", "Test User");
+user_pref("mail.identity.id1.useremail", "test@example.org");
+user_pref("mail.identity.id1.valid", true);
+user_pref("mail.identity.id1.compose_html", false);
+user_pref("mail.server.server1.type", "pop3");
+user_pref("mail.server.server1.hostname", "127.0.0.1");
+user_pref("mail.server.server1.userName", "test");
+user_pref("mail.server.server1.name", "test@example.org");
+user_pref("mail.server.server1.login_at_startup", false);
+user_pref("mail.server.server1.check_new_mail", false);
+user_pref("mail.server.server2.type", "none");
+user_pref("mail.server.server2.hostname", "Local Folders");
+user_pref("mail.server.server2.userName", "nobody");
+user_pref("mail.server.server2.name", "Local Folders");
+PREFS
+}
+start_thunderbird() { "${session[@]}" thunderbird >/dev/null 2>&1 & pids+=($!); await_window 'Mozilla Thunderbird$' >/dev/null; }
+save_thunderbird() {
+  local drafts="$home/.thunderbird/check.default/Mail/127.0.0.1/Drafts"
+  save_compose_window '^Write: ' || return 1
+  for _ in $(seq 100); do
+    [[ -s "$drafts" ]] && { echo "$drafts"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+setup_claws-mail() {
+  mkdir -p "$home/.claws-mail"
+  printf '[Account: 1]\naccount_name=test@example.org\nis_default=1\nname=Test User\naddress=test@example.org\nprotocol=6\nsmtp_server=127.0.0.1\n' \
+    >"$home/.claws-mail/accountrc"
+  mh_folders "$home/.claws-mail/folderlist.xml"
+}
+start_claws-mail() { "${session[@]}" claws-mail >/dev/null 2>&1 & pids+=($!); await_window 'Claws Mail' >/dev/null; }
+save_claws-mail() { save_compose_window 'Compose message' && await_mh_message "$home/Mail/draft"; }
+
+setup_sylpheed() {
+  mkdir -p "$home/.sylpheed-2.0"
+  printf '[Account: 1]\naccount_name=test@example.org\nis_default=1\nname=Test User\naddress=test@example.org\nprotocol=0\nreceive_server=127.0.0.1\nsmtp_server=127.0.0.1\nuser_id=test\n' \
+    >"$home/.sylpheed-2.0/accountrc"
+  mh_folders "$home/.sylpheed-2.0/folderlist.xml"
+}
+start_sylpheed() { "${session[@]}" sylpheed >/dev/null 2>&1 & pids+=($!); await_window 'Sylpheed' >/dev/null; }
+save_sylpheed() { save_compose_window ' - Compose$' && await_mh_message "$home/Mail/draft"; }
+
+setup_balsa() {
+  mkdir -p "$home/.balsa" "$home/mail"
+  touch "$home/mailbox" "$home/mail/"{outbox,sentbox,draftbox,trash}
+  # What Balsa's first-run assistant writes for a local identity.
+  local box
+  {
+    for box in Inbox:mailbox Outbox:mail/outbox Sentbox:mail/sentbox Draftbox:mail/draftbox Trash:mail/trash; do
+      printf '[mailbox-%s]\nPath=%s/%s\nType=LibBalsaMailboxMbox\nName=%s\n' "${box%%:*}" "$home" "${box#*:}" "${box%%:*}"
+    done
+    printf '[identity]\nCurrentIdentity=Default Identity\n'
+    printf '[identity-Default Identity]\nFullName=Test User\nAddress=test@example.org\nReplyString=Re:\nForwardString=Fwd:\nSmtpServer=Default\nCryptProtocol=4\n'
+    printf '[smtp-server-Default]\nServer=localhost:25\nSecurity=0\n'
+    printf '[Globals]\nMailDir=%s/mail\nOpenInboxOnStartup=false\n' "$home"
+    printf '[Notifications]\nGtkUIManager=true\n'
+  } >"$home/.balsa/config"
+}
+start_balsa() { "${session[@]}" balsa >/dev/null 2>&1 & pids+=($!); await_window '^Balsa$' >/dev/null; }
+save_balsa() {
+  save_compose_window '^New message' || return 1
+  for _ in $(seq 50); do
+    [[ -s "$home/mail/draftbox" ]] && { echo "$home/mail/draftbox"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+setup_neomutt() {
+  mkdir -p "$home/Mail"
+  touch "$home/Mail/inbox"
+  cat >"$home/.neomuttrc" <<'RC'
+set folder=~/Mail
+set spoolfile=~/Mail/inbox
+set postponed=~/Mail/postponed
+set record=~/Mail/sent
+set mbox_type=mbox
+set editor="true"
+set from="Test User <test@example.org>"
+set askcc=no
+set edit_headers=no
+RC
+  cat >"$work/bin/x-terminal-emulator" <<'TERM'
+#!/bin/sh
+[ "$1" = "-e" ] && shift
+exec tmux new-session -d -s draft -x 160 -y 48 "$@"
+TERM
+  chmod 0755 "$work/bin/x-terminal-emulator"
+}
+start_neomutt() { echo "(NeoMutt has no running instance: every start is its own process)"; }
+save_neomutt() {
+  # To: (the mailto: URI has no address), Subject: (prefilled), then postpone.
+  sleep 1
+  tmux send-keys -t draft 'support@example.org' Enter
+  sleep 1
+  tmux send-keys -t draft Enter
+  sleep 1
+  tmux send-keys -t draft P
+  for _ in $(seq 50); do
+    [[ -s "$home/Mail/postponed" ]] && { echo "$home/Mail/postponed"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+# ---------------------------------------------------------------------------
+# The job
+
+"setup_$client"
+if [[ $running -eq 1 ]]; then
+  "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
+fi
+
+subject="Support Request - Quorvel a,b='c' \"q\" \$(id) Türkçe"
+body=$'Line 1\n\tLine 2 $(id) \\n \'x\' & y=z %20\nGrüße'
+job_id=$(cat /proc/sys/kernel/random/uuid)
+job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
+(umask 077 && mkdir -p "$job_dir")
+chmod 0700 "$home/.vantrel-devtool-dev" "$home/.vantrel-devtool-dev/support-drafts" "$job_dir"
+SUBJECT="$subject" BODY="$body" python3 -c '
+import json, os, sys
+json.dump({"subject": os.environ["SUBJECT"], "body": os.environ["BODY"], "attachLogs": True}, sys.stdout, ensure_ascii=False)
+' >"$job_dir/job.json"
+printf '2026-12-07 10:00:00 export started\n2026-12-07 10:00:01 stopped at 99%%\n' >"$job_dir/log.txt"
+chmod 0600 "$job_dir/job.json" "$job_dir/log.txt"
+
+"${session[@]}" "$program" --job "$job_id"
+echo "result.json: $(cat "$job_dir/result.json" 2>/dev/null || echo none)"
+echo "$client processes now: $(pgrep -x "$client" | wc -l)"
+
+draft=$("save_$client") || { echo "no draft was saved: the client did not show one"; exit 1; }
+echo "draft read back from: ${draft#"$work/"}"
+
+SUBJECT="$subject" BODY="$body" LOG="$job_dir/log.txt" DRAFT="$draft" python3 - <<'PY'
+import email, email.policy, mailbox, os
+subject, body, log = os.environ["SUBJECT"], os.environ["BODY"], open(os.environ["LOG"], "rb").read()
+path = os.environ["DRAFT"]
+if open(path, "rb").read(5) == b"From ":
+    message = next(iter(mailbox.mbox(path, factory=lambda f: email.message_from_binary_file(f, policy=email.policy.default))))
+else:
+    # MH drafts may start with the client's own "Key:value" lines before the headers.
+    raw = open(path, "rb").read()
+    lines = raw.split(b"\n")
+    start = next(i for i, line in enumerate(lines) if line.lower().startswith((b"date:", b"from:", b"subject:", b"to:")))
+    message = email.message_from_bytes(b"\n".join(lines[start:]), policy=email.policy.default)
+got_subject = str(message["subject"])
+texts, attachments = [], []
+for part in message.walk():
+    if part.is_multipart():
+        continue
+    if part.get_filename():
+        attachments.append((part.get_filename(), part.get_payload(decode=True)))
+    elif part.get_content_type() == "text/plain":
+        texts.append(part.get_content())
+got_body = texts[0] if texts else ""
+def verdict(expected, got):
+    if got == expected:
+        return "intact"
+    if got.rstrip("\n") == expected.rstrip("\n"):
+        return "intact (the client added a final line break)"
+    return "CHANGED: expected %r, got %r" % (expected, got)
+print("subject:", verdict(subject, got_subject))
+print("body:", verdict(body, got_body))
+same = [name for name, data in attachments if data == log]
+print("attachment:", ("present, identical to log.txt (as %s)" % same[0]) if same else
+      "MISSING" if not attachments else "DIFFERENT: %r" % attachments)
+PY

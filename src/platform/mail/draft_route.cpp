@@ -1,0 +1,190 @@
+#include "platform/mail/draft_route.h"
+
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "platform/script/lexer.h"
+#include "platform/script/value_ops.h"
+
+namespace platform::mail {
+namespace {
+
+using platform::script::percentEncode;
+
+constexpr std::string_view kDesktopSuffix = ".desktop";
+
+// Desktop ids, folded to lower case without ".desktop": the names Debian's
+// packages and Flathub give each client's entry.
+constexpr std::array<std::pair<std::string_view, Client>, 22> kKnownIds{{
+    {"thunderbird", Client::Thunderbird},
+    {"icedove", Client::Thunderbird},
+    {"betterbird", Client::Thunderbird},
+    {"org.mozilla.thunderbird", Client::Thunderbird},
+    {"net.thunderbird.thunderbird", Client::Thunderbird},
+    {"eu.betterbird.betterbird", Client::Thunderbird},
+    {"org.gnome.evolution", Client::Evolution},
+    {"evolution", Client::Evolution},
+    {"claws-mail", Client::ClawsMail},
+    {"org.claws_mail.claws-mail", Client::ClawsMail},
+    {"sylpheed", Client::Sylpheed},
+    {"balsa-mailto-handler", Client::Balsa},
+    {"org.desktop.balsa", Client::Balsa},
+    {"balsa", Client::Balsa},
+    {"neomutt", Client::NeoMutt},
+    {"org.gnome.geary", Client::Geary},
+    {"geary", Client::Geary},
+    {"org.kde.kmail2", Client::KMail},
+    {"org.kde.kmail", Client::KMail},
+    {"kmail2", Client::KMail},
+    {"kmail", Client::KMail},
+    {"kmail_view", Client::KMail},
+}};
+
+bool isFieldCode(const std::string& word) { return word.size() >= 2 && word[0] == '%' && word != "%%"; }
+
+std::string_view baseName(std::string_view path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Flatpak exports its applications' entries with Exec lines that start
+// `flatpak run … <app id>`.
+bool startsThroughFlatpak(const std::vector<std::string>& exec) { return baseName(exec.front()) == "flatpak"; }
+
+// What starts the client itself: the program of the Exec line, or for a
+// Flatpak entry every word before the first field code or file-forwarding
+// mark, since `flatpak run` needs its options and the application id.
+std::vector<std::string> clientProgram(const std::vector<std::string>& exec) {
+  if (!startsThroughFlatpak(exec)) return {exec.front()};
+  std::vector<std::string> words;
+  for (const std::string& word : exec) {
+    if (isFieldCode(word) || word.starts_with("@@")) break;
+    words.push_back(word);
+  }
+  return words;
+}
+
+DraftRoute refuse(std::string why) {
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Refuse;
+  route.why = std::move(why);
+  return route;
+}
+
+DraftRoute start(std::vector<std::string> argv, Verdict verdict = Verdict::ExitStatus) {
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Start;
+  route.argv = std::move(argv);
+  route.verdict = verdict;
+  return route;
+}
+
+// Thunderbird ignores attach= in a mailto: URI; its -compose option takes
+// comma-separated fields instead. Subject and body stay percent-encoded
+// (Thunderbird decodes them) and the log goes as a file: URL, so no
+// character of any text can end a value or add a field.
+std::vector<std::string> thunderbirdArguments(const Draft& draft) {
+  std::string fields = "subject=" + percentEncode(draft.subject) + ",body=" + percentEncode(draft.body);
+  if (!draft.attachment.empty()) fields += ",attachment='" + fileUrl(draft.attachment) + "'";
+  return {"-compose", std::move(fields)};
+}
+
+// The arguments after the client's program, for the clients whose mailto:
+// handling drops attachments their own compose options are used.
+std::vector<std::string> clientArguments(Client client, const Draft& draft) {
+  const bool log = !draft.attachment.empty();
+  switch (client) {
+    case Client::Thunderbird:
+      return thunderbirdArguments(draft);
+    case Client::Sylpheed:
+      if (!log) return {"--compose", mailtoUri(draft, false)};
+      return {"--compose", mailtoUri(draft, false), "--attach", draft.attachment};
+    case Client::Balsa:
+      // --compose takes the mailto: URI; --attach takes a file: URL (a
+      // plain path gives "Operation not supported").
+      if (!log) return {"--compose=" + mailtoUri(draft, false)};
+      return {"--compose=" + mailtoUri(draft, false), "--attach=" + fileUrl(draft.attachment)};
+    case Client::NeoMutt:
+      // -a takes files up to "--"; the mailto: URL stands as the address.
+      if (!log) return {mailtoUri(draft, false)};
+      return {"-a", draft.attachment, "--", mailtoUri(draft, false)};
+    case Client::Evolution:
+    case Client::ClawsMail:
+    case Client::Geary:
+    case Client::KMail:
+    case Client::Unknown:
+      break;
+  }
+  // These take attach= from the mailto: URI.
+  return {mailtoUri(draft, true)};
+}
+
+DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& draft) {
+  if (startsThroughFlatpak(facts.exec) && !draft.attachment.empty()) {
+    return refuse("The mail client runs in a Flatpak sandbox, which may not see the log.");
+  }
+  std::vector<std::string> argv;
+  // A terminal entry (NeoMutt) runs in the terminal emulator Debian's
+  // alternatives name, which takes the command and its arguments after -e.
+  if (facts.terminal) argv = {"x-terminal-emulator", "-e"};
+  for (std::string& word : clientProgram(facts.exec)) argv.push_back(std::move(word));
+  const std::vector<std::string> program = argv;
+  for (std::string& word : clientArguments(client, draft)) argv.push_back(std::move(word));
+  DraftRoute route =
+      start(std::move(argv), client == Client::Geary ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus);
+  if (client == Client::Balsa) route.startAloneAfterCrash = program;
+  return route;
+}
+
+}  // namespace
+
+Client clientForDesktopId(const std::string& desktopId) {
+  std::string id = platform::script::foldAsciiCase(desktopId);
+  if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
+  for (const auto& [known, client] : kKnownIds) {
+    if (id == known) return client;
+  }
+  return Client::Unknown;
+}
+
+std::string mailtoUri(const Draft& draft, bool withAttachment) {
+  std::string uri = "mailto:?subject=" + percentEncode(draft.subject) + "&body=" + percentEncode(draft.body);
+  if (withAttachment && !draft.attachment.empty()) uri += "&attach=" + percentEncode(draft.attachment);
+  return uri;
+}
+
+std::string fileUrl(const std::string& path) {
+  // Each component encoded on its own, the separators between them kept.
+  std::string url = "file://";
+  std::string_view rest = path;
+  for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+    url += percentEncode(rest.substr(0, slash)) + "/";
+    rest.remove_prefix(slash + 1);
+  }
+  return url + percentEncode(rest);
+}
+
+DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
+  const bool log = !draft.attachment.empty();
+  // Inside a sandbox the portal is the only way out. No portal release
+  // carries an attachment into the client, so a log is refused before the
+  // portal is asked; admitting a portal that does is this one test.
+  if (facts.sandboxed) {
+    if (log) return refuse("The desktop portal does not carry attachments into the mail client.");
+    DraftRoute route;
+    route.kind = DraftRoute::Kind::Portal;
+    return route;
+  }
+  // MAILER is the user's explicit choice of composer; xdg-email runs it with
+  // the URI and passes its exit status back.
+  if (facts.mailerSet) return start({"xdg-email", "--utf8", mailtoUri(draft, true)});
+  const Client client = clientForDesktopId(facts.handlerId);
+  if (client != Client::Unknown && !facts.exec.empty()) return knownClientRoute(client, facts, draft);
+  if (log) return refuse("No route is known to carry an attachment into the default mail client.");
+  // Every mailto: handler takes subject and body.
+  return start({"xdg-email", "--utf8", mailtoUri(draft, false)},
+               facts.gnomeLike ? Verdict::LaunchOnly : Verdict::ExitStatus);
+}
+
+}  // namespace platform::mail

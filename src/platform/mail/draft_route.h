@@ -1,0 +1,81 @@
+// Which way a draft goes to the user's mail client: a pure decision on facts
+// gathered elsewhere (mail_facts.h), so that every route can be tried with
+// facts a test makes up.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform::mail {
+
+// What the job asks the mail client to show.
+struct Draft {
+  std::string subject;
+  std::string body;
+  std::string attachment;  // absolute path of the log; empty when none is asked for
+};
+
+// What the desktop says about the user's mail set-up.
+struct MailFacts {
+  bool mailerSet = false;  // MAILER names the user's own composer command
+  bool sandboxed = false;  // running inside a Flatpak sandbox (/.flatpak-info)
+  bool gnomeLike = false;  // a desktop whose xdg-email opens URIs with `gio open`
+  std::string handlerId;   // desktop id of the default mailto handler; "" when none
+  // The handler's desktop entry: its Exec line split into words (field codes
+  // such as %u kept as words) and its Terminal key. Empty when the entry
+  // was not found.
+  std::vector<std::string> exec;
+  bool terminal = false;
+};
+
+// How the exit of the started program is read.
+enum class Verdict {
+  // 0, or still running when the wait ends, is "opened"; any other status
+  // or a signal is a failure.
+  ExitStatus,
+  // As ExitStatus, but status 255 is also "opened": the process only
+  // forwards the request to an instance already running, which opens the
+  // draft, and then exits 255 (Geary).
+  ForwarderMayExit255,
+  // The program returns as soon as it has handed the URI on (`gio open`
+  // inside xdg-email on GNOME-like desktops): status 0 proves the launch,
+  // not the draft. Used only where no log is asked for.
+  LaunchOnly,
+};
+
+struct DraftRoute {
+  enum class Kind {
+    Start,   // start `argv`, read its end by `verdict`
+    Portal,  // ask the desktop portal from inside the sandbox
+    Refuse,  // no route known to carry what was asked: start nothing
+  };
+  Kind kind = Kind::Refuse;
+  std::vector<std::string> argv;
+  Verdict verdict = Verdict::ExitStatus;
+  // When the start is ended by a signal: start this alone first, then
+  // `argv` once more. Balsa crashes when started cold with a draft to
+  // compose, but takes the same request from a second process once it runs.
+  std::vector<std::string> startAloneAfterCrash;
+  std::string why;  // for Refuse: the reason, for messages
+};
+
+// The mail clients whose starts are known.
+enum class Client { Unknown, Thunderbird, Evolution, ClawsMail, Sylpheed, Balsa, NeoMutt, Geary, KMail };
+
+// The client behind a desktop id ("thunderbird.desktop",
+// "org.mozilla.Thunderbird.desktop", ...), ignoring ASCII case and the
+// ".desktop" suffix.
+Client clientForDesktopId(const std::string& desktopId);
+
+// The route for `draft` given `facts`.
+DraftRoute decideRoute(const MailFacts& facts, const Draft& draft);
+
+// "mailto:?subject=…&body=…" with every field percent-encoded, and
+// "&attach=<path>" when `withAttachment` and the draft has a log.
+std::string mailtoUri(const Draft& draft, bool withAttachment);
+
+// The file: URL of an absolute path: every byte but the unreserved ASCII
+// characters and '/' percent-encoded, so no quote, comma or blank remains.
+std::string fileUrl(const std::string& path);
+
+}  // namespace platform::mail

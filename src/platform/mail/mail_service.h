@@ -1,0 +1,44 @@
+// The desktop's mail service: makes a draft in the user's mail client, or
+// says why it could not. The scripting command `open mail draft` reaches it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/mail/draft_route.h"
+
+namespace platform::mail {
+
+// The service's answer: 0 when the draft is open in the client with
+// everything the request holds; otherwise an error number and why.
+struct DraftOutcome {
+  std::int64_t errorNumber = 0;
+  std::string message;
+};
+
+// No route is known to carry what was asked (an attachment the default
+// client or the sandbox would drop): nothing was started.
+constexpr std::int64_t kErrorNoDraftRoute = -10000;
+
+// Gathers the facts, decides the route and carries it out.
+DraftOutcome openDraft(const Draft& draft);
+
+// Carries out a decided route. `portalHelper` is the program that asks the
+// desktop portal (used by Kind::Portal only).
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper);
+
+// The exit statuses of the portal helper (Contents/MacOS/support-draft-portal).
+enum PortalStatus : int {
+  kPortalOpened = 0,
+  kPortalCancelled = 1,    // the user cancelled (response 1)
+  kPortalFailed = 2,       // the portal answered 2, or the call failed
+  kPortalAccessDenied = 3, // the portal refused with org.freedesktop.DBus.Error.AccessDenied
+  kPortalBadFile = 4,      // the attachment is not a private regular file of the user
+  kPortalUsage = 64,
+};
+
+// The portal helper's name beside the executable.
+inline constexpr std::string_view kPortalHelperName = "support-draft-portal";
+
+}  // namespace platform::mail
