@@ -47,7 +47,7 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 2
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -qq --no-install-recommends "$client" xvfb xauth xdotool tmux python3 >/dev/null
+apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$client" xvfb xauth xdotool tmux python3 >/dev/null
 program="$root/build/SupportDraft.app/Contents/MacOS/support-draft"
 [[ -x "$program" ]] || bash "$root/scripts/build.sh" "$root/build" >/dev/null
 
