@@ -9,7 +9,7 @@
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome]
 #
-#   CLIENT      thunderbird | claws-mail | sylpheed | balsa | neomutt
+#   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt
 #   --running   start the client before the job, so the job meets a running instance
 #   --gnome     run the job with XDG_CURRENT_DESKTOP=GNOME
 #
@@ -20,7 +20,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-usage() { echo "usage: scripts/client-check.sh thunderbird|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome]" >&2; exit 2; }
+usage() { echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome]" >&2; exit 2; }
 [[ $# -ge 1 ]] || usage
 client="$1"
 shift
@@ -35,6 +35,7 @@ for option in "$@"; do
 done
 case "$client" in
   thunderbird) desktop_id=thunderbird.desktop ;;
+  evolution) desktop_id=org.gnome.Evolution.desktop ;;
   claws-mail) desktop_id=claws-mail.desktop ;;
   sylpheed) desktop_id=sylpheed.desktop ;;
   balsa) desktop_id=balsa-mailto-handler.desktop ;;
@@ -47,7 +48,7 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 2
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -qq --no-install-recommends "$client" xvfb xauth xdotool tmux python3 >/dev/null
+apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$client" xvfb xauth xdotool tmux python3 >/dev/null
 program="$root/build/SupportDraft.app/Contents/MacOS/support-draft"
 [[ -x "$program" ]] || bash "$root/scripts/build.sh" "$root/build" >/dev/null
 
@@ -208,6 +209,23 @@ save_thunderbird() {
   return 1
 }
 
+# Evolution composes without an account: its drafts go to the local
+# "On This Computer" folders, a maildir.
+setup_evolution() { :; }
+start_evolution() { "${session[@]}" evolution >/dev/null 2>&1 & pids+=($!); await_window '.' >/dev/null; sleep 5; }
+save_evolution() {
+  local drafts="$home/.local/share/evolution/mail/local/.Drafts/cur"
+  save_compose_window '^Support Request - Quorvel' || return 1
+  for _ in $(seq 50); do
+    if [[ -d "$drafts" ]] && [[ -n "$(ls -A "$drafts")" ]]; then
+      echo "$drafts/$(ls "$drafts" | head -n 1)"
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
 setup_claws-mail() {
   mkdir -p "$home/.claws-mail"
   printf '[Account: 1]\naccount_name=test@example.org\nis_default=1\nname=Test User\naddress=test@example.org\nprotocol=6\nsmtp_server=127.0.0.1\n' \
@@ -318,7 +336,7 @@ draft=$("save_$client") || { echo "no draft was saved: the client did not show o
 echo "draft read back from: ${draft#"$work/"}"
 
 SUBJECT="$subject" BODY="$body" LOG="$job_dir/log.txt" DRAFT="$draft" python3 - <<'PY'
-import email, email.policy, mailbox, os
+import email, email.policy, mailbox, os, re
 subject, body, log = os.environ["SUBJECT"], os.environ["BODY"], open(os.environ["LOG"], "rb").read()
 path = os.environ["DRAFT"]
 if open(path, "rb").read(5) == b"From ":
@@ -344,6 +362,9 @@ def verdict(expected, got):
         return "intact"
     if got.rstrip("\n") == expected.rstrip("\n"):
         return "intact (the client added a final line break)"
+    blanks = lambda text: re.sub(r"[\t\u00a0 ]+", " ", text).rstrip("\n")
+    if blanks(got) == blanks(expected):
+        return "intact but for tabs shown as blanks (%r)" % got
     return "CHANGED: expected %r, got %r" % (expected, got)
 print("subject:", verdict(subject, got_subject))
 print("body:", verdict(body, got_body))

@@ -51,7 +51,7 @@ class BusError {
   sd_bus_error* get() { return &error_; }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_{};  // SD_BUS_ERROR_NULL: no name, no message
 };
 
 // The log opened without following a link, if it is still the user's
