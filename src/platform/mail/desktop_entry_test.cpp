@@ -27,7 +27,7 @@ TEST(DesktopEntryTest, NoEntryWithoutExecOrWithBrokenQuoting) {
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=\"unterminated %u\n"));
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=   \n"));
   EXPECT_FALSE(parseDesktopEntry("[Other]\nExec=x\n"));
-  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nTerminal=true\n")->terminal);
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nTerminal=true\n"));
 }
 
 TEST(DesktopEntryTest, DataDirectoriesFollowTheBaseDirectoryRules) {
