@@ -15,8 +15,6 @@
 #include <cstdlib>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 #include "harness.h"
 
 namespace harness {
@@ -24,10 +22,6 @@ namespace harness {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// How long the output pipes may stay open after the child has ended. Only a
-// descendant that inherited them can hold them that long.
-constexpr std::chrono::milliseconds kOutputGrace{2'000};
 
 struct SpawnActions {
   posix_spawn_file_actions_t actions;
@@ -193,15 +187,15 @@ RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Envi
   std::optional<Clock::time_point> outputDeadline;
   bool reaped = false;
 
-  auto reap = [&](int options) {
+  auto reap = [&](int flags) {
     int status = 0;
     pid_t done;
-    do done = ::waitpid(pid, &status, options);
+    do done = ::waitpid(pid, &status, flags);
     while (done < 0 && errno == EINTR);
     if (done == pid) {
       recordStatus(status, result);
       reaped = true;
-      outputDeadline = Clock::now() + kOutputGrace;
+      outputDeadline = Clock::now() + options.outputGrace;
     }
   };
 
@@ -295,14 +289,6 @@ std::string describe(const RunResult& result) {
   text << " outputLeftOpen=" << result.outputLeftOpen;
   text << "\nstdout: [" << result.out << "]\nstderr: [" << result.err << "]";
   return text.str();
-}
-
-void expectQuietExit(const RunResult& result) {
-  ASSERT_TRUE(result.started);
-  EXPECT_FALSE(result.timedOut) << describe(result);
-  EXPECT_EQ(result.exitStatus, 0) << describe(result);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
 }
 
 }  // namespace harness
