@@ -10,6 +10,8 @@
 #include <functional>
 
 #include "harness.h"
+#include "platform/info_dictionary.h"
+#include "testing/crafted_binary_plist.h"
 
 namespace {
 
@@ -127,6 +129,48 @@ TEST(SnapshotBasics, OptionsLeaveOutOnlyWhatTheyName) {
   writeFile(temp.path() / "churn/added", "");
   EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(temp.path(), options))),
             "~ churn/file (inode)\n+ churn/added (f 0600)\n");
+}
+
+// --- property lists ------------------------------------------------------------
+
+// The XML text the tests write must read back, kind by kind, as the values
+// they meant: a value the reader cannot parse would turn a test about one
+// wrong value into one about an unreadable file.
+TEST(PropertyLists, XmlTextReadsBackAsTheValuesMeant) {
+  const platform::PlistDict read = platform::parseInfoDictionary(xmlPlist({
+      {"s", plistString("a <b> & c\n")},
+      {"i", plistInteger(7)},
+      {"r", plistReal(0.5)},
+      {"t", plistBoolean(true)},
+      {"d", plistDate(700'000'000)},
+      {"b1", plistData("d")},
+      {"b2", plistData("de")},
+      {"b3", plistData("dev")},
+      {"a", plistArray({plistString("x"), plistBoolean(false)})},
+      {"n", plistDict({{"k", plistString("v")}})},
+  }));
+  using platform::PlistValue;
+  const platform::PlistDict expected = {
+      {"s", {std::string("a <b> & c\n")}},
+      {"i", {std::int64_t{7}}},
+      {"r", {0.5}},
+      {"t", {true}},
+      {"d", {platform::PlistDate{700'000'000}}},
+      {"b1", {platform::PlistData{"d"}}},
+      {"b2", {platform::PlistData{"de"}}},
+      {"b3", {platform::PlistData{"dev"}}},
+      {"a", {platform::PlistArray{{std::string("x")}, {false}}}},
+      {"n", {platform::PlistDict{{"k", {std::string("v")}}}}},
+  };
+  EXPECT_TRUE(read == expected);
+}
+
+TEST(PropertyLists, BinaryStandardInfoHoldsWhatTheXmlOneHolds) {
+  for (const char* channel : {"dev", "prod"}) {
+    const platform::PlistDict binary = platform::parseInfoDictionary(testing_support::binaryStandardInfo(channel));
+    EXPECT_FALSE(binary.empty()) << channel;
+    EXPECT_TRUE(binary == platform::parseInfoDictionary(xmlPlist(standardInfo(channel)))) << channel;
+  }
 }
 
 // --- cleanup -----------------------------------------------------------------

@@ -197,7 +197,7 @@ TEST_F(JobWorld, InspectLeavesHomeUntouched) {
 
 struct ChannelCase {
   std::string name;
-  std::optional<PlistNode> value;      // nullopt: key absent
+  std::optional<PlistValue> value;     // nullopt: key absent
   std::optional<std::string> rawInfo;  // replaces Info.plist altogether
 };
 
@@ -428,7 +428,7 @@ struct WellFormedCase {
   std::string name;
   std::string channel;
   std::string id;
-  PlistFormat format;
+  bool binaryInfo;  // Info.plist in the binary format rather than XML
 };
 
 void PrintTo(const WellFormedCase& c, std::ostream* os) { *os << c.name; }
@@ -439,7 +439,11 @@ class WellFormedJobTest : public JobWorld, public ::testing::WithParamInterface<
 // result.json (0600, owned by the user) in the job directory.
 TEST_P(WellFormedJobTest, WritesResultAndNothingElse) {
   const WellFormedCase& c = GetParam();
-  writeInfo(bundle(), standardInfo(c.channel), c.format);
+  if (c.binaryInfo) {
+    writeInfoBytes(bundle(), testing_support::binaryStandardInfo(c.channel));
+  } else {
+    writeInfo(bundle(), standardInfo(c.channel));
+  }
   const fs::path jobDir = prepareJob(home(), toolDirFor(c.channel), c.id);
   const std::string jobRelative = fs::relative(jobDir, root()).string();
 
@@ -463,10 +467,10 @@ TEST_P(WellFormedJobTest, WritesResultAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Accepted, WellFormedJobTest,
-    ::testing::Values(WellFormedCase{"Dev", "dev", std::string(kJobId), PlistFormat::xml},
-                      WellFormedCase{"Prod", "prod", std::string(kJobId), PlistFormat::xml},
-                      WellFormedCase{"AllZeroId", "dev", std::string(kZeroJobId), PlistFormat::xml},
-                      WellFormedCase{"BinaryInfoPlist", "prod", std::string(kJobId), PlistFormat::binary}),
+    ::testing::Values(WellFormedCase{"Dev", "dev", std::string(kJobId), false},
+                      WellFormedCase{"Prod", "prod", std::string(kJobId), false},
+                      WellFormedCase{"AllZeroId", "dev", std::string(kZeroJobId), false},
+                      WellFormedCase{"BinaryInfoPlist", "prod", std::string(kJobId), true}),
     [](const auto& info) { return info.param.name; });
 
 // Once the job document is accepted, a failure still ends with a result.

@@ -28,8 +28,6 @@
 #include "platform/unique_fd.h"
 #include "testing/scratch_directory.h"
 
-typedef void* plist_t;
-
 namespace harness {
 
 namespace fs = std::filesystem;
@@ -67,37 +65,26 @@ void changeOwnerOfTree(const fs::path& path, uid_t uid, gid_t gid);
 // ---------------------------------------------------------------------------
 // Property lists and bundles
 
-// An owned libplist node; copying deep-copies, so values can sit in test
-// tables and be reused.
-class PlistNode {
- public:
-  explicit PlistNode(plist_t node);
-  PlistNode(const PlistNode& other);
-  PlistNode& operator=(const PlistNode& other);
-  ~PlistNode();
-
-  plist_t get() const { return node_; }
-  // A deep copy that the caller owns (frees it or inserts it into a container).
-  plist_t copy() const;
-
- private:
-  plist_t node_;
+// A property-list value as the XML text that stands for it, so that values
+// can sit in test tables and be nested.
+struct PlistValue {
+  std::string xml;
 };
 
-PlistNode plistString(std::string_view text);
-PlistNode plistInteger(std::uint64_t value);
-PlistNode plistReal(double value);
-PlistNode plistBoolean(bool value);
+PlistValue plistString(std::string_view text);
+PlistValue plistInteger(std::uint64_t value);
+PlistValue plistReal(double value);
+PlistValue plistBoolean(bool value);
 // Seconds since 2001-01-01 00:00:00 UTC, the property-list date epoch.
-PlistNode plistDate(std::int32_t secondsSince2001);
-PlistNode plistData(std::string_view bytes);
-PlistNode plistArray(const std::vector<PlistNode>& items);
+PlistValue plistDate(std::int32_t secondsSince2001);
+PlistValue plistData(std::string_view bytes);
+PlistValue plistArray(const std::vector<PlistValue>& items);
 
-using PlistDict = std::vector<std::pair<std::string, PlistNode>>;
-PlistNode plistDict(const PlistDict& entries);
+using PlistDict = std::vector<std::pair<std::string, PlistValue>>;
+PlistValue plistDict(const PlistDict& entries);
 
-enum class PlistFormat { xml, binary };
-std::string serializePlist(const PlistNode& node, PlistFormat format = PlistFormat::xml);
+// A whole XML property list whose top object is the dictionary.
+std::string xmlPlist(const PlistDict& entries);
 
 // The keys a packaged bundle normally carries, with the given channel.
 PlistDict standardInfo(std::string_view channel);
@@ -114,7 +101,7 @@ struct Bundle {
 // Lays out <dir>/SupportDraft.app with a copy of the built executable (mode
 // 0755) and an empty Resources directory; no Info.plist yet.
 Bundle makeBundle(const fs::path& dir);
-void writeInfo(const Bundle& bundle, const PlistDict& keys, PlistFormat format = PlistFormat::xml);
+void writeInfo(const Bundle& bundle, const PlistDict& keys);
 void writeInfoBytes(const Bundle& bundle, std::string_view bytes);
 void writeResource(const Bundle& bundle, std::string_view name, std::string_view text);
 // Copies a resource of the bundle produced by the build.

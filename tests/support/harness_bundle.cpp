@@ -1,66 +1,83 @@
-// Property lists and throwaway bundles around a copy of the built executable.
-#include <plist/plist.h>
+// Property lists as XML text, and throwaway bundles around a copy of the
+// built executable.
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <ctime>
 #include <stdexcept>
 
 #include "harness.h"
 
 namespace harness {
 
-PlistNode::PlistNode(plist_t node) : node_(node) {
-  if (node_ == nullptr) throw std::runtime_error("libplist returned no node");
+namespace {
+
+std::string element(std::string_view name, std::string_view text) {
+  return "<" + std::string(name) + ">" + std::string(text) + "</" + std::string(name) + ">";
 }
 
-PlistNode::PlistNode(const PlistNode& other) : node_(other.copy()) {}
-
-PlistNode& PlistNode::operator=(const PlistNode& other) {
-  if (this != &other) {
-    plist_t fresh = other.copy();
-    plist_free(node_);
-    node_ = fresh;
-  }
-  return *this;
-}
-
-PlistNode::~PlistNode() { plist_free(node_); }
-
-plist_t PlistNode::copy() const { return plist_copy(node_); }
-
-PlistNode plistString(std::string_view text) { return PlistNode(plist_new_string(std::string(text).c_str())); }
-PlistNode plistInteger(std::uint64_t value) { return PlistNode(plist_new_uint(value)); }
-PlistNode plistReal(double value) { return PlistNode(plist_new_real(value)); }
-PlistNode plistBoolean(bool value) { return PlistNode(plist_new_bool(value ? 1 : 0)); }
-PlistNode plistDate(std::int32_t secondsSince2001) { return PlistNode(plist_new_date(secondsSince2001, 0)); }
-PlistNode plistData(std::string_view bytes) { return PlistNode(plist_new_data(bytes.data(), bytes.size())); }
-
-PlistNode plistArray(const std::vector<PlistNode>& items) {
-  PlistNode array(plist_new_array());
-  for (const auto& item : items) plist_array_append_item(array.get(), item.copy());
-  return array;
-}
-
-PlistNode plistDict(const PlistDict& entries) {
-  PlistNode dict(plist_new_dict());
-  for (const auto& [key, value] : entries) plist_dict_set_item(dict.get(), key.c_str(), value.copy());
-  return dict;
-}
-
-std::string serializePlist(const PlistNode& node, PlistFormat format) {
-  char* bytes = nullptr;
-  uint32_t length = 0;
+std::string escaped(std::string_view text) {
   std::string out;
-  if (format == PlistFormat::xml) {
-    plist_to_xml(node.get(), &bytes, &length);
-    if (bytes) out.assign(bytes, length);
-    plist_to_xml_free(bytes);
-  } else {
-    plist_to_bin(node.get(), &bytes, &length);
-    if (bytes) out.assign(bytes, length);
-    plist_to_bin_free(bytes);
+  for (const char c : text) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else out += c;
   }
-  if (out.empty()) throw std::runtime_error("libplist could not serialise the property list");
   return out;
+}
+
+std::string base64(std::string_view bytes) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    std::uint32_t group = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+      group = group << 8 | (at + i < bytes.size() ? static_cast<unsigned char>(bytes[at + i]) : 0u);
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+      out += i <= bytes.size() - at ? kDigits[(group >> (18 - 6 * i)) & 0x3F] : '=';
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+PlistValue plistString(std::string_view text) { return {element("string", escaped(text))}; }
+PlistValue plistInteger(std::uint64_t value) { return {element("integer", std::to_string(value))}; }
+PlistValue plistReal(double value) { return {element("real", std::to_string(value))}; }
+PlistValue plistBoolean(bool value) { return {value ? "<true/>" : "<false/>"}; }
+PlistValue plistData(std::string_view bytes) { return {element("data", base64(bytes))}; }
+
+PlistValue plistDate(std::int32_t secondsSince2001) {
+  constexpr std::time_t kEpoch2001 = 978'307'200;
+  const std::time_t when = kEpoch2001 + secondsSince2001;
+  std::tm parts{};
+  char text[32];
+  if (::gmtime_r(&when, &parts) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+    throw std::runtime_error("no date for " + std::to_string(secondsSince2001));
+  }
+  return {element("date", text)};
+}
+
+PlistValue plistArray(const std::vector<PlistValue>& items) {
+  std::string xml;
+  for (const auto& item : items) xml += item.xml;
+  return {element("array", xml)};
+}
+
+PlistValue plistDict(const PlistDict& entries) {
+  std::string xml;
+  for (const auto& [key, value] : entries) xml += element("key", escaped(key)) + value.xml;
+  return {element("dict", xml)};
+}
+
+std::string xmlPlist(const PlistDict& entries) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+         "<plist version=\"1.0\">\n" +
+         plistDict(entries).xml + "\n</plist>\n";
 }
 
 PlistDict standardInfoWithoutChannel() {
@@ -93,9 +110,7 @@ Bundle makeBundle(const fs::path& dir) {
   return bundle;
 }
 
-void writeInfo(const Bundle& bundle, const PlistDict& keys, PlistFormat format) {
-  writeInfoBytes(bundle, serializePlist(plistDict(keys), format));
-}
+void writeInfo(const Bundle& bundle, const PlistDict& keys) { writeInfoBytes(bundle, xmlPlist(keys)); }
 
 void writeInfoBytes(const Bundle& bundle, std::string_view bytes) { writeFile(bundle.infoPlist, bytes, 0644); }
 
