@@ -85,10 +85,6 @@ std::string newJobId() {
          "-" + hex.substr(20, 12);
 }
 
-std::string jobJson(const std::string& subject, const std::string& body) {
-  return nlohmann::json{{"subject", subject}, {"body", body}, {"attachLogs", true}}.dump();
-}
-
 // Where everything lives. The real job path and its decoy twin have the
 // same shape, so a link at any level leads to a complete, valid job.
 struct Layout {
@@ -126,12 +122,7 @@ Layout makeLayout(const std::string& root) {
 
 void makeJobTree(const Layout& l, const std::string& home, const std::string& subject,
                  const std::string& body, const std::string& log) {
-  makeDirectory(home + "/" ATTACK_TOOL_DIRECTORY, 0700);
-  makeDirectory(home + "/" ATTACK_TOOL_DIRECTORY "/support-drafts", 0700);
-  const std::string job = home + "/" ATTACK_TOOL_DIRECTORY "/support-drafts/" + l.jobId;
-  makeDirectory(job, 0700);
-  writeFile(job + "/job.json", jobJson(subject, body), 0600);
-  writeFile(job + "/log.txt", log, 0600);
+  harness::prepareJob(home, ATTACK_TOOL_DIRECTORY, l.jobId, harness::jobJson(subject, body, true), log);
 }
 
 void makeFifo(const std::string& path) {
@@ -156,11 +147,9 @@ std::string carelessRunner() {
 }
 
 void prepare(const Layout& l, const Options& options) {
-  makeDirectory(l.home, 0700);
   makeJobTree(l, l.home, kGoodSubject, kGoodBody, kGoodLog);
 
   // The decoy: a whole second home whose job is valid and full of the marker.
-  makeDirectory(l.decoyHome, 0700);
   makeJobTree(l, l.decoyHome, std::string("Support Request - Quorvel ") + l.marker, l.marker,
               l.marker + "\n");
   writeFile(l.secret, l.marker + "\n", 0600);

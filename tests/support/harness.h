@@ -253,6 +253,10 @@ std::string_view toolDirFor(std::string_view channel);
 // A well-formed job document that asks for no log.
 extern const std::string_view kWellFormedJob;
 
+// The text of a job document with the given fields, as the host would write
+// it (UTF-8, not ASCII-escaped).
+std::string jobJson(std::string_view subject, std::string_view body, bool attachLogs);
+
 // Creates home/<toolDir>/support-drafts/<jobId>/ (each level 0700, existing
 // levels left as they are) with job.json (0600) and, when given, log.txt
 // (0600). Returns the job directory.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -233,6 +234,11 @@ std::string formatChanges(const std::vector<SnapshotChange>& changes) {
 
 const std::string_view kWellFormedJob =
     R"({"subject":"Support Request - Quorvel test","body":"b","attachLogs":false})";
+
+std::string jobJson(std::string_view subject, std::string_view body, bool attachLogs) {
+  const nlohmann::json document = {{"subject", subject}, {"body", body}, {"attachLogs", attachLogs}};
+  return document.dump();
+}
 
 std::string_view toolDirFor(std::string_view channel) {
   if (channel == "dev") return kDevToolDir;

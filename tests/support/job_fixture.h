@@ -20,13 +20,6 @@ using namespace harness;
 inline constexpr std::string_view kJobId = "6f1c0b1e-93a4-4b7d-8c55-0d2f3e4a5b6c";
 inline constexpr std::string_view kScriptResource = "support-mail.applescript";
 
-// The text of a job document with the given fields, as the host would write
-// it (UTF-8, not ASCII-escaped).
-inline std::string jobJson(std::string_view subject, std::string_view body, bool attachLogs) {
-  const nlohmann::json document = {{"subject", subject}, {"body", body}, {"attachLogs", attachLogs}};
-  return document.dump();
-}
-
 // The result documents, as parsed values.
 inline nlohmann::json opened() { return {{"ok", true}}; }
 inline nlohmann::json failed(const std::string& code = "DRAFT_FAILED") { return {{"ok", false}, {"code", code}}; }
