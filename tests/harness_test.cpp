@@ -10,6 +10,8 @@
 #include <functional>
 
 #include "harness.h"
+#include "platform/info_dictionary.h"
+#include "testing/crafted_binary_plist.h"
 
 namespace {
 
@@ -69,11 +71,16 @@ class SnapshotTest : public ::testing::TestWithParam<Mutation> {
   TempDir temp_;
 };
 
+// Puts a time long past on path, so that any change now gives it another
+// one however coarse the file system's clock.
+void agePath(const fs::path& path) {
+  const timespec past[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), past, AT_SYMLINK_NOFOLLOW), 0);
+}
+
 TEST_P(SnapshotTest, NoticesChange) {
+  for (const char* name : {"", "d", "d/file"}) agePath(temp_.path() / name);
   const Snapshot before = takeSnapshot(temp_.path());
-  // Directory timestamps have a coarse clock on some file systems; make sure
-  // a change within the same tick still shows.
-  ::usleep(20'000);
   GetParam().apply(temp_.path());
   EXPECT_FALSE(compareSnapshots(before, takeSnapshot(temp_.path())).empty());
 }
@@ -91,6 +98,79 @@ TEST(SnapshotBasics, RecordsLinksWithoutFollowingThem) {
   EXPECT_EQ(snapshot.at("out").linkTarget, outside.path().string());
   EXPECT_FALSE(snapshot.contains("out/secret"));
   EXPECT_TRUE(compareSnapshots(snapshot, takeSnapshot(temp.path())).empty());
+}
+
+// What the attack harness relies on: a skipped path hides every change below
+// it, a timeless directory hides only its time, and with inodes a file put
+// back in place of an identical one still shows.
+TEST(SnapshotBasics, OptionsLeaveOutOnlyWhatTheyName) {
+  TempDir temp;
+  makeDirectory(temp.path() / "skip");
+  makeDirectory(temp.path() / "churn");
+  writeFile(temp.path() / "churn/file", "same");
+  for (const char* name : {"", "skip", "churn", "churn/file"}) agePath(temp.path() / name);
+  const SnapshotOptions options{{"skip"}, {".", "churn"}, true};
+  const SnapshotOptions withoutInodes{{"skip"}, {".", "churn"}, false};
+  const Snapshot before = takeSnapshot(temp.path(), options);
+  const Snapshot beforeWithoutInodes = takeSnapshot(temp.path(), withoutInodes);
+  EXPECT_FALSE(before.contains("skip"));
+
+  writeFile(temp.path() / "skip/new", "x");
+  fs::rename(temp.path() / "churn/file", temp.path() / "file");
+  fs::rename(temp.path() / "file", temp.path() / "churn/file");
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(temp.path(), options))), "");
+
+  keepMtime(temp.path() / "churn/file", [&] {
+    writeFile(temp.path() / "churn/copy", "same");
+    fs::rename(temp.path() / "churn/copy", temp.path() / "churn/file");
+  });
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(temp.path(), options))), "~ churn/file (inode)\n");
+  EXPECT_EQ(formatChanges(compareSnapshots(beforeWithoutInodes, takeSnapshot(temp.path(), withoutInodes))), "");
+  writeFile(temp.path() / "churn/added", "");
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(temp.path(), options))),
+            "~ churn/file (inode)\n+ churn/added (f 0600)\n");
+}
+
+// --- property lists ------------------------------------------------------------
+
+// The XML text the tests write must read back, kind by kind, as the values
+// they meant: a value the reader cannot parse would turn a test about one
+// wrong value into one about an unreadable file.
+TEST(PropertyLists, XmlTextReadsBackAsTheValuesMeant) {
+  const platform::PlistDict read = platform::parseInfoDictionary(xmlPlist({
+      {"s", plistString("a <b> & c\n")},
+      {"i", plistInteger(7)},
+      {"r", plistReal(0.5)},
+      {"t", plistBoolean(true)},
+      {"d", plistDate(700'000'000)},
+      {"b1", plistData("d")},
+      {"b2", plistData("de")},
+      {"b3", plistData("dev")},
+      {"a", plistArray({plistString("x"), plistBoolean(false)})},
+      {"n", plistDict({{"k", plistString("v")}})},
+  }));
+  using platform::PlistValue;
+  const platform::PlistDict expected = {
+      {"s", {std::string("a <b> & c\n")}},
+      {"i", {std::int64_t{7}}},
+      {"r", {0.5}},
+      {"t", {true}},
+      {"d", {platform::PlistDate{700'000'000}}},
+      {"b1", {platform::PlistData{"d"}}},
+      {"b2", {platform::PlistData{"de"}}},
+      {"b3", {platform::PlistData{"dev"}}},
+      {"a", {platform::PlistArray{{std::string("x")}, {false}}}},
+      {"n", {platform::PlistDict{{"k", {std::string("v")}}}}},
+  };
+  EXPECT_TRUE(read == expected);
+}
+
+TEST(PropertyLists, BinaryStandardInfoHoldsWhatTheXmlOneHolds) {
+  for (const char* channel : {"dev", "prod"}) {
+    const platform::PlistDict binary = platform::parseInfoDictionary(testing_support::binaryStandardInfo(channel));
+    EXPECT_FALSE(binary.empty()) << channel;
+    EXPECT_TRUE(binary == platform::parseInfoDictionary(xmlPlist(standardInfo(channel)))) << channel;
+  }
 }
 
 // --- cleanup -----------------------------------------------------------------
@@ -157,9 +237,14 @@ TEST_F(RunTest, EnvironmentIsMinimal) {
 }
 
 TEST_F(RunTest, NoticesOutputHeldOpenByDescendant) {
-  const RunResult result = shell("sleep 4 & exit 0");
+  RunOptions options;
+  options.outputGrace = std::chrono::milliseconds(100);
+  // The descendant outlives the grace by far; it is ended by its group below.
+  const RunResult result = run("/bin/sh", {"-c", "sleep 30 & echo $!; exit 0"}, minimalEnvironment(temp_.path()), options);
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_TRUE(result.outputLeftOpen);
+  ASSERT_FALSE(result.out.empty()) << describe(result);
+  ::kill(static_cast<pid_t>(std::stol(result.out)), SIGKILL);
 }
 
 TEST_F(RunTest, MissingProgramIsNotStarted) {

@@ -16,53 +16,27 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
-#include "harness.h"
+#include "job_fixture.h"
 #include "testing/crafted_binary_plist.h"
 
 namespace {
 
-using namespace harness;
+using namespace jobfixture;
 
 constexpr std::string_view kJobId = "3f2a9c1e-5b7d-4e8f-9a0b-1c2d3e4f5a6b";
 constexpr std::string_view kOtherJobId = "00c0ffee-0000-4000-8000-000000000001";
 constexpr std::string_view kZeroJobId = "00000000-0000-0000-0000-000000000000";
 constexpr std::string_view kSuccess = R"({"ok":true})";
 
-// A temporary root holding home/ and SupportDraft.app/.
-class JobWorld : public ::testing::Test {
+// The job fixture with home/ made and no Info.plist yet: each test puts
+// its own channel, or none, in the bundle.
+class JobWorld : public JobFixture {
  protected:
   void SetUp() override {
-    home_ = temp_.path() / "home";
-    makeDirectory(home_, 0700);
-    bundle_ = makeBundle(temp_.path());
-    writeResource(bundle_, "support-mail.applescript", kSucceedingMailScript);
+    JobFixture::SetUp();
+    fs::remove(bundle().infoPlist);
+    makeDirectory(home(), 0700);
   }
-
-  const fs::path& root() const { return temp_.path(); }
-  const fs::path& home() const { return home_; }
-  const Bundle& bundle() const { return bundle_; }
-
-  RunResult runProgram(const std::vector<std::string>& args, const fs::path& homeForRun,
-                       const RunOptions& options = {}) const {
-    return run(bundle_.executable, args, minimalEnvironment(homeForRun), options);
-  }
-
-  // Runs the program and checks that nothing at all happened.
-  void expectSilentStop(const std::vector<std::string>& args) { expectSilentStop(args, home_); }
-
-  void expectSilentStop(const std::vector<std::string>& args, const fs::path& homeForRun,
-                        const RunOptions& options = {}) {
-    const Snapshot before = takeSnapshot(root());
-    const RunResult result = runProgram(args, homeForRun, options);
-    expectQuietExit(result);
-    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
-  }
-
-
- private:
-  TempDir temp_;
-  fs::path home_;
-  Bundle bundle_;
 };
 
 std::vector<std::string> jobArgs(std::string_view id = kJobId) { return {"--job", std::string(id)}; }
@@ -223,7 +197,7 @@ TEST_F(JobWorld, InspectLeavesHomeUntouched) {
 
 struct ChannelCase {
   std::string name;
-  std::optional<PlistNode> value;      // nullopt: key absent
+  std::optional<PlistValue> value;     // nullopt: key absent
   std::optional<std::string> rawInfo;  // replaces Info.plist altogether
 };
 
@@ -454,7 +428,7 @@ struct WellFormedCase {
   std::string name;
   std::string channel;
   std::string id;
-  PlistFormat format;
+  bool binaryInfo;  // Info.plist in the binary format rather than XML
 };
 
 void PrintTo(const WellFormedCase& c, std::ostream* os) { *os << c.name; }
@@ -465,7 +439,11 @@ class WellFormedJobTest : public JobWorld, public ::testing::WithParamInterface<
 // result.json (0600, owned by the user) in the job directory.
 TEST_P(WellFormedJobTest, WritesResultAndNothingElse) {
   const WellFormedCase& c = GetParam();
-  writeInfo(bundle(), standardInfo(c.channel), c.format);
+  if (c.binaryInfo) {
+    writeInfoBytes(bundle(), testing_support::binaryStandardInfo(c.channel));
+  } else {
+    writeInfo(bundle(), standardInfo(c.channel));
+  }
   const fs::path jobDir = prepareJob(home(), toolDirFor(c.channel), c.id);
   const std::string jobRelative = fs::relative(jobDir, root()).string();
 
@@ -489,10 +467,10 @@ TEST_P(WellFormedJobTest, WritesResultAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Accepted, WellFormedJobTest,
-    ::testing::Values(WellFormedCase{"Dev", "dev", std::string(kJobId), PlistFormat::xml},
-                      WellFormedCase{"Prod", "prod", std::string(kJobId), PlistFormat::xml},
-                      WellFormedCase{"AllZeroId", "dev", std::string(kZeroJobId), PlistFormat::xml},
-                      WellFormedCase{"BinaryInfoPlist", "prod", std::string(kJobId), PlistFormat::binary}),
+    ::testing::Values(WellFormedCase{"Dev", "dev", std::string(kJobId), false},
+                      WellFormedCase{"Prod", "prod", std::string(kJobId), false},
+                      WellFormedCase{"AllZeroId", "dev", std::string(kZeroJobId), false},
+                      WellFormedCase{"BinaryInfoPlist", "prod", std::string(kJobId), true}),
     [](const auto& info) { return info.param.name; });
 
 // Once the job document is accepted, a failure still ends with a result.

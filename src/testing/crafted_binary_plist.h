@@ -75,4 +75,25 @@ inline std::string infoWithNestedArrays(std::size_t levels, std::size_t copies =
   return binaryPlist(objects);
 }
 
+// The information dictionary of a packaged bundle with the given channel,
+// in the binary format: the same keys and values as the XML one the process
+// tests write.
+inline std::string binaryStandardInfo(std::string_view channel) {
+  return binaryPlist({
+      containerObject(0xD, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}),
+      asciiStringObject("CFBundleDisplayName"),
+      asciiStringObject("CFBundleIdentifier"),
+      asciiStringObject("CFBundleExecutable"),
+      asciiStringObject("CFBundlePackageType"),
+      asciiStringObject("LSUIElement"),
+      asciiStringObject("QuorvelChannel"),
+      asciiStringObject("Quorvel Support Draft"),
+      asciiStringObject("com.quorvel.support-draft"),
+      asciiStringObject("support-draft"),
+      asciiStringObject("APPL"),
+      std::string(1, '\x09'),  // true
+      asciiStringObject(channel),
+  });
+}
+
 }  // namespace testing_support

@@ -19,17 +19,10 @@
 //
 // --careless replaces the program with a runner that follows every link, to
 // show that the checks catch a program that does.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -44,14 +37,21 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+#include "mailto.h"
 #include "other_user.h"
+#include "setup.h"
 #include "swapper.h"
-#include "tree.h"
-
-extern char** environ;
 
 namespace attack {
 namespace {
+
+using harness::makeDirectory;
+using harness::writeFile;
+
+// What a file holds, read without following a link or waiting on a FIFO;
+// empty when it is missing.
+std::string readFile(const std::string& path) { return harness::readFileIfPresent(path).value_or(""); }
 
 constexpr uid_t kOtherUser = 65534;  // nobody
 constexpr const char* kGoodSubject = "Support Request - Quorvel swap attack";
@@ -85,16 +85,12 @@ std::string newJobId() {
          "-" + hex.substr(20, 12);
 }
 
-std::string jobJson(const std::string& subject, const std::string& body) {
-  return nlohmann::json{{"subject", subject}, {"body", body}, {"attachLogs", true}}.dump();
-}
-
 // Where everything lives. The real job path and its decoy twin have the
 // same shape, so a link at any level leads to a complete, valid job.
 struct Layout {
   std::string root, home, tool, drafts, jobDir;
   std::string decoyHome, decoyTool, decoyDrafts, decoyJobDir, secret;
-  std::string stage, bundle, program, composer, recordDir, record, outDir;
+  std::string stage, bundle, program, composer, recordDir, record;
   std::string readAttachments, attachment;  // the composer's switch and what it read
   std::string jobId, marker;
 };
@@ -121,22 +117,12 @@ Layout makeLayout(const std::string& root) {
   l.record = l.recordDir + "/uris";
   l.readAttachments = l.recordDir + "/read-attachments";
   l.attachment = l.recordDir + "/attachment";
-  l.outDir = root + "/out";
   return l;
 }
 
 void makeJobTree(const Layout& l, const std::string& home, const std::string& subject,
                  const std::string& body, const std::string& log) {
-  makeDirectory(home + "/" ATTACK_TOOL_DIRECTORY, 0700);
-  makeDirectory(home + "/" ATTACK_TOOL_DIRECTORY "/support-drafts", 0700);
-  const std::string job = home + "/" ATTACK_TOOL_DIRECTORY "/support-drafts/" + l.jobId;
-  makeDirectory(job, 0700);
-  writeFile(job + "/job.json", jobJson(subject, body), 0600);
-  writeFile(job + "/log.txt", log, 0600);
-}
-
-void makeLink(const std::string& target, const std::string& path) {
-  if (::symlink(target.c_str(), path.c_str()) != 0) fail("symlink " + path + ": " + std::strerror(errno));
+  harness::prepareJob(home, ATTACK_TOOL_DIRECTORY, l.jobId, harness::jobJson(subject, body, true), log);
 }
 
 void makeFifo(const std::string& path) {
@@ -161,22 +147,20 @@ std::string carelessRunner() {
 }
 
 void prepare(const Layout& l, const Options& options) {
-  makeDirectory(l.home, 0700);
   makeJobTree(l, l.home, kGoodSubject, kGoodBody, kGoodLog);
 
   // The decoy: a whole second home whose job is valid and full of the marker.
-  makeDirectory(l.decoyHome, 0700);
   makeJobTree(l, l.decoyHome, std::string("Support Request - Quorvel ") + l.marker, l.marker,
               l.marker + "\n");
   writeFile(l.secret, l.marker + "\n", 0600);
 
   makeDirectory(l.stage, 0700);
-  makeLink(l.decoyHome, l.stage + "/home-link");
-  makeLink(l.decoyTool, l.stage + "/tool-link");
-  makeLink(l.decoyDrafts, l.stage + "/drafts-link");
-  makeLink(l.decoyJobDir, l.stage + "/jobdir-link");
-  makeLink(l.decoyJobDir + "/job.json", l.stage + "/job-link");
-  makeLink(l.secret, l.stage + "/log-link");
+  harness::makeSymlink(l.decoyHome, l.stage + "/home-link");
+  harness::makeSymlink(l.decoyTool, l.stage + "/tool-link");
+  harness::makeSymlink(l.decoyDrafts, l.stage + "/drafts-link");
+  harness::makeSymlink(l.decoyJobDir, l.stage + "/jobdir-link");
+  harness::makeSymlink(l.decoyJobDir + "/job.json", l.stage + "/job-link");
+  harness::makeSymlink(l.secret, l.stage + "/log-link");
   makeFifo(l.stage + "/job-fifo");
   makeFifo(l.stage + "/log-fifo");
   if (::geteuid() == 0) {
@@ -215,7 +199,6 @@ timeout 2 cat -- "$path" >"$record/attachment" 2>/dev/null ||
 )",
             0755);
   makeDirectory(l.recordDir, 0700);
-  makeDirectory(l.outDir, 0700);
 }
 
 // The descriptors the swapper works through, kept open for the whole pass.
@@ -295,83 +278,36 @@ struct RunOutcome {
   bool exited = false;
   int status = 0;
   bool hung = false;
+  std::string out, err;
 };
 
 // Starts the program with a minimal environment and no locale, and waits at
 // most `timeoutSeconds` for it; a program still running then is killed.
 RunOutcome runProgram(const Layout& l, int timeoutSeconds) {
-  const std::string home = "HOME=" + l.home;
-  const std::string mailer = "MAILER=" + l.composer;
-  const std::string record = "ATTACK_RECORD=" + l.record;
-  std::vector<std::string> envStrings = {"PATH=/usr/bin:/bin", home, mailer, record};
-  std::vector<char*> env;
-  for (auto& s : envStrings) env.push_back(s.data());
-  env.push_back(nullptr);
-  std::string program = l.program, option = "--job", id = l.jobId;
-  char* argv[] = {program.data(), option.data(), id.data(), nullptr};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  const std::string out = l.outDir + "/stdout", err = l.outDir + "/stderr";
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) fail(std::string("posix_spawn: ") + std::strerror(spawned));
-
+  harness::RunOptions options;
+  options.timeout = std::chrono::seconds(timeoutSeconds);
+  const harness::RunResult result =
+      harness::run(l.program, {"--job", l.jobId},
+                   {{"PATH", "/usr/bin:/bin"}, {"HOME", l.home}, {"MAILER", l.composer}, {"ATTACK_RECORD", l.record}},
+                   options);
+  if (!result.started) fail("could not start " + l.program);
   RunOutcome outcome;
-  Fd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-  if (!process) fail(std::string("pidfd_open: ") + std::strerror(errno));
-  pollfd ready{process.get(), POLLIN, 0};
-  int polled = 0;
-  do {
-    polled = ::poll(&ready, 1, timeoutSeconds * 1000);
-  } while (polled < 0 && errno == EINTR);
-  if (polled == 0) {
-    outcome.hung = true;
-    ::kill(pid, SIGKILL);
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  outcome.exited = WIFEXITED(status);
-  outcome.status = outcome.exited ? WEXITSTATUS(status) : -WTERMSIG(status);
+  outcome.hung = result.timedOut;
+  outcome.exited = result.exitStatus.has_value();
+  outcome.status = result.exitStatus ? *result.exitStatus : -result.signal.value_or(0);
+  outcome.out = result.out;
+  outcome.err = result.err;
   return outcome;
 }
 
-std::string percentDecoded(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
+// Whether the marker stands in the URI as it is or in one of its decoded
+// fields. (A URI that does not decode is judged inconsistent anyway.)
+bool carriesMarker(const std::string& uri, const std::string& marker) {
+  if (uri.find(marker) != std::string::npos) return true;
+  for (const auto& [name, value] : harness::decodeMailto(uri).fields) {
+    if (value.find(marker) != std::string::npos) return true;
   }
-  return out;
-}
-
-// The decoded fields of a mailto: URI, or nothing when it is not one.
-std::optional<std::map<std::string, std::string>> mailtoFields(const std::string& uri) {
-  const std::string prefix = "mailto:?";
-  if (uri.rfind(prefix, 0) != 0) return std::nullopt;
-  std::map<std::string, std::string> fields;
-  std::size_t start = prefix.size();
-  while (start <= uri.size()) {
-    const std::size_t end = std::min(uri.find('&', start), uri.size());
-    const std::string pair = uri.substr(start, end - start);
-    const std::size_t equals = pair.find('=');
-    if (equals == std::string::npos ||
-        !fields.emplace(pair.substr(0, equals), percentDecoded(pair.substr(equals + 1))).second) {
-      return std::nullopt;
-    }
-    start = end + 1;
-  }
-  return fields;
+  return false;
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -427,10 +363,10 @@ Verdict judge(const Layout& l, const std::optional<nlohmann::json>& result,
     why = "ok:true with " + std::to_string(uris.size()) + " composer calls";
     return Verdict::inconsistent;
   }
-  const auto fields = mailtoFields(uris.front());
+  const harness::DecodedUri decoded = harness::decodeMailto(uris.front());
   const std::map<std::string, std::string> expected = {
       {"subject", kGoodSubject}, {"body", kGoodBody}, {"attach", l.jobDir + "/log.txt"}};
-  if (!fields || *fields != expected) {
+  if (!decoded.error.empty() || decoded.fields != expected) {
     why = "the draft is not the job's: " + uris.front();
     return Verdict::inconsistent;
   }
@@ -516,8 +452,8 @@ void attackOnce(const Layout& l, const Options& options, const SwapTargets& targ
     tally.swaps += swapper.swapsDone();
   }
 
-  const std::string out = readFile(l.outDir + "/stdout");
-  const std::string err = readFile(l.outDir + "/stderr");
+  const std::string& out = outcome.out;
+  const std::string& err = outcome.err;
   const std::vector<std::string> uris = lines(readFile(l.record).substr(recorded));
   bool malformed = false;
   const auto result = readResult(l, malformed);
@@ -536,9 +472,7 @@ void attackOnce(const Layout& l, const Options& options, const SwapTargets& targ
 
   bool leaked = out.find(l.marker) != std::string::npos || err.find(l.marker) != std::string::npos;
   for (const auto& uri : uris) {
-    if (uri.find(l.marker) != std::string::npos || percentDecoded(uri).find(l.marker) != std::string::npos) {
-      leaked = true;
-    }
+    if (carriesMarker(uri, l.marker)) leaked = true;
   }
   if (leaked) {
     ++tally.leaks;
@@ -627,17 +561,9 @@ Options parseOptions(int argc, char** argv) {
 int harness(int argc, char** argv) {
   Options options = parseOptions(argc, argv);
   options.otherUser = ::geteuid() == 0;
-  std::string rootTemplate = "/tmp/attack.XXXXXX";
-  if (::mkdtemp(rootTemplate.data()) == nullptr) fail(std::string("mkdtemp: ") + std::strerror(errno));
-  const Layout l = makeLayout(rootTemplate);
-  struct Cleanup {
-    const std::string& root;
-    bool keep;
-    ~Cleanup() {
-      std::error_code ignored;
-      if (!keep) std::filesystem::remove_all(root, ignored);
-    }
-  } cleanup{l.root, options.keep};
+  harness::TempDir root;
+  if (options.keep) root.keep();
+  const Layout l = makeLayout(root.path());
 
   prepare(l, options);
   const SwapTargets targets = swapTargets(l);
@@ -646,11 +572,14 @@ int harness(int argc, char** argv) {
   // Outside the job directory only the swapper's own staging area, the
   // composer's record and the captured output may change; the directories
   // whose entries it renames keep their entries but not their times.
-  const std::set<std::string> skipped = {l.jobDir, l.stage, l.recordDir, l.outDir};
-  const std::set<std::string> churned = {l.root, l.home, l.tool, l.drafts};
-  const Snapshot before = snapshotTree(l.root, skipped, churned);
-  const Snapshot jobFilesBefore = snapshotTree(l.jobDir + "/job.json", {}, {});
-  const Snapshot logBefore = snapshotTree(l.jobDir + "/log.txt", {}, {});
+  const std::string tool = "home/" ATTACK_TOOL_DIRECTORY;
+  const harness::SnapshotOptions outside{{tool + "/support-drafts/" + l.jobId, "stage", "record"},
+                                         {".", "home", tool, tool + "/support-drafts"},
+                                         true};
+  const harness::SnapshotOptions exact{{}, {}, true};
+  const harness::Snapshot before = harness::takeSnapshot(l.root, outside);
+  const harness::Snapshot jobFilesBefore = harness::takeSnapshot(l.jobDir + "/job.json", exact);
+  const harness::Snapshot logBefore = harness::takeSnapshot(l.jobDir + "/log.txt", exact);
 
   const auto started = std::chrono::steady_clock::now();
   Tally tally;
@@ -660,13 +589,14 @@ int harness(int argc, char** argv) {
           .count() /
       1000.0;
 
-  const Snapshot after = snapshotTree(l.root, skipped, churned);
-  if (const std::string differences = describeDifferences(before, after); !differences.empty()) {
+  const harness::Snapshot after = harness::takeSnapshot(l.root, outside);
+  if (const std::string differences = harness::formatChanges(harness::compareSnapshots(before, after));
+      !differences.empty()) {
     ++tally.outsideChanges;
     tally.notes.push_back("outside the job directory, after all runs:\n" + differences);
   }
-  if (snapshotTree(l.jobDir + "/job.json", {}, {}) != jobFilesBefore ||
-      snapshotTree(l.jobDir + "/log.txt", {}, {}) != logBefore) {
+  if (harness::takeSnapshot(l.jobDir + "/job.json", exact) != jobFilesBefore ||
+      harness::takeSnapshot(l.jobDir + "/log.txt", exact) != logBefore) {
     ++tally.inconsistent;
     tally.notes.push_back("job.json or log.txt changed");
   }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "swapper.h"
-#include "tree.h"
+#include "setup.h"
 
 namespace attack {
 

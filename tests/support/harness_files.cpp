@@ -1,4 +1,4 @@
-// Temporary directories, tree removal, snapshots and job fixtures. All tree
+// File helpers, snapshots and job fixtures. All tree
 // walks go through directory descriptors with O_NOFOLLOW / AT_SYMLINK_NOFOLLOW
 // so that a symbolic link planted by a test is recorded or removed as a link
 // and never leads outside the tree.
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -25,77 +26,9 @@ namespace {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-// Names in the directory open at fd, sorted, without "." and "..". The
-// descriptor is duplicated so the caller keeps its own.
-std::optional<std::vector<std::string>> listDirectory(int fd) {
-  int copy = ::dup(fd);
-  if (copy < 0) return std::nullopt;
-  DirHandle dir(::fdopendir(copy));
-  if (!dir) {
-    ::close(copy);
-    return std::nullopt;
-  }
-  std::vector<std::string> names;
-  while (dirent* entry = ::readdir(dir.get())) {
-    std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-void removeAt(int parentFd, const std::string& name) noexcept {
-  struct stat st {};
-  if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    // A directory left at 0000 or 0500 can be neither listed nor emptied.
-    // Should the chmod fail, listing may still work (e.g. for root).
-    if (::fchmodat(parentFd, name.c_str(), 0700, 0) != 0) {
-    }
-    UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd) {
-      if (auto names = listDirectory(fd.get())) {
-        for (const auto& child : *names) removeAt(fd.get(), child);
-      }
-    }
-    ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
-  } else {
-    ::unlinkat(parentFd, name.c_str(), 0);
-  }
-}
+using testing_support::namesInDirectory;
 
 }  // namespace
-
-void removeTree(const fs::path& path) noexcept {
-  try {
-    fs::path parent = path.parent_path();
-    if (parent.empty()) parent = ".";
-    UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parentFd) removeAt(parentFd.get(), path.filename().string());
-  } catch (...) {
-    // Removal is best effort: a leftover temporary directory is no reason to
-    // abort a test run.
-  }
-}
-
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/support-draft-test.XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throwErrno("mkdtemp " + pattern);
-  std::error_code error;
-  path_ = fs::canonical(pattern, error);
-  if (error) {
-    removeTree(pattern);
-    throw std::system_error(error, "canonical " + pattern);
-  }
-}
-
-TempDir::~TempDir() { removeTree(path_); }
 
 void writeFile(const fs::path& path, std::string_view bytes, mode_t mode) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
@@ -142,7 +75,7 @@ void changeOwnerAt(int parentFd, const std::string& name, uid_t uid, gid_t gid) 
   if (!S_ISDIR(st.st_mode)) return;
   UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) throwErrno("open " + name);
-  const auto names = listDirectory(fd.get());
+  const auto names = namesInDirectory(fd.get());
   if (!names) throwErrno("list " + name);
   for (const auto& child : *names) changeOwnerAt(fd.get(), child, uid, gid);
 }
@@ -188,7 +121,9 @@ std::optional<std::string> readAt(int parentFd, const std::string& name) {
   }
 }
 
-void snapshotAt(int parentFd, const std::string& name, const std::string& relative, Snapshot& out) {
+void snapshotAt(int parentFd, const std::string& name, const std::string& relative, const SnapshotOptions& options,
+                Snapshot& out) {
+  if (options.skipped.contains(relative)) return;
   SnapshotEntry entry;
   struct stat st {};
   if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -202,6 +137,8 @@ void snapshotAt(int parentFd, const std::string& name, const std::string& relati
   entry.gid = st.st_gid;
   entry.size = st.st_size;
   entry.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  if (entry.type == 'd' && options.timeless.contains(relative)) entry.size = entry.mtimeNs = 0;
+  if (options.inodes) entry.inode = st.st_ino;
 
   if (entry.type == 'l') {
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
@@ -221,13 +158,13 @@ void snapshotAt(int parentFd, const std::string& name, const std::string& relati
   UniqueFd dirFd;
   if (entry.type == 'd') {
     dirFd.reset(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dirFd) children = listDirectory(dirFd.get());
+    if (dirFd) children = namesInDirectory(dirFd.get());
     entry.unreadable = !children;
   }
   out[relative] = entry;
   if (!children) return;
   for (const auto& child : *children) {
-    snapshotAt(dirFd.get(), child, relative == "." ? child : relative + "/" + child, out);
+    snapshotAt(dirFd.get(), child, relative == "." ? child : relative + "/" + child, options, out);
   }
 }
 
@@ -245,6 +182,7 @@ std::string differences(const SnapshotEntry& a, const SnapshotEntry& b) {
   if (a.gid != b.gid) text << " gid " << a.gid << "->" << b.gid;
   if (a.size != b.size) text << " size " << a.size << "->" << b.size;
   if (a.mtimeNs != b.mtimeNs) text << " mtime";
+  if (a.inode != b.inode) text << " inode";
   if (a.linkTarget != b.linkTarget) text << " link " << a.linkTarget << "->" << b.linkTarget;
   if (a.contents != b.contents) text << " contents";
   if (a.unreadable != b.unreadable) text << " readability";
@@ -253,12 +191,14 @@ std::string differences(const SnapshotEntry& a, const SnapshotEntry& b) {
 
 }  // namespace
 
-Snapshot takeSnapshot(const fs::path& root) {
+std::optional<std::string> readFileIfPresent(const fs::path& path) { return readAt(AT_FDCWD, path.string()); }
+
+Snapshot takeSnapshot(const fs::path& root, const SnapshotOptions& options) {
   Snapshot out;
   fs::path parent = root.parent_path();
   UniqueFd parentFd(::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parentFd) throwErrno("open " + parent.string());
-  snapshotAt(parentFd.get(), root.filename().string(), ".", out);
+  snapshotAt(parentFd.get(), root.filename().string(), ".", options, out);
   return out;
 }
 
@@ -294,6 +234,11 @@ std::string formatChanges(const std::vector<SnapshotChange>& changes) {
 
 const std::string_view kWellFormedJob =
     R"({"subject":"Support Request - Quorvel test","body":"b","attachLogs":false})";
+
+std::string jobJson(std::string_view subject, std::string_view body, bool attachLogs) {
+  const nlohmann::json document = {{"subject", subject}, {"body", body}, {"attachLogs", attachLogs}};
+  return document.dump();
+}
 
 std::string_view toolDirFor(std::string_view channel) {
   if (channel == "dev") return kDevToolDir;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "harness.h"
 
@@ -19,16 +20,18 @@ using namespace harness;
 inline constexpr std::string_view kJobId = "6f1c0b1e-93a4-4b7d-8c55-0d2f3e4a5b6c";
 inline constexpr std::string_view kScriptResource = "support-mail.applescript";
 
-// The text of a job document with the given fields, as the host would write
-// it (UTF-8, not ASCII-escaped).
-inline std::string jobJson(std::string_view subject, std::string_view body, bool attachLogs) {
-  const nlohmann::json document = {{"subject", subject}, {"body", body}, {"attachLogs", attachLogs}};
-  return document.dump();
-}
-
 // The result documents, as parsed values.
 inline nlohmann::json opened() { return {{"ok", true}}; }
 inline nlohmann::json failed(const std::string& code = "DRAFT_FAILED") { return {{"ok", false}, {"code", code}}; }
+
+// The process side of every job-mode run: status 0 and not a byte of output.
+inline void expectQuietExit(const RunResult& result) {
+  ASSERT_TRUE(result.started);
+  EXPECT_FALSE(result.timedOut) << describe(result);
+  EXPECT_EQ(result.exitStatus, 0) << describe(result);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+}
 
 class JobFixture : public ::testing::Test {
  protected:
@@ -61,6 +64,21 @@ class JobFixture : public ::testing::Test {
   }
   RunResult runJob(const RunOptions& options = {}) const { return runJob(minimalEnvironment(home_), options); }
 
+  // Runs the program with any command line and the given home.
+  RunResult runProgram(const std::vector<std::string>& args, const fs::path& homeForRun,
+                       const RunOptions& options = {}) const {
+    return run(bundle_.executable, args, minimalEnvironment(homeForRun), options);
+  }
+
+  // Runs the program and checks that nothing at all happened under root().
+  void expectSilentStop(const std::vector<std::string>& args) { expectSilentStop(args, home_); }
+  void expectSilentStop(const std::vector<std::string>& args, const fs::path& homeForRun,
+                        const RunOptions& options = {}) {
+    const Snapshot before = takeSnapshot(root());
+    const RunResult result = runProgram(args, homeForRun, options);
+    expectQuietExit(result);
+    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+  }
 
   // result.json parsed; a missing or unparsable document fails the test.
   nlohmann::json outcome() const {

@@ -15,8 +15,6 @@
 #include <cstdlib>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 #include "harness.h"
 
 namespace harness {
@@ -25,25 +23,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the output pipes may stay open after the child has ended. Only a
-// descendant that inherited them can hold them that long.
-constexpr std::chrono::milliseconds kOutputGrace{2'000};
-
-struct SpawnActions {
-  posix_spawn_file_actions_t actions;
-  SpawnActions() { posix_spawn_file_actions_init(&actions); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
+// A posix_spawn attribute object, initialised and destroyed with its owner.
+template <typename T, int (*init)(T*), int (*destroy)(T*)>
+struct SpawnObject {
+  T object;
+  SpawnObject() { init(&object); }
+  ~SpawnObject() { destroy(&object); }
+  SpawnObject(const SpawnObject&) = delete;
+  SpawnObject& operator=(const SpawnObject&) = delete;
 };
-
-struct SpawnAttributes {
-  posix_spawnattr_t attributes;
-  SpawnAttributes() { posix_spawnattr_init(&attributes); }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-};
+using SpawnActions = SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
+                                 posix_spawn_file_actions_destroy>;
+using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 struct Pipe {
   UniqueFd read;
@@ -139,26 +130,26 @@ pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<cha
 
 pid_t posixSpawn(const fs::path& exe, std::vector<char*>& argv, std::vector<char*>& envp, int out, int err) {
   SpawnActions actions;
-  posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions.actions, out, 1);
-  posix_spawn_file_actions_adddup2(&actions.actions, err, 2);
+  posix_spawn_file_actions_addopen(&actions.object, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions.object, out, 1);
+  posix_spawn_file_actions_adddup2(&actions.object, err, 2);
   // Nothing of the test runner's own (GoogleTest output files, other
   // children's pipes) leaks into the child.
-  posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions.object, 3);
 
   SpawnAttributes attributes;
   sigset_t empty, all;
   sigemptyset(&empty);
   sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes.attributes, &empty);
-  posix_spawnattr_setsigdefault(&attributes.attributes, &all);
+  posix_spawnattr_setsigmask(&attributes.object, &empty);
+  posix_spawnattr_setsigdefault(&attributes.object, &all);
   // Its own process group, so that a timeout can kill whatever it started.
-  posix_spawnattr_setpgroup(&attributes.attributes, 0);
-  posix_spawnattr_setflags(&attributes.attributes,
+  posix_spawnattr_setpgroup(&attributes.object, 0);
+  posix_spawnattr_setflags(&attributes.object,
                            POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   pid_t pid = -1;
-  if (::posix_spawn(&pid, exe.c_str(), &actions.actions, &attributes.attributes, argv.data(), envp.data()) != 0) {
+  if (::posix_spawn(&pid, exe.c_str(), &actions.object, &attributes.object, argv.data(), envp.data()) != 0) {
     return -1;
   }
   return pid;
@@ -193,15 +184,15 @@ RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Envi
   std::optional<Clock::time_point> outputDeadline;
   bool reaped = false;
 
-  auto reap = [&](int options) {
+  auto reap = [&](int flags) {
     int status = 0;
     pid_t done;
-    do done = ::waitpid(pid, &status, options);
+    do done = ::waitpid(pid, &status, flags);
     while (done < 0 && errno == EINTR);
     if (done == pid) {
       recordStatus(status, result);
       reaped = true;
-      outputDeadline = Clock::now() + kOutputGrace;
+      outputDeadline = Clock::now() + options.outputGrace;
     }
   };
 
@@ -295,14 +286,6 @@ std::string describe(const RunResult& result) {
   text << " outputLeftOpen=" << result.outputLeftOpen;
   text << "\nstdout: [" << result.out << "]\nstderr: [" << result.err << "]";
   return text.str();
-}
-
-void expectQuietExit(const RunResult& result) {
-  ASSERT_TRUE(result.started);
-  EXPECT_FALSE(result.timedOut) << describe(result);
-  EXPECT_EQ(result.exitStatus, 0) << describe(result);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
 }
 
 }  // namespace harness

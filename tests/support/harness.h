@@ -3,10 +3,12 @@
 // file tree. Everything here is test-only and may use POSIX and libplist
 // directly.
 //
-// The implementation is split by concern:
-//   harness_files.cpp    TempDir, tree removal, snapshots, job fixtures
+// The process tests and the attack harness share it. The implementation is
+// split by concern:
+//   harness_files.cpp    file helpers, snapshots, job fixtures
 //   harness_bundle.cpp   property lists and throwaway bundles
 //   harness_process.cpp  running a child process
+//   mailto.cpp           decoding the mailto: URI a composer is handed
 #pragma once
 
 #include <sys/resource.h>
@@ -17,14 +19,14 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/unique_fd.h"
-
-typedef void* plist_t;
+#include "testing/scratch_directory.h"
 
 namespace harness {
 
@@ -35,30 +37,25 @@ using platform::UniqueFd;
 // ---------------------------------------------------------------------------
 // Temporary directories
 
-// Removes a tree without ever following a symbolic link, giving directories
-// back the permission bits needed to list and empty them (a test may leave a
-// directory at 0000 or 0500). Missing paths are fine. Never throws.
-void removeTree(const fs::path& path) noexcept;
+using testing_support::removeTree;
 
-// A fresh directory from mkdtemp under $TMPDIR (or /tmp), removed with
-// removeTree on destruction. path() is already resolved, so a test can tell
-// its own symbolic links from any the system put above it.
+// The scratch directory with its path as a filesystem path.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
   const fs::path& path() const { return path_; }
+  void keep() { scratch_.keep(); }
 
  private:
-  fs::path path_;
+  testing_support::ScratchDirectory scratch_;
+  fs::path path_{scratch_.path()};
 };
 
 // Small file helpers that fail the current test (via exceptions) on error.
 void writeFile(const fs::path& path, std::string_view bytes, mode_t mode = 0600);
 std::string readFile(const fs::path& path);
+// The bytes of a file, never through a symbolic link and never waiting on a
+// FIFO; nothing when it cannot be opened or read.
+std::optional<std::string> readFileIfPresent(const fs::path& path);
 void makeDirectory(const fs::path& path, mode_t mode = 0700);
 void makeSymlink(const fs::path& target, const fs::path& link);
 // Gives path and everything below it to uid/gid, links themselves and never
@@ -68,37 +65,26 @@ void changeOwnerOfTree(const fs::path& path, uid_t uid, gid_t gid);
 // ---------------------------------------------------------------------------
 // Property lists and bundles
 
-// An owned libplist node; copying deep-copies, so values can sit in test
-// tables and be reused.
-class PlistNode {
- public:
-  explicit PlistNode(plist_t node);
-  PlistNode(const PlistNode& other);
-  PlistNode& operator=(const PlistNode& other);
-  ~PlistNode();
-
-  plist_t get() const { return node_; }
-  // A deep copy that the caller owns (frees it or inserts it into a container).
-  plist_t copy() const;
-
- private:
-  plist_t node_;
+// A property-list value as the XML text that stands for it, so that values
+// can sit in test tables and be nested.
+struct PlistValue {
+  std::string xml;
 };
 
-PlistNode plistString(std::string_view text);
-PlistNode plistInteger(std::uint64_t value);
-PlistNode plistReal(double value);
-PlistNode plistBoolean(bool value);
+PlistValue plistString(std::string_view text);
+PlistValue plistInteger(std::uint64_t value);
+PlistValue plistReal(double value);
+PlistValue plistBoolean(bool value);
 // Seconds since 2001-01-01 00:00:00 UTC, the property-list date epoch.
-PlistNode plistDate(std::int32_t secondsSince2001);
-PlistNode plistData(std::string_view bytes);
-PlistNode plistArray(const std::vector<PlistNode>& items);
+PlistValue plistDate(std::int32_t secondsSince2001);
+PlistValue plistData(std::string_view bytes);
+PlistValue plistArray(const std::vector<PlistValue>& items);
 
-using PlistDict = std::vector<std::pair<std::string, PlistNode>>;
-PlistNode plistDict(const PlistDict& entries);
+using PlistDict = std::vector<std::pair<std::string, PlistValue>>;
+PlistValue plistDict(const PlistDict& entries);
 
-enum class PlistFormat { xml, binary };
-std::string serializePlist(const PlistNode& node, PlistFormat format = PlistFormat::xml);
+// A whole XML property list whose top object is the dictionary.
+std::string xmlPlist(const PlistDict& entries);
 
 // The keys a packaged bundle normally carries, with the given channel.
 PlistDict standardInfo(std::string_view channel);
@@ -115,7 +101,7 @@ struct Bundle {
 // Lays out <dir>/SupportDraft.app with a copy of the built executable (mode
 // 0755) and an empty Resources directory; no Info.plist yet.
 Bundle makeBundle(const fs::path& dir);
-void writeInfo(const Bundle& bundle, const PlistDict& keys, PlistFormat format = PlistFormat::xml);
+void writeInfo(const Bundle& bundle, const PlistDict& keys);
 void writeInfoBytes(const Bundle& bundle, std::string_view bytes);
 void writeResource(const Bundle& bundle, std::string_view name, std::string_view text);
 // Copies a resource of the bundle produced by the build.
@@ -146,6 +132,9 @@ struct RunResult {
 };
 
 inline constexpr std::chrono::milliseconds kDefaultTimeout{30'000};
+// How long the output pipes may stay open after the child has ended. Only a
+// descendant that inherited them can hold them that long.
+inline constexpr std::chrono::milliseconds kDefaultOutputGrace{2'000};
 
 // Runs exe with argv = {exe, args...}. Stdin is /dev/null; stdout and stderr
 // are captured whole.
@@ -163,6 +152,9 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env,
 // sets none of them.
 struct RunOptions {
   std::chrono::milliseconds timeout = kDefaultTimeout;
+  // How long to go on reading after the child has ended before the output
+  // counts as held open by a descendant.
+  std::chrono::milliseconds outputGrace = kDefaultOutputGrace;
   std::optional<mode_t> umask;  // the child's file-creation mask; unset: inherited
   // Run as this user and group, with no supplementary groups. Needs root.
   std::optional<std::pair<uid_t, gid_t>> user;
@@ -204,9 +196,6 @@ inline constexpr gid_t kUnprivilegedGid = 65534;
 
 std::string describe(const RunResult& result);
 
-// The process side of every job-mode run: status 0 and not a byte of output.
-void expectQuietExit(const RunResult& result);
-
 // ---------------------------------------------------------------------------
 // File-tree snapshots
 
@@ -217,6 +206,7 @@ struct SnapshotEntry {
   gid_t gid = 0;
   std::int64_t size = 0;
   std::int64_t mtimeNs = 0;
+  ino_t inode = 0;                      // only when SnapshotOptions::inodes
   std::string linkTarget;               // links only
   std::optional<std::string> contents;  // regular files up to kSnapshotContentLimit
   bool unreadable = false;              // a directory or file that could not be read
@@ -230,7 +220,18 @@ inline constexpr std::int64_t kSnapshotContentLimit = 1 << 20;
 // followed.
 using Snapshot = std::map<std::string, SnapshotEntry>;
 
-Snapshot takeSnapshot(const fs::path& root);
+struct SnapshotOptions {
+  // Relative paths left out, with everything below them.
+  std::set<std::string> skipped;
+  // Directories whose entries are renamed back and forth while a snapshot is
+  // taken: their entries still count, their time and size do not.
+  std::set<std::string> timeless;
+  // Inode numbers too, so that an entry replaced by an identical one counts
+  // as changed.
+  bool inodes = false;
+};
+
+Snapshot takeSnapshot(const fs::path& root, const SnapshotOptions& options = {});
 
 struct SnapshotChange {
   enum Kind { added, removed, changed } kind;
@@ -251,6 +252,10 @@ std::string_view toolDirFor(std::string_view channel);
 
 // A well-formed job document that asks for no log.
 extern const std::string_view kWellFormedJob;
+
+// The text of a job document with the given fields, as the host would write
+// it (UTF-8, not ASCII-escaped).
+std::string jobJson(std::string_view subject, std::string_view body, bool attachLogs);
 
 // Creates home/<toolDir>/support-drafts/<jobId>/ (each level 0700, existing
 // levels left as they are) with job.json (0600) and, when given, log.txt
