@@ -27,7 +27,7 @@ namespace platform::script {
 #ifdef SUPPORT_DRAFT_NO_RUN_PROGRAM
 
 // The fuzz build compiles hostile scripts: it must never start anything.
-ProgramRun runProgram(const std::vector<std::string>&) {
+ProgramRun runProgram(const std::vector<std::string>&, std::chrono::milliseconds) {
   return ProgramRun{kErrorLaunchFailed, "This build does not run programs.", {}};
 }
 
@@ -225,7 +225,7 @@ ProgramRun readOutput(int fd) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& command) {
+ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace) {
   if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
   for (const std::string& word : command) {
     if (word.find('\0') != std::string::npos) {
@@ -257,7 +257,7 @@ ProgramRun runProgram(const std::vector<std::string>& command) {
   }
 
   int status = 0;
-  switch (waitAtMost(pid, kProgramGraceTime, status)) {
+  switch (waitAtMost(pid, grace, status)) {
     case Wait::StillRunning:
       return ProgramRun{};
     case Wait::Failed:
