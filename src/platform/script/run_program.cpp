@@ -188,13 +188,14 @@ Wait waitAtMost(pid_t pid, std::chrono::milliseconds grace, int& status) {
   const UniqueFd process = processDescriptor(pid);
   if (!process) return waitByPolling(pid, deadline, status);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    // Rounded up: a time cut down to whole milliseconds would end the wait
+    // before the grace time is over.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd entry{process.get(), POLLIN, 0};
     const int ready = poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
     if (ready > 0) break;
-    if (ready == 0) return Wait::StillRunning;
-    if (errno != EINTR) return waitByPolling(pid, deadline, status);
+    if (ready == 0 && std::chrono::steady_clock::now() >= deadline) return Wait::StillRunning;
+    if (ready < 0 && errno != EINTR) return waitByPolling(pid, deadline, status);
   }
   for (;;) {
     if (waitpid(pid, &status, 0) == pid) return Wait::Exited;
