@@ -1,6 +1,6 @@
-#include "platform/script/run_program.h"
+#include "platform/scripting/run_program.h"
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 
 #ifndef SUPPORT_DRAFT_NO_RUN_PROGRAM
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/script/program_search.h"
+#include "platform/scripting/program_search.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;

@@ -1,4 +1,4 @@
-#include "platform/script/run_program.h"
+#include "platform/scripting/run_program.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 #include "testing/scratch_directory.h"
 
 namespace platform::script {
