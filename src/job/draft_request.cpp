@@ -22,11 +22,11 @@ constexpr unsigned kResultPermissions = 0600;
 // The script call, or nothing when the log or the script rules it out
 // before any call.
 std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& jobDirectory,
-                                                    const AcceptedJob& job) {
+                                                    const AcceptedJob& job, std::string_view resourceDirectory) {
   const platform::FileLocation log = platform::childOf(jobDirectory, kLogName);
   if (job.attachLogs && !privateFile(log, kMaxLogSize)) return std::nullopt;
 
-  const auto scriptPath = platform::resourcePath(platform::mainBundle(), kScriptName, kScriptExtension);
+  const auto scriptPath = platform::resourcePath(resourceDirectory, kScriptName, kScriptExtension);
   if (!scriptPath) return std::nullopt;
   const auto source = platform::readWholeFile(*scriptPath, kMaxScriptSize);
   if (!source || !platform::isValidUtf8(*source)) return std::nullopt;
@@ -58,9 +58,10 @@ platform::Json resultDocument(DraftOutcome outcome) {
   return {{"ok", false}, {"code", kDraftFailedCode}};
 }
 
-void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job) {
+void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
+                  std::string_view resourceDirectory) {
   DraftOutcome outcome = DraftOutcome::failed;
-  if (const auto result = callMailDraftScript(jobDirectory, job)) outcome = outcomeFor(*result);
+  if (const auto result = callMailDraftScript(jobDirectory, job, resourceDirectory)) outcome = outcomeFor(*result);
 
   const auto bytes = platform::serializeJson(resultDocument(outcome));
   if (!bytes) return;

@@ -2,6 +2,8 @@
 // draft, and leave the outcome in result.json for the host.
 #pragma once
 
+#include <string_view>
+
 #include "job/job_document.h"
 #include "platform/directory.h"
 #include "platform/json.h"
@@ -18,6 +20,8 @@ DraftOutcome outcomeFor(const ScriptCallResult& result);
 // "MAIL_PERMISSION_DENIED".
 platform::Json resultDocument(DraftOutcome outcome);
 
-// Runs the draft request for an accepted job and writes result.json into
-// the job directory, replacing any earlier one whole, mode 0600.
-void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job);
+// Runs the draft request for an accepted job with the mail draft script
+// in the bundle's resource directory, and writes result.json into the job
+// directory, replacing any earlier one whole, mode 0600.
+void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
+                  std::string_view resourceDirectory);

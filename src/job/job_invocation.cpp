@@ -2,16 +2,12 @@
 
 #include "files/private_directory.h"
 #include "job/job_contract.h"
-#include "platform/bundle.h"
-#include "platform/home.h"
 #include "platform/paths.h"
-#include "platform/process.h"
 #include "platform/text.h"
 
 namespace {
 
 constexpr std::string_view kJobOption = "--job";
-constexpr std::string_view kChannelKey = "QuorvelChannel";
 
 }  // namespace
 
@@ -35,25 +31,15 @@ std::string jobDirectoryPath(std::string_view home, std::string_view toolDirecto
                                 jobId);
 }
 
-bool isConfined(std::string_view jobDirectory) {
-  const auto resolved = platform::resolvingSymlinksInPath(jobDirectory);
+bool hasNoSymbolicLinkOnPath(std::string_view path) {
+  const auto resolved = platform::resolvingSymlinksInPath(path);
   if (!resolved) return false;
-  return platform::standardizedPath(*resolved) == platform::standardizedPath(jobDirectory);
+  return platform::standardizedPath(*resolved) == platform::standardizedPath(path);
 }
 
-std::optional<platform::Directory> locateJobDirectory() {
-  const auto jobId = jobIdArgument(platform::processArguments());
-  if (!jobId || !isCanonicalJobId(*jobId)) return std::nullopt;
-
-  // The bundle is consulted only for a well-formed job id.
-  const platform::Bundle& bundle = platform::mainBundle();
-  const auto toolDirectory = toolDirectoryForChannel(platform::infoValue(bundle, kChannelKey));
-  if (!toolDirectory) return std::nullopt;
-
-  // The file system is consulted only for a known channel.
-  const auto home = platform::homeDirectory();
-  if (!home) return std::nullopt;
-  if (!isConfined(jobDirectoryPath(*home, *toolDirectory, *jobId))) return std::nullopt;
+std::optional<platform::Directory> locateJobDirectory(std::string_view home, std::string_view toolDirectory,
+                                                      std::string_view jobId) {
+  if (!hasNoSymbolicLinkOnPath(jobDirectoryPath(home, toolDirectory, jobId))) return std::nullopt;
 
   // The test above and every later use are separate lookups; holding each
   // directory open, reached without following any link, keeps a link
@@ -61,8 +47,8 @@ std::optional<platform::Directory> locateJobDirectory() {
   // down, each level must be the user's alone: whoever else could write to
   // one could swap the job's files after they are checked. The levels
   // above the home directory are the administrator's.
-  auto directory = platform::Directory::openWithoutLinks(*home);
-  for (const std::string_view name : {std::string_view(*toolDirectory), kDraftsDirectory, std::string_view(*jobId)}) {
+  auto directory = platform::Directory::openWithoutLinks(home);
+  for (const std::string_view name : {toolDirectory, kDraftsDirectory, jobId}) {
     if (!directory || !privateDirectory(*directory)) return std::nullopt;
     directory = platform::Directory::openChildWithoutLinks(*directory, name);
   }

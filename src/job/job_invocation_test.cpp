@@ -1,5 +1,7 @@
 #include "job/job_invocation.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -53,29 +55,51 @@ TEST(JobDirectory, IsBuiltFromTheHome) {
   EXPECT_EQ(jobDirectoryPath("/home/u/", ".t", "id"), "/home/u/.t/support-drafts/id");
 }
 
-class Confinement : public ::testing::Test {
+class JobPlace : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directories(root_ + "/home/.t/support-drafts/id"); }
   testing_support::ScratchDirectory scratch_;
   const std::string& root_ = scratch_.path();
 };
 
-TEST_F(Confinement, PathsWithoutLinksPass) {
-  EXPECT_TRUE(isConfined(root_ + "/home/.t/support-drafts/id"));
-  EXPECT_TRUE(isConfined(root_ + "/home/.t/support-drafts/missing"));
-  EXPECT_TRUE(isConfined(root_ + "/home/./.t/support-drafts/id"));
-  EXPECT_TRUE(isConfined(root_ + "/other/../home/.t/support-drafts/id"));
+TEST_F(JobPlace, PathsWithoutLinksPass) {
+  EXPECT_TRUE(hasNoSymbolicLinkOnPath(root_ + "/home/.t/support-drafts/id"));
+  EXPECT_TRUE(hasNoSymbolicLinkOnPath(root_ + "/home/.t/support-drafts/missing"));
+  EXPECT_TRUE(hasNoSymbolicLinkOnPath(root_ + "/home/./.t/support-drafts/id"));
+  EXPECT_TRUE(hasNoSymbolicLinkOnPath(root_ + "/other/../home/.t/support-drafts/id"));
 }
 
-TEST_F(Confinement, ALinkAtAnyComponentFails) {
+TEST_F(JobPlace, ALinkAtAnyComponentFails) {
   std::filesystem::create_directory_symlink(root_ + "/home", root_ + "/home-link");
-  EXPECT_FALSE(isConfined(root_ + "/home-link/.t/support-drafts/id"));
+  EXPECT_FALSE(hasNoSymbolicLinkOnPath(root_ + "/home-link/.t/support-drafts/id"));
   std::filesystem::create_directory_symlink("id", root_ + "/home/.t/support-drafts/id-link");
-  EXPECT_FALSE(isConfined(root_ + "/home/.t/support-drafts/id-link"));
+  EXPECT_FALSE(hasNoSymbolicLinkOnPath(root_ + "/home/.t/support-drafts/id-link"));
   // ".." after a link leaves the link's target, not the link's parent.
   std::filesystem::create_directories(root_ + "/elsewhere/deep");
   std::filesystem::create_directory_symlink(root_ + "/elsewhere/deep", root_ + "/home/jump");
-  EXPECT_FALSE(isConfined(root_ + "/home/jump/../.t/support-drafts/id"));
+  EXPECT_FALSE(hasNoSymbolicLinkOnPath(root_ + "/home/jump/../.t/support-drafts/id"));
+}
+
+TEST_F(JobPlace, DirectoryIsLocatedUnderTheHomeItIsGiven) {
+  const auto found = locateJobDirectory(root_ + "/home", ".t", "id");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->path(), root_ + "/home/.t/support-drafts/id");
+  EXPECT_FALSE(locateJobDirectory(root_ + "/home", ".t", "missing"));
+  EXPECT_FALSE(locateJobDirectory(root_ + "/home", ".other", "id"));
+  EXPECT_FALSE(locateJobDirectory(root_ + "/elsewhere", ".t", "id"));
+}
+
+TEST_F(JobPlace, LinksAndLevelsOthersCanWriteAreRefused) {
+  std::filesystem::create_directory_symlink(root_ + "/home", root_ + "/home-link");
+  EXPECT_FALSE(locateJobDirectory(root_ + "/home-link", ".t", "id"));
+  // Every level from the home down is judged, the home included.
+  for (const std::string level : {"/home", "/home/.t", "/home/.t/support-drafts", "/home/.t/support-drafts/id"}) {
+    const std::string path = root_ + level;
+    ASSERT_EQ(::chmod(path.c_str(), 0770), 0);
+    EXPECT_FALSE(locateJobDirectory(root_ + "/home", ".t", "id")) << level;
+    ASSERT_EQ(::chmod(path.c_str(), 0700), 0);
+  }
+  EXPECT_TRUE(locateJobDirectory(root_ + "/home", ".t", "id"));
 }
 
 }  // namespace

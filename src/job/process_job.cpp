@@ -1,20 +1,37 @@
 #include "job/process_job.h"
 
 #include "job/draft_request.h"
+#include "job/job_contract.h"
 #include "job/job_document.h"
 #include "job/job_invocation.h"
+#include "platform/bundle.h"
 #include "platform/file_io.h"
+#include "platform/home.h"
+#include "platform/process.h"
 
 void processJob() noexcept {
   // A result that meets the file-size limit is a failed write, not the
   // end of the process.
   platform::failWritesBeyondFileSizeLimit();
   try {
-    const auto jobDirectory = locateJobDirectory();
+    // Each fact is fetched from the process only once the checks before it
+    // have passed: a malformed job id never reads the bundle, and an
+    // unknown channel never reads the file system.
+    const auto jobId = jobIdArgument(platform::processArguments());
+    if (!jobId || !isCanonicalJobId(*jobId)) return;
+
+    const platform::Bundle& bundle = platform::mainBundle();
+    const auto toolDirectory = toolDirectoryForChannel(platform::infoValue(bundle, kChannelKey));
+    if (!toolDirectory) return;
+
+    const auto home = platform::homeDirectory();
+    if (!home) return;
+    const auto jobDirectory = locateJobDirectory(*home, *toolDirectory, *jobId);
     if (!jobDirectory) return;
+
     const auto job = readJobDocument(*jobDirectory);
     if (!job) return;
-    requestDraft(*jobDirectory, *job);
+    requestDraft(*jobDirectory, *job, bundle.resourceDirectory);
   } catch (...) {
     // Out of memory is the only thing that can throw here; with nothing
     // accepted yet or nothing left to record, the silent stop is all there is.

@@ -61,13 +61,13 @@ std::optional<std::string> bundleIdentifier(const Bundle& bundle) {
   return *value->as<std::string>();
 }
 
-std::optional<std::string> resourcePath(const Bundle& bundle, std::string_view name,
+std::optional<std::string> resourcePath(std::string_view resourceDirectory, std::string_view name,
                                         std::string_view extension) {
-  if (bundle.resourceDirectory.empty()) return std::nullopt;
+  if (resourceDirectory.empty()) return std::nullopt;
   std::string fileName(name);
   fileName += '.';
   fileName += extension;
-  std::string path = appendingPathComponent(bundle.resourceDirectory, fileName);
+  std::string path = appendingPathComponent(resourceDirectory, fileName);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return path;

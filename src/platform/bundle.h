@@ -33,8 +33,9 @@ const PlistValue* infoValue(const Bundle& bundle, std::string_view key);
 // The string under CFBundleIdentifier, if there is one.
 std::optional<std::string> bundleIdentifier(const Bundle& bundle);
 
-// The path of the resource `name.extension` when it is a regular file.
-std::optional<std::string> resourcePath(const Bundle& bundle, std::string_view name,
+// The path of the resource `name.extension` in a bundle's resource
+// directory when it is a regular file.
+std::optional<std::string> resourcePath(std::string_view resourceDirectory, std::string_view name,
                                         std::string_view extension);
 
 }  // namespace platform

@@ -60,10 +60,10 @@ TEST_F(BundleOnDisk, ExecutableInContentsMacOSIsInABundle) {
   const Bundle bundle = bundleForExecutable(root_ + "/X.app/Contents/MacOS/tool");
   EXPECT_EQ(bundle.bundlePath, root_ + "/X.app");
   EXPECT_EQ(bundleIdentifier(bundle), "com.example.x");
-  EXPECT_EQ(resourcePath(bundle, "support-mail", "applescript"),
+  EXPECT_EQ(resourcePath(bundle.resourceDirectory, "support-mail", "applescript"),
             root_ + "/X.app/Contents/Resources/support-mail.applescript");
-  EXPECT_EQ(resourcePath(bundle, "missing", "applescript"), std::nullopt);
-  EXPECT_EQ(resourcePath(bundle, "dir", "applescript"), std::nullopt) << "a directory is no resource";
+  EXPECT_EQ(resourcePath(bundle.resourceDirectory, "missing", "applescript"), std::nullopt);
+  EXPECT_EQ(resourcePath(bundle.resourceDirectory, "dir", "applescript"), std::nullopt) << "a directory is no resource";
 }
 
 TEST_F(BundleOnDisk, ExecutableElsewhereHasNoInformation) {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/script/apple_event.h"
-#include "platform/script/script.h"
+#include "platform/scripting/apple_event.h"
+#include "platform/scripting/script.h"
 
 struct ScriptCallResult {
   std::optional<std::string> resultText;   // the reply's text value

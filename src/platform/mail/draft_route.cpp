@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/script/lexer.h"
-#include "platform/script/value_ops.h"
+#include "platform/scripting/lexer.h"
+#include "platform/scripting/value_ops.h"
 
 namespace platform::mail {
 namespace {

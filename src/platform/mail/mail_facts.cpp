@@ -7,7 +7,7 @@
 
 #include "platform/home.h"
 #include "platform/mail/desktop_entry.h"
-#include "platform/script/run_program.h"
+#include "platform/scripting/run_program.h"
 
 namespace platform::mail {
 namespace {

@@ -3,8 +3,8 @@
 #include "platform/bundle.h"
 #include "platform/mail/mail_facts.h"
 #include "platform/paths.h"
-#include "platform/script/errors.h"
-#include "platform/script/run_program.h"
+#include "platform/scripting/errors.h"
+#include "platform/scripting/run_program.h"
 
 namespace platform::mail {
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 #include "testing/scratch_directory.h"
 
 namespace platform::mail {

@@ -1,4 +1,4 @@
-#include "platform/script/program_search.h"
+#include "platform/scripting/program_search.h"
 
 #include <gtest/gtest.h>
 

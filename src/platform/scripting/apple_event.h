@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/script/descriptor.h"
+#include "platform/scripting/descriptor.h"
 
 namespace platform::script {
 

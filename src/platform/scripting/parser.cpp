@@ -1,12 +1,12 @@
-#include "platform/script/parser.h"
+#include "platform/scripting/parser.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "platform/script/errors.h"
-#include "platform/script/expression_parser.h"
-#include "platform/script/lexer.h"
-#include "platform/script/token_cursor.h"
+#include "platform/scripting/errors.h"
+#include "platform/scripting/expression_parser.h"
+#include "platform/scripting/lexer.h"
+#include "platform/scripting/token_cursor.h"
 
 namespace platform::script {
 namespace {

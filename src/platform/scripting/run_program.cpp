@@ -1,6 +1,6 @@
-#include "platform/script/run_program.h"
+#include "platform/scripting/run_program.h"
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 
 #ifndef SUPPORT_DRAFT_NO_RUN_PROGRAM
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/script/program_search.h"
+#include "platform/scripting/program_search.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -27,7 +27,7 @@ namespace platform::script {
 #ifdef SUPPORT_DRAFT_NO_RUN_PROGRAM
 
 // The fuzz build compiles hostile scripts: it must never start anything.
-ProgramRun runProgram(const std::vector<std::string>&) {
+ProgramRun runProgram(const std::vector<std::string>&, std::chrono::milliseconds) {
   return ProgramRun{kErrorLaunchFailed, "This build does not run programs.", {}};
 }
 
@@ -188,13 +188,14 @@ Wait waitAtMost(pid_t pid, std::chrono::milliseconds grace, int& status) {
   const UniqueFd process = processDescriptor(pid);
   if (!process) return waitByPolling(pid, deadline, status);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    // Rounded up: a time cut down to whole milliseconds would end the wait
+    // before the grace time is over.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd entry{process.get(), POLLIN, 0};
     const int ready = poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
     if (ready > 0) break;
-    if (ready == 0) return Wait::StillRunning;
-    if (errno != EINTR) return waitByPolling(pid, deadline, status);
+    if (ready == 0 && std::chrono::steady_clock::now() >= deadline) return Wait::StillRunning;
+    if (ready < 0 && errno != EINTR) return waitByPolling(pid, deadline, status);
   }
   for (;;) {
     if (waitpid(pid, &status, 0) == pid) return Wait::Exited;
@@ -225,7 +226,7 @@ ProgramRun readOutput(int fd) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& command) {
+ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace) {
   if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
   for (const std::string& word : command) {
     if (word.find('\0') != std::string::npos) {
@@ -257,7 +258,7 @@ ProgramRun runProgram(const std::vector<std::string>& command) {
   }
 
   int status = 0;
-  switch (waitAtMost(pid, kProgramGraceTime, status)) {
+  switch (waitAtMost(pid, grace, status)) {
     case Wait::StillRunning:
       return ProgramRun{};
     case Wait::Failed:

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/script/lexer.h"
+#include "platform/scripting/lexer.h"
 
 namespace platform::script {
 

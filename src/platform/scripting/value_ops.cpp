@@ -1,6 +1,6 @@
-#include "platform/script/value_ops.h"
+#include "platform/scripting/value_ops.h"
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 #include "platform/text.h"
 
 namespace platform::script {

@@ -1,6 +1,6 @@
-#include "platform/script/budget.h"
+#include "platform/scripting/budget.h"
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 
 namespace platform::script {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/script/descriptor.h"
+#include "platform/scripting/descriptor.h"
 
 namespace platform::script {
 

@@ -1,4 +1,4 @@
-#include "platform/script/apple_event.h"
+#include "platform/scripting/apple_event.h"
 
 namespace platform::script {
 

@@ -1,9 +1,9 @@
-#include "platform/script/token_cursor.h"
+#include "platform/scripting/token_cursor.h"
 
 #include <algorithm>
 #include <array>
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 
 namespace platform::script {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <variant>
 
-#include "platform/script/apple_event.h"
-#include "platform/script/descriptor.h"
+#include "platform/scripting/apple_event.h"
+#include "platform/scripting/descriptor.h"
 
 namespace platform::script {
 

@@ -1,12 +1,12 @@
-#include "platform/script/script.h"
+#include "platform/scripting/script.h"
 
 #include <new>
 #include <stdexcept>
 
-#include "platform/script/errors.h"
-#include "platform/script/evaluator.h"
-#include "platform/script/lexer.h"
-#include "platform/script/parser.h"
+#include "platform/scripting/errors.h"
+#include "platform/scripting/evaluator.h"
+#include "platform/scripting/lexer.h"
+#include "platform/scripting/parser.h"
 #include "platform/text.h"
 
 namespace platform::script {

@@ -1,4 +1,4 @@
-#include "platform/script/descriptor.h"
+#include "platform/scripting/descriptor.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "platform/script/descriptor.h"
+#include "platform/scripting/descriptor.h"
 
 namespace platform::script {
 

@@ -1,8 +1,8 @@
-#include "platform/script/value_ops.h"
+#include "platform/scripting/value_ops.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 
 namespace platform::script {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "platform/script/syntax.h"
+#include "platform/scripting/syntax.h"
 
 namespace platform::script {
 

@@ -16,8 +16,8 @@
 //              f(arguments), my f(arguments)
 #pragma once
 
-#include "platform/script/syntax.h"
-#include "platform/script/token_cursor.h"
+#include "platform/scripting/syntax.h"
+#include "platform/scripting/token_cursor.h"
 
 namespace platform::script {
 

@@ -1,8 +1,8 @@
-#include "platform/script/lexer.h"
+#include "platform/scripting/lexer.h"
 
 #include <charconv>
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 
 namespace platform::script {
 namespace {

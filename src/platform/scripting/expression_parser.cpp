@@ -1,4 +1,4 @@
-#include "platform/script/expression_parser.h"
+#include "platform/scripting/expression_parser.h"
 
 namespace platform::script {
 namespace {

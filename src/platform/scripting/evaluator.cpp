@@ -1,12 +1,12 @@
-#include "platform/script/evaluator.h"
+#include "platform/scripting/evaluator.h"
 
 #include <unordered_map>
 #include <utility>
 
 #include "platform/mail/mail_service.h"
-#include "platform/script/errors.h"
-#include "platform/script/run_program.h"
-#include "platform/script/value_ops.h"
+#include "platform/scripting/errors.h"
+#include "platform/scripting/run_program.h"
+#include "platform/scripting/value_ops.h"
 
 namespace platform::script {
 namespace {

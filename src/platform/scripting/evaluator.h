@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/script/budget.h"
-#include "platform/script/descriptor.h"
-#include "platform/script/syntax.h"
+#include "platform/scripting/budget.h"
+#include "platform/scripting/descriptor.h"
+#include "platform/scripting/syntax.h"
 
 namespace platform::script {
 

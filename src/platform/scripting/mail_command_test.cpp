@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/script/errors.h"
-#include "platform/script/script.h"
+#include "platform/scripting/errors.h"
+#include "platform/scripting/script.h"
 
 namespace platform::script {
 namespace {

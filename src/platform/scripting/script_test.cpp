@@ -1,8 +1,8 @@
-#include "platform/script/script.h"
+#include "platform/scripting/script.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/script/errors.h"
+#include "platform/scripting/errors.h"
 
 namespace platform::script {
 namespace {

@@ -1,8 +1,8 @@
-#include "platform/script/descriptor.h"
+#include "platform/scripting/descriptor.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/script/apple_event.h"
+#include "platform/scripting/apple_event.h"
 
 namespace platform::script {
 namespace {
