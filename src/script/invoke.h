@@ -30,12 +30,12 @@ ScriptCallResult invoke(std::string_view source, std::string_view handler, const
 // transaction id 0; "snam" holds the handler name as a text, stored first;
 // "----" holds a list with values[k-1] as a text at position k, stored
 // second, also when empty.
-platform::script::AppleEvent makeHandlerEvent(std::string_view handler, const std::vector<std::string>& values);
+platform::scripting::AppleEvent makeHandlerEvent(std::string_view handler, const std::vector<std::string>& values);
 
 // The script call result from what executing the event gave: the reply's
 // text value, and the error number read from the error information.
-ScriptCallResult readCallResult(const platform::script::ExecutionResult& execution);
+ScriptCallResult readCallResult(const platform::scripting::ExecutionResult& execution);
 
 // The number under "NSAppleScriptErrorNumber" when it is there and is a
 // number; no other entry is read.
-std::optional<std::int64_t> errorNumberOf(const platform::script::ErrorInfo& error);
+std::optional<std::int64_t> errorNumberOf(const platform::scripting::ErrorInfo& error);

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-using platform::script::Descriptor;
-using platform::script::ErrorInfo;
-using platform::script::ExecutionResult;
-using platform::script::fourCharCode;
+using platform::scripting::Descriptor;
+using platform::scripting::ErrorInfo;
+using platform::scripting::ExecutionResult;
+using platform::scripting::fourCharCode;
 
 namespace {
 

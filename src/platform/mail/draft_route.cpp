@@ -10,7 +10,7 @@
 namespace platform::mail {
 namespace {
 
-using platform::script::percentEncode;
+using platform::scripting::percentEncode;
 
 constexpr std::string_view kDesktopSuffix = ".desktop";
 
@@ -140,7 +140,7 @@ DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& 
 }  // namespace
 
 Client clientForDesktopId(const std::string& desktopId) {
-  std::string id = platform::script::foldAsciiCase(desktopId);
+  std::string id = platform::scripting::foldAsciiCase(desktopId);
   if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
   for (const auto& [known, client] : kKnownIds) {
     if (id == known) return client;

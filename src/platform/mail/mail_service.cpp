@@ -9,8 +9,8 @@
 namespace platform::mail {
 namespace {
 
-using platform::script::kErrorLaunchFailed;
-using platform::script::kErrorPermissionDenied;
+using platform::scripting::kErrorLaunchFailed;
+using platform::scripting::kErrorPermissionDenied;
 
 constexpr int kForwarderStatus = 255;
 
@@ -26,12 +26,12 @@ std::string portalHelperPath() {
 constexpr std::int64_t kErrorKilledBySignal = -128;
 
 DraftOutcome started(const DraftRoute& route) {
-  platform::script::ProgramRun run = platform::script::runProgram(route.argv);
+  platform::scripting::ProgramRun run = platform::scripting::runProgram(route.argv);
   if (run.errorNumber == kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = platform::script::runProgram(route.startAloneAfterCrash);
-    if (run.errorNumber == 0) run = platform::script::runProgram(route.argv);
+    run = platform::scripting::runProgram(route.startAloneAfterCrash);
+    if (run.errorNumber == 0) run = platform::scripting::runProgram(route.argv);
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
@@ -44,7 +44,7 @@ DraftOutcome started(const DraftRoute& route) {
 DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
   std::vector<std::string> command = {helper, draft.subject, draft.body};
   if (!draft.attachment.empty()) command.push_back(draft.attachment);
-  const platform::script::ProgramRun run = platform::script::runProgram(command);
+  const platform::scripting::ProgramRun run = platform::scripting::runProgram(command);
   switch (run.errorNumber) {
     case kPortalOpened:
       return {};

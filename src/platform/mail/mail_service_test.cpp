@@ -63,7 +63,7 @@ TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
   std::filesystem::permissions(client, std::filesystem::perms::owner_read);
   const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "");
   EXPECT_NE(outcome.errorNumber, 0);
-  EXPECT_NE(outcome.errorNumber, platform::script::kErrorPermissionDenied);
+  EXPECT_NE(outcome.errorNumber, platform::scripting::kErrorPermissionDenied);
 }
 
 TEST(MailServiceTest, RefusedRouteStartsNothing) {
@@ -87,7 +87,7 @@ TEST(MailServiceTest, PortalAnswersMapToOutcomes) {
     return carryOut(route, kDraft, helper).errorNumber;
   };
   EXPECT_EQ(outcomeFor(kPortalOpened), 0);
-  EXPECT_EQ(outcomeFor(kPortalAccessDenied), platform::script::kErrorPermissionDenied);
+  EXPECT_EQ(outcomeFor(kPortalAccessDenied), platform::scripting::kErrorPermissionDenied);
   EXPECT_EQ(outcomeFor(kPortalCancelled), kPortalCancelled);
   EXPECT_EQ(outcomeFor(kPortalFailed), kPortalFailed);
 }

@@ -1,6 +1,6 @@
 #include "platform/scripting/apple_event.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 void AppleEvent::setParam(Descriptor value, FourCharCode keyword) {
   for (auto& [storedKeyword, storedValue] : params_) {
@@ -26,4 +26,4 @@ std::vector<FourCharCode> AppleEvent::keywords() const {
   return result;
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -10,7 +10,7 @@
 
 #include "platform/scripting/descriptor.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 class AppleEvent {
  public:
@@ -49,4 +49,4 @@ constexpr FourCharCode kDirectObjectKeyword = fourCharCode("----");
 constexpr std::int16_t kAutoGenerateReturnID = -1;
 constexpr std::int32_t kAnyTransactionID = 0;
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -2,7 +2,7 @@
 
 #include "platform/scripting/errors.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 std::uintptr_t stackPosition() { return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)); }
@@ -54,4 +54,4 @@ Descriptor Budget::checkedList(std::vector<Descriptor> items) const {
   return list;
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -11,7 +11,7 @@
 
 #include "platform/scripting/descriptor.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 struct Limits {
   // Handler calls active at once; one more raises kErrorStackOverflow.
@@ -78,4 +78,4 @@ class Budget {
   std::uint64_t created_ = 0;
 };
 
-}  // namespace platform::script
+}  // namespace platform::scripting

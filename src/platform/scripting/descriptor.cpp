@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 const std::string kNoText;
@@ -78,4 +78,4 @@ std::optional<std::string> Descriptor::stringValue() const {
   return std::nullopt;
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::script {
+namespace platform::scripting {
 
 // A four-character code: the 32-bit value whose bytes, most significant
 // first, are the four characters.
@@ -76,4 +76,4 @@ class Descriptor {
   std::size_t weight_ = 1;
 };
 
-}  // namespace platform::script
+}  // namespace platform::scripting

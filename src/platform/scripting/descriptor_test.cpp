@@ -4,7 +4,7 @@
 
 #include "platform/scripting/apple_event.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 std::vector<std::string> texts(const Descriptor& list) {
@@ -71,4 +71,4 @@ TEST(AppleEventTest, ParamsKeepTheOrderTheyWereFirstStoredIn) {
 }
 
 }  // namespace
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform::script {
+namespace platform::scripting {
 
 // Out of memory: a script made more text or list items than one execution
 // may make (see Limits in budget.h), or an allocation failed.
@@ -51,4 +51,4 @@ struct ScriptError {
   std::string message;
 };
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -8,7 +8,7 @@
 #include "platform/scripting/run_program.h"
 #include "platform/scripting/value_ops.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 using Variables = std::unordered_map<std::string, Descriptor>;
@@ -254,7 +254,7 @@ class Evaluator {
       command.push_back(textOf(commandValue));
     }
     for (const std::string& word : command) budget_.chargeCreated(word.size());
-    ProgramRun run = platform::script::runProgram(command);
+    ProgramRun run = platform::scripting::runProgram(command);
     if (run.errorNumber != 0) throw ScriptError{run.errorNumber, std::move(run.message)};
     budget_.chargeCreated(run.output.size());
     return Descriptor::text(std::move(run.output));
@@ -285,4 +285,4 @@ std::optional<Descriptor> callHandler(const Program& program, const std::string&
   return Evaluator(program, limits).call(name, std::move(arguments));
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -10,7 +10,7 @@
 #include "platform/scripting/descriptor.h"
 #include "platform/scripting/syntax.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 // Calls the handler named `name` (folded to ASCII lower case) with
 // `arguments`. Returns the handler's value, or nothing when it returns none.
@@ -18,4 +18,4 @@ namespace platform::script {
 std::optional<Descriptor> callHandler(const Program& program, const std::string& name,
                                       std::vector<Descriptor> arguments, const Limits& limits = {});
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -1,6 +1,6 @@
 #include "platform/scripting/expression_parser.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 ExpressionPtr node(Expression::Kind kind, int line) {
@@ -145,4 +145,4 @@ ExpressionPtr parseExpression(TokenCursor& cursor) {
   return chain(cursor, Expression::Kind::Or, [](TokenCursor& c) { return c.acceptWord("or"); }, conjunction);
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -19,8 +19,8 @@
 #include "platform/scripting/syntax.h"
 #include "platform/scripting/token_cursor.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 ExpressionPtr parseExpression(TokenCursor& cursor);
 
-}  // namespace platform::script
+}  // namespace platform::scripting

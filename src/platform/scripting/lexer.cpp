@@ -4,7 +4,7 @@
 
 #include "platform/scripting/errors.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 constexpr std::string_view kContinuation = "\xC2\xAC";  // ¬
@@ -196,4 +196,4 @@ std::string describe(const Token& token) {
   return "something";
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

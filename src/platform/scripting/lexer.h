@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::script {
+namespace platform::scripting {
 
 struct Token {
   enum class Kind {
@@ -44,4 +44,4 @@ std::string foldAsciiCase(std::string text);
 // How a token reads in an error message.
 std::string describe(const Token& token);
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -3,7 +3,7 @@
 #include "platform/scripting/errors.h"
 #include "platform/scripting/script.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 // The error number of handler f() with `body`, or 0 when it succeeded.
@@ -30,4 +30,4 @@ TEST(MailCommandTest, TakesThreeTextsAndGivesNoValue) {
 }
 
 }  // namespace
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -8,7 +8,7 @@
 #include "platform/scripting/lexer.h"
 #include "platform/scripting/token_cursor.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 class StatementParser {
@@ -160,4 +160,4 @@ Program parse(std::string_view source) {
   return StatementParser(cursor).program();
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -6,7 +6,7 @@
 
 #include "platform/scripting/syntax.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 // Throws ScriptError: kErrorUnexpectedWord where a word or symbol does not
 // fit the grammar; kErrorSyntax for errors found while splitting the source
@@ -14,4 +14,4 @@ namespace platform::script {
 // a parameter named twice.
 Program parse(std::string_view source);
 
-}  // namespace platform::script
+}  // namespace platform::scripting

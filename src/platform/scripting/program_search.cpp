@@ -1,6 +1,6 @@
 #include "platform/scripting/program_search.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 constexpr std::string_view kPathPrefix = "PATH=";
@@ -64,4 +64,4 @@ std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>
   return handedOn;
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

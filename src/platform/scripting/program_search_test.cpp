@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -33,4 +33,4 @@ TEST(ProgramSearchTest, HandedOnPathKeepsOnlyAbsoluteDirectoriesOnce) {
 }
 
 }  // namespace
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -22,7 +22,7 @@
 extern char** environ;
 #endif
 
-namespace platform::script {
+namespace platform::scripting {
 
 #ifdef SUPPORT_DRAFT_NO_RUN_PROGRAM
 
@@ -279,4 +279,4 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
 
 #endif
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::script {
+namespace platform::scripting {
 
 // How long `run program` waits for the program to end. The program always
 // waits this long; only its unit tests pass a shorter time.
@@ -41,4 +41,4 @@ struct ProgramRun {
 ProgramRun runProgram(const std::vector<std::string>& command,
                       std::chrono::milliseconds grace = kProgramGraceTime);
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -16,7 +16,7 @@
 #include "platform/scripting/errors.h"
 #include "testing/scratch_directory.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 namespace fs = std::filesystem;
@@ -142,4 +142,4 @@ TEST_F(RunProgramTest, ProgramStillRunningAfterTheGraceTimeCountsAsSuccess) {
 }
 
 }  // namespace
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -9,7 +9,7 @@
 #include "platform/scripting/parser.h"
 #include "platform/text.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 ErrorInfo errorInfo(std::int64_t number, std::string message) {
@@ -53,4 +53,4 @@ ExecutionResult Script::executeAppleEvent(const AppleEvent& event) const {
   }
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -11,7 +11,7 @@
 #include "platform/scripting/apple_event.h"
 #include "platform/scripting/descriptor.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 // Error information as the service reports it: a small dictionary. The
 // service always puts a number under kErrorNumberKey and a message under
@@ -47,4 +47,4 @@ class Script {
   std::string source_;
 };
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -4,7 +4,7 @@
 
 #include "platform/scripting/errors.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 ExecutionResult execute(const std::string& source, const std::string& handler,
@@ -227,4 +227,4 @@ TEST(ScriptLimitTest, RunawayScriptsStop) {
 }
 
 }  // namespace
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::script {
+namespace platform::scripting {
 
 struct Expression;
 using ExpressionPtr = std::unique_ptr<Expression>;
@@ -75,4 +75,4 @@ struct Handler {
 // Handlers by folded name.
 using Program = std::map<std::string, Handler>;
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -5,7 +5,7 @@
 
 #include "platform/scripting/errors.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 bool isReserved(std::string_view word) {
   static constexpr std::array<std::string_view, 17> kReservedWords = {
@@ -67,4 +67,4 @@ std::string TokenCursor::identifier() {
   return next().text;
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -8,7 +8,7 @@
 
 #include "platform/scripting/lexer.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 // Nesting of parentheses, lists, calls, prefix operators and blocks beyond
 // this is a syntax error, so that no source can exhaust the stack of the
@@ -62,4 +62,4 @@ class TokenCursor {
   int depth_ = 0;
 };
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -3,7 +3,7 @@
 #include "platform/scripting/errors.h"
 #include "platform/text.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 bool isUnreserved(unsigned char c) {
@@ -68,4 +68,4 @@ std::string_view kindName(Descriptor::Kind kind) {
   return "value";
 }
 
-}  // namespace platform::script
+}  // namespace platform::scripting

@@ -6,7 +6,7 @@
 
 #include "platform/scripting/descriptor.h"
 
-namespace platform::script {
+namespace platform::scripting {
 
 // A value as text where the language needs one: a text is itself, a whole
 // number its decimal form, a Boolean "true" or "false". A list raises
@@ -25,4 +25,4 @@ std::string percentEncode(std::string_view text);
 // The kind's name as error messages use it.
 std::string_view kindName(Descriptor::Kind kind);
 
-}  // namespace platform::script
+}  // namespace platform::scripting

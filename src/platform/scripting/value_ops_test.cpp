@@ -4,7 +4,7 @@
 
 #include "platform/scripting/errors.h"
 
-namespace platform::script {
+namespace platform::scripting {
 namespace {
 
 TEST(PercentEncodeTest, KeepsOnlyUnreservedAscii) {
@@ -40,4 +40,4 @@ TEST(ValueOpsTest, ListsHaveNoText) {
 }
 
 }  // namespace
-}  // namespace platform::script
+}  // namespace platform::scripting
