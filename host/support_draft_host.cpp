@@ -339,8 +339,16 @@ Finish startAndWait(std::vector<std::string> arguments, std::vector<std::string>
   const pid_t middle = ::fork();
   if (middle == 0) {
     if (::fork() != 0) ::_exit(0);
-    // The watcher keeps nothing of the host's open but the standard streams,
-    // which the program inherits, and its end of the pipe.
+    // The program prints nothing in job mode, and one left running past the
+    // time bound must not hold the host's own pipes open (a host that reads
+    // this command's output to its end would wait for it): the standard
+    // streams become /dev/null. Beyond them the watcher keeps only its end
+    // of the pipe.
+    const int nothing = ::open("/dev/null", O_RDWR);
+    if (nothing < 0) ::_exit(0);
+    for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+      if (nothing != stream && ::dup2(nothing, stream) < 0) ::_exit(0);
+    }
     ::close_range(STDERR_FILENO + 1, static_cast<unsigned>(report[1]) - 1, 0);
     ::close_range(static_cast<unsigned>(report[1]) + 1, ~0U, 0);
     struct sigaction defaultAction {};

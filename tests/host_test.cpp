@@ -267,6 +267,25 @@ TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
 // ---------------------------------------------------------------------------
 // The command
 
+// A host in another language reads the command's output to its end; a
+// program left running past the time bound must not hold that output open.
+TEST_F(HostLibrary, CommandPastTheTimeBoundDoesNotHoldItsOutputOpen) {
+  writeResource(bundle(), kScriptResource,
+                "on makeSupportDraft(subjectText, bodyText, logPath)\n"
+                "\trun program {\"/bin/sleep\", \"3\"}\n"
+                "\treturn \"draft_opened\"\n"
+                "end makeSupportDraft\n");
+  RunOptions options;
+  options.outputGrace = std::chrono::milliseconds(500);
+  const RunResult result =
+      run(SUPPORT_DRAFT_HOST_COMMAND,
+          {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "x", "--body", "b", "--time-bound", "1"},
+          minimalEnvironment(home()), options);
+  EXPECT_FALSE(result.outputLeftOpen) << "the program kept the command's output open";
+  EXPECT_EQ(result.exitStatus, 1) << describe(result);
+  EXPECT_EQ(nlohmann::json::parse(result.out)["outcome"], "timedOut");
+}
+
 TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
   const Environment env = minimalEnvironment(home());
   const std::vector<std::string> base = {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "cmd"};
