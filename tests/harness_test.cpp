@@ -223,7 +223,7 @@ TEST_F(RunTest, ReportsSignal) {
 }
 
 TEST_F(RunTest, KillsChildAfterTimeout) {
-  const RunResult result = shell("sleep 30", std::chrono::milliseconds(300));
+  const RunResult result = shell("sleep 30", std::chrono::milliseconds(100));
   EXPECT_TRUE(result.timedOut);
   EXPECT_EQ(result.signal, SIGKILL);
 }
@@ -269,7 +269,7 @@ TEST_F(RunTest, SetsChildUmask) {
 TEST_F(RunTest, ForkedChildIsKilledWithItsGroupAfterTimeout) {
   RunOptions options;
   options.umask = 022;
-  options.timeout = std::chrono::milliseconds(300);
+  options.timeout = std::chrono::milliseconds(100);
   const RunResult result = run("/bin/sh", {"-c", "sleep 30 & wait"}, minimalEnvironment(temp_.path()), options);
   EXPECT_TRUE(result.timedOut);
   EXPECT_EQ(result.signal, SIGKILL);
