@@ -9,7 +9,6 @@
 namespace platform::mail {
 namespace {
 
-using platform::scripting::kErrorLaunchFailed;
 using platform::scripting::kErrorPermissionDenied;
 
 constexpr int kForwarderStatus = 255;
@@ -35,9 +34,8 @@ DraftOutcome started(const DraftRoute& route) {
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
-  // Only the mail service's own refusal means a missing permission: a
-  // client that cannot be executed is a failed start.
-  if (run.errorNumber == kErrorPermissionDenied) return {kErrorLaunchFailed, std::move(run.message)};
+  // run program never reports a missing permission: a client that cannot
+  // be executed is a failed start, so only the portal's refusal below is one.
   return {run.errorNumber, std::move(run.message)};
 }
 
@@ -53,8 +51,7 @@ DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
     case kPortalCancelled:
       return {run.errorNumber, "The draft was cancelled."};
     default:
-      return {run.errorNumber == kErrorPermissionDenied ? kErrorLaunchFailed : run.errorNumber,
-              "The desktop portal did not open the draft. " + run.message};
+      return {run.errorNumber, "The desktop portal did not open the draft. " + run.message};
   }
 }
 
