@@ -65,6 +65,7 @@ TEST_F(JobPlace, DirectoryIsLocatedUnderTheHomeItIsGiven) {
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/nowhere/home", ".t", "id")),
             expected(Reason::homeNotFound, root_ + "/nowhere/home"))
       << "a missing directory above the home";
+  EXPECT_EQ(refusal(locateJobDirectory("home", ".t", "id")), expected(Reason::homeNotAbsolute, "home"));
 }
 
 TEST_F(JobPlace, AMissingLevelLeavesItsParentOpenForAHostToMakeIt) {
