@@ -216,5 +216,28 @@ TEST(DraftRouteTest, EveryClientGetsTheTextsAndTheRecipientWhole) {
       << decoded.error;
 }
 
+// Texts nothing on the way may change: blanks at either end, decomposed
+// letters (no normalising), an empty body, every byte value but NUL, and
+// the largest body a job may hold.
+TEST(DraftRouteTest, MailtoUriCarriesAnyTextUnchanged) {
+  std::string everyByte;
+  for (int c = 1; c < 256; ++c) everyByte += static_cast<char>(c);
+  std::string largest;
+  while (largest.size() + 8 <= 8192) largest += "\xC3\xBC\"$\\\n%&";
+  for (const auto& [subject, body] : std::vector<std::pair<std::string, std::string>>{
+           {"Support Request - Quorvel   spaced  ", "  padded body  "},
+           {"Support Request - Quorvel Jo\x65\xCC\x88l", "cafe\xCC\x81"},
+           {"Support Request - Quorvel ", ""},
+           {"Support Request - Quorvel " + everyByte, everyByte},
+           {"Support Request - Quorvel big", largest},
+       }) {
+    const Draft draft{subject, body, "/home/u/log.txt", ""};
+    const testing_support::DecodedUri decoded = testing_support::decodeMailto(mailtoUri(draft, true));
+    EXPECT_EQ(decoded.fields, (std::map<std::string, std::string>{
+                                  {"subject", subject}, {"body", body}, {"attach", draft.attachment}}))
+        << decoded.error;
+  }
+}
+
 }  // namespace
 }  // namespace platform::mail
