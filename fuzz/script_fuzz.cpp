@@ -3,6 +3,7 @@
 // bytes, which no script source can hold: source, then handler name, then
 // the arguments. The commands reach harmless fakes: hostile scripts must
 // never start a program or open a draft.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,7 +19,7 @@ namespace {
 const platform::scripting::CommandTable& fakeCommands() {
   static const platform::scripting::CommandTable commands = draftCommands(DraftServices{
       [](const platform::mail::Draft&, const platform::mail::Launcher&) { return platform::mail::DraftOutcome{}; },
-      [](const std::vector<std::string>&) {
+      [](const std::vector<std::string>&, std::chrono::milliseconds) {
         return platform::scripting::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
       },
   });

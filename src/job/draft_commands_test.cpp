@@ -18,10 +18,10 @@ class DraftCommandsTest : public ::testing::Test {
     return DraftServices{
         [this](const Draft& draft, const platform::mail::Launcher& launch) {
           drafts.push_back(draft);
-          launchedThroughService = launch({"through-the-service"}).output;
+          launchedThroughService = launch({"through-the-service"}, std::chrono::seconds(1)).output;
           return draftAnswer;
         },
-        [this](const std::vector<std::string>& command) {
+        [this](const std::vector<std::string>& command, std::chrono::milliseconds) {
           commands.push_back(command);
           return programAnswer;
         },

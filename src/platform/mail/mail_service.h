@@ -3,6 +3,7 @@
 // the command `open mail draft`.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,10 +27,11 @@ constexpr std::int64_t kErrorNoDraftRoute = -10000;
 // The recipient is not one plain e-mail address: nothing was started.
 constexpr std::int64_t kErrorBadRecipient = -50;
 
-// Starts a program and waits for its end as runProgram does. The service
-// starts every client and helper through one, so that tests can watch
-// what a route starts without starting anything.
-using Launcher = std::function<platform::scripting::ProgramRun(const std::vector<std::string>& command)>;
+// Starts a program and waits at most `grace` for its end, as runProgram
+// does. The service starts every client and helper through one, so that
+// tests can watch what a route starts without starting anything.
+using Launcher = std::function<platform::scripting::ProgramRun(const std::vector<std::string>& command,
+                                                               std::chrono::milliseconds grace)>;
 
 // Checks the recipient, gathers the facts, decides the route and carries it
 // out, starting programs through `launch`.

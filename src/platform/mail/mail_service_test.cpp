@@ -29,7 +29,7 @@ struct FakeLauncher {
   std::vector<Words> started;
 
   Launcher launcher() {
-    return [this](const Words& command) {
+    return [this](const Words& command, std::chrono::milliseconds) {
       started.push_back(command);
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
