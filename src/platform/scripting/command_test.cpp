@@ -92,11 +92,5 @@ TEST_F(CommandTableTest, OnlyTheGivenCommandsExist) {
   EXPECT_EQ(std::get<std::int64_t>(withoutCommands.error->at(kErrorNumberKey)), kErrorUnexpectedWord);
 }
 
-TEST(CommandWordsTest, SplitsAtBlanks) {
-  EXPECT_EQ(commandWords("open mail draft"), (std::vector<std::string_view>{"open", "mail", "draft"}));
-  EXPECT_EQ(commandWords(" run  program "), (std::vector<std::string_view>{"run", "program"}));
-  EXPECT_TRUE(commandWords("").empty());
-}
-
 }  // namespace
 }  // namespace platform::scripting
