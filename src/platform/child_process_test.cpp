@@ -169,17 +169,6 @@ TEST(ChildProcess, AtTheDeadlineTheCallerLeavesItRunningOrEndsItsWholeGroup) {
   EXPECT_EQ(lines(readAll(out.read.get())).size(), 1u);
 }
 
-TEST(ChildProcess, CaptureHoldsUpToTheCapAndSaysWhenItIsFull) {
-  for (const std::size_t size : {std::size_t{0}, kMaxChildOutput - 1, kMaxChildOutput}) {
-    ChildStart start = startChild(shell("head -c " + std::to_string(size) + " /dev/zero"));
-    ASSERT_EQ(start.error, 0);
-    ASSERT_EQ(start.child.wait(milliseconds(20'000), AtDeadline::End).state, ChildWait::State::Ended);
-    const CapturedOutput output = start.child.capturedOutput();
-    EXPECT_EQ(output.full, size == kMaxChildOutput) << size;
-    EXPECT_EQ(output.bytes.size(), size == kMaxChildOutput ? 0 : size);
-  }
-}
-
 TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
   testing_support::ScratchDirectory scratch;
   const std::string go = scratch.path() + "/go";
