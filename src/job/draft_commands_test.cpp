@@ -8,7 +8,7 @@
 namespace {
 
 using platform::mail::Draft;
-using platform::scripting::ProgramRun;
+using platform::ProgramRun;
 
 // The mail draft script's commands on fake services that record what they
 // are asked and answer as the test says.

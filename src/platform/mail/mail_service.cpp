@@ -9,7 +9,7 @@
 namespace platform::mail {
 namespace {
 
-using platform::scripting::ProgramRun;
+using platform::ProgramRun;
 
 constexpr int kForwarderStatus = 255;
 
@@ -23,12 +23,12 @@ std::string portalHelperPath() {
 }
 
 DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
-  ProgramRun run = launch(route.argv, platform::scripting::kProgramGraceTime);
+  ProgramRun run = launch(route.argv, platform::kProgramGraceTime);
   if (run.errorNumber == platform::kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = launch(route.startAloneAfterCrash, platform::scripting::kProgramGraceTime);
-    if (run.errorNumber == 0) run = launch(route.argv, platform::scripting::kProgramGraceTime);
+    run = launch(route.startAloneAfterCrash, platform::kProgramGraceTime);
+    if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime);
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
@@ -38,7 +38,7 @@ DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
 }
 
 DraftOutcome askPortal(const Draft& draft, const std::string& helper, const Launcher& launch) {
-  const ProgramRun run = launch(portalCommand(helper, draft), platform::scripting::kProgramGraceTime);
+  const ProgramRun run = launch(portalCommand(helper, draft), platform::kProgramGraceTime);
   switch (run.errorNumber) {
     case kPortalOpened:
       return {};

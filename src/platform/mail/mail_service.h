@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/mail/draft_route.h"
-#include "platform/scripting/run_program.h"
+#include "platform/run_program.h"
 
 namespace platform::mail {
 
@@ -30,7 +30,7 @@ constexpr std::int64_t kErrorBadRecipient = -50;
 // Starts a program and waits at most `grace` for its end, as runProgram
 // does. The service starts every client and helper through one, so that
 // tests can watch what a route starts without starting anything.
-using Launcher = std::function<platform::scripting::ProgramRun(const std::vector<std::string>& command,
+using Launcher = std::function<platform::ProgramRun(const std::vector<std::string>& command,
                                                                std::chrono::milliseconds grace)>;
 
 // Checks the recipient, gathers the facts, decides the route and carries it

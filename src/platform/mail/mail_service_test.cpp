@@ -1,13 +1,25 @@
 #include "platform/mail/mail_service.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
 #include "platform/error_numbers.h"
+#include "platform/run_program.h"
+#include "testing/scratch_directory.h"
 
 namespace platform::mail {
 namespace {
 
-using platform::scripting::ProgramRun;
+using platform::ProgramRun;
 using Words = std::vector<std::string>;
 
 const Draft kDraft{"Support Request - Quorvel x", "b", "", ""};
@@ -34,6 +46,11 @@ struct FakeLauncher {
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
   }
+};
+
+// Starts for real, with a short wait for the client's end.
+const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds) {
+  return platform::runProgram(command, std::chrono::milliseconds(100));
 };
 
 std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
@@ -75,6 +92,62 @@ TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
   FakeLauncher fails{{ended(1)}, {}};
   EXPECT_EQ(carryOut(route, kDraft, "", fails.launcher()).errorNumber, 1);
   EXPECT_EQ(fails.started.size(), 1u);
+}
+
+// A client started cold stays in the foreground: after the grace time the
+// draft counts as opened and the job goes on, and the client holds nothing
+// of the job's own output streams (a host reading them to their end would
+// wait for the client otherwise).
+TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfOurs) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string pidFile = scratch.path() + "/pid";
+  const DraftRoute route = startRoute(
+      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidFile}, Verdict::ExitStatus);
+
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int savedErr = dup(STDERR_FILENO);
+  ASSERT_GE(savedOut, 0);
+  ASSERT_GE(savedErr, 0);
+  dup2(ends[1], STDOUT_FILENO);
+  dup2(ends[1], STDERR_FILENO);
+  const DraftOutcome outcome = carryOut(route, kDraft, "", shortGrace);
+  dup2(savedOut, STDOUT_FILENO);
+  dup2(savedErr, STDERR_FILENO);
+  close(savedOut);
+  close(savedErr);
+  close(ends[1]);
+
+  EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
+  // The pipe's last writer is gone at once unless the client holds it.
+  pollfd entry{ends[0], POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 1) << "the client holds this process's output";
+  char byte = 0;
+  EXPECT_EQ(read(ends[0], &byte, 1), 0) << "the client wrote to this process's output";
+  close(ends[0]);
+
+  // The client was started and is still running: end it.
+  pid_t pid = 0;
+  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       pid <= 0 && std::chrono::steady_clock::now() < giveUp;
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::ifstream(pidFile) >> pid;
+  }
+  ASSERT_GT(pid, 0) << "the client was not started";
+  EXPECT_EQ(kill(pid, SIGKILL), 0) << "the client was not left running";
+  waitpid(pid, nullptr, 0);
+}
+
+// A client that cannot be executed is a failed start, not a missing permission.
+TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string client = scratch.path() + "/client";
+  std::ofstream(client) << "#!/bin/sh\nexit 0\n";
+  std::filesystem::permissions(client, std::filesystem::perms::owner_read);
+  const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "", shortGrace);
+  EXPECT_NE(outcome.errorNumber, 0);
+  EXPECT_NE(outcome.errorNumber, platform::kErrorPermissionDenied);
 }
 
 TEST(MailServiceTest, RefusedRouteStartsNothing) {
