@@ -14,7 +14,7 @@
 
 #include "job/job_contract.h"
 #include "job_fixture.h"
-#include "support_draft_host.h"
+#include "support_draft_host.hpp"
 
 namespace {
 
@@ -298,7 +298,9 @@ TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
   RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
   EXPECT_EQ(refused.exitStatus, 1) << describe(refused);
   EXPECT_EQ(nlohmann::json::parse(refused.out),
-            (nlohmann::json{{"outcome", "refused"}, {"reason", "the body is too long: at most 8192 bytes of UTF-8"}}));
+            (nlohmann::json{{"outcome", "refused"},
+                            {"reason", "the body is too long: at most 8192 bytes of UTF-8"},
+                            {"reasonCode", "bodyTooLong"}}));
 
   args = base;
   args.insert(args.end(), {"--body", "b"});
