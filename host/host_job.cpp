@@ -7,20 +7,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <system_error>
 #include <vector>
 
 // The program's own rules and checks, linked in rather than written again.
 #include "files/private_file.h"
-#include "host_log.h"
 #include "job/job_contract.h"
+#include "job/job_directory.h"
 #include "job/job_document.h"
+#include "job/job_home.h"
 #include "platform/file_io.h"
 #include "platform/home.h"
 #include "platform/paths.h"
-#include "platform/text.h"
+#include "reason_codes.h"
 
 namespace support_draft::host_side {
 namespace {
@@ -30,121 +29,11 @@ using platform::UniqueFd;
 constexpr unsigned kDirectoryMode = 0700;
 constexpr unsigned kFileMode = 0600;
 constexpr int kJobIdAttempts = 16;
+// The tool and drafts directories: each may be missing once, and another
+// host may make or remove one at the same moment.
+constexpr int kChainAttempts = 4;
 
 std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
-
-Refusal refused(support_draft_reason reason, std::string text) { return {reason, std::move(text)}; }
-
-std::string toolDirectoryFor(support_draft_channel channel) {
-  return *toolDirectoryName(channel == SUPPORT_DRAFT_CHANNEL_DEV ? "dev" : "prod");
-}
-
-// ---------------------------------------------------------------------------
-// The texts
-
-Refusal textRefusal(JobTextProblem problem) {
-  switch (problem) {
-    case JobTextProblem::none:
-      return {};
-    case JobTextProblem::subjectWithoutPrefix:
-      return refused(SUPPORT_DRAFT_REASON_SUBJECT_PREFIX,
-                     "the subject must begin with \"" + std::string(kSubjectPrefix) + "\"");
-    case JobTextProblem::subjectTooLong:
-      return refused(SUPPORT_DRAFT_REASON_SUBJECT_TOO_LONG,
-                     "the subject is too long: at most " + std::to_string(kMaxSubjectSize) + " bytes of UTF-8");
-    case JobTextProblem::subjectHoldsNul:
-      return refused(SUPPORT_DRAFT_REASON_SUBJECT_HOLDS_NUL, "the subject contains U+0000");
-    case JobTextProblem::bodyTooLong:
-      return refused(SUPPORT_DRAFT_REASON_BODY_TOO_LONG,
-                     "the body is too long: at most " + std::to_string(kMaxBodySize) + " bytes of UTF-8");
-    case JobTextProblem::bodyHoldsNul:
-      return refused(SUPPORT_DRAFT_REASON_BODY_HOLDS_NUL, "the body contains U+0000");
-  }
-  return refused(SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN, "the texts break a rule of the job document");
-}
-
-// The job document for the texts, or why the program would not take it.
-std::optional<std::string> jobDocumentFor(const JobText& text, std::string_view log, Refusal& refusal) {
-  refusal = textRefusal(jobTextProblem(text.subject, text.body));
-  if (refusal) return std::nullopt;
-  if (text.log && log.size() > static_cast<std::size_t>(kMaxLogSize)) {
-    refusal = refused(SUPPORT_DRAFT_REASON_LOG_TOO_LARGE, "the log is too large: " + std::to_string(log.size()) +
-                                                              " bytes, at most " + std::to_string(kMaxLogSize));
-    return std::nullopt;
-  }
-  auto bytes = jobDocumentBytes(text.subject, text.body, text.log.has_value());
-  if (!bytes) {
-    refusal = platform::isValidUtf8(text.subject)
-                  ? refused(SUPPORT_DRAFT_REASON_BODY_NOT_UTF8, "the body is not valid UTF-8")
-                  : refused(SUPPORT_DRAFT_REASON_SUBJECT_NOT_UTF8, "the subject is not valid UTF-8");
-    return std::nullopt;
-  }
-  if (bytes->size() > static_cast<std::size_t>(kMaxJobDocumentSize)) {
-    refusal = refused(SUPPORT_DRAFT_REASON_JOB_DOCUMENT_TOO_LARGE,
-                      "the job document would hold " + std::to_string(bytes->size()) + " bytes, at most " +
-                          std::to_string(kMaxJobDocumentSize) +
-                          " (control characters are written as 6-byte escapes)");
-    return std::nullopt;
-  }
-  if (!acceptJobDocument(*bytes)) {
-    refusal = refused(SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN, "the program would not accept the job document");
-    return std::nullopt;
-  }
-  return bytes;
-}
-
-// ---------------------------------------------------------------------------
-// The directories, from the root down to the job directory
-
-// Why the program would not trust this directory of the chain. Above the
-// home directory only links count: those directories are the
-// administrator's.
-Refusal directoryRefusal(const struct stat& facts, const std::string& path, bool homeOrBelow) {
-  if (S_ISLNK(facts.st_mode)) {
-    return refused(SUPPORT_DRAFT_REASON_DIRECTORY_LINKED,
-                   path + " is a symbolic link: the job directory's path must hold none");
-  }
-  if (!S_ISDIR(facts.st_mode)) return refused(SUPPORT_DRAFT_REASON_DIRECTORY_NOT_DIRECTORY, path + " is not a directory");
-  if (!homeOrBelow) return {};
-  const uid_t user = ::geteuid();
-  if (facts.st_uid != user && facts.st_uid != 0) {
-    return refused(SUPPORT_DRAFT_REASON_DIRECTORY_NOT_OWNED, path + " belongs to user " +
-                                                                 std::to_string(facts.st_uid) + ", not to user " +
-                                                                 std::to_string(user) + " or root");
-  }
-  if ((facts.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(facts.st_mode & 07777));
-    return refused(SUPPORT_DRAFT_REASON_DIRECTORY_WRITABLE_BY_OTHERS,
-                   path + " is writable by group or others (mode " + mode + ")");
-  }
-  return {};
-}
-
-struct Opened {
-  UniqueFd fd;
-  bool missing = false;
-  Refusal refusal;
-};
-
-// Opens `name` in `parent` without following a link and judges it on the
-// descriptor it holds, so what was judged is what is used afterwards.
-Opened openChecked(int parent, const std::string& name, const std::string& path, bool homeOrBelow) {
-  Opened opened;
-  opened.fd = UniqueFd(::openat(parent, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  struct stat facts {};
-  if (!opened.fd) {
-    opened.missing = errno == ENOENT;
-    opened.refusal = refused(SUPPORT_DRAFT_REASON_DIRECTORY_UNUSABLE,
-                             path + (opened.missing ? " does not exist" : " cannot be opened: " + errorText(errno)));
-  } else if (::fstat(opened.fd.get(), &facts) != 0) {
-    opened.refusal = refused(SUPPORT_DRAFT_REASON_DIRECTORY_UNUSABLE, path + " cannot be examined: " + errorText(errno));
-  } else {
-    opened.refusal = directoryRefusal(facts, path, homeOrBelow);
-  }
-  if (opened.refusal) opened.fd.reset();
-  return opened;
-}
 
 // Makes a directory of mode 0700 whatever the umask; false when it cannot
 // be made (also when something else stands there already).
@@ -152,25 +41,6 @@ bool makePrivateDirectory(int parent, const std::string& name) {
   if (::mkdirat(parent, name.c_str(), kDirectoryMode) != 0) return false;
   UniqueFd made(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   return made && ::fchmod(made.get(), kDirectoryMode) == 0;
-}
-
-// Opens a directory below the home directory; a missing one is made first
-// when `create` is set. Another host may make it at the same moment: then
-// theirs is judged like any existing directory.
-Opened openOrMake(int parent, const std::string& name, const std::string& path, bool create) {
-  Opened opened = openChecked(parent, name, path, true);
-  if (!opened.missing || !create) return opened;
-  if (!makePrivateDirectory(parent, name) && errno != EEXIST) {
-    opened.refusal = refused(SUPPORT_DRAFT_REASON_DIRECTORY_UNUSABLE, path + " cannot be made: " + errorText(errno));
-    return opened;
-  }
-  return openChecked(parent, name, path, true);
-}
-
-// Where the home directory came from, for a refusal that names it.
-std::string homeSource(const std::string& home) {
-  const char* variable = std::getenv("HOME");
-  return variable != nullptr && platform::standardizedPath(variable) == home ? " (HOME)" : "";
 }
 
 // A random UUID (version 4) in canonical lower-case form.
@@ -205,97 +75,85 @@ bool sameItem(int a, int b) {
 
 }  // namespace
 
+Refusal refusalFor(const RuleBreach& breach) { return {apiReason(breach.reason), reasonSentence(breach)}; }
+
+std::string toolDirectoryFor(support_draft_channel channel) {
+  return *toolDirectoryName(channel == SUPPORT_DRAFT_CHANNEL_DEV ? "dev" : "prod");
+}
+
 std::string draftsPath(const std::string& home, support_draft_channel channel) {
   return platform::appendingPathComponent(platform::appendingPathComponent(home, toolDirectoryFor(channel)),
                                           kDraftsDirectory);
 }
 
 std::optional<std::string> homeFor(const std::string& given, Refusal& refusal) {
-  const auto home = given.empty() ? platform::homeDirectory() : std::optional<std::string>(given);
-  if (!home || home->empty() || home->front() != '/') {
-    refusal = refused(SUPPORT_DRAFT_REASON_HOME_MISSING,
-                      given.empty() ? "no home directory: HOME is not an absolute path and the password entry gives none"
-                                    : "the home directory " + given + " is not an absolute path");
+  std::string home = given;
+  if (given.empty()) {
+    const JobHome chosen = jobHome(platform::homeFacts());
+    if (!chosen.home) {
+      refusal = refusalFor(*chosen.breach);
+      return std::nullopt;
+    }
+    home = *chosen.home;
+  } else if (given.front() != '/') {
+    refusal = {SUPPORT_DRAFT_REASON_HOME_NOT_ABSOLUTE, "the home directory is not an absolute path: " + given};
     return std::nullopt;
   }
   // The job directory's path is printed and written as JSON text, which a
   // path that is not UTF-8 has no form in.
-  if (!platform::isValidUtf8(*home)) {
-    refusal = refused(SUPPORT_DRAFT_REASON_HOME_NOT_UTF8, "the home directory's path is not valid UTF-8");
+  if (const auto breach = hostHomeBreach(home)) {
+    refusal = refusalFor(*breach);
     return std::nullopt;
   }
-  const std::string standard = platform::standardizedPath(*home);
-  if (standard == "/") {
-    refusal = refused(SUPPORT_DRAFT_REASON_HOME_IS_ROOT, "the home directory cannot be the root directory");
-    return std::nullopt;
-  }
-  return standard;
+  return platform::standardizedPath(home);
 }
 
 DraftsDirectory openDraftsDirectory(const std::string& home, support_draft_channel channel, bool create) {
-  DraftsDirectory chain;
-  UniqueFd current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!current) {
-    chain.refusal = refused(SUPPORT_DRAFT_REASON_DIRECTORY_UNUSABLE,
-                            "the root directory cannot be opened: " + errorText(errno));
-    return chain;
-  }
-  std::string path;
-  std::size_t start = 1;
-  while (start < home.size()) {
-    const std::size_t end = std::min(home.find('/', start), home.size());
-    const std::string component = home.substr(start, end - start);
-    start = end + 1;
-    path += "/" + component;
-    Opened next = openChecked(current.get(), component, path, end == home.size());
-    if (next.missing) {
-      chain.refusal = refused(SUPPORT_DRAFT_REASON_HOME_MISSING,
-                              "the home directory " + home + homeSource(home) + " does not exist" +
-                                  (path == home ? "" : ": " + path + " is missing"));
-      return chain;
+  DraftsDirectory drafts;
+  const std::string tool = toolDirectoryFor(channel);
+  for (int attempt = 0; attempt < kChainAttempts; ++attempt) {
+    DirectoryOpening opening = openJobLevels(home, {tool, kDraftsDirectory});
+    if (opening.directory) {
+      drafts.directory = std::move(opening.directory);
+      return drafts;
     }
-    if (!next.fd) {
-      chain.refusal = next.refusal;
-      return chain;
+    drafts.refusal = refusalFor(*opening.breach);
+    drafts.missing = opening.breach->reason == Reason::directoryMissing;
+    if (!drafts.missing || !create || !opening.parent) return drafts;
+    // Another host may make it at the same moment: then theirs is judged
+    // like any existing directory on the next round.
+    if (!makePrivateDirectory(opening.parent->fd(), opening.missingName) && errno != EEXIST) {
+      drafts.refusal = {SUPPORT_DRAFT_REASON_DIRECTORY_NOT_MADE,
+                        "the directory cannot be made: " +
+                            platform::appendingPathComponent(opening.parent->path(), opening.missingName) + ": " +
+                            errorText(errno)};
+      return drafts;
     }
-    current = std::move(next.fd);
   }
-  for (const std::string& component : {toolDirectoryFor(channel), std::string(kDraftsDirectory)}) {
-    path = platform::appendingPathComponent(path, component);
-    Opened next = openOrMake(current.get(), component, path, create);
-    if (!next.fd) {
-      chain.missing = next.missing;
-      chain.refusal = next.refusal;
-      return chain;
-    }
-    current = std::move(next.fd);
-  }
-  chain.fd = std::move(current);
-  return chain;
+  return drafts;
 }
 
 JobChain openJobChain(const JobOnDisk& job) {
   JobChain chain;
   if (!isCanonicalJobId(job.id)) {
-    chain.refusal = refused(SUPPORT_DRAFT_REASON_NOT_A_JOB, "\"" + job.id + "\" is not a job id");
+    chain.refusal = refusalFor({Reason::jobIdInvalid, job.id});
     return chain;
   }
   DraftsDirectory drafts = openDraftsDirectory(job.home, job.channel, false);
-  if (!drafts.fd) {
+  if (!drafts.directory) {
     chain.refusal = drafts.refusal;
     return chain;
   }
-  chain.drafts = std::move(drafts.fd);
-  Opened opened = openChecked(chain.drafts.get(), job.id, job.directory, true);
-  chain.job = std::move(opened.fd);
-  chain.refusal = opened.refusal;
+  DirectoryOpening opening = openPrivateLevel(*drafts.directory, job.id);
+  chain.drafts = std::move(drafts.directory);
+  if (opening.breach) chain.refusal = refusalFor(*opening.breach);
+  chain.job = std::move(opening.directory);
   return chain;
 }
 
-std::optional<platform::Directory> programView(const std::string& path, const UniqueFd& held) {
-  auto directory = platform::Directory::openWithoutLinks(path);
-  if (!directory || !sameItem(directory->fd(), held.get())) return std::nullopt;
-  return directory;
+bool stillAt(const std::string& path, const platform::Directory& held) {
+  const auto directory = platform::Directory::openWithoutLinks(path);
+  return directory && sameItem(directory->fd(), held.fd());
 }
 
 bool removeJobDirectory(int drafts, const std::string& id) {
@@ -324,7 +182,7 @@ bool removeJobDirectory(int drafts, const std::string& id) {
 bool removeJob(const JobOnDisk& job) {
   const JobChain chain = openJobChain(job);
   if (!chain.drafts) return false;
-  return removeJobDirectory(chain.drafts.get(), job.id);
+  return removeJobDirectory(chain.drafts->fd(), job.id);
 }
 
 Prepared namedJob(support_draft_channel channel, const std::string& home, const std::string& id) {
@@ -332,10 +190,10 @@ Prepared namedJob(support_draft_channel channel, const std::string& home, const 
   const auto standard = homeFor(home, named.refusal);
   if (!standard) return named;
   if (!isCanonicalJobId(id)) {
-    named.refusal = refused(SUPPORT_DRAFT_REASON_NOT_A_JOB, "\"" + id + "\" is not a job id");
+    named.refusal = refusalFor({Reason::jobIdInvalid, id});
     return named;
   }
-  named.job = JobOnDisk{id, platform::appendingPathComponent(draftsPath(*standard, channel), id), *standard, channel};
+  named.job = JobOnDisk{id, jobDirectoryPath(*standard, toolDirectoryFor(channel), id), *standard, channel};
   return named;
 }
 
@@ -357,23 +215,30 @@ Prepared jobAtDirectory(const std::string& directory) {
       return namedJob(channel, std::string(rest), parts[0]);
     }
   }
-  named.refusal = refused(SUPPORT_DRAFT_REASON_NOT_A_JOB,
-                          directory + " is not a job directory (<home>/<tool directory>/support-drafts/<job id>)");
+  named.refusal = {SUPPORT_DRAFT_REASON_NOT_A_JOB_DIRECTORY,
+                   "not a job directory (<home>/<tool directory>/support-drafts/<job id>): " + directory};
   return named;
 }
 
 Prepared prepareJob(support_draft_channel channel, const std::string& givenHome, const JobText& text) {
   Prepared preparation;
-  std::string_view log = text.log.value_or(std::string_view());
-  if (text.log && text.logTail) log = log.substr(logTailStart(log, static_cast<std::size_t>(kMaxLogSize)));
-  const auto document = jobDocumentFor(text, log, preparation.refusal);
-  if (!document) return preparation;
+  const JobDocumentMaking document = makeJobDocument(text.subject, text.body, text.log.has_value());
+  if (!document.bytes) {
+    preparation.refusal = refusalFor(*document.breach);
+    return preparation;
+  }
+  // The log is given as bytes here; the rule's limit is the one the program
+  // applies to log.txt.
+  if (text.log && text.log->size() > static_cast<std::size_t>(kMaxLogSize)) {
+    preparation.refusal = refusalFor({Reason::logTooLarge, ""});
+    return preparation;
+  }
   const auto home = homeFor(givenHome, preparation.refusal);
   if (!home) return preparation;
 
-  DraftsDirectory chain = openDraftsDirectory(*home, channel, true);
-  if (!chain.fd) {
-    preparation.refusal = chain.refusal;
+  DraftsDirectory drafts = openDraftsDirectory(*home, channel, true);
+  if (!drafts.directory) {
+    preparation.refusal = drafts.refusal;
     return preparation;
   }
   JobOnDisk job{"", "", *home, channel};
@@ -382,24 +247,24 @@ Prepared prepareJob(support_draft_channel channel, const std::string& givenHome,
   for (int attempt = 0; attempt < kJobIdAttempts && job.id.empty(); ++attempt) {
     const auto id = newJobId();
     if (!id) break;
-    if (makePrivateDirectory(chain.fd.get(), *id)) job.id = *id;
+    if (makePrivateDirectory(drafts.directory->fd(), *id)) job.id = *id;
     else if (errno != EEXIST) break;
   }
-  const std::string drafts = draftsPath(*home, channel);
   if (job.id.empty()) {
-    preparation.refusal =
-        refused(SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN, "no job directory could be made in " + drafts + ": " + errorText(errno));
+    preparation.refusal = {SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN, "no job directory could be made in " +
+                                                                     drafts.directory->path() + ": " +
+                                                                     errorText(errno)};
     return preparation;
   }
-  job.directory = platform::appendingPathComponent(drafts, job.id);
+  job.directory = jobDirectoryPath(*home, toolDirectoryFor(channel), job.id);
 
-  Opened held = openChecked(chain.fd.get(), job.id, job.directory, true);
-  const auto directory = held.fd ? programView(job.directory, held.fd) : std::nullopt;
-  const bool written = directory && (!text.log || writeJobFile(*directory, kLogName, log, kMaxLogSize)) &&
-                       writeJobFile(*directory, kJobDocumentName, *document, kMaxJobDocumentSize);
+  const DirectoryOpening held = openPrivateLevel(*drafts.directory, job.id);
+  const bool written = held.directory && stillAt(job.directory, *held.directory) &&
+                       (!text.log || writeJobFile(*held.directory, kLogName, *text.log, kMaxLogSize)) &&
+                       writeJobFile(*held.directory, kJobDocumentName, *document.bytes, kMaxJobDocumentSize);
   if (!written) {
-    removeJobDirectory(chain.fd.get(), job.id);
-    preparation.refusal = refused(SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN, "the job could not be written to " + job.directory);
+    removeJobDirectory(drafts.directory->fd(), job.id);
+    preparation.refusal = {SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN, "the job could not be written to " + job.directory};
     return preparation;
   }
   preparation.job = std::move(job);

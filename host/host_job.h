@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "job/rule_breach.h"
 #include "platform/directory.h"
-#include "platform/unique_fd.h"
 #include "support_draft_host.h"
 
 namespace support_draft::host_side {
@@ -20,6 +20,9 @@ struct Refusal {
 
   explicit operator bool() const { return reason != SUPPORT_DRAFT_REASON_NONE; }
 };
+
+// A broken job rule as the API tells it: its reason and its sentence.
+Refusal refusalFor(const RuleBreach& breach);
 
 // A job on disk: its id, its directory, the standardised home directory the
 // program must be given and the channel whose tool directory holds it.
@@ -34,7 +37,6 @@ struct JobText {
   std::string_view subject;
   std::string_view body;
   std::optional<std::string_view> log;
-  bool logTail = false;
 };
 
 struct Prepared {
@@ -53,28 +55,31 @@ Prepared jobAtDirectory(const std::string& directory);
 // when `home` is empty, as the program does.
 std::optional<std::string> homeFor(const std::string& home, Refusal& refusal);
 
+// The tool directory of a channel.
+std::string toolDirectoryFor(support_draft_channel channel);
 std::string draftsPath(const std::string& home, support_draft_channel channel);
 
-// The support-drafts directory of a place, checked from the root down;
-// `create` makes the missing tool and drafts directories.
+// The support-drafts directory of a place, checked from the root down with
+// the program's rules; `create` makes the missing tool and drafts
+// directories.
 struct DraftsDirectory {
-  platform::UniqueFd fd;
+  std::optional<platform::Directory> directory;
   bool missing = false;  // the tool or drafts directory does not exist (and was not to be made)
   Refusal refusal;
 };
 DraftsDirectory openDraftsDirectory(const std::string& home, support_draft_channel channel, bool create);
 
-// The whole chain of an existing job, the job directory held open.
+// The whole chain of an existing job, each level held open.
 struct JobChain {
-  platform::UniqueFd drafts;
-  platform::UniqueFd job;
+  std::optional<platform::Directory> drafts;
+  std::optional<platform::Directory> job;
   Refusal refusal;
 };
 JobChain openJobChain(const JobOnDisk& job);
 
-// The job directory as the program's own code sees it (opened along its
-// path without following links), when it is the directory held.
-std::optional<platform::Directory> programView(const std::string& path, const platform::UniqueFd& held);
+// True when the job directory at `path`, opened along it again without
+// following links, is still the directory held.
+bool stillAt(const std::string& path, const platform::Directory& held);
 
 // Removes the files of a job directory and the directory itself, never
 // following a link (a link is removed, not what it points to).

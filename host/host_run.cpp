@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "files/private_file.h"
+#include "job/bundle_channel.h"
 #include "job/job_contract.h"
 #include "job/job_document.h"
 #include "platform/paths.h"
@@ -112,24 +113,22 @@ std::string explainNoResult(const JobOnDisk& job, std::optional<int> waitStatus)
   }
   const JobChain chain = openJobChain(job);
   if (!chain.job) return chain.refusal.text;
-  const auto directory = programView(job.directory, chain.job);
-  if (!directory) return job.directory + " changed while the program ran";
-  if (!readJobDocument(*directory)) {
-    return std::string(kJobDocumentName) + " is missing, not private to the user, too large or not valid";
+  const platform::Directory& directory = *chain.job;
+  if (const JobDocumentCheck document = checkJobDocumentIn(directory); document.breach) {
+    return reasonSentence(*document.breach);
   }
   struct statvfs fileSystem {};
-  if (::faccessat(directory->fd(), ".", W_OK | X_OK, AT_EACCESS) != 0 ||
-      (::fstatvfs(directory->fd(), &fileSystem) == 0 && (fileSystem.f_flag & ST_RDONLY) != 0)) {
+  if (::faccessat(directory.fd(), ".", W_OK | X_OK, AT_EACCESS) != 0 ||
+      (::fstatvfs(directory.fd(), &fileSystem) == 0 && (fileSystem.f_flag & ST_RDONLY) != 0)) {
     return "nothing can be written in " + job.directory;
   }
   return "the host-side checks found nothing wrong: is the bundle built for the job's channel?";
 }
 
 // The result document of the job directory held, when there is one.
-std::optional<support_draft_outcome> resultIn(const JobOnDisk& job, const UniqueFd& held) {
-  const auto directory = programView(job.directory, held);
-  const auto bytes =
-      directory ? readPrivateFile(platform::childOf(*directory, kResultName), kMaxResultSize) : std::nullopt;
+std::optional<support_draft_outcome> resultIn(const JobOnDisk& job, const platform::Directory& held) {
+  const auto bytes = stillAt(job.directory, held) ? readPrivateFile(platform::childOf(held, kResultName), kMaxResultSize)
+                                                  : std::nullopt;
   if (!bytes) return std::nullopt;
   switch (readResultDocument(*bytes)) {
     case ResultReading::opened:
@@ -152,15 +151,18 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
     started.refusal = chain.refusal;
     return started;
   }
-  const std::string executable =
-      platform::appendingPathComponent(platform::appendingPathComponent(bundle, "Contents/MacOS"), "support-draft");
-  if (::access(executable.c_str(), X_OK) != 0) {
-    started.refusal = {SUPPORT_DRAFT_REASON_BUNDLE_MISSING,
-                       "the bundle does not exist: " + executable + " cannot be run: " + errorText(errno)};
+  // Only a bundle that is not there is refused here: one of another
+  // channel, or none, is the program's to ignore, and the run then
+  // explains the missing result.
+  const BundleChannelReading reading = readBundleChannel(bundle);
+  if (reading.breach && reading.breach->reason != Reason::bundleChannelUnknown) {
+    started.refusal = refusalFor(*reading.breach);
     return started;
   }
+  const std::string executable =
+      platform::appendingPathComponent(platform::appendingPathComponent(bundle, "Contents/MacOS"), "support-draft");
   // An earlier answer must not pass for this run's.
-  if (::unlinkat(chain.job.get(), std::string(kResultName).c_str(), 0) != 0 && errno != ENOENT) {
+  if (::unlinkat(chain.job->fd(), std::string(kResultName).c_str(), 0) != 0 && errno != ENOENT) {
     started.refusal = {SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE,
                        "the earlier " + std::string(kResultName) + " cannot be removed: " + errorText(errno)};
     return started;
@@ -194,7 +196,7 @@ Report waitJob(Run& run, std::chrono::milliseconds timeout) {
     waitStatus = status;
   }
   Report report;
-  if (const auto outcome = resultIn(run.job, run.jobDirectory)) report.outcome = *outcome;
+  if (const auto outcome = resultIn(run.job, *run.jobDirectory)) report.outcome = *outcome;
   else report.explanation = explainNoResult(run.job, waitStatus);
   run.report = report;
   return report;
@@ -203,10 +205,10 @@ Report waitJob(Run& run, std::chrono::milliseconds timeout) {
 Report collectResult(const JobOnDisk& job) {
   const JobChain chain = openJobChain(job);
   if (!chain.job) return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, chain.refusal.text};
-  if (const auto outcome = resultIn(job, chain.job)) return Report{*outcome, ""};
+  if (const auto outcome = resultIn(job, *chain.job)) return Report{*outcome, ""};
   if (jobsBeingRun().count(job.id) != 0) return Report{SUPPORT_DRAFT_OUTCOME_RUNNING, ""};
   // The program may have written its answer just before it ended.
-  if (const auto outcome = resultIn(job, chain.job)) return Report{*outcome, ""};
+  if (const auto outcome = resultIn(job, *chain.job)) return Report{*outcome, ""};
   return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, explainNoResult(job, std::nullopt)};
 }
 

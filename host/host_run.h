@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host_job.h"
+#include "platform/directory.h"
 #include "platform/unique_fd.h"
 
 namespace support_draft::host_side {
@@ -23,7 +24,7 @@ struct Report {
 
 struct Run {
   JobOnDisk job;
-  platform::UniqueFd jobDirectory;  // held since the start, to know it is the same one at the end
+  std::optional<platform::Directory> jobDirectory;  // held since the start: the same one is read at the end
   platform::UniqueFd ended;         // readable once the program has ended
   std::optional<Report> report;     // once known
 };

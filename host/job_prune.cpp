@@ -98,15 +98,14 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
   if (!home) return pruning;
   const DraftsDirectory drafts = openDraftsDirectory(*home, channel, false);
   if (drafts.missing) return pruning;  // no job was ever prepared here
-  if (!drafts.fd) {
+  if (!drafts.directory) {
     pruning.refusal = drafts.refusal;
     return pruning;
   }
-  // The drafts directory is held as a path descriptor; listing needs a real one.
-  const UniqueFd listable(::openat(drafts.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const UniqueFd listable(::openat(drafts.directory->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   const auto names = listable ? namesIn(listable.get()) : std::nullopt;
   if (!names) {
-    pruning.refusal = {SUPPORT_DRAFT_REASON_DIRECTORY_UNUSABLE, draftsPath(*home, channel) + " cannot be listed"};
+    pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, channel)});
     return pruning;
   }
   const std::set<std::string> running = jobsBeingRun();

@@ -8,10 +8,12 @@
 #include <string>
 
 #include "host_job.h"
-#include "host_log.h"
 #include "host_run.h"
+#include "job/bundle_channel.h"
 #include "job/job_contract.h"
+#include "job/job_log.h"
 #include "job_prune.h"
+#include "reason_codes.h"
 
 static_assert(SUPPORT_DRAFT_MAX_SUBJECT_SIZE == kMaxSubjectSize);
 static_assert(SUPPORT_DRAFT_MAX_BODY_SIZE == kMaxBodySize);
@@ -78,8 +80,8 @@ extern "C" {
 
 support_draft_reason support_draft_prepare_job(support_draft_channel channel, const char* home, const char* subject,
                                                size_t subject_size, const char* body, size_t body_size,
-                                               const char* log, size_t log_size, unsigned flags,
-                                               support_draft_job** job, char* message, size_t message_size) {
+                                               const char* log, size_t log_size, support_draft_job** job,
+                                               char* message, size_t message_size) {
   if (job == nullptr) return invalid("job", message, message_size);
   *job = nullptr;
   if (!knownChannel(channel)) return invalid("channel", message, message_size);
@@ -88,8 +90,7 @@ support_draft_reason support_draft_prepare_job(support_draft_channel channel, co
   }
   try {
     JobText text{std::string_view(subject == nullptr ? "" : subject, subject_size),
-                 std::string_view(body == nullptr ? "" : body, body_size), std::nullopt,
-                 (flags & SUPPORT_DRAFT_LOG_TAIL) != 0};
+                 std::string_view(body == nullptr ? "" : body, body_size), std::nullopt};
     if (log != nullptr) text.log = std::string_view(log, log_size);
     return handOut(prepareJob(channel, home == nullptr ? "" : home, text), job, message, message_size);
   } catch (const std::bad_alloc&) {
@@ -99,16 +100,16 @@ support_draft_reason support_draft_prepare_job(support_draft_channel channel, co
 
 support_draft_reason support_draft_read_log(const char* path, unsigned flags, char* buffer, size_t buffer_size,
                                             size_t* log_size, char* message, size_t message_size) {
-  if (path == nullptr || log_size == nullptr || (buffer == nullptr && buffer_size != 0)) {
-    return invalid("path, buffer or log_size", message, message_size);
+  if (path == nullptr || log_size == nullptr || buffer == nullptr || buffer_size < SUPPORT_DRAFT_MAX_LOG_SIZE) {
+    return invalid("path, log_size, or a buffer of fewer than SUPPORT_DRAFT_MAX_LOG_SIZE bytes", message,
+                   message_size);
   }
   *log_size = 0;
   try {
-    const std::size_t limit = std::min<std::size_t>(buffer_size, SUPPORT_DRAFT_MAX_LOG_SIZE);
-    const LogReading reading = readLog(path, limit, (flags & SUPPORT_DRAFT_LOG_TAIL) != 0);
-    if (reading.refusal) return answer(reading.refusal, message, message_size);
-    if (!reading.bytes.empty()) std::memcpy(buffer, reading.bytes.data(), reading.bytes.size());
-    *log_size = reading.bytes.size();
+    const LogInput input = readLogInput(path, (flags & SUPPORT_DRAFT_LOG_TAIL) != 0 ? LogPart::newest : LogPart::whole);
+    if (input.breach) return answer(refusalFor(*input.breach), message, message_size);
+    std::memcpy(buffer, input.bytes->data(), input.bytes->size());
+    *log_size = input.bytes->size();
     tell("", message, message_size);
     return SUPPORT_DRAFT_REASON_NONE;
   } catch (const std::bad_alloc&) {
@@ -116,9 +117,20 @@ support_draft_reason support_draft_read_log(const char* path, unsigned flags, ch
   }
 }
 
-size_t support_draft_log_tail_start(const char* log, size_t log_size) {
-  if (log == nullptr) return 0;
-  return logTailStart(std::string_view(log, log_size), SUPPORT_DRAFT_MAX_LOG_SIZE);
+support_draft_reason support_draft_bundle_channel(const char* bundle, support_draft_channel* channel, char* message,
+                                                  size_t message_size) {
+  if (bundle == nullptr || channel == nullptr) return invalid("bundle or channel", message, message_size);
+  try {
+    const BundleChannelReading reading = readBundleChannel(bundle);
+    if (reading.breach) return answer(refusalFor(*reading.breach), message, message_size);
+    for (const support_draft_channel known : {SUPPORT_DRAFT_CHANNEL_DEV, SUPPORT_DRAFT_CHANNEL_PROD}) {
+      if (reading.channel->toolDirectory == toolDirectoryFor(known)) *channel = known;
+    }
+    tell("", message, message_size);
+    return SUPPORT_DRAFT_REASON_NONE;
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(message, message_size);
+  }
 }
 
 support_draft_reason support_draft_job_open(support_draft_channel channel, const char* home, const char* job_id,
@@ -272,39 +284,6 @@ const char* support_draft_outcome_name(support_draft_outcome outcome) {
   return "noResult";
 }
 
-const char* support_draft_reason_code(support_draft_reason reason) {
-  switch (reason) {
-    case SUPPORT_DRAFT_REASON_NONE: return "";
-    case SUPPORT_DRAFT_REASON_SUBJECT_PREFIX: return "subjectPrefix";
-    case SUPPORT_DRAFT_REASON_SUBJECT_TOO_LONG: return "subjectTooLong";
-    case SUPPORT_DRAFT_REASON_SUBJECT_HOLDS_NUL: return "subjectHoldsNul";
-    case SUPPORT_DRAFT_REASON_SUBJECT_NOT_UTF8: return "subjectNotUtf8";
-    case SUPPORT_DRAFT_REASON_BODY_TOO_LONG: return "bodyTooLong";
-    case SUPPORT_DRAFT_REASON_BODY_HOLDS_NUL: return "bodyHoldsNul";
-    case SUPPORT_DRAFT_REASON_BODY_NOT_UTF8: return "bodyNotUtf8";
-    case SUPPORT_DRAFT_REASON_JOB_DOCUMENT_TOO_LARGE: return "jobDocumentTooLarge";
-    case SUPPORT_DRAFT_REASON_LOG_TOO_LARGE: return "logTooLarge";
-    case SUPPORT_DRAFT_REASON_LOG_UNREADABLE: return "logUnreadable";
-    case SUPPORT_DRAFT_REASON_LOG_NOT_REGULAR_FILE: return "logNotRegularFile";
-    case SUPPORT_DRAFT_REASON_HOME_MISSING: return "homeMissing";
-    case SUPPORT_DRAFT_REASON_HOME_NOT_UTF8: return "homeNotUtf8";
-    case SUPPORT_DRAFT_REASON_HOME_IS_ROOT: return "homeIsRoot";
-    case SUPPORT_DRAFT_REASON_DIRECTORY_LINKED: return "directoryLinked";
-    case SUPPORT_DRAFT_REASON_DIRECTORY_NOT_DIRECTORY: return "directoryNotDirectory";
-    case SUPPORT_DRAFT_REASON_DIRECTORY_NOT_OWNED: return "directoryNotOwned";
-    case SUPPORT_DRAFT_REASON_DIRECTORY_WRITABLE_BY_OTHERS: return "directoryWritableByOthers";
-    case SUPPORT_DRAFT_REASON_DIRECTORY_UNUSABLE: return "directoryUnusable";
-    case SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN: return "jobNotWritten";
-    case SUPPORT_DRAFT_REASON_NOT_A_JOB: return "notAJob";
-    case SUPPORT_DRAFT_REASON_BUNDLE_MISSING: return "bundleMissing";
-    case SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN: return "bundleChannelUnknown";
-    case SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE: return "resultNotRemovable";
-    case SUPPORT_DRAFT_REASON_START_FAILED: return "startFailed";
-    case SUPPORT_DRAFT_REASON_INVALID_ARGUMENT: return "invalidArgument";
-    case SUPPORT_DRAFT_REASON_OUT_OF_MEMORY: return "outOfMemory";
-    case SUPPORT_DRAFT_REASON_BODY_FILE_UNREADABLE: return "bodyFileUnreadable";
-  }
-  return "unknown";
-}
+const char* support_draft_reason_code(support_draft_reason reason) { return reasonCodeOf(reason); }
 
 }  // extern "C"

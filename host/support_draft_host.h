@@ -41,8 +41,9 @@ extern "C" {
 
 #define SUPPORT_DRAFT_MESSAGE_SIZE 4608
 
-/* prepare flag: a log over SUPPORT_DRAFT_MAX_LOG_SIZE is not refused; its
- * newest bytes are kept, starting at a line boundary. */
+/* support_draft_read_log flag: a log over SUPPORT_DRAFT_MAX_LOG_SIZE is
+ * not refused; its newest bytes are read, from the first line that begins
+ * within them. */
 #define SUPPORT_DRAFT_LOG_TAIL 1u
 
 /* The bundle's build channel; each has a tool directory of its own in the
@@ -54,37 +55,55 @@ typedef enum support_draft_channel {
 } support_draft_channel;
 
 /* Why something was refused. The numbers and the codes (the texts of
- * support_draft_reason_code, in brackets) never change meaning. */
+ * support_draft_reason_code, in brackets) never change meaning. 1 to 63 are
+ * the rules of a job, which the program checks too; 64 and up are the
+ * library's own. */
 typedef enum support_draft_reason {
-  SUPPORT_DRAFT_REASON_NONE = 0,                  /* "" */
-  SUPPORT_DRAFT_REASON_SUBJECT_PREFIX = 1,        /* subjectPrefix */
-  SUPPORT_DRAFT_REASON_SUBJECT_TOO_LONG = 2,      /* subjectTooLong */
-  SUPPORT_DRAFT_REASON_SUBJECT_HOLDS_NUL = 3,     /* subjectHoldsNul */
-  SUPPORT_DRAFT_REASON_SUBJECT_NOT_UTF8 = 4,      /* subjectNotUtf8 */
-  SUPPORT_DRAFT_REASON_BODY_TOO_LONG = 5,         /* bodyTooLong */
-  SUPPORT_DRAFT_REASON_BODY_HOLDS_NUL = 6,        /* bodyHoldsNul */
-  SUPPORT_DRAFT_REASON_BODY_NOT_UTF8 = 7,         /* bodyNotUtf8 */
-  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_TOO_LARGE = 8, /* jobDocumentTooLarge */
-  SUPPORT_DRAFT_REASON_LOG_TOO_LARGE = 9,         /* logTooLarge */
-  SUPPORT_DRAFT_REASON_LOG_UNREADABLE = 10,       /* logUnreadable */
-  SUPPORT_DRAFT_REASON_LOG_NOT_REGULAR_FILE = 11, /* logNotRegularFile */
-  SUPPORT_DRAFT_REASON_HOME_MISSING = 12,         /* homeMissing */
-  SUPPORT_DRAFT_REASON_HOME_NOT_UTF8 = 13,        /* homeNotUtf8 */
-  SUPPORT_DRAFT_REASON_HOME_IS_ROOT = 14,         /* homeIsRoot */
-  SUPPORT_DRAFT_REASON_DIRECTORY_LINKED = 15,     /* directoryLinked */
-  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_DIRECTORY = 16, /* directoryNotDirectory */
-  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_OWNED = 17,  /* directoryNotOwned */
-  SUPPORT_DRAFT_REASON_DIRECTORY_WRITABLE_BY_OTHERS = 18, /* directoryWritableByOthers */
-  SUPPORT_DRAFT_REASON_DIRECTORY_UNUSABLE = 19,   /* directoryUnusable: cannot be opened, examined or made */
-  SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN = 20,      /* jobNotWritten */
-  SUPPORT_DRAFT_REASON_NOT_A_JOB = 21,            /* notAJob: no job id, or not a job directory's path */
-  SUPPORT_DRAFT_REASON_BUNDLE_MISSING = 22,       /* bundleMissing */
-  SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN = 23, /* bundleChannelUnknown */
-  SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE = 24, /* resultNotRemovable: an earlier result.json stays */
-  SUPPORT_DRAFT_REASON_START_FAILED = 25,         /* startFailed */
-  SUPPORT_DRAFT_REASON_INVALID_ARGUMENT = 26,     /* invalidArgument: a NULL or out-of-range argument */
-  SUPPORT_DRAFT_REASON_OUT_OF_MEMORY = 27,        /* outOfMemory */
-  SUPPORT_DRAFT_REASON_BODY_FILE_UNREADABLE = 28  /* bodyFileUnreadable: the command's --body-file */
+  SUPPORT_DRAFT_REASON_NONE = 0,                        /* "" */
+  SUPPORT_DRAFT_REASON_SUBJECT_PREFIX = 1,              /* subjectPrefix */
+  SUPPORT_DRAFT_REASON_SUBJECT_TOO_LONG = 2,            /* subjectTooLong */
+  SUPPORT_DRAFT_REASON_SUBJECT_HOLDS_NUL = 3,           /* subjectHoldsNul */
+  SUPPORT_DRAFT_REASON_SUBJECT_NOT_UTF8 = 4,            /* subjectNotUtf8 */
+  SUPPORT_DRAFT_REASON_BODY_TOO_LONG = 5,               /* bodyTooLong */
+  SUPPORT_DRAFT_REASON_BODY_HOLDS_NUL = 6,              /* bodyHoldsNul */
+  SUPPORT_DRAFT_REASON_BODY_NOT_UTF8 = 7,               /* bodyNotUtf8 */
+  SUPPORT_DRAFT_REASON_JOB_ID_INVALID = 8,              /* jobIdInvalid */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_TOO_LARGE = 9,      /* jobDocumentTooLarge */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_UNREADABLE = 10,    /* jobDocumentUnreadable */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_NOT_REGULAR_FILE = 11, /* jobDocumentNotRegularFile */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_LINKED = 12,        /* jobDocumentLinked */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_NOT_OWNED = 13,     /* jobDocumentNotOwned */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_NOT_PRIVATE = 14,   /* jobDocumentNotPrivate */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_INVALID = 15,       /* jobDocumentInvalid */
+  SUPPORT_DRAFT_REASON_LOG_UNREADABLE = 16,             /* logUnreadable */
+  SUPPORT_DRAFT_REASON_LOG_IS_DIRECTORY = 17,           /* logIsDirectory */
+  SUPPORT_DRAFT_REASON_LOG_NOT_REGULAR_FILE = 18,       /* logNotRegularFile */
+  SUPPORT_DRAFT_REASON_LOG_LINKED = 19,                 /* logLinked */
+  SUPPORT_DRAFT_REASON_LOG_TOO_LARGE = 20,              /* logTooLarge */
+  SUPPORT_DRAFT_REASON_LOG_NOT_OWNED = 21,              /* logNotOwned */
+  SUPPORT_DRAFT_REASON_LOG_NOT_PRIVATE = 22,            /* logNotPrivate */
+  SUPPORT_DRAFT_REASON_HOME_MISSING = 23,               /* homeMissing: HOME unset, no home in the password entry */
+  SUPPORT_DRAFT_REASON_HOME_NOT_ABSOLUTE = 24,          /* homeNotAbsolute */
+  SUPPORT_DRAFT_REASON_HOME_NOT_FOUND = 25,             /* homeNotFound: the home directory does not exist */
+  SUPPORT_DRAFT_REASON_HOME_NOT_UTF8 = 26,              /* homeNotUtf8 */
+  SUPPORT_DRAFT_REASON_HOME_IS_ROOT = 27,               /* homeIsRoot */
+  SUPPORT_DRAFT_REASON_DIRECTORY_LINKED = 28,           /* directoryLinked */
+  SUPPORT_DRAFT_REASON_DIRECTORY_MISSING = 29,          /* directoryMissing */
+  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_DIRECTORY = 30,    /* directoryNotDirectory */
+  SUPPORT_DRAFT_REASON_DIRECTORY_UNREADABLE = 31,       /* directoryUnreadable */
+  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_OWNED = 32,        /* directoryNotOwned */
+  SUPPORT_DRAFT_REASON_DIRECTORY_WRITABLE_BY_OTHERS = 33, /* directoryWritableByOthers */
+  SUPPORT_DRAFT_REASON_BUNDLE_MISSING = 34,             /* bundleMissing */
+  SUPPORT_DRAFT_REASON_BUNDLE_EXECUTABLE_MISSING = 35,  /* bundleExecutableMissing */
+  SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN = 36,     /* bundleChannelUnknown */
+  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_MADE = 64,         /* directoryNotMade */
+  SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN = 65,            /* jobNotWritten */
+  SUPPORT_DRAFT_REASON_NOT_A_JOB_DIRECTORY = 66,        /* notAJobDirectory: not <home>/<tool directory>/support-drafts/<id> */
+  SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE = 67,       /* resultNotRemovable: an earlier result.json stays */
+  SUPPORT_DRAFT_REASON_START_FAILED = 68,               /* startFailed */
+  SUPPORT_DRAFT_REASON_BODY_FILE_UNREADABLE = 69,       /* bodyFileUnreadable: the command's --body-file */
+  SUPPORT_DRAFT_REASON_INVALID_ARGUMENT = 70,           /* invalidArgument: a NULL or out-of-range argument */
+  SUPPORT_DRAFT_REASON_OUT_OF_MEMORY = 71               /* outOfMemory */
 } support_draft_reason;
 
 /* What came of a run. */
@@ -106,9 +125,9 @@ typedef struct support_draft_run support_draft_run;
  * HOME when it holds an absolute path, otherwise the password entry's).
  * The subject must begin with "Support Request - Quorvel " and hold at most
  * 200 bytes of UTF-8, the body at most 8192; neither may contain U+0000.
- * `log` (NULL for none) is written as log.txt and attached; with
- * SUPPORT_DRAFT_LOG_TAIL in `flags` only its newest part is taken when it is
- * over the limit. The texts are given with their sizes and need no NUL.
+ * `log` (NULL for none) is written as log.txt and attached, at most 24576
+ * bytes (support_draft_read_log reads a log file's newest lines within
+ * that). The texts are given with their sizes and need no NUL.
  *
  * Checks the texts and the log, then every directory from the home
  * directory down (a real directory, not a link, owned by the user or root,
@@ -120,22 +139,22 @@ typedef struct support_draft_run support_draft_run;
  * SUPPORT_DRAFT_REASON_NONE returned; otherwise *job is NULL. */
 SUPPORT_DRAFT_API support_draft_reason support_draft_prepare_job(
     support_draft_channel channel, const char *home, const char *subject, size_t subject_size, const char *body,
-    size_t body_size, const char *log, size_t log_size, unsigned flags, support_draft_job **job, char *message,
-    size_t message_size);
+    size_t body_size, const char *log, size_t log_size, support_draft_job **job, char *message, size_t message_size);
 
-/* Reads a log file of the host into `buffer` (`buffer_size` bytes; give
- * SUPPORT_DRAFT_MAX_LOG_SIZE) and sets *log_size. A file over the limit is
- * refused, or with SUPPORT_DRAFT_LOG_TAIL its newest bytes are read,
- * starting at a line boundary. A link to the log is followed. */
+/* Reads a log file of the host into `buffer` (at least
+ * SUPPORT_DRAFT_MAX_LOG_SIZE bytes) and sets *log_size. A file over the
+ * limit is refused, or with SUPPORT_DRAFT_LOG_TAIL in `flags` its newest
+ * bytes are read, from the first line that begins within them. A link to
+ * the log is followed. */
 SUPPORT_DRAFT_API support_draft_reason support_draft_read_log(const char *path, unsigned flags, char *buffer,
                                                               size_t buffer_size, size_t *log_size, char *message,
                                                               size_t message_size);
 
-/* Where the kept part of a log of `log_size` bytes begins: 0 when it is
- * within the limit, else just after the first line feed of its newest
- * SUPPORT_DRAFT_MAX_LOG_SIZE bytes (at a character boundary when those hold
- * no line's beginning). */
-SUPPORT_DRAFT_API size_t support_draft_log_tail_start(const char *log, size_t log_size);
+/* The channel of the bundle at `bundle`, read from its Info.plist as the
+ * program reads it. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_bundle_channel(const char *bundle,
+                                                                    support_draft_channel *channel, char *message,
+                                                                    size_t message_size);
 
 /* A handle for an existing job: by its parts, or by its directory's path
  * (<home>/<tool directory>/support-drafts/<job id>, as printed by the

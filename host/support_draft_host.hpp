@@ -27,13 +27,11 @@ struct JobPlace {
   std::string home;
 };
 
-// What the draft should hold. With `logTail`, a log over the limit is cut
-// to its newest lines instead of being refused.
+// What the draft should hold; readLog reads a log file for it.
 struct DraftRequest {
   std::string subject;
   std::string body;
   std::optional<std::string> log;
-  bool logTail = false;
 };
 
 // A job on disk (the home directory is the one the program must be given).
@@ -120,8 +118,7 @@ inline Preparation prepareJob(const JobPlace& place, const DraftRequest& request
   const Reason reason = support_draft_prepare_job(
       static_cast<support_draft_channel>(place.channel), place.home.c_str(), request.subject.data(),
       request.subject.size(), request.body.data(), request.body.size(), request.log ? request.log->data() : nullptr,
-      request.log ? request.log->size() : 0, request.logTail ? SUPPORT_DRAFT_LOG_TAIL : 0u, handle.out(),
-      message.text, sizeof message.text);
+      request.log ? request.log->size() : 0, handle.out(), message.text, sizeof message.text);
   return c_layer::preparation(reason, handle, message);
 }
 
@@ -131,6 +128,20 @@ inline Preparation jobAt(const std::string& directory) {
   c_layer::Message message;
   const Reason reason = support_draft_job_at(directory.c_str(), handle.out(), message.text, sizeof message.text);
   return c_layer::preparation(reason, handle, message);
+}
+
+// The channel of the bundle at `bundlePath`, or why it has none.
+struct BundleChannel {
+  std::optional<Channel> channel;
+  std::string refusal;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+inline BundleChannel bundleChannel(const std::string& bundlePath) {
+  c_layer::Message message;
+  support_draft_channel channel = SUPPORT_DRAFT_CHANNEL_PROD;
+  const Reason reason = support_draft_bundle_channel(bundlePath.c_str(), &channel, message.text, sizeof message.text);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {std::nullopt, message.text, reason};
+  return {static_cast<Channel>(channel), "", reason};
 }
 
 struct LogReading {

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -18,9 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bundle.h"
 #include "platform/file_io.h"
-#include "platform/paths.h"
 #include "support_draft_host.hpp"
 
 namespace {
@@ -140,24 +137,10 @@ struct Refusal {
   host::Reason code = SUPPORT_DRAFT_REASON_NONE;
 };
 
-// The channel written into the bundle, read with the program's own bundle
-// code, or why there is none.
 std::optional<host::Channel> bundleChannel(const std::string& bundlePath, Refusal& refusal) {
-  const std::string executable = (std::filesystem::absolute(bundlePath) / "Contents/MacOS/support-draft").string();
-  if (::access(executable.c_str(), F_OK) != 0) {
-    refusal = {"the bundle does not exist: " + bundlePath + " holds no Contents/MacOS/support-draft",
-               SUPPORT_DRAFT_REASON_BUNDLE_MISSING};
-    return std::nullopt;
-  }
-  const auto resolved = platform::resolvingSymlinksInPath(executable);
-  const platform::PlistValue* channel =
-      resolved ? platform::infoValue(platform::bundleForExecutable(*resolved), "QuorvelChannel") : nullptr;
-  const std::string* text = channel == nullptr ? nullptr : channel->as<std::string>();
-  if (text != nullptr && *text == "dev") return host::Channel::dev;
-  if (text != nullptr && *text == "prod") return host::Channel::prod;
-  refusal = {"the bundle's Info.plist names no channel the program knows: " + bundlePath,
-             SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN};
-  return std::nullopt;
+  const host::BundleChannel reading = host::bundleChannel(bundlePath);
+  if (!reading.channel) refusal = {reading.refusal, reading.reason};
+  return reading.channel;
 }
 
 // The body from a file, or from standard input for "-".

@@ -2,7 +2,7 @@
  * started without blocking, watched through its descriptor, opened through
  * the built bundle with a recording composer, collected again and removed,
  * leaving the host no child. Built as C89 against the shared library.
- *   host_c_api_test BUNDLE CHANNEL */
+ *   host_c_api_test BUNDLE */
 #define _XOPEN_SOURCE 700
 #include <errno.h>
 #include <poll.h>
@@ -51,11 +51,14 @@ int main(int argc, char **argv) {
   struct pollfd ended;
   FILE *script;
 
-  if (argc != 3) {
-    fprintf(stderr, "usage: host_c_api_test BUNDLE CHANNEL\n");
+  if (argc != 2) {
+    fprintf(stderr, "usage: host_c_api_test BUNDLE\n");
     return 2;
   }
-  channel = strcmp(argv[2], "dev") == 0 ? SUPPORT_DRAFT_CHANNEL_DEV : SUPPORT_DRAFT_CHANNEL_PROD;
+  if (support_draft_bundle_channel(argv[1], &channel, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE) {
+    fprintf(stderr, "%s\n", message);
+    return 2;
+  }
   if (mkdtemp(root) == NULL) return 2;
   sprintf(home, "%s/home", root);
   sprintf(missing, "%s/missing", root);
@@ -71,19 +74,20 @@ int main(int argc, char **argv) {
   /* Refusals: a code and a sentence, no handle. */
   memset(body, 'b', sizeof body);
   job = (support_draft_job *)1;
-  reason = support_draft_prepare_job(channel, home, subject, strlen(subject), body, sizeof body, NULL, 0, 0, &job,
+  reason = support_draft_prepare_job(channel, home, subject, strlen(subject), body, sizeof body, NULL, 0, &job,
                                      message, sizeof message);
   CHECK(reason == SUPPORT_DRAFT_REASON_BODY_TOO_LONG);
   CHECK(strcmp(support_draft_reason_code(reason), "bodyTooLong") == 0);
   CHECK(strstr(message, "body is too long") != NULL);
   CHECK(job == NULL);
-  reason = support_draft_prepare_job(channel, missing, subject, strlen(subject), "b", 1, NULL, 0, 0, &job, message,
+  reason = support_draft_prepare_job(channel, missing, subject, strlen(subject), "b", 1, NULL, 0, &job, message,
                                      sizeof message);
-  CHECK(reason == SUPPORT_DRAFT_REASON_HOME_MISSING);
+  CHECK(reason == SUPPORT_DRAFT_REASON_HOME_NOT_FOUND);
+  CHECK(strcmp(support_draft_reason_code(reason), "homeNotFound") == 0);
   CHECK(strstr(message, missing) != NULL);
 
   /* A job, started without waiting, its end seen on the descriptor. */
-  reason = support_draft_prepare_job(channel, home, subject, strlen(subject), "Hello", 5, log, strlen(log), 0, &job,
+  reason = support_draft_prepare_job(channel, home, subject, strlen(subject), "Hello", 5, log, strlen(log), &job,
                                      message, sizeof message);
   CHECK(reason == SUPPORT_DRAFT_REASON_NONE);
   if (job == NULL) return 1;
