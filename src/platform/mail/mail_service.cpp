@@ -3,8 +3,8 @@
 #include "platform/bundle.h"
 #include "platform/mail/mail_facts.h"
 #include "platform/paths.h"
+#include "platform/run_program.h"
 #include "platform/scripting/errors.h"
-#include "platform/scripting/run_program.h"
 
 namespace platform::mail {
 namespace {
@@ -24,13 +24,13 @@ std::string portalHelperPath() {
 
 constexpr std::int64_t kErrorKilledBySignal = -128;
 
-DraftOutcome started(const DraftRoute& route) {
-  platform::scripting::ProgramRun run = platform::scripting::runProgram(route.argv);
+DraftOutcome started(const DraftRoute& route, std::chrono::milliseconds grace) {
+  platform::ProgramRun run = platform::runProgram(route.argv, grace);
   if (run.errorNumber == kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = platform::scripting::runProgram(route.startAloneAfterCrash);
-    if (run.errorNumber == 0) run = platform::scripting::runProgram(route.argv);
+    run = platform::runProgram(route.startAloneAfterCrash, grace);
+    if (run.errorNumber == 0) run = platform::runProgram(route.argv, grace);
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
@@ -42,7 +42,7 @@ DraftOutcome started(const DraftRoute& route) {
 DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
   std::vector<std::string> command = {helper, draft.subject, draft.body};
   if (!draft.attachment.empty()) command.push_back(draft.attachment);
-  const platform::scripting::ProgramRun run = platform::scripting::runProgram(command);
+  const platform::ProgramRun run = platform::runProgram(command);
   switch (run.errorNumber) {
     case kPortalOpened:
       return {};
@@ -57,10 +57,11 @@ DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
 
 }  // namespace
 
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper) {
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      std::chrono::milliseconds clientGrace) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
-      return started(route);
+      return started(route, clientGrace);
     case DraftRoute::Kind::Portal:
       return askPortal(draft, portalHelper);
     case DraftRoute::Kind::Refuse:

@@ -2,11 +2,13 @@
 // says why it could not. The scripting command `open mail draft` reaches it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/mail/draft_route.h"
+#include "platform/run_program.h"
 
 namespace platform::mail {
 
@@ -25,8 +27,11 @@ constexpr std::int64_t kErrorNoDraftRoute = -10000;
 DraftOutcome openDraft(const Draft& draft);
 
 // Carries out a decided route. `portalHelper` is the program that asks the
-// desktop portal (used by Kind::Portal only).
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper);
+// desktop portal (used by Kind::Portal only). A started client still running
+// after `clientGrace` counts as opened (one started cold stays in the
+// foreground); only unit tests pass a shorter time.
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      std::chrono::milliseconds clientGrace = kProgramGraceTime);
 
 // The exit statuses of the portal helper (Contents/MacOS/support-draft-portal).
 enum PortalStatus : int {
