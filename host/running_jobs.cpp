@@ -51,7 +51,11 @@ std::set<std::string> jobsBeingRun() {
     const std::string_view name = entry->d_name;
     if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
     struct stat facts {};
-    if (::fstatat(procFd.get(), entry->d_name, &facts, 0) != 0 || facts.st_uid != user) continue;
+    // A process that made itself undumpable shows as root's: counted too,
+    // since a job wrongly taken for running is only kept a little longer.
+    if (::fstatat(procFd.get(), entry->d_name, &facts, 0) != 0 || (facts.st_uid != user && facts.st_uid != 0)) {
+      continue;
+    }
     const std::string path = "/proc/" + std::string(name) + "/cmdline";
     const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file) continue;

@@ -15,7 +15,8 @@ namespace support_draft::host_side {
 // ".../support-draft --job <id>".
 std::optional<std::string> jobOfCommandLine(std::string_view arguments);
 
-// The jobs of the programs that run as the effective user now.
+// The jobs of the programs that run as the effective user now (and of any
+// process the process table shows as root's, as it shows undumpable ones).
 std::set<std::string> jobsBeingRun();
 
 }  // namespace support_draft::host_side
