@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "job/job_contract.h"
+#include "platform/bundle.h"
+#include "platform/plist_value.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -12,17 +14,24 @@ namespace {
 constexpr std::string_view kChannelNames[] = {"dev", "prod"};
 constexpr std::string_view kExecutableInBundle = "Contents/MacOS/support-draft";
 
+const std::string* textIn(const platform::PlistValue* value) {
+  return value == nullptr ? nullptr : value->as<std::string>();
+}
+
 }  // namespace
 
-std::optional<BundleChannel> channelFor(const platform::PlistValue* channel) {
-  if (channel == nullptr) return std::nullopt;
-  const std::string* text = channel->as<std::string>();
-  if (text == nullptr) return std::nullopt;
+std::optional<BundleChannel> channelNamed(std::string_view text) {
   for (const std::string_view name : kChannelNames) {
-    if (!platform::canonicallyEqual(*text, name)) continue;
+    if (!platform::canonicallyEqual(text, name)) continue;
     if (auto toolDirectory = toolDirectoryName(name)) return BundleChannel{std::string(name), *toolDirectory};
   }
   return std::nullopt;
+}
+
+std::optional<BundleChannel> channelFor(const platform::PlistValue* channel) {
+  const std::string* text = textIn(channel);
+  if (text == nullptr) return std::nullopt;
+  return channelNamed(*text);
 }
 
 std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* channel) {
@@ -43,7 +52,8 @@ BundleFacts bundleFacts(std::string_view bundlePath) {
   facts.executableIsRegularFile = std::filesystem::is_regular_file(executable, error);
   if (!facts.executableIsRegularFile) return facts;
   if (const auto resolved = platform::resolvingSymlinksInPath(executable)) {
-    facts.bundle = platform::bundleForExecutable(*resolved);
+    const platform::Bundle bundle = platform::bundleForExecutable(*resolved);
+    if (const std::string* text = textIn(platform::infoValue(bundle, kChannelKey))) facts.channelText = *text;
   }
   return facts;
 }
@@ -55,7 +65,7 @@ BundleChannelReading bundleChannel(std::string_view bundlePath, const BundleFact
     reading.breach = RuleBreach{Reason::bundleMissing, path};
   } else if (!facts.executableIsRegularFile) {
     reading.breach = RuleBreach{Reason::bundleExecutableMissing, path};
-  } else if (auto channel = channelFor(platform::infoValue(facts.bundle, kChannelKey))) {
+  } else if (auto channel = facts.channelText ? channelNamed(*facts.channelText) : std::nullopt) {
     reading.channel = std::move(channel);
   } else {
     reading.breach = RuleBreach{Reason::bundleChannelUnknown, path};

@@ -6,8 +6,10 @@
 #include <string_view>
 
 #include "job/rule_breach.h"
-#include "platform/bundle.h"
-#include "platform/plist_value.h"
+
+namespace platform {
+struct PlistValue;
+}
 
 // The key of the bundle's information dictionary that names the channel.
 inline constexpr std::string_view kChannelKey = "QuorvelChannel";
@@ -19,9 +21,12 @@ struct BundleChannel {
   std::string toolDirectory;
 };
 
-// The channel for the bundle's channel value: text canonically equal to
-// "dev" or "prod"; nothing for an absent value, a value that is not text, or
-// any other text.
+// The channel a text names: canonically equal to "dev" or "prod"; nothing
+// for any other text.
+std::optional<BundleChannel> channelNamed(std::string_view text);
+
+// The channel for the bundle's channel value: channelNamed() of a text;
+// nothing for an absent value or a value that is not text.
 std::optional<BundleChannel> channelFor(const platform::PlistValue* channel);
 
 // channelFor()'s tool directory: ".vantrel-devtool-dev" for "dev",
@@ -30,9 +35,11 @@ std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* c
 
 // What a host finds at a bundle path, gathered apart from the decision.
 struct BundleFacts {
-  bool bundleIsDirectory = false;      // `path` is a directory (links followed)
+  bool bundleIsDirectory = false;        // `path` is a directory (links followed)
   bool executableIsRegularFile = false;  // Contents/MacOS/support-draft is one (links followed)
-  platform::Bundle bundle;             // read as the program reads its own
+  // The text under kChannelKey in the information dictionary, read as the
+  // program reads its own; nothing when absent or not text.
+  std::optional<std::string> channelText;
 };
 // The executable's path is resolved first, as the program finds its own
 // bundle through its resolved path: a bundle whose executable is a link

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/plist_value.h"
+
 #include "testing/scratch_directory.h"
 
 namespace {
@@ -26,7 +28,7 @@ BundleFacts builtBundle(const char* channel) {
   BundleFacts facts;
   facts.bundleIsDirectory = true;
   facts.executableIsRegularFile = true;
-  if (channel != nullptr) facts.bundle.info.emplace(std::string(kChannelKey), platform::PlistValue{std::string(channel)});
+  if (channel != nullptr) facts.channelText = channel;
   return facts;
 }
 

@@ -80,6 +80,7 @@ DirectoryOpening openPrivateLevel(const platform::Directory& parent, std::string
 }
 
 DirectoryOpening openJobLevels(std::string_view home, const std::vector<std::string_view>& levels) {
+  if (home.empty() || home.front() != '/') return breached({Reason::homeNotAbsolute, std::string(home)});
   std::string path(home);
   for (const std::string_view level : levels) path = platform::appendingPathComponent(path, level);
   if (!hasNoSymbolicLinkOnPath(path)) return breached({Reason::directoryLinked, firstLinkOnPath(path).value_or(path)});

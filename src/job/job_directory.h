@@ -36,7 +36,8 @@ struct DirectoryOpening {
 };
 
 // The directory `home`/`levels`[0]/`levels`[1]/..., with the rules the
-// program applies to a job directory's path, in its order:
+// program applies to a job directory's path, in its order (a `home` that is
+// not an absolute path is homeNotAbsolute):
 //  1. no link anywhere on the whole path, above the home too
 //     (directoryLinked, naming the first link);
 //  2. the home opened from the root without following links (homeNotFound

@@ -30,15 +30,6 @@ TEST_F(JobPlace, PathsWithoutLinksPass) {
   EXPECT_TRUE(hasNoSymbolicLinkOnPath(root_ + "/other/../home/.t/support-drafts/id"));
 }
 
-TEST_F(JobPlace, TheFirstLinkIsNamed) {
-  std::filesystem::create_directory_symlink(root_ + "/home", root_ + "/home-link");
-  EXPECT_EQ(firstLinkOnPath(root_ + "/home-link/.t/support-drafts/id"), root_ + "/home-link");
-  EXPECT_EQ(firstLinkOnPath(root_ + "/home/.t/support-drafts/id"), std::nullopt);
-  std::filesystem::create_directories(root_ + "/elsewhere/deep");
-  std::filesystem::create_directory_symlink(root_ + "/elsewhere/deep", root_ + "/home/jump");
-  EXPECT_EQ(firstLinkOnPath(root_ + "/home/jump/../.t"), root_ + "/home/jump");
-}
-
 TEST_F(JobPlace, ALinkAtAnyComponentFails) {
   std::filesystem::create_directory_symlink(root_ + "/home", root_ + "/home-link");
   EXPECT_FALSE(hasNoSymbolicLinkOnPath(root_ + "/home-link/.t/support-drafts/id"));
@@ -56,20 +47,25 @@ std::pair<std::optional<Reason>, std::string> refusal(const DirectoryOpening& op
   return {opening.breach->reason, opening.breach->path};
 }
 
+std::pair<std::optional<Reason>, std::string> expected(Reason reason, const std::string& path) {
+  return {reason, path};
+}
+
 TEST_F(JobPlace, DirectoryIsLocatedUnderTheHomeItIsGiven) {
   const auto found = locateJobDirectory(root_ + "/home", ".t", "id");
   ASSERT_TRUE(found.directory);
   EXPECT_FALSE(found.breach);
   EXPECT_EQ(found.directory->path(), root_ + "/home/.t/support-drafts/id");
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home", ".t", "missing")),
-            std::pair(std::optional(Reason::directoryMissing), root_ + "/home/.t/support-drafts/missing"));
+            expected(Reason::directoryMissing, root_ + "/home/.t/support-drafts/missing"));
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home", ".other", "id")),
-            std::pair(std::optional(Reason::directoryMissing), root_ + "/home/.other"));
+            expected(Reason::directoryMissing, root_ + "/home/.other"));
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/elsewhere", ".t", "id")),
-            std::pair(std::optional(Reason::homeNotFound), root_ + "/elsewhere"));
+            expected(Reason::homeNotFound, root_ + "/elsewhere"));
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/nowhere/home", ".t", "id")),
-            std::pair(std::optional(Reason::homeNotFound), root_ + "/nowhere/home"))
+            expected(Reason::homeNotFound, root_ + "/nowhere/home"))
       << "a missing directory above the home";
+  EXPECT_EQ(refusal(locateJobDirectory("home", ".t", "id")), expected(Reason::homeNotAbsolute, "home"));
 }
 
 TEST_F(JobPlace, AMissingLevelLeavesItsParentOpenForAHostToMakeIt) {
@@ -86,16 +82,21 @@ TEST_F(JobPlace, AMissingLevelLeavesItsParentOpenForAHostToMakeIt) {
 TEST_F(JobPlace, LinksAndLevelsOthersCanWriteAreRefused) {
   std::filesystem::create_directory_symlink(root_ + "/home", root_ + "/home-link");
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home-link", ".t", "id")),
-            std::pair(std::optional(Reason::directoryLinked), root_ + "/home-link"));
+            expected(Reason::directoryLinked, root_ + "/home-link"));
+  // The link named is the first on the way, also when ".." leaves it.
+  std::filesystem::create_directories(root_ + "/elsewhere/deep");
+  std::filesystem::create_directory_symlink(root_ + "/elsewhere/deep", root_ + "/home/jump");
+  EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home/jump/../deep", ".t", "id")),
+            expected(Reason::directoryLinked, root_ + "/home/jump"));
   std::filesystem::create_directory_symlink("id", root_ + "/home/.t/support-drafts/id-link");
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home", ".t", "id-link")),
-            std::pair(std::optional(Reason::directoryLinked), root_ + "/home/.t/support-drafts/id-link"));
+            expected(Reason::directoryLinked, root_ + "/home/.t/support-drafts/id-link"));
   // Every level from the home down is judged, the home included.
   for (const std::string level : {"/home", "/home/.t", "/home/.t/support-drafts", "/home/.t/support-drafts/id"}) {
     const std::string path = root_ + level;
     ASSERT_EQ(::chmod(path.c_str(), 0770), 0);
     EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home", ".t", "id")),
-              std::pair(std::optional(Reason::directoryWritableByOthers), path));
+              expected(Reason::directoryWritableByOthers, path));
     ASSERT_EQ(::chmod(path.c_str(), 0700), 0);
   }
   EXPECT_TRUE(locateJobDirectory(root_ + "/home", ".t", "id").directory);
@@ -104,10 +105,10 @@ TEST_F(JobPlace, LinksAndLevelsOthersCanWriteAreRefused) {
 TEST_F(JobPlace, WhatIsNotADirectoryIsNamed) {
   std::ofstream(root_ + "/home/.t/support-drafts/file") << "x";
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home", ".t", "file")),
-            std::pair(std::optional(Reason::directoryNotDirectory), root_ + "/home/.t/support-drafts/file"));
+            expected(Reason::directoryNotDirectory, root_ + "/home/.t/support-drafts/file"));
   std::ofstream(root_ + "/plain") << "x";
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/plain/home", ".t", "id")),
-            std::pair(std::optional(Reason::directoryNotDirectory), root_ + "/plain"))
+            expected(Reason::directoryNotDirectory, root_ + "/plain"))
       << "above the home";
 }
 
@@ -116,7 +117,7 @@ TEST_F(JobPlace, ADirectoryThatCannotBeSearchedIsNotCalledMissing) {
   const std::string drafts = root_ + "/home/.t/support-drafts";
   ASSERT_EQ(::chmod(drafts.c_str(), 0600), 0);
   EXPECT_EQ(refusal(locateJobDirectory(root_ + "/home", ".t", "id")),
-            std::pair(std::optional(Reason::directoryUnreadable), drafts + "/id"));
+            expected(Reason::directoryUnreadable, drafts + "/id"));
   ASSERT_EQ(::chmod(drafts.c_str(), 0700), 0);
 }
 

@@ -20,5 +20,6 @@ JobHome jobHome(const platform::HomeFacts& facts);
 
 // The rules a host adds for a home it prints and hands on, which the
 // program does not apply: homeNotUtf8 (a path that is not valid UTF-8 cannot
-// be printed in JSON) and homeIsRoot (the standardised home is "/").
+// be printed in JSON; the breach names no path for that reason) and
+// homeIsRoot (the standardised home is "/").
 std::optional<RuleBreach> hostHomeBreach(std::string_view home);

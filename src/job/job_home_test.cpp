@@ -14,9 +14,7 @@ TEST(JobHome, HomeFirstThenThePasswordEntry) {
   EXPECT_EQ(jobHome({std::nullopt, "/var/pw"}).home, "/var/pw");
   EXPECT_EQ(jobHome({"", "/var/pw"}).home, "/var/pw") << "an empty HOME holds no path";
   EXPECT_EQ(refusal(jobHome({"/home/u", std::nullopt})), std::nullopt);
-}
-
-TEST(JobHome, TheReasonSaysWhatWasWrongWithHome) {
+  // Without a home, the reason says what was wrong with HOME.
   EXPECT_EQ(refusal(jobHome({std::nullopt, std::nullopt})), Reason::homeMissing);
   EXPECT_EQ(refusal(jobHome({std::nullopt, "pw-relative"})), Reason::homeMissing);
   EXPECT_EQ(refusal(jobHome({"home/u", std::nullopt})), Reason::homeNotAbsolute);

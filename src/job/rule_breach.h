@@ -98,24 +98,18 @@ enum class Reason {
 
 // Every reason, in the order above: for a host that lists or maps them.
 inline constexpr Reason kAllReasons[] = {
-    Reason::subjectPrefix,         Reason::subjectTooLong,
-    Reason::subjectHoldsNul,       Reason::subjectNotUtf8,
-    Reason::bodyTooLong,           Reason::bodyHoldsNul,
-    Reason::bodyNotUtf8,           Reason::jobIdInvalid,
-    Reason::jobDocumentTooLarge,   Reason::jobDocumentUnreadable,
-    Reason::jobDocumentNotRegularFile, Reason::jobDocumentLinked,
-    Reason::jobDocumentNotOwned,   Reason::jobDocumentNotPrivate,
-    Reason::jobDocumentInvalid,    Reason::logUnreadable,
-    Reason::logIsDirectory,        Reason::logNotRegularFile,
-    Reason::logLinked,             Reason::logTooLarge,
-    Reason::logNotOwned,           Reason::logNotPrivate,
-    Reason::homeMissing,           Reason::homeNotAbsolute,
-    Reason::homeNotFound,          Reason::homeNotUtf8,
-    Reason::homeIsRoot,            Reason::directoryLinked,
-    Reason::directoryMissing,      Reason::directoryNotDirectory,
-    Reason::directoryUnreadable,   Reason::directoryNotOwned,
-    Reason::directoryWritableByOthers, Reason::bundleMissing,
-    Reason::bundleExecutableMissing, Reason::bundleChannelUnknown,
+    Reason::subjectPrefix, Reason::subjectTooLong, Reason::subjectHoldsNul,
+    Reason::subjectNotUtf8, Reason::bodyTooLong, Reason::bodyHoldsNul,
+    Reason::bodyNotUtf8, Reason::jobIdInvalid, Reason::jobDocumentTooLarge,
+    Reason::jobDocumentUnreadable, Reason::jobDocumentNotRegularFile, Reason::jobDocumentLinked,
+    Reason::jobDocumentNotOwned, Reason::jobDocumentNotPrivate, Reason::jobDocumentInvalid,
+    Reason::logUnreadable, Reason::logIsDirectory, Reason::logNotRegularFile,
+    Reason::logLinked, Reason::logTooLarge, Reason::logNotOwned,
+    Reason::logNotPrivate, Reason::homeMissing, Reason::homeNotAbsolute,
+    Reason::homeNotFound, Reason::homeNotUtf8, Reason::homeIsRoot,
+    Reason::directoryLinked, Reason::directoryMissing, Reason::directoryNotDirectory,
+    Reason::directoryUnreadable, Reason::directoryNotOwned, Reason::directoryWritableByOthers,
+    Reason::bundleMissing, Reason::bundleExecutableMissing, Reason::bundleChannelUnknown,
 };
 
 // A broken rule: the reason, and the path of the file or directory that

@@ -1,7 +1,6 @@
 #include "platform/directory.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -17,9 +16,8 @@ constexpr int kOpenFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // failure, so a successful open costs nothing more.
 void noteStop(OpenStop* stop, int parent, const std::string& name, std::string path) {
   if (stop == nullptr) return;
-  const int openError = errno;
   stop->path = std::move(path);
-  stop->missing = openError == ENOENT;
+  stop->missing = errno == ENOENT;
   stop->facts.reset();
   if (parent < 0) return;
   UniqueFd item(::openat(parent, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
