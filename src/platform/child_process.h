@@ -4,7 +4,7 @@
 // A program is started with posix_spawn, in a session of its own, with no
 // blocked signals and every signal at its default disposition, standard
 // input from /dev/null, and no descriptor of this process beyond its three
-// standard streams. It is started either
+// standard streams and those the caller names. It is started either
 //   - attached (startChild): it is this process's child, waited for through
 //     a process descriptor, at most for a given time, after which the
 //     caller leaves it running or ends it; or
@@ -47,6 +47,9 @@ struct ChildSpec {
   std::optional<std::vector<std::string>> environment;
   int output = kDiscardStream;
   int errors = kDiscardStream;
+  // Descriptors of the caller's that the program gets as 3, 4, ... in this
+  // order; every other one above the standard streams is closed.
+  std::vector<int> inherited;
 };
 
 // What a wait found.
