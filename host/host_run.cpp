@@ -39,8 +39,12 @@ std::vector<std::string> environmentWithHome(const std::string& home) {
 
 // What the host-side checks say about a job that ended without a result.
 // `signal` ended the program, when one did (0: none, or not known).
-std::string explainNoResult(const JobOnDisk& job, int signal) {
+std::string explainNoResult(const JobOnDisk& job, int signal, const std::optional<std::string>& bundleToolDirectory) {
   if (signal != 0) return "the program was ended by signal " + std::to_string(signal);
+  if (bundleToolDirectory && *bundleToolDirectory != toolDirectoryFor(job.channel)) {
+    return "the bundle is built for the channel whose jobs are in " + *bundleToolDirectory + ", not " +
+           toolDirectoryFor(job.channel);
+  }
   const JobChain chain = openJobChain(job);
   if (!chain.job) return chain.refusal.text;
   const platform::Directory& directory = *chain.job;
@@ -110,7 +114,10 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
                        "the program could not be started: " + executable + ": " + errorText(detached.error)};
     return started;
   }
-  started.run = std::make_unique<Run>(Run{job, std::move(chain.job), std::move(detached.ended), std::nullopt});
+  std::optional<std::string> toolDirectory;
+  if (reading.channel) toolDirectory = reading.channel->toolDirectory;
+  started.run = std::make_unique<Run>(
+      Run{job, std::move(toolDirectory), std::move(chain.job), std::move(detached.ended), std::nullopt});
   return started;
 }
 
@@ -121,7 +128,7 @@ Report waitJob(Run& run, std::chrono::milliseconds timeout) {
   const bool signalled = wait.state == platform::ChildWait::State::Ended && WIFSIGNALED(wait.waitStatus);
   Report report;
   if (const auto outcome = resultIn(run.job, *run.jobDirectory)) report.outcome = *outcome;
-  else report.explanation = explainNoResult(run.job, signalled ? WTERMSIG(wait.waitStatus) : 0);
+  else report.explanation = explainNoResult(run.job, signalled ? WTERMSIG(wait.waitStatus) : 0, run.bundleToolDirectory);
   run.report = report;
   return report;
 }
@@ -133,7 +140,7 @@ Report collectResult(const JobOnDisk& job) {
   if (jobsBeingRun().count(job.id) != 0) return Report{SUPPORT_DRAFT_OUTCOME_RUNNING, ""};
   // The program may have written its answer just before it ended.
   if (const auto outcome = resultIn(job, *chain.job)) return Report{*outcome, ""};
-  return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, explainNoResult(job, 0)};
+  return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, explainNoResult(job, 0, std::nullopt)};
 }
 
 Report runJob(const std::string& bundle, const JobOnDisk& job, std::chrono::milliseconds timeBound) {
