@@ -101,6 +101,21 @@ TEST(DraftRouteTest, MailerAndSandboxComeFirst) {
   EXPECT_EQ(decideRoute(f, kWithoutLog).kind, DraftRoute::Kind::Portal);
 }
 
+// Inside the sandbox a log goes only to a backend known to carry it; the
+// route names the backend, whose answer is read its own way.
+TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
+  MailFacts f;
+  f.sandboxed = true;
+  for (const PortalBackend backend : {PortalBackend::Gtk, PortalBackend::Kde, PortalBackend::Unknown}) {
+    f.portalBackend = backend;
+    const DraftRoute withLog = decideRoute(f, kWithLog);
+    EXPECT_EQ(withLog.kind, backend == PortalBackend::Kde ? DraftRoute::Kind::Portal : DraftRoute::Kind::Refuse);
+    const DraftRoute withoutLog = decideRoute(f, kWithoutLog);
+    EXPECT_EQ(withoutLog.kind, DraftRoute::Kind::Portal);
+    EXPECT_EQ(withoutLog.portalBackend, backend);
+  }
+}
+
 // A Flatpak client starts as its entry says, up to the field codes; a log
 // is refused, since the sandboxed client may not see it.
 TEST(DraftRouteTest, FlatpakClientsStartThroughTheirEntry) {

@@ -1,6 +1,12 @@
 #include "platform/mail/mail_service.h"
 
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "platform/bundle.h"
+#include "platform/child_process.h"
 #include "platform/mail/mail_facts.h"
 #include "platform/paths.h"
 #include "platform/scripting/errors.h"
@@ -9,7 +15,9 @@
 namespace platform::mail {
 namespace {
 
+using platform::scripting::kErrorLaunchFailed;
 using platform::scripting::kErrorPermissionDenied;
+using platform::scripting::kErrorProgramNotFound;
 
 constexpr int kForwarderStatus = 255;
 
@@ -39,30 +47,51 @@ DraftOutcome started(const DraftRoute& route) {
   return {run.errorNumber, std::move(run.message)};
 }
 
-DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
-  std::vector<std::string> command = {helper, draft.subject, draft.body};
-  if (!draft.attachment.empty()) command.push_back(draft.attachment);
-  const platform::scripting::ProgramRun run = platform::scripting::runProgram(command);
-  switch (run.errorNumber) {
-    case kPortalOpened:
-      return {};
-    case kPortalAccessDenied:
-      return {kErrorPermissionDenied, "The desktop portal does not allow this program to compose e-mail."};
-    case kPortalCancelled:
-      return {run.errorNumber, "The draft was cancelled."};
-    default:
-      return {run.errorNumber, "The desktop portal did not open the draft. " + run.message};
+// Runs the portal helper and takes its own answer as the outcome. The
+// helper keeps the deadline itself and needs one message after it (closing
+// the request); the backstop, a tenth of the deadline later, only ends a
+// helper that failed to keep it (a hung bus library), which is no draft.
+DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::string& helper,
+                       std::chrono::milliseconds deadline) {
+  std::vector<std::string> arguments = {helper, std::to_string(deadline.count()), draft.subject, draft.body};
+  if (!draft.attachment.empty()) arguments.push_back(draft.attachment);
+  platform::ChildSpec spec;
+  spec.paths = {helper};
+  spec.arguments = std::move(arguments);
+  platform::ChildStart start = platform::startChild(spec);
+  if (start.error != 0) {
+    return {start.error == ENOENT ? kErrorProgramNotFound : kErrorLaunchFailed,
+            "Can't run the desktop portal helper: " + std::string(std::strerror(start.error))};
   }
+  const platform::ChildWait wait = start.child.wait(deadline + deadline / 10, platform::AtDeadline::End);
+  if (wait.state != platform::ChildWait::State::Ended || !WIFEXITED(wait.waitStatus)) {
+    return {kErrorKilledBySignal, "The desktop portal helper did not end by itself."};
+  }
+  const int status = WEXITSTATUS(wait.waitStatus);
+  switch (meaningOf(backend, status)) {
+    case PortalMeaning::Opened:
+      return {};
+    case PortalMeaning::PermissionDenied:
+      return {kErrorPermissionDenied, "The desktop portal does not allow this program to compose e-mail."};
+    case PortalMeaning::Cancelled:
+      return {status, "The draft was cancelled."};
+    case PortalMeaning::Failed:
+      break;
+  }
+  if (status == kPortalNoAnswer) return {status, "The desktop portal did not answer in time."};
+  // The KDE backend's 0 is a client it could not start.
+  return {status != 0 ? status : kErrorLaunchFailed, "The desktop portal did not open the draft."};
 }
 
 }  // namespace
 
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper) {
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      std::chrono::milliseconds portalDeadline) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
       return started(route);
     case DraftRoute::Kind::Portal:
-      return askPortal(draft, portalHelper);
+      return askPortal(route.portalBackend, draft, portalHelper, portalDeadline);
     case DraftRoute::Kind::Refuse:
       break;
   }

@@ -2,11 +2,13 @@
 // says why it could not. The scripting command `open mail draft` reaches it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/mail/draft_route.h"
+#include "platform/mail/portal_answer.h"
 
 namespace platform::mail {
 
@@ -25,18 +27,10 @@ constexpr std::int64_t kErrorNoDraftRoute = -10000;
 DraftOutcome openDraft(const Draft& draft);
 
 // Carries out a decided route. `portalHelper` is the program that asks the
-// desktop portal (used by Kind::Portal only).
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper);
-
-// The exit statuses of the portal helper (Contents/MacOS/support-draft-portal).
-enum PortalStatus : int {
-  kPortalOpened = 0,
-  kPortalCancelled = 1,    // the user cancelled (response 1)
-  kPortalFailed = 2,       // the portal answered 2, or the call failed
-  kPortalAccessDenied = 3, // the portal refused with org.freedesktop.DBus.Error.AccessDenied
-  kPortalBadFile = 4,      // the attachment is not a private regular file of the user
-  kPortalUsage = 64,
-};
+// desktop portal (used by Kind::Portal only), given `portalDeadline` for
+// the whole exchange.
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      std::chrono::milliseconds portalDeadline = kPortalDeadline);
 
 // The portal helper's name beside the executable.
 inline constexpr std::string_view kPortalHelperName = "support-draft-portal";

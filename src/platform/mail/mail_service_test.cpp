@@ -75,21 +75,29 @@ TEST(MailServiceTest, RefusedRouteStartsNothing) {
   EXPECT_EQ(outcome.message, "no route");
 }
 
-// The portal helper's statuses: only its refusal is a missing permission.
-TEST(MailServiceTest, PortalAnswersMapToOutcomes) {
-  DraftRoute route;
-  route.kind = DraftRoute::Kind::Portal;
+// The helper's own answer is the outcome, read for the route's backend;
+// only the portal's refusal is a missing permission.
+TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   const testing_support::ScratchDirectory scratch;
   const std::string helper = scratch.path() + "/helper";
-  const auto outcomeFor = [&](int status) {
-    std::ofstream(helper) << "#!/bin/sh\nexit " << status << "\n";
+  const auto outcomeFor = [&](PortalBackend backend, const std::string& body) {
+    std::ofstream(helper) << "#!/bin/sh\n" << body << "\n";
     std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
-    return carryOut(route, kDraft, helper).errorNumber;
+    DraftRoute route;
+    route.kind = DraftRoute::Kind::Portal;
+    route.portalBackend = backend;
+    return carryOut(route, kDraft, helper, std::chrono::milliseconds(200)).errorNumber;
   };
-  EXPECT_EQ(outcomeFor(kPortalOpened), 0);
-  EXPECT_EQ(outcomeFor(kPortalAccessDenied), platform::scripting::kErrorPermissionDenied);
-  EXPECT_EQ(outcomeFor(kPortalCancelled), kPortalCancelled);
-  EXPECT_EQ(outcomeFor(kPortalFailed), kPortalFailed);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, "exit 0"), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, "exit 1"), 0);
+  EXPECT_NE(outcomeFor(PortalBackend::Kde, "exit 0"), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, "exit 3"), platform::scripting::kErrorPermissionDenied);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, "exit 5"), kPortalNoAnswer);
+  // The deadline reaches the helper as its first argument.
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, "[ \"$1\" = 200 ] && [ \"$3\" = b ] && exit 0; exit 2"), 0);
+  // A helper that outlives its deadline is ended, and is no draft.
+  EXPECT_NE(outcomeFor(PortalBackend::Gtk, "exec sleep 30"), 0);
+  EXPECT_NE(outcomeFor(PortalBackend::Gtk, "kill -SEGV $$"), 0);
 }
 
 }  // namespace

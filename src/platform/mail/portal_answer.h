@@ -1,0 +1,63 @@
+// The desktop portal's Email interface as seen from inside a sandbox: which
+// backend answers for the desktop, whether it carries a log into the
+// client, and what its answer means. Pure decisions on facts gathered
+// elsewhere (mail_facts.h) and on the portal helper's exit status.
+#pragma once
+
+#include <chrono>
+#include <string_view>
+
+namespace platform::mail {
+
+// The portal backend that serves the Email interface. Backends differ in
+// what they hand the client and in how they answer:
+// - Gtk starts the client with a mailto: URI whose attachment= field the
+//   clients ignore (the log is lost) and answers Response 0 for a launch,
+//   1 when the user cancels its chooser, 2 otherwise;
+// - Kde hands the log on in each client's own way and answers the
+//   launcher's success as a truth value: Response 1 for a started client,
+//   0 for a start that failed.
+// Unknown is any other: the portal then falls back to whichever backend is
+// installed, which the sandbox cannot see, so it is read as Gtk, the
+// cautious reading (no log is admitted).
+enum class PortalBackend { Gtk, Kde, Unknown };
+
+// The backend the portal picks for XDG_CURRENT_DESKTOP (a colon-separated
+// list; null or empty when unset): the first name, in order, that a
+// backend's UseIn= list holds, compared without ASCII case as the portal
+// does. Names no Email backend claims are passed over.
+PortalBackend portalBackendForDesktop(const char* currentDesktop);
+
+// Whether the backend is known to carry the log into the client.
+bool carriesAttachments(PortalBackend backend);
+
+// How long the portal may take, from connecting to the bus to the
+// Response: long enough for a person to pick a mail program in the
+// backend's chooser, short enough that the program answers inside the
+// host command's default time bound (30 seconds), with the caller's
+// backstop of a tenth more.
+inline constexpr std::chrono::milliseconds kPortalDeadline{25000};
+// The exit statuses of the portal helper (Contents/MacOS/support-draft-portal):
+// what the portal said, not yet what it means.
+enum PortalStatus : int {
+  kPortalResponse0 = 0,     // Response 0
+  kPortalResponse1 = 1,     // Response 1
+  kPortalResponseOther = 2, // Response 2, or any other code
+  kPortalAccessDenied = 3,  // the call failed with org.freedesktop.DBus.Error.AccessDenied
+  kPortalBadFile = 4,       // the attachment is not a private regular file of the user
+  kPortalNoAnswer = 5,      // the deadline passed: the request was closed
+  kPortalUnreachable = 6,   // no session bus, or the call failed otherwise
+  kPortalUsage = 64,
+};
+
+enum class PortalMeaning {
+  Opened,            // the backend started the client with the draft
+  Cancelled,         // the user cancelled the backend's chooser
+  Failed,            // the backend could not start the client, or said nothing in time
+  PermissionDenied,  // the portal does not let this application compose mail
+};
+
+// What the helper's exit status means on `backend`.
+PortalMeaning meaningOf(PortalBackend backend, int helperStatus);
+
+}  // namespace platform::mail
