@@ -148,7 +148,7 @@ TEST_F(PortalHelper, EachBackendsAnswerIsReadAsItMeansIt) {
     DraftRoute route;
     route.kind = DraftRoute::Kind::Portal;
     route.portalBackend = backend;
-    return carryOut(route, draft, helperBehind(answer), kInTime).errorNumber;
+    return carryOut(route, draft, helperBehind(answer), platform::kProgramGraceTime, kInTime).errorNumber;
   };
   EXPECT_EQ(outcome(PortalBackend::Kde, "1"), 0);
   EXPECT_NE(outcome(PortalBackend::Kde, "0"), 0);

@@ -9,8 +9,8 @@
 #include "platform/child_process.h"
 #include "platform/mail/mail_facts.h"
 #include "platform/paths.h"
+#include "platform/run_program.h"
 #include "platform/scripting/errors.h"
-#include "platform/scripting/run_program.h"
 
 namespace platform::mail {
 namespace {
@@ -32,13 +32,13 @@ std::string portalHelperPath() {
 
 constexpr std::int64_t kErrorKilledBySignal = -128;
 
-DraftOutcome started(const DraftRoute& route) {
-  platform::scripting::ProgramRun run = platform::scripting::runProgram(route.argv);
+DraftOutcome started(const DraftRoute& route, std::chrono::milliseconds grace) {
+  platform::ProgramRun run = platform::runProgram(route.argv, grace);
   if (run.errorNumber == kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = platform::scripting::runProgram(route.startAloneAfterCrash);
-    if (run.errorNumber == 0) run = platform::scripting::runProgram(route.argv);
+    run = platform::runProgram(route.startAloneAfterCrash, grace);
+    if (run.errorNumber == 0) run = platform::runProgram(route.argv, grace);
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
@@ -86,10 +86,10 @@ DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::str
 }  // namespace
 
 DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
-                      std::chrono::milliseconds portalDeadline) {
+                      std::chrono::milliseconds clientGrace, std::chrono::milliseconds portalDeadline) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
-      return started(route);
+      return started(route, clientGrace);
     case DraftRoute::Kind::Portal:
       return askPortal(route.portalBackend, draft, portalHelper, portalDeadline);
     case DraftRoute::Kind::Refuse:

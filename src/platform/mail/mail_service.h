@@ -9,6 +9,7 @@
 
 #include "platform/mail/draft_route.h"
 #include "platform/mail/portal_answer.h"
+#include "platform/run_program.h"
 
 namespace platform::mail {
 
@@ -28,8 +29,11 @@ DraftOutcome openDraft(const Draft& draft);
 
 // Carries out a decided route. `portalHelper` is the program that asks the
 // desktop portal (used by Kind::Portal only), given `portalDeadline` for
-// the whole exchange.
+// the whole exchange. A started client still running after `clientGrace`
+// counts as opened (one started cold stays in the foreground). Only unit
+// tests pass shorter times.
 DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      std::chrono::milliseconds clientGrace = kProgramGraceTime,
                       std::chrono::milliseconds portalDeadline = kPortalDeadline);
 
 // The portal helper's name beside the executable.

@@ -1,9 +1,16 @@
 #include "platform/mail/mail_service.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/scripting/errors.h"
 #include "testing/scratch_directory.h"
@@ -55,6 +62,51 @@ TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
   EXPECT_EQ(carryOut(route, kDraft, "").errorNumber, -128);
 }
 
+// A client started cold stays in the foreground: after the grace time the
+// draft counts as opened and the job goes on, and the client holds nothing
+// of the job's own output streams (a host reading them to their end would
+// wait for the client otherwise).
+TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfOurs) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string pidFile = scratch.path() + "/pid";
+  const DraftRoute route = startRoute(
+      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidFile}, Verdict::ExitStatus);
+
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int savedErr = dup(STDERR_FILENO);
+  ASSERT_GE(savedOut, 0);
+  ASSERT_GE(savedErr, 0);
+  dup2(ends[1], STDOUT_FILENO);
+  dup2(ends[1], STDERR_FILENO);
+  const DraftOutcome outcome = carryOut(route, kDraft, "", std::chrono::milliseconds(100));
+  dup2(savedOut, STDOUT_FILENO);
+  dup2(savedErr, STDERR_FILENO);
+  close(savedOut);
+  close(savedErr);
+  close(ends[1]);
+
+  EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
+  // The pipe's last writer is gone at once unless the client holds it.
+  pollfd entry{ends[0], POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 1) << "the client holds this process's output";
+  char byte = 0;
+  EXPECT_EQ(read(ends[0], &byte, 1), 0) << "the client wrote to this process's output";
+  close(ends[0]);
+
+  // The client was started and is still running: end it.
+  pid_t pid = 0;
+  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       pid <= 0 && std::chrono::steady_clock::now() < giveUp;
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::ifstream(pidFile) >> pid;
+  }
+  ASSERT_GT(pid, 0) << "the client was not started";
+  EXPECT_EQ(kill(pid, SIGKILL), 0) << "the client was not left running";
+  waitpid(pid, nullptr, 0);
+}
+
 // A client that cannot be executed is a failed start, not a missing permission.
 TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
   const testing_support::ScratchDirectory scratch;
@@ -86,7 +138,7 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
     DraftRoute route;
     route.kind = DraftRoute::Kind::Portal;
     route.portalBackend = backend;
-    return carryOut(route, kDraft, helper, std::chrono::milliseconds(200)).errorNumber;
+    return carryOut(route, kDraft, helper, platform::kProgramGraceTime, std::chrono::milliseconds(200)).errorNumber;
   };
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, "exit 0"), 0);
   EXPECT_EQ(outcomeFor(PortalBackend::Kde, "exit 1"), 0);

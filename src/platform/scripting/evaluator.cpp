@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "platform/mail/mail_service.h"
+#include "platform/run_program.h"
 #include "platform/scripting/errors.h"
-#include "platform/scripting/run_program.h"
 #include "platform/scripting/value_ops.h"
 
 namespace platform::scripting {
@@ -254,7 +254,7 @@ class Evaluator {
       command.push_back(textOf(commandValue));
     }
     for (const std::string& word : command) budget_.chargeCreated(word.size());
-    ProgramRun run = platform::scripting::runProgram(command);
+    ProgramRun run = platform::runProgram(command);
     if (run.errorNumber != 0) throw ScriptError{run.errorNumber, std::move(run.message)};
     budget_.chargeCreated(run.output.size());
     return Descriptor::text(std::move(run.output));
