@@ -48,9 +48,9 @@ DraftOutcome started(const DraftRoute& route, std::chrono::milliseconds grace) {
 }
 
 // Runs the portal helper and takes its own answer as the outcome. The
-// helper keeps the deadline itself and needs one message after it (closing
-// the request); the backstop, a tenth of the deadline later, only ends a
-// helper that failed to keep it (a hung bus library), which is no draft.
+// helper keeps the deadline itself and closes the request after it; the
+// backstop only ends a helper that failed to keep it (a hung bus library),
+// which is no draft.
 DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::string& helper,
                        std::chrono::milliseconds deadline) {
   std::vector<std::string> arguments = {helper, std::to_string(deadline.count()), draft.subject, draft.body};
@@ -63,7 +63,7 @@ DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::str
     return {start.error == ENOENT ? kErrorProgramNotFound : kErrorLaunchFailed,
             "Can't run the desktop portal helper: " + std::string(std::strerror(start.error))};
   }
-  const platform::ChildWait wait = start.child.wait(deadline + deadline / 10, platform::AtDeadline::End);
+  const platform::ChildWait wait = start.child.wait(portalBackstop(deadline), platform::AtDeadline::End);
   if (wait.state != platform::ChildWait::State::Ended || !WIFEXITED(wait.waitStatus)) {
     return {kErrorKilledBySignal, "The desktop portal helper did not end by itself."};
   }

@@ -34,9 +34,17 @@ bool carriesAttachments(PortalBackend backend);
 // How long the portal may take, from connecting to the bus to the
 // Response: long enough for a person to pick a mail program in the
 // backend's chooser, short enough that the program answers inside the
-// host command's default time bound (30 seconds), with the caller's
-// backstop of a tenth more.
+// host command's default time bound (30 seconds), with the time to close
+// the request and the caller's backstop.
 inline constexpr std::chrono::milliseconds kPortalDeadline{25000};
+// How long after the deadline the helper waits for the portal to confirm
+// that the request is closed.
+inline constexpr std::chrono::milliseconds kPortalCloseTime{1000};
+// How long the caller waits for the helper before ending it: the deadline,
+// the close, and a tenth of the deadline for starting and ending.
+constexpr std::chrono::milliseconds portalBackstop(std::chrono::milliseconds deadline) {
+  return deadline + kPortalCloseTime + deadline / 10;
+}
 // The exit statuses of the portal helper (Contents/MacOS/support-draft-portal):
 // what the portal said, not yet what it means.
 enum PortalStatus : int {

@@ -163,13 +163,19 @@ bool workUntil(sd_bus* bus, Clock::time_point deadline, bool& broken, Done done)
 }
 
 // Closes the request, so that the backend's dialog goes and a late answer
-// is dropped by the portal. Sent and written out; the reply is not awaited,
-// since the deadline has passed.
+// is dropped by the portal; waits at most kPortalCloseTime for the portal
+// to confirm, so that the close has been handled before failure is
+// reported.
 void closeRequest(sd_bus* bus, const std::string& handle) {
-  if (sd_bus_call_method_async(bus, nullptr, kPortalService, handle.c_str(), kRequestInterface, "Close", nullptr,
-                               nullptr, "") >= 0) {
-    sd_bus_flush(bus);
+  sd_bus_message* raw = nullptr;
+  if (sd_bus_message_new_method_call(bus, &raw, kPortalService, handle.c_str(), kRequestInterface, "Close") < 0) {
+    return;
   }
+  const Message call(raw);
+  sd_bus_message* reply = nullptr;
+  const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(kPortalCloseTime).count();
+  // Its error (a request already gone) changes nothing.
+  if (sd_bus_call(bus, call.get(), static_cast<std::uint64_t>(wait), nullptr, &reply) >= 0) sd_bus_message_unref(reply);
 }
 
 int composeEmail(Clock::time_point deadline, const char* subject, const char* body, int log) {
@@ -201,13 +207,15 @@ int composeEmail(Clock::time_point deadline, const char* subject, const char* bo
     return timeout == 0 ? kPortalNoAnswer : kPortalUnreachable;
   }
   const Slot pending(callSlot);
-  if (!workUntil(raw, deadline, broken, [&] { return exchange.status.has_value(); })) {
+  const bool answered = workUntil(raw, deadline, broken, [&] { return exchange.status.has_value(); });
+  if (broken) return kPortalUnreachable;
+  // The deadline passed, here or as the call's own timeout.
+  if (!answered || *exchange.status == kPortalNoAnswer) {
     // The portal names the request after the token; before its reply the
     // expected path is the one to close.
     closeRequest(raw, exchange.handle.empty() ? expected : exchange.handle);
     return kPortalNoAnswer;
   }
-  if (broken) return kPortalUnreachable;
   return *exchange.status;
 }
 
