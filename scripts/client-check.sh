@@ -7,7 +7,7 @@
 # client's own store, reads it back and prints a verdict for subject, body
 # and attachment. Not part of CI; run as root (it installs packages).
 #
-#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log]
+#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]
 #
 #   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt
 #   --running   start the client before the job, so the job meets a running instance
@@ -17,6 +17,8 @@
 #               real desktop portal, with the KDE backend (XDG_CURRENT_DESKTOP=KDE)
 #               or the GTK one (XDG_CURRENT_DESKTOP=GNOME)
 #   --no-log    a job without a log (attachLogs false)
+#   --plain     no apostrophe in the home path and no apostrophe or '%' in
+#               the texts (the KDE backend's jobs with them are refused)
 #
 # The portal finds the caller's root through /proc/PID/root and checks that
 # the log's descriptor names the same file outside: the root is a tmpfs of
@@ -32,7 +34,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome] [--sandbox kde|gtk] [--no-log]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -42,12 +44,14 @@ running=0
 gnome=0
 sandbox=""
 attach_log=1
+plain=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --running) running=1 ;;
     --gnome) gnome=1 ;;
     --sandbox) [[ $# -ge 2 && ( $2 == kde || $2 == gtk ) ]] || usage; sandbox="$2"; shift ;;
     --no-log) attach_log=0 ;;
+    --plain) plain=1 ;;
     *) usage ;;
   esac
   shift
@@ -84,8 +88,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -m 0700 "$work/O'Neil, Jörg"
-home="$work/O'Neil, Jörg/home"
+people="O'Neil, Jörg"
+[[ $plain -eq 1 ]] && people="Neil, Jörg"
+mkdir -m 0700 "$work/$people"
+home="$work/$people/home"
 mkdir -m 0700 "$home"
 mkdir -p "$work/bin" "$work/tmux"
 chmod 0700 "$work/tmux"
@@ -378,6 +384,10 @@ fi
 
 subject="Support Request - Quorvel a,b='c' \"q\" \$(id) Türkçe"
 body=$'Line 1\n\tLine 2 $(id) \\n \'x\' & y=z %20\nGrüße'
+if [[ $plain -eq 1 ]]; then
+  subject="Support Request - Quorvel a,b=\"c\" \$(id) Türkçe"
+  body=$'Line 1\n\tLine 2 $(id) \\n "x" & y=z\nGrüße'
+fi
 job_id=$(cat /proc/sys/kernel/random/uuid)
 job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
 (umask 077 && mkdir -p "$job_dir")
@@ -411,7 +421,11 @@ if [[ $result == *DRAFT_FAILED* ]]; then
   exit 0
 fi
 
-draft=$("save_$client") || { echo "no draft was saved: the client did not show one"; exit 1; }
+draft=$("save_$client") || {
+  echo "no draft was saved: the client did not show one"
+  echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+  exit 1
+}
 echo "draft read back from: ${draft#"$work/"}"
 
 log_file="$job_dir/log.txt"

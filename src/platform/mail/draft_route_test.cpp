@@ -114,6 +114,12 @@ TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
     EXPECT_EQ(withoutLog.kind, DraftRoute::Kind::Portal);
     EXPECT_EQ(withoutLog.portalBackend, backend);
   }
+  // Texts the KDE backend would alter are not asked for.
+  f.portalBackend = PortalBackend::Kde;
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel 100%", "b", ""}).kind, DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "it's", ""}).kind, DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "/home/O'Neil/log.txt"}).kind,
+            DraftRoute::Kind::Refuse);
 }
 
 // A Flatpak client starts as its entry says, up to the field codes; a log

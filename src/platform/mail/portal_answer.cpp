@@ -38,6 +38,10 @@ PortalBackend portalBackendForDesktop(const char* currentDesktop) {
 
 bool carriesAttachments(PortalBackend backend) { return backend == PortalBackend::Kde; }
 
+bool carriesText(PortalBackend backend, std::string_view text) {
+  return backend != PortalBackend::Kde || text.find_first_of("%'") == std::string_view::npos;
+}
+
 PortalMeaning meaningOf(PortalBackend backend, int helperStatus) {
   switch (helperStatus) {
     case kPortalAccessDenied:

@@ -28,10 +28,17 @@ TEST(PortalAnswerTest, BackendIsTheOneThePortalPicksForTheDesktop) {
   }
 }
 
-TEST(PortalAnswerTest, OnlyTheKdeBackendCarriesTheLog) {
+// Only the KDE backend carries the log, and it alters texts holding '%'
+// or an apostrophe; the others encode every text.
+TEST(PortalAnswerTest, WhatEachBackendCarries) {
   EXPECT_TRUE(carriesAttachments(PortalBackend::Kde));
   EXPECT_FALSE(carriesAttachments(PortalBackend::Gtk));
   EXPECT_FALSE(carriesAttachments(PortalBackend::Unknown));
+  for (const std::string_view text : {"100%", "%20", "it's", "/home/O'Neil/log.txt"}) {
+    EXPECT_FALSE(carriesText(PortalBackend::Kde, text)) << text;
+    EXPECT_TRUE(carriesText(PortalBackend::Gtk, text)) << text;
+  }
+  EXPECT_TRUE(carriesText(PortalBackend::Kde, "a,b \"q\" $(id) & y=z\n\tT\xC3\xBCrk\xC3\xA7" "e"));
 }
 
 // The KDE backend answers the launcher's success as a truth value; the
