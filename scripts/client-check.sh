@@ -17,8 +17,8 @@
 #               real desktop portal, with the KDE backend (XDG_CURRENT_DESKTOP=KDE)
 #               or the GTK one (XDG_CURRENT_DESKTOP=GNOME)
 #   --no-log    a job without a log (attachLogs false)
-#   --plain     no apostrophe in the home path and no apostrophe or '%' in
-#               the texts (the KDE backend's jobs with them are refused)
+#   --plain     no apostrophe or comma in the home path and no apostrophe
+#               or '%' in the texts (the KDE backend's jobs with them are refused)
 #
 # The portal finds the caller's root through /proc/PID/root and checks that
 # the log's descriptor names the same file outside: the root is a tmpfs of
@@ -89,7 +89,7 @@ cleanup() {
 trap cleanup EXIT
 
 people="O'Neil, Jörg"
-[[ $plain -eq 1 ]] && people="Neil, Jörg"
+[[ $plain -eq 1 ]] && people="Neil Jörg"
 mkdir -m 0700 "$work/$people"
 home="$work/$people/home"
 mkdir -m 0700 "$home"

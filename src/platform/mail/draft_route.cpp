@@ -174,10 +174,9 @@ DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
     if (log && !carriesAttachments(facts.portalBackend)) {
       return refuse("The desktop portal's backend for this desktop does not carry attachments into the mail client.");
     }
-    for (const std::string* text : {&draft.subject, &draft.body, &draft.attachment}) {
-      if (!carriesText(facts.portalBackend, *text)) {
-        return refuse("The desktop portal's backend for this desktop would alter the draft's text.");
-      }
+    if (!carriesText(facts.portalBackend, draft.subject) || !carriesText(facts.portalBackend, draft.body) ||
+        !carriesLogPath(facts.portalBackend, draft.attachment)) {
+      return refuse("The desktop portal's backend for this desktop would alter the draft.");
     }
     DraftRoute route;
     route.kind = DraftRoute::Kind::Portal;

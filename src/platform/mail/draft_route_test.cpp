@@ -118,8 +118,10 @@ TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
   f.portalBackend = PortalBackend::Kde;
   EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel 100%", "b", ""}).kind, DraftRoute::Kind::Refuse);
   EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "it's", ""}).kind, DraftRoute::Kind::Refuse);
-  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "/home/O'Neil/log.txt"}).kind,
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "/home/Neil, J/log.txt"}).kind,
             DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel a,b", "c, d", "/home/Neil J/log.txt"}).kind,
+            DraftRoute::Kind::Portal);
 }
 
 // A Flatpak client starts as its entry says, up to the field codes; a log

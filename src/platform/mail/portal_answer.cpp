@@ -42,6 +42,10 @@ bool carriesText(PortalBackend backend, std::string_view text) {
   return backend != PortalBackend::Kde || text.find_first_of("%'") == std::string_view::npos;
 }
 
+bool carriesLogPath(PortalBackend backend, std::string_view path) {
+  return backend != PortalBackend::Kde || path.find_first_of("%',") == std::string_view::npos;
+}
+
 PortalMeaning meaningOf(PortalBackend backend, int helperStatus) {
   switch (helperStatus) {
     case kPortalAccessDenied:

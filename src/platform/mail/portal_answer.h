@@ -31,15 +31,19 @@ PortalBackend portalBackendForDesktop(const char* currentDesktop);
 // Whether the backend is known to carry the log into the client.
 bool carriesAttachments(PortalBackend backend);
 
-// Whether the backend hands `text` (a subject, a body or the log's path) to
-// every client unchanged. The KDE backend puts the texts into the client's
-// arguments as they are: a mailto: URI for most clients, whose '%'
-// sequences the client then decodes ("%20" arrives as a blank), and
-// Thunderbird's quoted -compose fields, which an apostrophe can end (a log
-// path holding one lost the subject and the attachment). Which client it
-// starts the sandbox cannot tell, so a text holding either character is
-// not carried. The GTK backend encodes the texts itself.
+// Whether the backend hands `text` (a subject or a body) to every client
+// unchanged. The KDE backend puts the texts into the client's arguments as
+// they are: a mailto: URI for most clients, whose '%' sequences the client
+// then decodes ("%20" arrives as a blank), and Thunderbird's quoted
+// -compose fields, which an apostrophe can end. Which client it starts the
+// sandbox cannot tell, so a text holding either character is not carried.
+// The GTK backend encodes the texts itself.
 bool carriesText(PortalBackend backend, std::string_view text);
+
+// The same for the log's path, which the KDE backend also joins with
+// commas into Thunderbird's attachment list: a path holding a comma lost
+// the subject and the attachment.
+bool carriesLogPath(PortalBackend backend, std::string_view path);
 
 // How long the portal may take, from connecting to the bus to the
 // Response: long enough for a person to pick a mail program in the

@@ -39,6 +39,11 @@ TEST(PortalAnswerTest, WhatEachBackendCarries) {
     EXPECT_TRUE(carriesText(PortalBackend::Gtk, text)) << text;
   }
   EXPECT_TRUE(carriesText(PortalBackend::Kde, "a,b \"q\" $(id) & y=z\n\tT\xC3\xBCrk\xC3\xA7" "e"));
+  // A log path must not hold a comma either.
+  EXPECT_FALSE(carriesLogPath(PortalBackend::Kde, "/home/Neil, J/log.txt"));
+  EXPECT_FALSE(carriesLogPath(PortalBackend::Kde, "/home/O'Neil/log.txt"));
+  EXPECT_TRUE(carriesLogPath(PortalBackend::Kde, "/home/Neil J\xC3\xB6rg/log.txt"));
+  EXPECT_TRUE(carriesLogPath(PortalBackend::Gtk, "/home/Neil, J/log.txt"));
 }
 
 // The KDE backend answers the launcher's success as a truth value; the
