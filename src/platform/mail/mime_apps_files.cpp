@@ -58,13 +58,12 @@ std::vector<std::string> desktopNames(std::string_view currentDesktop) {
   return names;
 }
 
-}  // namespace
-
-XdgEnvironment xdgEnvironmentOfProcess() {
-  return {homeDirectory().value_or(""),         fromEnvironment("XDG_CONFIG_HOME"),
-          fromEnvironment("XDG_CONFIG_DIRS"),   fromEnvironment("XDG_DATA_HOME"),
-          fromEnvironment("XDG_DATA_DIRS"),     fromEnvironment("XDG_CURRENT_DESKTOP")};
-}
+// Where a file that takes part may lie.
+struct MimeAppsPlace {
+  MimeAppsFile::Kind kind;
+  std::size_t level;
+  std::string path;
+};
 
 std::vector<MimeAppsPlace> mimeAppsPlaces(const XdgEnvironment& environment) {
   using Kind = MimeAppsFile::Kind;
@@ -86,6 +85,14 @@ std::vector<MimeAppsPlace> mimeAppsPlaces(const XdgEnvironment& environment) {
     places.push_back({Kind::Cache, n + 1, appendingPathComponent(applications, "mimeinfo.cache")});
   }
   return places;
+}
+
+}  // namespace
+
+XdgEnvironment xdgEnvironmentOfProcess() {
+  return {homeDirectory().value_or(""),         fromEnvironment("XDG_CONFIG_HOME"),
+          fromEnvironment("XDG_CONFIG_DIRS"),   fromEnvironment("XDG_DATA_HOME"),
+          fromEnvironment("XDG_DATA_DIRS"),     fromEnvironment("XDG_CURRENT_DESKTOP")};
 }
 
 std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& environment,

@@ -26,28 +26,21 @@ struct XdgEnvironment {
 
 XdgEnvironment xdgEnvironmentOfProcess();
 
-// Where a file that takes part may lie, in order of precedence.
-struct MimeAppsPlace {
-  MimeAppsFile::Kind kind;
-  std::size_t level;
-  std::string path;
-};
-
-// For each configuration directory (XDG_CONFIG_HOME, default ~/.config,
-// then XDG_CONFIG_DIRS, default /etc/xdg) and each data directory's
-// applications/ (XDG_DATA_HOME, then XDG_DATA_DIRS): `<desktop>-mimeapps.list`
-// for each name of XDG_CURRENT_DESKTOP in ASCII lower case, then
-// mimeapps.list; a data directory adds defaults.list and mimeinfo.cache.
-// Relative directories are ignored, as the base directory rules require.
-std::vector<MimeAppsPlace> mimeAppsPlaces(const XdgEnvironment& environment);
-
 struct DefaultApplication {
   std::string desktopId;
   DesktopEntry entry;
 };
 
 // The default application of `mimeType` and its desktop entry, read from
-// the disk; nothing when the rules choose none. An id counts as installed
+// the disk; nothing when the rules choose none.
+//
+// The files, in order of precedence: for each configuration directory
+// (XDG_CONFIG_HOME, default ~/.config, then XDG_CONFIG_DIRS, default
+// /etc/xdg) and each data directory's applications/ (XDG_DATA_HOME, then
+// XDG_DATA_DIRS), `<desktop>-mimeapps.list` for each name of
+// XDG_CURRENT_DESKTOP in ASCII lower case, then mimeapps.list; a data
+// directory adds defaults.list and mimeinfo.cache. Relative directories are
+// ignored, as the base directory rules require. An id counts as installed
 // when its desktop entry is found along the data directories and has an
 // Exec line that can be read.
 std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& environment,
