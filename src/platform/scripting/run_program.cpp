@@ -2,7 +2,6 @@
 
 #include "platform/scripting/errors.h"
 
-#ifndef SUPPORT_DRAFT_NO_RUN_PROGRAM
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,22 +19,10 @@
 #include "platform/unique_fd.h"
 
 extern char** environ;
-#endif
 
 namespace platform::scripting {
 
-#ifdef SUPPORT_DRAFT_NO_RUN_PROGRAM
-
-// The fuzz build compiles hostile scripts: it must never start anything.
-ProgramRun runProgram(const std::vector<std::string>&, std::chrono::milliseconds) {
-  return ProgramRun{kErrorLaunchFailed, "This build does not run programs.", {}};
-}
-
-#else
-
 namespace {
-
-constexpr std::int64_t kErrorKilledBySignal = -128;
 
 ProgramRun failure(std::int64_t number, std::string message) {
   return ProgramRun{number, std::move(message), {}};
@@ -267,7 +254,7 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
       break;
   }
   if (WIFSIGNALED(status)) {
-    return failure(kErrorKilledBySignal, "“" + command[0] + "” was ended by signal " +
+    return failure(platform::kErrorKilledBySignal, "“" + command[0] + "” was ended by signal " +
                                              std::to_string(WTERMSIG(status)) + ".");
   }
   if (WEXITSTATUS(status) != 0) {
@@ -276,7 +263,5 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
   }
   return readOutput(output.get());
 }
-
-#endif
 
 }  // namespace platform::scripting

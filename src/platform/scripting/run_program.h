@@ -34,8 +34,7 @@ struct ProgramRun {
 // Errors: exit status N gives N; killed by a signal -128; not found
 // -10814; an argument holding a NUL byte, which no program can receive,
 // kErrorCantCoerce; any other failure to start it (a file that may not be
-// executed, a directory on PATH that may not be searched), and every call
-// in a build with SUPPORT_DRAFT_NO_RUN_PROGRAM, -10810. Never -1743: a
+// executed, a directory on PATH that may not be searched) -10810. Never -1743: a
 // program that cannot start is a broken installation, not a missing
 // permission.
 ProgramRun runProgram(const std::vector<std::string>& command,
