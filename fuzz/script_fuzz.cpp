@@ -19,8 +19,8 @@ namespace {
 const platform::scripting::CommandTable& fakeCommands() {
   static const platform::scripting::CommandTable commands = draftCommands(DraftServices{
       [](const platform::mail::Draft&, const platform::mail::Launcher&) { return platform::mail::DraftOutcome{}; },
-      [](const std::vector<std::string>&, std::chrono::milliseconds) {
-        return platform::scripting::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
+      [](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
+        return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
       },
   });
   return commands;

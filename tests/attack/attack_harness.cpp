@@ -638,6 +638,7 @@ int harness(int argc, char** argv) {
 }  // namespace attack
 
 int main(int argc, char** argv) {
+  if (argc > 1 && argv[1] == attack::kOtherUserMode) return attack::runOtherUserAttacker(argc, argv);
   try {
     return attack::harness(argc, argv);
   } catch (const std::exception& error) {

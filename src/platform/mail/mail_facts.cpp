@@ -34,8 +34,14 @@ MailFacts gatherMailFacts() {
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
+  if (facts.sandboxed) {
+    // A Flatpak sandbox passes the desktop's name through; the portal
+    // picks its backend by the same name.
+    facts.portalBackend = portalBackendForDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+    return facts;
+  }
   facts.mailerSet = isSet(std::getenv("MAILER"));
-  if (facts.sandboxed || facts.mailerSet) return facts;
+  if (facts.mailerSet) return facts;
   facts.gnomeLike = isGnomeLikeDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
   if (auto handler = findDefaultApplication(xdgEnvironmentOfProcess(), "x-scheme-handler/mailto")) {
     facts.handlerId = std::move(handler->desktopId);

@@ -6,7 +6,8 @@
 
 namespace platform::mail {
 
-// The facts decideRoute needs. The default handler is found by the MIME
+// The facts decideRoute needs. Inside a sandbox only the portal backend
+// the desktop's name points to. The default handler is found by the MIME
 // applications rules (mime_apps_files.h), and only when neither MAILER nor
 // the sandbox settles the route first.
 MailFacts gatherMailFacts();

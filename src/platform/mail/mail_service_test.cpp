@@ -1,13 +1,25 @@
 #include "platform/mail/mail_service.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
 #include "platform/error_numbers.h"
+#include "platform/run_program.h"
+#include "testing/scratch_directory.h"
 
 namespace platform::mail {
 namespace {
 
-using platform::scripting::ProgramRun;
+using platform::ProgramRun;
 using Words = std::vector<std::string>;
 
 const Draft kDraft{"Support Request - Quorvel x", "b", "", ""};
@@ -29,11 +41,20 @@ struct FakeLauncher {
   std::vector<Words> started;
 
   Launcher launcher() {
-    return [this](const Words& command, std::chrono::milliseconds) {
+    return [this](const Words& command, std::chrono::milliseconds, platform::AtDeadline) {
       started.push_back(command);
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
   }
+};
+
+// Starts for real, with a short wait for a client's end.
+const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline) {
+  return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline);
+};
+// Starts for real, waiting as the service asks.
+const Launcher realStarts = [](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline) {
+  return platform::runProgram(command, wait, atDeadline);
 };
 
 std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
@@ -77,6 +98,62 @@ TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
   EXPECT_EQ(fails.started.size(), 1u);
 }
 
+// A client started cold stays in the foreground: after the grace time the
+// draft counts as opened and the job goes on, and the client holds nothing
+// of the job's own output streams (a host reading them to their end would
+// wait for the client otherwise).
+TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfOurs) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string pidFile = scratch.path() + "/pid";
+  const DraftRoute route = startRoute(
+      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidFile}, Verdict::ExitStatus);
+
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int savedErr = dup(STDERR_FILENO);
+  ASSERT_GE(savedOut, 0);
+  ASSERT_GE(savedErr, 0);
+  dup2(ends[1], STDOUT_FILENO);
+  dup2(ends[1], STDERR_FILENO);
+  const DraftOutcome outcome = carryOut(route, kDraft, "", shortGrace);
+  dup2(savedOut, STDOUT_FILENO);
+  dup2(savedErr, STDERR_FILENO);
+  close(savedOut);
+  close(savedErr);
+  close(ends[1]);
+
+  EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
+  // The pipe's last writer is gone at once unless the client holds it.
+  pollfd entry{ends[0], POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 1) << "the client holds this process's output";
+  char byte = 0;
+  EXPECT_EQ(read(ends[0], &byte, 1), 0) << "the client wrote to this process's output";
+  close(ends[0]);
+
+  // The client was started and is still running: end it.
+  pid_t pid = 0;
+  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       pid <= 0 && std::chrono::steady_clock::now() < giveUp;
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::ifstream(pidFile) >> pid;
+  }
+  ASSERT_GT(pid, 0) << "the client was not started";
+  EXPECT_EQ(kill(pid, SIGKILL), 0) << "the client was not left running";
+  waitpid(pid, nullptr, 0);
+}
+
+// A client that cannot be executed is a failed start, not a missing permission.
+TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string client = scratch.path() + "/client";
+  std::ofstream(client) << "#!/bin/sh\nexit 0\n";
+  std::filesystem::permissions(client, std::filesystem::perms::owner_read);
+  const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "", shortGrace);
+  EXPECT_NE(outcome.errorNumber, 0);
+  EXPECT_NE(outcome.errorNumber, platform::kErrorPermissionDenied);
+}
+
 TEST(MailServiceTest, RefusedRouteStartsNothing) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Refuse;
@@ -88,23 +165,50 @@ TEST(MailServiceTest, RefusedRouteStartsNothing) {
   EXPECT_TRUE(fake.started.empty());
 }
 
-// The portal helper gets the texts, the log and the encoded recipient; of
-// its statuses only its refusal is a missing permission.
-TEST(MailServiceTest, PortalHelperGetsTheDraftAndItsAnswerIsTheOutcome) {
+// The portal helper gets the deadline, the texts, the log and the encoded
+// recipient; its own answer is the outcome, read for the route's backend,
+// and only the portal's refusal is a missing permission.
+TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
-  FakeLauncher fake;
+  route.portalBackend = PortalBackend::Kde;
+  FakeLauncher fake{{ended(kPortalResponse1)}, {}};
   const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
-  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher()).errorNumber, 0);
-  EXPECT_EQ(carryOut(route, kDraft, "/b/helper", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), std::chrono::milliseconds(200)).errorNumber, 0);
   EXPECT_EQ(fake.started, (std::vector<Words>{
-                              {"/b/helper", "--address=help%2Bdesk@example.org", draft.subject, "b", "/j/log.txt"},
-                              {"/b/helper", "--address=", kDraft.subject, "b"},
+                              {"/b/helper", "--address=help+desk@example.org", "200", draft.subject, "b",
+                               "/j/log.txt"},
                           }));
-  EXPECT_EQ(outcomeOf(route, {ended(kPortalAccessDenied)}), kErrorPermissionDenied);
-  EXPECT_EQ(outcomeOf(route, {ended(kPortalCancelled)}), kPortalCancelled);
-  EXPECT_EQ(outcomeOf(route, {ended(kPortalFailed)}), kPortalFailed);
-  EXPECT_EQ(outcomeOf(route, {ended(kErrorLaunchFailed)}), kErrorLaunchFailed);
+
+  const auto outcomeFor = [&](PortalBackend backend, const ProgramRun& answer) {
+    route.portalBackend = backend;
+    FakeLauncher helper{{answer}, {}};
+    return carryOut(route, kDraft, "/b/helper", helper.launcher()).errorNumber;
+  };
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse0)), 0);
+  EXPECT_NE(outcomeFor(PortalBackend::Kde, ended(kPortalResponse0)), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse1)), kPortalResponse1);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalAccessDenied)), kErrorPermissionDenied);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalNoAnswer)), kPortalNoAnswer);
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kPortalNoAnswer)), kPortalNoAnswer);
+  // The KDE backend answers when the client it started ends.
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kPortalNoResponse)), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalNoResponse)), kPortalNoResponse);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kErrorLaunchFailed)), kErrorLaunchFailed);
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kErrorKilledBySignal)), kErrorKilledBySignal);
+}
+
+// A helper that outlives its deadline and the backstop is ended, and is no
+// draft, whatever the backend would have answered.
+TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string helper = scratch.path() + "/helper";
+  std::ofstream(helper) << "#!/bin/sh\nexec sleep 30\n";
+  std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Portal;
+  route.portalBackend = PortalBackend::Gtk;
+  EXPECT_NE(carryOut(route, kDraft, helper, realStarts, std::chrono::milliseconds(100)).errorNumber, 0);
 }
 
 // A recipient that is not one plain address is refused before any fact

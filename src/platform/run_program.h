@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace platform::scripting {
+#include "platform/child_process.h"
+
+namespace platform {
 
 // How long `run program` waits for the program to end. The program always
 // waits this long; only its unit tests pass a shorter time.
@@ -15,7 +17,7 @@ constexpr std::chrono::milliseconds kProgramGraceTime{5000};
 // Output of this many bytes or more raises kErrorOutOfMemory instead of
 // being read: the file that takes it holds no more, and the program's
 // writes beyond it fail, so its output never takes more room.
-constexpr std::size_t kMaxProgramOutput = std::size_t{16} << 20;
+constexpr std::size_t kMaxProgramOutput = kMaxChildOutput;
 
 struct ProgramRun {
   std::int64_t errorNumber = 0;  // 0 on success
@@ -28,8 +30,9 @@ struct ProgramRun {
 // arguments, in a session of its own, with standard input from /dev/null,
 // standard output into a memory file of kMaxProgramOutput bytes, standard
 // error discarded, and PATH cut down to its absolute directories. Waits up
-// to kProgramGraceTime: a program still running then is left running and
-// counts as success with no output.
+// to `grace`: a program still running then is left running and counts as
+// success with no output, or, with AtDeadline::End, is ended with its
+// process group and raises kErrorTimedOut.
 //
 // Errors: exit status N gives N; killed by a signal -128; not found
 // -10814; an argument holding a NUL byte, which no program can receive,
@@ -38,6 +41,7 @@ struct ProgramRun {
 // program that cannot start is a broken installation, not a missing
 // permission.
 ProgramRun runProgram(const std::vector<std::string>& command,
-                      std::chrono::milliseconds grace = kProgramGraceTime);
+                      std::chrono::milliseconds grace = kProgramGraceTime,
+                      AtDeadline atDeadline = AtDeadline::LeaveRunning);
 
-}  // namespace platform::scripting
+}  // namespace platform
