@@ -159,6 +159,10 @@ bool stillAt(const std::string& path, const platform::Directory& held) {
 bool removeJobDirectory(int drafts, const std::string& id) {
   UniqueFd listing(::openat(drafts, id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!listing) return errno == ENOENT;
+  // Only this user's private directory is taken, never one of another user
+  // or one a person made open to others that merely sits where a job would.
+  struct stat held {};
+  if (::fstat(listing.get(), &held) != 0 || held.st_uid != ::geteuid() || (held.st_mode & 077) != 0) return false;
   std::vector<std::string> names;
   {
     const int forListing = ::dup(listing.get());
@@ -172,6 +176,16 @@ bool removeJobDirectory(int drafts, const std::string& id) {
       if (name != "." && name != "..") names.push_back(name);
     }
     ::closedir(entries);
+  }
+  // A directory inside cannot be unlinked: found first, it leaves the job
+  // whole rather than half emptied.
+  for (const std::string& name : names) {
+    struct stat item {};
+    if (::fstatat(listing.get(), name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return false;
+    } else if (S_ISDIR(item.st_mode)) {
+      return false;
+    }
   }
   for (const std::string& name : names) {
     if (::unlinkat(listing.get(), name.c_str(), 0) != 0 && errno != ENOENT) return false;

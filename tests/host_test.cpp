@@ -420,6 +420,34 @@ TEST_F(HostLibrary, PruneRemovesOnlyOldFinishedJobsAndNeverThroughALink) {
   EXPECT_EQ(none.removed, 0u);
 }
 
+TEST_F(HostLibrary, RemoveLeavesAForeignOrOpenDirectoryOrOneHoldingADirectoryWhole) {
+  const host::PreparedJob withSubdirectory = prepared(request("subdirectory", "b", std::string("log\n")));
+  const host::PreparedJob opened = prepared(request("mode", "b", std::string("log\n")));
+  const host::PreparedJob withFifo = prepared(request("fifo"));
+  ASSERT_FALSE(withSubdirectory.id.empty() || opened.id.empty() || withFifo.id.empty());
+  makeDirectory(fs::path(withSubdirectory.directory) / "result.json", 0700);
+  ASSERT_EQ(::chmod(opened.directory.c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo((fs::path(withFifo.directory) / "log.txt").c_str(), 0600), 0);
+
+  // Not one file is taken from a directory that cannot be removed whole.
+  for (const host::PreparedJob* job : {&withSubdirectory, &opened}) {
+    EXPECT_FALSE(host::removeJob(*job)) << job->directory;
+    EXPECT_TRUE(fs::exists(fs::path(job->directory) / "job.json")) << job->directory;
+    EXPECT_TRUE(fs::exists(fs::path(job->directory) / "log.txt")) << job->directory;
+  }
+  // A FIFO inside is unlinked like any file, never opened.
+  EXPECT_TRUE(host::removeJob(withFifo));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(withFifo.directory)));
+
+  // Another user's directory, which only root could empty.
+  if (::geteuid() == 0) {
+    const host::PreparedJob foreign = prepared(request("foreign"));
+    ASSERT_EQ(::chown(foreign.directory.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(host::removeJob(foreign));
+    EXPECT_TRUE(fs::exists(fs::path(foreign.directory) / "job.json"));
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The command
 
