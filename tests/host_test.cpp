@@ -5,6 +5,7 @@
 // the kit's own old jobs are pruned.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -446,6 +447,43 @@ TEST_F(HostLibrary, RemoveLeavesAForeignOrOpenDirectoryOrOneHoldingADirectoryWho
     EXPECT_FALSE(host::removeJob(foreign));
     EXPECT_TRUE(fs::exists(fs::path(foreign.directory) / "job.json"));
   }
+}
+
+TEST_F(HostLibrary, AHostOutOfDescriptorsIsRefusedWithoutAJobLeftBehind) {
+  // The drafts directory is there, so each try gets as far as its own job
+  // directory before the descriptors run out.
+  const host::PreparedJob first = prepared(request("first"));
+  ASSERT_FALSE(first.id.empty());
+  ASSERT_TRUE(host::removeJob(first));
+
+  bool notWritten = false;
+  for (rlim_t limit = 4; limit <= 12; ++limit) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Only the standard streams stay open: the limit is what is left.
+      ::close_range(3, ~0U, 0);
+      const rlimit tight{limit, limit};
+      if (::setrlimit(RLIMIT_NOFILE, &tight) != 0) ::_exit(3);
+      const host::Preparation preparation = host::prepareJob(place(), request("tight"));
+      ::_exit(preparation.job ? 0 : preparation.reason == SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN ? 2 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "limit " << limit;
+    ASSERT_NE(WEXITSTATUS(status), 3);
+    notWritten = notWritten || WEXITSTATUS(status) == 2;
+    std::vector<fs::path> left;
+    for (const auto& entry : fs::directory_iterator(draftsDir())) left.push_back(entry.path());
+    if (WEXITSTATUS(status) == 0) {
+      ASSERT_EQ(left.size(), 1u);
+      fs::remove_all(left.front());
+    } else {
+      EXPECT_TRUE(left.empty()) << "limit " << limit << ": " << left.front();
+      for (const fs::path& path : left) fs::remove_all(path);
+    }
+  }
+  EXPECT_TRUE(notWritten) << "no limit stopped a job half made";
 }
 
 // ---------------------------------------------------------------------------
