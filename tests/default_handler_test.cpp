@@ -113,9 +113,10 @@ INSTANTIATE_TEST_SUITE_P(Trees, DefaultHandler, ::testing::ValuesIn(treeCases())
                          [](const auto& info) { return info.param.name; });
 
 // An environment and files no session has: thousands of desktop names and
-// configuration directories, lists of a megabyte each, and an id of many
-// dashes (each a possible subdirectory). The lookup reads a bounded part of
-// them and still finds the handler the first list names.
+// configuration directories, lists of a megabyte each, an id of many
+// dashes (each a possible subdirectory) and one holding a NUL. The lookup
+// reads a bounded part of them and still finds the handler the first list
+// names.
 TEST(DefaultHandlerLimits, CraftedEnvironmentAndFilesAreReadOnlyInPart) {
   TempDir tree;
   const fs::path& root = tree.path();
@@ -123,7 +124,8 @@ TEST(DefaultHandlerLimits, CraftedEnvironmentAndFilesAreReadOnlyInPart) {
   writeFile(root / "share/applications/c.desktop", "[Desktop Entry]\nType=Application\nExec=/bin/true %u\n", 0644);
   std::string dashed = "a";
   while (dashed.size() < 200000) dashed += "-a";
-  writeFile(root / "home/.config/mimeapps.list", defaults(dashed + ".desktop;c.desktop;"), 0644);
+  using namespace std::string_literals;
+  writeFile(root / "home/.config/mimeapps.list", defaults(dashed + ".desktop;c.desktop\0.x;c.desktop;"s), 0644);
   writeFile(root / "sys/mimeapps.list", "#" + std::string(1024 * 1024 - 2, 'x') + "\n", 0644);
 
   std::string desktops = "d0";

@@ -18,13 +18,13 @@ constexpr std::size_t kMaxFileSize = 1024 * 1024;
 // holds: a session has a handful of desktop names and directories, and
 // every name multiplies the files looked at in every directory.
 constexpr std::size_t kMaxDesktopNames = 8;
-constexpr std::size_t kMaxDirectories = 64;
+constexpr std::size_t kMaxDirectories = 32;
 // All files together; what lies beyond is not read.
 constexpr std::size_t kMaxBytesRead = 8 * 1024 * 1024;
 // A desktop id is a file name (a '-' may stand for a subdirectory); and
 // each id looked up costs a search of every data directory.
 constexpr std::size_t kMaxDesktopIdSize = 255;
-constexpr std::size_t kMaxIdsLookedUp = 256;
+constexpr std::size_t kMaxIdsLookedUp = 64;
 
 std::string fromEnvironment(const char* name) {
   const char* value = std::getenv(name);
@@ -132,7 +132,9 @@ std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& e
   std::map<std::string, std::optional<DesktopEntry>> entries;
   auto installed = [&](const std::string& desktopId) {
     auto found = entries.find(desktopId);
-    if (found == entries.end() && (desktopId.size() > kMaxDesktopIdSize || entries.size() >= kMaxIdsLookedUp)) {
+    // An id holding a NUL would be looked up as the file its first part names.
+    if (found == entries.end() && (desktopId.size() > kMaxDesktopIdSize || entries.size() >= kMaxIdsLookedUp ||
+                                   desktopId.find('\0') != std::string::npos)) {
       return false;
     }
     if (found == entries.end()) found = entries.emplace(desktopId, findDesktopEntry(dataDirs, desktopId)).first;

@@ -45,9 +45,9 @@ struct DefaultApplication {
 // Exec line that can be read.
 //
 // Whatever the environment and the files hold, the work stays bounded: the
-// first few desktop names and the first 64 directories of each kind count,
+// first few desktop names and the first 32 directories of each kind count,
 // the files together are read up to some megabytes, and an id longer than a
-// file name, or any past the first few hundred asked about, is taken as not
+// file name, or any past the first 64 asked about, is taken as not
 // installed.
 std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& environment,
                                                          std::string_view mimeType);
