@@ -16,7 +16,7 @@ set(SUPPORT_DRAFT_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/SupportDraft)
 set(SUPPORT_DRAFT_DOC_INSTALL_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/support-draft)
 
 install(FILES ${BUNDLE_DIR}/Contents/Info.plist DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents)
-install(TARGETS support-draft support-draft-portal RUNTIME DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/MacOS)
+install(TARGETS support-draft support-draft-portal support-draft-terminal RUNTIME DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/MacOS)
 install(FILES ${BUNDLE_DIR}/Contents/Resources/support-mail.applescript
         DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/Resources)
 

@@ -41,6 +41,7 @@ usr/lib/$multiarch/libsupport-draft-host.a
 usr/libexec/support-draft/SupportDraft.app/Contents/Info.plist
 usr/libexec/support-draft/SupportDraft.app/Contents/MacOS/support-draft
 usr/libexec/support-draft/SupportDraft.app/Contents/MacOS/support-draft-portal
+usr/libexec/support-draft/SupportDraft.app/Contents/MacOS/support-draft-terminal
 usr/libexec/support-draft/SupportDraft.app/Contents/Resources/support-mail.applescript
 usr/share/doc/support-draft/changelog.gz
 usr/share/doc/support-draft/copyright

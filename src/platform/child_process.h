@@ -1,9 +1,10 @@
 // Starting another program: the one place where this project, its host
 // library and its test harnesses create processes.
 //
-// A program is started with posix_spawn, in a session of its own, with no
-// blocked signals and every signal at its default disposition, standard
-// input from /dev/null, and no descriptor of this process beyond its three
+// A program is started with posix_spawn, in a session of its own (unless
+// asked otherwise), with no blocked signals and every signal at its default
+// disposition, standard input from /dev/null (or the caller's descriptor),
+// and no descriptor of this process beyond its three
 // standard streams. It is started either
 //   - attached (startChild): it is this process's child, waited for through
 //     a process descriptor, at most for a given time, after which the
@@ -45,8 +46,14 @@ struct ChildSpec {
   std::vector<std::string> arguments;
   // "NAME=value" entries; unset: this process's environment.
   std::optional<std::vector<std::string>> environment;
+  // Standard input: a descriptor of the caller's, or kDiscardStream for
+  // /dev/null.
+  int input = kDiscardStream;
   int output = kDiscardStream;
   int errors = kDiscardStream;
+  // False: the program stays in the caller's session and process group, as
+  // a client started inside a terminal must to read its keyboard.
+  bool ownSession = true;
 };
 
 // What a wait found.

@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <string_view>
 
 #include "platform/home.h"
 #include "platform/mail/desktop_entry.h"
+#include "platform/mail/report_channel.h"
 #include "platform/run_program.h"
 
 namespace platform::mail {
@@ -15,21 +15,6 @@ namespace {
 bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
 
 }  // namespace
-
-bool isGnomeLikeDesktop(const char* currentDesktop) {
-  if (!isSet(currentDesktop)) return false;
-  std::string_view rest = currentDesktop;
-  while (true) {
-    const auto colon = rest.find(':');
-    const std::string_view name = rest.substr(0, colon);
-    for (const std::string_view gnomeLike : {"GNOME", "GNOME-Flashback", "Unity", "Cinnamon", "X-Cinnamon", "MATE",
-                                             "LXDE"}) {
-      if (name == gnomeLike) return true;
-    }
-    if (colon == std::string_view::npos) return false;
-    rest.remove_prefix(colon + 1);
-  }
-}
 
 std::string desktopIdFromAnswer(const std::string& answer) {
   std::string_view line = std::string_view(answer).substr(0, answer.find('\n'));
@@ -42,9 +27,12 @@ MailFacts gatherMailFacts() {
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
-  facts.mailerSet = isSet(std::getenv("MAILER"));
-  if (facts.sandboxed || facts.mailerSet) return facts;
-  facts.gnomeLike = isGnomeLikeDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+  if (facts.sandboxed) return facts;
+  facts.privateChannel = isPrivateRuntimeDirectory(std::getenv("XDG_RUNTIME_DIR"));
+  if (const char* mailer = std::getenv("MAILER"); isSet(mailer)) {
+    facts.mailer = mailer;
+    return facts;
+  }
   const auto answer = platform::runProgram({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
   if (answer.errorNumber != 0) return facts;
   facts.handlerId = desktopIdFromAnswer(answer.output);

@@ -2,8 +2,10 @@
 // says why it could not. The scripting command `open mail draft` reaches it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/mail/draft_route.h"
@@ -28,6 +30,13 @@ DraftOutcome openDraft(const Draft& draft);
 // desktop portal (used by Kind::Portal only).
 DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper);
 
+// Carries out a Watched route: makes the private channel in
+// `runtimeDirectory`, starts the launcher with `terminalHelper` and the
+// client after it, and reads the helper's report at the end of `grace`.
+// Nothing is started when the channel cannot be made.
+DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& terminalHelper,
+                             const char* runtimeDirectory, std::chrono::milliseconds grace);
+
 // The exit statuses of the portal helper (Contents/MacOS/support-draft-portal).
 enum PortalStatus : int {
   kPortalOpened = 0,
@@ -40,5 +49,8 @@ enum PortalStatus : int {
 
 // The portal helper's name beside the executable.
 inline constexpr std::string_view kPortalHelperName = "support-draft-portal";
+// The client helper's: it starts a client inside a terminal and reports to
+// the program how it ended.
+inline constexpr std::string_view kTerminalHelperName = "support-draft-terminal";
 
 }  // namespace platform::mail

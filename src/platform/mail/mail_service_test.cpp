@@ -30,7 +30,6 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
   EXPECT_EQ(carryOut(startRoute({"/bin/sh", "-c", "kill -SEGV $$"}, Verdict::ForwarderMayExit255), kDraft, "")
                 .errorNumber,
             -128);
-  EXPECT_EQ(carryOut(startRoute({"/bin/true"}, Verdict::LaunchOnly), kDraft, "").errorNumber, 0);
 }
 
 // A client that crashes when started cold with a draft is started alone,
