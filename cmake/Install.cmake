@@ -63,8 +63,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# xdg-email makes the hand-off; the host library needs the Unicode library.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, libutf8proc2")
+# xdg-email makes the hand-off; the host library needs the Unicode and the
+# property list libraries.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, libutf8proc2, libplist3")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The synopsis comes from the summary above; this is the extended text.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A faceless helper program that a host application carries in its bundle

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "files/private_file.h"
 #include "job/job_contract.h"
+#include "job/job_log.h"
 #include "platform/bundle.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
@@ -24,7 +24,7 @@ constexpr unsigned kResultPermissions = 0600;
 std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& jobDirectory,
                                                     const AcceptedJob& job, std::string_view resourceDirectory) {
   const platform::FileLocation log = platform::childOf(jobDirectory, kLogName);
-  if (job.attachLogs && !privateFile(log, kMaxLogSize)) return std::nullopt;
+  if (job.attachLogs && logBreach(log)) return std::nullopt;
 
   const auto scriptPath = platform::resourcePath(resourceDirectory, kScriptName, kScriptExtension);
   if (!scriptPath) return std::nullopt;
