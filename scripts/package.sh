@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the packages into build-package/: support-draft_<version>_<arch>.deb
 # and support-draft-<version>-<channel>.tar.gz. The packaged bundle is the
-# prod channel unless SUPPORT_DRAFT_CHANNEL says otherwise.
+# prod channel unless SUPPORT_DRAFT_CHANNEL says otherwise; the mail draft
+# script's recipient is SUPPORT_DRAFT_RECIPIENT (none when unset).
 #   scripts/package.sh             build the packages
 #   scripts/package.sh --check     and check the .deb: unpacked into a
 #                                  throwaway root (dpkg -x), its file list,
@@ -20,7 +21,8 @@ channel="${SUPPORT_DRAFT_CHANNEL:-prod}"
 build_dir="$root/build-package"
 rm -f "$build_dir"/support-draft*.deb "$build_dir"/support-draft*.tar.gz
 bash "$root/scripts/build.sh" "$build_dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DSUPPORT_DRAFT_CHANNEL="$channel" -DSUPPORT_DRAFT_TESTS=OFF
+  -DSUPPORT_DRAFT_CHANNEL="$channel" -DSUPPORT_DRAFT_RECIPIENT="${SUPPORT_DRAFT_RECIPIENT:-}" \
+  -DSUPPORT_DRAFT_TESTS=OFF
 (cd "$build_dir" && cpack >/dev/null)
 deb=$(ls "$build_dir"/support-draft_*.deb)
 ls -l "$deb" "$build_dir"/support-draft-*.tar.gz

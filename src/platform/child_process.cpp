@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -109,20 +110,36 @@ class Launch {
     } else {
       for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment_.emplace_back(*entry);
     }
+    // Copies numbered above every target, so that no set-up step
+    // overwrites a copy that a later one reads.
+    const int firstFree = STDERR_FILENO + 1 + static_cast<int>(spec.inherited.size());
+    for (const int fd : spec.inherited) {
+      inherited_.emplace_back(fcntl(fd, F_DUPFD_CLOEXEC, firstFree));
+      if (!inherited_.back()) return errno;
+    }
     argv_ = nullTerminated(spec.arguments);
     envp_ = nullTerminated(environment_);
 
+    // The standard streams first: a copy made for one of them may have a
+    // number an inherited descriptor goes to next.
+    for (const auto& [fd, target] : {std::pair{input_.get(), STDIN_FILENO}, std::pair{output_.get(), STDOUT_FILENO},
+                                     std::pair{errors_.get(), STDERR_FILENO}}) {
+      if (const int error = posix_spawn_file_actions_adddup2(&actions_, fd, target); error != 0) return error;
+    }
+    for (std::size_t i = 0; i < inherited_.size(); ++i) {
+      const int target = STDERR_FILENO + 1 + static_cast<int>(i);
+      if (const int error = posix_spawn_file_actions_adddup2(&actions_, inherited_[i].get(), target); error != 0) {
+        return error;
+      }
+    }
     sigset_t none;
     sigset_t all;
     sigemptyset(&none);
     sigfillset(&all);
     for (const int error : {
-             posix_spawn_file_actions_adddup2(&actions_, input_.get(), STDIN_FILENO),
-             posix_spawn_file_actions_adddup2(&actions_, output_.get(), STDOUT_FILENO),
-             posix_spawn_file_actions_adddup2(&actions_, errors_.get(), STDERR_FILENO),
-             // Nothing of this process's own (a host's pipes, a test runner's
-             // files) reaches the program.
-             posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1),
+             // Nothing else of this process's own (a host's pipes, a test
+             // runner's files) reaches the program.
+             posix_spawn_file_actions_addclosefrom_np(&actions_, firstFree),
              posix_spawnattr_setsigmask(&attributes_, &none),
              // A signal this process ignores would stay ignored otherwise.
              posix_spawnattr_setsigdefault(&attributes_, &all),
@@ -167,6 +184,7 @@ class Launch {
   UniqueFd output_;
   UniqueFd errors_;
   UniqueFd captured_;
+  std::vector<UniqueFd> inherited_;
   std::vector<std::string> environment_;
   std::vector<char*> argv_;
   std::vector<char*> envp_;

@@ -1,8 +1,5 @@
 #include "platform/run_program.h"
 
-#include "platform/scripting/errors.h"
-
-#ifndef SUPPORT_DRAFT_NO_RUN_PROGRAM
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -10,31 +7,19 @@
 #include <string_view>
 
 #include "platform/child_process.h"
+#include "platform/error_numbers.h"
 #include "platform/program_search.h"
+#include "platform/scripting/errors.h"
 
 extern char** environ;
-#endif
 
 namespace platform {
 
 using scripting::kErrorCantCoerce;
-using scripting::kErrorLaunchFailed;
 using scripting::kErrorNoSuchItem;
 using scripting::kErrorOutOfMemory;
-using scripting::kErrorProgramNotFound;
-
-#ifdef SUPPORT_DRAFT_NO_RUN_PROGRAM
-
-// The fuzz build compiles hostile scripts: it must never start anything.
-ProgramRun runProgram(const std::vector<std::string>&, std::chrono::milliseconds) {
-  return ProgramRun{kErrorLaunchFailed, "This build does not run programs.", {}};
-}
-
-#else
 
 namespace {
-
-constexpr std::int64_t kErrorKilledBySignal = -128;
 
 ProgramRun failure(std::int64_t number, std::string message) {
   return ProgramRun{number, std::move(message), {}};
@@ -50,7 +35,8 @@ std::int64_t launchErrorNumber(int error) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace) {
+ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace,
+                      AtDeadline atDeadline) {
   if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
   for (const std::string& word : command) {
     if (word.find('\0') != std::string::npos) {
@@ -70,14 +56,15 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
     return failure(launchErrorNumber(start.error), "Can't run “" + command[0] + "”: " + std::strerror(start.error));
   }
 
-  const ChildWait end = start.child.wait(grace, AtDeadline::LeaveRunning);
+  const ChildWait end = start.child.wait(grace, atDeadline);
   switch (end.state) {
     case ChildWait::State::StillRunning:
       return ProgramRun{};
+    case ChildWait::State::EndedAtDeadline:
+      return failure(scripting::kErrorTimedOut, "“" + command[0] + "” did not end in time and was ended.");
     case ChildWait::State::Unknown:
       return systemFailure("waitpid", end.error);
     case ChildWait::State::Ended:
-    case ChildWait::State::EndedAtDeadline:
       break;
   }
   if (WIFSIGNALED(end.waitStatus)) {
@@ -93,7 +80,5 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
   if (output.full) return failure(kErrorOutOfMemory, "The program's output is too large.");
   return ProgramRun{0, {}, std::move(output.bytes)};
 }
-
-#endif
 
 }  // namespace platform

@@ -4,13 +4,14 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/scripting/lexer.h"
-#include "platform/scripting/value_ops.h"
+#include "platform/mail/mail_address.h"
+#include "platform/percent_encoding.h"
+#include "platform/text.h"
 
 namespace platform::mail {
 namespace {
 
-using platform::scripting::percentEncode;
+using platform::percentEncode;
 
 constexpr std::string_view kDesktopSuffix = ".desktop";
 
@@ -82,10 +83,13 @@ DraftRoute start(std::vector<std::string> argv, Verdict verdict = Verdict::ExitS
 
 // Thunderbird ignores attach= in a mailto: URI; its -compose option takes
 // comma-separated fields instead. Subject and body stay percent-encoded
-// (Thunderbird decodes them) and the log goes as a file: URL, so no
-// character of any text can end a value or add a field.
+// (Thunderbird decodes them), as does the recipient's local part, and the
+// log goes as a file: URL, so no character of any text can end a value or
+// add a field.
 std::vector<std::string> thunderbirdArguments(const Draft& draft) {
-  std::string fields = "subject=" + percentEncode(draft.subject) + ",body=" + percentEncode(draft.body);
+  std::string fields;
+  if (!draft.recipient.empty()) fields = "to=" + encodedAddress(draft.recipient) + ",";
+  fields += "subject=" + percentEncode(draft.subject) + ",body=" + percentEncode(draft.body);
   if (!draft.attachment.empty()) fields += ",attachment='" + fileUrl(draft.attachment) + "'";
   return {"-compose", std::move(fields)};
 }
@@ -256,7 +260,7 @@ std::optional<MailerClient> mailerClient(std::string_view mailer) {
 }
 
 Client clientForDesktopId(const std::string& desktopId) {
-  std::string id = platform::scripting::foldAsciiCase(desktopId);
+  std::string id = platform::foldAsciiCase(desktopId);
   if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
   for (const auto& [known, client] : kKnownIds) {
     if (id == known) return client;
@@ -282,7 +286,8 @@ bool watchedClientOpened(const ClientReport& report, Verdict verdict) {
 }
 
 std::string mailtoUri(const Draft& draft, bool withAttachment) {
-  std::string uri = "mailto:?subject=" + percentEncode(draft.subject) + "&body=" + percentEncode(draft.body);
+  std::string uri = "mailto:" + encodedAddress(draft.recipient) + "?subject=" + percentEncode(draft.subject) +
+                    "&body=" + percentEncode(draft.body);
   if (withAttachment && !draft.attachment.empty()) uri += "&attach=" + percentEncode(draft.attachment);
   return uri;
 }
@@ -300,13 +305,20 @@ std::string fileUrl(const std::string& path) {
 
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
   const bool log = !draft.attachment.empty();
-  // Inside a sandbox the portal is the only way out. No portal release
-  // carries an attachment into the client, so a log is refused before the
-  // portal is asked; admitting a portal that does is this one test.
+  // Inside a sandbox the portal is the only way out. Only a backend known
+  // to carry the log into the client is asked for a draft with one: the
+  // others would open a draft without it.
   if (facts.sandboxed) {
-    if (log) return refuse("The desktop portal does not carry attachments into the mail client.");
+    if (log && !carriesAttachments(facts.portalBackend)) {
+      return refuse("The desktop portal's backend for this desktop does not carry attachments into the mail client.");
+    }
+    if (!carriesText(facts.portalBackend, draft.subject) || !carriesText(facts.portalBackend, draft.body) ||
+        !carriesLogPath(facts.portalBackend, draft.attachment) || !carriesAddress(draft.recipient)) {
+      return refuse("The desktop portal's backend for this desktop would alter the draft.");
+    }
     DraftRoute route;
     route.kind = DraftRoute::Kind::Portal;
+    route.portalBackend = facts.portalBackend;
     return route;
   }
   // MAILER is the user's explicit choice of composer. One that names a known

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/mail/client_report.h"
+#include "platform/mail/portal_answer.h"
 
 namespace platform::mail {
 
@@ -17,12 +18,15 @@ struct Draft {
   std::string subject;
   std::string body;
   std::string attachment;  // absolute path of the log; empty when none is asked for
+  std::string recipient;   // one plain address (mail_address.h); empty when none
 };
 
 // What the desktop says about the user's mail set-up.
 struct MailFacts {
   std::string mailer;      // MAILER, the user's own composer command(s); "" when unset
   bool sandboxed = false;  // running inside a Flatpak sandbox (/.flatpak-info)
+  // Inside the sandbox: the portal backend the desktop's name points to.
+  PortalBackend portalBackend = PortalBackend::Unknown;
   // XDG_RUNTIME_DIR is a private directory of the user's, where a client
   // started in a terminal can report back to this process.
   bool privateChannel = false;
@@ -68,6 +72,8 @@ struct DraftRoute {
   // compose, but takes the same request from a second process once it runs.
   std::vector<std::string> startAloneAfterCrash;
   std::string why;  // for Refuse: the reason, for messages
+  // For Portal: the backend that answers, which says how to read its answer.
+  PortalBackend portalBackend = PortalBackend::Unknown;
 };
 
 // The mail clients whose starts are known.
@@ -105,8 +111,9 @@ DraftRoute decideRoute(const MailFacts& facts, const Draft& draft);
 // never heard, a crash) is a failure.
 bool watchedClientOpened(const ClientReport& report, Verdict verdict);
 
-// "mailto:?subject=…&body=…" with every field percent-encoded, and
-// "&attach=<path>" when `withAttachment` and the draft has a log.
+// "mailto:<recipient>?subject=…&body=…" with every field percent-encoded
+// (the recipient as encodedAddress gives it; none when the draft has none),
+// and "&attach=<path>" when `withAttachment` and the draft has a log.
 std::string mailtoUri(const Draft& draft, bool withAttachment);
 
 // The file: URL of an absolute path: every byte but the unreserved ASCII

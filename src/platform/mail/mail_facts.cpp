@@ -27,7 +27,12 @@ MailFacts gatherMailFacts() {
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
-  if (facts.sandboxed) return facts;
+  if (facts.sandboxed) {
+    // A Flatpak sandbox passes the desktop's name through; the portal
+    // picks its backend by the same name.
+    facts.portalBackend = portalBackendForDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+    return facts;
+  }
   facts.privateChannel = isPrivateRuntimeDirectory(std::getenv("XDG_RUNTIME_DIR"));
   if (const char* mailer = std::getenv("MAILER"); isSet(mailer)) {
     facts.mailer = mailer;

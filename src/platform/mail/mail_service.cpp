@@ -9,11 +9,11 @@
 
 #include "platform/bundle.h"
 #include "platform/child_process.h"
+#include "platform/error_numbers.h"
+#include "platform/mail/mail_address.h"
 #include "platform/mail/mail_facts.h"
 #include "platform/mail/report_channel.h"
 #include "platform/paths.h"
-#include "platform/run_program.h"
-#include "platform/scripting/errors.h"
 #include "platform/program_search.h"
 
 extern char** environ;
@@ -22,9 +22,10 @@ namespace platform::mail {
 namespace {
 
 using platform::handedOnEnvironment;
-using platform::scripting::kErrorLaunchFailed;
-using platform::scripting::kErrorPermissionDenied;
-using platform::scripting::kErrorProgramNotFound;
+using platform::kErrorKilledBySignal;
+using platform::kErrorLaunchFailed;
+using platform::kErrorProgramNotFound;
+using platform::ProgramRun;
 using platform::programCandidates;
 using platform::searchPathOf;
 
@@ -37,15 +38,14 @@ std::string helperPath(std::string_view name) {
   return appendingPathComponent(dir, std::string(name));
 }
 
-constexpr std::int64_t kErrorKilledBySignal = -128;
-
-DraftOutcome started(const DraftRoute& route) {
-  platform::ProgramRun run = platform::runProgram(route.argv);
-  if (run.errorNumber == kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
+DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
+  constexpr auto kLeave = platform::AtDeadline::LeaveRunning;
+  ProgramRun run = launch(route.argv, platform::kProgramGraceTime, kLeave);
+  if (run.errorNumber == platform::kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = platform::runProgram(route.startAloneAfterCrash);
-    if (run.errorNumber == 0) run = platform::runProgram(route.argv);
+    run = launch(route.startAloneAfterCrash, platform::kProgramGraceTime, kLeave);
+    if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime, kLeave);
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderExitStatus) return {};
@@ -54,20 +54,32 @@ DraftOutcome started(const DraftRoute& route) {
   return {run.errorNumber, std::move(run.message)};
 }
 
-DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
-  std::vector<std::string> command = {helper, draft.subject, draft.body};
-  if (!draft.attachment.empty()) command.push_back(draft.attachment);
-  const platform::ProgramRun run = platform::runProgram(command);
-  switch (run.errorNumber) {
-    case kPortalOpened:
+// Runs the portal helper and takes its own answer as the outcome. The
+// helper keeps the deadline itself and closes the request after it; the
+// backstop only ends a helper that failed to keep it (a hung bus library),
+// which is no draft.
+DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::string& helper, const Launcher& launch,
+                       std::chrono::milliseconds deadline) {
+  ProgramRun run = launch(portalCommand(helper, draft, deadline), portalBackstop(deadline), platform::AtDeadline::End);
+  // A helper that could not start, was ended at the backstop or crashed
+  // gives no portal answer at all.
+  if (run.errorNumber < 0 || run.errorNumber > 255) return {run.errorNumber, std::move(run.message)};
+  const int status = static_cast<int>(run.errorNumber);
+  switch (meaningOf(backend, status)) {
+    case PortalMeaning::Opened:
       return {};
-    case kPortalAccessDenied:
-      return {kErrorPermissionDenied, "The desktop portal does not allow this program to compose e-mail."};
-    case kPortalCancelled:
-      return {run.errorNumber, "The draft was cancelled."};
-    default:
-      return {run.errorNumber, "The desktop portal did not open the draft. " + run.message};
+    case PortalMeaning::PermissionDenied:
+      return {platform::kErrorPermissionDenied, "The desktop portal does not allow this program to compose e-mail."};
+    case PortalMeaning::Cancelled:
+      return {status, "The draft was cancelled."};
+    case PortalMeaning::Failed:
+      break;
   }
+  if (status == kPortalNoAnswer || status == kPortalNoResponse) {
+    return {status, "The desktop portal did not answer in time."};
+  }
+  // The KDE backend's 0 is a client it could not start.
+  return {status != 0 ? status : platform::kErrorLaunchFailed, "The desktop portal did not open the draft."};
 }
 
 // Why a watched client is no open draft, as the script error it raises.
@@ -138,24 +150,44 @@ DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& termina
   return watchedFailure(heard, command.front());
 }
 
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper) {
+std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
+                                       std::chrono::milliseconds deadline) {
+  // The portal takes an address, not a URI part: the route admits only
+  // addresses that need no encoding (carriesAddress).
+  std::vector<std::string> command = {helper, "--address=" + draft.recipient,
+                                      std::to_string(deadline.count()), draft.subject, draft.body};
+  if (!draft.attachment.empty()) command.push_back(draft.attachment);
+  return command;
+}
+
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      const Launcher& launch, std::chrono::milliseconds portalDeadline) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
-      return started(route);
+      return started(route, launch);
     case DraftRoute::Kind::Watched:
+      // The launcher (a terminal) is watched beside the channel while it
+      // runs, so it is started here rather than through `launch`, which
+      // waits for a program's end.
       return carryOutWatched(route, helperPath(kTerminalHelperName), std::getenv("XDG_RUNTIME_DIR"),
                              platform::kProgramGraceTime);
     case DraftRoute::Kind::Portal:
-      return askPortal(draft, portalHelper);
+      return askPortal(route.portalBackend, draft, portalHelper, launch, portalDeadline);
     case DraftRoute::Kind::Refuse:
       break;
   }
   return {kErrorNoDraftRoute, route.why};
 }
 
-DraftOutcome openDraft(const Draft& draft) {
+DraftOutcome openDraft(const Draft& draft, const Launcher& launch) {
+  // Checked before anything is gathered or started: an address a client
+  // could read as more than one recipient never leaves the program.
+  if (!draft.recipient.empty() && !isPlainAddress(draft.recipient)) {
+    return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
+  }
   const DraftRoute route = decideRoute(gatherMailFacts(), draft);
-  return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? helperPath(kPortalHelperName) : std::string());
+  return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? helperPath(kPortalHelperName) : std::string(),
+                  launch);
 }
 
 }  // namespace platform::mail

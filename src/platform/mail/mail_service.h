@@ -1,14 +1,18 @@
 // The desktop's mail service: makes a draft in the user's mail client, or
-// says why it could not. The scripting command `open mail draft` reaches it.
+// says why it could not. The job publishes it to the mail draft script as
+// the command `open mail draft`.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/mail/draft_route.h"
+#include "platform/mail/portal_answer.h"
+#include "platform/run_program.h"
 
 namespace platform::mail {
 
@@ -22,13 +26,35 @@ struct DraftOutcome {
 // No route is known to carry what was asked (an attachment the default
 // client or the sandbox would drop): nothing was started.
 constexpr std::int64_t kErrorNoDraftRoute = -10000;
+// The recipient is not one plain e-mail address: nothing was started.
+constexpr std::int64_t kErrorBadRecipient = -50;
 
-// Gathers the facts, decides the route and carries it out.
-DraftOutcome openDraft(const Draft& draft);
+// Starts a program and waits at most `wait` for its end, as runProgram
+// does; one still running then is left running or ended as `atDeadline`
+// says. The service starts every client and helper through one, so that
+// tests can watch what a route starts without starting anything.
+using Launcher = std::function<platform::ProgramRun(const std::vector<std::string>& command,
+                                                    std::chrono::milliseconds wait, platform::AtDeadline atDeadline)>;
 
-// Carries out a decided route. `portalHelper` is the program that asks the
-// desktop portal (used by Kind::Portal only).
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper);
+// Checks the recipient, gathers the facts, decides the route and carries it
+// out, starting programs through `launch`.
+DraftOutcome openDraft(const Draft& draft, const Launcher& launch);
+
+// Carries out a decided route, starting programs through `launch`. A
+// started client still running after the grace time counts as opened (one
+// started cold stays in the foreground). `portalHelper` is the program that
+// asks the desktop portal (used by Kind::Portal only), given
+// `portalDeadline` for the whole exchange; its own answer is the outcome.
+// Only unit tests pass a shorter deadline.
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      const Launcher& launch, std::chrono::milliseconds portalDeadline = kPortalDeadline);
+
+// The portal helper's command line for `draft`:
+// HELPER --address=ADDRESS MILLISECONDS SUBJECT BODY [LOG], the address as
+// it is (the portal's own option takes an address, not a URI part), empty
+// when the draft has no recipient.
+std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
+                                       std::chrono::milliseconds deadline);
 
 // Carries out a Watched route: makes the private channel in
 // `runtimeDirectory`, starts the launcher with `terminalHelper` and the
@@ -36,16 +62,6 @@ DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::st
 // Nothing is started when the channel cannot be made.
 DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& terminalHelper,
                              const char* runtimeDirectory, std::chrono::milliseconds grace);
-
-// The exit statuses of the portal helper (Contents/MacOS/support-draft-portal).
-enum PortalStatus : int {
-  kPortalOpened = 0,
-  kPortalCancelled = 1,    // the user cancelled (response 1)
-  kPortalFailed = 2,       // the portal answered 2, or the call failed
-  kPortalAccessDenied = 3, // the portal refused with org.freedesktop.DBus.Error.AccessDenied
-  kPortalBadFile = 4,      // the attachment is not a private regular file of the user
-  kPortalUsage = 64,
-};
 
 // The portal helper's name beside the executable.
 inline constexpr std::string_view kPortalHelperName = "support-draft-portal";
