@@ -3,11 +3,10 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <utility>
 
-#include "platform/home.h"
-#include "platform/mail/desktop_entry.h"
+#include "platform/mail/mime_apps_files.h"
 #include "platform/mail/report_channel.h"
-#include "platform/run_program.h"
 
 namespace platform::mail {
 namespace {
@@ -15,13 +14,6 @@ namespace {
 bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
 
 }  // namespace
-
-std::string desktopIdFromAnswer(const std::string& answer) {
-  std::string_view line = std::string_view(answer).substr(0, answer.find('\n'));
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
-  return std::string(line);
-}
 
 MailFacts gatherMailFacts() {
   MailFacts facts;
@@ -38,14 +30,10 @@ MailFacts gatherMailFacts() {
     facts.mailer = mailer;
     return facts;
   }
-  const auto answer = platform::runProgram({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
-  if (answer.errorNumber != 0) return facts;
-  facts.handlerId = desktopIdFromAnswer(answer.output);
-  const std::vector<std::string> directories =
-      dataDirectories(std::getenv("XDG_DATA_HOME"), std::getenv("XDG_DATA_DIRS"), homeDirectory().value_or(""));
-  if (const auto entry = findDesktopEntry(directories, facts.handlerId)) {
-    facts.exec = entry->exec;
-    facts.terminal = entry->terminal;
+  if (auto handler = findDefaultApplication(xdgEnvironmentOfProcess(), "x-scheme-handler/mailto")) {
+    facts.handlerId = std::move(handler->desktopId);
+    facts.exec = std::move(handler->entry.exec);
+    facts.terminal = handler->entry.terminal;
   }
   return facts;
 }
