@@ -120,7 +120,12 @@ COMPOSER
   expect_draft "find_package host, static library" "consumer-build/consumer_static prod"
 
   echo "== a host built with pkg-config --cflags --libs support-draft-host"
-  as_host 'c++ -o pkg-config-host consumer/main.cpp -DBUNDLE=\"'"$bundle"'\" $(pkg-config --cflags --libs support-draft-host)'
+  local flags='-DBUNDLE=\"'"$bundle"'\" $(pkg-config --cflags --libs support-draft-host)'
+  if grep -q support_draft_prepare_job "$system/usr/include/support-draft/support_draft_host.h"; then
+    as_host "cc -std=c99 -Wall -Werror -o pkg-config-host consumer/c_host.c $flags"
+  else
+    as_host "c++ -o pkg-config-host consumer/main.cpp $flags"
+  fi
   expect_draft "pkg-config host" "./pkg-config-host prod"
   local libraries
   libraries=$(in_chroot ldd /home/host/pkg-config-host)
