@@ -23,7 +23,8 @@ set(SUPPORT_DRAFT_INCLUDE_INSTALL_DIR ${CMAKE_INSTALL_INCLUDEDIR}/support-draft)
 # Until the host library has a shared build of its own, the same sources
 # make one here, so that the packages have their layout already.
 if(NOT TARGET support_draft_host_shared)
-  add_library(support_draft_host_shared SHARED host/support_draft_host.cpp $<TARGET_OBJECTS:support_draft_rules>)
+  add_library(support_draft_host_shared SHARED host/support_draft_host.cpp $<TARGET_OBJECTS:support_draft_rules>
+    $<TARGET_OBJECTS:support_draft_process>)
   set_target_properties(support_draft_host_shared PROPERTIES
     CXX_STANDARD 17 OUTPUT_NAME support-draft-host VERSION ${PROJECT_VERSION} SOVERSION 0
     EXPORT_NAME host_shared)
@@ -31,7 +32,7 @@ if(NOT TARGET support_draft_host_shared)
   target_include_directories(support_draft_host_shared
     PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/host> PRIVATE ${PROJECT_SOURCE_DIR}/src)
   # The Unicode library's archive is not position independent.
-  target_link_libraries(support_draft_host_shared PRIVATE PkgConfig::UTF8PROC)
+  target_link_libraries(support_draft_host_shared PRIVATE PkgConfig::UTF8PROC PkgConfig::PLIST)
   # A shared object, not a position-independent executable.
   get_target_property(options support_draft_host_shared LINK_OPTIONS)
   list(REMOVE_ITEM options -pie)

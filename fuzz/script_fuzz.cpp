@@ -1,13 +1,32 @@
 // Feeds arbitrary scripts, handler names and arguments through the script
-// bridge. The input is split at NUL bytes, which no script source can hold:
-// source, then handler name, then the arguments.
+// bridge, with the mail draft script's commands. The input is split at NUL
+// bytes, which no script source can hold: source, then handler name, then
+// the arguments. The commands reach harmless fakes: hostile scripts must
+// never start a program or open a draft.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "job/draft_commands.h"
+#include "platform/error_numbers.h"
 #include "script/invoke.h"
+
+namespace {
+
+const platform::scripting::CommandTable& fakeCommands() {
+  static const platform::scripting::CommandTable commands = draftCommands(DraftServices{
+      [](const platform::mail::Draft&, const platform::mail::Launcher&) { return platform::mail::DraftOutcome{}; },
+      [](const std::vector<std::string>&, std::chrono::milliseconds) {
+        return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
+      },
+  });
+  return commands;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -23,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string handler = pieces.size() > 1 ? pieces[1] : "f";
   const std::vector<std::string> arguments(pieces.begin() + std::min<std::size_t>(2, pieces.size()), pieces.end());
 
-  const ScriptCallResult result = invoke(source, handler, arguments);
+  const ScriptCallResult result = invoke(source, handler, arguments, fakeCommands());
   // The bridge's own -1 only ever comes with no text.
   if (result.errorNumber == -1 && result.resultText) __builtin_trap();
   return 0;

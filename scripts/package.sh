@@ -4,7 +4,8 @@
 #   libsupport-draft-host0_<version>_<arch>.deb   the shared host library
 #   support-draft-dev_<version>_<arch>.deb        headers, static library, CMake and pkg-config files
 # The packaged bundle is the prod channel unless SUPPORT_DRAFT_CHANNEL says
-# otherwise. The same commit gives the same bytes: every time stamp is the
+# otherwise; the mail draft script's recipient is SUPPORT_DRAFT_RECIPIENT
+# (none when unset). The same commit gives the same bytes: every time stamp is the
 # last commit's (SOURCE_DATE_EPOCH), owners are root, and no build path is
 # recorded.
 #   scripts/package.sh             build the packages
@@ -44,7 +45,8 @@ build_packages() {
   # directory gives the same bytes.
   local flags="-ffile-prefix-map=$root/= -ffile-prefix-map=$build_dir/="
   cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DSUPPORT_DRAFT_CHANNEL="$channel" -DSUPPORT_DRAFT_TESTS=OFF -DCMAKE_CXX_FLAGS="$flags" >/dev/null
+    -DSUPPORT_DRAFT_CHANNEL="$channel" -DSUPPORT_DRAFT_RECIPIENT="${SUPPORT_DRAFT_RECIPIENT:-}" \
+    -DSUPPORT_DRAFT_TESTS=OFF -DCMAKE_CXX_FLAGS="$flags" >/dev/null
   cmake --build "$build_dir"
   rm -f "$build_dir"/*.deb
   local stage="$build_dir/stage"

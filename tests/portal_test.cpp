@@ -64,32 +64,44 @@ const std::string kSubject = "Support Request - Quorvel \"q\" $(id) T\xC3\xBCrk\
 const std::string kBody = "line 1\n\tline 2 \\n 'x' & y\n";
 
 TEST_F(PortalHelper, ComposeEmailGetsTheTextsAndTheLogAsDescriptor) {
-  EXPECT_EQ(runHelper("0", {kSubject, kBody}), PortalStatus::kPortalOpened);
+  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody}), PortalStatus::kPortalOpened);
   nlohmann::json options = recorded();
   ASSERT_TRUE(options.is_object());
   EXPECT_EQ(options.value("subject", ""), kSubject);
   EXPECT_EQ(options.value("body", ""), kBody);
   EXPECT_EQ(options.value("parent_window", "?"), "");
   EXPECT_FALSE(options.contains("attachment_fds"));
+  EXPECT_FALSE(options.contains("address"));
 
-  EXPECT_EQ(runHelper("0", {kSubject, kBody, log().string()}), PortalStatus::kPortalOpened);
+  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody, log().string()}), PortalStatus::kPortalOpened);
   options = recorded();
   EXPECT_EQ(options["attachment_fds"], nlohmann::json::array({"2026-12-07 export started\n"}));
 }
 
+// The recipient goes in `address` as the caller encoded it, never in
+// `addresses`; a command line without the address option is refused.
+TEST_F(PortalHelper, RecipientGoesInTheAddressOption) {
+  EXPECT_EQ(runHelper("0", {"--address=help%2Bdesk%26to%3Dx@support.example.org", kSubject, kBody}),
+            PortalStatus::kPortalOpened);
+  const nlohmann::json options = recorded();
+  EXPECT_EQ(options.value("address", ""), "help%2Bdesk%26to%3Dx@support.example.org");
+  EXPECT_FALSE(options.contains("addresses"));
+  EXPECT_EQ(runHelper("0", {kSubject, kBody}), PortalStatus::kPortalUsage);
+}
+
 TEST_F(PortalHelper, EachAnswerHasItsStatus) {
-  EXPECT_EQ(runHelper("1", {kSubject, kBody}), PortalStatus::kPortalCancelled);
-  EXPECT_EQ(runHelper("2", {kSubject, kBody}), PortalStatus::kPortalFailed);
-  EXPECT_EQ(runHelper("deny", {kSubject, kBody}), PortalStatus::kPortalAccessDenied);
+  EXPECT_EQ(runHelper("1", {"--address=", kSubject, kBody}), PortalStatus::kPortalCancelled);
+  EXPECT_EQ(runHelper("2", {"--address=", kSubject, kBody}), PortalStatus::kPortalFailed);
+  EXPECT_EQ(runHelper("deny", {"--address=", kSubject, kBody}), PortalStatus::kPortalAccessDenied);
 }
 
 // A log that is a link, or readable by others, never reaches the portal.
 TEST_F(PortalHelper, LogThatIsNotPrivateIsNotSent) {
   const fs::path link = log().parent_path() / "link.txt";
   makeSymlink(log(), link);
-  EXPECT_EQ(runHelper("0", {kSubject, kBody, link.string()}), PortalStatus::kPortalBadFile);
+  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody, link.string()}), PortalStatus::kPortalBadFile);
   fs::permissions(log(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(runHelper("0", {kSubject, kBody, log().string()}), PortalStatus::kPortalBadFile);
+  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody, log().string()}), PortalStatus::kPortalBadFile);
   EXPECT_TRUE(recorded().is_null()) << "the portal was called";
 }
 

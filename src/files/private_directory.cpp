@@ -7,16 +7,28 @@ constexpr std::int64_t kSuperuser = 0;
 
 }  // namespace
 
-bool isPrivateDirectory(const std::optional<platform::FileFacts>& facts, std::uint32_t effectiveUser) {
-  if (!facts || !facts->attributes) return false;
-  const std::int64_t* owner = platform::numberIn(facts->attributes->ownerAccountId);
-  if (owner == nullptr) return false;
+std::optional<DirectoryProblem> privateDirectoryProblem(const std::optional<platform::FileFacts>& facts,
+                                                        std::uint32_t effectiveUser) {
+  if (!facts) return DirectoryProblem::cannotExamine;
+  if (facts->isSymbolicLink.value_or(false)) return DirectoryProblem::linked;
+  if (!facts->isDirectory.value_or(false)) return DirectoryProblem::notDirectory;
+  const std::int64_t* owner = facts->attributes ? platform::numberIn(facts->attributes->ownerAccountId) : nullptr;
+  if (owner == nullptr) return DirectoryProblem::notOwned;
   const auto ownerId = static_cast<std::uint32_t>(*owner);
-  if (ownerId != effectiveUser && ownerId != kSuperuser) return false;
+  if (ownerId != effectiveUser && ownerId != kSuperuser) return DirectoryProblem::notOwned;
   const std::int64_t* permissions = platform::numberIn(facts->attributes->posixPermissions);
-  return permissions != nullptr && (*permissions & kGroupAndOtherWriteBits) == 0;
+  if (permissions == nullptr || (*permissions & kGroupAndOtherWriteBits) != 0) {
+    return DirectoryProblem::writableByOthers;
+  }
+  return std::nullopt;
 }
 
-bool privateDirectory(const platform::Directory& directory) {
-  return isPrivateDirectory(platform::fileFacts(directory), platform::effectiveUserId());
+bool isPrivateDirectory(const std::optional<platform::FileFacts>& facts, std::uint32_t effectiveUser) {
+  return !privateDirectoryProblem(facts, effectiveUser);
 }
+
+std::optional<DirectoryProblem> privateDirectoryProblem(const platform::Directory& directory) {
+  return privateDirectoryProblem(platform::fileFacts(directory), platform::effectiveUserId());
+}
+
+bool privateDirectory(const platform::Directory& directory) { return !privateDirectoryProblem(directory); }

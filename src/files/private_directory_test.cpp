@@ -8,7 +8,8 @@ constexpr std::uint32_t kUser = 501;
 
 platform::FileFacts directoryFacts(std::int64_t owner, std::int64_t mode) {
   return platform::FileFacts{false, false, std::int64_t{4096},
-                             platform::FileAttributes{platform::AttributeValue{owner}, platform::AttributeValue{mode}}};
+                             platform::FileAttributes{platform::AttributeValue{owner}, platform::AttributeValue{mode}},
+                             true};
 }
 
 TEST(PrivateDirectoryDecision, OwnerMustBeTheUserOrTheSuperuser) {
@@ -42,6 +43,22 @@ TEST(PrivateDirectoryDecision, MissingOrOddFactsFail) {
   facts = directoryFacts(kUser, 0700);
   facts.attributes->posixPermissions.reset();
   EXPECT_FALSE(isPrivateDirectory(facts, kUser)) << "no permissions";
+}
+
+TEST(PrivateDirectoryDecision, NamesTheFirstProblem) {
+  EXPECT_EQ(privateDirectoryProblem(std::nullopt, kUser), DirectoryProblem::cannotExamine);
+  auto facts = directoryFacts(kUser + 1, 0777);
+  facts.isSymbolicLink = true;
+  facts.isDirectory = false;
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::linked) << "a link, whoever owns it";
+  facts.isSymbolicLink = false;
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::notDirectory);
+  facts.isDirectory.reset();
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::notDirectory) << "unknown kind";
+  facts.isDirectory = true;
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::notOwned) << "owner before mode";
+  EXPECT_EQ(privateDirectoryProblem(directoryFacts(kUser, 0777), kUser), DirectoryProblem::writableByOthers);
+  EXPECT_EQ(privateDirectoryProblem(directoryFacts(kUser, 0700), kUser), std::nullopt);
 }
 
 }  // namespace

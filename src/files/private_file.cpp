@@ -8,21 +8,35 @@ constexpr std::int64_t kGroupAndOtherBits = 077;
 
 }  // namespace
 
+std::optional<FileProblem> privateFileProblem(const std::optional<platform::FileFacts>& facts,
+                                              std::int64_t maxSize, std::uint32_t effectiveUser) {
+  if (!facts) return FileProblem::cannotExamine;
+  // A link is named as one before its kind counts: it is never followed, so
+  // whatever it leads to does not matter.
+  if (facts->isSymbolicLink.value_or(false)) return FileProblem::linked;
+  if (!facts->isRegularFile.value_or(false)) {
+    return facts->isDirectory.value_or(false) ? FileProblem::isDirectory : FileProblem::notRegularFile;
+  }
+  if (facts->size.value_or(maxSize + 1) > maxSize) return FileProblem::tooLarge;
+  if (!facts->attributes) return FileProblem::notOwned;
+  const std::int64_t* owner = platform::numberIn(facts->attributes->ownerAccountId);
+  if (owner == nullptr || static_cast<std::uint32_t>(*owner) != effectiveUser) return FileProblem::notOwned;
+  const std::int64_t* permissions = platform::numberIn(facts->attributes->posixPermissions);
+  if (permissions == nullptr || (*permissions & kGroupAndOtherBits) != 0) return FileProblem::notPrivate;
+  return std::nullopt;
+}
+
 bool isPrivateFile(const std::optional<platform::FileFacts>& facts, std::int64_t maxSize,
                    std::uint32_t effectiveUser) {
-  if (!facts) return false;
-  if (!facts->isRegularFile.value_or(false)) return false;
-  if (facts->isSymbolicLink.value_or(false)) return false;
-  if (facts->size.value_or(maxSize + 1) > maxSize) return false;
-  if (!facts->attributes) return false;
-  const std::int64_t* owner = platform::numberIn(facts->attributes->ownerAccountId);
-  if (owner == nullptr || static_cast<std::uint32_t>(*owner) != effectiveUser) return false;
-  const std::int64_t* permissions = platform::numberIn(facts->attributes->posixPermissions);
-  return permissions != nullptr && (*permissions & kGroupAndOtherBits) == 0;
+  return !privateFileProblem(facts, maxSize, effectiveUser);
+}
+
+std::optional<FileProblem> privateFileProblem(const platform::FileLocation& location, std::int64_t maxSize) {
+  return privateFileProblem(platform::fileFacts(location), maxSize, platform::effectiveUserId());
 }
 
 bool privateFile(const platform::FileLocation& location, std::int64_t maxSize) {
-  return isPrivateFile(platform::fileFacts(location), maxSize, platform::effectiveUserId());
+  return !privateFileProblem(location, maxSize);
 }
 
 std::optional<std::string> readPrivateFile(const platform::FileLocation& location, std::int64_t maxSize) {

@@ -17,7 +17,8 @@ constexpr std::uint32_t kUser = 501;
 
 platform::FileFacts goodFacts() {
   return platform::FileFacts{true, false, std::int64_t{100},
-                             platform::FileAttributes{platform::AttributeValue{kUser}, platform::AttributeValue{0600}}};
+                             platform::FileAttributes{platform::AttributeValue{kUser}, platform::AttributeValue{0600}},
+                             false};
 }
 
 TEST(PrivateFileDecision, AcceptsAPrivateRegularFile) {
@@ -65,6 +66,28 @@ TEST(PrivateFileDecision, EachConditionFailsOnItsOwn) {
   // The owner is compared as 32 bits, as the platform reports it.
   facts.attributes->ownerAccountId = platform::AttributeValue{std::int64_t{kUser} + (std::int64_t{1} << 32)};
   EXPECT_TRUE(isPrivateFile(facts, 100, kUser));
+}
+
+TEST(PrivateFileDecision, NamesTheFirstProblem) {
+  EXPECT_EQ(privateFileProblem(std::nullopt, 100, kUser), FileProblem::cannotExamine);
+  // A link is named as one even when it looks like nothing else would pass.
+  auto facts = goodFacts();
+  facts.isSymbolicLink = true;
+  facts.isRegularFile = false;
+  facts.size = 1 << 20;
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::linked);
+  facts = goodFacts();
+  facts.isRegularFile = false;
+  facts.isDirectory = true;
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::isDirectory);
+  facts.isDirectory.reset();
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::notRegularFile) << "a FIFO or a device";
+  EXPECT_EQ(privateFileProblem(goodFacts(), 99, kUser + 1), FileProblem::tooLarge) << "size before owner";
+  facts = goodFacts();
+  facts.attributes->posixPermissions = platform::AttributeValue{0644};
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser + 1), FileProblem::notOwned) << "owner before mode";
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::notPrivate);
+  EXPECT_EQ(privateFileProblem(goodFacts(), 100, kUser), std::nullopt);
 }
 
 TEST(PrivateFileDecision, OnlyGroupAndOtherBitsCount) {

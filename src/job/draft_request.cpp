@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "files/private_file.h"
+#include "job/draft_commands.h"
 #include "job/job_contract.h"
+#include "job/job_log.h"
 #include "platform/bundle.h"
+#include "platform/error_numbers.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 
@@ -16,7 +18,6 @@ constexpr std::string_view kScriptExtension = "applescript";
 constexpr std::size_t kMaxScriptSize = 1 << 20;
 constexpr std::string_view kHandler = "makesupportdraft";
 constexpr std::string_view kOpenedReply = "draft_opened";
-constexpr std::int64_t kPermissionDenied = -1743;
 constexpr unsigned kResultPermissions = 0600;
 
 // The script call, or nothing when the log or the script rules it out
@@ -24,7 +25,7 @@ constexpr unsigned kResultPermissions = 0600;
 std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& jobDirectory,
                                                     const AcceptedJob& job, std::string_view resourceDirectory) {
   const platform::FileLocation log = platform::childOf(jobDirectory, kLogName);
-  if (job.attachLogs && !privateFile(log, kMaxLogSize)) return std::nullopt;
+  if (job.attachLogs && logBreach(log)) return std::nullopt;
 
   const auto scriptPath = platform::resourcePath(resourceDirectory, kScriptName, kScriptExtension);
   if (!scriptPath) return std::nullopt;
@@ -32,7 +33,7 @@ std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& j
   if (!source || !platform::isValidUtf8(*source)) return std::nullopt;
 
   const std::vector<std::string> arguments = {job.subject, job.body, job.attachLogs ? log.path() : ""};
-  return invoke(*source, kHandler, arguments);
+  return invoke(*source, kHandler, arguments, draftCommands(systemDraftServices()));
 }
 
 }  // namespace
@@ -42,7 +43,7 @@ DraftOutcome outcomeFor(const ScriptCallResult& result) {
       !result.errorNumber) {
     return DraftOutcome::opened;
   }
-  if (result.errorNumber == kPermissionDenied) return DraftOutcome::permissionDenied;
+  if (result.errorNumber == platform::kErrorPermissionDenied) return DraftOutcome::permissionDenied;
   return DraftOutcome::failed;
 }
 

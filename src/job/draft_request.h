@@ -21,7 +21,8 @@ DraftOutcome outcomeFor(const ScriptCallResult& result);
 platform::Json resultDocument(DraftOutcome outcome);
 
 // Runs the draft request for an accepted job with the mail draft script
-// in the bundle's resource directory, and writes result.json into the job
+// in the bundle's resource directory, which gets the commands of
+// draftCommands with the system's services, and writes result.json into the job
 // directory, replacing any earlier one whole, mode 0600.
 void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
                   std::string_view resourceDirectory);

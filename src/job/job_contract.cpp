@@ -29,14 +29,31 @@ bool isCanonicalJobId(std::string_view candidate) {
   return true;
 }
 
-JobTextProblem jobTextProblem(std::string_view subject, std::string_view body) {
+std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_view body) {
   // The size first: the prefix check decomposes the whole text.
-  if (subject.size() > kMaxSubjectSize) return JobTextProblem::subjectTooLong;
-  if (!platform::hasTextPrefix(subject, kSubjectPrefix)) return JobTextProblem::subjectWithoutPrefix;
-  if (containsNul(subject)) return JobTextProblem::subjectHoldsNul;
-  if (body.size() > kMaxBodySize) return JobTextProblem::bodyTooLong;
-  if (containsNul(body)) return JobTextProblem::bodyHoldsNul;
-  return JobTextProblem::none;
+  if (subject.size() > kMaxSubjectSize) return RuleBreach{Reason::subjectTooLong, ""};
+  if (!platform::hasTextPrefix(subject, kSubjectPrefix)) return RuleBreach{Reason::subjectPrefix, ""};
+  if (containsNul(subject)) return RuleBreach{Reason::subjectHoldsNul, ""};
+  if (body.size() > kMaxBodySize) return RuleBreach{Reason::bodyTooLong, ""};
+  if (containsNul(body)) return RuleBreach{Reason::bodyHoldsNul, ""};
+  return std::nullopt;
+}
+
+JobTextProblem jobTextProblem(std::string_view subject, std::string_view body) {
+  const auto breach = jobTextBreach(subject, body);
+  if (!breach) return JobTextProblem::none;
+  switch (breach->reason) {
+    case Reason::subjectTooLong:
+      return JobTextProblem::subjectTooLong;
+    case Reason::subjectPrefix:
+      return JobTextProblem::subjectWithoutPrefix;
+    case Reason::subjectHoldsNul:
+      return JobTextProblem::subjectHoldsNul;
+    case Reason::bodyTooLong:
+      return JobTextProblem::bodyTooLong;
+    default:
+      return JobTextProblem::bodyHoldsNul;
+  }
 }
 
 std::optional<std::string> toolDirectoryName(std::string_view channel) {

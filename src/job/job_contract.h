@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "job/rule_breach.h"
+
 inline constexpr std::string_view kJobDocumentName = "job.json";
 inline constexpr std::string_view kLogName = "log.txt";
 inline constexpr std::string_view kResultName = "result.json";
@@ -32,7 +34,14 @@ inline constexpr std::string_view kPermissionDeniedCode = "MAIL_PERMISSION_DENIE
 bool isCanonicalJobId(std::string_view candidate);
 
 // The first rule of the subject and the body that the texts break, in the
-// order the job runner checks them.
+// order the job runner checks them: subjectTooLong, subjectPrefix (as a
+// text, under canonical equivalence), subjectHoldsNul, bodyTooLong,
+// bodyHoldsNul. Nothing when they keep every rule. Validity as UTF-8 is the
+// job document's rule (makeJobDocument).
+std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_view body);
+
+// The same decision in the earlier form, for callers not yet moved to
+// jobTextBreach.
 enum class JobTextProblem {
   none,
   subjectWithoutPrefix,  // does not begin with kSubjectPrefix, as a text

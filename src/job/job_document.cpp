@@ -28,30 +28,103 @@ bool hasExactlyTheKeys(const platform::Json& object) {
   return true;
 }
 
+RuleBreach invalid() { return RuleBreach{Reason::jobDocumentInvalid, ""}; }
+
+Reason jobDocumentReason(FileProblem problem) {
+  switch (problem) {
+    case FileProblem::cannotExamine:
+      return Reason::jobDocumentUnreadable;
+    case FileProblem::linked:
+      return Reason::jobDocumentLinked;
+    case FileProblem::isDirectory:
+    case FileProblem::notRegularFile:
+      return Reason::jobDocumentNotRegularFile;
+    case FileProblem::tooLarge:
+      return Reason::jobDocumentTooLarge;
+    case FileProblem::notOwned:
+      return Reason::jobDocumentNotOwned;
+    case FileProblem::notPrivate:
+      return Reason::jobDocumentNotPrivate;
+  }
+  return Reason::jobDocumentUnreadable;
+}
+
+JobDocumentCheck breached(RuleBreach breach) {
+  JobDocumentCheck check;
+  check.breach = std::move(breach);
+  return check;
+}
+
 }  // namespace
 
-std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) {
+JobDocumentCheck checkJobDocument(std::string_view bytes) {
   const auto document = platform::parseJson(bytes);
-  if (!document || !document->is_object()) return std::nullopt;
-  if (!hasExactlyTheKeys(*document)) return std::nullopt;
+  if (!document || !document->is_object()) return breached(invalid());
+  if (!hasExactlyTheKeys(*document)) return breached(invalid());
 
   const platform::Json& subject = *memberFor(*document, "subject");
   const platform::Json& body = *memberFor(*document, "body");
-  if (!subject.is_string() || !body.is_string()) return std::nullopt;
+  if (!subject.is_string() || !body.is_string()) return breached(invalid());
   const auto& subjectText = subject.get_ref<const std::string&>();
   const auto& bodyText = body.get_ref<const std::string&>();
-  if (jobTextProblem(subjectText, bodyText) != JobTextProblem::none) return std::nullopt;
+  if (auto breach = jobTextBreach(subjectText, bodyText)) return breached(std::move(*breach));
 
   const platform::Json& attachLogs = *memberFor(*document, "attachLogs");
-  if (!attachLogs.is_boolean()) return std::nullopt;
+  if (!attachLogs.is_boolean()) return breached(invalid());
 
-  return AcceptedJob{subjectText, bodyText, attachLogs.get<bool>()};
+  JobDocumentCheck check;
+  check.job = AcceptedJob{subjectText, bodyText, attachLogs.get<bool>()};
+  return check;
+}
+
+std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) { return checkJobDocument(bytes).job; }
+
+JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory) {
+  const platform::FileLocation location = platform::childOf(jobDirectory, kJobDocumentName);
+  if (const auto problem = privateFileProblem(location, kMaxJobDocumentSize)) {
+    return breached(RuleBreach{jobDocumentReason(*problem), location.path()});
+  }
+  // The file passed a moment ago: failing now, it was changed or removed.
+  const auto bytes = readPrivateFile(location, kMaxJobDocumentSize);
+  if (!bytes) return breached(RuleBreach{Reason::jobDocumentUnreadable, location.path()});
+  JobDocumentCheck check = checkJobDocument(*bytes);
+  if (check.breach && check.breach->reason == Reason::jobDocumentInvalid) check.breach->path = location.path();
+  return check;
 }
 
 std::optional<AcceptedJob> readJobDocument(const platform::Directory& jobDirectory) {
-  const platform::FileLocation location = platform::childOf(jobDirectory, kJobDocumentName);
-  if (!privateFile(location, kMaxJobDocumentSize)) return std::nullopt;
-  const auto bytes = readPrivateFile(location, kMaxJobDocumentSize);
-  if (!bytes) return std::nullopt;
-  return acceptJobDocument(*bytes);
+  return checkJobDocumentIn(jobDirectory).job;
+}
+
+JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view body, bool attachLogs) {
+  JobDocumentMaking making;
+  // Validity first: the text rules compare texts, which bytes that are not
+  // UTF-8 are not.
+  if (!platform::isValidUtf8(subject)) {
+    making.breach = RuleBreach{Reason::subjectNotUtf8, ""};
+    return making;
+  }
+  if (!platform::isValidUtf8(body)) {
+    making.breach = RuleBreach{Reason::bodyNotUtf8, ""};
+    return making;
+  }
+  if (auto breach = jobTextBreach(subject, body)) {
+    making.breach = std::move(*breach);
+    return making;
+  }
+  auto bytes = jobDocumentBytes(subject, body, attachLogs);
+  if (!bytes) {
+    making.breach = invalid();
+    return making;
+  }
+  if (bytes->size() > static_cast<std::size_t>(kMaxJobDocumentSize)) {
+    making.breach = RuleBreach{Reason::jobDocumentTooLarge, ""};
+    return making;
+  }
+  if (auto check = checkJobDocument(*bytes); check.breach) {
+    making.breach = std::move(check.breach);
+    return making;
+  }
+  making.bytes = std::move(bytes);
+  return making;
 }

@@ -1,8 +1,13 @@
 #include "job/job_document.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "platform/json.h"
+#include "testing/scratch_directory.h"
 
 namespace {
 
@@ -107,6 +112,72 @@ TEST(JobDocument, InvalidUtf8InsideAStringIsRejected) {
   EXPECT_FALSE(acceptJobDocument("{\"subject\":\"Support Request - Quorvel \xC3\",\"body\":\"\",\"attachLogs\":false}"));
   EXPECT_FALSE(acceptJobDocument("{\"subject\":\"Support Request - Quorvel x\",\"body\":\"\xFF\",\"attachLogs\":false}"));
   EXPECT_FALSE(acceptJobDocument(R"({"subject":"Support Request - Quorvel x","body":"\udc00","attachLogs":false})"));
+}
+
+}  // namespace
+
+namespace {
+
+std::optional<Reason> refusal(const JobDocumentCheck& check) {
+  return check.breach ? std::optional(check.breach->reason) : std::nullopt;
+}
+
+std::optional<Reason> refusal(const JobDocumentMaking& making) {
+  return making.breach ? std::optional(making.breach->reason) : std::nullopt;
+}
+
+TEST(JobDocumentReason, NamesTheFieldThatIsWrong) {
+  EXPECT_EQ(refusal(checkJobDocument(validDocument())), std::nullopt);
+  EXPECT_EQ(refusal(checkJobDocument("[]")), Reason::jobDocumentInvalid);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, "", "yes"))), Reason::jobDocumentInvalid);
+  EXPECT_EQ(refusal(checkJobDocument(document("Support Request - " , "", true))), Reason::subjectPrefix);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix + std::string(200, 'x'), "", true))), Reason::subjectTooLong);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix + std::string(1, '\0'), "", true))), Reason::subjectHoldsNul);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, std::string(8193, 'b'), true))), Reason::bodyTooLong);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, std::string("a\0b", 3), true))), Reason::bodyHoldsNul);
+}
+
+TEST(JobDocumentMaking, MakesWhatTheProgramAccepts) {
+  const auto made = makeJobDocument(kPrefix + "crash", "line\n\"quoted\"", true);
+  ASSERT_TRUE(made.bytes);
+  const auto job = acceptJobDocument(*made.bytes);
+  ASSERT_TRUE(job);
+  EXPECT_EQ(job->body, "line\n\"quoted\"");
+  EXPECT_TRUE(job->attachLogs);
+}
+
+TEST(JobDocumentMaking, RefusesWithTheFirstRuleBroken) {
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix + "\xff", "", false)), Reason::subjectNotUtf8);
+  EXPECT_EQ(refusal(makeJobDocument("\xff", "", false)), Reason::subjectNotUtf8) << "validity before the prefix";
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix, "\xc3", false)), Reason::bodyNotUtf8);
+  EXPECT_EQ(refusal(makeJobDocument("Hello", "", false)), Reason::subjectPrefix);
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix, std::string(8193, 'b'), false)), Reason::bodyTooLong);
+  // A body within its limit written as escapes: 8192 control characters
+  // take six bytes each in the document.
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix, std::string(8192, '\x01'), false)), Reason::jobDocumentTooLarge);
+  EXPECT_FALSE(makeJobDocument(kPrefix, std::string(8192, '\x01'), false).bytes);
+}
+
+TEST(JobDocumentReason, TheFileInTheJobDirectoryIsNamed) {
+  testing_support::ScratchDirectory scratch;
+  const auto directory = platform::Directory::openWithoutLinks(scratch.path());
+  ASSERT_TRUE(directory);
+  const std::string path = scratch.path() + "/job.json";
+  const auto breachIn = [&] { return checkJobDocumentIn(*directory).breach.value_or(RuleBreach{Reason::homeIsRoot, ""}); };
+
+  EXPECT_EQ(breachIn().reason, Reason::jobDocumentUnreadable);
+  EXPECT_EQ(breachIn().path, path);
+  std::filesystem::create_directory(path);
+  EXPECT_EQ(breachIn().reason, Reason::jobDocumentNotRegularFile);
+  std::filesystem::remove(path);
+  std::ofstream(path) << "{}";
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  EXPECT_EQ(breachIn().reason, Reason::jobDocumentNotPrivate);
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  EXPECT_EQ(breachIn().reason, Reason::jobDocumentInvalid);
+  EXPECT_EQ(breachIn().path, path);
+  std::ofstream(path) << validDocument();
+  EXPECT_TRUE(checkJobDocumentIn(*directory).job);
 }
 
 }  // namespace

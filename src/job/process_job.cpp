@@ -1,8 +1,11 @@
 #include "job/process_job.h"
 
+#include "job/bundle_channel.h"
 #include "job/draft_request.h"
 #include "job/job_contract.h"
+#include "job/job_directory.h"
 #include "job/job_document.h"
+#include "job/job_home.h"
 #include "job/job_invocation.h"
 #include "platform/bundle.h"
 #include "platform/file_io.h"
@@ -16,7 +19,8 @@ void processJob() noexcept {
   try {
     // Each fact is fetched from the process only once the checks before it
     // have passed: a malformed job id never reads the bundle, and an
-    // unknown channel never reads the file system.
+    // unknown channel never reads the file system. The rules say why a job
+    // is refused; with no one to tell, the program stops without a word.
     const auto jobId = jobIdArgument(platform::processArguments());
     if (!jobId || !isCanonicalJobId(*jobId)) return;
 
@@ -24,12 +28,12 @@ void processJob() noexcept {
     const auto toolDirectory = toolDirectoryForChannel(platform::infoValue(bundle, kChannelKey));
     if (!toolDirectory) return;
 
-    const auto home = platform::homeDirectory();
+    const auto home = jobHome(platform::homeFacts()).home;
     if (!home) return;
-    const auto jobDirectory = locateJobDirectory(*home, *toolDirectory, *jobId);
+    const auto jobDirectory = locateJobDirectory(*home, *toolDirectory, *jobId).directory;
     if (!jobDirectory) return;
 
-    const auto job = readJobDocument(*jobDirectory);
+    const auto job = checkJobDocumentIn(*jobDirectory).job;
     if (!job) return;
     requestDraft(*jobDirectory, *job, bundle.resourceDirectory);
   } catch (...) {

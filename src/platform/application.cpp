@@ -10,10 +10,7 @@ Application& Application::shared() {
   return instance;
 }
 
-bool Application::setActivationPolicy(ActivationPolicy policy) {
-  policy_ = policy;
-  return true;
-}
+bool Application::setActivationPolicy(ActivationPolicy) { return true; }
 
 void Application::run() {
   if (launched_) return;

@@ -23,9 +23,9 @@ class Application {
   void setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }
   ApplicationDelegate* delegate() const { return delegate_; }
 
-  // Always succeeds: there is no dock or menu bar to keep out of.
+  // Always succeeds and changes nothing: there is no dock or menu bar to
+  // keep out of.
   bool setActivationPolicy(ActivationPolicy policy);
-  ActivationPolicy activationPolicy() const { return policy_; }
 
   // Finishes launching, delivers the launch callback exactly once, and
   // returns when nothing else is pending.
@@ -37,7 +37,6 @@ class Application {
  private:
   Application() = default;
   ApplicationDelegate* delegate_ = nullptr;
-  ActivationPolicy policy_ = ActivationPolicy::regular;
   bool launched_ = false;
 };
 

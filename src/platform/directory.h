@@ -13,6 +13,9 @@
 
 namespace platform {
 
+// Where and why opening a directory stopped (platform/file_facts.h).
+struct OpenStop;
+
 class Directory {
  public:
   // Opens the directory at an absolute path, walking its standardised form
@@ -21,12 +24,15 @@ class Directory {
   // link, or cannot be searched. `path()` is the standardised path, the one
   // that was walked, never the text as given: "." and ".." in the text may
   // step through components that do not exist or are replaced later.
-  static std::optional<Directory> openWithoutLinks(std::string_view path);
+  // With `stop`, a failure also says where and why it stopped (nothing is
+  // gathered on success).
+  static std::optional<Directory> openWithoutLinks(std::string_view path, OpenStop* stop = nullptr);
 
   // Opens the directory `name` directly inside `parent`, through the
   // parent's descriptor and without following a link. `name` is one path
   // component, neither "." nor "..". Nothing when it cannot be opened.
-  static std::optional<Directory> openChildWithoutLinks(const Directory& parent, std::string_view name);
+  static std::optional<Directory> openChildWithoutLinks(const Directory& parent, std::string_view name,
+                                                        OpenStop* stop = nullptr);
 
   int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }

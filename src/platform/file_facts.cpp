@@ -11,6 +11,7 @@ FileFacts factsFromStat(const struct stat& st) {
   FileFacts facts;
   facts.isRegularFile = S_ISREG(st.st_mode);
   facts.isSymbolicLink = S_ISLNK(st.st_mode);
+  facts.isDirectory = S_ISDIR(st.st_mode);
   facts.size = static_cast<std::int64_t>(st.st_size);
   facts.attributes = FileAttributes{
       AttributeValue{static_cast<std::int64_t>(st.st_uid)},

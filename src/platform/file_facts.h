@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "platform/directory.h"
 #include "platform/unique_fd.h"
@@ -31,6 +32,17 @@ struct FileFacts {
   std::optional<std::int64_t> size;
   // Absent when the attributes could not be read.
   std::optional<FileAttributes> attributes;
+  std::optional<bool> isDirectory;
+};
+
+// Where opening a directory stopped, for telling why: the standardised path
+// up to and including the component that could not be opened, whether it
+// does not exist, and what it is when it could be examined (a link is
+// described as a link).
+struct OpenStop {
+  std::string path;
+  bool missing = false;
+  std::optional<FileFacts> facts;
 };
 
 // Facts about the item at `location` itself; a final symbolic link is

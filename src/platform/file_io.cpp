@@ -43,6 +43,16 @@ std::optional<UniqueFd> openForReading(const FileLocation& location) {
   return fd;
 }
 
+std::optional<UniqueFd> openPathForReading(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  return fd;
+}
+
+bool seekTo(const UniqueFd& file, std::int64_t offset) {
+  return offset >= 0 && ::lseek(file.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
 std::optional<std::string> readAtMost(const UniqueFd& file, std::size_t limit) {
   // Read in chunks rather than sizing the buffer by the limit: the limits
   // are generous, the files usually small.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,13 @@ namespace platform {
 // and without blocking on a FIFO or a device. Nothing when it cannot be
 // opened.
 std::optional<UniqueFd> openForReading(const FileLocation& location);
+
+// Opens the file at `path` for reading, following links, without blocking
+// on a FIFO or a device. Nothing when it cannot be opened.
+std::optional<UniqueFd> openPathForReading(const std::string& path);
+
+// Moves the file's position to `offset` bytes from its start.
+bool seekTo(const UniqueFd& file, std::int64_t offset);
 
 // Reads from the current position until the end or until `limit` bytes have
 // been read, whichever comes first.

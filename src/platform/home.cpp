@@ -7,19 +7,37 @@
 
 namespace platform {
 
-std::optional<std::string> homeDirectory() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    return std::string(home);
-  }
+namespace {
+
+bool isAbsolute(const std::optional<std::string>& path) { return path && !path->empty() && path->front() == '/'; }
+
+std::optional<std::string> passwordEntryHome() {
   long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
   struct passwd entry {};
   struct passwd* found = nullptr;
   if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
-      found->pw_dir == nullptr || found->pw_dir[0] != '/') {
+      found->pw_dir == nullptr) {
     return std::nullopt;
   }
   return std::string(found->pw_dir);
 }
+
+}  // namespace
+
+HomeFacts homeFacts() {
+  HomeFacts facts;
+  if (const char* home = std::getenv("HOME")) facts.homeVariable = std::string(home);
+  if (!isAbsolute(facts.homeVariable)) facts.passwordHome = passwordEntryHome();
+  return facts;
+}
+
+std::optional<std::string> homeFrom(const HomeFacts& facts) {
+  if (isAbsolute(facts.homeVariable)) return facts.homeVariable;
+  if (isAbsolute(facts.passwordHome)) return facts.passwordHome;
+  return std::nullopt;
+}
+
+std::optional<std::string> homeDirectory() { return homeFrom(homeFacts()); }
 
 }  // namespace platform

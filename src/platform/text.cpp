@@ -108,4 +108,11 @@ bool hasTextPrefix(std::string_view text, std::string_view prefix) {
   return utf8proc_grapheme_break(lastCodepoint(head), next);
 }
 
+std::string foldAsciiCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 }  // namespace platform

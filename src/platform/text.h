@@ -1,6 +1,8 @@
-// Text equality under Unicode canonical equivalence.
+// Text equality under Unicode canonical equivalence, and ASCII case
+// folding for names that ignore case.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -18,5 +20,9 @@ bool canonicallyEqual(std::string_view a, std::string_view b);
 // equivalence, and only where a character ends, so a combining mark right
 // after the prefix makes its last character a different one.
 bool hasTextPrefix(std::string_view text, std::string_view prefix);
+
+// `text` with A-Z turned into a-z and every other byte kept: script words
+// and handler names, and desktop ids, are compared this way.
+std::string foldAsciiCase(std::string text);
 
 }  // namespace platform

@@ -76,5 +76,10 @@ TEST(TextPrefix, MatchesWholeCharactersOnly) {
   EXPECT_TRUE(hasTextPrefix("Support ", "Support "));
 }
 
+TEST(FoldAsciiCase, OnlyAsciiLettersChange) {
+  EXPECT_EQ(foldAsciiCase("Org.KDE.KMail2-@[`{Z"), "org.kde.kmail2-@[`{z");
+  EXPECT_EQ(foldAsciiCase("\xC3\x9C\xC3\x96"), "\xC3\x9C\xC3\x96");
+}
+
 }  // namespace
 }  // namespace platform

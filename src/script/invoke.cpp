@@ -36,12 +36,13 @@ ScriptCallResult readCallResult(const platform::scripting::ExecutionResult& exec
   return result;
 }
 
-ScriptCallResult invoke(std::string_view source, std::string_view handler, const std::vector<std::string>& values) {
+ScriptCallResult invoke(std::string_view source, std::string_view handler, const std::vector<std::string>& values,
+                        const platform::scripting::CommandTable& commands) {
   try {
     const auto script = platform::scripting::Script::fromSource(std::string(source));
     if (!script) return ScriptCallResult{std::nullopt, kNoScriptObject};
     const AppleEvent event = makeHandlerEvent(handler, values);
-    return readCallResult(script->executeAppleEvent(event));
+    return readCallResult(script->executeAppleEvent(event, commands));
   } catch (...) {
     return ScriptCallResult{std::nullopt, kNoScriptObject};
   }

@@ -19,12 +19,14 @@ struct ScriptCallResult {
 };
 
 // Makes a script object from `source`, calls `handler` (sent as given, no
-// case folding) with `values` in order, and returns the reply's text and
-// the error number the service reported. Never throws. A failure inside the
+// case folding) with `values` in order, the script using the commands of
+// `commands`, and returns the reply's text and the error number the
+// service reported. Never throws. A failure inside the
 // bridge itself (no memory for the event or for reading the reply) gives
 // no result text and -1, the bridge's own error number: the call did not
 // happen as asked, and no number of the service's applies.
-ScriptCallResult invoke(std::string_view source, std::string_view handler, const std::vector<std::string>& values);
+ScriptCallResult invoke(std::string_view source, std::string_view handler, const std::vector<std::string>& values,
+                        const platform::scripting::CommandTable& commands = {});
 
 // The handler call event: class "ascr", identifier "psbr", return id -1,
 // transaction id 0; "snam" holds the handler name as a text, stored first;

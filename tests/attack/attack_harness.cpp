@@ -364,8 +364,10 @@ Verdict judge(const Layout& l, const std::optional<nlohmann::json>& result,
     return Verdict::inconsistent;
   }
   const harness::DecodedUri decoded = harness::decodeMailto(uris.front());
-  const std::map<std::string, std::string> expected = {
+  std::map<std::string, std::string> expected = {
       {"subject", kGoodSubject}, {"body", kGoodBody}, {"attach", l.jobDir + "/log.txt"}};
+  // The bundle's script addresses its drafts to the recipient it was built with.
+  if (!std::string_view(SUPPORT_DRAFT_BUNDLE_RECIPIENT).empty()) expected["to"] = SUPPORT_DRAFT_BUNDLE_RECIPIENT;
   if (!decoded.error.empty() || decoded.fields != expected) {
     why = "the draft is not the job's: " + uris.front();
     return Verdict::inconsistent;
@@ -636,6 +638,7 @@ int harness(int argc, char** argv) {
 }  // namespace attack
 
 int main(int argc, char** argv) {
+  if (argc > 1 && argv[1] == attack::kOtherUserMode) return attack::runOtherUserAttacker(argc, argv);
   try {
     return attack::harness(argc, argv);
   } catch (const std::exception& error) {

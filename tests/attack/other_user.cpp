@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace attack {
@@ -29,21 +30,40 @@ bool writeExactly(int fd, const void* from, std::size_t size) {
   return ::write(fd, from, size) == static_cast<ssize_t>(size);
 }
 
-// The attacker's side, in the forked child; never returns.
-[[noreturn]] void attack(uid_t uid, gid_t gid, const std::vector<Lure>& lures, Timing timing, int stop,
-                         int report) {
-  if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0) {
-    ::_exit(2);
-  }
+std::string selfExecutable() {
+  char path[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) fail("readlink /proc/self/exe failed");
+  return std::string(path, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+// The attacker's side. Its command line: the mode, uid, gid, good and bad
+// rounds, then name, target and label of each lure, whose directory is
+// descriptor 3, 4, ... in turn; the one after the last lure's is the stop
+// pipe, closed to tell it to stop. It reports on standard output.
+int runOtherUserAttacker(int argc, char** argv) {
+  if (argc < 6 || (argc - 6) % 3 != 0) return 2;
+  const auto number = [&](int index) { return static_cast<unsigned>(std::stoul(argv[index])); };
+  const uid_t uid = number(2);
+  const gid_t gid = number(3);
+  const Timing timing{number(4), number(5)};
+  const int lures = (argc - 6) / 3;
+  const int stop = STDERR_FILENO + 1 + lures;
+  const int report = STDOUT_FILENO;
+  if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0) return 2;
   std::vector<Swap> plan;
-  for (const Lure& lure : lures) {
-    const std::string link = std::string(kLinkPrefix) + lure.name;
+  for (int i = 0; i < lures; ++i) {
+    const int parent = STDERR_FILENO + 1 + i;
+    const std::string name = argv[6 + 3 * i];
+    const std::string link = std::string(kLinkPrefix) + name;
     // Refused unless the directory's modes let this user write to it.
-    if (::symlinkat(lure.target.c_str(), lure.parent, link.c_str()) != 0) continue;
-    plan.push_back({lure.parent, lure.name, lure.parent, link, lure.label});
+    if (::symlinkat(argv[7 + 3 * i], parent, link.c_str()) != 0) continue;
+    plan.push_back({parent, name, parent, link, argv[8 + 3 * i]});
   }
   const auto planted = static_cast<std::uint32_t>(plan.size());
-  if (!writeExactly(report, &planted, sizeof planted)) ::_exit(2);
+  if (!writeExactly(report, &planted, sizeof planted)) return 2;
 
   std::uint64_t swaps = 0;
   bool failed = false;
@@ -57,11 +77,9 @@ bool writeExactly(int fd, const void* from, std::size_t size) {
     failed = !swapper.error().empty();
   }
   for (const Swap& swap : plan) ::unlinkat(swap.stage, swap.alternative.c_str(), 0);
-  if (!writeExactly(report, &swaps, sizeof swaps)) ::_exit(2);
-  ::_exit(failed ? 3 : 0);
+  if (!writeExactly(report, &swaps, sizeof swaps)) return 2;
+  return failed ? 3 : 0;
 }
-
-}  // namespace
 
 OtherUserAttacker::OtherUserAttacker(uid_t uid, gid_t gid, const std::vector<Lure>& lures, Timing timing) {
   int stopPipe[2], reportPipe[2];
@@ -72,19 +90,24 @@ OtherUserAttacker::OtherUserAttacker(uid_t uid, gid_t gid, const std::vector<Lur
   report_.reset(reportPipe[0]);
   Fd reportWrite(reportPipe[1]);
 
-  pid_ = ::fork();
-  if (pid_ < 0) fail(std::string("fork: ") + std::strerror(errno));
-  if (pid_ == 0) {
-    try {
-      stop_.reset();
-      report_.reset();
-      attack(uid, gid, lures, timing, stopRead.get(), reportWrite.get());
-    } catch (...) {
-      ::_exit(4);
-    }
+  platform::ChildSpec spec;
+  spec.paths = {selfExecutable()};
+  spec.arguments = {spec.paths.front(), std::string(kOtherUserMode), std::to_string(uid), std::to_string(gid),
+                    std::to_string(timing.goodRounds), std::to_string(timing.badRounds)};
+  for (const Lure& lure : lures) {
+    spec.arguments.insert(spec.arguments.end(), {lure.name, lure.target, lure.label});
+    spec.inherited.push_back(lure.parent);
   }
-  std::uint32_t planted = 0;
+  spec.inherited.push_back(stopRead.get());
+  spec.output = reportWrite.get();
+  spec.errors = STDERR_FILENO;
+  platform::ChildStart start = platform::startChild(spec);
+  if (start.error != 0) fail(std::string("starting the other user's attacker: ") + std::strerror(start.error));
+  child_ = std::move(start.child);
+  running_ = true;
+  stopRead.reset();
   reportWrite.reset();
+  std::uint32_t planted = 0;
   if (!readExactly(report_.get(), &planted, sizeof planted)) {
     stop();
     fail("the other user's attacker did not start");
@@ -100,15 +123,14 @@ OtherUserAttacker::~OtherUserAttacker() {
 }
 
 void OtherUserAttacker::stop() {
-  if (pid_ < 0) return;
+  if (!running_) return;
+  running_ = false;
   stop_.reset();
   const bool reported = readExactly(report_.get(), &swaps_, sizeof swaps_);
-  int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
-  pid_ = -1;
-  if (!reported || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    fail("the other user's attacker failed (status " + std::to_string(status) + ")");
+  const platform::ChildWait end = child_.wait(std::chrono::seconds(60), platform::AtDeadline::End);
+  if (!reported || end.state != platform::ChildWait::State::Ended || !WIFEXITED(end.waitStatus) ||
+      WEXITSTATUS(end.waitStatus) != 0) {
+    fail("the other user's attacker failed (status " + std::to_string(end.waitStatus) + ")");
   }
 }
 

@@ -1,5 +1,5 @@
-// The attacker who is another user: a child process with that user's ids
-// that plants links to the decoy beside the entries of the job's path and
+// The attacker who is another user: this harness started again as a child
+// process, which takes that user's ids and plants links to the decoy beside the entries of the job's path and
 // keeps exchanging them, wherever the directories' modes let that user
 // write. In a directory closed to it, it cannot plant anything and does
 // nothing there; what the kernel allows it is exactly what the modes allow.
@@ -9,10 +9,12 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "swapper.h"
+#include "platform/child_process.h"
 #include "setup.h"
+#include "swapper.h"
 
 namespace attack {
 
@@ -25,6 +27,11 @@ struct Lure {
   std::string target;
   std::string label;  // for error messages
 };
+
+// The argument that starts the harness as the attacker, and the attacker's
+// side, which reads the rest of the command line; it returns the exit status.
+inline constexpr std::string_view kOtherUserMode = "--other-user-attacker";
+int runOtherUserAttacker(int argc, char** argv);
 
 class OtherUserAttacker {
  public:
@@ -45,7 +52,8 @@ class OtherUserAttacker {
   std::uint64_t swapsDone() const { return swaps_; }
 
  private:
-  pid_t pid_ = -1;
+  platform::Child child_;
+  bool running_ = false;
   Fd stop_;    // closing it tells the attacker to stop
   Fd report_;  // what the attacker reports back
   unsigned planted_ = 0;

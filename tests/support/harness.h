@@ -146,10 +146,11 @@ RunResult run(const fs::path& exe, const std::vector<std::string>& args, const E
 RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env,
                            std::chrono::milliseconds timeout = kDefaultTimeout);
 
-// What else the child gets besides its arguments and environment. Setting
-// any of umask, user, workingDirectory, ignoredSignals or a resource limit
-// makes the child start through fork and exec, since the posix_spawn start
-// sets none of them.
+// What else the child gets besides its arguments and environment. A user,
+// a working directory, ignored signals and resource limits are set up by
+// setpriv, env and prlimit, which the child starts through (each execs the
+// next); a program that is missing then ends with their status 127 instead
+// of not starting.
 struct RunOptions {
   std::chrono::milliseconds timeout = kDefaultTimeout;
   // How long to go on reading after the child has ended before the output
@@ -169,10 +170,6 @@ struct RunOptions {
   // Standard output is a pipe whose reading end is already closed, as when
   // the reader went away: every write to it fails with EPIPE.
   bool outputReaderGone = false;
-
-  bool needsFork() const {
-    return umask || user || workingDirectory || !ignoredSignals.empty() || !limits.empty();
-  }
 };
 
 // True for what the dynamic loader does when an address-space limit leaves

@@ -1,40 +1,26 @@
 // Running a child process with a controlled argument vector and environment,
 // capturing both output streams in full.
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+#include <stdexcept>
 
 #include "harness.h"
+#include "platform/child_process.h"
 
 namespace harness {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A posix_spawn attribute object, initialised and destroyed with its owner.
-template <typename T, int (*init)(T*), int (*destroy)(T*)>
-struct SpawnObject {
-  T object;
-  SpawnObject() { init(&object); }
-  ~SpawnObject() { destroy(&object); }
-  SpawnObject(const SpawnObject&) = delete;
-  SpawnObject& operator=(const SpawnObject&) = delete;
-};
-using SpawnActions = SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
-                                 posix_spawn_file_actions_destroy>;
-using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 struct Pipe {
   UniqueFd read;
@@ -60,169 +46,116 @@ void drain(UniqueFd& fd, std::string& into) {
   }
 }
 
-void recordStatus(int status, RunResult& result) {
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-}
-
 int millisecondsUntil(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// The fork-and-exec start for what the posix_spawn start does not do: a
-// file-creation mask, another user, a working directory, ignored signals,
-// resource limits.
-// Between fork and exec only async-signal-safe calls run. Returns the
-// child's pid, or -1 when it could not be started (the child reports a
-// failed exec through a close-on-exec pipe).
-pid_t forkAndExec(const fs::path& exe, std::vector<char*>& argv, std::vector<char*>& envp, int out, int err,
-                  const RunOptions& options) {
-  UniqueFd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  Pipe status;
-  if (!input || !makePipe(status)) return -1;
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    auto fail = [&] {
-      const int error = errno;
-      [[maybe_unused]] ssize_t written = ::write(status.write.get(), &error, sizeof error);
-      ::_exit(127);
-    };
-    if (::setpgid(0, 0) != 0) fail();
-    if (::dup2(input.get(), 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) fail();
-    // Everything above the standard streams goes at exec, the status pipe
-    // included, exactly as with posix_spawn's closefrom.
-    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) fail();
-    for (int number = 1; number < NSIG; ++number) ::signal(number, SIG_DFL);
-    for (const int number : options.ignoredSignals) {
-      if (::signal(number, SIG_IGN) == SIG_ERR) fail();
-    }
-    sigset_t empty;
-    sigemptyset(&empty);
-    if (::sigprocmask(SIG_SETMASK, &empty, nullptr) != 0) fail();
+std::string limitOption(int resource) {
+  switch (resource) {
+    case RLIMIT_AS: return "--as";
+    case RLIMIT_CPU: return "--cpu";
+    case RLIMIT_FSIZE: return "--fsize";
+    case RLIMIT_NOFILE: return "--nofile";
+    case RLIMIT_NPROC: return "--nproc";
+    case RLIMIT_DATA: return "--data";
+    case RLIMIT_STACK: return "--stack";
+    default: throw std::invalid_argument("no prlimit option for resource " + std::to_string(resource));
+  }
+}
+
+// The programs that set up what a spawn does not and then exec the next
+// word: setpriv (the user), env (the directory, entered as that user, and
+// the ignored signals) and prlimit, last, so that its limits bind the
+// program alone.
+std::vector<std::string> setupPrograms(const RunOptions& options) {
+  std::vector<std::string> words;
+  if (options.user) {
+    words.insert(words.end(), {"/usr/bin/setpriv", "--reuid=" + std::to_string(options.user->first),
+                               "--regid=" + std::to_string(options.user->second), "--clear-groups", "--"});
+  }
+  if (options.workingDirectory || !options.ignoredSignals.empty()) {
+    words.push_back("/usr/bin/env");
+    if (options.workingDirectory) words.push_back("--chdir=" + options.workingDirectory->string());
+    for (const int number : options.ignoredSignals) words.push_back("--ignore-signal=" + std::to_string(number));
+    words.push_back("--");
+  }
+  if (!options.limits.empty()) {
+    words.push_back("/usr/bin/prlimit");
     for (const auto& [resource, limit] : options.limits) {
-      const rlimit both{limit, limit};
-      if (::setrlimit(resource, &both) != 0) fail();
+      words.push_back(limitOption(resource) + "=" + std::to_string(limit) + ":" + std::to_string(limit));
     }
-    if (options.umask) ::umask(*options.umask);
-    if (options.user) {
-      const auto [uid, gid] = *options.user;
-      if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0) {
-        fail();
-      }
-    }
-    if (options.workingDirectory && ::chdir(options.workingDirectory->c_str()) != 0) fail();
-    ::execve(exe.c_str(), argv.data(), envp.data());
-    fail();
+    words.push_back("--");
   }
-  status.write.reset();
-  int childError = 0;
-  ssize_t got;
-  do got = ::read(status.read.get(), &childError, sizeof childError);
-  while (got < 0 && errno == EINTR);
-  if (got == 0) return pid;
-  int ignored = 0;
-  while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-  }
-  return -1;
+  return words;
 }
 
-pid_t posixSpawn(const fs::path& exe, std::vector<char*>& argv, std::vector<char*>& envp, int out, int err) {
-  SpawnActions actions;
-  posix_spawn_file_actions_addopen(&actions.object, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions.object, out, 1);
-  posix_spawn_file_actions_adddup2(&actions.object, err, 2);
-  // Nothing of the test runner's own (GoogleTest output files, other
-  // children's pipes) leaks into the child.
-  posix_spawn_file_actions_addclosefrom_np(&actions.object, 3);
-
-  SpawnAttributes attributes;
-  sigset_t empty, all;
-  sigemptyset(&empty);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes.object, &empty);
-  posix_spawnattr_setsigdefault(&attributes.object, &all);
-  // Its own process group, so that a timeout can kill whatever it started.
-  posix_spawnattr_setpgroup(&attributes.object, 0);
-  posix_spawnattr_setflags(&attributes.object,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, exe.c_str(), &actions.object, &attributes.object, argv.data(), envp.data()) != 0) {
-    return -1;
-  }
-  return pid;
-}
-
-RunResult spawnAndWait(const fs::path& exe, std::vector<char*>& argv, const Environment& env,
+RunResult spawnAndWait(const fs::path& exe, std::vector<std::string> argv, const Environment& env,
                        const RunOptions& options) {
-  const std::chrono::milliseconds timeout = options.timeout;
   RunResult result;
-  std::vector<std::string> envStrings;
-  for (const auto& [key, value] : env) envStrings.push_back(key + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : envStrings) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-
   Pipe out, err;
   if (!makePipe(out) || !makePipe(err)) return result;
   if (options.outputReaderGone) out.read.reset();
 
-  const pid_t pid = options.needsFork()
-                        ? forkAndExec(exe, argv, envp, out.write.get(), err.write.get(), options)
-                        : posixSpawn(exe, argv, envp, out.write.get(), err.write.get());
-  if (pid < 0) return result;
+  // A set-up program execs the words after it, the program's path first
+  // (argv[0], which run() makes the path).
+  platform::ChildSpec spec;
+  spec.arguments = setupPrograms(options);
+  spec.paths = {spec.arguments.empty() ? exe.string() : spec.arguments.front()};
+  spec.arguments.insert(spec.arguments.end(), argv.begin(), argv.end());
+  spec.environment.emplace();
+  for (const auto& [key, value] : env) spec.environment->push_back(key + "=" + value);
+  spec.output = out.write.get();
+  spec.errors = err.write.get();
+  // The mask is handed on at the start; the tests run on one thread.
+  const std::optional<mode_t> savedMask = options.umask ? std::optional(::umask(*options.umask)) : std::nullopt;
+  platform::ChildStart start = platform::startChild(spec);
+  if (savedMask) ::umask(*savedMask);
+  if (start.error != 0) return result;
   result.started = true;
   out.write.reset();
   err.write.reset();
 
-  // A pidfd turns the child's end into a poll event; without one (old
-  // kernels) the loop falls back to short ticks.
-  UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-  const Clock::time_point deadline = Clock::now() + timeout;
+  platform::Child& child = start.child;
+  const Clock::time_point deadline = Clock::now() + options.timeout;
   std::optional<Clock::time_point> outputDeadline;
-  bool reaped = false;
-
-  auto reap = [&](int flags) {
-    int status = 0;
-    pid_t done;
-    do done = ::waitpid(pid, &status, flags);
-    while (done < 0 && errno == EINTR);
-    if (done == pid) {
-      recordStatus(status, result);
-      reaped = true;
-      outputDeadline = Clock::now() + options.outputGrace;
+  auto note = [&](const platform::ChildWait& wait) {
+    if (wait.state == platform::ChildWait::State::StillRunning) return;
+    if (wait.state != platform::ChildWait::State::Unknown) {
+      if (WIFEXITED(wait.waitStatus)) result.exitStatus = WEXITSTATUS(wait.waitStatus);
+      if (WIFSIGNALED(wait.waitStatus)) result.signal = WTERMSIG(wait.waitStatus);
     }
+    result.timedOut = wait.state == platform::ChildWait::State::EndedAtDeadline;
+    outputDeadline = Clock::now() + options.outputGrace;
   };
 
-  while (!reaped || out.read || err.read) {
-    if (!reaped && Clock::now() >= deadline) {
-      ::kill(-pid, SIGKILL);
-      ::kill(pid, SIGKILL);
-      result.timedOut = true;
-      reap(0);
+  while (!outputDeadline || out.read || err.read) {
+    if (!outputDeadline && Clock::now() >= deadline) {
+      note(child.wait(std::chrono::milliseconds(0), platform::AtDeadline::End));
       continue;
     }
-    if (reaped && Clock::now() >= *outputDeadline) {
+    if (outputDeadline && Clock::now() >= *outputDeadline) {
       result.outputLeftOpen = true;
       break;
     }
     std::vector<pollfd> fds;
     if (out.read) fds.push_back({out.read.get(), POLLIN, 0});
     if (err.read) fds.push_back({err.read.get(), POLLIN, 0});
-    if (!reaped && pidFd) fds.push_back({pidFd.get(), POLLIN, 0});
-    int wait = millisecondsUntil(reaped ? *outputDeadline : deadline);
-    if (!reaped && !pidFd) wait = std::min(wait, 20);
+    const int process = child.processDescriptor();
+    if (!outputDeadline && process >= 0) fds.push_back({process, POLLIN, 0});
+    int wait = millisecondsUntil(outputDeadline ? *outputDeadline : deadline);
+    // Without a process descriptor (old kernels) the end is looked for in
+    // short ticks.
+    if (!outputDeadline && process < 0) wait = std::min(wait, 20);
     if (::poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR) break;
     for (const auto& entry : fds) {
       if (entry.revents == 0) continue;
       if (out.read && entry.fd == out.read.get()) drain(out.read, result.out);
       else if (err.read && entry.fd == err.read.get()) drain(err.read, result.err);
     }
-    if (!reaped) reap(WNOHANG);
+    if (!outputDeadline) note(child.wait(std::chrono::milliseconds(0), platform::AtDeadline::LeaveRunning));
   }
-  if (!reaped) reap(0);
+  if (!outputDeadline) note(child.wait(std::chrono::milliseconds(millisecondsUntil(deadline)), platform::AtDeadline::End));
   return result;
 }
 
@@ -245,19 +178,15 @@ RunResult run(const fs::path& exe, const std::vector<std::string>& args, const E
 
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
               const RunOptions& options) {
-  std::string program = exe.string();
-  std::vector<std::string> copies(args);
-  std::vector<char*> argv{program.data()};
-  for (auto& arg : copies) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  return spawnAndWait(exe, argv, env, options);
+  std::vector<std::string> argv{exe.string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return spawnAndWait(exe, std::move(argv), env, options);
 }
 
 RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chrono::milliseconds timeout) {
-  std::vector<char*> argv{nullptr};
   RunOptions options;
   options.timeout = timeout;
-  return spawnAndWait(exe, argv, env, options);
+  return spawnAndWait(exe, {}, env, options);
 }
 
 bool failedInDynamicLoader(const RunResult& result) {

@@ -1,23 +1,13 @@
-// Decoding the mailto: URI a composer is handed, to compare the draft it
-// describes with what the job asked for.
+// The decoders of what a composer is handed, for the process tests and the
+// attack harness (src/testing/mailto.h, which the unit tests use too).
 #pragma once
 
-#include <map>
-#include <string>
-#include <string_view>
+#include "testing/mailto.h"
 
 namespace harness {
 
-// The fields of "mailto:?k=v&k=v..." with their values percent-decoded (a
-// '+' stays a '+'), or an explanation of what is wrong with the URI.
-struct DecodedUri {
-  std::map<std::string, std::string> fields;
-  std::string error;
-};
-
-// Strict: a character that has to be escaped in a query value and is not,
-// a broken escape, a field without '=' or one given twice make the URI
-// undecodable.
-DecodedUri decodeMailto(std::string_view uri);
+using testing_support::DecodedUri;
+using testing_support::decodeComposeFields;
+using testing_support::decodeMailto;
 
 }  // namespace harness

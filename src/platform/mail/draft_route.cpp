@@ -4,13 +4,14 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/scripting/lexer.h"
-#include "platform/scripting/value_ops.h"
+#include "platform/mail/mail_address.h"
+#include "platform/percent_encoding.h"
+#include "platform/text.h"
 
 namespace platform::mail {
 namespace {
 
-using platform::scripting::percentEncode;
+using platform::percentEncode;
 
 constexpr std::string_view kDesktopSuffix = ".desktop";
 
@@ -82,10 +83,13 @@ DraftRoute start(std::vector<std::string> argv, Verdict verdict = Verdict::ExitS
 
 // Thunderbird ignores attach= in a mailto: URI; its -compose option takes
 // comma-separated fields instead. Subject and body stay percent-encoded
-// (Thunderbird decodes them) and the log goes as a file: URL, so no
-// character of any text can end a value or add a field.
+// (Thunderbird decodes them), as does the recipient's local part, and the
+// log goes as a file: URL, so no character of any text can end a value or
+// add a field.
 std::vector<std::string> thunderbirdArguments(const Draft& draft) {
-  std::string fields = "subject=" + percentEncode(draft.subject) + ",body=" + percentEncode(draft.body);
+  std::string fields;
+  if (!draft.recipient.empty()) fields = "to=" + encodedAddress(draft.recipient) + ",";
+  fields += "subject=" + percentEncode(draft.subject) + ",body=" + percentEncode(draft.body);
   if (!draft.attachment.empty()) fields += ",attachment='" + fileUrl(draft.attachment) + "'";
   return {"-compose", std::move(fields)};
 }
@@ -140,7 +144,7 @@ DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& 
 }  // namespace
 
 Client clientForDesktopId(const std::string& desktopId) {
-  std::string id = platform::scripting::foldAsciiCase(desktopId);
+  std::string id = platform::foldAsciiCase(desktopId);
   if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
   for (const auto& [known, client] : kKnownIds) {
     if (id == known) return client;
@@ -149,7 +153,8 @@ Client clientForDesktopId(const std::string& desktopId) {
 }
 
 std::string mailtoUri(const Draft& draft, bool withAttachment) {
-  std::string uri = "mailto:?subject=" + percentEncode(draft.subject) + "&body=" + percentEncode(draft.body);
+  std::string uri = "mailto:" + encodedAddress(draft.recipient) + "?subject=" + percentEncode(draft.subject) +
+                    "&body=" + percentEncode(draft.body);
   if (withAttachment && !draft.attachment.empty()) uri += "&attach=" + percentEncode(draft.attachment);
   return uri;
 }

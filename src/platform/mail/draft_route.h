@@ -13,6 +13,7 @@ struct Draft {
   std::string subject;
   std::string body;
   std::string attachment;  // absolute path of the log; empty when none is asked for
+  std::string recipient;   // one plain address (mail_address.h); empty when none
 };
 
 // What the desktop says about the user's mail set-up.
@@ -70,8 +71,9 @@ Client clientForDesktopId(const std::string& desktopId);
 // The route for `draft` given `facts`.
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft);
 
-// "mailto:?subject=…&body=…" with every field percent-encoded, and
-// "&attach=<path>" when `withAttachment` and the draft has a log.
+// "mailto:<recipient>?subject=…&body=…" with every field percent-encoded
+// (the recipient as encodedAddress gives it; none when the draft has none),
+// and "&attach=<path>" when `withAttachment` and the draft has a log.
 std::string mailtoUri(const Draft& draft, bool withAttachment);
 
 // The file: URL of an absolute path: every byte but the unreserved ASCII

@@ -4,13 +4,15 @@
 
 #include <map>
 
+#include "testing/mailto.h"
+
 namespace platform::mail {
 namespace {
 
 using Words = std::vector<std::string>;
 
-const Draft kWithLog{"Support Request - Quorvel x", "a b", "/home/u/log.txt"};
-const Draft kWithoutLog{"Support Request - Quorvel x", "a b", ""};
+const Draft kWithLog{"Support Request - Quorvel x", "a b", "/home/u/log.txt", ""};
+const Draft kWithoutLog{"Support Request - Quorvel x", "a b", "", ""};
 const std::string kUri = "mailto:?subject=Support%20Request%20-%20Quorvel%20x&body=a%20b";
 const std::string kUriWithLog = kUri + "&attach=%2Fhome%2Fu%2Flog.txt";
 
@@ -116,7 +118,8 @@ TEST(DraftRouteTest, FlatpakClientsStartThroughTheirEntry) {
 // Thunderbird's -compose value is comma-separated fields with quoted values:
 // no path may end its value or add a field of its own.
 TEST(DraftRouteTest, ThunderbirdFieldsHoldAnyPath) {
-  const Draft draft{"Support Request - Quorvel a,b='c'", "x',to='evil@example.org", "/home/J\xC3\xB6rg O'Neil, Jr/l og.txt"};
+  const Draft draft{"Support Request - Quorvel a,b='c'", "x',to='evil@example.org", "/home/J\xC3\xB6rg O'Neil, Jr/l og.txt",
+                    ""};
   const DraftRoute route = decideRoute(facts("thunderbird.desktop", {"thunderbird"}), draft);
   ASSERT_EQ(route.argv.size(), 3u);
   const std::string& fields = route.argv[2];
@@ -128,6 +131,112 @@ TEST(DraftRouteTest, ThunderbirdFieldsHoldAnyPath) {
 TEST(DraftRouteTest, FileUrlEncodesAllButPlainCharacters) {
   EXPECT_EQ(fileUrl("/a-b_c.d~e/F9"), "file:///a-b_c.d~e/F9");
   EXPECT_EQ(fileUrl("/x y/%'\",\n#?"), "file:///x%20y/%25%27%22%2C%0A%23%3F");
+}
+
+// What each client's start must hold, by pattern: "<uri>" a mailto: URI
+// with recipient, subject and body, "<uri+log>" the same with attach=,
+// "<fields+log>" Thunderbird's -compose value with the attachment, "<log>"
+// the log's path, "<logurl>" its file: URL; a prefix before '<' is kept
+// literally, and any other word stands for itself.
+struct ClientCase {
+  std::string name;
+  MailFacts facts;
+  Words expected;
+};
+
+// Texts built to break a URI, a comma-separated field list or a quoted
+// value, a home path with a blank, a comma, an apostrophe and a non-ASCII
+// letter, and a recipient whose characters would end the address or add a
+// field unless encoded: every route must carry each of them whole.
+TEST(DraftRouteTest, EveryClientGetsTheTextsAndTheRecipientWhole) {
+  const Draft draft{"Support Request - Quorvel a,b='c' \"q\" ,to='x@example.org' 50% & more=less?#+",
+                    "x',attachment='/etc/passwd\n\t100% & a=b ? c # d \\n T\xC3\xBCrk\xC3\xA7" "e\r\n",
+                    "/home/O'Neil, J\xC3\xB6rg/.vantrel-devtool-dev/support-drafts/j/log.txt",
+                    "help+desk&to=x@support.example.org"};
+  const std::vector<ClientCase> cases = {
+      {"thunderbird", facts("thunderbird.desktop", {"tb", "%u"}), {"tb", "-compose", "<fields+log>"}},
+      {"evolution", facts("org.gnome.Evolution.desktop", {"ev", "%U"}), {"ev", "<uri+log>"}},
+      {"claws", facts("claws-mail.desktop", {"cm", "%u"}), {"cm", "<uri+log>"}},
+      {"sylpheed", facts("sylpheed.desktop", {"sy", "%u"}), {"sy", "--compose", "<uri>", "--attach", "<log>"}},
+      {"balsa", facts("balsa-mailto-handler.desktop", {"ba", "-m", "%U"}),
+       {"ba", "--compose=<uri>", "--attach=<logurl>"}},
+      {"neomutt", facts("neomutt.desktop", {"nm", "%u"}, true),
+       {"x-terminal-emulator", "-e", "nm", "-a", "<log>", "--", "<uri>"}},
+      {"geary", facts("org.gnome.Geary.desktop", {"ge", "%U"}), {"ge", "<uri+log>"}},
+      {"kmail", facts("org.kde.kmail2.desktop", {"km", "-qwindowtitle", "%c", "%u"}), {"km", "<uri+log>"}},
+  };
+  MailFacts mailer;
+  mailer.mailerSet = true;
+  std::vector<ClientCase> all = cases;
+  all.push_back({"mailer", mailer, {"xdg-email", "--utf8", "<uri+log>"}});
+  Draft withoutLog = draft;
+  withoutLog.attachment.clear();
+
+  for (const ClientCase& c : all) {
+    const DraftRoute route = decideRoute(c.facts, draft);
+    ASSERT_EQ(route.argv.size(), c.expected.size()) << c.name;
+    for (std::size_t i = 0; i < c.expected.size(); ++i) {
+      const std::string& pattern = c.expected[i];
+      const std::string& actual = route.argv[i];
+      const auto open = pattern.find('<');
+      if (open == std::string::npos) {
+        EXPECT_EQ(actual, pattern) << c.name;
+        continue;
+      }
+      ASSERT_EQ(actual.substr(0, open), pattern.substr(0, open)) << c.name;
+      const std::string rest = actual.substr(open);
+      const std::string kind = pattern.substr(open);
+      if (kind == "<log>") {
+        EXPECT_EQ(rest, draft.attachment) << c.name;
+        continue;
+      }
+      if (kind == "<logurl>") {
+        ASSERT_TRUE(rest.starts_with("file://")) << rest;
+        const testing_support::DecodedUri path = testing_support::decodeMailto("mailto:?v=" + rest.substr(7));
+        ASSERT_EQ(path.error, "") << rest;
+        EXPECT_EQ(path.fields.at("v"), draft.attachment) << c.name;
+        continue;
+      }
+      const bool fields = kind.starts_with("<fields");
+      const testing_support::DecodedUri decoded =
+          fields ? testing_support::decodeComposeFields(rest) : testing_support::decodeMailto(rest);
+      ASSERT_EQ(decoded.error, "") << c.name << ": " << rest;
+      std::map<std::string, std::string> expected = {
+          {"subject", draft.subject}, {"body", draft.body}, {"to", draft.recipient}};
+      if (kind.find("+log") != std::string::npos) expected[fields ? "attachment" : "attach"] = draft.attachment;
+      EXPECT_EQ(decoded.fields, expected) << c.name << ": " << rest;
+    }
+  }
+  // Without a log every mailto: handler gets the recipient too.
+  const DraftRoute generic = decideRoute(facts("firefox-esr.desktop", {"firefox-esr", "%u"}), withoutLog);
+  ASSERT_EQ(generic.argv.size(), 3u);
+  const testing_support::DecodedUri decoded = testing_support::decodeMailto(generic.argv[2]);
+  EXPECT_EQ(decoded.fields, (std::map<std::string, std::string>{
+                                {"subject", draft.subject}, {"body", draft.body}, {"to", draft.recipient}}))
+      << decoded.error;
+}
+
+// Texts nothing on the way may change: blanks at either end, decomposed
+// letters (no normalising), an empty body, every byte value but NUL, and
+// the largest body a job may hold.
+TEST(DraftRouteTest, MailtoUriCarriesAnyTextUnchanged) {
+  std::string everyByte;
+  for (int c = 1; c < 256; ++c) everyByte += static_cast<char>(c);
+  std::string largest;
+  while (largest.size() + 8 <= 8192) largest += "\xC3\xBC\"$\\\n%&";
+  for (const auto& [subject, body] : std::vector<std::pair<std::string, std::string>>{
+           {"Support Request - Quorvel   spaced  ", "  padded body  "},
+           {"Support Request - Quorvel Jo\x65\xCC\x88l", "cafe\xCC\x81"},
+           {"Support Request - Quorvel ", ""},
+           {"Support Request - Quorvel " + everyByte, everyByte},
+           {"Support Request - Quorvel big", largest},
+       }) {
+    const Draft draft{subject, body, "/home/u/log.txt", ""};
+    const testing_support::DecodedUri decoded = testing_support::decodeMailto(mailtoUri(draft, true));
+    EXPECT_EQ(decoded.fields, (std::map<std::string, std::string>{
+                                  {"subject", subject}, {"body", body}, {"attach", draft.attachment}}))
+        << decoded.error;
+  }
 }
 
 }  // namespace

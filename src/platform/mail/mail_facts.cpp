@@ -7,7 +7,7 @@
 
 #include "platform/home.h"
 #include "platform/mail/desktop_entry.h"
-#include "platform/scripting/run_program.h"
+#include "platform/run_program.h"
 
 namespace platform::mail {
 namespace {
@@ -45,7 +45,7 @@ MailFacts gatherMailFacts() {
   facts.mailerSet = isSet(std::getenv("MAILER"));
   if (facts.sandboxed || facts.mailerSet) return facts;
   facts.gnomeLike = isGnomeLikeDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
-  const auto answer = platform::scripting::runProgram({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
+  const auto answer = platform::runProgram({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
   if (answer.errorNumber != 0) return facts;
   facts.handlerId = desktopIdFromAnswer(answer.output);
   const std::vector<std::string> directories =

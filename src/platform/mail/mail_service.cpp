@@ -1,15 +1,15 @@
 #include "platform/mail/mail_service.h"
 
 #include "platform/bundle.h"
+#include "platform/error_numbers.h"
+#include "platform/mail/mail_address.h"
 #include "platform/mail/mail_facts.h"
 #include "platform/paths.h"
-#include "platform/scripting/errors.h"
-#include "platform/scripting/run_program.h"
 
 namespace platform::mail {
 namespace {
 
-using platform::scripting::kErrorPermissionDenied;
+using platform::ProgramRun;
 
 constexpr int kForwarderStatus = 255;
 
@@ -22,15 +22,13 @@ std::string portalHelperPath() {
   return appendingPathComponent(dir, kPortalHelperName);
 }
 
-constexpr std::int64_t kErrorKilledBySignal = -128;
-
-DraftOutcome started(const DraftRoute& route) {
-  platform::scripting::ProgramRun run = platform::scripting::runProgram(route.argv);
-  if (run.errorNumber == kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
+DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
+  ProgramRun run = launch(route.argv, platform::kProgramGraceTime);
+  if (run.errorNumber == platform::kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = platform::scripting::runProgram(route.startAloneAfterCrash);
-    if (run.errorNumber == 0) run = platform::scripting::runProgram(route.argv);
+    run = launch(route.startAloneAfterCrash, platform::kProgramGraceTime);
+    if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime);
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
@@ -39,15 +37,13 @@ DraftOutcome started(const DraftRoute& route) {
   return {run.errorNumber, std::move(run.message)};
 }
 
-DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
-  std::vector<std::string> command = {helper, draft.subject, draft.body};
-  if (!draft.attachment.empty()) command.push_back(draft.attachment);
-  const platform::scripting::ProgramRun run = platform::scripting::runProgram(command);
+DraftOutcome askPortal(const Draft& draft, const std::string& helper, const Launcher& launch) {
+  const ProgramRun run = launch(portalCommand(helper, draft), platform::kProgramGraceTime);
   switch (run.errorNumber) {
     case kPortalOpened:
       return {};
     case kPortalAccessDenied:
-      return {kErrorPermissionDenied, "The desktop portal does not allow this program to compose e-mail."};
+      return {platform::kErrorPermissionDenied, "The desktop portal does not allow this program to compose e-mail."};
     case kPortalCancelled:
       return {run.errorNumber, "The draft was cancelled."};
     default:
@@ -57,21 +53,35 @@ DraftOutcome askPortal(const Draft& draft, const std::string& helper) {
 
 }  // namespace
 
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper) {
+std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft) {
+  std::vector<std::string> command = {helper, "--address=" + encodedAddress(draft.recipient), draft.subject,
+                                      draft.body};
+  if (!draft.attachment.empty()) command.push_back(draft.attachment);
+  return command;
+}
+
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      const Launcher& launch) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
-      return started(route);
+      return started(route, launch);
     case DraftRoute::Kind::Portal:
-      return askPortal(draft, portalHelper);
+      return askPortal(draft, portalHelper, launch);
     case DraftRoute::Kind::Refuse:
       break;
   }
   return {kErrorNoDraftRoute, route.why};
 }
 
-DraftOutcome openDraft(const Draft& draft) {
+DraftOutcome openDraft(const Draft& draft, const Launcher& launch) {
+  // Checked before anything is gathered or started: an address a client
+  // could read as more than one recipient never leaves the program.
+  if (!draft.recipient.empty() && !isPlainAddress(draft.recipient)) {
+    return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
+  }
   const DraftRoute route = decideRoute(gatherMailFacts(), draft);
-  return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? portalHelperPath() : std::string());
+  return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? portalHelperPath() : std::string(),
+                  launch);
 }
 
 }  // namespace platform::mail

@@ -1,12 +1,16 @@
 // The desktop's mail service: makes a draft in the user's mail client, or
-// says why it could not. The scripting command `open mail draft` reaches it.
+// says why it could not. The job publishes it to the mail draft script as
+// the command `open mail draft`.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/mail/draft_route.h"
+#include "platform/run_program.h"
 
 namespace platform::mail {
 
@@ -20,13 +24,29 @@ struct DraftOutcome {
 // No route is known to carry what was asked (an attachment the default
 // client or the sandbox would drop): nothing was started.
 constexpr std::int64_t kErrorNoDraftRoute = -10000;
+// The recipient is not one plain e-mail address: nothing was started.
+constexpr std::int64_t kErrorBadRecipient = -50;
 
-// Gathers the facts, decides the route and carries it out.
-DraftOutcome openDraft(const Draft& draft);
+// Starts a program and waits at most `grace` for its end, as runProgram
+// does. The service starts every client and helper through one, so that
+// tests can watch what a route starts without starting anything.
+using Launcher = std::function<platform::ProgramRun(const std::vector<std::string>& command,
+                                                               std::chrono::milliseconds grace)>;
 
-// Carries out a decided route. `portalHelper` is the program that asks the
-// desktop portal (used by Kind::Portal only).
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper);
+// Checks the recipient, gathers the facts, decides the route and carries it
+// out, starting programs through `launch`.
+DraftOutcome openDraft(const Draft& draft, const Launcher& launch);
+
+// Carries out a decided route, starting programs through `launch`.
+// `portalHelper` is the program that asks the desktop portal (used by
+// Kind::Portal only).
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      const Launcher& launch);
+
+// The portal helper's command line for `draft`:
+// HELPER --address=ADDRESS SUBJECT BODY [LOG], the address encoded as
+// encodedAddress gives it, empty when the draft has no recipient.
+std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft);
 
 // The exit statuses of the portal helper (Contents/MacOS/support-draft-portal).
 enum PortalStatus : int {

@@ -1,19 +1,30 @@
 #include "platform/mail/mail_service.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
-#include "platform/scripting/errors.h"
+#include "platform/error_numbers.h"
+#include "platform/run_program.h"
 #include "testing/scratch_directory.h"
 
 namespace platform::mail {
 namespace {
 
-const Draft kDraft{"Support Request - Quorvel x", "b", ""};
+using platform::ProgramRun;
+using Words = std::vector<std::string>;
 
-DraftRoute startRoute(std::vector<std::string> argv, Verdict verdict) {
+const Draft kDraft{"Support Request - Quorvel x", "b", "", ""};
+
+DraftRoute startRoute(Words argv, Verdict verdict) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Start;
   route.argv = std::move(argv);
@@ -21,38 +32,111 @@ DraftRoute startRoute(std::vector<std::string> argv, Verdict verdict) {
   return route;
 }
 
+ProgramRun ended(std::int64_t errorNumber) { return ProgramRun{errorNumber, "ended", {}}; }
+
+// Starts nothing: records each command and answers with the next of
+// `answers` (success once they run out).
+struct FakeLauncher {
+  std::vector<ProgramRun> answers;
+  std::vector<Words> started;
+
+  Launcher launcher() {
+    return [this](const Words& command, std::chrono::milliseconds) {
+      started.push_back(command);
+      return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
+    };
+  }
+};
+
+// Starts for real, with a short wait for the client's end.
+const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds) {
+  return platform::runProgram(command, std::chrono::milliseconds(100));
+};
+
+std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
+  FakeLauncher fake{std::move(answers), {}};
+  return carryOut(route, kDraft, "", fake.launcher()).errorNumber;
+}
+
 // How a started client's end is read: a forwarder's 255 is an open draft
-// only where the client's row says so; a crash is never an open draft.
+// only where the client's row says so; a crash is never an open draft, nor
+// is a client that cannot be started a missing permission.
 TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
-  EXPECT_EQ(carryOut(startRoute({"/bin/sh", "-c", "exit 255"}, Verdict::ForwarderMayExit255), kDraft, "").errorNumber, 0);
-  EXPECT_EQ(carryOut(startRoute({"/bin/sh", "-c", "exit 255"}, Verdict::ExitStatus), kDraft, "").errorNumber, 255);
-  EXPECT_EQ(carryOut(startRoute({"/bin/sh", "-c", "exit 1"}, Verdict::ForwarderMayExit255), kDraft, "").errorNumber, 1);
-  EXPECT_EQ(carryOut(startRoute({"/bin/sh", "-c", "kill -SEGV $$"}, Verdict::ForwarderMayExit255), kDraft, "")
-                .errorNumber,
-            -128);
-  EXPECT_EQ(carryOut(startRoute({"/bin/true"}, Verdict::LaunchOnly), kDraft, "").errorNumber, 0);
+  const DraftRoute forwarder = startRoute({"geary", "uri"}, Verdict::ForwarderMayExit255);
+  const DraftRoute plain = startRoute({"claws-mail", "uri"}, Verdict::ExitStatus);
+  EXPECT_EQ(outcomeOf(forwarder, {ended(255)}), 0);
+  EXPECT_EQ(outcomeOf(plain, {ended(255)}), 255);
+  EXPECT_EQ(outcomeOf(forwarder, {ended(1)}), 1);
+  EXPECT_EQ(outcomeOf(forwarder, {ended(kErrorKilledBySignal)}), kErrorKilledBySignal);
+  EXPECT_EQ(outcomeOf(plain, {ended(kErrorLaunchFailed)}), kErrorLaunchFailed);
+  EXPECT_EQ(outcomeOf(startRoute({"xdg-email"}, Verdict::LaunchOnly), {}), 0);
+  FakeLauncher fake;
+  EXPECT_EQ(carryOut(plain, kDraft, "", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(fake.started, (std::vector<Words>{{"claws-mail", "uri"}}));
 }
 
 // A client that crashes when started cold with a draft is started alone,
-// then asked again; a crash of that start too is a failure.
+// then asked again; a crash of that start too is a failure. Only a crash
+// leads to the second start.
 TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
-  const testing_support::ScratchDirectory scratch;
-  const std::string client = scratch.path() + "/client";
-  const std::string running = scratch.path() + "/running";
-  std::ofstream(client) << "#!/bin/sh\necho \"$#\" >> '" << scratch.path() << "/calls'\n"
-                        << "[ $# -eq 0 ] && { touch '" << running << "'; exit 0; }\n"
-                        << "[ -e '" << running << "' ] || kill -SEGV $$\n";
-  std::filesystem::permissions(client, std::filesystem::perms::owner_all);
-  DraftRoute route = startRoute({client, "--compose=x"}, Verdict::ExitStatus);
-  route.startAloneAfterCrash = {client};
-  EXPECT_EQ(carryOut(route, kDraft, "").errorNumber, 0);
-  std::ifstream calls(scratch.path() + "/calls");
-  const std::string recorded((std::istreambuf_iterator<char>(calls)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(recorded, "1\n0\n1\n");
+  DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
+  route.startAloneAfterCrash = {"balsa"};
+  FakeLauncher coldCrash{{ended(kErrorKilledBySignal)}, {}};
+  EXPECT_EQ(carryOut(route, kDraft, "", coldCrash.launcher()).errorNumber, 0);
+  EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
 
-  route.startAloneAfterCrash = {"/bin/sh", "-c", "kill -SEGV $$"};
-  std::filesystem::remove(running);
-  EXPECT_EQ(carryOut(route, kDraft, "").errorNumber, -128);
+  FakeLauncher alwaysCrashes{{ended(kErrorKilledBySignal), ended(kErrorKilledBySignal)}, {}};
+  EXPECT_EQ(carryOut(route, kDraft, "", alwaysCrashes.launcher()).errorNumber, kErrorKilledBySignal);
+  EXPECT_EQ(alwaysCrashes.started.size(), 2u);
+
+  FakeLauncher fails{{ended(1)}, {}};
+  EXPECT_EQ(carryOut(route, kDraft, "", fails.launcher()).errorNumber, 1);
+  EXPECT_EQ(fails.started.size(), 1u);
+}
+
+// A client started cold stays in the foreground: after the grace time the
+// draft counts as opened and the job goes on, and the client holds nothing
+// of the job's own output streams (a host reading them to their end would
+// wait for the client otherwise).
+TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfOurs) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string pidFile = scratch.path() + "/pid";
+  const DraftRoute route = startRoute(
+      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidFile}, Verdict::ExitStatus);
+
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int savedErr = dup(STDERR_FILENO);
+  ASSERT_GE(savedOut, 0);
+  ASSERT_GE(savedErr, 0);
+  dup2(ends[1], STDOUT_FILENO);
+  dup2(ends[1], STDERR_FILENO);
+  const DraftOutcome outcome = carryOut(route, kDraft, "", shortGrace);
+  dup2(savedOut, STDOUT_FILENO);
+  dup2(savedErr, STDERR_FILENO);
+  close(savedOut);
+  close(savedErr);
+  close(ends[1]);
+
+  EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
+  // The pipe's last writer is gone at once unless the client holds it.
+  pollfd entry{ends[0], POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 1) << "the client holds this process's output";
+  char byte = 0;
+  EXPECT_EQ(read(ends[0], &byte, 1), 0) << "the client wrote to this process's output";
+  close(ends[0]);
+
+  // The client was started and is still running: end it.
+  pid_t pid = 0;
+  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       pid <= 0 && std::chrono::steady_clock::now() < giveUp;
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::ifstream(pidFile) >> pid;
+  }
+  ASSERT_GT(pid, 0) << "the client was not started";
+  EXPECT_EQ(kill(pid, SIGKILL), 0) << "the client was not left running";
+  waitpid(pid, nullptr, 0);
 }
 
 // A client that cannot be executed is a failed start, not a missing permission.
@@ -61,35 +145,51 @@ TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
   const std::string client = scratch.path() + "/client";
   std::ofstream(client) << "#!/bin/sh\nexit 0\n";
   std::filesystem::permissions(client, std::filesystem::perms::owner_read);
-  const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "");
+  const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "", shortGrace);
   EXPECT_NE(outcome.errorNumber, 0);
-  EXPECT_NE(outcome.errorNumber, platform::scripting::kErrorPermissionDenied);
+  EXPECT_NE(outcome.errorNumber, platform::kErrorPermissionDenied);
 }
 
 TEST(MailServiceTest, RefusedRouteStartsNothing) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Refuse;
   route.why = "no route";
-  const DraftOutcome outcome = carryOut(route, kDraft, "");
+  FakeLauncher fake;
+  const DraftOutcome outcome = carryOut(route, kDraft, "", fake.launcher());
   EXPECT_EQ(outcome.errorNumber, kErrorNoDraftRoute);
   EXPECT_EQ(outcome.message, "no route");
+  EXPECT_TRUE(fake.started.empty());
 }
 
-// The portal helper's statuses: only its refusal is a missing permission.
-TEST(MailServiceTest, PortalAnswersMapToOutcomes) {
+// The portal helper gets the texts, the log and the encoded recipient; of
+// its statuses only its refusal is a missing permission.
+TEST(MailServiceTest, PortalHelperGetsTheDraftAndItsAnswerIsTheOutcome) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
-  const testing_support::ScratchDirectory scratch;
-  const std::string helper = scratch.path() + "/helper";
-  const auto outcomeFor = [&](int status) {
-    std::ofstream(helper) << "#!/bin/sh\nexit " << status << "\n";
-    std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
-    return carryOut(route, kDraft, helper).errorNumber;
-  };
-  EXPECT_EQ(outcomeFor(kPortalOpened), 0);
-  EXPECT_EQ(outcomeFor(kPortalAccessDenied), platform::scripting::kErrorPermissionDenied);
-  EXPECT_EQ(outcomeFor(kPortalCancelled), kPortalCancelled);
-  EXPECT_EQ(outcomeFor(kPortalFailed), kPortalFailed);
+  FakeLauncher fake;
+  const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
+  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(carryOut(route, kDraft, "/b/helper", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(fake.started, (std::vector<Words>{
+                              {"/b/helper", "--address=help%2Bdesk@example.org", draft.subject, "b", "/j/log.txt"},
+                              {"/b/helper", "--address=", kDraft.subject, "b"},
+                          }));
+  EXPECT_EQ(outcomeOf(route, {ended(kPortalAccessDenied)}), kErrorPermissionDenied);
+  EXPECT_EQ(outcomeOf(route, {ended(kPortalCancelled)}), kPortalCancelled);
+  EXPECT_EQ(outcomeOf(route, {ended(kPortalFailed)}), kPortalFailed);
+  EXPECT_EQ(outcomeOf(route, {ended(kErrorLaunchFailed)}), kErrorLaunchFailed);
+}
+
+// A recipient that is not one plain address is refused before any fact
+// is gathered or anything started.
+TEST(MailServiceTest, DraftWithAHostileRecipientStartsNothing) {
+  for (const char* recipient : {"a@example.org,b@example.org", "a@example.org?cc=b@example.org", "<a@x.org>"}) {
+    FakeLauncher fake;
+    Draft draft = kDraft;
+    draft.recipient = recipient;
+    EXPECT_EQ(openDraft(draft, fake.launcher()).errorNumber, kErrorBadRecipient) << recipient;
+    EXPECT_TRUE(fake.started.empty()) << recipient;
+  }
 }
 
 }  // namespace

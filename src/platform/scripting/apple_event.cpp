@@ -19,11 +19,4 @@ const Descriptor* AppleEvent::param(FourCharCode keyword) const {
   return nullptr;
 }
 
-std::vector<FourCharCode> AppleEvent::keywords() const {
-  std::vector<FourCharCode> result;
-  result.reserve(params_.size());
-  for (const auto& entry : params_) result.push_back(entry.first);
-  return result;
-}
-
 }  // namespace platform::scripting

@@ -30,9 +30,6 @@ class AppleEvent {
   // The parameter stored under `keyword`, or null.
   const Descriptor* param(FourCharCode keyword) const;
 
-  // The keywords in the order they were first stored.
-  std::vector<FourCharCode> keywords() const;
-
  private:
   FourCharCode eventClass_;
   FourCharCode eventID_;

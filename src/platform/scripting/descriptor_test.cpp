@@ -59,12 +59,11 @@ TEST(DescriptorTest, NestingAndWeightFollowInserts) {
   EXPECT_EQ(outer.weight(), 1u + 2 * inner.weight());
 }
 
-TEST(AppleEventTest, ParamsKeepTheOrderTheyWereFirstStoredIn) {
+TEST(AppleEventTest, StoringAKeywordAgainReplacesItsValue) {
   AppleEvent event(fourCharCode("ascr"), fourCharCode("psbr"), -1, 0);
   event.setParam(Descriptor::text("first"), fourCharCode("snam"));
   event.setParam(Descriptor::list(), fourCharCode("----"));
   event.setParam(Descriptor::text("again"), fourCharCode("snam"));
-  EXPECT_EQ(event.keywords(), (std::vector<FourCharCode>{fourCharCode("snam"), fourCharCode("----")}));
   ASSERT_NE(event.param(fourCharCode("snam")), nullptr);
   EXPECT_EQ(event.param(fourCharCode("snam"))->stringValue(), "again");
   EXPECT_EQ(event.param(fourCharCode("xxxx")), nullptr);

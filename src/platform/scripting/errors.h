@@ -6,7 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/error_numbers.h"
+
 namespace platform::scripting {
+
+using platform::kErrorLaunchFailed;
+using platform::kErrorProgramNotFound;
 
 // Out of memory: a script made more text or list items than one execution
 // may make (see Limits in budget.h), or an allocation failed.
@@ -23,10 +28,6 @@ constexpr std::int64_t kErrorTimedOut = -1712;
 constexpr std::int64_t kErrorWrongArgumentCount = -1721;
 // An item asked of a list that has none (`run program {}`).
 constexpr std::int64_t kErrorNoSuchItem = -1728;
-// The user has not permitted driving the mail client: raised by a script
-// itself or by the mail service's refusal, never by a program that fails to
-// start.
-constexpr std::int64_t kErrorPermissionDenied = -1743;
 // `error` without a number.
 constexpr std::int64_t kErrorGeneric = -2700;
 // Calls, statements or lists nested too deeply; handler recursion deeper
@@ -39,11 +40,6 @@ constexpr std::int64_t kErrorSyntax = -2740;
 constexpr std::int64_t kErrorUnexpectedWord = -2741;
 // A variable read before it was set.
 constexpr std::int64_t kErrorUndefinedVariable = -2753;
-// A program that could not be started for any other reason, or `run program`
-// in a build that must not start programs.
-constexpr std::int64_t kErrorLaunchFailed = -10810;
-// A program that could not be found.
-constexpr std::int64_t kErrorProgramNotFound = -10814;
 
 // Raised while compiling or running a script; `try` blocks catch it.
 struct ScriptError {

@@ -3,9 +3,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/mail/mail_service.h"
+#include "platform/percent_encoding.h"
 #include "platform/scripting/errors.h"
-#include "platform/scripting/run_program.h"
 #include "platform/scripting/value_ops.h"
 
 namespace platform::scripting {
@@ -55,7 +54,8 @@ std::int64_t integerOf(const Descriptor& value) {
 
 class Evaluator {
  public:
-  Evaluator(const Program& program, const Limits& limits) : program_(program), budget_(limits) {}
+  Evaluator(const Program& program, const CommandTable& commands, const Limits& limits)
+      : program_(program), commands_(commands), budget_(limits) {}
 
   std::optional<Descriptor> call(const std::string& name, std::vector<Descriptor> arguments) {
     const auto found = program_.find(name);
@@ -170,13 +170,10 @@ class Evaluator {
         }
         return Descriptor::boolean(!stopAt);
       }
-      case Expression::Kind::RunProgram:
-        return runProgram(evaluate(*e.operands[0], variables));
       case Expression::Kind::PercentEncode:
         return percentEncoded(evaluate(*e.operands[0], variables));
-      case Expression::Kind::OpenMailDraft:
-        openMailDraft(evaluate(*e.operands[0], variables));
-        return std::nullopt;
+      case Expression::Kind::Command:
+        return runCommand(e, variables);
     }
     return std::nullopt;
   }
@@ -244,45 +241,35 @@ class Evaluator {
     return Descriptor::text(percentEncode(text));
   }
 
-  // A list runs its first item with the others as arguments; any other
-  // value is the program alone.
-  Descriptor runProgram(const Descriptor& commandValue) {
-    std::vector<std::string> command;
-    if (commandValue.kind() == Descriptor::Kind::List) {
-      for (const Descriptor& item : commandValue.items()) command.push_back(textOf(item));
-    } else {
-      command.push_back(textOf(commandValue));
+  // Hands the evaluated parameters to the command's handler; the handler's
+  // failure is raised as the script's error.
+  std::optional<Descriptor> runCommand(const Expression& e, Variables& variables) {
+    const Command* command = findCommand(commands_, e.text);
+    if (command == nullptr) noSuchHandler(e.text);
+    CommandParameters parameters{evaluate(*e.operands[0], variables), {}};
+    budget_.chargeWork(parameters.direct.weight());
+    for (std::size_t i = 1; i < e.operands.size(); ++i) {
+      Descriptor value = evaluate(*e.operands[i], variables);
+      budget_.chargeWork(value.weight());
+      parameters.labelled.emplace_back(e.labels[i - 1], std::move(value));
     }
-    for (const std::string& word : command) budget_.chargeCreated(word.size());
-    ProgramRun run = platform::scripting::runProgram(command);
-    if (run.errorNumber != 0) throw ScriptError{run.errorNumber, std::move(run.message)};
-    budget_.chargeCreated(run.output.size());
-    return Descriptor::text(std::move(run.output));
-  }
-
-  // {subject, body, attachment path} to the desktop's mail service; an
-  // empty path asks for no attachment. Gives no value.
-  void openMailDraft(const Descriptor& request) {
-    if (request.kind() != Descriptor::Kind::List || request.count() != 3) cantMake(request, "mail draft");
-    std::vector<std::string> fields;
-    for (const Descriptor& item : request.items()) {
-      fields.push_back(textOf(item));
-      budget_.chargeCreated(fields.back().size());
-    }
-    platform::mail::DraftOutcome outcome =
-        platform::mail::openDraft(platform::mail::Draft{fields[0], fields[1], fields[2]});
-    if (outcome.errorNumber != 0) throw ScriptError{outcome.errorNumber, std::move(outcome.message)};
+    CommandReply reply = command->handler(parameters);
+    if (reply.errorNumber != 0) throw ScriptError{reply.errorNumber, std::move(reply.message)};
+    if (reply.value) budget_.chargeCreated(reply.value->weight());
+    return std::move(reply.value);
   }
 
   const Program& program_;
+  const CommandTable& commands_;
   Budget budget_;
 };
 
 }  // namespace
 
 std::optional<Descriptor> callHandler(const Program& program, const std::string& name,
-                                      std::vector<Descriptor> arguments, const Limits& limits) {
-  return Evaluator(program, limits).call(name, std::move(arguments));
+                                      std::vector<Descriptor> arguments, const CommandTable& commands,
+                                      const Limits& limits) {
+  return Evaluator(program, commands, limits).call(name, std::move(arguments));
 }
 
 }  // namespace platform::scripting

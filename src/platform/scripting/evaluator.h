@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/scripting/budget.h"
+#include "platform/scripting/command.h"
 #include "platform/scripting/descriptor.h"
 #include "platform/scripting/syntax.h"
 
@@ -14,8 +15,11 @@ namespace platform::scripting {
 
 // Calls the handler named `name` (folded to ASCII lower case) with
 // `arguments`. Returns the handler's value, or nothing when it returns none.
-// Throws ScriptError for every error the script raises or meets.
+// Throws ScriptError for every error the script raises or meets, a
+// command's failure included. `commands` are those the program was parsed
+// with.
 std::optional<Descriptor> callHandler(const Program& program, const std::string& name,
-                                      std::vector<Descriptor> arguments, const Limits& limits = {});
+                                      std::vector<Descriptor> arguments, const CommandTable& commands,
+                                      const Limits& limits = {});
 
 }  // namespace platform::scripting

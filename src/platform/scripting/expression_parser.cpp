@@ -1,5 +1,8 @@
 #include "platform/scripting/expression_parser.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace platform::scripting {
 namespace {
 
@@ -67,26 +70,60 @@ ExpressionPtr primary(TokenCursor& cursor) {
   }
 }
 
-ExpressionPtr prefixed(TokenCursor& cursor) {
-  Expression::Kind kind;
-  if (cursor.atWord("run") && cursor.atWord("program", 1)) {
-    kind = Expression::Kind::RunProgram;
-  } else if (cursor.atWord("percent") && cursor.atWord("encode", 1)) {
-    kind = Expression::Kind::PercentEncode;
-  } else if (cursor.atWord("open") && cursor.atWord("mail", 1) && cursor.atWord("draft", 2)) {
-    kind = Expression::Kind::OpenMailDraft;
-  } else {
-    return primary(cursor);
+// The number of words of the longest command of the table whose words
+// stand next, and that command; 0 and null when none does.
+std::pair<std::size_t, const Command*> commandAhead(const TokenCursor& cursor) {
+  std::pair<std::size_t, const Command*> found{0, nullptr};
+  if (!cursor.at(Token::Kind::Word)) return found;
+  for (const Command& command : cursor.commands()) {
+    // Most words are no command: the first word decides before any split.
+    if (!cursor.atWord(std::string_view(command.name).substr(0, command.name.find(' ')))) continue;
+    const std::vector<std::string_view> words = commandWords(command.name);
+    if (words.size() <= found.first) continue;
+    bool matches = true;
+    for (std::size_t i = 1; i < words.size() && matches; ++i) matches = cursor.atWord(words[i], i);
+    if (matches) found = {words.size(), &command};
   }
+  return found;
+}
+
+// The label of `command` that stands next, or null.
+const std::string* labelAhead(const TokenCursor& cursor, const Command& command) {
+  for (const std::string& label : command.labels) {
+    if (cursor.atWord(label)) return &label;
+  }
+  return nullptr;
+}
+
+ExpressionPtr commandCall(TokenCursor& cursor, std::size_t words, const Command& command) {
   const TokenCursor::Nested nested(cursor);
-  ExpressionPtr e = node(kind, cursor.next().line);
-  cursor.next();
-  if (kind == Expression::Kind::OpenMailDraft) cursor.next();
-  // A command's direct parameter is a whole expression: `run program {a} &
-  // {b}` runs the joined list.
-  const bool command = kind == Expression::Kind::RunProgram || kind == Expression::Kind::OpenMailDraft;
-  e->operands.push_back(command ? parseExpression(cursor) : prefixed(cursor));
+  ExpressionPtr e = node(Expression::Kind::Command, cursor.peek().line);
+  for (std::size_t i = 0; i < words; ++i) cursor.next();
+  e->text = command.name;
+  // A command's parameters are whole expressions: `run program {a} & {b}`
+  // runs the joined list.
+  e->operands.push_back(parseExpression(cursor));
+  while (const std::string* label = labelAhead(cursor, command)) {
+    if (std::find(e->labels.begin(), e->labels.end(), *label) != e->labels.end()) cursor.unexpected("end of line");
+    cursor.next();
+    e->labels.push_back(*label);
+    e->operands.push_back(parseExpression(cursor));
+  }
   return e;
+}
+
+ExpressionPtr prefixed(TokenCursor& cursor) {
+  if (cursor.atWord("percent") && cursor.atWord("encode", 1)) {
+    const TokenCursor::Nested nested(cursor);
+    ExpressionPtr e = node(Expression::Kind::PercentEncode, cursor.next().line);
+    cursor.next();
+    e->operands.push_back(prefixed(cursor));
+    return e;
+  }
+  if (const auto [words, command] = commandAhead(cursor); command != nullptr) {
+    return commandCall(cursor, words, *command);
+  }
+  return primary(cursor);
 }
 
 // operand {separator operand}, kept flat; `acceptSeparator` moves past a

@@ -6,9 +6,10 @@
 //   not
 //   =  ≠  is  is not  is equal to  is not equal to   (one per expression)
 //   &
-//   run program X                      (prefix; X is a whole expression:
-//                                      `run program {a} & {b}` runs the
-//                                      joined list)
+//   COMMAND X [LABEL Y ...]            (a command of the cursor's table,
+//                                      by its words; X and each Y are whole
+//                                      expressions: `run program {a} & {b}`
+//                                      runs the joined list)
 //   percent encode X                   (prefix; X is the next prefix form
 //                                      or a primary: `percent encode a & b`
 //                                      encodes a alone)

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "platform/scripting/errors.h"
+#include "platform/text.h"
 
 namespace platform::scripting {
 namespace {
@@ -141,7 +142,7 @@ class Lexer {
   void word() {
     const std::size_t start = pos_;
     while (pos_ < s_.size() && isWordPart(s_[pos_])) ++pos_;
-    emit(Token::Kind::Word, foldAsciiCase(std::string(s_.substr(start, pos_ - start))));
+    emit(Token::Kind::Word, platform::foldAsciiCase(std::string(s_.substr(start, pos_ - start))));
   }
 
   void symbol(char c) {
@@ -169,13 +170,6 @@ class Lexer {
 }  // namespace
 
 std::vector<Token> tokenize(std::string_view source) { return Lexer(source).run(); }
-
-std::string foldAsciiCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string describe(const Token& token) {
   switch (token.kind) {

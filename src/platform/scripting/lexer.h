@@ -37,10 +37,6 @@ struct Token {
 // number out of range, or a continuation mark not followed by a line end.
 std::vector<Token> tokenize(std::string_view source);
 
-// `text` with A-Z turned into a-z: words, keywords and handler names are
-// compared this way.
-std::string foldAsciiCase(std::string text);
-
 // How a token reads in an error message.
 std::string describe(const Token& token);
 

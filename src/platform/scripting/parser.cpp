@@ -98,8 +98,7 @@ class StatementParser {
         cursor_.unexpected("a statement");
       }
       s.value = parseExpression(cursor_);
-      if (s.value->kind != Expression::Kind::Call && s.value->kind != Expression::Kind::RunProgram &&
-          s.value->kind != Expression::Kind::OpenMailDraft) {
+      if (s.value->kind != Expression::Kind::Call && s.value->kind != Expression::Kind::Command) {
         cursor_.unexpected("end of line");
       }
     }
@@ -155,8 +154,8 @@ class StatementParser {
 
 }  // namespace
 
-Program parse(std::string_view source) {
-  TokenCursor cursor(tokenize(source));
+Program parse(std::string_view source, const CommandTable& commands) {
+  TokenCursor cursor(tokenize(source), commands);
   return StatementParser(cursor).program();
 }
 

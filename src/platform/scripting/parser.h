@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "platform/scripting/command.h"
 #include "platform/scripting/syntax.h"
 
 namespace platform::scripting {
@@ -11,7 +12,7 @@ namespace platform::scripting {
 // Throws ScriptError: kErrorUnexpectedWord where a word or symbol does not
 // fit the grammar; kErrorSyntax for errors found while splitting the source
 // into tokens, nesting beyond kMaxSyntaxNesting, a handler defined twice or
-// a parameter named twice.
-Program parse(std::string_view source);
+// a parameter named twice. Only the commands of `commands` are known.
+Program parse(std::string_view source, const CommandTable& commands);
 
 }  // namespace platform::scripting

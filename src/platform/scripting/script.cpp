@@ -16,7 +16,8 @@ ErrorInfo errorInfo(std::int64_t number, std::string message) {
   return ErrorInfo{{kErrorNumberKey, number}, {kErrorMessageKey, std::move(message)}};
 }
 
-std::optional<Descriptor> handleEvent(const Program& program, const AppleEvent& event) {
+std::optional<Descriptor> handleEvent(const Program& program, const AppleEvent& event,
+                                      const CommandTable& commands) {
   const Descriptor* name = event.param(kHandlerNameKeyword);
   if (event.eventClass() != kScriptEventClass || event.eventID() != kHandlerCallEventID || !name ||
       name->kind() != Descriptor::Kind::Text) {
@@ -30,7 +31,7 @@ std::optional<Descriptor> handleEvent(const Program& program, const AppleEvent& 
       arguments.push_back(*direct);
     }
   }
-  return callHandler(program, foldAsciiCase(name->textValue()), std::move(arguments));
+  return callHandler(program, platform::foldAsciiCase(name->textValue()), std::move(arguments), commands);
 }
 
 }  // namespace
@@ -40,10 +41,10 @@ std::optional<Script> Script::fromSource(std::string source) {
   return Script(std::move(source));
 }
 
-ExecutionResult Script::executeAppleEvent(const AppleEvent& event) const {
+ExecutionResult Script::executeAppleEvent(const AppleEvent& event, const CommandTable& commands) const {
   try {
-    const Program program = parse(source_);
-    return ExecutionResult{handleEvent(program, event), std::nullopt};
+    const Program program = parse(source_, commands);
+    return ExecutionResult{handleEvent(program, event, commands), std::nullopt};
   } catch (const ScriptError& error) {
     return ExecutionResult{std::nullopt, errorInfo(error.number, error.message)};
   } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "platform/scripting/apple_event.h"
+#include "platform/scripting/command.h"
 #include "platform/scripting/descriptor.h"
 
 namespace platform::scripting {
@@ -36,10 +37,12 @@ class Script {
   // Compiles the source and handles the event: a handler call event ("ascr"
   // / "psbr") calls the handler whose name equals its "snam" text, ignoring
   // ASCII case, with the items of its "----" list as arguments (a "----"
-  // that is no list is the one argument; none means no arguments). Every
-  // failure, a syntax error included, comes back as error information;
-  // only std::bad_alloc while making that information can escape.
-  ExecutionResult executeAppleEvent(const AppleEvent& event) const;
+  // that is no list is the one argument; none means no arguments). The
+  // script may use the commands of `commands` and no others. Every
+  // failure, a syntax error and a command's failure included, comes back
+  // as error information; only std::bad_alloc while making that
+  // information, and what a command's handler throws besides, can escape.
+  ExecutionResult executeAppleEvent(const AppleEvent& event, const CommandTable& commands = {}) const;
 
  private:
   explicit Script(std::string source) : source_(std::move(source)) {}

@@ -196,23 +196,6 @@ TEST(ScriptExpressionTest, PercentEncodeBindsTighterThanJoin) {
   EXPECT_EQ(run("set percent to \"p\"\nreturn percent"), "p");
 }
 
-TEST(ScriptRunProgramTest, AsStatementAndAsValue) {
-  EXPECT_EQ(outcome(execute("on f(x)\nreturn run program {\"printf\", \"[%s]\", x}\nend", "f",
-                            {Descriptor::text("a \"b\" $(c)\n")})),
-            "[a \"b\" $(c)\n]");
-  EXPECT_EQ(run("run program {\"true\"}\nreturn \"done\""), "done");
-  EXPECT_EQ(run("return run program \"true\""), "");
-  EXPECT_EQ(run("try\nrun program {\"sh\", \"-c\", \"exit 3\"}\non error number n\nreturn n\nend try"), "3");
-  EXPECT_EQ(run("run program {}"), "error -1728");
-  EXPECT_EQ(run("run program {\"printf\", {\"nested\"}}"), "error -1700");
-}
-
-TEST(ScriptRunProgramTest, DirectParameterIsAWholeExpression) {
-  EXPECT_EQ(run("return run program {\"printf\", \"[%s]\"} & {\"a\"} & \"b\""), "[a][b]");
-  EXPECT_EQ(run("run program {\"sh\", \"-c\"} & {\"exit 3\"}\nreturn 1"), "error 3");
-  EXPECT_EQ(run("set x to {\"sh\", \"-c\"} & {\"exit 3\"}\nrun program x\nreturn 1"), "error 3");
-}
-
 TEST(ScriptLimitTest, RunawayScriptsStop) {
   const std::string twice =
       "on f(x)\n"

@@ -26,16 +26,17 @@ struct Expression {
     Not,            // not operands[0]
     And,            // operands, left to right, stopping at the first false
     Or,             // operands, left to right, stopping at the first true
-    RunProgram,     // run program operands[0]
     PercentEncode,  // percent encode operands[0]
-    OpenMailDraft,  // open mail draft operands[0]: {subject, body, attachment path or ""}
+    Command,        // a command of the table: text names it, operands[0] is
+                    // the direct parameter, operands[k] the one labelled labels[k - 1]
   };
   Kind kind;
   int line = 0;
-  std::string text;  // Text: the text; Variable and Call: the folded name
+  std::string text;  // Text: the text; Variable and Call: the folded name; Command: its name
   std::int64_t integer = 0;
   bool negated = false;
   std::vector<ExpressionPtr> operands;
+  std::vector<std::string> labels;
 };
 
 struct Statement;
@@ -53,7 +54,7 @@ struct Statement {
     If,          // branches, tried in order
     Error,       // error [value] [number number]
     Try,         // try body on error [name] [number numberName] handler
-    Expression,  // a handler call or `run program`, its value dropped
+    Expression,  // a handler call or a command, its value dropped
   };
   Kind kind;
   int line = 0;

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/scripting/command.h"
 #include "platform/scripting/lexer.h"
 
 namespace platform::scripting {
@@ -20,7 +21,12 @@ bool isReserved(std::string_view word);
 
 class TokenCursor {
  public:
-  explicit TokenCursor(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+  // `commands` are the commands the source may use; they must outlive the
+  // cursor.
+  TokenCursor(std::vector<Token> tokens, const CommandTable& commands)
+      : tokens_(std::move(tokens)), commands_(commands) {}
+
+  const CommandTable& commands() const { return commands_; }
 
   // Counts one level of nesting while it lives; kErrorSyntax past the limit.
   class Nested {
@@ -58,6 +64,7 @@ class TokenCursor {
 
  private:
   std::vector<Token> tokens_;
+  const CommandTable& commands_;
   std::size_t pos_ = 0;
   int depth_ = 0;
 };

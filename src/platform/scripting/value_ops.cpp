@@ -4,14 +4,6 @@
 #include "platform/text.h"
 
 namespace platform::scripting {
-namespace {
-
-bool isUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
-
-}  // namespace
 
 std::string textOf(const Descriptor& value) {
   std::optional<std::string> text = value.stringValue();
@@ -39,23 +31,6 @@ bool valuesEqual(const Descriptor& a, const Descriptor& b) {
     }
   }
   return false;
-}
-
-std::string percentEncode(std::string_view text) {
-  static constexpr char kHexDigits[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (isUnreserved(byte)) {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHexDigits[byte >> 4];
-      encoded += kHexDigits[byte & 0x0F];
-    }
-  }
-  return encoded;
 }
 
 std::string_view kindName(Descriptor::Kind kind) {

@@ -18,10 +18,6 @@ std::string textOf(const Descriptor& value);
 // Walks both values whole: callers charge their weights first.
 bool valuesEqual(const Descriptor& a, const Descriptor& b);
 
-// `percent encode`: every byte of the text except the unreserved ASCII
-// characters A-Z a-z 0-9 - . _ ~ written as %XX with upper-case hex digits.
-std::string percentEncode(std::string_view text);
-
 // The kind's name as error messages use it.
 std::string_view kindName(Descriptor::Kind kind);
 

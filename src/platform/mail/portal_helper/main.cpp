@@ -1,4 +1,4 @@
-// support-draft-portal SUBJECT BODY [LOG]
+// support-draft-portal --address=ADDRESS SUBJECT BODY [LOG]
 //
 // Asks the desktop portal's Email interface for a draft, from inside a
 // Flatpak sandbox where the portal is the only way to the user's mail
@@ -7,8 +7,10 @@
 //
 // The log, when given, goes as a descriptor in attachment_fds: opened
 // without following a link and judged again as the user's private file on
-// the open descriptor. The exit status is the portal's answer (PortalStatus
-// in mail_service.h).
+// the open descriptor. ADDRESS, when not empty, goes in the `address`
+// option as the caller encoded it (never in `addresses`, on which a
+// backend is reported to fail after starting the client). The exit status
+// is the portal's answer (PortalStatus in mail_service.h).
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -96,7 +98,8 @@ bool appendDescriptor(sd_bus_message* m, int fd) {
          sd_bus_message_close_container(m) >= 0 && sd_bus_message_close_container(m) >= 0;
 }
 
-Message composeCall(sd_bus* bus, const std::string& token, const char* subject, const char* body, int log) {
+Message composeCall(sd_bus* bus, const std::string& token, const std::string& address, const char* subject,
+                    const char* body, int log) {
   sd_bus_message* raw = nullptr;
   if (sd_bus_message_new_method_call(bus, &raw, kPortalService, kPortalPath, "org.freedesktop.portal.Email",
                                      "ComposeEmail") < 0) {
@@ -104,7 +107,9 @@ Message composeCall(sd_bus* bus, const std::string& token, const char* subject, 
   }
   Message call(raw);
   const bool built = sd_bus_message_append(raw, "s", "") >= 0 && sd_bus_message_open_container(raw, 'a', "{sv}") >= 0 &&
-                     appendText(raw, "handle_token", token.c_str()) && appendText(raw, "subject", subject) &&
+                     appendText(raw, "handle_token", token.c_str()) &&
+                     (address.empty() || appendText(raw, "address", address.c_str())) &&
+                     appendText(raw, "subject", subject) &&
                      appendText(raw, "body", body) && (log < 0 || appendDescriptor(raw, log)) &&
                      sd_bus_message_close_container(raw) >= 0;
   return built ? std::move(call) : nullptr;
@@ -124,7 +129,7 @@ std::int64_t awaitAnswer(sd_bus* bus, const std::int64_t& answer) {
   return answer;
 }
 
-int composeEmail(const char* subject, const char* body, int log) {
+int composeEmail(const std::string& address, const char* subject, const char* body, int log) {
   sd_bus* raw = nullptr;
   if (sd_bus_open_user(&raw) < 0) return PortalStatus::kPortalFailed;
   const Bus bus(raw);
@@ -139,7 +144,7 @@ int composeEmail(const char* subject, const char* body, int log) {
     return PortalStatus::kPortalFailed;
   }
   const Slot subscription(slot);
-  const Message call = composeCall(raw, token, subject, body, log);
+  const Message call = composeCall(raw, token, address, subject, body, log);
   if (!call) return PortalStatus::kPortalFailed;
   BusError error;
   sd_bus_message* reply = nullptr;
@@ -158,11 +163,14 @@ int composeEmail(const char* subject, const char* body, int log) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) return PortalStatus::kPortalUsage;
+  constexpr std::string_view kAddressOption = "--address=";
+  if (argc != 4 && argc != 5) return PortalStatus::kPortalUsage;
+  const std::string_view option = argv[1];
+  if (!option.starts_with(kAddressOption)) return PortalStatus::kPortalUsage;
   std::optional<platform::UniqueFd> log;
-  if (argc == 4) {
-    log = openPrivateLog(argv[3]);
+  if (argc == 5) {
+    log = openPrivateLog(argv[4]);
     if (!log) return PortalStatus::kPortalBadFile;
   }
-  return composeEmail(argv[1], argv[2], log ? log->get() : -1);
+  return composeEmail(std::string(option.substr(kAddressOption.size())), argv[2], argv[3], log ? log->get() : -1);
 }

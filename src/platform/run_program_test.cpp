@@ -1,4 +1,4 @@
-#include "platform/scripting/run_program.h"
+#include "platform/run_program.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -16,8 +16,14 @@
 #include "platform/scripting/errors.h"
 #include "testing/scratch_directory.h"
 
-namespace platform::scripting {
+namespace platform {
 namespace {
+
+using scripting::kErrorCantCoerce;
+using scripting::kErrorLaunchFailed;
+using scripting::kErrorNoSuchItem;
+using scripting::kErrorOutOfMemory;
+using scripting::kErrorProgramNotFound;
 
 namespace fs = std::filesystem;
 
@@ -142,4 +148,4 @@ TEST_F(RunProgramTest, ProgramStillRunningAfterTheGraceTimeCountsAsSuccess) {
 }
 
 }  // namespace
-}  // namespace platform::scripting
+}  // namespace platform

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace platform::scripting {
+#include "platform/child_process.h"
+
+namespace platform {
 
 // How long `run program` waits for the program to end. The program always
 // waits this long; only its unit tests pass a shorter time.
@@ -15,7 +17,7 @@ constexpr std::chrono::milliseconds kProgramGraceTime{5000};
 // Output of this many bytes or more raises kErrorOutOfMemory instead of
 // being read: the file that takes it holds no more, and the program's
 // writes beyond it fail, so its output never takes more room.
-constexpr std::size_t kMaxProgramOutput = std::size_t{16} << 20;
+constexpr std::size_t kMaxProgramOutput = kMaxChildOutput;
 
 struct ProgramRun {
   std::int64_t errorNumber = 0;  // 0 on success
@@ -34,11 +36,10 @@ struct ProgramRun {
 // Errors: exit status N gives N; killed by a signal -128; not found
 // -10814; an argument holding a NUL byte, which no program can receive,
 // kErrorCantCoerce; any other failure to start it (a file that may not be
-// executed, a directory on PATH that may not be searched), and every call
-// in a build with SUPPORT_DRAFT_NO_RUN_PROGRAM, -10810. Never -1743: a
+// executed, a directory on PATH that may not be searched) -10810. Never -1743: a
 // program that cannot start is a broken installation, not a missing
 // permission.
 ProgramRun runProgram(const std::vector<std::string>& command,
                       std::chrono::milliseconds grace = kProgramGraceTime);
 
-}  // namespace platform::scripting
+}  // namespace platform

@@ -1,8 +1,8 @@
-#include "platform/scripting/program_search.h"
+#include "platform/program_search.h"
 
 #include <gtest/gtest.h>
 
-namespace platform::scripting {
+namespace platform {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -33,4 +33,4 @@ TEST(ProgramSearchTest, HandedOnPathKeepsOnlyAbsoluteDirectoriesOnce) {
 }
 
 }  // namespace
-}  // namespace platform::scripting
+}  // namespace platform

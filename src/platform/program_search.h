@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::scripting {
+namespace platform {
 
 // The search path when the environment has no PATH, as the C library's own
 // look-up uses.
@@ -33,4 +33,4 @@ std::string_view searchPathOf(const std::vector<std::string_view>& environment);
 // its own through it).
 std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>& environment);
 
-}  // namespace platform::scripting
+}  // namespace platform

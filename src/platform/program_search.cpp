@@ -1,6 +1,6 @@
-#include "platform/scripting/program_search.h"
+#include "platform/program_search.h"
 
-namespace platform::scripting {
+namespace platform {
 namespace {
 
 constexpr std::string_view kPathPrefix = "PATH=";
@@ -64,4 +64,4 @@ std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>
   return handedOn;
 }
 
-}  // namespace platform::scripting
+}  // namespace platform

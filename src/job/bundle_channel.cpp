@@ -1,0 +1,78 @@
+#include "job/bundle_channel.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "job/job_contract.h"
+#include "platform/bundle.h"
+#include "platform/plist_value.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::string_view kChannelNames[] = {"dev", "prod"};
+constexpr std::string_view kExecutableInBundle = "Contents/MacOS/support-draft";
+
+const std::string* textIn(const platform::PlistValue* value) {
+  return value == nullptr ? nullptr : value->as<std::string>();
+}
+
+}  // namespace
+
+std::optional<BundleChannel> channelNamed(std::string_view text) {
+  for (const std::string_view name : kChannelNames) {
+    if (!platform::canonicallyEqual(text, name)) continue;
+    if (auto toolDirectory = toolDirectoryName(name)) return BundleChannel{std::string(name), *toolDirectory};
+  }
+  return std::nullopt;
+}
+
+std::optional<BundleChannel> channelFor(const platform::PlistValue* channel) {
+  const std::string* text = textIn(channel);
+  if (text == nullptr) return std::nullopt;
+  return channelNamed(*text);
+}
+
+std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* channel) {
+  auto known = channelFor(channel);
+  if (!known) return std::nullopt;
+  return std::move(known->toolDirectory);
+}
+
+BundleFacts bundleFacts(std::string_view bundlePath) {
+  BundleFacts facts;
+  std::error_code error;
+  const std::filesystem::path bundle(bundlePath);
+  facts.bundleIsDirectory = std::filesystem::is_directory(bundle, error);
+  if (!facts.bundleIsDirectory) return facts;
+  const std::filesystem::path absolute = std::filesystem::absolute(bundle, error);
+  if (error) return facts;
+  const std::string executable = (absolute / kExecutableInBundle).string();
+  facts.executableIsRegularFile = std::filesystem::is_regular_file(executable, error);
+  if (!facts.executableIsRegularFile) return facts;
+  if (const auto resolved = platform::resolvingSymlinksInPath(executable)) {
+    const platform::Bundle bundle = platform::bundleForExecutable(*resolved);
+    if (const std::string* text = textIn(platform::infoValue(bundle, kChannelKey))) facts.channelText = *text;
+  }
+  return facts;
+}
+
+BundleChannelReading bundleChannel(std::string_view bundlePath, const BundleFacts& facts) {
+  BundleChannelReading reading;
+  const std::string path(bundlePath);
+  if (!facts.bundleIsDirectory) {
+    reading.breach = RuleBreach{Reason::bundleMissing, path};
+  } else if (!facts.executableIsRegularFile) {
+    reading.breach = RuleBreach{Reason::bundleExecutableMissing, path};
+  } else if (auto channel = facts.channelText ? channelNamed(*facts.channelText) : std::nullopt) {
+    reading.channel = std::move(channel);
+  } else {
+    reading.breach = RuleBreach{Reason::bundleChannelUnknown, path};
+  }
+  return reading;
+}
+
+BundleChannelReading readBundleChannel(std::string_view bundlePath) {
+  return bundleChannel(bundlePath, bundleFacts(bundlePath));
+}

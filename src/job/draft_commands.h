@@ -1,0 +1,37 @@
+// The commands the bundle's mail draft script runs with: `open mail draft`,
+// the desktop's mail service, and `run program`. The job publishes them to
+// the interpreter, which knows neither.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/mail/mail_service.h"
+#include "platform/scripting/command.h"
+
+// What the commands reach: the mail service, and what starts a program.
+// The job passes the real ones; tests and the fuzz build pass fakes.
+struct DraftServices {
+  std::function<platform::mail::DraftOutcome(const platform::mail::Draft&, const platform::mail::Launcher&)>
+      openDraft;
+  platform::mail::Launcher launch;
+};
+
+// The mail service and runProgram.
+DraftServices systemDraftServices();
+
+// The commands:
+//
+//   open mail draft {subject, body, log path} [to recipient]
+//     asks the mail service for the draft (an empty log path: no
+//     attachment; no `to`: no recipient) and gives no value. Each item is
+//     a text, number or Boolean; anything else raises kErrorCantCoerce
+//     before the service is asked. The service's failure is raised with its
+//     number.
+//
+//   run program COMMAND
+//     starts a list's first item with the others as arguments (any other
+//     value is the program alone) and gives its standard output; its
+//     failure is raised with its number (run_program.h).
+platform::scripting::CommandTable draftCommands(const DraftServices& services);

@@ -1,0 +1,73 @@
+#include "job/job_log.h"
+
+#include "job/job_contract.h"
+#include "platform/file_facts.h"
+#include "platform/file_io.h"
+
+namespace {
+
+constexpr auto kLogLimit = static_cast<std::size_t>(kMaxLogSize);
+
+LogInput refused(Reason reason, const std::string& path) {
+  LogInput input;
+  input.breach = RuleBreach{reason, path};
+  return input;
+}
+
+// The newest bytes of a log of `size` bytes, from the first line that
+// begins within the last kMaxLogSize of them. The byte before that window
+// is read too: when it ends a line, the window begins with a whole one.
+std::optional<std::string> newestLines(const platform::UniqueFd& file, std::int64_t size) {
+  if (size <= kMaxLogSize) return platform::readAtMost(file, kLogLimit);
+  if (!platform::seekTo(file, size - kMaxLogSize - 1)) return std::nullopt;
+  const auto window = platform::readAtMost(file, kLogLimit + 1);
+  if (!window) return std::nullopt;
+  const auto lineEnd = window->find('\n');
+  if (lineEnd == std::string::npos) return std::string();
+  return window->substr(lineEnd + 1);
+}
+
+}  // namespace
+
+RuleBreach logBreachFor(FileProblem problem, const std::string& path) {
+  switch (problem) {
+    case FileProblem::cannotExamine:
+      return {Reason::logUnreadable, path};
+    case FileProblem::linked:
+      return {Reason::logLinked, path};
+    case FileProblem::isDirectory:
+      return {Reason::logIsDirectory, path};
+    case FileProblem::notRegularFile:
+      return {Reason::logNotRegularFile, path};
+    case FileProblem::tooLarge:
+      return {Reason::logTooLarge, path};
+    case FileProblem::notOwned:
+      return {Reason::logNotOwned, path};
+    case FileProblem::notPrivate:
+      return {Reason::logNotPrivate, path};
+  }
+  return {Reason::logUnreadable, path};
+}
+
+std::optional<RuleBreach> logBreach(const platform::FileLocation& log) {
+  const auto problem = privateFileProblem(log, kMaxLogSize);
+  if (!problem) return std::nullopt;
+  return logBreachFor(*problem, log.path());
+}
+
+LogInput readLogInput(const std::string& path, LogPart part) {
+  const auto file = platform::openPathForReading(path);
+  if (!file) return refused(Reason::logUnreadable, path);
+  const auto facts = platform::fileFacts(*file);
+  if (!facts || !facts->size) return refused(Reason::logUnreadable, path);
+  if (facts->isDirectory.value_or(false)) return refused(Reason::logIsDirectory, path);
+  if (!facts->isRegularFile.value_or(false)) return refused(Reason::logNotRegularFile, path);
+  if (part == LogPart::whole && *facts->size > kMaxLogSize) return refused(Reason::logTooLarge, path);
+
+  LogInput input;
+  input.bytes = part == LogPart::whole ? platform::readAtMost(*file, kLogLimit + 1) : newestLines(*file, *facts->size);
+  if (!input.bytes) return refused(Reason::logUnreadable, path);
+  // The log may grow while it is read: what is taken stays within the limit.
+  if (input.bytes->size() > kLogLimit) return refused(Reason::logTooLarge, path);
+  return input;
+}

@@ -1,0 +1,426 @@
+#include "platform/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The same descriptor moved above the standard streams: with this
+// process's own standard streams closed, a new descriptor can be 0, 1 or 2,
+// and setting up the child's streams would then overwrite one of them.
+UniqueFd aboveStandardStreams(UniqueFd fd) {
+  if (!fd || fd.get() > STDERR_FILENO) return fd;
+  return UniqueFd(fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+}
+
+// MFD_NOEXEC_SEAL is newer than some C library headers.
+#ifndef MFD_NOEXEC_SEAL
+#define MFD_NOEXEC_SEAL 0x0008U
+#endif
+
+// A memory file as large as the output cap and sealed against growing or
+// shrinking: a write beyond it fails, so a program that keeps writing (a
+// mail client left running in the foreground logs for as long as it runs)
+// holds at most that much memory instead of an ever larger file. The program
+// writes at the file's shared offset, which tells how much it wrote; a
+// refused write leaves the offset at the cap, since the kernel refuses it in
+// whole pages (or larger power-of-two blocks), which the cap is a multiple
+// of. Never a pipe, so that a program left running is not killed by a
+// broken pipe once this process has gone.
+UniqueFd captureFile() {
+  // Kernels that forbid executable memory files refuse one without
+  // MFD_NOEXEC_SEAL; kernels that predate it refuse the flag.
+  UniqueFd fd(memfd_create("child-output", MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_NOEXEC_SEAL));
+  if (!fd && errno == EINVAL) fd.reset(memfd_create("child-output", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (!fd) return fd;
+  if (ftruncate(fd.get(), static_cast<off_t>(kMaxChildOutput)) != 0) return UniqueFd();
+  if (fcntl(fd.get(), F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) return UniqueFd();
+  return fd;
+}
+
+UniqueFd devNull(int flags) { return aboveStandardStreams(UniqueFd(open("/dev/null", flags | O_CLOEXEC))); }
+
+// A stream the program gets: the caller's descriptor (a private copy above
+// the standard streams), /dev/null, or the capture file.
+UniqueFd streamFor(int choice, bool capture) {
+  if (choice >= 0) return UniqueFd(fcntl(choice, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+  if (choice == kDiscardStream) return devNull(O_WRONLY);
+  if (choice == kCaptureStream && capture) return aboveStandardStreams(captureFile());
+  errno = EINVAL;
+  return UniqueFd();
+}
+
+// Pointers to the given strings, ended by a null pointer, as exec takes them.
+std::vector<char*> nullTerminated(const std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  pointers.reserve(words.size() + 1);
+  for (const std::string& word : words) pointers.push_back(const_cast<char*>(word.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Everything one start needs, made before any process is created, so that
+// spawn() allocates nothing and may run in a forked watcher.
+class Launch {
+ public:
+  Launch() {
+    actionsReady_ = posix_spawn_file_actions_init(&actions_) == 0;
+    attributesReady_ = posix_spawnattr_init(&attributes_) == 0;
+  }
+  ~Launch() {
+    if (actionsReady_) posix_spawn_file_actions_destroy(&actions_);
+    if (attributesReady_) posix_spawnattr_destroy(&attributes_);
+  }
+  Launch(const Launch&) = delete;
+  Launch& operator=(const Launch&) = delete;
+
+  // Returns 0 or an errno value.
+  int prepare(const ChildSpec& spec, bool capture) {
+    if (!actionsReady_ || !attributesReady_) return ENOMEM;
+    paths_ = &spec.paths;
+    input_ = devNull(O_RDONLY);
+    if (!input_) return errno;
+    output_ = streamFor(spec.output, capture);
+    if (!output_) return errno;
+    errors_ = streamFor(spec.errors, false);
+    if (!errors_) return errno;
+    if (spec.output == kCaptureStream) {
+      captured_ = UniqueFd(fcntl(output_.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+      if (!captured_) return errno;
+    }
+    if (spec.environment) {
+      environment_ = *spec.environment;
+    } else {
+      for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment_.emplace_back(*entry);
+    }
+    // Copies numbered above every target, so that no set-up step
+    // overwrites a copy that a later one reads.
+    const int firstFree = STDERR_FILENO + 1 + static_cast<int>(spec.inherited.size());
+    for (const int fd : spec.inherited) {
+      inherited_.emplace_back(fcntl(fd, F_DUPFD_CLOEXEC, firstFree));
+      if (!inherited_.back()) return errno;
+    }
+    argv_ = nullTerminated(spec.arguments);
+    envp_ = nullTerminated(environment_);
+
+    // The standard streams first: a copy made for one of them may have a
+    // number an inherited descriptor goes to next.
+    for (const auto& [fd, target] : {std::pair{input_.get(), STDIN_FILENO}, std::pair{output_.get(), STDOUT_FILENO},
+                                     std::pair{errors_.get(), STDERR_FILENO}}) {
+      if (const int error = posix_spawn_file_actions_adddup2(&actions_, fd, target); error != 0) return error;
+    }
+    for (std::size_t i = 0; i < inherited_.size(); ++i) {
+      const int target = STDERR_FILENO + 1 + static_cast<int>(i);
+      if (const int error = posix_spawn_file_actions_adddup2(&actions_, inherited_[i].get(), target); error != 0) {
+        return error;
+      }
+    }
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    for (const int error : {
+             // Nothing else of this process's own (a host's pipes, a test
+             // runner's files) reaches the program.
+             posix_spawn_file_actions_addclosefrom_np(&actions_, firstFree),
+             posix_spawnattr_setsigmask(&attributes_, &none),
+             // A signal this process ignores would stay ignored otherwise.
+             posix_spawnattr_setsigdefault(&attributes_, &all),
+             posix_spawnattr_setflags(&attributes_,
+                                      POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+         }) {
+      if (error != 0) return error;
+    }
+    return 0;
+  }
+
+  // Starts the first path that can be started, passing over those that are
+  // not there, as the C library's look-up does. Returns 0, or why nothing
+  // was started: the refusal met on the way or ENOENT when no path exists.
+  // Allocates nothing: the watcher calls it after fork.
+  int spawn(pid_t& pid) const {
+    int refusal = 0;
+    for (const std::string& path : *paths_) {
+      // Looking first spares a process start for every path that does not
+      // hold the program.
+      if (access(path.c_str(), F_OK) != 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
+      const int error = posix_spawn(&pid, path.c_str(), &actions_, &attributes_, argv_.data(), envp_.data());
+      if (error == 0) return 0;
+      if (error == EACCES) {
+        refusal = error;
+      } else if (error != ENOENT && error != ENOTDIR) {
+        return error;
+      }
+    }
+    return refusal != 0 ? refusal : ENOENT;
+  }
+
+  UniqueFd takeCaptured() { return std::move(captured_); }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  posix_spawnattr_t attributes_{};
+  bool actionsReady_ = false;
+  bool attributesReady_ = false;
+  const std::vector<std::string>* paths_ = nullptr;
+  UniqueFd input_;
+  UniqueFd output_;
+  UniqueFd errors_;
+  UniqueFd captured_;
+  std::vector<UniqueFd> inherited_;
+  std::vector<std::string> environment_;
+  std::vector<char*> argv_;
+  std::vector<char*> envp_;
+};
+
+// Milliseconds left until the deadline, rounded up: a time cut down to
+// whole milliseconds would end a wait before the deadline.
+int millisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, 60'000));
+}
+
+// Waits until the descriptor is readable or the deadline passes. Returns
+// 1, 0 (the deadline passed) or -1 (poll failed; errno says why).
+int readableBy(int fd, Clock::time_point deadline) {
+  for (;;) {
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = poll(&entry, 1, millisecondsUntil(deadline));
+    if (ready > 0) return 1;
+    if (ready == 0 && Clock::now() >= deadline) return 0;
+    if (ready < 0 && errno != EINTR) return -1;
+  }
+}
+
+// A descriptor that becomes readable when the process ends. Called through
+// syscall(): the C library's own wrapper is missing from some releases.
+UniqueFd processDescriptorOf(pid_t pid) { return UniqueFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0))); }
+
+// Reaps the process when it has ended (blocking: it waits for the end).
+// Returns true with the status, or false with errno set.
+bool reap(pid_t pid, int options, int& status, bool& done) {
+  for (;;) {
+    const pid_t result = waitpid(pid, &status, options);
+    if (result >= 0) {
+      done = result == pid;
+      return true;
+    }
+    if (errno != EINTR) return false;
+  }
+}
+
+ChildWait unknown(int error) { return ChildWait{ChildWait::State::Unknown, 0, error}; }
+
+// The two records a watcher writes on its pipe: the outcome of the start
+// (an errno value, 0 when the program runs), then its wait status. Each is
+// written whole in one call, which a pipe never splits.
+struct Record {
+  int value = 0;
+};
+
+bool readRecord(int fd, Record& record) {
+  for (;;) {
+    const ssize_t n = read(fd, &record, sizeof record);
+    if (n == static_cast<ssize_t>(sizeof record)) return true;
+    if (n < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
+
+// The watcher, in the grandchild: it belongs to no one but init (or the
+// nearest subreaper), so the caller is left with no child. It starts the
+// program, reports the start, keeps nothing of the caller's open while it
+// waits, and reports the end. Only async-signal-safe calls and the prepared
+// spawn run here, since the caller may have other threads.
+[[noreturn]] void watch(const Launch& launch, int report) {
+  // Out of the caller's session, so that a terminal's signals meant for
+  // the caller do not end the watcher; every signal blocked, so that none of
+  // the caller's handlers runs here. SIGCHLD at its default, since a caller
+  // that ignores it would otherwise have the system reap the program, and
+  // its status would be lost.
+  setsid();
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_SETMASK, &all, nullptr);
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  sigaction(SIGCHLD, &byDefault, nullptr);
+
+  pid_t pid = -1;
+  const Record start{launch.spawn(pid)};
+  if (write(report, &start, sizeof start) != static_cast<ssize_t>(sizeof start) || start.value != 0) _exit(0);
+  if (report > 0) close_range(0, static_cast<unsigned>(report) - 1, 0);
+  close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+  Record end;
+  bool done = false;
+  if (!reap(pid, 0, end.value, done) || !done) _exit(0);
+  [[maybe_unused]] const ssize_t written = write(report, &end, sizeof end);
+  _exit(0);
+}
+
+}  // namespace
+
+ChildStart startChild(const ChildSpec& spec) {
+  ChildStart start;
+  Launch launch;
+  if (const int error = launch.prepare(spec, true); error != 0) {
+    start.error = error;
+    return start;
+  }
+  pid_t pid = -1;
+  if (const int error = launch.spawn(pid); error != 0) {
+    start.error = error;
+    return start;
+  }
+  start.child.pid_ = pid;
+  start.child.process_ = processDescriptorOf(pid);
+  start.child.output_ = launch.takeCaptured();
+  return start;
+}
+
+ChildWait Child::wait(std::chrono::milliseconds limit, AtDeadline atDeadline) {
+  if (ended_) return *ended_;
+  if (pid_ < 0) return unknown(ECHILD);
+  const Clock::time_point deadline = Clock::now() + limit;
+  int status = 0;
+  bool done = false;
+  if (process_) {
+    // The descriptor tells when it has ended; a failed poll falls back to
+    // looking now and then.
+    const int ready = readableBy(process_.get(), deadline);
+    if (ready > 0 && !reap(pid_, 0, status, done)) return unknown(errno);
+  }
+  while (!done) {
+    if (!reap(pid_, WNOHANG, status, done)) return unknown(errno);
+    if (done || Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(10), deadline - Clock::now()));
+  }
+  if (done) {
+    ended_ = ChildWait{ChildWait::State::Ended, status, 0};
+    return *ended_;
+  }
+  if (atDeadline == AtDeadline::LeaveRunning) return ChildWait{ChildWait::State::StillRunning, 0, 0};
+  // The program leads its own process group; what it started is in it too
+  // unless it moved elsewhere.
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  if (!reap(pid_, 0, status, done) || !done) return unknown(errno);
+  ended_ = ChildWait{ChildWait::State::EndedAtDeadline, status, 0};
+  return *ended_;
+}
+
+CapturedOutput Child::capturedOutput() const {
+  CapturedOutput captured;
+  if (!output_) {
+    captured.error = EBADF;
+    return captured;
+  }
+  // The bytes up to the file's offset, which the program's writes moved. A
+  // full file may have refused more.
+  const off_t end = lseek(output_.get(), 0, SEEK_CUR);
+  if (end < 0) {
+    captured.error = errno;
+    return captured;
+  }
+  const auto size = static_cast<std::size_t>(end);
+  if (size >= kMaxChildOutput) {
+    captured.full = true;
+    return captured;
+  }
+  captured.bytes.resize(size);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = pread(output_.get(), captured.bytes.data() + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      captured.error = errno;
+      captured.bytes.clear();
+      return captured;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  captured.bytes.resize(done);
+  return captured;
+}
+
+DetachedStart startDetached(const ChildSpec& spec) {
+  DetachedStart start;
+  if (spec.output == kCaptureStream) {
+    start.error = EINVAL;
+    return start;
+  }
+  Launch launch;
+  if (const int error = launch.prepare(spec, false); error != 0) {
+    start.error = error;
+    return start;
+  }
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    start.error = errno;
+    return start;
+  }
+  UniqueFd reading(ends[0]);
+  UniqueFd writing(ends[1]);
+
+  // The middle process only makes the watcher and exits at once, so the
+  // watcher has no parent to report to but init.
+  const pid_t middle = fork();
+  if (middle < 0) {
+    start.error = errno;
+    return start;
+  }
+  if (middle == 0) {
+    const pid_t watcher = fork();
+    if (watcher == 0) watch(launch, writing.get());
+    _exit(0);
+  }
+  writing.reset();
+  // With SIGCHLD ignored the system reaps the middle process by itself and
+  // this fails with ECHILD, which is just as good.
+  int ignored = 0;
+  bool done = false;
+  reap(middle, 0, ignored, done);
+
+  Record started;
+  if (!readRecord(reading.get(), started)) {
+    // The watcher could not be made (fork failed in the middle process) or
+    // died before it reported.
+    start.error = EAGAIN;
+    return start;
+  }
+  if (started.value != 0) {
+    start.error = started.value;
+    return start;
+  }
+  start.ended = std::move(reading);
+  return start;
+}
+
+ChildWait awaitDetached(int ended, std::chrono::milliseconds limit) {
+  const int ready = readableBy(ended, Clock::now() + limit);
+  if (ready < 0) return unknown(errno);
+  if (ready == 0) return ChildWait{ChildWait::State::StillRunning, 0, 0};
+  Record end;
+  if (!readRecord(ended, end)) return unknown(EPIPE);
+  return ChildWait{ChildWait::State::Ended, end.value, 0};
+}
+
+}  // namespace platform

@@ -1,0 +1,132 @@
+// Starting another program: the one place where this project, its host
+// library and its test harnesses create processes.
+//
+// A program is started with posix_spawn, in a session of its own, with no
+// blocked signals and every signal at its default disposition, standard
+// input from /dev/null, and no descriptor of this process beyond its three
+// standard streams and those the caller names. It is started either
+//   - attached (startChild): it is this process's child, waited for through
+//     a process descriptor, at most for a given time, after which the
+//     caller leaves it running or ends it; or
+//   - detached (startDetached): a watcher process started here starts it,
+//     waits for it and writes its wait status to a pipe, so the caller has
+//     no child to reap, ever, and no thread; the pipe's read end is the
+//     caller's to poll from an event loop or to wait on for a bounded time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+// Where a standard stream of the started program goes, besides a
+// descriptor of the caller's (a number >= 0, duplicated for the program).
+inline constexpr int kDiscardStream = -1;  // /dev/null
+inline constexpr int kCaptureStream = -2;  // standard output of an attached start only: a memory file
+
+// The memory file that captures standard output holds this many bytes; the
+// program's writes beyond it fail, so its output never takes more room.
+inline constexpr std::size_t kMaxChildOutput = std::size_t{16} << 20;
+
+struct ChildSpec {
+  // The files to try, in order: the first that exists is started. One
+  // that may not be executed is passed over for the next, and its refusal
+  // (EACCES) is reported when none can be started; ENOENT when none exists.
+  std::vector<std::string> paths;
+  // The argument vector, the program's name first by convention. It may be
+  // empty (the program then gets no arguments at all).
+  std::vector<std::string> arguments;
+  // "NAME=value" entries; unset: this process's environment.
+  std::optional<std::vector<std::string>> environment;
+  int output = kDiscardStream;
+  int errors = kDiscardStream;
+  // Descriptors of the caller's that the program gets as 3, 4, ... in this
+  // order; every other one above the standard streams is closed.
+  std::vector<int> inherited;
+};
+
+// What a wait found.
+struct ChildWait {
+  enum class State {
+    Ended,            // it ended by itself; waitStatus holds how
+    StillRunning,     // the time passed and it was left running
+    EndedAtDeadline,  // the time passed and it was ended (SIGKILL); waitStatus holds how
+    Unknown,          // how it ended cannot be told; error holds why
+  };
+  State state = State::Unknown;
+  int waitStatus = 0;  // as waitpid gives it (WIFEXITED, WEXITSTATUS, ...)
+  int error = 0;
+};
+
+// What an attached start's standard output held when it was read.
+struct CapturedOutput {
+  std::string bytes;
+  bool full = false;  // kMaxChildOutput bytes or more were written: the bytes are not read
+  int error = 0;      // the memory file could not be read
+};
+
+enum class AtDeadline { LeaveRunning, End };
+
+struct ChildStart;
+
+// A program started attached. Destroying it leaves the program running
+// (and, once it ends, a zombie until this process ends or waits for it).
+class Child {
+ public:
+  pid_t pid() const { return pid_; }
+  // Readable once the program has ended; -1 on kernels without process
+  // descriptors (wait() then checks now and then instead).
+  int processDescriptor() const { return process_.get(); }
+
+  // Waits at most `limit` (zero: only looks) for the program to end. When
+  // the limit passes, AtDeadline::End kills its whole process group, which
+  // holds whatever it started and did not move elsewhere, and waits for it.
+  // Once it has ended, every further call gives the same answer. When this
+  // process ignores SIGCHLD the system reaps the program by itself and the
+  // answer is Unknown (ECHILD): such a caller wants startDetached.
+  ChildWait wait(std::chrono::milliseconds limit, AtDeadline atDeadline);
+
+  // The standard output captured so far (ChildSpec::output == kCaptureStream).
+  CapturedOutput capturedOutput() const;
+
+ private:
+  friend ChildStart startChild(const ChildSpec& spec);
+  pid_t pid_ = -1;
+  UniqueFd process_;
+  UniqueFd output_;
+  std::optional<ChildWait> ended_;
+};
+
+struct ChildStart {
+  Child child;
+  int error = 0;  // 0, or why nothing was started (an errno value)
+};
+
+ChildStart startChild(const ChildSpec& spec);
+
+struct DetachedStart {
+  // Becomes readable when the program has ended (or its watcher was killed);
+  // awaitDetached reads what it holds. Close-on-exec.
+  UniqueFd ended;
+  int error = 0;  // 0, or why nothing was started (an errno value)
+};
+
+// Starts the program through a watcher and returns once it runs (or could
+// not be started). kCaptureStream is refused (EINVAL): a detached program's
+// output goes to a descriptor of the caller's or nowhere. The caller cannot
+// end a detached program; it is left to run its course.
+DetachedStart startDetached(const ChildSpec& spec);
+
+// Waits at most `limit` (zero: only looks) on the descriptor startDetached
+// gave: Ended with the wait status, StillRunning, or Unknown when the watcher
+// ended without telling (it was killed). Read the answer once.
+ChildWait awaitDetached(int ended, std::chrono::milliseconds limit);
+
+}  // namespace platform

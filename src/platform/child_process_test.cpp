@@ -1,0 +1,232 @@
+#include "platform/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "testing/scratch_directory.h"
+
+namespace platform {
+namespace {
+
+using std::chrono::milliseconds;
+
+ChildSpec program(std::vector<std::string> paths, std::vector<std::string> arguments) {
+  ChildSpec spec;
+  spec.paths = std::move(paths);
+  spec.arguments = std::move(arguments);
+  return spec;
+}
+
+ChildSpec shell(const std::string& script, int output = kCaptureStream) {
+  ChildSpec spec = program({"/bin/sh"}, {"sh", "-c", script});
+  spec.output = output;
+  return spec;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) result.push_back(line);
+  return result;
+}
+
+struct Pipe {
+  UniqueFd read;
+  UniqueFd write;
+  Pipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) == 0) {
+      read.reset(ends[0]);
+      write.reset(ends[1]);
+    }
+  }
+};
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
+
+// Ignores and blocks a signal in this process for one scope.
+class SignalIgnoredAndBlocked {
+ public:
+  explicit SignalIgnoredAndBlocked(int number) : number_(number) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(number, &ignore, &saved_);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, number);
+    sigprocmask(SIG_BLOCK, &set, &savedMask_);
+  }
+  ~SignalIgnoredAndBlocked() {
+    sigprocmask(SIG_SETMASK, &savedMask_, nullptr);
+    sigaction(number_, &saved_, nullptr);
+  }
+
+ private:
+  int number_;
+  struct sigaction saved_ {};
+  sigset_t savedMask_{};
+};
+
+TEST(ChildProcess, StartsInASessionOfItsOwnWithCleanSignalsAndOnlyTheNamedDescriptors) {
+  const UniqueFd stray(open("/dev/null", O_RDONLY));  // not close-on-exec: must still not be handed on
+  ASSERT_TRUE(stray);
+  Pipe first;
+  Pipe second;
+  ChildStart start;
+  {
+    const SignalIgnoredAndBlocked quiet(SIGUSR1);
+    ChildSpec spec = shell(
+        "readlink /proc/self/fd/0; echo $$; cut -d' ' -f6 /proc/$$/stat; ls /proc/self/fd | wc -l;"
+        "grep -E '^Sig(Blk|Ign)' /proc/self/status | tr -d '\\t'; echo to-errors >&2; echo 3 >&3; echo 4 >&4");
+    // In the wrong order at first: the second pipe's write end goes to 3.
+    spec.inherited = {second.write.get(), first.write.get()};
+    start = startChild(spec);
+  }
+  first.write.reset();
+  second.write.reset();
+  EXPECT_EQ(readAll(second.read.get()), "3\n");
+  EXPECT_EQ(readAll(first.read.get()), "4\n");
+  ASSERT_EQ(start.error, 0);
+  const ChildWait end = start.child.wait(milliseconds(20'000), AtDeadline::End);
+  ASSERT_EQ(end.state, ChildWait::State::Ended);
+  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 0);
+  const CapturedOutput output = start.child.capturedOutput();
+  ASSERT_EQ(output.error, 0);
+  const std::vector<std::string> got = lines(output.bytes);
+  ASSERT_EQ(got.size(), 6u) << output.bytes;
+  EXPECT_EQ(got[0], "/dev/null");
+  EXPECT_EQ(got[1], std::to_string(start.child.pid()));
+  EXPECT_EQ(got[2], got[1]) << "not the leader of its own session";
+  EXPECT_EQ(got[3], "6") << "descriptors besides 0 to 4 and ls's own directory";
+  // Masks in hexadecimal, bit N-1 for signal N.
+  const auto has = [](const std::string& line, int number) {
+    return ((std::stoull(line.substr(line.find(':') + 1), nullptr, 16) >> (number - 1)) & 1) != 0;
+  };
+  EXPECT_EQ(got[4], "SigBlk:0000000000000000");
+  EXPECT_FALSE(has(got[5], SIGUSR1)) << "a signal this process ignores stays ignored";
+  EXPECT_EQ(start.child.wait(milliseconds(0), AtDeadline::End).waitStatus, end.waitStatus) << "asked again";
+}
+
+TEST(ChildProcess, ArgumentsAndEnvironmentArriveAsGiven) {
+  Pipe out;
+  ChildSpec spec = program({"/usr/bin/printenv"}, {"printenv"});
+  spec.environment = {"A=1", "B= two words"};
+  spec.output = out.write.get();
+  ChildStart start = startChild(spec);
+  ASSERT_EQ(start.error, 0);
+  out.write.reset();
+  EXPECT_EQ(readAll(out.read.get()), "A=1\nB= two words\n");
+  EXPECT_EQ(start.child.wait(milliseconds(20'000), AtDeadline::End).state, ChildWait::State::Ended);
+
+  // No arguments at all, not even the program's name.
+  ChildStart bare = startChild(program({"/bin/true"}, {}));
+  ASSERT_EQ(bare.error, 0);
+  EXPECT_EQ(bare.child.wait(milliseconds(20'000), AtDeadline::End).state, ChildWait::State::Ended);
+}
+
+TEST(ChildProcess, PathsAreTriedInOrderAndTheReasonForNoStartIsKept) {
+  const ChildSpec missing = program({"/nonexistent/a", "/nonexistent/b"}, {"x"});
+  EXPECT_EQ(startChild(missing).error, ENOENT);
+  EXPECT_EQ(startChild(ChildSpec{}).error, ENOENT);
+  // A file that may not be executed is passed over, and its refusal kept
+  // when nothing after it can be started.
+  testing_support::ScratchDirectory scratch;
+  const std::string plain = scratch.path() + "/plain";
+  ASSERT_TRUE(UniqueFd(open(plain.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)));
+  const ChildSpec refused = program({plain, "/nonexistent"}, {"x"});
+  EXPECT_EQ(startChild(refused).error, EACCES);
+  ChildStart second = startChild(program({"/nonexistent/true", plain, "/bin/true"}, {"true"}));
+  ASSERT_EQ(second.error, 0);
+  EXPECT_EQ(second.child.wait(milliseconds(20'000), AtDeadline::End).state, ChildWait::State::Ended);
+  EXPECT_EQ(startDetached(missing).error, ENOENT);
+  EXPECT_EQ(startDetached(shell("true")).error, EINVAL) << "a detached program's output cannot be captured";
+}
+
+TEST(ChildProcess, AtTheDeadlineTheCallerLeavesItRunningOrEndsItsWholeGroup) {
+  Pipe out;
+  ChildStart start = startChild(shell("sleep 60 & echo $!; exec sleep 60", out.write.get()));
+  ASSERT_EQ(start.error, 0);
+  out.write.reset();
+  EXPECT_EQ(start.child.wait(milliseconds(0), AtDeadline::LeaveRunning).state, ChildWait::State::StillRunning);
+  EXPECT_EQ(start.child.wait(milliseconds(30), AtDeadline::LeaveRunning).state, ChildWait::State::StillRunning);
+  EXPECT_EQ(kill(start.child.pid(), 0), 0) << "left running means running";
+  const ChildWait ended = start.child.wait(milliseconds(0), AtDeadline::End);
+  ASSERT_EQ(ended.state, ChildWait::State::EndedAtDeadline);
+  EXPECT_TRUE(WIFSIGNALED(ended.waitStatus) && WTERMSIG(ended.waitStatus) == SIGKILL);
+  // The background sleep went with it: nothing holds the pipe open.
+  EXPECT_EQ(lines(readAll(out.read.get())).size(), 1u);
+}
+
+TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
+  testing_support::ScratchDirectory scratch;
+  const std::string go = scratch.path() + "/go";
+  Pipe out;
+  ChildSpec spec = shell("echo $$ $PPID; until [ -e \"$1\" ]; do sleep 0.01; done; exit 7", out.write.get());
+  spec.arguments.insert(spec.arguments.end(), {"sh", go});
+  DetachedStart start = startDetached(spec);
+  ASSERT_EQ(start.error, 0);
+  out.write.reset();
+  std::string line;
+  for (char c; ::read(out.read.get(), &c, 1) == 1 && c != '\n';) line += c;
+  std::istringstream ids(line);
+  pid_t program = 0, parent = 0;
+  ids >> program >> parent;
+  ASSERT_GT(program, 0) << line;
+  EXPECT_NE(parent, getpid());
+  EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1) << "the program is this process's child";
+  EXPECT_EQ(awaitDetached(start.ended.get(), milliseconds(0)).state, ChildWait::State::StillRunning);
+
+  ASSERT_TRUE(UniqueFd(open(go.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)));
+  const ChildWait end = awaitDetached(start.ended.get(), milliseconds(20'000));
+  ASSERT_EQ(end.state, ChildWait::State::Ended);
+  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
+  // Neither the program nor its watcher holds the caller's pipe any more.
+  EXPECT_EQ(readAll(out.read.get()), "");
+  EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1);
+}
+
+TEST(ChildProcess, DetachedReportsTheStatusAlsoWhenTheCallerIgnoresChildSignals) {
+  struct sigaction ignore {};
+  struct sigaction saved {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &saved);
+  DetachedStart start = startDetached(shell("exit 7", kDiscardStream));
+  const ChildWait end = start.error == 0 ? awaitDetached(start.ended.get(), milliseconds(20'000)) : ChildWait{};
+  sigaction(SIGCHLD, &saved, nullptr);
+  ASSERT_EQ(start.error, 0);
+  ASSERT_EQ(end.state, ChildWait::State::Ended);
+  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
+}
+
+TEST(ChildProcess, NoDescriptorsLeftToStartWithIsAnErrorAndStartsNothing) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // Every number up to the limit is taken: the standard streams and these.
+  std::vector<UniqueFd> held;
+  const rlimit tight{8, saved.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  for (UniqueFd fd(open("/dev/null", O_RDONLY | O_CLOEXEC)); fd; fd.reset(open("/dev/null", O_RDONLY | O_CLOEXEC))) {
+    held.push_back(std::move(fd));
+  }
+  const int attached = startChild(shell("true")).error;
+  const int detached = startDetached(shell("true", kDiscardStream)).error;
+  held.clear();
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(attached, EMFILE);
+  EXPECT_EQ(detached, EMFILE);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,82 @@
+#include "platform/run_program.h"
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "platform/child_process.h"
+#include "platform/error_numbers.h"
+#include "platform/program_search.h"
+#include "platform/scripting/errors.h"
+
+extern char** environ;
+
+namespace platform {
+
+using scripting::kErrorCantCoerce;
+using scripting::kErrorNoSuchItem;
+using scripting::kErrorOutOfMemory;
+
+namespace {
+
+ProgramRun failure(std::int64_t number, std::string message) {
+  return ProgramRun{number, std::move(message), {}};
+}
+
+ProgramRun systemFailure(const char* what, int error) {
+  return failure(kErrorLaunchFailed, std::string(what) + " failed: " + std::strerror(error));
+}
+
+std::int64_t launchErrorNumber(int error) {
+  return error == ENOENT || error == ENOTDIR ? kErrorProgramNotFound : kErrorLaunchFailed;
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace) {
+  if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
+  for (const std::string& word : command) {
+    if (word.find('\0') != std::string::npos) {
+      return failure(kErrorCantCoerce, "A program argument can't hold a NUL character.");
+    }
+  }
+  std::vector<std::string_view> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+
+  ChildSpec spec;
+  spec.paths = programCandidates(command[0], searchPathOf(environment));
+  spec.arguments = command;
+  spec.environment = handedOnEnvironment(environment);
+  spec.output = kCaptureStream;
+  ChildStart start = startChild(spec);
+  if (start.error != 0) {
+    return failure(launchErrorNumber(start.error), "Can't run “" + command[0] + "”: " + std::strerror(start.error));
+  }
+
+  const ChildWait end = start.child.wait(grace, AtDeadline::LeaveRunning);
+  switch (end.state) {
+    case ChildWait::State::StillRunning:
+      return ProgramRun{};
+    case ChildWait::State::Unknown:
+      return systemFailure("waitpid", end.error);
+    case ChildWait::State::Ended:
+    case ChildWait::State::EndedAtDeadline:
+      break;
+  }
+  if (WIFSIGNALED(end.waitStatus)) {
+    return failure(kErrorKilledBySignal, "“" + command[0] + "” was ended by signal " +
+                                             std::to_string(WTERMSIG(end.waitStatus)) + ".");
+  }
+  if (WEXITSTATUS(end.waitStatus) != 0) {
+    return failure(WEXITSTATUS(end.waitStatus), "“" + command[0] + "” ended with status " +
+                                                    std::to_string(WEXITSTATUS(end.waitStatus)) + ".");
+  }
+  CapturedOutput output = start.child.capturedOutput();
+  if (output.error != 0) return systemFailure("reading the output", output.error);
+  if (output.full) return failure(kErrorOutOfMemory, "The program's output is too large.");
+  return ProgramRun{0, {}, std::move(output.bytes)};
+}
+
+}  // namespace platform
