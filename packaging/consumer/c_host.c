@@ -22,8 +22,8 @@ int main(void) {
   struct pollfd ended;
 
   if (support_draft_bundle_channel(BUNDLE, &channel, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
-      support_draft_prepare_job(channel, NULL, subject, strlen(subject), body, strlen(body), log, strlen(log), 0,
-                                &job, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
+      support_draft_prepare_job(channel, NULL, subject, strlen(subject), body, strlen(body), log, strlen(log), &job,
+                                message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
       support_draft_start_job(BUNDLE, job, &run, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE) {
     printf("refused: %s\n", message);
     support_draft_job_free(job);
