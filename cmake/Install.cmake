@@ -20,28 +20,10 @@ endif()
 include(CMakePackageConfigHelpers)
 
 set(SUPPORT_DRAFT_INCLUDE_INSTALL_DIR ${CMAKE_INSTALL_INCLUDEDIR}/support-draft)
-# Until the host library has a shared build of its own, the same sources
-# make one here, so that the packages have their layout already.
-if(NOT TARGET support_draft_host_shared)
-  add_library(support_draft_host_shared SHARED host/support_draft_host.cpp $<TARGET_OBJECTS:support_draft_rules>
-    $<TARGET_OBJECTS:support_draft_process>)
-  set_target_properties(support_draft_host_shared PROPERTIES
-    CXX_STANDARD 17 OUTPUT_NAME support-draft-host VERSION ${PROJECT_VERSION} SOVERSION 0
-    EXPORT_NAME host_shared)
-  target_compile_options(support_draft_host_shared PRIVATE ${HOST_LIBRARY_PIC})
-  target_include_directories(support_draft_host_shared
-    PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/host> PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  # The Unicode library's archive is not position independent.
-  target_link_libraries(support_draft_host_shared PRIVATE PkgConfig::UTF8PROC PkgConfig::PLIST)
-  # A shared object, not a position-independent executable.
-  get_target_property(options support_draft_host_shared LINK_OPTIONS)
-  list(REMOVE_ITEM options -pie)
-  set_target_properties(support_draft_host_shared PROPERTIES LINK_OPTIONS "${options}")
-endif()
 foreach(library support_draft_host support_draft_host_shared)
-  # Installed, the headers are in their own directory; the C++ layer needs
-  # C++17, so a host compiled for an older standard is raised to it rather
-  # than stopped inside the header.
+  # Installed, the headers are in their own directory. The C++ layer needs
+  # C++17, so a C++ host compiled for an older standard is raised to it
+  # rather than stopped inside the header.
   target_include_directories(${library} INTERFACE $<INSTALL_INTERFACE:${SUPPORT_DRAFT_INCLUDE_INSTALL_DIR}>)
   target_compile_features(${library} INTERFACE cxx_std_17)
 endforeach()
@@ -64,9 +46,10 @@ install(TARGETS support_draft_host_shared EXPORT SupportDraftTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development)
 install(TARGETS support_draft_host EXPORT SupportDraftTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-# Whatever headers the host library has: the C header and its C++ layer.
-file(GLOB HOST_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/host/*.h ${PROJECT_SOURCE_DIR}/host/*.hpp)
-install(FILES ${HOST_HEADERS} DESTINATION ${SUPPORT_DRAFT_INCLUDE_INSTALL_DIR} COMPONENT development)
+# The C header and its C++ layer; the other headers in host/ are the
+# library's own.
+install(FILES ${PROJECT_SOURCE_DIR}/host/support_draft_host.h ${PROJECT_SOURCE_DIR}/host/support_draft_host.hpp
+        DESTINATION ${SUPPORT_DRAFT_INCLUDE_INSTALL_DIR} COMPONENT development)
 install(EXPORT SupportDraftTargets NAMESPACE SupportDraft::
         DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR} COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/packaging/SupportDraftConfig.cmake.in

@@ -19,7 +19,7 @@ namespace {
 const platform::scripting::CommandTable& fakeCommands() {
   static const platform::scripting::CommandTable commands = draftCommands(DraftServices{
       [](const platform::mail::Draft&, const platform::mail::Launcher&) { return platform::mail::DraftOutcome{}; },
-      [](const std::vector<std::string>&, std::chrono::milliseconds) {
+      [](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
         return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
       },
   });

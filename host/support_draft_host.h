@@ -1,97 +1,237 @@
-// The host's side of support-draft: prepares a job exactly as the program
-// demands, runs the program for it and tells what came of it.
-//
-// Every mistake a host can make in preparing a job (a loose directory mode,
-// a link in the home directory's path, a subject that is too long, ...) makes
-// the program stop without a word. These functions check the same rules with
-// the program's own code before anything is written, and say which rule a
-// job breaks.
-//
-// C++17. Link the target SupportDraft::host (find_package(SupportDraft)).
-// The functions may be called from several threads at once.
-#pragma once
+/* The host's side of support-draft, as a C API: prepares a job exactly as
+ * the program demands, runs the program for it without blocking the host,
+ * and tells what came of it.
+ *
+ * Every mistake a host can make in preparing a job (a loose directory mode,
+ * a link in the home directory's path, a subject that is too long, ...)
+ * makes the program stop without a word. These functions check the same
+ * rules with the program's own code before anything is written, and say
+ * which rule a job breaks: a stable code (support_draft_reason_code) and a
+ * sentence for the host's own log.
+ *
+ * Plain C (C89 or later). Link libsupport-draft-host (shared, soname
+ * libsupport-draft-host.so.0) or the static libsupport-draft-host.a; from C++
+ * include support_draft_host.hpp instead. Every function may be called from
+ * several threads at once on different handles; none starts a thread or
+ * leaves the host a child process to reap.
+ *
+ * Messages: functions that take `message` and `message_size` write a
+ * NUL-terminated sentence there (cut at a character boundary when it does
+ * not fit; SUPPORT_DRAFT_MESSAGE_SIZE bytes always suffice for the sentence
+ * with one path in it). `message` may be NULL when `message_size` is 0. */
+#ifndef SUPPORT_DRAFT_HOST_H
+#define SUPPORT_DRAFT_HOST_H
 
-#include <chrono>
-#include <optional>
-#include <string>
+#include <stddef.h>
 
-namespace support_draft {
+#if defined(__GNUC__)
+#define SUPPORT_DRAFT_API __attribute__((visibility("default")))
+#else
+#define SUPPORT_DRAFT_API
+#endif
 
-// The bundle's build channel; each has a tool directory of its own in the
-// home directory (".vantrel-devtool-dev" for dev, ".vantrel-devtool" for prod).
-enum class Channel { dev, prod };
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// Where jobs go: the channel of the bundle that will run them and the home
-// directory. An empty home means the user's home as the program finds it:
-// HOME when it holds an absolute path, otherwise the password entry's.
-struct JobPlace {
-  Channel channel = Channel::prod;
-  std::string home;
-};
+/* The program's limits, in bytes. */
+#define SUPPORT_DRAFT_MAX_SUBJECT_SIZE 200
+#define SUPPORT_DRAFT_MAX_BODY_SIZE 8192
+#define SUPPORT_DRAFT_MAX_LOG_SIZE 24576
 
-// What the draft should hold. The subject must begin with
-// "Support Request - Quorvel " and hold at most 200 bytes of UTF-8, the body
-// at most 8192 bytes; neither may contain U+0000. The log, when given, is
-// written as log.txt and attached (at most 24576 bytes).
-struct DraftRequest {
-  std::string subject;
-  std::string body;
-  std::optional<std::string> log;
-};
+#define SUPPORT_DRAFT_MESSAGE_SIZE 4608
 
-// A job written to disk: its id (a random UUID in canonical lower-case form),
-// its directory, and the place it was prepared in (the home directory there
-// is the one the program must be given).
-struct PreparedJob {
-  std::string id;
-  std::string directory;
-  JobPlace place;
-};
+/* support_draft_read_log flag: a log over SUPPORT_DRAFT_MAX_LOG_SIZE is
+ * not refused; its newest bytes are read, from the first line that begins
+ * within them. */
+#define SUPPORT_DRAFT_LOG_TAIL 1u
 
-// Either a prepared job, or why none was prepared.
-struct Preparation {
-  std::optional<PreparedJob> job;
-  std::string refusal;  // empty when `job` is set
-};
+/* The bundle's build channel; each has a tool directory of its own in the
+ * home directory (".vantrel-devtool-dev" for dev, ".vantrel-devtool" for
+ * prod). */
+typedef enum support_draft_channel {
+  SUPPORT_DRAFT_CHANNEL_DEV = 0,
+  SUPPORT_DRAFT_CHANNEL_PROD = 1
+} support_draft_channel;
 
-// Prepares a job: checks the texts and the log against the program's limits,
-// then the directories from the home directory down (each existing one must
-// be a real directory, not a link, owned by the user or root, with no write
-// bit for group or others; no link may lie above the home directory either),
-// creates the missing ones with mode 0700 without following links, and
-// writes log.txt and job.json with mode 0600, each atomically. A job refused
-// by a check leaves nothing behind; one that could not be written is removed
-// again. Two callers never get the same job directory.
-Preparation prepareJob(const JobPlace& place, const DraftRequest& request);
+/* Why something was refused. The numbers and the codes (the texts of
+ * support_draft_reason_code, in brackets) never change meaning. 1 to 63 are
+ * the rules of a job, which the program checks too; 64 and up are the
+ * library's own. */
+typedef enum support_draft_reason {
+  SUPPORT_DRAFT_REASON_NONE = 0,                        /* "" */
+  SUPPORT_DRAFT_REASON_SUBJECT_PREFIX = 1,              /* subjectPrefix */
+  SUPPORT_DRAFT_REASON_SUBJECT_TOO_LONG = 2,            /* subjectTooLong */
+  SUPPORT_DRAFT_REASON_SUBJECT_HOLDS_NUL = 3,           /* subjectHoldsNul */
+  SUPPORT_DRAFT_REASON_SUBJECT_NOT_UTF8 = 4,            /* subjectNotUtf8 */
+  SUPPORT_DRAFT_REASON_BODY_TOO_LONG = 5,               /* bodyTooLong */
+  SUPPORT_DRAFT_REASON_BODY_HOLDS_NUL = 6,              /* bodyHoldsNul */
+  SUPPORT_DRAFT_REASON_BODY_NOT_UTF8 = 7,               /* bodyNotUtf8 */
+  SUPPORT_DRAFT_REASON_JOB_ID_INVALID = 8,              /* jobIdInvalid */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_TOO_LARGE = 9,      /* jobDocumentTooLarge */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_UNREADABLE = 10,    /* jobDocumentUnreadable */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_NOT_REGULAR_FILE = 11, /* jobDocumentNotRegularFile */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_LINKED = 12,        /* jobDocumentLinked */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_NOT_OWNED = 13,     /* jobDocumentNotOwned */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_NOT_PRIVATE = 14,   /* jobDocumentNotPrivate */
+  SUPPORT_DRAFT_REASON_JOB_DOCUMENT_INVALID = 15,       /* jobDocumentInvalid */
+  SUPPORT_DRAFT_REASON_LOG_UNREADABLE = 16,             /* logUnreadable */
+  SUPPORT_DRAFT_REASON_LOG_IS_DIRECTORY = 17,           /* logIsDirectory */
+  SUPPORT_DRAFT_REASON_LOG_NOT_REGULAR_FILE = 18,       /* logNotRegularFile */
+  SUPPORT_DRAFT_REASON_LOG_LINKED = 19,                 /* logLinked */
+  SUPPORT_DRAFT_REASON_LOG_TOO_LARGE = 20,              /* logTooLarge */
+  SUPPORT_DRAFT_REASON_LOG_NOT_OWNED = 21,              /* logNotOwned */
+  SUPPORT_DRAFT_REASON_LOG_NOT_PRIVATE = 22,            /* logNotPrivate */
+  SUPPORT_DRAFT_REASON_HOME_MISSING = 23,               /* homeMissing: HOME unset, no home in the password entry */
+  SUPPORT_DRAFT_REASON_HOME_NOT_ABSOLUTE = 24,          /* homeNotAbsolute */
+  SUPPORT_DRAFT_REASON_HOME_NOT_FOUND = 25,             /* homeNotFound: the home directory does not exist */
+  SUPPORT_DRAFT_REASON_HOME_NOT_UTF8 = 26,              /* homeNotUtf8 */
+  SUPPORT_DRAFT_REASON_HOME_IS_ROOT = 27,               /* homeIsRoot */
+  SUPPORT_DRAFT_REASON_DIRECTORY_LINKED = 28,           /* directoryLinked */
+  SUPPORT_DRAFT_REASON_DIRECTORY_MISSING = 29,          /* directoryMissing */
+  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_DIRECTORY = 30,    /* directoryNotDirectory */
+  SUPPORT_DRAFT_REASON_DIRECTORY_UNREADABLE = 31,       /* directoryUnreadable */
+  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_OWNED = 32,        /* directoryNotOwned */
+  SUPPORT_DRAFT_REASON_DIRECTORY_WRITABLE_BY_OTHERS = 33, /* directoryWritableByOthers */
+  SUPPORT_DRAFT_REASON_BUNDLE_MISSING = 34,             /* bundleMissing */
+  SUPPORT_DRAFT_REASON_BUNDLE_EXECUTABLE_MISSING = 35,  /* bundleExecutableMissing */
+  SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN = 36,     /* bundleChannelUnknown */
+  SUPPORT_DRAFT_REASON_DIRECTORY_NOT_MADE = 64,         /* directoryNotMade */
+  SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN = 65,            /* jobNotWritten */
+  SUPPORT_DRAFT_REASON_NOT_A_JOB_DIRECTORY = 66,        /* notAJobDirectory: not <home>/<tool directory>/support-drafts/<id> */
+  SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE = 67,       /* resultNotRemovable: an earlier result.json stays */
+  SUPPORT_DRAFT_REASON_START_FAILED = 68,               /* startFailed */
+  SUPPORT_DRAFT_REASON_BODY_FILE_UNREADABLE = 69,       /* bodyFileUnreadable: the command's --body-file */
+  SUPPORT_DRAFT_REASON_INVALID_ARGUMENT = 70,           /* invalidArgument: a NULL or out-of-range argument */
+  SUPPORT_DRAFT_REASON_OUT_OF_MEMORY = 71               /* outOfMemory */
+} support_draft_reason;
 
-enum class Outcome {
-  opened,            // the draft was handed to the mail client
-  permissionDenied,  // the user has not allowed the program to drive the mail client
-  failed,            // the draft could not be made (the program said so)
-  noResult,          // the program ended without a result document
-  timedOut,          // the program was still running at the time bound; it is left to finish
-};
+/* What came of a run. */
+typedef enum support_draft_outcome {
+  SUPPORT_DRAFT_OUTCOME_OPENED = 0,            /* the draft was handed to the mail client */
+  SUPPORT_DRAFT_OUTCOME_PERMISSION_DENIED = 1, /* the user has not allowed the program to drive the mail client */
+  SUPPORT_DRAFT_OUTCOME_FAILED = 2,            /* the draft could not be made (the program said so) */
+  SUPPORT_DRAFT_OUTCOME_NO_RESULT = 3,         /* the program ended, or never started, without a result */
+  SUPPORT_DRAFT_OUTCOME_TIMED_OUT = 4,         /* still running at the time bound; it is left to finish */
+  SUPPORT_DRAFT_OUTCOME_RUNNING = 5            /* still running; ask again later */
+} support_draft_outcome;
 
-struct RunReport {
-  Outcome outcome = Outcome::noResult;
-  // For noResult, what the host-side checks found: the rule the job now
-  // breaks, a job directory where nothing can be written, or that they found
-  // nothing. Empty for the other outcomes.
-  std::string explanation;
-};
+/* A job on disk: its id, its directory and the place it is in. */
+typedef struct support_draft_job support_draft_job;
+/* One run of the program for a job, started by support_draft_start_job. */
+typedef struct support_draft_run support_draft_run;
 
-// Runs <bundle>/Contents/MacOS/support-draft for the job with the host's
-// environment (HOME set to the job's home) and waits for it, at most
-// `timeBound`. Any earlier result.json is removed first, so the answer read
-// afterwards is this run's.
-RunReport runJob(const std::string& bundlePath, const PreparedJob& job, std::chrono::milliseconds timeBound);
+/* Prepares a job for `channel` in `home` (NULL or "" for the user's home:
+ * HOME when it holds an absolute path, otherwise the password entry's).
+ * The subject must begin with "Support Request - Quorvel " and hold at most
+ * 200 bytes of UTF-8, the body at most 8192; neither may contain U+0000.
+ * `log` (NULL for none) is written as log.txt and attached, at most 24576
+ * bytes (support_draft_read_log reads a log file's newest lines within
+ * that). The texts are given with their sizes and need no NUL.
+ *
+ * Checks the texts and the log, then every directory from the home
+ * directory down (a real directory, not a link, owned by the user or root,
+ * not writable by group or others; no link above the home directory
+ * either), makes the missing ones with mode 0700 without following links,
+ * and writes log.txt and job.json with mode 0600, each atomically, in a new
+ * directory named by a random UUID. A refused job leaves nothing behind.
+ * On success *job is set (free it with support_draft_job_free) and
+ * SUPPORT_DRAFT_REASON_NONE returned; otherwise *job is NULL. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_prepare_job(
+    support_draft_channel channel, const char *home, const char *subject, size_t subject_size, const char *body,
+    size_t body_size, const char *log, size_t log_size, support_draft_job **job, char *message, size_t message_size);
 
-// Removes the job's directory and the files in it, never following a link.
-// Only when the host asks: the mail client may read the log after the program
-// has ended. True when the directory is gone.
-bool removeJob(const PreparedJob& job);
+/* Reads a log file of the host into `buffer` (at least
+ * SUPPORT_DRAFT_MAX_LOG_SIZE bytes) and sets *log_size. A file over the
+ * limit is refused, or with SUPPORT_DRAFT_LOG_TAIL in `flags` its newest
+ * bytes are read, from the first line that begins within them. A link to
+ * the log is followed. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_read_log(const char *path, unsigned flags, char *buffer,
+                                                              size_t buffer_size, size_t *log_size, char *message,
+                                                              size_t message_size);
 
-// "opened", "permissionDenied", "failed", "noResult", "timedOut".
-const char* outcomeName(Outcome outcome);
+/* The channel of the bundle at `bundle`, read from its Info.plist as the
+ * program reads it. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_bundle_channel(const char *bundle,
+                                                                    support_draft_channel *channel, char *message,
+                                                                    size_t message_size);
 
-}  // namespace support_draft
+/* A handle for an existing job: by its parts, or by its directory's path
+ * (<home>/<tool directory>/support-drafts/<job id>, as printed by the
+ * command). Nothing on disk is touched. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_job_open(support_draft_channel channel, const char *home,
+                                                              const char *job_id, support_draft_job **job,
+                                                              char *message, size_t message_size);
+SUPPORT_DRAFT_API support_draft_reason support_draft_job_at(const char *directory, support_draft_job **job,
+                                                            char *message, size_t message_size);
+SUPPORT_DRAFT_API const char *support_draft_job_id(const support_draft_job *job);
+SUPPORT_DRAFT_API const char *support_draft_job_directory(const support_draft_job *job);
+/* The home directory the program must be given (HOME) for the job. */
+SUPPORT_DRAFT_API const char *support_draft_job_home(const support_draft_job *job);
+SUPPORT_DRAFT_API support_draft_channel support_draft_job_channel(const support_draft_job *job);
+SUPPORT_DRAFT_API void support_draft_job_free(support_draft_job *job);
+
+/* Starts <bundle>/Contents/MacOS/support-draft for the job and returns at
+ * once. Any earlier result.json is removed first, so the answer read later
+ * is this run's. The program gets the host's environment with HOME set to
+ * the job's home, /dev/null as its standard streams, and no other
+ * descriptor of the host. The host gets no child process: the program is
+ * watched by a process of its own, and support_draft_run_descriptor
+ * becomes readable when the program has ended. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_start_job(const char *bundle, const support_draft_job *job,
+                                                               support_draft_run **run, char *message,
+                                                               size_t message_size);
+/* For the host's event loop (poll, GLib, Qt socket notifiers, asyncio):
+ * readable once the program has ended. Owned by the run; do not close it. */
+SUPPORT_DRAFT_API int support_draft_run_descriptor(const support_draft_run *run);
+/* The outcome without waiting: SUPPORT_DRAFT_OUTCOME_RUNNING while the
+ * program runs. Once known, the same outcome is returned again.
+ * `explanation` gets, for NO_RESULT, what the host-side checks found. */
+SUPPORT_DRAFT_API support_draft_outcome support_draft_poll_job(support_draft_run *run, char *explanation,
+                                                               size_t explanation_size);
+/* Waits at most `timeout_ms` milliseconds (0: not at all) for the outcome;
+ * SUPPORT_DRAFT_OUTCOME_RUNNING when the program still runs then. */
+SUPPORT_DRAFT_API support_draft_outcome support_draft_wait_job(support_draft_run *run, long timeout_ms,
+                                                               char *explanation, size_t explanation_size);
+/* Forgets the run. A program still running is left to finish; its result
+ * can be read later with support_draft_collect_result. */
+SUPPORT_DRAFT_API void support_draft_run_free(support_draft_run *run);
+
+/* Starts the program and waits for it at most `time_bound_ms`:
+ * SUPPORT_DRAFT_OUTCOME_TIMED_OUT when it still runs then. A job that could
+ * not be started is NO_RESULT with the reason in `explanation`. */
+SUPPORT_DRAFT_API support_draft_outcome support_draft_run_job(const char *bundle, const support_draft_job *job,
+                                                              long time_bound_ms, char *explanation,
+                                                              size_t explanation_size);
+
+/* Reads the result of a job whose run the host no longer waits for (one
+ * that timed out, or was started by an earlier host process): the outcome
+ * it left, RUNNING while a program still runs for the job, else NO_RESULT. */
+SUPPORT_DRAFT_API support_draft_outcome support_draft_collect_result(const support_draft_job *job,
+                                                                     char *explanation, size_t explanation_size);
+
+/* Removes the job's directory and the files in it, never following a link.
+ * Only when the host asks: the mail client may read the log after the
+ * program has ended. Nonzero when the directory is gone. */
+SUPPORT_DRAFT_API int support_draft_remove_job(const support_draft_job *job);
+
+/* Removes the finished job directories of a place whose newest file is
+ * older than `age_seconds`: only directories laid out as this library makes
+ * them (a canonical job id as name, a directory of the user with mode 0700
+ * holding nothing but the job's own regular files), never through a link,
+ * and never one a program still runs for. *removed (when not NULL) gets the
+ * number removed. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_prune_jobs(support_draft_channel channel, const char *home,
+                                                                long age_seconds, size_t *removed, char *message,
+                                                                size_t message_size);
+
+/* "opened", "permissionDenied", "failed", "noResult", "timedOut", "running". */
+SUPPORT_DRAFT_API const char *support_draft_outcome_name(support_draft_outcome outcome);
+/* The stable code of a reason ("subjectTooLong", ...; "" for none). */
+SUPPORT_DRAFT_API const char *support_draft_reason_code(support_draft_reason reason);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

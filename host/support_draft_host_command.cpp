@@ -1,15 +1,15 @@
-// support-draft-host: the host library for hosts written in other languages.
-// Prepares one job for the bundle's channel, runs the program for it and
-// prints the outcome as one JSON line.
+// support-draft-host: the host library as a command, for hosts in other
+// languages. Prepares one job for the bundle's channel, runs the program
+// for it and prints the outcome as one JSON line; or reads the result of an
+// earlier job, or prunes old jobs. `--help` lists the options.
 //
-//   support-draft-host --bundle PATH --subject TEXT (--body TEXT | --body-file FILE)
-//                      [--log FILE] [--remove] [--time-bound SECONDS]
-//
-// Exit status: 0 when the draft was opened, 1 for any other outcome, 2 for a
+// Exit status: 0 when the draft was opened (or the jobs were pruned, or
+// --help or --version was asked for), 1 for any other outcome, 2 for a
 // usage error (with a message on standard error and nothing on standard
 // output).
+#include <unistd.h>
+
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -17,39 +17,76 @@
 #include <string>
 #include <vector>
 
-#include "platform/bundle.h"
 #include "platform/file_io.h"
-#include "platform/paths.h"
-#include "support_draft_host.h"
+#include "support_draft_host.hpp"
 
 namespace {
+
+namespace host = support_draft;
 
 constexpr int kOpened = 0;
 constexpr int kOtherOutcome = 1;
 constexpr int kUsageError = 2;
-// Files larger than this are refused outright; the library names the limit
-// that a smaller one breaks.
+// A body file larger than this is not read at all; the library names the
+// limit that a smaller one breaks.
 constexpr std::size_t kMaxInputFile = 1 << 20;
 constexpr int kDefaultTimeBoundSeconds = 30;
+constexpr long kSecondsPerDay = 86400;
 
 constexpr const char* kUsage =
     "usage: support-draft-host --bundle PATH --subject TEXT (--body TEXT | --body-file FILE)\n"
-    "                          [--log FILE] [--remove] [--time-bound SECONDS]\n";
+    "                          [--log FILE | --log-tail FILE] [--remove] [--time-bound SECONDS]\n"
+    "       support-draft-host --result JOB_DIRECTORY [--remove]\n"
+    "       support-draft-host --bundle PATH --prune DAYS\n"
+    "       support-draft-host --help | --version\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Prepares a support-draft job for the bundle's channel, runs the bundle's program\n"
+    "for it and prints the outcome as one JSON line.\n"
+    "\n"
+    "  --bundle PATH           the SupportDraft.app bundle to run\n"
+    "  --subject TEXT          the subject; begins with \"Support Request - Quorvel \"\n"
+    "  --body TEXT             the body\n"
+    "  --body-file FILE        the body, read from FILE (\"-\": standard input)\n"
+    "  --log FILE              attach FILE as the log (at most 24576 bytes)\n"
+    "  --log-tail FILE         attach the newest lines of FILE, up to 24576 bytes\n"
+    "  --remove                remove the job directory after the run\n"
+    "  --time-bound SECONDS    wait at most this long for the program (default 30)\n"
+    "  --result JOB_DIRECTORY  print the outcome an earlier job left\n"
+    "  --prune DAYS            remove the bundle channel's finished jobs older than DAYS\n"
+    "  --help, --version       print this help or the version\n"
+    "\n"
+    "Exit status: 0 opened (or pruned), 1 any other outcome, 2 usage error.\n"
+    "See support-draft-host(1).\n";
 
 struct Options {
   std::map<std::string, std::string> values;
   bool remove = false;
+  bool help = false;
+  bool version = false;
+
+  bool has(const std::string& option) const { return values.count(option) != 0; }
 };
+
+// A whole number of at most `digits` digits, at least `least`.
+std::optional<long> wholeNumber(const std::string& text, std::size_t digits, long least) {
+  if (text.empty() || text.size() > digits || text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  const long value = std::stol(text);
+  return value >= least ? std::optional<long>(value) : std::nullopt;
+}
 
 // The options, or a usage error message.
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error) {
-  static const std::vector<std::string> kValued = {"--bundle", "--subject", "--body", "--body-file", "--log",
-                                                   "--time-bound"};
+  static const std::vector<std::string> kValued = {"--bundle", "--subject",    "--body",   "--body-file", "--log",
+                                                   "--log-tail", "--time-bound", "--result", "--prune"};
   Options options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
-    if (option == "--remove") {
-      options.remove = true;
+    if (option == "--remove" || option == "--help" || option == "--version") {
+      (option == "--remove" ? options.remove : option == "--help" ? options.help : options.version) = true;
       continue;
     }
     if (std::find(kValued.begin(), kValued.end(), option) == kValued.end()) {
@@ -65,46 +102,126 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
       return std::nullopt;
     }
   }
-  if (!options.values.count("--bundle") || !options.values.count("--subject") || options.values["--bundle"].empty()) {
-    error = "--bundle and --subject are required";
-    return std::nullopt;
+  if (options.help || options.version) return options;
+  const auto only = [&](const std::vector<std::string>& allowed) {
+    return std::all_of(options.values.begin(), options.values.end(), [&](const auto& entry) {
+      return std::find(allowed.begin(), allowed.end(), entry.first) != allowed.end();
+    });
+  };
+  if (options.has("--result")) {
+    if (!only({"--result"})) error = "--result takes no other option but --remove";
+    return error.empty() ? std::optional<Options>(options) : std::nullopt;
   }
-  if (options.values.count("--body") == options.values.count("--body-file")) {
-    error = "give exactly one of --body and --body-file";
-    return std::nullopt;
-  }
-  if (options.values.count("--time-bound")) {
-    const std::string& text = options.values["--time-bound"];
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(text) == 0) {
-      error = "--time-bound takes a whole number of seconds from 1 to 999999";
-      return std::nullopt;
+  if (options.has("--prune")) {
+    if (!only({"--prune", "--bundle"}) || options.remove || !options.has("--bundle")) {
+      error = "--prune takes --bundle and no other option";
+    } else if (!wholeNumber(options.values["--prune"], 5, 0)) {
+      error = "--prune takes a whole number of days from 0 to 99999";
     }
+    return error.empty() ? std::optional<Options>(options) : std::nullopt;
   }
-  return options;
+  if (!options.has("--bundle") || !options.has("--subject") || options.values["--bundle"].empty()) {
+    error = "--bundle and --subject are required";
+  } else if (options.has("--body") == options.has("--body-file")) {
+    error = "give exactly one of --body and --body-file";
+  } else if (options.has("--log") && options.has("--log-tail")) {
+    error = "give at most one of --log and --log-tail";
+  } else if (options.has("--time-bound") && !wholeNumber(options.values["--time-bound"], 6, 1)) {
+    error = "--time-bound takes a whole number of seconds from 1 to 999999";
+  }
+  return error.empty() ? std::optional<Options>(options) : std::nullopt;
 }
 
-// The channel written into the bundle, read with the program's own bundle
-// code; nothing when the bundle names none the program knows.
-std::optional<support_draft::Channel> bundleChannel(const std::string& bundlePath) {
-  const std::string executable = (std::filesystem::absolute(bundlePath) / "Contents/MacOS/support-draft").string();
-  const auto resolved = platform::resolvingSymlinksInPath(executable);
-  if (!resolved) return std::nullopt;
-  const platform::Bundle bundle = platform::bundleForExecutable(*resolved);
-  const platform::PlistValue* channel = platform::infoValue(bundle, "QuorvelChannel");
-  const std::string* text = channel == nullptr ? nullptr : channel->as<std::string>();
-  if (text != nullptr && *text == "dev") return support_draft::Channel::dev;
-  if (text != nullptr && *text == "prod") return support_draft::Channel::prod;
-  return std::nullopt;
+struct Refusal {
+  std::string reason;
+  host::Reason code = SUPPORT_DRAFT_REASON_NONE;
+};
+
+std::optional<host::Channel> bundleChannel(const std::string& bundlePath, Refusal& refusal) {
+  const host::BundleChannel reading = host::bundleChannel(bundlePath);
+  if (!reading.channel) refusal = {reading.refusal, reading.reason};
+  return reading.channel;
 }
 
-int printOutcome(const nlohmann::json& line, bool opened) {
+// The body from a file, or from standard input for "-".
+std::optional<std::string> readBody(const std::string& path) {
+  if (path != "-") return platform::readWholeFile(path, kMaxInputFile);
+  const platform::UniqueFd input(::dup(STDIN_FILENO));
+  if (!input) return std::nullopt;
+  auto bytes = platform::readAtMost(input, kMaxInputFile + 1);
+  if (!bytes || bytes->size() > kMaxInputFile) return std::nullopt;
+  return bytes;
+}
+
+int printLine(const nlohmann::json& line, bool success) {
+  // The sentences may quote a path the host gave that is not UTF-8.
   std::cout << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n' << std::flush;
-  return opened ? kOpened : kOtherOutcome;
+  return success ? kOpened : kOtherOutcome;
 }
 
-int refuse(const std::string& reason) {
-  return printOutcome({{"outcome", "refused"}, {"reason", reason}}, false);
+int refuse(const Refusal& refusal) {
+  return printLine(
+      {{"outcome", "refused"}, {"reason", refusal.reason}, {"reasonCode", host::reasonCode(refusal.code)}}, false);
+}
+
+// The outcome line of a job, removing the job when asked and no program
+// runs for it any more.
+int reportJob(const host::PreparedJob& job, const host::RunReport& report, bool remove) {
+  nlohmann::json line = {
+      {"outcome", host::outcomeName(report.outcome)}, {"jobId", job.id}, {"jobDirectory", job.directory}};
+  if (!report.explanation.empty()) line["explanation"] = report.explanation;
+  if (remove && report.outcome != host::Outcome::timedOut && report.outcome != host::Outcome::running) {
+    line["removed"] = host::removeJob(job);
+  }
+  return printLine(line, report.outcome == host::Outcome::opened);
+}
+
+int collect(const Options& options) {
+  const host::Preparation named = host::jobAt(options.values.at("--result"));
+  if (!named.job) return refuse({named.refusal, named.reason});
+  return reportJob(*named.job, host::collectResult(*named.job), options.remove);
+}
+
+int prune(const Options& options) {
+  Refusal refusal;
+  const auto channel = bundleChannel(options.values.at("--bundle"), refusal);
+  if (!channel) return refuse(refusal);
+  const long days = *wholeNumber(options.values.at("--prune"), 5, 0);
+  const host::Pruning pruning = host::pruneJobs({*channel, ""}, std::chrono::seconds(days * kSecondsPerDay));
+  if (pruning.reason != SUPPORT_DRAFT_REASON_NONE) return refuse({pruning.refusal, pruning.reason});
+  return printLine({{"outcome", "pruned"}, {"removed", pruning.removed}}, true);
+}
+
+int runOne(const Options& options) {
+  const auto& values = options.values;
+  const std::string& bundle = values.at("--bundle");
+  host::DraftRequest request;
+  request.subject = values.at("--subject");
+  if (options.has("--body")) {
+    request.body = values.at("--body");
+  } else {
+    const auto body = readBody(values.at("--body-file"));
+    if (!body) {
+      return refuse({"the body file cannot be read (or holds over 1 MiB): " + values.at("--body-file"),
+                     SUPPORT_DRAFT_REASON_BODY_FILE_UNREADABLE});
+    }
+    request.body = *body;
+  }
+  if (options.has("--log") || options.has("--log-tail")) {
+    const bool tail = options.has("--log-tail");
+    host::LogReading log = host::readLog(values.at(tail ? "--log-tail" : "--log"), tail);
+    if (!log.log) return refuse({log.refusal, log.reason});
+    request.log = std::move(log.log);
+  }
+  Refusal refusal;
+  const auto channel = bundleChannel(bundle, refusal);
+  if (!channel) return refuse(refusal);
+
+  const host::Preparation preparation = host::prepareJob({*channel, ""}, request);
+  if (!preparation.job) return refuse({preparation.refusal, preparation.reason});
+  const long seconds = options.has("--time-bound") ? std::stol(values.at("--time-bound")) : kDefaultTimeBoundSeconds;
+  const host::RunReport report = host::runJob(bundle, *preparation.job, std::chrono::seconds(seconds));
+  return reportJob(*preparation.job, report, options.remove);
 }
 
 }  // namespace
@@ -116,37 +233,15 @@ int main(int argc, char** argv) {
     std::cerr << "support-draft-host: " << error << '\n' << kUsage;
     return kUsageError;
   }
-  const auto& values = options->values;
-  const std::string& bundle = values.at("--bundle");
-
-  support_draft::DraftRequest request;
-  request.subject = values.at("--subject");
-  if (values.count("--body")) {
-    request.body = values.at("--body");
-  } else {
-    const auto body = platform::readWholeFile(values.at("--body-file"), kMaxInputFile);
-    if (!body) return refuse("the body file cannot be read: " + values.at("--body-file"));
-    request.body = *body;
+  if (options->help) {
+    std::cout << kUsage << kHelp << std::flush;
+    return std::cout ? kOpened : kUsageError;
   }
-  if (values.count("--log")) {
-    request.log = platform::readWholeFile(values.at("--log"), kMaxInputFile);
-    if (!request.log) return refuse("the log file cannot be read: " + values.at("--log"));
+  if (options->version) {
+    std::cout << "support-draft-host " SUPPORT_DRAFT_VERSION "\n" << std::flush;
+    return std::cout ? kOpened : kUsageError;
   }
-  const auto channel = bundleChannel(bundle);
-  if (!channel) return refuse("the bundle names no channel the program knows: " + bundle);
-
-  const auto preparation = support_draft::prepareJob({*channel, ""}, request);
-  if (!preparation.job) return refuse(preparation.refusal);
-  const support_draft::PreparedJob& job = *preparation.job;
-
-  const int seconds = values.count("--time-bound") ? std::stoi(values.at("--time-bound")) : kDefaultTimeBoundSeconds;
-  const auto report = support_draft::runJob(bundle, job, std::chrono::seconds(seconds));
-
-  nlohmann::json line = {{"outcome", support_draft::outcomeName(report.outcome)},
-                         {"jobId", job.id},
-                         {"jobDirectory", job.directory}};
-  if (!report.explanation.empty()) line["explanation"] = report.explanation;
-  // A job still running keeps its directory whatever was asked.
-  if (options->remove && report.outcome != support_draft::Outcome::timedOut) line["removed"] = support_draft::removeJob(job);
-  return printOutcome(line, report.outcome == support_draft::Outcome::opened);
+  if (options->has("--result")) return collect(*options);
+  if (options->has("--prune")) return prune(*options);
+  return runOne(*options);
 }

@@ -2,7 +2,7 @@
 # Installs the packages with apt-get on a fresh Debian 12 system, a chroot
 # made with debootstrap, and uses them as a host developer would: the
 # installed bundle's self-check, a C++ host built with find_package and a
-# host built with pkg-config, each run as an ordinary user with a recording
+# C host built with pkg-config, each run as an ordinary user with a recording
 # composer in place of a mail client, and the support-draft-host command.
 # Needs root and the network to Debian's archive.
 #   scripts/chroot-install-check.sh DEB...              all of it, in a throwaway directory
@@ -119,18 +119,14 @@ COMPOSER
   expect_draft "find_package host, shared library" "consumer-build/consumer prod"
   expect_draft "find_package host, static library" "consumer-build/consumer_static prod"
 
-  echo "== a host built with pkg-config --cflags --libs support-draft-host"
+  echo "== a C host built with pkg-config --cflags --libs support-draft-host"
   local flags='-DBUNDLE=\"'"$bundle"'\" $(pkg-config --cflags --libs support-draft-host)'
-  if grep -q support_draft_prepare_job "$system/usr/include/support-draft/support_draft_host.h"; then
-    as_host "cc -std=c99 -Wall -Werror -o pkg-config-host consumer/c_host.c $flags"
-  else
-    as_host "c++ -o pkg-config-host consumer/main.cpp $flags"
-  fi
-  expect_draft "pkg-config host" "./pkg-config-host prod"
+  as_host "cc -std=c99 -Wall -Werror -o pkg-config-host consumer/c_host.c $flags"
+  expect_draft "pkg-config C host" "./pkg-config-host"
   local libraries
   libraries=$(in_chroot ldd /home/host/pkg-config-host)
   if [[ "$libraries" != *"libsupport-draft-host.so.0 => /"*"/libsupport-draft-host.so.0 "* ]]; then
-    echo "the pkg-config host does not use the installed shared library:" >&2
+    echo "the C host does not use the installed shared library:" >&2
     echo "$libraries" >&2
     exit 1
   fi

@@ -7,11 +7,24 @@
 # client's own store, reads it back and prints a verdict for subject, body
 # and attachment. Not part of CI; run as root (it installs packages).
 #
-#   scripts/client-check.sh CLIENT [--running] [--gnome]
+#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]
 #
 #   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt
 #   --running   start the client before the job, so the job meets a running instance
 #   --gnome     run the job with XDG_CURRENT_DESKTOP=GNOME
+#   --sandbox   run the job inside a Flatpak-like root (a private mount
+#               namespace whose / holds /.flatpak-info), so that it asks the
+#               real desktop portal, with the KDE backend (XDG_CURRENT_DESKTOP=KDE)
+#               or the GTK one (XDG_CURRENT_DESKTOP=GNOME)
+#   --no-log    a job without a log (attachLogs false)
+#   --plain     no apostrophe or comma in the home path and no apostrophe
+#               or '%' in the texts (the KDE backend's jobs with them are refused)
+#
+# The portal finds the caller's root through /proc/PID/root and checks that
+# the log's descriptor names the same file outside: the root is a tmpfs of
+# bind mounts of the real top-level directories, made the namespace's root
+# with pivot_root (a chroot leaves the namespace's root, and so the path
+# the portal reads for the descriptor, outside).
 #
 # NeoMutt's desktop entry runs it in a terminal: here a stand-in
 # x-terminal-emulator runs the command in a detached tmux session, so that
@@ -20,18 +33,28 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-usage() { echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome]" >&2; exit 2; }
+usage() {
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]" >&2
+  exit 2
+}
 [[ $# -ge 1 ]] || usage
 client="$1"
 shift
 running=0
 gnome=0
-for option in "$@"; do
-  case "$option" in
+sandbox=""
+attach_log=1
+plain=0
+while [[ $# -gt 0 ]]; do
+  case "$1" in
     --running) running=1 ;;
     --gnome) gnome=1 ;;
+    --sandbox) [[ $# -ge 2 && ( $2 == kde || $2 == gtk ) ]] || usage; sandbox="$2"; shift ;;
+    --no-log) attach_log=0 ;;
+    --plain) plain=1 ;;
     *) usage ;;
   esac
+  shift
 done
 case "$client" in
   thunderbird) desktop_id=thunderbird.desktop ;;
@@ -48,7 +71,10 @@ if [[ $(id -u) -ne 0 ]]; then
   exit 2
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$client" xvfb xauth xdotool tmux python3 >/dev/null
+portal_packages=()
+[[ -n $sandbox ]] && portal_packages=(xdg-desktop-portal "xdg-desktop-portal-$sandbox" dbus-daemon util-linux)
+apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$client" xvfb xauth xdotool tmux python3 \
+  "${portal_packages[@]}" >/dev/null
 program="$root/build/SupportDraft.app/Contents/MacOS/support-draft"
 [[ -x "$program" ]] || bash "$root/scripts/build.sh" "$root/build" >/dev/null
 
@@ -62,8 +88,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -m 0700 "$work/O'Neil, Jörg"
-home="$work/O'Neil, Jörg/home"
+people="O'Neil, Jörg"
+[[ $plain -eq 1 ]] && people="Neil Jörg"
+mkdir -m 0700 "$work/$people"
+home="$work/$people/home"
 mkdir -m 0700 "$home"
 mkdir -p "$work/bin" "$work/tmux"
 chmod 0700 "$work/tmux"
@@ -75,17 +103,23 @@ Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [[ -e "/tmp/.X11-unix/X$display" ]] && break; sleep 0.1; done
 
-# A session bus, as every desktop session has (clients find their running
-# instance through it).
-dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus-address" 4>"$work/bus-pid"
-pids+=("$(cat "$work/bus-pid")")
-
 session=(env -i PATH="$work/bin:/usr/bin:/bin" HOME="$home" LANG=C.UTF-8 DISPLAY=":$display"
-         DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus-address")"
          XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TMUX_TMPDIR="$work/tmux")
-[[ $gnome -eq 1 ]] && session+=(XDG_CURRENT_DESKTOP=GNOME)
+[[ $gnome -eq 1 || $sandbox == gtk ]] && session+=(XDG_CURRENT_DESKTOP=GNOME)
+[[ $sandbox == kde ]] && session+=(XDG_CURRENT_DESKTOP=KDE)
+if [[ -n $sandbox ]]; then
+  mkdir -m 0700 "$work/runtime"
+  session+=(XDG_RUNTIME_DIR="$work/runtime")
+fi
 # Thunderbird: the profile of profiles.ini, not one made per installation.
 [[ $client == thunderbird ]] && session+=(MOZ_LEGACY_PROFILES=1)
+
+# A session bus, as every desktop session has (clients find their running
+# instance through it). It starts the portal and its backend on demand with
+# its own environment: the session's.
+"${session[@]}" dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus-address" 4>"$work/bus-pid"
+pids+=("$(cat "$work/bus-pid")")
+session+=(DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus-address")")
 export DISPLAY=":$display" TMUX_TMPDIR="$work/tmux"
 
 mkdir -p "$home/.config"
@@ -308,6 +342,39 @@ save_neomutt() {
 }
 
 # ---------------------------------------------------------------------------
+# The Flatpak-like root
+
+# Runs a command with / replaced by a root that holds /.flatpak-info and
+# every top-level directory of the real one at the same place.
+in_sandbox() {
+  unshare -m --propagation private -- /bin/bash -c '
+    set -e
+    root="$1"
+    shift
+    mkdir -p "$root"
+    mount -t tmpfs -o mode=0755 sandbox-root "$root"
+    for d in /*; do
+      name=${d#/}
+      if [ -L "$d" ]; then
+        cp -P "$d" "$root/$name"
+      elif [ -d "$d" ]; then
+        mkdir "$root/$name"
+        mount --rbind "$d" "$root/$name"
+      fi
+    done
+    printf "[Application]\nname=com.quorvel.SupportDraftCheck\nruntime=runtime/org.freedesktop.Platform/x86_64/23.08\n\n[Instance]\ninstance-id=1\n" \
+      >"$root/.flatpak-info"
+    mkdir "$root/.old-root"
+    cd "$root"
+    pivot_root . .old-root
+    umount -l /.old-root
+    rmdir /.old-root
+    cd /
+    exec "$@"
+  ' in-sandbox "$work/sandbox-root" "$@"
+}
+
+# ---------------------------------------------------------------------------
 # The job
 
 "setup_$client"
@@ -317,27 +384,56 @@ fi
 
 subject="Support Request - Quorvel a,b='c' \"q\" \$(id) Türkçe"
 body=$'Line 1\n\tLine 2 $(id) \\n \'x\' & y=z %20\nGrüße'
+if [[ $plain -eq 1 ]]; then
+  subject="Support Request - Quorvel a,b=\"c\" \$(id) Türkçe"
+  body=$'Line 1\n\tLine 2 $(id) \\n "x" & y=z\nGrüße'
+fi
 job_id=$(cat /proc/sys/kernel/random/uuid)
 job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
 (umask 077 && mkdir -p "$job_dir")
 chmod 0700 "$home/.vantrel-devtool-dev" "$home/.vantrel-devtool-dev/support-drafts" "$job_dir"
-SUBJECT="$subject" BODY="$body" python3 -c '
+SUBJECT="$subject" BODY="$body" LOG="$attach_log" python3 -c '
 import json, os, sys
-json.dump({"subject": os.environ["SUBJECT"], "body": os.environ["BODY"], "attachLogs": True}, sys.stdout, ensure_ascii=False)
+json.dump({"subject": os.environ["SUBJECT"], "body": os.environ["BODY"], "attachLogs": os.environ["LOG"] == "1"},
+          sys.stdout, ensure_ascii=False)
 ' >"$job_dir/job.json"
 printf '2026-12-07 10:00:00 export started\n2026-12-07 10:00:01 stopped at 99%%\n' >"$job_dir/log.txt"
 chmod 0600 "$job_dir/job.json" "$job_dir/log.txt"
+[[ $attach_log -eq 1 ]] || mv "$job_dir/log.txt" "$work/log.txt"
 
-"${session[@]}" "$program" --job "$job_id"
-echo "result.json: $(cat "$job_dir/result.json" 2>/dev/null || echo none)"
+if [[ -n $sandbox ]]; then
+  echo "job in a Flatpak-like root, portal backend $sandbox, log: $([[ $attach_log -eq 1 ]] && echo yes || echo no)"
+  in_sandbox "${session[@]}" "$program" --job "$job_id"
+else
+  "${session[@]}" "$program" --job "$job_id"
+fi
+result=$(cat "$job_dir/result.json" 2>/dev/null || echo none)
+echo "result.json: $result"
 echo "$client processes now: $(pgrep -x "$client" | wc -l)"
+if [[ $result == *DRAFT_FAILED* ]]; then
+  # Nothing may have been opened: no client started by the job.
+  sleep 5
+  if [[ $running -eq 0 && $(pgrep -x "$client" | wc -l) -ne 0 ]]; then
+    echo "WRONG: the job failed but $client was started"
+    exit 1
+  fi
+  echo "nothing was opened"
+  exit 0
+fi
 
-draft=$("save_$client") || { echo "no draft was saved: the client did not show one"; exit 1; }
+draft=$("save_$client") || {
+  echo "no draft was saved: the client did not show one"
+  echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+  exit 1
+}
 echo "draft read back from: ${draft#"$work/"}"
 
-SUBJECT="$subject" BODY="$body" LOG="$job_dir/log.txt" DRAFT="$draft" python3 - <<'PY'
+log_file="$job_dir/log.txt"
+[[ $attach_log -eq 1 ]] || log_file=""
+SUBJECT="$subject" BODY="$body" LOG="$log_file" DRAFT="$draft" python3 - <<'PY'
 import email, email.policy, mailbox, os, re
-subject, body, log = os.environ["SUBJECT"], os.environ["BODY"], open(os.environ["LOG"], "rb").read()
+subject, body = os.environ["SUBJECT"], os.environ["BODY"]
+log = open(os.environ["LOG"], "rb").read() if os.environ["LOG"] else None
 path = os.environ["DRAFT"]
 if open(path, "rb").read(5) == b"From ":
     message = next(iter(mailbox.mbox(path, factory=lambda f: email.message_from_binary_file(f, policy=email.policy.default))))
@@ -368,7 +464,10 @@ def verdict(expected, got):
     return "CHANGED: expected %r, got %r" % (expected, got)
 print("subject:", verdict(subject, got_subject))
 print("body:", verdict(body, got_body))
-same = [name for name, data in attachments if data == log]
-print("attachment:", ("present, identical to log.txt (as %s)" % same[0]) if same else
-      "MISSING" if not attachments else "DIFFERENT: %r" % attachments)
+if log is None:
+    print("attachment:", "none, as asked" if not attachments else "UNEXPECTED: %r" % attachments)
+else:
+    same = [name for name, data in attachments if data == log]
+    print("attachment:", ("present, identical to log.txt (as %s)" % same[0]) if same else
+          "MISSING" if not attachments else "DIFFERENT: %r" % attachments)
 PY

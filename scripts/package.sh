@@ -54,7 +54,8 @@ build_packages() {
   mkdir -p "$stage/debian"
   # dpkg-shlibdeps and dpkg-gencontrol read the source package's control
   # file and changelog from debian/.
-  cp "$root/packaging/control" "$root/packaging/changelog" "$stage/debian/"
+  cp "$root/packaging/control" "$root/packaging/changelog" "$root/packaging/libsupport-draft-host0.symbols" \
+    "$stage/debian/"
   local i package tree
   for i in "${!packages[@]}"; do
     package="${packages[$i]}"
@@ -71,8 +72,12 @@ build_packages() {
   local library
   library=$(cd "$stage/libsupport-draft-host0" && echo usr/lib/*/libsupport-draft-host.so.0.*)
   (cd "$stage" && dpkg-shlibdeps -Tdebian/libsupport-draft-host0.substvars "libsupport-draft-host0/$library")
-  # The shared library's dependency information and the linker cache update.
+  # The shared library's dependency information and the linker cache
+  # update. Its exported symbols must be the ones listed in
+  # packaging/libsupport-draft-host0.symbols, no more and no fewer: a change
+  # to the C API shows here before it reaches a host.
   echo "libsupport-draft-host 0 libsupport-draft-host0 (>= 0.1.0)" >"$stage/libsupport-draft-host0/DEBIAN/shlibs"
+  (cd "$stage" && dpkg-gensymbols -plibsupport-draft-host0 -Plibsupport-draft-host0 -c4 -q)
   echo "activate-noawait ldconfig" >"$stage/libsupport-draft-host0/DEBIAN/triggers"
 
   for package in "${packages[@]}"; do

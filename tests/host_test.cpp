@@ -1,7 +1,8 @@
 // The host library and the support-draft-host command: every host mistake
 // that the program would answer with a silent stop is refused up front with
-// its reason and without a trace on disk, and what the library prepares the
-// built program accepts.
+// its code and without a trace on disk, what the library prepares the built
+// program accepts, runs leave the host free and without a child, and only
+// the kit's own old jobs are pruned.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -14,7 +15,9 @@
 
 #include "job/job_contract.h"
 #include "job_fixture.h"
-#include "support_draft_host.h"
+#include "job_prune.h"
+#include "running_jobs.h"
+#include "support_draft_host.hpp"
 
 namespace {
 
@@ -40,13 +43,16 @@ class HostLibrary : public JobFixture {
     return {std::string(kPrefix) + subjectRest, std::move(body), std::move(log)};
   }
 
-  // Prepares, expecting a refusal that mentions `reason`, and nothing
-  // changed anywhere under the fixture's root.
-  void expectRefused(const host::DraftRequest& draft, const std::string& reason) {
+  // Prepares, expecting a refusal with the code `code` whose sentence names
+  // `path`, and nothing changed anywhere under the fixture's root.
+  void expectRefused(const host::DraftRequest& draft, const std::string& code, const std::string& path = "",
+                     const host::JobPlace* where = nullptr) {
     const Snapshot before = takeSnapshot(root());
-    const host::Preparation preparation = host::prepareJob(place(), draft);
+    const host::Preparation preparation = host::prepareJob(where != nullptr ? *where : place(), draft);
     EXPECT_FALSE(preparation.job) << "prepared " << preparation.job->directory;
-    EXPECT_NE(preparation.refusal.find(reason), std::string::npos) << "refusal: " << preparation.refusal;
+    EXPECT_EQ(host::reasonCode(preparation.reason), code) << preparation.refusal;
+    EXPECT_FALSE(preparation.refusal.empty());
+    EXPECT_NE(preparation.refusal.find(path), std::string::npos) << "refusal: " << preparation.refusal;
     EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
   }
 
@@ -60,60 +66,90 @@ class HostLibrary : public JobFixture {
   }
 };
 
+// The environment the library hands on to the program, set for one test.
+class EnvironmentVariable {
+ public:
+  EnvironmentVariable(const char* name, const std::string& value) : name_(name) { ::setenv(name, value.c_str(), 1); }
+  ~EnvironmentVariable() { ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
 // ---------------------------------------------------------------------------
 // Refusals: what the program would silently ignore is named and not written
 
 TEST_F(HostLibrary, TextsBreakingTheProgramsLimitsAreRefused) {
   struct Case {
     host::DraftRequest draft;
-    std::string reason;
+    std::string code;
   };
   const std::vector<Case> cases = {
-      {{"Support request - Quorvel x", "b", std::nullopt}, "must begin with"},
-      {request(std::string(200 - kPrefix.size() + 1, 's')), "subject is too long"},
-      {request(std::string("a\0b", 3)), "subject contains U+0000"},
-      {request("x", std::string(8193, 'b')), "body is too long"},
-      {request("x", std::string("a\0b", 3)), "body contains U+0000"},
+      {{"Support request - Quorvel x", "b", std::nullopt}, "subjectPrefix"},
+      {request(std::string(200 - kPrefix.size() + 1, 's')), "subjectTooLong"},
+      {request(std::string("a\0b", 3)), "subjectHoldsNul"},
+      {request("\xff"), "subjectNotUtf8"},
+      {request("x", std::string(8193, 'b')), "bodyTooLong"},
+      {request("x", std::string("a\0b", 3)), "bodyHoldsNul"},
+      {request("x", "\xc3"), "bodyNotUtf8"},
       // Within the body's limit, but each control character takes six bytes
       // in the document.
-      {request("x", std::string(3000, '\x01')), "job document would hold"},
-      {request("x", "b", std::string(24577, 'l')), "log is too large"},
+      {request("x", std::string(3000, '\x01')), "jobDocumentTooLarge"},
+      {request("x", "b", std::string(24577, 'l')), "logTooLarge"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.reason);
-    expectRefused(c.draft, c.reason);
+    SCOPED_TRACE(c.code);
+    expectRefused(c.draft, c.code);
   }
 }
 
 TEST_F(HostLibrary, LinkInTheChainIsRefused) {
   makeDirectory(root() / "elsewhere", 0700);
   makeSymlink(root() / "elsewhere", toolDir());
-  expectRefused(request(), toolDir().string() + " is a symbolic link");
+  expectRefused(request(), "directoryLinked", toolDir().string());
 
   // A link above the home directory counts as well.
   makeDirectory(root() / "real", 0700);
   makeDirectory(root() / "real" / "home", 0700);
   makeSymlink(root() / "real", root() / "linked");
   useHome(root() / "linked" / "home");
-  expectRefused(request(), (root() / "linked").string() + " is a symbolic link");
+  expectRefused(request(), "directoryLinked", (root() / "linked").string());
 }
 
 TEST_F(HostLibrary, DirectoryWritableByOthersIsRefused) {
   makeDirectory(toolDir(), 0700);
   makeDirectory(draftsDir(), 0700);
   ASSERT_EQ(::chmod(draftsDir().c_str(), 0770), 0);
-  expectRefused(request(), draftsDir().string() + " is writable by group or others (mode 0770)");
+  expectRefused(request(), "directoryWritableByOthers", draftsDir().string());
 
   ASSERT_EQ(::chmod(draftsDir().c_str(), 0700), 0);
   ASSERT_EQ(::chmod(home().c_str(), 0703), 0);
-  expectRefused(request(), home().string() + " is writable by group or others");
+  expectRefused(request(), "directoryWritableByOthers", home().string());
 }
 
 TEST_F(HostLibrary, DirectoryOfAnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "giving a directory to another user needs root";
   makeDirectory(toolDir(), 0700);
   ASSERT_EQ(::chown(toolDir().c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
-  expectRefused(request(), toolDir().string() + " belongs to user " + std::to_string(kUnprivilegedUid));
+  expectRefused(request(), "directoryNotOwned", toolDir().string());
+}
+
+TEST_F(HostLibrary, HomeThatIsMissingOrNotUtf8IsRefusedByName) {
+  // A home that does not exist is named, and so is HOME when it came from there.
+  const fs::path missing = root() / "gone";
+  const host::JobPlace missingPlace{host::Channel::dev, missing.string()};
+  expectRefused(request(), "homeNotFound", missing.string(), &missingPlace);
+  {
+    const EnvironmentVariable variable("HOME", missing.string());
+    const host::JobPlace fromHome{host::Channel::dev, ""};
+    expectRefused(request(), "homeNotFound", "HOME", &fromHome);
+  }
+  // A real directory whose path has no form in JSON: refused before the
+  // tool directory is made in it.
+  const fs::path latin1 = root() / "h\xe9me";
+  makeDirectory(latin1, 0700);
+  const host::JobPlace latin1Place{host::Channel::dev, latin1.string()};
+  expectRefused(request(), "homeNotUtf8", "", &latin1Place);
 }
 
 // ---------------------------------------------------------------------------
@@ -173,16 +209,6 @@ TEST_F(HostLibrary, HostsPreparingAtOnceNeverShareADirectory) {
 // ---------------------------------------------------------------------------
 // Running the program
 
-// The environment the library hands on to the program, set for one test.
-class EnvironmentVariable {
- public:
-  EnvironmentVariable(const char* name, const std::string& value) : name_(name) { ::setenv(name, value.c_str(), 1); }
-  ~EnvironmentVariable() { ::unsetenv(name_); }
-
- private:
-  const char* name_;
-};
-
 std::string percentEncoded(std::string_view text) {
   std::string encoded;
   for (unsigned char c : text) {
@@ -241,14 +267,15 @@ TEST_F(HostLibrary, NoResultIsNeverAnEarlierRunsAndIsExplained) {
   writeFile(result, "{\"ok\":true}");
   host::RunReport report = host::runJob(prod.root.string(), job, kTimeBound);
   EXPECT_EQ(host::outcomeName(report.outcome), std::string("noResult"));
-  EXPECT_NE(report.explanation.find("channel"), std::string::npos) << report.explanation;
+  EXPECT_NE(report.explanation.find("built for the channel whose jobs are in .vantrel-devtool,"), std::string::npos)
+      << report.explanation;
   EXPECT_FALSE(fs::exists(fs::symlink_status(result)));
 
   // A job document the host spoiled afterwards is named.
   ASSERT_EQ(::chmod((fs::path(job.directory) / "job.json").c_str(), 0644), 0);
   report = host::runJob(bundle().root.string(), job, kTimeBound);
   EXPECT_EQ(host::outcomeName(report.outcome), std::string("noResult"));
-  EXPECT_NE(report.explanation.find("job.json is missing, not private"), std::string::npos) << report.explanation;
+  EXPECT_NE(report.explanation.find(job.directory + "/job.json"), std::string::npos) << report.explanation;
 }
 
 TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
@@ -281,6 +308,104 @@ TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
   EXPECT_EQ(::read(reading.get(), &byte, 1), 0);
 }
 
+TEST_F(HostLibrary, StartedRunReturnsAtOnceAndIsCollectedLater) {
+  writeResource(bundle(), kScriptResource,
+                "on makeSupportDraft(subjectText, bodyText, logPath)\n"
+                "\trun program {\"/bin/sleep\", \"1\"}\n"
+                "\treturn \"draft_opened\"\n"
+                "end makeSupportDraft\n");
+  const host::PreparedJob job = prepared(request());
+  ASSERT_FALSE(job.id.empty());
+  host::Start start = host::startJob(bundle().root.string(), job);
+  ASSERT_TRUE(start.run) << start.refusal;
+  // The program sleeps a second: it cannot have ended yet, whoever asks.
+  EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::running);
+  pollfd ended{start.run.descriptor(), POLLIN, 0};
+  EXPECT_EQ(::poll(&ended, 1, 0), 0);
+  EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::running);
+
+  const host::RunReport report = host::waitJob(start.run, kTimeBound);
+  EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
+  EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::opened);
+  EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::opened);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+
+  // A bundle that is not there is refused by name before anything runs.
+  const host::Start missing = host::startJob((root() / "Nowhere.app").string(), job);
+  EXPECT_FALSE(missing.run);
+  EXPECT_EQ(host::reasonCode(missing.reason), std::string("bundleMissing")) << missing.refusal;
+}
+
+// ---------------------------------------------------------------------------
+// Pruning
+
+TEST(HostPruning, OnlyOldJobDirectoriesOfTheKitThatNoProgramRunsForArePruned) {
+  using host::host_side::JobDirectoryFacts;
+  using host::host_side::mayPrune;
+  const std::string id(kJobId);
+  const std::time_t now = 1'000'000;
+  const long age = 86400;
+  const JobDirectoryFacts old{id, true, 1000, 0700, true, now - age - 1};
+  EXPECT_TRUE(mayPrune(old, 1000, now, age, {}));
+
+  auto changed = [&](auto change) {
+    JobDirectoryFacts facts = old;
+    change(facts);
+    return mayPrune(facts, 1000, now, age, {});
+  };
+  EXPECT_FALSE(changed([](JobDirectoryFacts& f) { f.newest = 1'000'000 - 86400; }));  // exactly the age
+  EXPECT_FALSE(changed([](JobDirectoryFacts& f) { f.newest = 2'000'000; }));          // a clock set back
+  EXPECT_FALSE(changed([](JobDirectoryFacts& f) { f.name = "notes"; }));
+  EXPECT_FALSE(changed([](JobDirectoryFacts& f) { f.directory = false; }));  // a link, a file
+  EXPECT_FALSE(changed([](JobDirectoryFacts& f) { f.owner = 0; }));
+  EXPECT_FALSE(changed([](JobDirectoryFacts& f) { f.permissions = 0755; }));
+  EXPECT_FALSE(changed([](JobDirectoryFacts& f) { f.onlyJobFiles = false; }));
+  EXPECT_FALSE(mayPrune(old, 1000, now, age, {id}));
+
+  using host::host_side::jobOfCommandLine;
+  using namespace std::string_literals;
+  EXPECT_EQ(jobOfCommandLine("/b/SupportDraft.app/Contents/MacOS/support-draft\0--job\0"s + id + '\0'), id);
+  EXPECT_EQ(jobOfCommandLine("/usr/bin/less\0--job\0"s + id + '\0'), std::nullopt);
+  EXPECT_EQ(jobOfCommandLine("/x/support-draft\0--inspect\0"s), std::nullopt);
+}
+
+TEST_F(HostLibrary, PruneRemovesOnlyOldFinishedJobsAndNeverThroughALink) {
+  const auto ageTree = [](const fs::path& directory) {
+    const timespec threeDaysAgo[2] = {{::time(nullptr) - 3 * 86400, 0}, {::time(nullptr) - 3 * 86400, 0}};
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), threeDaysAgo, AT_SYMLINK_NOFOLLOW), 0);
+    }
+    ASSERT_EQ(::utimensat(AT_FDCWD, directory.c_str(), threeDaysAgo, AT_SYMLINK_NOFOLLOW), 0);
+  };
+  const host::PreparedJob old = prepared(request("old", "b", std::string("log\n")));
+  const host::PreparedJob recent = prepared(request("recent"));
+  const host::PreparedJob annotated = prepared(request("annotated"));
+  ASSERT_FALSE(old.id.empty() || recent.id.empty() || annotated.id.empty());
+  writeFile(fs::path(annotated.directory) / "notes", "the host's own", 0600);
+  ageTree(old.directory);
+  ageTree(annotated.directory);
+  // An old job directory elsewhere, reached through a link with a job id's name.
+  makeDirectory(root() / "elsewhere", 0700);
+  writeFile(root() / "elsewhere" / "job.json", "{}", 0600);
+  ageTree(root() / "elsewhere");
+  makeSymlink(root() / "elsewhere", draftsDir() / std::string(kJobId));
+
+  const host::Pruning pruning = host::pruneJobs(place(), std::chrono::hours(48));
+  EXPECT_EQ(pruning.reason, SUPPORT_DRAFT_REASON_NONE) << pruning.refusal;
+  EXPECT_EQ(pruning.removed, 1u);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(old.directory)));
+  EXPECT_TRUE(fs::exists(fs::path(recent.directory) / "job.json"));
+  EXPECT_TRUE(fs::exists(fs::path(annotated.directory) / "notes"));
+  EXPECT_TRUE(fs::exists(root() / "elsewhere" / "job.json"));
+
+  // A place where no job was ever prepared has nothing to prune.
+  makeDirectory(root() / "fresh", 0700);
+  const host::Pruning none = host::pruneJobs({host::Channel::dev, (root() / "fresh").string()}, std::chrono::hours(0));
+  EXPECT_EQ(none.reason, SUPPORT_DRAFT_REASON_NONE) << none.refusal;
+  EXPECT_EQ(none.removed, 0u);
+}
+
 // ---------------------------------------------------------------------------
 // The command
 
@@ -298,7 +423,9 @@ TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
   RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
   EXPECT_EQ(refused.exitStatus, 1) << describe(refused);
   EXPECT_EQ(nlohmann::json::parse(refused.out),
-            (nlohmann::json{{"outcome", "refused"}, {"reason", "the body is too long: at most 8192 bytes of UTF-8"}}));
+            (nlohmann::json{{"outcome", "refused"},
+                            {"reason", "the body is too long: at most 8192 bytes of UTF-8"},
+                            {"reasonCode", "bodyTooLong"}}));
 
   args = base;
   args.insert(args.end(), {"--body", "b"});
@@ -309,6 +436,64 @@ TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
   EXPECT_EQ(line["outcome"], "opened");
   EXPECT_EQ(line["jobDirectory"], (draftsDir() / line["jobId"].get<std::string>()).string());
   EXPECT_TRUE(fs::exists(fs::path(line["jobDirectory"].get<std::string>()) / "result.json"));
+}
+
+TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {
+  const Environment env = minimalEnvironment(home());
+  for (const std::string option : {"--help", "--version"}) {
+    const RunResult asked = run(SUPPORT_DRAFT_HOST_COMMAND, {option}, env);
+    EXPECT_EQ(asked.exitStatus, 0) << describe(asked);
+    EXPECT_NE(asked.out.find("support-draft-host"), std::string::npos) << asked.out;
+    EXPECT_EQ(asked.err, "");
+  }
+
+  // The body from standard input, the newest lines of a log over the limit.
+  std::string log;
+  for (int line = 0; line < 3000; ++line) log += "line " + std::to_string(10000 + line) + "\n";
+  writeFile(root() / "app.log", log, 0600);
+  const std::string command = std::string("printf 'from stdin' | '") + SUPPORT_DRAFT_HOST_COMMAND + "' --bundle '" +
+                              bundle().root.string() + "' --subject '" + std::string(kPrefix) +
+                              "piped' --body-file - --log-tail '" + (root() / "app.log").string() + "'";
+  const RunResult piped = run("/bin/sh", {"-c", command}, env);
+  EXPECT_EQ(piped.exitStatus, 0) << describe(piped);
+  const auto line = nlohmann::json::parse(piped.out);
+  ASSERT_EQ(line["outcome"], "opened") << piped.out;
+  const fs::path directory = line["jobDirectory"].get<std::string>();
+  EXPECT_EQ(nlohmann::json::parse(readFile(directory / "job.json"))["body"], "from stdin");
+  const std::string kept = readFile(directory / "log.txt");
+  EXPECT_LE(kept.size(), 24576u);
+  EXPECT_GT(kept.size(), 24576u - 11);  // whole lines of 11 bytes
+  EXPECT_EQ(log.substr(log.size() - kept.size()), kept);
+  EXPECT_EQ(kept.substr(0, 5), "line ");
+
+  // Read again by directory, then removed.
+  const RunResult collected = run(SUPPORT_DRAFT_HOST_COMMAND, {"--result", directory.string(), "--remove"}, env);
+  EXPECT_EQ(collected.exitStatus, 0) << describe(collected);
+  const auto again = nlohmann::json::parse(collected.out);
+  EXPECT_EQ(again["outcome"], "opened");
+  EXPECT_EQ(again["jobId"], line["jobId"]);
+  EXPECT_EQ(again["removed"], true);
+  EXPECT_FALSE(fs::exists(directory));
+
+  // Refusals name the wrong input with a code.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
+      {{"--result", (root() / "not-a-job").string()}, "notAJobDirectory"},
+      {{"--bundle", (root() / "Nowhere.app").string(), "--subject", std::string(kPrefix), "--body", "b"},
+       "bundleMissing"},
+      {{"--bundle", bundle().root.string(), "--subject", std::string(kPrefix), "--body", "b", "--log",
+        root().string()},
+       "logIsDirectory"},
+      {{"--bundle", bundle().root.string(), "--subject", std::string(kPrefix), "--body", "b", "--log",
+        (root() / "app.log").string()},
+       "logTooLarge"},
+  };
+  for (const auto& [args, code] : refusals) {
+    const RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
+    EXPECT_EQ(refused.exitStatus, 1) << describe(refused);
+    const auto answer = nlohmann::json::parse(refused.out);
+    EXPECT_EQ(answer["outcome"], "refused");
+    EXPECT_EQ(answer["reasonCode"], code) << refused.out;
+  }
 }
 
 }  // namespace

@@ -1,20 +1,29 @@
 // The desktop portal helper against a stand-in portal on a private session
-// bus (dbus-run-session): what ComposeEmail receives, and how each answer
-// of the portal becomes the helper's exit status.
+// bus (dbus-run-session): what ComposeEmail receives, how each answer of
+// the portal becomes the helper's exit status, what the deadline does to a
+// portal that answers late or not at all, and how the mail service reads
+// the answer of each backend.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "harness.h"
 #include "platform/mail/mail_service.h"
+#include "platform/error_numbers.h"
 
 namespace {
 
 using namespace harness;
-using platform::mail::PortalStatus;
+using namespace platform::mail;
 
 const fs::path kHelper = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS" / "support-draft-portal";
 const fs::path kStandIn = fs::path(SUPPORT_DRAFT_SOURCE_DIR) / "tests" / "stand-ins" / "portal.py";
+
+// Deadlines that no machine misses and no test waits for: the stand-in's
+// quick answers come well inside kInTime, and its late ones never come
+// inside kSoon.
+constexpr std::chrono::milliseconds kInTime{20000};
+constexpr std::chrono::milliseconds kSoon{300};
 
 class PortalHelper : public ::testing::Test {
  protected:
@@ -22,34 +31,55 @@ class PortalHelper : public ::testing::Test {
     for (const char* tool : {"/usr/bin/dbus-run-session", "/usr/bin/gdbus", "/usr/bin/python3"}) {
       ASSERT_EQ(::access(tool, X_OK), 0) << tool << " is missing (scripts/deps.sh test)";
     }
-    // The stand-in takes its place on the bus, then the helper runs; the
-    // driver prints the helper's exit status.
+    // driver RECORD ANSWER DELAY PROGRAM ARGS...: the stand-in takes its
+    // place on the bus, then the program runs; the driver exits with the
+    // program's status.
     writeFile(driver(),
-              "#!/bin/sh\n/usr/bin/python3 '" + kStandIn.string() + "' \"$1\" \"$2\" &\nportal=$!\nshift 2\n"
+              "#!/bin/sh\n/usr/bin/python3 '" + kStandIn.string() + "' \"$1\" \"$2\" \"$3\" &\nportal=$!\nshift 3\n"
               "/usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99\n"
-              "\"$@\"\necho \"status=$?\"\nkill $portal\n",
+              "\"$@\"\nstatus=$?\nkill $portal\nexit $status\n",
               0755);
     writeFile(log(), "2026-12-07 export started\n", 0600);
   }
 
-  // Runs the helper with `args` against a portal that answers `answer`;
-  // gives the helper's exit status, or -1 when the run itself failed.
-  int runHelper(const std::string& answer, const std::vector<std::string>& args) const {
-    std::vector<std::string> command = {"--", driver().string(), record().string(), answer, kHelper.string()};
+  // Runs the helper with `deadline` and `args` against a portal that
+  // answers `answer` after `delay` seconds; gives its exit status, or -1
+  // when the run itself failed.
+  int runHelper(const std::string& answer, const std::vector<std::string>& args,
+                std::chrono::milliseconds deadline = kInTime, const std::string& delay = "0",
+                const std::string& address = "") const {
+    std::vector<std::string> command = {"--",          driver().string(),          record().string(),
+                                        answer,        delay,                      kHelper.string(),
+                                        "--address=" + address, std::to_string(deadline.count())};
     command.insert(command.end(), args.begin(), args.end());
     const RunResult result = run("/usr/bin/dbus-run-session", command, minimalEnvironment(dir_.path()));
-    const auto at = result.out.find("status=");
-    if (at == std::string::npos) {
+    if (!result.exitStatus || *result.exitStatus == 99) {
       ADD_FAILURE() << describe(result);
       return -1;
     }
-    return std::stoi(result.out.substr(at + 7));
+    return *result.exitStatus;
+  }
+
+  // A program for the mail service to start as its portal helper: the
+  // real helper, on a bus of its own with a stand-in that answers `answer`.
+  std::string helperBehind(const std::string& answer) const {
+    const fs::path wrapper = dir_.path() / ("helper-" + answer);
+    writeFile(wrapper,
+              "#!/bin/sh\nexec /usr/bin/dbus-run-session -- '" + driver().string() + "' '" + record().string() +
+                  "' " + answer + " 0 '" + kHelper.string() + "' \"$@\"\n",
+              0755);
+    return wrapper.string();
   }
 
   // What ComposeEmail received; null when it was not called.
   nlohmann::json recorded() const {
     if (!fs::exists(record())) return nullptr;
     return nlohmann::json::parse(readFile(record()));
+  }
+  bool closed() const { return fs::exists(record().string() + ".closed"); }
+  void forget() const {
+    fs::remove(record());
+    fs::remove(record().string() + ".closed");
   }
 
   fs::path driver() const { return dir_.path() / "driver"; }
@@ -64,7 +94,7 @@ const std::string kSubject = "Support Request - Quorvel \"q\" $(id) T\xC3\xBCrk\
 const std::string kBody = "line 1\n\tline 2 \\n 'x' & y\n";
 
 TEST_F(PortalHelper, ComposeEmailGetsTheTextsAndTheLogAsDescriptor) {
-  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody}), PortalStatus::kPortalOpened);
+  EXPECT_EQ(runHelper("0", {kSubject, kBody}), kPortalResponse0);
   nlohmann::json options = recorded();
   ASSERT_TRUE(options.is_object());
   EXPECT_EQ(options.value("subject", ""), kSubject);
@@ -73,36 +103,75 @@ TEST_F(PortalHelper, ComposeEmailGetsTheTextsAndTheLogAsDescriptor) {
   EXPECT_FALSE(options.contains("attachment_fds"));
   EXPECT_FALSE(options.contains("address"));
 
-  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody, log().string()}), PortalStatus::kPortalOpened);
+  EXPECT_EQ(runHelper("0", {kSubject, kBody, log().string()}), kPortalResponse0);
   options = recorded();
   EXPECT_EQ(options["attachment_fds"], nlohmann::json::array({"2026-12-07 export started\n"}));
 }
 
-// The recipient goes in `address` as the caller encoded it, never in
-// `addresses`; a command line without the address option is refused.
+// The recipient goes in `address` as the caller gave it, never in
+// `addresses`.
 TEST_F(PortalHelper, RecipientGoesInTheAddressOption) {
-  EXPECT_EQ(runHelper("0", {"--address=help%2Bdesk%26to%3Dx@support.example.org", kSubject, kBody}),
-            PortalStatus::kPortalOpened);
+  const std::string address = "help+desk@support.example.org";
+  EXPECT_EQ(runHelper("0", {kSubject, kBody}, kInTime, "0", address), kPortalResponse0);
   const nlohmann::json options = recorded();
-  EXPECT_EQ(options.value("address", ""), "help%2Bdesk%26to%3Dx@support.example.org");
+  EXPECT_EQ(options.value("address", ""), address);
   EXPECT_FALSE(options.contains("addresses"));
-  EXPECT_EQ(runHelper("0", {kSubject, kBody}), PortalStatus::kPortalUsage);
 }
 
+// The helper reports what the portal said; an answered request is not closed.
 TEST_F(PortalHelper, EachAnswerHasItsStatus) {
-  EXPECT_EQ(runHelper("1", {"--address=", kSubject, kBody}), PortalStatus::kPortalCancelled);
-  EXPECT_EQ(runHelper("2", {"--address=", kSubject, kBody}), PortalStatus::kPortalFailed);
-  EXPECT_EQ(runHelper("deny", {"--address=", kSubject, kBody}), PortalStatus::kPortalAccessDenied);
+  EXPECT_EQ(runHelper("1", {kSubject, kBody}), kPortalResponse1);
+  EXPECT_EQ(runHelper("2", {kSubject, kBody}), kPortalResponseOther);
+  EXPECT_EQ(runHelper("deny", {kSubject, kBody}), kPortalAccessDenied);
+  EXPECT_EQ(runHelper("0", {kSubject, kBody}, kInTime, "0.3"), kPortalResponse0);
+  EXPECT_FALSE(closed());
+  EXPECT_EQ(runHelper("0", {kSubject, "x"}, std::chrono::milliseconds(-1)), kPortalUsage);
+  EXPECT_EQ(runHelper("0", {kSubject, "x"}, std::chrono::milliseconds(0)), kPortalNoAnswer);
+}
+
+// One deadline covers the reply and the Response: a portal that answers
+// after it, or never, or does not even reply, is no answer, and the
+// request is closed so that a late answer cannot open a draft.
+TEST_F(PortalHelper, PortalThatMissesTheDeadlineIsNoAnswerAndItsRequestIsClosed) {
+  for (const auto& [answer, delay] : {std::pair<std::string, std::string>{"0", "60"}, {"silent", "0"}, {"mute", "0"}}) {
+    forget();
+    EXPECT_EQ(runHelper(answer, {kSubject, kBody}, kSoon, delay), kPortalNoAnswer) << answer;
+    EXPECT_TRUE(recorded().is_object()) << answer << ": the portal was not called";
+    EXPECT_TRUE(closed()) << answer << ": the request was left open";
+  }
 }
 
 // A log that is a link, or readable by others, never reaches the portal.
 TEST_F(PortalHelper, LogThatIsNotPrivateIsNotSent) {
   const fs::path link = log().parent_path() / "link.txt";
   makeSymlink(log(), link);
-  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody, link.string()}), PortalStatus::kPortalBadFile);
+  EXPECT_EQ(runHelper("0", {kSubject, kBody, link.string()}), kPortalBadFile);
   fs::permissions(log(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(runHelper("0", {"--address=", kSubject, kBody, log().string()}), PortalStatus::kPortalBadFile);
+  EXPECT_EQ(runHelper("0", {kSubject, kBody, log().string()}), kPortalBadFile);
   EXPECT_TRUE(recorded().is_null()) << "the portal was called";
+}
+
+// The mail service starts the helper with its deadline and reads the
+// answer as the backend means it: the KDE backend answers 1 for a started
+// client and 0 for one it could not start, the GTK one 0 for a launch and
+// 1 for a cancelled chooser; an unknown backend is read as the GTK one.
+TEST_F(PortalHelper, EachBackendsAnswerIsReadAsItMeansIt) {
+  const Draft draft{kSubject, kBody, "", ""};
+  const auto outcome = [&](PortalBackend backend, const std::string& answer) {
+    DraftRoute route;
+    route.kind = DraftRoute::Kind::Portal;
+    route.portalBackend = backend;
+    const Launcher starts = [](const std::vector<std::string>& command, std::chrono::milliseconds wait,
+                               platform::AtDeadline atDeadline) { return platform::runProgram(command, wait, atDeadline); };
+    return carryOut(route, draft, helperBehind(answer), starts, kInTime).errorNumber;
+  };
+  EXPECT_EQ(outcome(PortalBackend::Kde, "1"), 0);
+  EXPECT_NE(outcome(PortalBackend::Kde, "0"), 0);
+  EXPECT_EQ(outcome(PortalBackend::Gtk, "0"), 0);
+  EXPECT_EQ(outcome(PortalBackend::Gtk, "1"), kPortalResponse1);
+  EXPECT_NE(outcome(PortalBackend::Unknown, "1"), 0);
+  EXPECT_EQ(outcome(PortalBackend::Kde, "deny"), platform::kErrorPermissionDenied);
+  EXPECT_EQ(recorded().value("body", ""), kBody);
 }
 
 }  // namespace

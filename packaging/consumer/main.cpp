@@ -1,10 +1,6 @@
 // Prepares one job for the installed bundle, runs it and prints the outcome.
 //   consumer dev|prod
-#if __has_include(<support_draft_host.hpp>)
 #include <support_draft_host.hpp>
-#else
-#include <support_draft_host.h>
-#endif
 
 #include <iostream>
 #include <string>

@@ -18,10 +18,11 @@ class DraftCommandsTest : public ::testing::Test {
     return DraftServices{
         [this](const Draft& draft, const platform::mail::Launcher& launch) {
           drafts.push_back(draft);
-          launchedThroughService = launch({"through-the-service"}, std::chrono::seconds(1)).output;
+          launchedThroughService =
+              launch({"through-the-service"}, std::chrono::seconds(1), platform::AtDeadline::LeaveRunning).output;
           return draftAnswer;
         },
-        [this](const std::vector<std::string>& command, std::chrono::milliseconds) {
+        [this](const std::vector<std::string>& command, std::chrono::milliseconds, platform::AtDeadline) {
           commands.push_back(command);
           return programAnswer;
         },

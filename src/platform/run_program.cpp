@@ -35,7 +35,8 @@ std::int64_t launchErrorNumber(int error) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace) {
+ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace,
+                      AtDeadline atDeadline) {
   if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
   for (const std::string& word : command) {
     if (word.find('\0') != std::string::npos) {
@@ -55,14 +56,15 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
     return failure(launchErrorNumber(start.error), "Can't run “" + command[0] + "”: " + std::strerror(start.error));
   }
 
-  const ChildWait end = start.child.wait(grace, AtDeadline::LeaveRunning);
+  const ChildWait end = start.child.wait(grace, atDeadline);
   switch (end.state) {
     case ChildWait::State::StillRunning:
       return ProgramRun{};
+    case ChildWait::State::EndedAtDeadline:
+      return failure(scripting::kErrorTimedOut, "“" + command[0] + "” did not end in time and was ended.");
     case ChildWait::State::Unknown:
       return systemFailure("waitpid", end.error);
     case ChildWait::State::Ended:
-    case ChildWait::State::EndedAtDeadline:
       break;
   }
   if (WIFSIGNALED(end.waitStatus)) {

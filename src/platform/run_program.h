@@ -30,8 +30,9 @@ struct ProgramRun {
 // arguments, in a session of its own, with standard input from /dev/null,
 // standard output into a memory file of kMaxProgramOutput bytes, standard
 // error discarded, and PATH cut down to its absolute directories. Waits up
-// to kProgramGraceTime: a program still running then is left running and
-// counts as success with no output.
+// to `grace`: a program still running then is left running and counts as
+// success with no output, or, with AtDeadline::End, is ended with its
+// process group and raises kErrorTimedOut.
 //
 // Errors: exit status N gives N; killed by a signal -128; not found
 // -10814; an argument holding a NUL byte, which no program can receive,
@@ -40,6 +41,7 @@ struct ProgramRun {
 // program that cannot start is a broken installation, not a missing
 // permission.
 ProgramRun runProgram(const std::vector<std::string>& command,
-                      std::chrono::milliseconds grace = kProgramGraceTime);
+                      std::chrono::milliseconds grace = kProgramGraceTime,
+                      AtDeadline atDeadline = AtDeadline::LeaveRunning);
 
 }  // namespace platform

@@ -1,11 +1,18 @@
 #!/usr/bin/python3
 # A stand-in for the desktop portal's Email interface on a private session
 # bus: records the options of ComposeEmail (reading attachment descriptors
-# whole) as JSON to RECORD, then answers as ANSWER says: a response code
-# ("0", "1", "2") sent as the request's Response signal, or "deny" for an
-# AccessDenied error. Started by tests/portal_test.cpp under dbus-run-session.
+# whole) as JSON to RECORD, then answers as ANSWER says, DELAY seconds
+# later (default 0):
+#   "0", "1", "2"  that code as the request's Response signal (the KDE
+#                  backend answers 1 for a started client, the GTK one 0)
+#   "deny"         an AccessDenied error instead of a request
+#   "silent"       the request, but never a Response
+#   "mute"         no reply to the call at all
+# The request object takes Close as the real portal's does: the call is
+# recorded by creating RECORD.closed, and no Response follows it.
+# Started by tests/portal_test.cpp under dbus-run-session.
 #
-#   portal.py RECORD ANSWER
+#   portal.py RECORD ANSWER [DELAY]
 import json
 import os
 import sys
@@ -17,6 +24,7 @@ import dbus.service
 from gi.repository import GLib
 
 record, answer = sys.argv[1], sys.argv[2]
+delay_ms = int(float(sys.argv[3]) * 1000) if len(sys.argv) > 3 else 0
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
 bus = dbus.SessionBus()
 
@@ -29,10 +37,30 @@ def read_all(fd):
     return data.decode()
 
 
+class Request(dbus.service.Object):
+    def __init__(self, path):
+        super().__init__(bus, path)
+        self.path = path
+        self.closed = False
+
+    @dbus.service.method("org.freedesktop.portal.Request")
+    def Close(self):
+        self.closed = True
+        open(record + ".closed", "w").close()
+        self.remove_from_connection()
+
+    def respond(self):
+        if not self.closed:
+            signal = dbus.lowlevel.SignalMessage(self.path, "org.freedesktop.portal.Request", "Response")
+            signal.append(dbus.UInt32(int(answer)), dbus.Dictionary({}, signature="sv"), signature="ua{sv}")
+            bus.send_message(signal)
+        return False
+
+
 class Portal(dbus.service.Object):
     @dbus.service.method("org.freedesktop.portal.Email", in_signature="sa{sv}", out_signature="o",
-                         sender_keyword="sender")
-    def ComposeEmail(self, parent, options, sender):
+                         sender_keyword="sender", async_callbacks=("reply", "error"))
+    def ComposeEmail(self, parent, options, sender, reply, error):
         recorded = {"parent_window": str(parent)}
         for key, value in options.items():
             if key == "attachment_fds":
@@ -41,18 +69,17 @@ class Portal(dbus.service.Object):
                 recorded[key] = str(value)
         with open(record, "w") as out:
             json.dump(recorded, out)
-        if answer == "deny":
-            raise dbus.exceptions.DBusException("Not allowed", name="org.freedesktop.DBus.Error.AccessDenied")
         token = str(options.get("handle_token", "t"))
         path = "/org/freedesktop/portal/desktop/request/" + sender[1:].replace(".", "_") + "/" + token
-        GLib.idle_add(self.respond, path)
-        return dbus.ObjectPath(path)
-
-    def respond(self, path):
-        signal = dbus.lowlevel.SignalMessage(path, "org.freedesktop.portal.Request", "Response")
-        signal.append(dbus.UInt32(int(answer)), dbus.Dictionary({}, signature="sv"), signature="ua{sv}")
-        bus.send_message(signal)
-        return False
+        request = Request(path)
+        if answer == "mute":
+            return
+        if answer == "deny":
+            error(dbus.exceptions.DBusException("Not allowed", name="org.freedesktop.DBus.Error.AccessDenied"))
+            return
+        reply(dbus.ObjectPath(path))
+        if answer != "silent":
+            GLib.timeout_add(delay_ms, request.respond)
 
 
 name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus)

@@ -172,13 +172,20 @@ std::string fileUrl(const std::string& path) {
 
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
   const bool log = !draft.attachment.empty();
-  // Inside a sandbox the portal is the only way out. No portal release
-  // carries an attachment into the client, so a log is refused before the
-  // portal is asked; admitting a portal that does is this one test.
+  // Inside a sandbox the portal is the only way out. Only a backend known
+  // to carry the log into the client is asked for a draft with one: the
+  // others would open a draft without it.
   if (facts.sandboxed) {
-    if (log) return refuse("The desktop portal does not carry attachments into the mail client.");
+    if (log && !carriesAttachments(facts.portalBackend)) {
+      return refuse("The desktop portal's backend for this desktop does not carry attachments into the mail client.");
+    }
+    if (!carriesText(facts.portalBackend, draft.subject) || !carriesText(facts.portalBackend, draft.body) ||
+        !carriesLogPath(facts.portalBackend, draft.attachment) || !carriesAddress(draft.recipient)) {
+      return refuse("The desktop portal's backend for this desktop would alter the draft.");
+    }
     DraftRoute route;
     route.kind = DraftRoute::Kind::Portal;
+    route.portalBackend = facts.portalBackend;
     return route;
   }
   // MAILER is the user's explicit choice of composer; xdg-email runs it with

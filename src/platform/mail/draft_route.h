@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/mail/portal_answer.h"
+
 namespace platform::mail {
 
 // What the job asks the mail client to show.
@@ -20,6 +22,8 @@ struct Draft {
 struct MailFacts {
   bool mailerSet = false;  // MAILER names the user's own composer command
   bool sandboxed = false;  // running inside a Flatpak sandbox (/.flatpak-info)
+  // Inside the sandbox: the portal backend the desktop's name points to.
+  PortalBackend portalBackend = PortalBackend::Unknown;
   bool gnomeLike = false;  // a desktop whose xdg-email opens URIs with `gio open`
   std::string handlerId;   // desktop id of the default mailto handler; "" when none
   // The handler's desktop entry: its Exec line split into words (field codes
@@ -58,6 +62,8 @@ struct DraftRoute {
   // compose, but takes the same request from a second process once it runs.
   std::vector<std::string> startAloneAfterCrash;
   std::string why;  // for Refuse: the reason, for messages
+  // For Portal: the backend that answers, which says how to read its answer.
+  PortalBackend portalBackend = PortalBackend::Unknown;
 };
 
 // The mail clients whose starts are known.

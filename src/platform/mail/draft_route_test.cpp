@@ -103,6 +103,36 @@ TEST(DraftRouteTest, MailerAndSandboxComeFirst) {
   EXPECT_EQ(decideRoute(f, kWithoutLog).kind, DraftRoute::Kind::Portal);
 }
 
+// Inside the sandbox a log goes only to a backend known to carry it; the
+// route names the backend, whose answer is read its own way.
+TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
+  MailFacts f;
+  f.sandboxed = true;
+  for (const PortalBackend backend : {PortalBackend::Gtk, PortalBackend::Kde, PortalBackend::Unknown}) {
+    f.portalBackend = backend;
+    const DraftRoute withLog = decideRoute(f, kWithLog);
+    EXPECT_EQ(withLog.kind, backend == PortalBackend::Kde ? DraftRoute::Kind::Portal : DraftRoute::Kind::Refuse);
+    const DraftRoute withoutLog = decideRoute(f, kWithoutLog);
+    EXPECT_EQ(withoutLog.kind, DraftRoute::Kind::Portal);
+    EXPECT_EQ(withoutLog.portalBackend, backend);
+  }
+  // Texts the KDE backend would alter are not asked for.
+  f.portalBackend = PortalBackend::Kde;
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel 100%", "b", "", ""}).kind, DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "it's", "", ""}).kind, DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "/home/Neil, J/log.txt", ""}).kind,
+            DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel a,b", "c, d", "/home/Neil J/log.txt", ""}).kind,
+            DraftRoute::Kind::Portal);
+  // The portal takes the address as it is: only one that no client reads
+  // differently goes.
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "", "help+desk@example.org"}).kind,
+            DraftRoute::Kind::Portal);
+  f.portalBackend = PortalBackend::Gtk;
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "", "a&b=c@example.org"}).kind,
+            DraftRoute::Kind::Refuse);
+}
+
 // A Flatpak client starts as its entry says, up to the field codes; a log
 // is refused, since the sandboxed client may not see it.
 TEST(DraftRouteTest, FlatpakClientsStartThroughTheirEntry) {

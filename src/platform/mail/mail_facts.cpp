@@ -42,8 +42,14 @@ MailFacts gatherMailFacts() {
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
+  if (facts.sandboxed) {
+    // A Flatpak sandbox passes the desktop's name through; the portal
+    // picks its backend by the same name.
+    facts.portalBackend = portalBackendForDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+    return facts;
+  }
   facts.mailerSet = isSet(std::getenv("MAILER"));
-  if (facts.sandboxed || facts.mailerSet) return facts;
+  if (facts.mailerSet) return facts;
   facts.gnomeLike = isGnomeLikeDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
   const auto answer = platform::runProgram({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
   if (answer.errorNumber != 0) return facts;

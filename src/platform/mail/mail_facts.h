@@ -6,7 +6,8 @@
 
 namespace platform::mail {
 
-// The facts decideRoute needs. The default handler is asked of xdg-mime,
+// The facts decideRoute needs. Inside a sandbox only the portal backend
+// the desktop's name points to. The default handler is asked of xdg-mime,
 // the desktop's own tool for the MIME applications rules, and only when
 // neither MAILER nor the sandbox settles the route first.
 MailFacts gatherMailFacts();

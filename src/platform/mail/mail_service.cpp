@@ -23,12 +23,13 @@ std::string portalHelperPath() {
 }
 
 DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
-  ProgramRun run = launch(route.argv, platform::kProgramGraceTime);
+  constexpr auto kLeave = platform::AtDeadline::LeaveRunning;
+  ProgramRun run = launch(route.argv, platform::kProgramGraceTime, kLeave);
   if (run.errorNumber == platform::kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = launch(route.startAloneAfterCrash, platform::kProgramGraceTime);
-    if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime);
+    run = launch(route.startAloneAfterCrash, platform::kProgramGraceTime, kLeave);
+    if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime, kLeave);
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
@@ -37,36 +38,51 @@ DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
   return {run.errorNumber, std::move(run.message)};
 }
 
-DraftOutcome askPortal(const Draft& draft, const std::string& helper, const Launcher& launch) {
-  const ProgramRun run = launch(portalCommand(helper, draft), platform::kProgramGraceTime);
-  switch (run.errorNumber) {
-    case kPortalOpened:
+// Runs the portal helper and takes its own answer as the outcome. The
+// helper keeps the deadline itself and closes the request after it; the
+// backstop only ends a helper that failed to keep it (a hung bus library),
+// which is no draft.
+DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::string& helper, const Launcher& launch,
+                       std::chrono::milliseconds deadline) {
+  ProgramRun run = launch(portalCommand(helper, draft, deadline), portalBackstop(deadline), platform::AtDeadline::End);
+  // A helper that could not start, was ended at the backstop or crashed
+  // gives no portal answer at all.
+  if (run.errorNumber < 0 || run.errorNumber > 255) return {run.errorNumber, std::move(run.message)};
+  const int status = static_cast<int>(run.errorNumber);
+  switch (meaningOf(backend, status)) {
+    case PortalMeaning::Opened:
       return {};
-    case kPortalAccessDenied:
+    case PortalMeaning::PermissionDenied:
       return {platform::kErrorPermissionDenied, "The desktop portal does not allow this program to compose e-mail."};
-    case kPortalCancelled:
-      return {run.errorNumber, "The draft was cancelled."};
-    default:
-      return {run.errorNumber, "The desktop portal did not open the draft. " + run.message};
+    case PortalMeaning::Cancelled:
+      return {status, "The draft was cancelled."};
+    case PortalMeaning::Failed:
+      break;
   }
+  if (status == kPortalNoAnswer) return {status, "The desktop portal did not answer in time."};
+  // The KDE backend's 0 is a client it could not start.
+  return {status != 0 ? status : platform::kErrorLaunchFailed, "The desktop portal did not open the draft."};
 }
 
 }  // namespace
 
-std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft) {
-  std::vector<std::string> command = {helper, "--address=" + encodedAddress(draft.recipient), draft.subject,
-                                      draft.body};
+std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
+                                       std::chrono::milliseconds deadline) {
+  // The portal takes an address, not a URI part: the route admits only
+  // addresses that need no encoding (carriesAddress).
+  std::vector<std::string> command = {helper, "--address=" + draft.recipient,
+                                      std::to_string(deadline.count()), draft.subject, draft.body};
   if (!draft.attachment.empty()) command.push_back(draft.attachment);
   return command;
 }
 
 DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
-                      const Launcher& launch) {
+                      const Launcher& launch, std::chrono::milliseconds portalDeadline) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
       return started(route, launch);
     case DraftRoute::Kind::Portal:
-      return askPortal(draft, portalHelper, launch);
+      return askPortal(route.portalBackend, draft, portalHelper, launch, portalDeadline);
     case DraftRoute::Kind::Refuse:
       break;
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/mail/draft_route.h"
+#include "platform/mail/portal_answer.h"
 #include "platform/run_program.h"
 
 namespace platform::mail {
@@ -27,36 +28,32 @@ constexpr std::int64_t kErrorNoDraftRoute = -10000;
 // The recipient is not one plain e-mail address: nothing was started.
 constexpr std::int64_t kErrorBadRecipient = -50;
 
-// Starts a program and waits at most `grace` for its end, as runProgram
-// does. The service starts every client and helper through one, so that
+// Starts a program and waits at most `wait` for its end, as runProgram
+// does; one still running then is left running or ended as `atDeadline`
+// says. The service starts every client and helper through one, so that
 // tests can watch what a route starts without starting anything.
 using Launcher = std::function<platform::ProgramRun(const std::vector<std::string>& command,
-                                                               std::chrono::milliseconds grace)>;
+                                                    std::chrono::milliseconds wait, platform::AtDeadline atDeadline)>;
 
 // Checks the recipient, gathers the facts, decides the route and carries it
 // out, starting programs through `launch`.
 DraftOutcome openDraft(const Draft& draft, const Launcher& launch);
 
-// Carries out a decided route, starting programs through `launch`.
-// `portalHelper` is the program that asks the desktop portal (used by
-// Kind::Portal only).
+// Carries out a decided route, starting programs through `launch`. A
+// started client still running after the grace time counts as opened (one
+// started cold stays in the foreground). `portalHelper` is the program that
+// asks the desktop portal (used by Kind::Portal only), given
+// `portalDeadline` for the whole exchange; its own answer is the outcome.
+// Only unit tests pass a shorter deadline.
 DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
-                      const Launcher& launch);
+                      const Launcher& launch, std::chrono::milliseconds portalDeadline = kPortalDeadline);
 
 // The portal helper's command line for `draft`:
-// HELPER --address=ADDRESS SUBJECT BODY [LOG], the address encoded as
-// encodedAddress gives it, empty when the draft has no recipient.
-std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft);
-
-// The exit statuses of the portal helper (Contents/MacOS/support-draft-portal).
-enum PortalStatus : int {
-  kPortalOpened = 0,
-  kPortalCancelled = 1,    // the user cancelled (response 1)
-  kPortalFailed = 2,       // the portal answered 2, or the call failed
-  kPortalAccessDenied = 3, // the portal refused with org.freedesktop.DBus.Error.AccessDenied
-  kPortalBadFile = 4,      // the attachment is not a private regular file of the user
-  kPortalUsage = 64,
-};
+// HELPER --address=ADDRESS MILLISECONDS SUBJECT BODY [LOG], the address as
+// it is (the portal's own option takes an address, not a URI part), empty
+// when the draft has no recipient.
+std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
+                                       std::chrono::milliseconds deadline);
 
 // The portal helper's name beside the executable.
 inline constexpr std::string_view kPortalHelperName = "support-draft-portal";

@@ -41,16 +41,20 @@ struct FakeLauncher {
   std::vector<Words> started;
 
   Launcher launcher() {
-    return [this](const Words& command, std::chrono::milliseconds) {
+    return [this](const Words& command, std::chrono::milliseconds, platform::AtDeadline) {
       started.push_back(command);
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
   }
 };
 
-// Starts for real, with a short wait for the client's end.
-const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds) {
-  return platform::runProgram(command, std::chrono::milliseconds(100));
+// Starts for real, with a short wait for a client's end.
+const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline) {
+  return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline);
+};
+// Starts for real, waiting as the service asks.
+const Launcher realStarts = [](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline) {
+  return platform::runProgram(command, wait, atDeadline);
 };
 
 std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
@@ -161,23 +165,46 @@ TEST(MailServiceTest, RefusedRouteStartsNothing) {
   EXPECT_TRUE(fake.started.empty());
 }
 
-// The portal helper gets the texts, the log and the encoded recipient; of
-// its statuses only its refusal is a missing permission.
-TEST(MailServiceTest, PortalHelperGetsTheDraftAndItsAnswerIsTheOutcome) {
+// The portal helper gets the deadline, the texts, the log and the encoded
+// recipient; its own answer is the outcome, read for the route's backend,
+// and only the portal's refusal is a missing permission.
+TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
-  FakeLauncher fake;
+  route.portalBackend = PortalBackend::Kde;
+  FakeLauncher fake{{ended(kPortalResponse1)}, {}};
   const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
-  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher()).errorNumber, 0);
-  EXPECT_EQ(carryOut(route, kDraft, "/b/helper", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), std::chrono::milliseconds(200)).errorNumber, 0);
   EXPECT_EQ(fake.started, (std::vector<Words>{
-                              {"/b/helper", "--address=help%2Bdesk@example.org", draft.subject, "b", "/j/log.txt"},
-                              {"/b/helper", "--address=", kDraft.subject, "b"},
+                              {"/b/helper", "--address=help+desk@example.org", "200", draft.subject, "b",
+                               "/j/log.txt"},
                           }));
-  EXPECT_EQ(outcomeOf(route, {ended(kPortalAccessDenied)}), kErrorPermissionDenied);
-  EXPECT_EQ(outcomeOf(route, {ended(kPortalCancelled)}), kPortalCancelled);
-  EXPECT_EQ(outcomeOf(route, {ended(kPortalFailed)}), kPortalFailed);
-  EXPECT_EQ(outcomeOf(route, {ended(kErrorLaunchFailed)}), kErrorLaunchFailed);
+
+  const auto outcomeFor = [&](PortalBackend backend, const ProgramRun& answer) {
+    route.portalBackend = backend;
+    FakeLauncher helper{{answer}, {}};
+    return carryOut(route, kDraft, "/b/helper", helper.launcher()).errorNumber;
+  };
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse0)), 0);
+  EXPECT_NE(outcomeFor(PortalBackend::Kde, ended(kPortalResponse0)), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse1)), kPortalResponse1);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalAccessDenied)), kErrorPermissionDenied);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalNoAnswer)), kPortalNoAnswer);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kErrorLaunchFailed)), kErrorLaunchFailed);
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kErrorKilledBySignal)), kErrorKilledBySignal);
+}
+
+// A helper that outlives its deadline and the backstop is ended, and is no
+// draft, whatever the backend would have answered.
+TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string helper = scratch.path() + "/helper";
+  std::ofstream(helper) << "#!/bin/sh\nexec sleep 30\n";
+  std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Portal;
+  route.portalBackend = PortalBackend::Gtk;
+  EXPECT_NE(carryOut(route, kDraft, helper, realStarts, std::chrono::milliseconds(100)).errorNumber, 0);
 }
 
 // A recipient that is not one plain address is refused before any fact

@@ -1,38 +1,48 @@
-// support-draft-portal --address=ADDRESS SUBJECT BODY [LOG]
+// support-draft-portal --address=ADDRESS MILLISECONDS SUBJECT BODY [LOG]
 //
 // Asks the desktop portal's Email interface for a draft, from inside a
 // Flatpak sandbox where the portal is the only way to the user's mail
 // client. A program of its own so that the main executable never loads the
-// D-Bus library: only a sandboxed job without a log starts it.
+// D-Bus library: only a sandboxed job starts it.
+//
+// One deadline, MILLISECONDS from the start, covers connecting to the
+// session bus, the reply to ComposeEmail and the request's Response. When
+// it passes, the request is closed, so that a backend that answers late
+// cannot open a draft after the caller has been told that none opened.
 //
 // The log, when given, goes as a descriptor in attachment_fds: opened
 // without following a link and judged again as the user's private file on
 // the open descriptor. ADDRESS, when not empty, goes in the `address`
 // option as the caller encoded it (never in `addresses`, on which a
-// backend is reported to fail after starting the client). The exit status
-// is the portal's answer (PortalStatus in mail_service.h).
+// backend is reported to fail after starting the client). The exit status says what the portal answered
+// (PortalStatus in portal_answer.h); what the answer means depends on the
+// backend and is the caller's to judge.
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "files/private_file.h"
 #include "platform/file_io.h"
-#include "platform/mail/mail_service.h"
+#include "platform/mail/portal_answer.h"
 
 namespace {
 
-using platform::mail::PortalStatus;
+using namespace platform::mail;
+using Clock = std::chrono::steady_clock;
 
 constexpr const char* kPortalService = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
-// The answer must come before the caller stops waiting (five seconds):
-// a helper still running then would count as success.
-constexpr std::chrono::milliseconds kAnswerTime{4000};
+constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
+// The longest deadline a caller may ask for: a day.
+constexpr std::int64_t kLongestDeadlineMs = 24LL * 60 * 60 * 1000;
 
 struct BusClose {
   void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
@@ -46,15 +56,6 @@ struct SlotUnref {
 using Bus = std::unique_ptr<sd_bus, BusClose>;
 using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
-
-class BusError {
- public:
-  ~BusError() { sd_bus_error_free(&error_); }
-  sd_bus_error* get() { return &error_; }
-
- private:
-  sd_bus_error error_{};  // SD_BUS_ERROR_NULL: no name, no message
-};
 
 // The log opened without following a link, if it is still the user's
 // private regular file once open.
@@ -81,10 +82,35 @@ std::string requestPath(const char* uniqueName, const std::string& token) {
   return std::string(kPortalPath) + "/request/" + sender + "/" + token;
 }
 
-int onResponse(sd_bus_message* message, void* answer, sd_bus_error*) {
+// What has come back so far; the callbacks below fill it in.
+struct Exchange {
+  std::optional<int> status;  // set once the outcome is known
+  std::string handle;         // the request object, once the call replied
+};
+
+int onResponse(sd_bus_message* message, void* data, sd_bus_error*) {
+  auto& exchange = *static_cast<Exchange*>(data);
   std::uint32_t response = 2;
   if (sd_bus_message_read(message, "u", &response) < 0) response = 2;
-  *static_cast<std::int64_t*>(answer) = response;
+  exchange.status = response == 0 ? kPortalResponse0 : response == 1 ? kPortalResponse1 : kPortalResponseOther;
+  return 0;
+}
+
+int onReply(sd_bus_message* reply, void* data, sd_bus_error*) {
+  auto& exchange = *static_cast<Exchange*>(data);
+  if (const sd_bus_error* error = sd_bus_message_get_error(reply); error != nullptr) {
+    // A call the bus gave up on (its own timeout) is no answer, not a refusal.
+    exchange.status = sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED) ? kPortalAccessDenied
+                      : sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT)     ? kPortalNoAnswer
+                                                                               : kPortalUnreachable;
+    return 0;
+  }
+  const char* handle = nullptr;
+  if (sd_bus_message_read(reply, "o", &handle) < 0) {
+    exchange.status = kPortalUnreachable;
+    return 0;
+  }
+  exchange.handle = handle;
   return 0;
 }
 
@@ -115,62 +141,113 @@ Message composeCall(sd_bus* bus, const std::string& token, const std::string& ad
   return built ? std::move(call) : nullptr;
 }
 
-// Waits for the Response signal; -1 when none came in time.
-std::int64_t awaitAnswer(sd_bus* bus, const std::int64_t& answer) {
-  const auto deadline = std::chrono::steady_clock::now() + kAnswerTime;
-  while (answer < 0) {
-    const int processed = sd_bus_process(bus, nullptr);
-    if (processed < 0) return -1;
-    if (processed > 0) continue;
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return -1;
-    if (sd_bus_wait(bus, static_cast<std::uint64_t>(left.count())) < 0) return -1;
-  }
-  return answer;
+std::uint64_t microsecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<std::uint64_t>(left.count()) : 0;
 }
 
-int composeEmail(const std::string& address, const char* subject, const char* body, int log) {
-  sd_bus* raw = nullptr;
-  if (sd_bus_open_user(&raw) < 0) return PortalStatus::kPortalFailed;
-  const Bus bus(raw);
-  const char* unique = nullptr;
-  if (sd_bus_get_unique_name(raw, &unique) < 0) return PortalStatus::kPortalFailed;
-  const std::string token = "support_draft_" + std::to_string(::getpid());
-  std::int64_t answer = -1;
-  // Subscribed before the call, so that a quick answer is not missed.
-  sd_bus_slot* slot = nullptr;
-  if (sd_bus_match_signal(raw, &slot, kPortalService, requestPath(unique, token).c_str(),
-                          "org.freedesktop.portal.Request", "Response", onResponse, &answer) < 0) {
-    return PortalStatus::kPortalFailed;
+// Works the bus until `done` holds or the deadline passes; false when the
+// deadline passed first. A broken connection counts as done, with `broken`.
+template <typename Done>
+bool workUntil(sd_bus* bus, Clock::time_point deadline, bool& broken, Done done) {
+  while (!done()) {
+    const int processed = sd_bus_process(bus, nullptr);
+    if (processed < 0) {
+      broken = true;
+      return true;
+    }
+    if (processed > 0) continue;
+    const std::uint64_t left = microsecondsLeft(deadline);
+    if (left == 0) return false;
+    if (sd_bus_wait(bus, left) < 0) {
+      broken = true;
+      return true;
+    }
   }
-  const Slot subscription(slot);
-  const Message call = composeCall(raw, token, address, subject, body, log);
-  if (!call) return PortalStatus::kPortalFailed;
-  BusError error;
+  return true;
+}
+
+// Closes the request, so that the backend's dialog goes and a late answer
+// is dropped by the portal; waits at most kPortalCloseTime for the portal
+// to confirm, so that the close has been handled before failure is
+// reported.
+void closeRequest(sd_bus* bus, const std::string& handle) {
+  sd_bus_message* raw = nullptr;
+  if (sd_bus_message_new_method_call(bus, &raw, kPortalService, handle.c_str(), kRequestInterface, "Close") < 0) {
+    return;
+  }
+  const Message call(raw);
   sd_bus_message* reply = nullptr;
-  const auto timeout = std::chrono::duration_cast<std::chrono::microseconds>(kAnswerTime).count();
-  if (sd_bus_call(raw, call.get(), static_cast<std::uint64_t>(timeout), error.get(), &reply) < 0) {
-    return sd_bus_error_has_name(error.get(), SD_BUS_ERROR_ACCESS_DENIED) ? PortalStatus::kPortalAccessDenied
-                                                                          : PortalStatus::kPortalFailed;
+  const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(kPortalCloseTime).count();
+  // Its error (a request already gone) changes nothing.
+  if (sd_bus_call(bus, call.get(), static_cast<std::uint64_t>(wait), nullptr, &reply) >= 0) sd_bus_message_unref(reply);
+}
+
+int composeEmail(Clock::time_point deadline, const std::string& address, const char* subject, const char* body, int log) {
+  sd_bus* raw = nullptr;
+  // Opening starts the connection without waiting for the bus's greeting.
+  if (sd_bus_open_user(&raw) < 0) return kPortalUnreachable;
+  const Bus bus(raw);
+  bool broken = false;
+  if (!workUntil(raw, deadline, broken, [&] { return sd_bus_is_ready(raw) > 0; })) return kPortalNoAnswer;
+  if (broken) return kPortalUnreachable;
+  const char* unique = nullptr;
+  if (sd_bus_get_unique_name(raw, &unique) < 0) return kPortalUnreachable;
+  const std::string token = "support_draft_" + std::to_string(::getpid());
+  const std::string expected = requestPath(unique, token);
+  Exchange exchange;
+  // Subscribed before the call (the bus handles both in order), so that a
+  // quick answer is not missed.
+  sd_bus_slot* matchSlot = nullptr;
+  if (sd_bus_match_signal_async(raw, &matchSlot, kPortalService, expected.c_str(), kRequestInterface, "Response",
+                                onResponse, nullptr, &exchange) < 0) {
+    return kPortalUnreachable;
   }
-  const Message replied(reply);
-  const std::int64_t response = awaitAnswer(raw, answer);
-  if (response == 0) return PortalStatus::kPortalOpened;
-  if (response == 1) return PortalStatus::kPortalCancelled;
-  return PortalStatus::kPortalFailed;
+  const Slot subscription(matchSlot);
+  const Message call = composeCall(raw, token, address, subject, body, log);
+  if (!call) return kPortalUnreachable;
+  sd_bus_slot* callSlot = nullptr;
+  const std::uint64_t timeout = microsecondsLeft(deadline);
+  if (timeout == 0 || sd_bus_call_async(raw, &callSlot, call.get(), onReply, &exchange, timeout) < 0) {
+    return timeout == 0 ? kPortalNoAnswer : kPortalUnreachable;
+  }
+  const Slot pending(callSlot);
+  const bool answered = workUntil(raw, deadline, broken, [&] { return exchange.status.has_value(); });
+  if (broken) return kPortalUnreachable;
+  // The deadline passed, here or as the call's own timeout.
+  if (!answered || *exchange.status == kPortalNoAnswer) {
+    // The portal names the request after the token; before its reply the
+    // expected path is the one to close.
+    closeRequest(raw, exchange.handle.empty() ? expected : exchange.handle);
+    return kPortalNoAnswer;
+  }
+  return *exchange.status;
+}
+
+std::optional<std::int64_t> milliseconds(std::string_view text) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kLongestDeadlineMs) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto start = Clock::now();
   constexpr std::string_view kAddressOption = "--address=";
-  if (argc != 4 && argc != 5) return PortalStatus::kPortalUsage;
+  if (argc != 5 && argc != 6) return kPortalUsage;
   const std::string_view option = argv[1];
-  if (!option.starts_with(kAddressOption)) return PortalStatus::kPortalUsage;
+  if (!option.starts_with(kAddressOption)) return kPortalUsage;
+  const auto deadline = milliseconds(argv[2]);
+  if (!deadline) return kPortalUsage;
   std::optional<platform::UniqueFd> log;
-  if (argc == 5) {
-    log = openPrivateLog(argv[4]);
-    if (!log) return PortalStatus::kPortalBadFile;
+  if (argc == 6) {
+    log = openPrivateLog(argv[5]);
+    if (!log) return kPortalBadFile;
   }
-  return composeEmail(std::string(option.substr(kAddressOption.size())), argv[2], argv[3], log ? log->get() : -1);
+  return composeEmail(start + std::chrono::milliseconds(*deadline), std::string(option.substr(kAddressOption.size())),
+                      argv[3], argv[4], log ? log->get() : -1);
 }

@@ -1,0 +1,154 @@
+#include "host_run.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "files/private_file.h"
+#include "job/bundle_channel.h"
+#include "job/job_contract.h"
+#include "job/job_document.h"
+#include "platform/child_process.h"
+#include "platform/paths.h"
+#include "running_jobs.h"
+
+extern char** environ;
+
+namespace support_draft::host_side {
+namespace {
+
+
+constexpr std::int64_t kMaxResultSize = 4096;
+
+std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+std::vector<std::string> environmentWithHome(const std::string& home) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (text.rfind("HOME=", 0) != 0) environment.push_back(text);
+  }
+  environment.push_back("HOME=" + home);
+  return environment;
+}
+
+// What the host-side checks say about a job that ended without a result.
+// `signal` ended the program, when one did (0: none, or not known).
+std::string explainNoResult(const JobOnDisk& job, int signal, const std::optional<std::string>& bundleToolDirectory) {
+  if (signal != 0) return "the program was ended by signal " + std::to_string(signal);
+  if (bundleToolDirectory && *bundleToolDirectory != toolDirectoryFor(job.channel)) {
+    return "the bundle is built for the channel whose jobs are in " + *bundleToolDirectory + ", not " +
+           toolDirectoryFor(job.channel);
+  }
+  const JobChain chain = openJobChain(job);
+  if (!chain.job) return chain.refusal.text;
+  const platform::Directory& directory = *chain.job;
+  if (const JobDocumentCheck document = checkJobDocumentIn(directory); document.breach) {
+    return reasonSentence(*document.breach);
+  }
+  struct statvfs fileSystem {};
+  if (::faccessat(directory.fd(), ".", W_OK | X_OK, AT_EACCESS) != 0 ||
+      (::fstatvfs(directory.fd(), &fileSystem) == 0 && (fileSystem.f_flag & ST_RDONLY) != 0)) {
+    return "nothing can be written in " + job.directory;
+  }
+  return "the host-side checks found nothing wrong: is the bundle built for the job's channel?";
+}
+
+// The result document of the job directory held, when there is one.
+std::optional<support_draft_outcome> resultIn(const JobOnDisk& job, const platform::Directory& held) {
+  const auto bytes = stillAt(job.directory, held) ? readPrivateFile(platform::childOf(held, kResultName), kMaxResultSize)
+                                                  : std::nullopt;
+  if (!bytes) return std::nullopt;
+  switch (readResultDocument(*bytes)) {
+    case ResultReading::opened:
+      return SUPPORT_DRAFT_OUTCOME_OPENED;
+    case ResultReading::permissionDenied:
+      return SUPPORT_DRAFT_OUTCOME_PERMISSION_DENIED;
+    case ResultReading::failed:
+    case ResultReading::unknown:
+      break;
+  }
+  return SUPPORT_DRAFT_OUTCOME_FAILED;
+}
+
+}  // namespace
+
+Started startJob(const std::string& bundle, const JobOnDisk& job) {
+  Started started;
+  JobChain chain = openJobChain(job);
+  if (!chain.job) {
+    started.refusal = chain.refusal;
+    return started;
+  }
+  // Only a bundle that is not there is refused here: one of another
+  // channel, or none, is the program's to ignore, and the run then
+  // explains the missing result.
+  const BundleChannelReading reading = readBundleChannel(bundle);
+  if (reading.breach && reading.breach->reason != Reason::bundleChannelUnknown) {
+    started.refusal = refusalFor(*reading.breach);
+    return started;
+  }
+  const std::string executable =
+      platform::appendingPathComponent(platform::appendingPathComponent(bundle, "Contents/MacOS"), "support-draft");
+  // An earlier answer must not pass for this run's.
+  if (::unlinkat(chain.job->fd(), std::string(kResultName).c_str(), 0) != 0 && errno != ENOENT) {
+    started.refusal = {SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE,
+                       "the earlier " + std::string(kResultName) + " cannot be removed: " + errorText(errno)};
+    return started;
+  }
+  // The program prints nothing in job mode, and one left running past a
+  // time bound must hold none of the host's pipes open: its standard
+  // streams are /dev/null. The host gets no child and no thread.
+  platform::ChildSpec spec;
+  spec.paths = {executable};
+  spec.arguments = {executable, "--job", job.id};
+  spec.environment = environmentWithHome(job.home);
+  platform::DetachedStart detached = platform::startDetached(spec);
+  if (detached.error != 0) {
+    started.refusal = {SUPPORT_DRAFT_REASON_START_FAILED,
+                       "the program could not be started: " + executable + ": " + errorText(detached.error)};
+    return started;
+  }
+  std::optional<std::string> toolDirectory;
+  if (reading.channel) toolDirectory = reading.channel->toolDirectory;
+  started.run = std::make_unique<Run>(
+      Run{job, std::move(toolDirectory), std::move(chain.job), std::move(detached.ended), std::nullopt});
+  return started;
+}
+
+Report waitJob(Run& run, std::chrono::milliseconds timeout) {
+  if (run.report) return *run.report;
+  const platform::ChildWait wait = platform::awaitDetached(run.ended.get(), timeout);
+  if (wait.state == platform::ChildWait::State::StillRunning) return Report{SUPPORT_DRAFT_OUTCOME_RUNNING, ""};
+  const bool signalled = wait.state == platform::ChildWait::State::Ended && WIFSIGNALED(wait.waitStatus);
+  Report report;
+  if (const auto outcome = resultIn(run.job, *run.jobDirectory)) report.outcome = *outcome;
+  else report.explanation = explainNoResult(run.job, signalled ? WTERMSIG(wait.waitStatus) : 0, run.bundleToolDirectory);
+  run.report = report;
+  return report;
+}
+
+Report collectResult(const JobOnDisk& job) {
+  const JobChain chain = openJobChain(job);
+  if (!chain.job) return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, chain.refusal.text};
+  if (const auto outcome = resultIn(job, *chain.job)) return Report{*outcome, ""};
+  if (jobsBeingRun().count(job.id) != 0) return Report{SUPPORT_DRAFT_OUTCOME_RUNNING, ""};
+  // The program may have written its answer just before it ended.
+  if (const auto outcome = resultIn(job, *chain.job)) return Report{*outcome, ""};
+  return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, explainNoResult(job, 0, std::nullopt)};
+}
+
+Report runJob(const std::string& bundle, const JobOnDisk& job, std::chrono::milliseconds timeBound) {
+  Started started = startJob(bundle, job);
+  if (!started.run) return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, "not run: " + started.refusal.text};
+  Report report = waitJob(*started.run, timeBound);
+  if (report.outcome == SUPPORT_DRAFT_OUTCOME_RUNNING) report.outcome = SUPPORT_DRAFT_OUTCOME_TIMED_OUT;
+  return report;
+}
+
+}  // namespace support_draft::host_side

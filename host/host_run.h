@@ -1,0 +1,54 @@
+// Runs of the program for a job, without blocking the host: a run is
+// started, its descriptor becomes readable when the program has ended, and
+// the outcome is read from the job's result document then or later.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "host_job.h"
+#include "platform/directory.h"
+#include "platform/unique_fd.h"
+
+namespace support_draft::host_side {
+
+struct Report {
+  support_draft_outcome outcome = SUPPORT_DRAFT_OUTCOME_NO_RESULT;
+  // For a run without a result, what the host-side checks found: the rule
+  // the job now breaks, a job directory where nothing can be written, or
+  // that they found nothing. Empty for the other outcomes.
+  std::string explanation;
+};
+
+struct Run {
+  JobOnDisk job;
+  // The channel's tool directory the bundle names, when it names one: a
+  // job of another channel is ignored by its program.
+  std::optional<std::string> bundleToolDirectory;
+  std::optional<platform::Directory> jobDirectory;  // held since the start: the same one is read at the end
+  platform::UniqueFd ended;         // readable once the program has ended
+  std::optional<Report> report;     // once known
+};
+
+struct Started {
+  std::unique_ptr<Run> run;
+  Refusal refusal;
+};
+
+// Starts <bundle>/Contents/MacOS/support-draft for the job after removing
+// any earlier result document.
+Started startJob(const std::string& bundle, const JobOnDisk& job);
+
+// The outcome when the program has ended within `timeout` (zero: now),
+// otherwise SUPPORT_DRAFT_OUTCOME_RUNNING.
+Report waitJob(Run& run, std::chrono::milliseconds timeout);
+
+// The outcome a job's directory holds now; RUNNING while a program runs for it.
+Report collectResult(const JobOnDisk& job);
+
+// Starts and waits at most `timeBound`: TIMED_OUT when the program still runs.
+Report runJob(const std::string& bundle, const JobOnDisk& job, std::chrono::milliseconds timeBound);
+
+}  // namespace support_draft::host_side

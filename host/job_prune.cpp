@@ -1,0 +1,122 @@
+#include "job_prune.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "job/job_contract.h"
+#include "platform/unique_fd.h"
+#include "running_jobs.h"
+
+namespace support_draft::host_side {
+namespace {
+
+using platform::UniqueFd;
+
+constexpr mode_t kJobDirectoryPermissions = 0700;
+
+// A file the library or the program writes into a job directory, or the
+// temporary name an atomic write of one carries until it is renamed
+// (".<name>.<random>").
+bool isJobFileName(std::string_view name) {
+  for (const std::string_view known : {kJobDocumentName, kLogName, kResultName}) {
+    if (name == known) return true;
+    if (name.size() > known.size() + 2 && name[0] == '.' && name.substr(1, known.size()) == known &&
+        name[known.size() + 1] == '.') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The names in an open directory, or nothing when it cannot be listed.
+std::optional<std::vector<std::string>> namesIn(int directory) {
+  const int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return std::nullopt;
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing), &::closedir);
+  if (!entries) {
+    ::close(listing);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(entries.get())) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  return names;
+}
+
+JobDirectoryFacts factsOf(int drafts, const std::string& name) {
+  JobDirectoryFacts facts;
+  facts.name = name;
+  struct stat item {};
+  if (::fstatat(drafts, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(item.st_mode)) return facts;
+  const UniqueFd directory(::openat(drafts, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat held {};
+  if (!directory || ::fstat(directory.get(), &held) != 0 || held.st_ino != item.st_ino) return facts;
+  facts.directory = true;
+  facts.owner = held.st_uid;
+  facts.permissions = held.st_mode & 07777;
+  facts.newest = held.st_mtime;
+  const auto names = namesIn(directory.get());
+  if (!names) return facts;
+  facts.onlyJobFiles = true;
+  for (const std::string& entry : *names) {
+    struct stat file {};
+    if (!isJobFileName(entry) || ::fstatat(directory.get(), entry.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(file.st_mode) || file.st_uid != held.st_uid) {
+      facts.onlyJobFiles = false;
+      break;
+    }
+    facts.newest = std::max(facts.newest, file.st_mtime);
+  }
+  return facts;
+}
+
+}  // namespace
+
+bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long ageSeconds,
+              const std::set<std::string>& running) {
+  return isCanonicalJobId(facts.name) && facts.directory && facts.owner == user &&
+         facts.permissions == kJobDirectoryPermissions && facts.onlyJobFiles && facts.newest <= now &&
+         now - facts.newest > ageSeconds && running.count(facts.name) == 0;
+}
+
+Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, long ageSeconds) {
+  Pruning pruning;
+  if (ageSeconds < 0) {
+    pruning.refusal = {SUPPORT_DRAFT_REASON_INVALID_ARGUMENT, "the age must not be negative"};
+    return pruning;
+  }
+  const auto home = homeFor(givenHome, pruning.refusal);
+  if (!home) return pruning;
+  const DraftsDirectory drafts = openDraftsDirectory(*home, channel, false);
+  if (drafts.missing) return pruning;  // no job was ever prepared here
+  if (!drafts.directory) {
+    pruning.refusal = drafts.refusal;
+    return pruning;
+  }
+  const UniqueFd listable(::openat(drafts.directory->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const auto names = listable ? namesIn(listable.get()) : std::nullopt;
+  if (!names) {
+    pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, channel)});
+    return pruning;
+  }
+  const std::set<std::string> running = jobsBeingRun();
+  const std::time_t now = std::time(nullptr);
+  for (const std::string& name : *names) {
+    if (mayPrune(factsOf(listable.get(), name), ::geteuid(), now, ageSeconds, running) &&
+        removeJobDirectory(listable.get(), name)) {
+      ++pruning.removed;
+    }
+  }
+  return pruning;
+}
+
+}  // namespace support_draft::host_side

@@ -1,0 +1,43 @@
+// Removing the job directories a host no longer needs. Only directories laid
+// out as the library makes them are taken, and never one a program still
+// runs for: everything else in the drafts directory is left alone.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
+#include <set>
+#include <string>
+
+#include "host_job.h"
+
+namespace support_draft::host_side {
+
+// What the drafts directory holds under one name, gathered without
+// following a link.
+struct JobDirectoryFacts {
+  std::string name;
+  bool directory = false;  // a real directory, not a link to one
+  uid_t owner = 0;
+  mode_t permissions = 0;  // the permission bits
+  // Every entry is a regular file of the owner with one of the job's names
+  // (job.json, log.txt, result.json, or an unfinished atomic write of one).
+  bool onlyJobFiles = false;
+  std::time_t newest = 0;  // the latest modification of the directory and its entries
+};
+
+// The decision on the facts: a job directory of `user` as the library makes
+// it, whose newest change is more than `ageSeconds` before `now`, that no
+// program runs for.
+bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long ageSeconds,
+              const std::set<std::string>& running);
+
+struct Pruning {
+  std::size_t removed = 0;
+  Refusal refusal;
+};
+
+Pruning pruneJobs(support_draft_channel channel, const std::string& home, long ageSeconds);
+
+}  // namespace support_draft::host_side

@@ -1,0 +1,261 @@
+// The host library for C++17 hosts: a thin inline layer over the C API of
+// support_draft_host.h that takes and gives standard strings and values.
+// What each call does is described there.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "support_draft_host.h"
+
+namespace support_draft {
+
+enum class Channel { dev = SUPPORT_DRAFT_CHANNEL_DEV, prod = SUPPORT_DRAFT_CHANNEL_PROD };
+
+// Why something was refused; reasonCode gives its stable text.
+using Reason = support_draft_reason;
+inline const char* reasonCode(Reason reason) { return support_draft_reason_code(reason); }
+
+// Where jobs go: the channel of the bundle that will run them and the home
+// directory ("" for the user's home as the program finds it).
+struct JobPlace {
+  Channel channel = Channel::prod;
+  std::string home;
+};
+
+// What the draft should hold; readLog reads a log file for it.
+struct DraftRequest {
+  std::string subject;
+  std::string body;
+  std::optional<std::string> log;
+};
+
+// A job on disk (the home directory is the one the program must be given).
+struct PreparedJob {
+  std::string id;
+  std::string directory;
+  JobPlace place;
+};
+
+// Either a job, or why there is none.
+struct Preparation {
+  std::optional<PreparedJob> job;
+  std::string refusal;  // empty when `job` is set
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+
+enum class Outcome {
+  opened = SUPPORT_DRAFT_OUTCOME_OPENED,
+  permissionDenied = SUPPORT_DRAFT_OUTCOME_PERMISSION_DENIED,
+  failed = SUPPORT_DRAFT_OUTCOME_FAILED,
+  noResult = SUPPORT_DRAFT_OUTCOME_NO_RESULT,
+  timedOut = SUPPORT_DRAFT_OUTCOME_TIMED_OUT,
+  running = SUPPORT_DRAFT_OUTCOME_RUNNING,
+};
+
+struct RunReport {
+  Outcome outcome = Outcome::noResult;
+  std::string explanation;  // for noResult: what the host-side checks found
+};
+
+// "opened", "permissionDenied", "failed", "noResult", "timedOut", "running".
+inline const char* outcomeName(Outcome outcome) {
+  return support_draft_outcome_name(static_cast<support_draft_outcome>(outcome));
+}
+
+namespace c_layer {
+
+struct Message {
+  char text[SUPPORT_DRAFT_MESSAGE_SIZE] = {};
+};
+
+// Owns a job handle of the C API.
+class JobHandle {
+ public:
+  JobHandle() = default;
+  explicit JobHandle(support_draft_job* job) : job_(job) {}
+  JobHandle(JobHandle&& other) noexcept : job_(std::exchange(other.job_, nullptr)) {}
+  JobHandle& operator=(JobHandle&& other) noexcept {
+    std::swap(job_, other.job_);
+    return *this;
+  }
+  ~JobHandle() { support_draft_job_free(job_); }
+  support_draft_job* get() const { return job_; }
+  support_draft_job** out() { return &job_; }
+
+ private:
+  support_draft_job* job_ = nullptr;
+};
+
+inline PreparedJob valueOf(const JobHandle& handle) {
+  return {support_draft_job_id(handle.get()), support_draft_job_directory(handle.get()),
+          {static_cast<Channel>(support_draft_job_channel(handle.get())), support_draft_job_home(handle.get())}};
+}
+
+inline Preparation preparation(Reason reason, const JobHandle& handle, const Message& message) {
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {std::nullopt, message.text, reason};
+  return {valueOf(handle), "", reason};
+}
+
+// A handle for a job value, or the refusal of its form.
+inline JobHandle handleOf(const PreparedJob& job, Reason& reason, Message& message) {
+  JobHandle handle;
+  reason = support_draft_job_open(static_cast<support_draft_channel>(job.place.channel), job.place.home.c_str(),
+                                  job.id.c_str(), handle.out(), message.text, sizeof message.text);
+  return handle;
+}
+
+}  // namespace c_layer
+
+// Prepares a job under the program's rules; see support_draft_prepare_job.
+inline Preparation prepareJob(const JobPlace& place, const DraftRequest& request) {
+  c_layer::JobHandle handle;
+  c_layer::Message message;
+  const Reason reason = support_draft_prepare_job(
+      static_cast<support_draft_channel>(place.channel), place.home.c_str(), request.subject.data(),
+      request.subject.size(), request.body.data(), request.body.size(), request.log ? request.log->data() : nullptr,
+      request.log ? request.log->size() : 0, handle.out(), message.text, sizeof message.text);
+  return c_layer::preparation(reason, handle, message);
+}
+
+// The job whose directory this is (as the command prints it).
+inline Preparation jobAt(const std::string& directory) {
+  c_layer::JobHandle handle;
+  c_layer::Message message;
+  const Reason reason = support_draft_job_at(directory.c_str(), handle.out(), message.text, sizeof message.text);
+  return c_layer::preparation(reason, handle, message);
+}
+
+// The channel of the bundle at `bundlePath`, or why it has none.
+struct BundleChannel {
+  std::optional<Channel> channel;
+  std::string refusal;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+inline BundleChannel bundleChannel(const std::string& bundlePath) {
+  c_layer::Message message;
+  support_draft_channel channel = SUPPORT_DRAFT_CHANNEL_PROD;
+  const Reason reason = support_draft_bundle_channel(bundlePath.c_str(), &channel, message.text, sizeof message.text);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {std::nullopt, message.text, reason};
+  return {static_cast<Channel>(channel), "", reason};
+}
+
+struct LogReading {
+  std::optional<std::string> log;
+  std::string refusal;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+
+// Reads a host's log file; with `tail`, its newest lines when it is too large.
+inline LogReading readLog(const std::string& path, bool tail) {
+  std::string buffer(SUPPORT_DRAFT_MAX_LOG_SIZE, '\0');
+  std::size_t size = 0;
+  c_layer::Message message;
+  const Reason reason = support_draft_read_log(path.c_str(), tail ? SUPPORT_DRAFT_LOG_TAIL : 0u, buffer.data(),
+                                               buffer.size(), &size, message.text, sizeof message.text);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {std::nullopt, message.text, reason};
+  buffer.resize(size);
+  return {std::move(buffer), "", reason};
+}
+
+// One run of the program, started by startJob. Movable, not copyable;
+// destroying it leaves a program still running to finish.
+class Run {
+ public:
+  Run() = default;
+  explicit Run(support_draft_run* run) : run_(run) {}
+  Run(Run&& other) noexcept : run_(std::exchange(other.run_, nullptr)) {}
+  Run& operator=(Run&& other) noexcept {
+    std::swap(run_, other.run_);
+    return *this;
+  }
+  ~Run() { support_draft_run_free(run_); }
+  explicit operator bool() const { return run_ != nullptr; }
+
+  // For the host's event loop: readable once the program has ended.
+  int descriptor() const { return support_draft_run_descriptor(run_); }
+  support_draft_run* get() const { return run_; }
+
+ private:
+  support_draft_run* run_ = nullptr;
+};
+
+struct Start {
+  Run run;  // empty when refused
+  std::string refusal;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+
+// Starts the program for the job and returns at once.
+inline Start startJob(const std::string& bundlePath, const PreparedJob& job) {
+  c_layer::Message message;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+  const c_layer::JobHandle handle = c_layer::handleOf(job, reason, message);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {Run(), message.text, reason};
+  support_draft_run* run = nullptr;
+  reason = support_draft_start_job(bundlePath.c_str(), handle.get(), &run, message.text, sizeof message.text);
+  return {Run(run), reason == SUPPORT_DRAFT_REASON_NONE ? "" : message.text, reason};
+}
+
+// The outcome within `timeout` (zero: now), else Outcome::running.
+inline RunReport waitJob(Run& run, std::chrono::milliseconds timeout) {
+  c_layer::Message message;
+  const support_draft_outcome outcome =
+      support_draft_wait_job(run.get(), static_cast<long>(timeout.count()), message.text, sizeof message.text);
+  return {static_cast<Outcome>(outcome), message.text};
+}
+
+inline RunReport pollJob(Run& run) { return waitJob(run, std::chrono::milliseconds(0)); }
+
+// Starts the program and waits at most `timeBound` (Outcome::timedOut after).
+inline RunReport runJob(const std::string& bundlePath, const PreparedJob& job, std::chrono::milliseconds timeBound) {
+  c_layer::Message message;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+  const c_layer::JobHandle handle = c_layer::handleOf(job, reason, message);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {Outcome::noResult, std::string("not run: ") + message.text};
+  const support_draft_outcome outcome = support_draft_run_job(
+      bundlePath.c_str(), handle.get(), static_cast<long>(timeBound.count()), message.text, sizeof message.text);
+  return {static_cast<Outcome>(outcome), message.text};
+}
+
+// The result a job's directory holds now (Outcome::running while its
+// program runs).
+inline RunReport collectResult(const PreparedJob& job) {
+  c_layer::Message message;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+  const c_layer::JobHandle handle = c_layer::handleOf(job, reason, message);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {Outcome::noResult, message.text};
+  const support_draft_outcome outcome = support_draft_collect_result(handle.get(), message.text, sizeof message.text);
+  return {static_cast<Outcome>(outcome), message.text};
+}
+
+// Removes the job's directory, never following a link. True when it is gone.
+inline bool removeJob(const PreparedJob& job) {
+  c_layer::Message message;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+  const c_layer::JobHandle handle = c_layer::handleOf(job, reason, message);
+  return reason == SUPPORT_DRAFT_REASON_NONE && support_draft_remove_job(handle.get()) != 0;
+}
+
+struct Pruning {
+  std::size_t removed = 0;
+  std::string refusal;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+
+// Removes the place's finished job directories older than `age`.
+inline Pruning pruneJobs(const JobPlace& place, std::chrono::seconds age) {
+  c_layer::Message message;
+  Pruning pruning;
+  pruning.reason = support_draft_prune_jobs(static_cast<support_draft_channel>(place.channel), place.home.c_str(),
+                                            static_cast<long>(age.count()), &pruning.removed, message.text,
+                                            sizeof message.text);
+  pruning.refusal = message.text;
+  return pruning;
+}
+
+}  // namespace support_draft
