@@ -6,11 +6,21 @@
 #   job        support-draft --job <id>: a full accepted job whose mail draft
 #              script runs /bin/true as its composer
 #
+# and, on the default-client route, side by side with the desktop's own
+# hand-off of the same draft:
+#
+#   client     a full job with the bundle's real mail draft script: no MAILER,
+#              a throwaway home whose mimeapps.list names thunderbird.desktop,
+#              whose entry starts a stand-in (a copy of /bin/true) with the log
+#   xdg-email  xdg-email --utf8 alone on the same mailto: URI, which finds the
+#              same stand-in and starts it the same way
+#
 # Prints wall time per run (mean and median over many runs, and the ratio
 # of the median to the floor's), peak resident memory of each case, and the
 # instruction count of one full job under callgrind. Exits non-zero when a
 # target is missed: rejected and inspect within 1.5x the floor, the job
-# within 3x, every case under 5 MiB peak.
+# within 3x, every case under 5 MiB peak, the client job within 0.1x of
+# xdg-email alone.
 #
 #   bench/bench.sh [--no-check] [--runs N]
 #
@@ -89,6 +99,42 @@ if ! "${clean_env[@]}" "$program" --inspect |
   exit 1
 fi
 
+# The default-client route: the built bundle's own mail draft script, and a
+# home whose MIME applications files name a stand-in Thunderbird. Both
+# cases run as a generic desktop session without a display or a bus.
+client_bundle="$work/client/SupportDraft.app"
+mkdir -p "$work/client"
+cp -R "$root/build/SupportDraft.app" "$client_bundle"
+client_program="$client_bundle/Contents/MacOS/support-draft"
+client_home="$work/client/home"
+client_job_dir="$client_home/$tool_dir/support-drafts/$job_id"
+(umask 077 && mkdir -p "$client_job_dir" && cp "$job_dir/job.json" "$job_dir/log.txt" "$client_job_dir/")
+chmod 0700 "$client_home" "$client_home/$tool_dir" "$client_home/$tool_dir/support-drafts" "$client_job_dir"
+mkdir -p "$client_home/.config" "$client_home/.local/share/applications" "$work/client/bin"
+cp /bin/true "$work/client/bin/thunderbird"
+printf '[Default Applications]\nx-scheme-handler/mailto=thunderbird.desktop\n' >"$client_home/.config/mimeapps.list"
+printf '[Desktop Entry]\nType=Application\nName=Mail\nExec=%s %%u\nMimeType=x-scheme-handler/mailto;\n' \
+  "$work/client/bin/thunderbird" >"$client_home/.local/share/applications/thunderbird.desktop"
+client_env=(env -i PATH=/usr/bin:/bin HOME="$client_home" XDG_CURRENT_DESKTOP=X-Generic)
+mailto_uri=$(python3 - "$client_job_dir" <<'PY'
+import json, sys, urllib.parse
+job = json.load(open(sys.argv[1] + "/job.json"))
+quote = lambda text: urllib.parse.quote(text, safe="")
+print(f"mailto:?subject={quote(job['subject'])}&body={quote(job['body'])}&attach={quote(sys.argv[1] + '/log.txt')}")
+PY
+)
+rm -f "$client_job_dir/result.json"
+"${client_env[@]}" "$client_program" --job "$job_id"
+if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
+    "$client_job_dir/result.json" 2>/dev/null; then
+  echo "bench.sh: the default-client job did not succeed" >&2
+  exit 1
+fi
+if ! "${client_env[@]}" xdg-email --utf8 "$mailto_uri"; then
+  echo "bench.sh: xdg-email did not hand the draft to the stand-in" >&2
+  exit 1
+fi
+
 names=(floor rejected inspect job)
 commands=("/bin/true" "$program" "$program --inspect" "$program --job $job_id")
 targets=(- 1.5 1.5 3)
@@ -99,6 +145,13 @@ rm -f "$job_dir/result.json"
 "${clean_env[@]}" hyperfine -N --style basic --warmup 20 --runs "$runs" \
   --export-json "$work/times.json" "${commands[@]}" >"$work/hyperfine.log"
 require_job_success  # what the last timed job left
+
+# xdg-email takes tens of milliseconds a run: fewer runs give as steady a median.
+email_runs=$(( runs / 10 > 10 ? runs / 10 : 10 ))
+"${client_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
+  --export-json "$work/client-times.json" "$client_program --job $job_id" >"$work/hyperfine-client.log"
+"${client_env[@]}" hyperfine -N --style basic --warmup 3 --runs "$email_runs" \
+  --export-json "$work/email-times.json" "xdg-email --utf8 $mailto_uri" >"$work/hyperfine-email.log"
 
 # Peak resident memory (KiB): the largest of a few runs.
 peak_kib() {
@@ -145,6 +198,28 @@ for i in "${!names[@]}"; do
   fi
 done
 echo "job under callgrind: ${instructions} instructions (Ir)"
+
+read -r client_mean client_median < <(python3 - "$work/client-times.json" <<'PY'
+import json, sys
+result = json.load(open(sys.argv[1]))["results"][0]
+print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
+PY
+)
+read -r email_mean email_median < <(python3 - "$work/email-times.json" <<'PY'
+import json, sys
+result = json.load(open(sys.argv[1]))["results"][0]
+print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
+PY
+)
+client_target=0.1
+client_ratio=$(awk -v m="$client_median" -v e="$email_median" 'BEGIN { printf "%.3f", m / e }')
+echo
+printf '%-9s %10s %10s %12s %8s\n' case "mean ms" "median ms" "x xdg-email" target
+printf '%-9s %10s %10s %12s %8s\n' client "$client_mean" "$client_median" "$client_ratio" "$client_target"
+printf '%-9s %10s %10s %12s %8s\n' xdg-email "$email_mean" "$email_median" 1.00 -
+if awk -v r="$client_ratio" -v t="$client_target" 'BEGIN { exit !(r > t) }'; then
+  failures+=("client: ${client_ratio}x xdg-email's median wall time, target ${client_target}x")
+fi
 
 if [[ ${#failures[@]} -gt 0 ]]; then
   echo

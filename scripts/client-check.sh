@@ -9,13 +9,16 @@
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]
 #
-#   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt
+#   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt,
+#               or failing-handler: a mailto handler whose program exits 1 at
+#               once, to see what the job reports for a client that failed
 #   --running   start the client before the job, so the job meets a running instance
 #   --gnome     run the job with XDG_CURRENT_DESKTOP=GNOME
 #   --sandbox   run the job inside a Flatpak-like root (a private mount
 #               namespace whose / holds /.flatpak-info), so that it asks the
 #               real desktop portal, with the KDE backend (XDG_CURRENT_DESKTOP=KDE)
-#               or the GTK one (XDG_CURRENT_DESKTOP=GNOME)
+#               or the GTK one (XDG_CURRENT_DESKTOP=GNOME); prints the portal's
+#               calls, replies and Response as a monitor of the bus saw them
 #   --no-log    a job without a log (attachLogs false)
 #   --plain     no apostrophe or comma in the home path and no apostrophe
 #               or '%' in the texts (the KDE backend's jobs with them are refused)
@@ -34,7 +37,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -63,6 +66,7 @@ case "$client" in
   sylpheed) desktop_id=sylpheed.desktop ;;
   balsa) desktop_id=balsa-mailto-handler.desktop ;;
   neomutt) desktop_id=neomutt.desktop ;;
+  failing-handler) desktop_id=failing-handler.desktop ;;
   *) usage ;;
 esac
 
@@ -73,7 +77,9 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 portal_packages=()
 [[ -n $sandbox ]] && portal_packages=(xdg-desktop-portal "xdg-desktop-portal-$sandbox" dbus-daemon util-linux)
-apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$client" xvfb xauth xdotool tmux python3 \
+client_packages=("$client")
+[[ $client == failing-handler ]] && client_packages=()
+apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "${client_packages[@]}" xvfb xauth xdotool tmux python3 \
   "${portal_packages[@]}" >/dev/null
 program="$root/build/SupportDraft.app/Contents/MacOS/support-draft"
 [[ -x "$program" ]] || bash "$root/scripts/build.sh" "$root/build" >/dev/null
@@ -120,11 +126,13 @@ fi
 "${session[@]}" dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus-address" 4>"$work/bus-pid"
 pids+=("$(cat "$work/bus-pid")")
 session+=(DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus-address")")
+# With the portal, a record of the bus traffic: what the portal and its
+# backend answered to the job's call, and when.
+if [[ -n $sandbox ]]; then
+  "${session[@]}" dbus-monitor --monitor >"$work/bus-traffic" 2>/dev/null &
+  pids+=($!)
+fi
 export DISPLAY=":$display" TMUX_TMPDIR="$work/tmux"
-
-mkdir -p "$home/.config"
-"${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
-echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
 
 # ---------------------------------------------------------------------------
 # Windows of a GTK client on a server without a window manager
@@ -341,6 +349,17 @@ save_neomutt() {
   return 1
 }
 
+# A handler that records its arguments and fails at once, as a client that
+# cannot start (a broken installation, a missing library) does.
+setup_failing-handler() {
+  mkdir -p "$home/.local/share/applications"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$(date +%%s.%%N)" "$@" >>"%s/handler-calls"\nexit 1\n' "$work" >"$work/bin/failing-handler"
+  chmod 0755 "$work/bin/failing-handler"
+  printf '[Desktop Entry]\nType=Application\nName=Failing Handler\nExec=%s %%u\nMimeType=x-scheme-handler/mailto;\n' \
+    "$work/bin/failing-handler" >"$home/.local/share/applications/failing-handler.desktop"
+}
+start_failing-handler() { echo "(the failing handler has no running instance)"; }
+
 # ---------------------------------------------------------------------------
 # The Flatpak-like root
 
@@ -377,7 +396,11 @@ in_sandbox() {
 # ---------------------------------------------------------------------------
 # The job
 
+mkdir -p "$home/.config"
+# The handler's set-up first: its desktop entry may be one of its own.
 "setup_$client"
+"${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
+echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
 if [[ $running -eq 1 ]]; then
   "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
 fi
@@ -401,15 +424,71 @@ printf '2026-12-07 10:00:00 export started\n2026-12-07 10:00:01 stopped at 99%%\
 chmod 0600 "$job_dir/job.json" "$job_dir/log.txt"
 [[ $attach_log -eq 1 ]] || mv "$job_dir/log.txt" "$work/log.txt"
 
+job_status=0
+job_start=$EPOCHREALTIME
 if [[ -n $sandbox ]]; then
   echo "job in a Flatpak-like root, portal backend $sandbox, log: $([[ $attach_log -eq 1 ]] && echo yes || echo no)"
-  in_sandbox "${session[@]}" "$program" --job "$job_id"
+  in_sandbox "${session[@]}" "$program" --job "$job_id" || job_status=$?
 else
-  "${session[@]}" "$program" --job "$job_id"
+  "${session[@]}" "$program" --job "$job_id" || job_status=$?
 fi
+job_end=$EPOCHREALTIME
 result=$(cat "$job_dir/result.json" 2>/dev/null || echo none)
 echo "result.json: $result"
+printf 'job: exit status %d after %.1f s\n' "$job_status" "$(python3 -c "print($job_end - $job_start)")"
+if [[ -n $sandbox ]]; then
+  echo "the portal exchange (seconds from the job's start):"
+  sleep 0.5
+  START="$job_start" python3 - "$work/bus-traffic" <<'PY'
+import os, re, sys
+start = float(os.environ["START"])
+blocks, current = [], None
+for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
+    if line and not line[0].isspace():
+        current = [line.rstrip("\n"), []]
+        blocks.append(current)
+    elif current is not None and len(current[1]) < 1:
+        current[1].append(line.strip())
+def field(header, name):
+    m = re.search(r"\b" + name + r"=([^ ;]+)", header)
+    return m.group(1) if m else ""
+calls = {}
+for header, body in blocks:
+    kind = header.split(" time=")[0]
+    at = "%6.2f" % (float(field(header, "time") or start) - start)
+    member, interface = field(header, "member"), field(header, "interface")
+    first = body[0] if body else ""
+    if kind == "method call" and member in ("ComposeEmail", "Close") and "portal" in interface:
+        calls[(field(header, "sender"), field(header, "serial"))] = interface + "." + member
+        print("  %s  %s  %s -> %s" % (at, interface + "." + member, field(header, "sender"), field(header, "destination")))
+    elif kind in ("method return", "error"):
+        name = calls.get((field(header, "destination"), field(header, "reply_serial")))
+        if name:
+            what = field(header, "error_name") if kind == "error" else first
+            print("  %s  %s to %s: %s" % (at, kind, name, what))
+    elif kind == "signal" and member == "Response" and "portal" in interface:
+        print("  %s  %s.Response %s" % (at, interface, first))
+PY
+fi
 echo "$client processes now: $(pgrep -x "$client" | wc -l)"
+if [[ $client == failing-handler ]]; then
+  sleep 2
+  if [[ -s "$work/handler-calls" ]]; then
+    START="$job_start" python3 - "$work/handler-calls" <<'PY'
+import os, sys
+lines = open(sys.argv[1], encoding="utf-8").read().split("\n")
+print("the handler ran (and exited 1) at %.2f s with: %r" % (float(lines[0]) - float(os.environ["START"]), lines[1:-1]))
+PY
+  else
+    echo "the handler was not started"
+  fi
+  if [[ $result == *'"ok":true'* ]]; then
+    echo "WRONG: the job reports a draft opened, but the handler exited 1 at once"
+    exit 1
+  fi
+  echo "the job reports the failure"
+  exit 0
+fi
 if [[ $result == *DRAFT_FAILED* ]]; then
   # Nothing may have been opened: no client started by the job.
   sleep 5

@@ -309,20 +309,25 @@ TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
 }
 
 TEST_F(HostLibrary, StartedRunReturnsAtOnceAndIsCollectedLater) {
+  // The composer waits for the test to open a gate: until then the
+  // program cannot have ended, however slow the machine.
+  const fs::path gate = root() / "gate";
   writeResource(bundle(), kScriptResource,
                 "on makeSupportDraft(subjectText, bodyText, logPath)\n"
-                "\trun program {\"/bin/sleep\", \"1\"}\n"
-                "\treturn \"draft_opened\"\n"
-                "end makeSupportDraft\n");
+                "\trun program {\"/bin/sh\", \"-c\", \"until [ -e \\\"$0\\\" ]; do sleep 0.01; done\", \"" +
+                    gate.string() +
+                    "\"}\n"
+                    "\treturn \"draft_opened\"\n"
+                    "end makeSupportDraft\n");
   const host::PreparedJob job = prepared(request());
   ASSERT_FALSE(job.id.empty());
   host::Start start = host::startJob(bundle().root.string(), job);
   ASSERT_TRUE(start.run) << start.refusal;
-  // The program sleeps a second: it cannot have ended yet, whoever asks.
   EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::running);
   pollfd ended{start.run.descriptor(), POLLIN, 0};
   EXPECT_EQ(::poll(&ended, 1, 0), 0);
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::running);
+  writeFile(gate, "", 0600);
 
   const host::RunReport report = host::waitJob(start.run, kTimeBound);
   EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;

@@ -1,11 +1,11 @@
 // "--inspect" seen from outside: the report on standard output, the exit
 // status, and that nothing else happens.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <nlohmann/json.hpp>
 
 #include "harness.h"
+#include "oom/failing_allocation.h"
 #include "testing/crafted_binary_plist.h"
 
 namespace {
@@ -120,35 +120,39 @@ TEST_F(Inspect, InfoTooDeepToReadCountsAsMissing) {
   EXPECT_EQ(parsed.at("identifier"), "");
 }
 
-// Running out of memory at any point gives either the whole report with its
-// status (a script call that failed for want of memory is a failed round
-// trip) or status 2 with a message and no report; never a signal, never a
-// part of a report. Runs that fail inside the dynamic loader, before the
-// program's own code, are passed over.
+// Memory that runs out at any allocation from main on, and stays out, ends
+// the self-check with the whole report and its status (a script call that
+// failed for want of memory is a failed round trip) or with status 2, one
+// line on standard error and nothing on standard output; never with a
+// signal, never with part of a report. The test build fails the N-th
+// allocation and every later one; N grows until the self-check meets no
+// failure and reports.
 TEST_F(Inspect, RunningOutOfMemoryEndsWithTwoOrAWholeReport) {
-  if (underAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer needs more address space than any limit here";
+  if (!failing_allocation::available()) GTEST_SKIP() << "no failing-allocation build under the sanitizers";
   const Bundle bundle = makeBundle(temp_.path());
   writeInfo(bundle, standardInfo("dev"));
-  bool programRan = false;
+  failing_allocation::install(bundle.executable);
+  int withoutReport = 0;
   bool reported = false;
-  for (rlim_t limit = 2 << 20; limit <= (64 << 20) && !reported; limit += 16 << 10) {
-    RunOptions options;
-    options.limits[RLIMIT_AS] = limit;
-    const RunResult result = run(bundle.executable, {"--inspect"}, minimalEnvironment(temp_.path()), options);
-    if (failedInDynamicLoader(result) && (!programRan || result.exitStatus == 127)) continue;
-    programRan = true;
-    SCOPED_TRACE("address-space limit " + std::to_string(limit));
-    reported = result.exitStatus == 0;
-    if (result.exitStatus == 0 || result.exitStatus == 1) {
-      EXPECT_EQ(report(result).at("identifier"), "com.quorvel.support-draft");
-    } else {
-      EXPECT_EQ(result.exitStatus, 2) << describe(result);
+  unsigned long n = 1;
+  for (; !reported && n < failing_allocation::kMostAllocations; n = failing_allocation::nextAfter(n)) {
+    SCOPED_TRACE("allocations fail from number " + std::to_string(n) + " on");
+    Environment env = minimalEnvironment(temp_.path() / "home");
+    env[failing_allocation::kVariable] = std::to_string(n);
+    const RunResult result = run(bundle.executable, {"--inspect"}, env);
+    if (result.exitStatus == 2) {
       EXPECT_EQ(result.out, "");
-      EXPECT_NE(result.err, "");
-      if (HasFailure()) break;
+      EXPECT_TRUE(result.err.find('\n') + 1 == result.err.size()) << "not one line: " << describe(result);
+      ++withoutReport;
+    } else {
+      ASSERT_TRUE(result.exitStatus == 0 || result.exitStatus == 1) << describe(result);
+      EXPECT_EQ(report(result).at("identifier"), "com.quorvel.support-draft");
+      reported = result.exitStatus == 0;
     }
+    if (HasFailure()) break;
   }
-  EXPECT_TRUE(reported) << "no limit let the self-check finish";
+  EXPECT_TRUE(reported) << "the self-check did not finish even with " << n << " allocations";
+  EXPECT_GT(withoutReport, 0) << "no failed allocation reached the self-check";
 }
 
 TEST_F(Inspect, NeverReadsTheJobCommandLine) {

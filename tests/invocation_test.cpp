@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "job_fixture.h"
+#include "oom/failing_allocation.h"
 #include "testing/crafted_binary_plist.h"
 
 namespace {
@@ -147,27 +148,38 @@ TEST_F(JobWorld, LongestWordIsRejectedWithoutNormalisingIt) {
 // Under a small address-space limit the program once aborted with the C++
 // runtime's "terminate called ..." on standard error: the first allocation
 // failed, and so did making the exception that reports it. Whatever runs
-// out, app mode ends with 0 and says nothing. The limit grows until the job
-// writes its result; below the program's own code only the dynamic loader
-// fails.
+// out, and wherever, app mode ends with 0 and says nothing, and the result
+// document is whole or absent. The test build fails the N-th allocation from
+// main on and every later one; N grows until the job writes its result.
 TEST_F(JobWorld, RunningOutOfMemoryEndsQuietlyWithZero) {
-  if (underAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer needs more address space than any limit here";
+  if (!failing_allocation::available()) GTEST_SKIP() << "no failing-allocation build under the sanitizers";
   writeInfo(bundle(), standardInfo("dev"));
-  const fs::path result = prepareJob(home(), kDevToolDir, kJobId) / "result.json";
-  bool programRan = false;
-  rlim_t limit = 2 << 20;
-  for (; limit <= (64 << 20) && !fs::exists(result); limit += 16 << 10) {
-    RunOptions options;
-    options.limits[RLIMIT_AS] = limit;
-    const RunResult run = runProgram(jobArgs(), home(), options);
-    if (failedInDynamicLoader(run) && (!programRan || run.exitStatus == 127)) continue;
-    programRan = true;
-    SCOPED_TRACE("address-space limit " + std::to_string(limit));
-    expectQuietExit(run);
+  const fs::path jobDirectory = prepareJob(home(), kDevToolDir, kJobId);
+  const fs::path result = jobDirectory / "result.json";
+  failing_allocation::install(bundle().executable);
+  int unfinished = 0;
+  bool completed = false;
+  unsigned long n = 1;
+  for (; !completed && n < failing_allocation::kMostAllocations; n = failing_allocation::nextAfter(n)) {
+    SCOPED_TRACE("allocations fail from number " + std::to_string(n) + " on");
+    fs::remove(result);
+    Environment env = minimalEnvironment(home());
+    env[failing_allocation::kVariable] = std::to_string(n);
+    expectQuietExit(run(bundle().executable, jobArgs(), env));
+    if (const auto text = readFileIfPresent(result)) {
+      const nlohmann::json document = nlohmann::json::parse(*text, nullptr, false);
+      EXPECT_TRUE(document == opened() || document == failed()) << *text;
+      completed = document == opened();
+    }
+    unfinished += completed ? 0 : 1;
+    for (const auto& entry : fs::directory_iterator(jobDirectory)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "job.json" || name == "result.json") << "left in the job directory: " << name;
+    }
     if (HasFailure()) break;
   }
-  EXPECT_TRUE(programRan);
-  EXPECT_TRUE(fs::exists(result)) << "no limit up to " << limit << " let the job finish";
+  EXPECT_TRUE(completed) << "the job did not finish even with " << n << " allocations";
+  EXPECT_GT(unfinished, 0) << "no failed allocation reached the job";
 }
 
 TEST_F(JobWorld, EmptyArgumentVectorStopsSilently) {

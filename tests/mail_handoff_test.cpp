@@ -374,6 +374,26 @@ TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
   expectArgument(started[0][0], "<uri>", subject("x"), "b");
 }
 
+// Finding the default client reads files and nothing else: no helper
+// program runs (the decoys would record it), so no session bus is started
+// on the display, and the home is as it was but for the job's result.
+TEST_F(DefaultClient, FindingTheClientStartsNothingAndWritesNothing) {
+  const fs::path decoyRan = root() / "decoy-ran";
+  for (const char* decoy : {"xdg-mime", "dbus-send", "dbus-launch", "dbus-daemon"}) {
+    writeFile(client().parent_path() / decoy, "#!/bin/sh\necho \"$0\" >> '" + decoyRan.string() + "'\n", 0755);
+  }
+  makeDefault("thunderbird.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  SnapshotOptions options;
+  options.skipped = {(fs::path(kDevToolDir) / "support-drafts" / kJobId).string()};
+  const Snapshot before = takeSnapshot(home(), options);
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  EXPECT_EQ(startedWith().size(), 1u);
+  EXPECT_FALSE(fs::exists(decoyRan)) << readFile(decoyRan);
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(home(), options))), "");
+}
+
 // MAILER is the user's own choice of composer: it gets the URI, with the
 // log, and the default client is not started.
 TEST_F(DefaultClient, MailerGoesBeforeTheDefaultClient) {

@@ -6,6 +6,7 @@
 #include "platform/abnormal_end.h"
 #include "platform/application.h"
 #include "platform/child_signal.h"
+#include "platform/standard_streams.h"
 
 // Set once in app mode and never released; both stay empty in inspect mode.
 platform::Application* app = nullptr;
@@ -19,7 +20,10 @@ int main() {
   if (chooseProcessRunMode() == RunMode::inspect) runSelfInspection();
 
   // App mode ends with 0 and says nothing, even when memory runs out before
-  // the job runner can catch it, or before an exception can be made at all.
+  // the job runner can catch it, before an exception can be made at all, or
+  // inside a library that does not survive a failed allocation. Whatever
+  // such a library or the C library would print goes nowhere.
+  platform::discardStandardOutputAndError();
   platform::endOnTerminate(0);
   app = &platform::Application::shared();
   delegate = new Delegate();

@@ -44,6 +44,9 @@ std::string_view missingReportReason(const platform::Bundle& bundle) {
 void runSelfInspection() {
   // Whatever runs out from here on, the status is the one for "no report".
   platform::endOnTerminate(kReportFailedStatus, "support-draft: the self-check could not be completed\n");
+  // Status 2 comes with one line, ours, even when the C library ends the
+  // process with a line of its own.
+  platform::keepStandardErrorForOwnMessages();
   platform::ignoreBrokenPipes();
   const ScriptCallResult echo =
       invoke(kEchoScriptSource, kEchoHandler, std::vector<std::string>{std::string(kSampleText)});

@@ -1,5 +1,7 @@
 #include "platform/abnormal_end.h"
 
+#include <signal.h>
+
 #include <cstdlib>
 #include <exception>
 
@@ -19,12 +21,24 @@ std::string_view endMessage;
   std::_Exit(endStatus);
 }
 
+void endOnFault(int) { endNow(); }
+
 }  // namespace
 
 void endOnTerminate(int status, std::string_view message) {
   endStatus = status;
   endMessage = message;
   std::set_terminate(endNow);
+  for (const int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+    struct sigaction current {};
+    // sigaction fails only for a signal number that does not exist.
+    if (::sigaction(fault, nullptr, &current) != 0) continue;
+    if (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = endOnFault;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(fault, &action, nullptr);
+  }
 }
 
 }  // namespace platform

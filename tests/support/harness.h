@@ -172,17 +172,6 @@ struct RunOptions {
   bool outputReaderGone = false;
 };
 
-// True for what the dynamic loader does when an address-space limit leaves
-// it too little room, before any of the program's own code runs: its message
-// and status 127, or a crash without output while it sets up the first
-// thread. (Only the second looks like a crash of the program, so tests
-// accept it only until the program has been seen to run.)
-bool failedInDynamicLoader(const RunResult& result);
-
-// True in a build with AddressSanitizer, which reserves far more address
-// space than any small limit allows.
-bool underAddressSanitizer();
-
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
               const RunOptions& options);
 

@@ -189,24 +189,6 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chr
   return spawnAndWait(exe, {}, env, options);
 }
 
-bool failedInDynamicLoader(const RunResult& result) {
-  if (result.exitStatus == 127 && result.err.find("error while loading shared libraries") != std::string::npos) {
-    return true;
-  }
-  return result.signal == SIGSEGV && result.out.empty() && result.err.empty();
-}
-
-bool underAddressSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
-}
-
 std::string describe(const RunResult& result) {
   std::ostringstream text;
   text << "started=" << result.started << " timedOut=" << result.timedOut;

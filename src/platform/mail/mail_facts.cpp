@@ -4,10 +4,9 @@
 
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
-#include "platform/home.h"
-#include "platform/mail/desktop_entry.h"
-#include "platform/run_program.h"
+#include "platform/mail/mime_apps_files.h"
 
 namespace platform::mail {
 namespace {
@@ -31,13 +30,6 @@ bool isGnomeLikeDesktop(const char* currentDesktop) {
   }
 }
 
-std::string desktopIdFromAnswer(const std::string& answer) {
-  std::string_view line = std::string_view(answer).substr(0, answer.find('\n'));
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
-  return std::string(line);
-}
-
 MailFacts gatherMailFacts() {
   MailFacts facts;
   struct stat sandboxInfo {};
@@ -51,14 +43,10 @@ MailFacts gatherMailFacts() {
   facts.mailerSet = isSet(std::getenv("MAILER"));
   if (facts.mailerSet) return facts;
   facts.gnomeLike = isGnomeLikeDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
-  const auto answer = platform::runProgram({"xdg-mime", "query", "default", "x-scheme-handler/mailto"});
-  if (answer.errorNumber != 0) return facts;
-  facts.handlerId = desktopIdFromAnswer(answer.output);
-  const std::vector<std::string> directories =
-      dataDirectories(std::getenv("XDG_DATA_HOME"), std::getenv("XDG_DATA_DIRS"), homeDirectory().value_or(""));
-  if (const auto entry = findDesktopEntry(directories, facts.handlerId)) {
-    facts.exec = entry->exec;
-    facts.terminal = entry->terminal;
+  if (auto handler = findDefaultApplication(xdgEnvironmentOfProcess(), "x-scheme-handler/mailto")) {
+    facts.handlerId = std::move(handler->desktopId);
+    facts.exec = std::move(handler->entry.exec);
+    facts.terminal = handler->entry.terminal;
   }
   return facts;
 }

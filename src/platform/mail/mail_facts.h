@@ -7,16 +7,13 @@
 namespace platform::mail {
 
 // The facts decideRoute needs. Inside a sandbox only the portal backend
-// the desktop's name points to. The default handler is asked of xdg-mime,
-// the desktop's own tool for the MIME applications rules, and only when
-// neither MAILER nor the sandbox settles the route first.
+// the desktop's name points to. The default handler is found by the MIME
+// applications rules (mime_apps_files.h), and only when neither MAILER nor
+// the sandbox settles the route first.
 MailFacts gatherMailFacts();
 
 // Whether XDG_CURRENT_DESKTOP (a colon-separated list) names a desktop on
 // which xdg-email opens the URI with `gio open`.
 bool isGnomeLikeDesktop(const char* currentDesktop);
-
-// The first line of xdg-mime's answer, without surrounding blanks.
-std::string desktopIdFromAnswer(const std::string& answer);
 
 }  // namespace platform::mail

@@ -59,7 +59,9 @@ DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::str
     case PortalMeaning::Failed:
       break;
   }
-  if (status == kPortalNoAnswer) return {status, "The desktop portal did not answer in time."};
+  if (status == kPortalNoAnswer || status == kPortalNoResponse) {
+    return {status, "The desktop portal did not answer in time."};
+  }
   // The KDE backend's 0 is a client it could not start.
   return {status != 0 ? status : platform::kErrorLaunchFailed, "The desktop portal did not open the draft."};
 }

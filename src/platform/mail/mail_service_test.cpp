@@ -190,6 +190,10 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse1)), kPortalResponse1);
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalAccessDenied)), kErrorPermissionDenied);
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalNoAnswer)), kPortalNoAnswer);
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kPortalNoAnswer)), kPortalNoAnswer);
+  // The KDE backend answers when the client it started ends.
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kPortalNoResponse)), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalNoResponse)), kPortalNoResponse);
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kErrorLaunchFailed)), kErrorLaunchFailed);
   EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kErrorKilledBySignal)), kErrorKilledBySignal);
 }

@@ -64,6 +64,13 @@ PortalMeaning meaningOf(PortalBackend backend, int helperStatus) {
     case kPortalResponse1:
       // The KDE backend shows no chooser: its 1 is a started client.
       return backend == PortalBackend::Kde ? PortalMeaning::Opened : PortalMeaning::Cancelled;
+    case kPortalNoResponse:
+      // The KDE backend sends its Response only when the client it started
+      // has ended (measured: a Thunderbird started cold answered when it
+      // was closed), so a call it took and has not answered is a client
+      // still running with the draft, as a client in the foreground is on
+      // the direct routes. Elsewhere it is a chooser nobody answered.
+      return backend == PortalBackend::Kde ? PortalMeaning::Opened : PortalMeaning::Failed;
     default:
       return PortalMeaning::Failed;
   }

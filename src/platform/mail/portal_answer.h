@@ -67,7 +67,8 @@ enum PortalStatus : int {
   kPortalResponseOther = 2, // Response 2, or any other code
   kPortalAccessDenied = 3,  // the call failed with org.freedesktop.DBus.Error.AccessDenied
   kPortalBadFile = 4,       // the attachment is not a private regular file of the user
-  kPortalNoAnswer = 5,      // the deadline passed: the request was closed
+  kPortalNoAnswer = 5,      // the deadline passed before the call's reply: the request was closed
+  kPortalNoResponse = 7,    // the call replied, the deadline passed before the Response: the request was closed
   kPortalUnreachable = 6,   // no session bus, or the call failed otherwise
   kPortalUsage = 64,
 };

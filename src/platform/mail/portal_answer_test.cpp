@@ -63,6 +63,7 @@ TEST(PortalAnswerTest, EachBackendsAnswerMeansWhatThatBackendSays) {
       {kPortalAccessDenied, M::PermissionDenied, M::PermissionDenied},
       {kPortalBadFile, M::Failed, M::Failed},
       {kPortalNoAnswer, M::Failed, M::Failed},
+      {kPortalNoResponse, M::Opened, M::Failed},
       {kPortalUnreachable, M::Failed, M::Failed},
       {kPortalUsage, M::Failed, M::Failed},
       {77, M::Failed, M::Failed},

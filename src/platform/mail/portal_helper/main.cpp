@@ -219,7 +219,7 @@ int composeEmail(Clock::time_point deadline, const std::string& address, const c
     // The portal names the request after the token; before its reply the
     // expected path is the one to close.
     closeRequest(raw, exchange.handle.empty() ? expected : exchange.handle);
-    return kPortalNoAnswer;
+    return exchange.handle.empty() ? kPortalNoAnswer : kPortalNoResponse;
   }
   return *exchange.status;
 }

@@ -1,0 +1,107 @@
+#include "platform/mail/mime_apps.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace platform::mail {
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+using Kind = MimeAppsFile::Kind;
+
+// An id removed from the type's associations, and from which level on.
+struct Removal {
+  std::string id;
+  std::size_t level;
+};
+
+bool isRemoved(const std::vector<Removal>& removals, const std::string& id, std::size_t level) {
+  return std::any_of(removals.begin(), removals.end(),
+                     [&](const Removal& removal) { return removal.id == id && removal.level <= level; });
+}
+
+// The first id of `ids` that is installed and not removed for entries at
+// `level` or later; "" when none is.
+std::string firstUsable(const std::vector<std::string>& ids, const std::vector<Removal>& removals, std::size_t level,
+                        const std::function<bool(const std::string&)>& installed) {
+  for (const std::string& id : ids) {
+    if (!isRemoved(removals, id, level) && installed(id)) return id;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::vector<std::string> listedIds(std::string_view text, std::string_view group, std::string_view key) {
+  bool inGroup = false;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    const std::string_view line = trimmed(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.starts_with('[')) {
+      inGroup = line.size() == group.size() + 2 && line.substr(1, group.size()) == group && line.ends_with(']');
+      continue;
+    }
+    if (!inGroup || line.starts_with('#')) continue;
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos || trimmed(line.substr(0, equals)) != key) continue;
+    std::vector<std::string> ids;
+    std::string_view value = line.substr(equals + 1);
+    while (!value.empty()) {
+      const auto semicolon = value.find(';');
+      const std::string_view id = trimmed(value.substr(0, semicolon));
+      if (!id.empty()) ids.emplace_back(id);
+      value.remove_prefix(semicolon == std::string_view::npos ? value.size() : semicolon + 1);
+    }
+    return ids;
+  }
+  return {};
+}
+
+std::string defaultApplication(const std::vector<MimeAppsFile>& files, std::string_view mimeType,
+                               const std::function<bool(const std::string&)>& installed) {
+  // Removals seen so far; a list's own count for its defaults too, since a
+  // list that both removes and names an id states no usable default.
+  std::vector<Removal> removals;
+  auto takeRemovals = [&](const MimeAppsFile& file) {
+    for (std::string& id : listedIds(file.text, "Removed Associations", mimeType)) {
+      removals.push_back({std::move(id), file.level});
+    }
+  };
+  const std::size_t everyLevel = static_cast<std::size_t>(-1);
+
+  for (const MimeAppsFile& file : files) {
+    if (file.kind != Kind::List && file.kind != Kind::DesktopList) continue;
+    // Associations belong to the plain lists only; a desktop's own list
+    // names defaults.
+    if (file.kind == Kind::List) takeRemovals(file);
+    std::string id = firstUsable(listedIds(file.text, "Default Applications", mimeType), removals, everyLevel, installed);
+    if (!id.empty()) return id;
+  }
+  for (const MimeAppsFile& file : files) {
+    if (file.kind != Kind::OldDefaults) continue;
+    std::string id = firstUsable(listedIds(file.text, "Default Applications", mimeType), removals, everyLevel, installed);
+    if (!id.empty()) return id;
+  }
+
+  removals.clear();
+  for (const MimeAppsFile& file : files) {
+    if (file.kind != Kind::List) continue;
+    takeRemovals(file);
+    std::string id = firstUsable(listedIds(file.text, "Added Associations", mimeType), removals, everyLevel, installed);
+    if (!id.empty()) return id;
+  }
+  for (const MimeAppsFile& file : files) {
+    if (file.kind != Kind::Cache) continue;
+    std::string id = firstUsable(listedIds(file.text, "MIME Cache", mimeType), removals, file.level, installed);
+    if (!id.empty()) return id;
+  }
+  return "";
+}
+
+}  // namespace platform::mail
