@@ -121,10 +121,6 @@ std::vector<std::string> startedEnvironment() {
 
 DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& terminalHelper,
                              const char* runtimeDirectory, std::chrono::milliseconds grace) {
-#ifdef SUPPORT_DRAFT_NO_RUN_PROGRAM
-  // The fuzz build runs hostile scripts: like run program, it starts nothing.
-  return {kErrorLaunchFailed, "This build does not run programs."};
-#endif
   if (route.launcher.empty() || route.argv.empty()) return {kErrorLaunchFailed, "No command to start."};
   std::optional<ReportChannel> channel = ReportChannel::open(runtimeDirectory);
   if (!channel) {
