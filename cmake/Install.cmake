@@ -1,29 +1,57 @@
-# What `cmake --install` puts under the prefix, and the packages CPack makes
-# of it:
-#   libexec/support-draft/SupportDraft.app   the bundle
-#   bin/support-draft-host                   the command for hosts
-#   lib/.../libsupport-draft-host.a, include/support_draft_host.h
-#   lib/.../cmake/SupportDraft/              find_package(SupportDraft)
-#   share/man/man1/                          support-draft(1), support-draft-host(1)
-#   share/doc/support-draft/                 copyright, changelog
+# What `cmake --install` puts under the prefix, in three components, one
+# for each Debian package that scripts/package.sh makes of them:
+#   program      support-draft
+#                  libexec/support-draft/SupportDraft.app   the bundle
+#                  bin/support-draft-host                   the command for hosts
+#                  share/man/man1/                          support-draft(1), support-draft-host(1)
+#                  share/doc/support-draft/                 README, copyright, changelog
+#   library      libsupport-draft-host0
+#                  lib/<multiarch>/libsupport-draft-host.so.0 (and the file it names)
+#   development  support-draft-dev
+#                  include/support-draft/                   the host library's headers
+#                  lib/<multiarch>/libsupport-draft-host.{a,so}
+#                  lib/<multiarch>/cmake/SupportDraft/      find_package(SupportDraft)
+#                  lib/<multiarch>/pkgconfig/support-draft-host.pc
+# Each package's documentation directory holds the copyright file and the
+# changelog, as Debian wants for every package.
 if(SUPPORT_DRAFT_FUZZ)
   return()
 endif()
 include(CMakePackageConfigHelpers)
 
+set(SUPPORT_DRAFT_INCLUDE_INSTALL_DIR ${CMAKE_INSTALL_INCLUDEDIR}/support-draft)
+foreach(library support_draft_host support_draft_host_shared)
+  # Installed, the headers are in their own directory. The C++ layer needs
+  # C++17, so a C++ host compiled for an older standard is raised to it
+  # rather than stopped inside the header.
+  target_include_directories(${library} INTERFACE $<INSTALL_INTERFACE:${SUPPORT_DRAFT_INCLUDE_INSTALL_DIR}>)
+  target_compile_features(${library} INTERFACE cxx_std_17)
+endforeach()
+
 set(SUPPORT_DRAFT_BUNDLE_INSTALL_DIR ${CMAKE_INSTALL_LIBEXECDIR}/support-draft/SupportDraft.app)
 set(SUPPORT_DRAFT_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/SupportDraft)
-set(SUPPORT_DRAFT_DOC_INSTALL_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/support-draft)
 
-install(FILES ${BUNDLE_DIR}/Contents/Info.plist DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents)
-install(TARGETS support-draft support-draft-portal RUNTIME DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/MacOS)
+# The program package.
+install(FILES ${BUNDLE_DIR}/Contents/Info.plist
+        DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents COMPONENT program)
+install(TARGETS support-draft support-draft-portal support-draft-terminal
+        RUNTIME DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/MacOS COMPONENT program)
 install(FILES ${BUNDLE_DIR}/Contents/Resources/support-mail.applescript
-        DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/Resources)
+        DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/Resources COMPONENT program)
+install(TARGETS support-draft-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 
-install(TARGETS support-draft-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS support_draft_host EXPORT SupportDraftTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/host/support_draft_host.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT SupportDraftTargets NAMESPACE SupportDraft:: DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR})
+# The library packages. SupportDraft::host is the archive,
+# SupportDraft::host_shared the shared library.
+install(TARGETS support_draft_host_shared EXPORT SupportDraftTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development)
+install(TARGETS support_draft_host EXPORT SupportDraftTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+# The C header and its C++ layer; the other headers in host/ are the
+# library's own.
+install(FILES ${PROJECT_SOURCE_DIR}/host/support_draft_host.h ${PROJECT_SOURCE_DIR}/host/support_draft_host.hpp
+        DESTINATION ${SUPPORT_DRAFT_INCLUDE_INSTALL_DIR} COMPONENT development)
+install(EXPORT SupportDraftTargets NAMESPACE SupportDraft::
+        DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR} COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/packaging/SupportDraftConfig.cmake.in
   ${CMAKE_BINARY_DIR}/SupportDraftConfig.cmake
   INSTALL_DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR}
@@ -31,12 +59,19 @@ configure_package_config_file(${PROJECT_SOURCE_DIR}/packaging/SupportDraftConfig
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/SupportDraftConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/SupportDraftConfig.cmake ${CMAKE_BINARY_DIR}/SupportDraftConfigVersion.cmake
-        DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR})
+        DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR} COMPONENT development)
 
-# Manual pages and the changelog are installed compressed, without a time
-# stamp, as Debian wants them.
+# pkg-config: the shared library by default, the archive with --static.
+set(PC_INCLUDEDIR ${CMAKE_INSTALL_FULL_INCLUDEDIR}/support-draft)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/support-draft-host.pc.in
+               ${CMAKE_BINARY_DIR}/support-draft-host.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/support-draft-host.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# Manual pages, the README and the changelog are installed compressed,
+# without a time stamp, as Debian wants them.
 set(COMPRESSED_DOCS)
-foreach(source man/support-draft.1 man/support-draft-host.1 packaging/changelog)
+foreach(source man/support-draft.1 man/support-draft-host.1 packaging/changelog README.md)
   get_filename_component(name ${source} NAME)
   set(compressed ${CMAKE_BINARY_DIR}/compressed/${name}.gz)
   add_custom_command(OUTPUT ${compressed}
@@ -47,30 +82,13 @@ foreach(source man/support-draft.1 man/support-draft-host.1 packaging/changelog)
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${COMPRESSED_DOCS})
 install(FILES ${CMAKE_BINARY_DIR}/compressed/support-draft.1.gz ${CMAKE_BINARY_DIR}/compressed/support-draft-host.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/compressed/changelog.gz
-        DESTINATION ${SUPPORT_DRAFT_DOC_INSTALL_DIR})
-
-# Packages: scripts/package.sh configures a prod build and runs CPack.
-set(CPACK_GENERATOR "DEB;TGZ")
-set(CPACK_PACKAGE_NAME support-draft)
-set(CPACK_PACKAGE_VENDOR "the support-draft project")
-set(CPACK_PACKAGE_CONTACT "support-draft project <support-draft@users.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "helper that opens a pre-filled support e-mail draft")
-set(CPACK_PACKAGE_FILE_NAME support-draft-${PROJECT_VERSION}-${SUPPORT_DRAFT_CHANNEL})
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION mail)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# xdg-email makes the hand-off; the host library needs the Unicode and the
-# property list libraries.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, libutf8proc2, libplist3")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The synopsis comes from the summary above; this is the extended text.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A faceless helper program that a host application carries in its bundle
-to open a support e-mail draft (subject, body and, optionally, the host's
-log as an attachment) in the user's mail client. The package holds the
-bundle (${SUPPORT_DRAFT_CHANNEL} channel), the support-draft-host command,
-and a C++ library with a CMake package configuration for hosts.")
-include(CPack)
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+install(FILES ${CMAKE_BINARY_DIR}/compressed/README.md.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/support-draft COMPONENT program)
+foreach(component_package program:support-draft library:libsupport-draft-host0 development:support-draft-dev)
+  string(REPLACE ":" ";" pair ${component_package})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/compressed/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+endforeach()

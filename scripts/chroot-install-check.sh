@@ -1,56 +1,152 @@
 #!/usr/bin/env bash
-# Installs the .deb with apt-get on a fresh Debian 12 system, a throwaway
-# chroot made with debootstrap, then runs the installed bundle's self-check
-# and one job through support-draft-host as an ordinary user, with a
-# stand-in composer in place of a mail client. Needs root and the network
-# (debootstrap fetches a base system), so it is not part of CI.
-#   scripts/chroot-install-check.sh        (DEBIAN_MIRROR=... to pick a mirror)
+# Installs the packages with apt-get on a fresh Debian 12 system, a chroot
+# made with debootstrap, and uses them as a host developer would: the
+# installed bundle's self-check, a C++ host built with find_package and a
+# C host built with pkg-config, each run as an ordinary user with a recording
+# composer in place of a mail client, and the support-draft-host command.
+# Needs root and the network to Debian's archive.
+#   scripts/chroot-install-check.sh DEB...              all of it, in a throwaway directory
+#   scripts/chroot-install-check.sh --prepare SYSTEM    make the chroot (no packages needed yet)
+#   scripts/chroot-install-check.sh --check SYSTEM DEB...   install and use the packages there
+#   scripts/chroot-install-check.sh --remove SYSTEM     unmount and remove the chroot
+# DEBIAN_MIRROR picks the mirror. The base system's packages are kept in
+# /var/cache/support-draft-check (a month at most), so a second run
+# fetches little.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [[ $(id -u) -ne 0 ]]; then
   echo "chroot-install-check.sh needs root" >&2
   exit 1
 fi
-bash "$root/scripts/deps.sh" chroot
-bash "$root/scripts/package.sh" >/dev/null
-deb=$(ls "$root"/build-package/support-draft_*.deb)
 mirror="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
+cache="/var/cache/support-draft-check"
+# What the check itself needs in the chroot: compilers and build tools for
+# the hosts. The packages under test bring their own dependencies.
+tools="g++,gcc,cmake,make,pkg-config"
 
-work="$(mktemp -d /var/tmp/support-draft-chroot.XXXXXX)"
-system="$work/system"
-cleanup() {
-  mountpoint -q "$system/proc" && umount "$system/proc"
-  rm -rf "$work"
+prepare() {
+  local system="$1"
+  mkdir -p "$cache"
+  local tarball="$cache/bookworm-minbase-tools.tgz"
+  if [[ -z "$(find "$tarball" -mtime -30 2>/dev/null)" ]]; then
+    echo "== fetching the Debian 12 base system and build tools from $mirror"
+    rm -f "$tarball"
+    # debootstrap's work directory; one left by an interrupted run goes first.
+    local scratch="$cache/scratch"
+    rm -rf --one-file-system "$scratch"
+    debootstrap --variant=minbase --include="$tools" --make-tarball="$tarball.part" \
+      bookworm "$scratch" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
+      { tail -20 "$cache/debootstrap.log"; exit 1; }
+    rm -rf --one-file-system "$scratch"
+    mv "$tarball.part" "$tarball"
+  fi
+  echo "== debootstrap bookworm (minbase with $tools) from the cached archive"
+  debootstrap --variant=minbase --include="$tools" --unpack-tarball="$tarball" \
+    bookworm "$system" "$mirror" >"$cache/unpack.log" 2>&1 ||
+    { tail -20 "$cache/unpack.log"; exit 1; }
+  cp /etc/resolv.conf "$system/etc/resolv.conf"
+  echo "chroot ready: $(chroot "$system" cat /etc/debian_version), $(chroot "$system" g++ --version | head -1)"
 }
-trap cleanup EXIT
 
-echo "== debootstrap bookworm from $mirror"
-debootstrap --variant=minbase bookworm "$system" "$mirror" >"$work/debootstrap.log" 2>&1 ||
-  { tail -20 "$work/debootstrap.log"; exit 1; }
-mount -t proc proc "$system/proc"
-cp /etc/resolv.conf "$system/etc/resolv.conf"
-cp "$deb" "$system/tmp/"
-in_chroot() { chroot "$system" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+remove() {
+  local system="$1"
+  [[ -d "$system" ]] || return 0
+  if mountpoint -q "$system/proc"; then umount "$system/proc"; fi
+  rm -rf --one-file-system "$system"
+}
 
-echo "== apt-get install ./$(basename "$deb")"
-in_chroot apt-get update -qq
-(cd "$system/tmp" && in_chroot sh -c "cd /tmp && apt-get install -y -qq ./$(basename "$deb")") | tail -3
-in_chroot dpkg -s support-draft | grep -E '^(Status|Version):'
+in_chroot() {
+  chroot "$system" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive "$@"
+}
+# As the ordinary user "host", in its home, with the recording composer.
+as_host() {
+  in_chroot setpriv --reuid=host --regid=host --init-groups \
+    env HOME=/home/host MAILER=/usr/local/bin/record-draft sh -c "cd /home/host && $1"
+}
 
-echo "== the installed bundle's self-check"
-in_chroot /usr/libexec/support-draft/SupportDraft.app/Contents/MacOS/support-draft --inspect
-echo
+# expect_draft WHAT COMMAND: runs COMMAND as the host user and wants the
+# outcome "opened" and a draft with the check's subject at the composer.
+expect_draft() {
+  local what="$1" command="$2" output status=0
+  rm -f "$system/home/host/drafts.log"
+  output=$(as_host "$command") || status=$?
+  echo "$what: $output (exit status $status)"
+  if [[ $status -ne 0 || "$output" != *opened* ]]; then
+    echo "$what did not open a draft" >&2
+    exit 1
+  fi
+  if ! grep -q '^mailto:.*subject=Support%20Request%20-%20Quorvel%20' "$system/home/host/drafts.log"; then
+    echo "the composer received no draft with the subject for $what:" >&2
+    cat "$system/home/host/drafts.log" >&2 2>/dev/null || true
+    exit 1
+  fi
+}
 
-echo "== one job as an ordinary user"
-in_chroot sh -c 'mkdir -m 0700 /tmp/home && chown nobody:nogroup /tmp/home'
-cat >"$system/tmp/composer" <<'COMPOSER'
+check() {
+  system="$1"
+  shift
+  mount -t proc proc "$system/proc"
+  trap 'umount "$system/proc"' EXIT
+  mkdir -p "$system/tmp/debs"
+  cp "$@" "$system/tmp/debs/"
+
+  echo "== apt-get install of $(cd "$system/tmp/debs" && echo *.deb)"
+  in_chroot sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb' \
+    >"$system/tmp/apt.log" 2>&1 || { tail -20 "$system/tmp/apt.log"; exit 1; }
+  in_chroot dpkg-query -W -f='${Package} ${Version} ${Status}\n' support-draft libsupport-draft-host0 support-draft-dev
+
+  echo "== the installed bundle's self-check"
+  local bundle=/usr/libexec/support-draft/SupportDraft.app
+  local inspect
+  inspect=$(in_chroot "$bundle/Contents/MacOS/support-draft" --inspect)
+  echo "$inspect"
+  [[ "$inspect" == *'"argumentsRoundTrip":true'* ]] || { echo "the self-check failed" >&2; exit 1; }
+
+  # The ordinary user and the composer that records the mailto: URI the
+  # desktop's mail hand-off gives it.
+  in_chroot useradd --create-home --shell /bin/sh host
+  cat >"$system/usr/local/bin/record-draft" <<'COMPOSER'
 #!/bin/sh
-printf '%s\n' "$1" > /tmp/home/composer.log
+printf '%s\n' "$1" >>"$HOME/drafts.log"
 COMPOSER
-chmod 0755 "$system/tmp/composer"
-in_chroot setpriv --reuid=nobody --regid=nogroup --clear-groups \
-  env HOME=/tmp/home MAILER=/tmp/composer \
-  support-draft-host --bundle /usr/libexec/support-draft/SupportDraft.app \
-  --subject "Support Request - Quorvel chroot check" --body "Hello from a fresh system"
-echo "composer received: $(cat "$system/tmp/home/composer.log")"
-echo "chroot install check passed"
+  chmod 0755 "$system/usr/local/bin/record-draft"
+  cp -r "$root/packaging/consumer" "$system/home/host/consumer"
+  in_chroot chown -R host:host /home/host/consumer
+
+  echo "== a C++ host built with find_package(SupportDraft)"
+  as_host 'cmake -S consumer -B consumer-build >/dev/null && cmake --build consumer-build >/dev/null'
+  expect_draft "find_package host, shared library" "consumer-build/consumer prod"
+  expect_draft "find_package host, static library" "consumer-build/consumer_static prod"
+
+  echo "== a C host built with pkg-config --cflags --libs support-draft-host"
+  local flags='-DBUNDLE=\"'"$bundle"'\" $(pkg-config --cflags --libs support-draft-host)'
+  as_host "cc -std=c99 -Wall -Werror -o pkg-config-host consumer/c_host.c $flags"
+  expect_draft "pkg-config C host" "./pkg-config-host"
+  local libraries
+  libraries=$(in_chroot ldd /home/host/pkg-config-host)
+  if [[ "$libraries" != *"libsupport-draft-host.so.0 => /"*"/libsupport-draft-host.so.0 "* ]]; then
+    echo "the C host does not use the installed shared library:" >&2
+    echo "$libraries" >&2
+    exit 1
+  fi
+
+  echo "== support-draft-host"
+  expect_draft "support-draft-host" "support-draft-host --bundle $bundle \
+    --subject 'Support Request - Quorvel chroot check' --body 'Hello from a fresh system'"
+  echo "chroot install check passed"
+}
+
+case "${1:-}" in
+  --prepare) prepare "$2" ;;
+  --check) shift; check "$@" ;;
+  --remove) remove "$2" ;;
+  -* | "") echo "usage: see the head of scripts/chroot-install-check.sh" >&2; exit 2 ;;
+  *)
+    bash "$root/scripts/deps.sh" chroot
+    work="$(mktemp -d /var/tmp/support-draft-chroot.XXXXXX)"
+    trap 'remove "$work/system"; rm -rf "$work"' EXIT
+    prepare "$work/system"
+    (check "$work/system" "$@")
+    ;;
+esac

@@ -8,6 +8,7 @@
 # and attachment. Not part of CI; run as root (it installs packages).
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]
+#   scripts/client-check.sh terminal [--gnome]
 #
 #   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt,
 #               or failing-handler: a mailto handler whose program exits 1 at
@@ -33,11 +34,20 @@
 # x-terminal-emulator runs the command in a detached tmux session, so that
 # the keys a user would type can be scripted. Everything else is the real
 # client.
+#
+# `terminal` checks the outcome of a client in a terminal rather than a
+# draft: NeoMutt as the default handler in the real xterm and in a terminal
+# that returns at once (a detached tmux session, as GNOME's terminal hands
+# its command to a server), and through MAILER="xterm -e neomutt", each
+# with the real NeoMutt (which stays with the draft: opened) and with a
+# stand-in named neomutt that exits 1 at once or dies of SIGSEGV
+# (DRAFT_FAILED). It prints one line per case and fails if any outcome
+# differs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|terminal [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -66,9 +76,11 @@ case "$client" in
   sylpheed) desktop_id=sylpheed.desktop ;;
   balsa) desktop_id=balsa-mailto-handler.desktop ;;
   neomutt) desktop_id=neomutt.desktop ;;
+  terminal) desktop_id=neomutt.desktop ;;
   failing-handler) desktop_id=failing-handler.desktop ;;
   *) usage ;;
 esac
+[[ $client == terminal && $running -eq 1 ]] && usage
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "client-check.sh: run as root (it installs $client and a headless X server)" >&2
@@ -79,6 +91,7 @@ portal_packages=()
 [[ -n $sandbox ]] && portal_packages=(xdg-desktop-portal "xdg-desktop-portal-$sandbox" dbus-daemon util-linux)
 client_packages=("$client")
 [[ $client == failing-handler ]] && client_packages=()
+[[ $client == terminal ]] && client_packages=(neomutt xterm)
 apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "${client_packages[@]}" xvfb xauth xdotool tmux python3 \
   "${portal_packages[@]}" >/dev/null
 program="$root/build/SupportDraft.app/Contents/MacOS/support-draft"
@@ -99,8 +112,8 @@ people="O'Neil, Jörg"
 mkdir -m 0700 "$work/$people"
 home="$work/$people/home"
 mkdir -m 0700 "$home"
-mkdir -p "$work/bin" "$work/tmux"
-chmod 0700 "$work/tmux"
+mkdir -p "$work/bin" "$work/tmux" "$work/runtime"
+chmod 0700 "$work/tmux" "$work/runtime"
 
 # A free display for a headless X server of our own.
 display=60
@@ -110,13 +123,10 @@ pids+=($!)
 for _ in $(seq 50); do [[ -e "/tmp/.X11-unix/X$display" ]] && break; sleep 0.1; done
 
 session=(env -i PATH="$work/bin:/usr/bin:/bin" HOME="$home" LANG=C.UTF-8 DISPLAY=":$display"
-         XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TMUX_TMPDIR="$work/tmux")
+         XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TMUX_TMPDIR="$work/tmux"
+         XDG_RUNTIME_DIR="$work/runtime")
 [[ $gnome -eq 1 || $sandbox == gtk ]] && session+=(XDG_CURRENT_DESKTOP=GNOME)
 [[ $sandbox == kde ]] && session+=(XDG_CURRENT_DESKTOP=KDE)
-if [[ -n $sandbox ]]; then
-  mkdir -m 0700 "$work/runtime"
-  session+=(XDG_RUNTIME_DIR="$work/runtime")
-fi
 # Thunderbird: the profile of profiles.ini, not one made per installation.
 [[ $client == thunderbird ]] && session+=(MOZ_LEGACY_PROFILES=1)
 
@@ -361,6 +371,81 @@ setup_failing-handler() {
 start_failing-handler() { echo "(the failing handler has no running instance)"; }
 
 # ---------------------------------------------------------------------------
+# The terminal case: outcomes of a client in a terminal
+
+# One job with a log; prints result.json.
+run_terminal_job() {
+  local id dir
+  id=$(cat /proc/sys/kernel/random/uuid)
+  dir="$home/.vantrel-devtool-dev/support-drafts/$id"
+  (umask 077 && mkdir -p "$dir")
+  chmod 0700 "$home/.vantrel-devtool-dev" "$home/.vantrel-devtool-dev/support-drafts" "$dir"
+  printf '{"subject":"Support Request - Quorvel terminal","body":"b","attachLogs":true}' >"$dir/job.json"
+  printf 'log line\n' >"$dir/log.txt"
+  chmod 0600 "$dir/job.json" "$dir/log.txt"
+  "${session[@]}" "$@" "$program" --job "$id"
+  # Members in a fixed order, to compare as text.
+  python3 -c 'import json, sys; print(json.dumps(json.load(sys.stdin), sort_keys=True, separators=(",", ":")))' \
+    <"$dir/result.json" 2>/dev/null || echo none
+}
+
+terminal_check() {
+  setup_neomutt
+  "${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
+  echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
+  local failures=0 terminal client expected result mailer
+  for terminal in xterm at-once mailer-xterm; do
+    case "$terminal" in
+      xterm) printf '#!/bin/sh\nexec xterm "$@"\n' >"$work/bin/x-terminal-emulator"; mailer=() ;;
+      at-once) printf '#!/bin/sh\n[ "$1" = "-e" ] && shift\nexec tmux new-session -d -x 160 -y 48 "$@"\n' \
+                 >"$work/bin/x-terminal-emulator"; mailer=() ;;
+      mailer-xterm) rm -f "$work/bin/x-terminal-emulator"; mailer=(MAILER="xterm -e neomutt") ;;
+    esac
+    [[ -e "$work/bin/x-terminal-emulator" ]] && chmod 0755 "$work/bin/x-terminal-emulator"
+    for client in real exit-1 sigsegv; do
+      rm -f "$work/bin/neomutt"
+      case "$client" in
+        real) expected='{"ok":true}' ;;
+        exit-1) printf '#!/bin/sh\n: >"%s/ran"\nexit 1\n' "$work" >"$work/bin/neomutt"
+                expected='{"code":"DRAFT_FAILED","ok":false}' ;;
+        sigsegv) printf '#!/bin/sh\n: >"%s/ran"\nkill -SEGV $$\n' "$work" >"$work/bin/neomutt"
+                 expected='{"code":"DRAFT_FAILED","ok":false}' ;;
+      esac
+      [[ -e "$work/bin/neomutt" ]] && chmod 0755 "$work/bin/neomutt"
+      rm -f "$work/ran"
+      result=$(run_terminal_job "${mailer[@]}")
+      local running="" verdict=PASS
+      # The stand-in must have been started: a route that started nothing
+      # would also give DRAFT_FAILED.
+      if [[ $client != real ]]; then
+        if [[ -e "$work/ran" ]]; then running=", the stand-in ran"; else running=", the stand-in did NOT run"; verdict=FAIL; failures=$((failures + 1)); fi
+      fi
+      [[ $client == real ]] && running=", NeoMutt processes running: $({ pgrep -x neomutt || true; } | wc -l)"
+      # In tmux the screen can be read: NeoMutt asks for the recipient of the draft.
+      if [[ $client == real && $terminal == at-once ]]; then
+        running+=", its screen: \"$(TMUX_TMPDIR="$work/tmux" tmux capture-pane -p 2>/dev/null | grep -m 1 -o 'To: *' || true)\""
+      fi
+      [[ "$result" == "$expected" ]] || { verdict=FAIL; failures=$((failures + 1)); }
+      echo "$verdict  $terminal, $client NeoMutt: $result$running"
+      # The job's channel is gone with it (the session bus keeps dbus-1 there).
+      local left
+      left=$(find "$work/runtime" -mindepth 1 -maxdepth 1 -name 'support-draft-*')
+      [[ -z "$left" ]] || { echo "FAIL  the runtime directory keeps: $left"; failures=$((failures + 1)); }
+      # The real NeoMutt's terminal is left running by the job; close it.
+      TMUX_TMPDIR="$work/tmux" tmux kill-server 2>/dev/null || true
+      for pid in $(pgrep -f -- "$work/runtime/support-draft-" || true); do kill "$pid" 2>/dev/null || true; done
+      sleep 0.5
+    done
+  done
+  echo "$failures case(s) failed"
+  [[ $failures -eq 0 ]]
+}
+
+if [[ $client == terminal ]]; then
+  terminal_check
+  exit
+fi
+
 # The Flatpak-like root
 
 # Runs a command with / replaced by a root that holds /.flatpak-info and

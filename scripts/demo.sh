@@ -15,8 +15,11 @@ if [[ -n "$mode" && "$mode" != "--real" ]]; then
 fi
 
 bash "$root/scripts/deps.sh" build
+# Only what the demo runs: the bundle's three programs and support-draft-host.
+# scripts/test.sh builds the rest (the tests) in the same build directory.
 echo "== building"
-bash "$root/scripts/build.sh" "$root/build"
+cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
+cmake --build "$root/build" --target support-draft support-draft-portal support-draft-terminal support-draft-host
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "job_fixture.h"
+#include "platform/mail/mail_service.h"
 #include "mailto.h"
 
 namespace {
@@ -229,7 +230,7 @@ void PrintTo(const ClientCase& c, std::ostream* os) { *os << c.name; }
 std::vector<ClientCase> clientCases() {
   return {
       {"Thunderbird", "thunderbird.desktop", "%u", false, {"-compose", "<fields+log>"}},
-      {"NeoMutt", "neomutt.desktop", "%u", true, {"-e", "<client>", "-a", "<log>", "--", "<uri>"}},
+      {"NeoMutt", "neomutt.desktop", "%u", true, {"-a", "<log>", "--", "<uri>"}},
       {"KMail", "org.kde.kmail2.desktop", "-qwindowtitle %c %u", false, {"<uri+log>"}},
   };
 }
@@ -246,16 +247,32 @@ class DefaultClient : public MailHandoff {
     for (const char* dir : {"config", "data", "data/applications", "dirs", "bin", "calls"}) {
       makeDirectory(world_.path() / dir, 0755);
     }
+    makeDirectory(runtimeDirectory(), 0700);
+    linkBuiltHelper(bundle(), kTerminalHelper);
     useClient("");
+    useTerminal(kForegroundTerminal);
   }
 
-  // The stand-in client (and terminal emulator) writes its arguments,
-  // NUL-terminated, to a file of its own per call, then runs `tail`.
-  void useClient(std::string_view tail) {
-    const std::string script = "#!/bin/sh\nn=$(ls '" + calls().string() + "' | wc -l)\n" +
-                               "if [ $# -gt 0 ]; then printf '%s\\0' \"$@\"; fi > '" + calls().string() + "'/$n\n" + std::string(tail);
-    writeFile(client(), script, 0755);
-    writeFile(world_.path() / "bin" / "x-terminal-emulator", script, 0755);
+  // The stand-in client writes its arguments, NUL-terminated, to a file of
+  // its own per call, then runs `tail`.
+  void useClient(std::string_view tail) { writeFile(client(), recordingScript(tail), 0755); }
+
+  // The stand-in terminal emulator records its arguments the same way,
+  // then runs `tail` (kForegroundTerminal, kAtOnceTerminal).
+  void useTerminal(std::string_view tail, const std::string& name = "x-terminal-emulator") {
+    writeFile(world_.path() / "bin" / name, recordingScript(tail), 0755);
+  }
+
+  // Like xterm: runs the command after -e and ends with it.
+  static constexpr std::string_view kForegroundTerminal = "[ \"$1\" = -e ] && shift\nexec \"$@\"\n";
+  // Like GNOME's terminal: hands the command on and returns at once.
+  static constexpr std::string_view kAtOnceTerminal =
+      "[ \"$1\" = -e ] && shift\n\"$@\" </dev/null >/dev/null 2>&1 &\nexit 0\n";
+  static constexpr std::string_view kTerminalHelper = "support-draft-terminal";
+
+  std::string recordingScript(std::string_view tail) const {
+    return "#!/bin/sh\nn=$(ls '" + calls().string() + "' | wc -l)\n" +
+           "if [ $# -gt 0 ]; then printf '%s\\0' \"$@\"; fi > '" + calls().string() + "'/$n\n" + std::string(tail);
   }
 
   void makeDefault(const std::string& desktopId, const std::string& execTail, bool terminal = false) {
@@ -267,18 +284,36 @@ class DefaultClient : public MailHandoff {
               0644);
   }
 
-  RunResult runWithDefaultClient() const {
+  // `overrides` replaces or adds environment variables; an empty value
+  // removes one.
+  RunResult runWithDefaultClient(const Environment& overrides = {}) const {
     Environment env = minimalEnvironment(home());
     env["PATH"] = (world_.path() / "bin").string() + ":/usr/bin:/bin";
     env["DISPLAY"] = ":0";  // xdg-email's generic route opens URIs only on a display
     env["XDG_CONFIG_HOME"] = (world_.path() / "config").string();
     env["XDG_DATA_HOME"] = (world_.path() / "data").string();
     env["XDG_DATA_DIRS"] = (world_.path() / "dirs").string();
+    env["XDG_RUNTIME_DIR"] = runtimeDirectory().string();
+    for (const auto& [name, value] : overrides) {
+      if (value.empty()) {
+        env.erase(name);
+      } else {
+        env[name] = value;
+      }
+    }
     return runJob(env);
   }
 
   fs::path client() const { return world_.path() / "bin" / "client"; }
   fs::path calls() const { return world_.path() / "calls"; }
+  fs::path runtimeDirectory() const { return world_.path() / "runtime"; }
+  fs::path bin() const { return world_.path() / "bin"; }
+
+  // Forgets the calls recorded so far.
+  void clearCalls() const {
+    removeTree(calls());
+    makeDirectory(calls(), 0755);
+  }
 
   // The arguments of each call of the stand-ins, in order.
   std::vector<std::vector<std::string>> startedWith() const {
@@ -343,12 +378,14 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
   prepare(jobJson(kTrickySubject, kTrickyBody, true), std::string_view("log line\n"));
   expectQuietExit(runWithDefaultClient());
   EXPECT_EQ(outcome(), opened());
+  // A terminal client is started by the terminal (the first call), which
+  // runs the helper, which starts the client.
   const auto started = startedWith();
-  ASSERT_EQ(started.size(), 1u) << "calls of the stand-in";
-  ASSERT_EQ(started[0].size(), c.expected.size());
+  ASSERT_EQ(started.size(), c.terminal ? 2u : 1u) << "calls of the stand-ins";
+  ASSERT_EQ(started.back().size(), c.expected.size());
   for (std::size_t i = 0; i < c.expected.size(); ++i) {
     SCOPED_TRACE("argument " + std::to_string(i + 1));
-    expectArgument(started[0][i], c.expected[i], kTrickySubject, kTrickyBody);
+    expectArgument(started.back()[i], c.expected[i], kTrickySubject, kTrickyBody);
   }
 }
 
@@ -408,6 +445,121 @@ TEST_F(DefaultClient, MailerGoesBeforeTheDefaultClient) {
   const DecodedUri decoded = decodeMailto(received()[0]);
   EXPECT_EQ(decoded.fields.count("attach"), 1u) << received()[0];
   EXPECT_TRUE(startedWith().empty()) << "the default client was started";
+}
+
+// ---------------------------------------------------------------------------
+// A client in a terminal: the terminal's exit says nothing about it, the
+// helper's report of the client's own end does.
+
+class TerminalClient : public DefaultClient {
+ protected:
+  void SetUp() override {
+    DefaultClient::SetUp();
+    makeDefault("neomutt.desktop", "%u", true);
+    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  }
+
+  // A client left running by a test is ended here, by its own recorded
+  // pid, so that it does not outlive the test.
+  void TearDown() override {
+    std::error_code error;
+    if (fs::exists(pidFile(), error)) {
+      const pid_t pid = static_cast<pid_t>(std::stol(readFile(pidFile())));
+      if (pid > 1) ::kill(pid, SIGTERM);
+    }
+  }
+
+  fs::path pidFile() const { return root() / "client.pid"; }
+  bool runtimeDirectoryIsEmpty() const { return fs::is_empty(runtimeDirectory()); }
+};
+
+TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {
+  struct Case {
+    std::string client;
+    nlohmann::json outcome;
+  };
+  const std::vector<Case> clients = {
+      {"exit 1\n", failed()}, {"kill -SEGV $$\n", failed()}, {"exit 0\n", opened()}};
+  for (const std::string_view terminal : {kForegroundTerminal, kAtOnceTerminal}) {
+    useTerminal(terminal);
+    for (const Case& c : clients) {
+      SCOPED_TRACE((terminal == kAtOnceTerminal ? "terminal returning at once, client: " : "terminal, client: ") +
+                   c.client);
+      clearCalls();
+      useClient(c.client);
+      expectQuietExit(runWithDefaultClient());
+      EXPECT_EQ(outcome(), c.outcome);
+      const auto started = startedWith();
+      ASSERT_EQ(started.size(), 2u) << "the terminal, then the client";
+      // -e, the helper, the channel's address, then the client's start.
+      ASSERT_GE(started[0].size(), 4u);
+      EXPECT_EQ(started[0][0], "-e");
+      EXPECT_EQ(fs::path(started[0][1]).filename(), kTerminalHelper);
+      EXPECT_EQ(fs::path(started[0][2]).parent_path().parent_path(), runtimeDirectory());
+      EXPECT_EQ(std::vector<std::string>(started[0].begin() + 4, started[0].end()), started[1]);
+      EXPECT_TRUE(runtimeDirectoryIsEmpty()) << "the channel is removed";
+    }
+  }
+}
+
+// A client still running with the draft at the end of the grace time is an
+// open draft, though its terminal returned at once; it is left running.
+// The route is carried out here with a shorter grace than the shipped one.
+TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
+  useTerminal(kAtOnceTerminal);
+  useClient("echo $$ > '" + pidFile().string() + "'\nexec sleep 30\n");
+  platform::mail::DraftRoute route;
+  route.kind = platform::mail::DraftRoute::Kind::Watched;
+  route.launcher = {(bin() / "x-terminal-emulator").string(), "-e"};
+  route.argv = {client().string()};
+  const fs::path helper = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS" / kTerminalHelper;
+  const platform::mail::DraftOutcome outcome = platform::mail::carryOutWatched(
+      route, helper.string(), runtimeDirectory().c_str(), std::chrono::milliseconds(1500));
+  EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
+  ASSERT_TRUE(fs::exists(pidFile()));
+  EXPECT_EQ(::kill(static_cast<pid_t>(std::stol(readFile(pidFile()))), 0), 0) << "the client was ended";
+}
+
+// Without a private runtime directory the client's end cannot be heard:
+// nothing is started, with or without a log.
+TEST_F(TerminalClient, NothingStartsWithoutAPrivateRuntimeDirectory) {
+  fs::permissions(runtimeDirectory(), fs::perms::group_read | fs::perms::group_exec, fs::perm_options::add);
+  for (const Environment& overrides : {Environment{{"XDG_RUNTIME_DIR", ""}}, Environment{}}) {
+    for (const bool log : {true, false}) {
+      prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
+      expectQuietExit(runWithDefaultClient(overrides));
+      EXPECT_EQ(outcome(), failed());
+      EXPECT_TRUE(startedWith().empty()) << "something was started";
+    }
+  }
+}
+
+// MAILER naming a known client, alone or after the words of the user's own
+// terminal, gets the client's own start, watched through the helper.
+TEST_F(TerminalClient, MailerNamingTheClientTakesItsRoute) {
+  writeFile(bin() / "neomutt", recordingScript("exit 0\n"), 0755);
+  useTerminal("exec \"$@\"\n", "my-terminal");
+  for (const std::string& mailer :
+       std::vector<std::string>{(bin() / "neomutt").string(), "my-terminal " + (bin() / "neomutt").string()}) {
+    SCOPED_TRACE(mailer);
+    clearCalls();
+    expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
+    EXPECT_EQ(outcome(), opened());
+    const auto started = startedWith();
+    ASSERT_EQ(started.size(), 2u) << "the terminal, then the client";
+    // The user's terminal takes the helper as its command; the desktop's
+    // after -e.
+    const std::size_t helperAt = mailer.starts_with("my-terminal") ? 0 : 1;
+    ASSERT_GT(started[0].size(), helperAt);
+    EXPECT_EQ(fs::path(started[0][helperAt]).filename(), kTerminalHelper);
+    if (helperAt == 1) {
+      EXPECT_EQ(started[0][0], "-e");
+    }
+    ASSERT_EQ(started[1].size(), 4u);
+    expectArgument(started[1][0], "-a", "", "");
+    expectArgument(started[1][1], "<log>", "", "");
+    expectArgument(started[1][3], "<uri>", subject("x"), "b");
+  }
 }
 
 }  // namespace

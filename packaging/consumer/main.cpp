@@ -1,6 +1,6 @@
 // Prepares one job for the installed bundle, runs it and prints the outcome.
 //   consumer dev|prod
-#include <support_draft_host.h>
+#include <support_draft_host.hpp>
 
 #include <iostream>
 #include <string>

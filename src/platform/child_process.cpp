@@ -95,7 +95,7 @@ class Launch {
   int prepare(const ChildSpec& spec, bool capture) {
     if (!actionsReady_ || !attributesReady_) return ENOMEM;
     paths_ = &spec.paths;
-    input_ = devNull(O_RDONLY);
+    input_ = spec.input >= 0 ? UniqueFd(fcntl(spec.input, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)) : devNull(O_RDONLY);
     if (!input_) return errno;
     output_ = streamFor(spec.output, capture);
     if (!output_) return errno;
@@ -143,8 +143,8 @@ class Launch {
              posix_spawnattr_setsigmask(&attributes_, &none),
              // A signal this process ignores would stay ignored otherwise.
              posix_spawnattr_setsigdefault(&attributes_, &all),
-             posix_spawnattr_setflags(&attributes_,
-                                      POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+             posix_spawnattr_setflags(&attributes_, static_cast<short>((spec.ownSession ? POSIX_SPAWN_SETSID : 0) |
+                                                                      POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)),
          }) {
       if (error != 0) return error;
     }

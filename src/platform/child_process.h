@@ -1,10 +1,11 @@
 // Starting another program: the one place where this project, its host
 // library and its test harnesses create processes.
 //
-// A program is started with posix_spawn, in a session of its own, with no
-// blocked signals and every signal at its default disposition, standard
-// input from /dev/null, and no descriptor of this process beyond its three
-// standard streams and those the caller names. It is started either
+// A program is started with posix_spawn, in a session of its own (unless
+// asked otherwise), with no blocked signals and every signal at its default
+// disposition, standard input from /dev/null (or the caller's descriptor),
+// and no descriptor of this process beyond its three standard streams and
+// those the caller names. It is started either
 //   - attached (startChild): it is this process's child, waited for through
 //     a process descriptor, at most for a given time, after which the
 //     caller leaves it running or ends it; or
@@ -45,11 +46,17 @@ struct ChildSpec {
   std::vector<std::string> arguments;
   // "NAME=value" entries; unset: this process's environment.
   std::optional<std::vector<std::string>> environment;
+  // Standard input: a descriptor of the caller's, or kDiscardStream for
+  // /dev/null.
+  int input = kDiscardStream;
   int output = kDiscardStream;
   int errors = kDiscardStream;
   // Descriptors of the caller's that the program gets as 3, 4, ... in this
   // order; every other one above the standard streams is closed.
   std::vector<int> inherited;
+  // False: the program stays in the caller's session and process group, as
+  // a client started inside a terminal must to read its keyboard.
+  bool ownSession = true;
 };
 
 // What a wait found.

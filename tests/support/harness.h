@@ -106,6 +106,9 @@ void writeInfoBytes(const Bundle& bundle, std::string_view bytes);
 void writeResource(const Bundle& bundle, std::string_view name, std::string_view text);
 // Copies a resource of the bundle produced by the build.
 void copyBuiltResource(const Bundle& bundle, std::string_view name);
+// Puts a helper program of the built bundle (Contents/MacOS/<name>) beside
+// the executable, as a hard link where the file system allows one.
+void linkBuiltHelper(const Bundle& bundle, std::string_view name);
 
 // A mail draft script whose handler reports success without touching
 // anything, so that a whole job can run inside a test.

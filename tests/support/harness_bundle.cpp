@@ -128,6 +128,14 @@ void copyBuiltResource(const Bundle& bundle, std::string_view name) {
   writeResource(bundle, name, readFile(built));
 }
 
+void linkBuiltHelper(const Bundle& bundle, std::string_view name) {
+  const fs::path built = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents/MacOS" / name;
+  const fs::path placed = bundle.root / "Contents/MacOS" / name;
+  std::error_code linkError;
+  fs::create_hard_link(built, placed, linkError);
+  if (linkError) writeFile(placed, readFile(built), 0755);
+}
+
 const std::string_view kSucceedingMailScript =
     "-- Stands in for the real mail draft script: opens nothing.\n"
     "on makeSupportDraft(subjectText, bodyText, logPath)\n"

@@ -93,7 +93,7 @@ std::vector<std::string> entryCandidates(const std::string& applicationsDir, con
 
 std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
   std::optional<std::string> exec;
-  DesktopEntry entry;
+  std::optional<std::string_view> terminal;
   bool inMainGroup = false;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -111,14 +111,17 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
     while (key.ends_with(' ')) key.remove_suffix(1);
     std::string_view value = line.substr(equals + 1);
     while (value.starts_with(' ')) value.remove_prefix(1);
-    // The first occurrence of a key counts.
+    // A key stands once in a group; where a broken entry repeats one, its
+    // first occurrence counts, the same for every key.
     if (key == "Exec" && !exec) exec = unescapeValue(value);
-    if (key == "Terminal") entry.terminal = value == "true";
+    if (key == "Terminal" && !terminal) terminal = value;
   }
   if (!exec) return std::nullopt;
   auto words = splitExec(*exec);
   if (!words) return std::nullopt;
+  DesktopEntry entry;
   entry.exec = std::move(*words);
+  entry.terminal = terminal == "true";
   return entry;
 }
 

@@ -22,6 +22,18 @@ TEST(DesktopEntryTest, ReadsExecAndTerminalOfTheMainGroupOnly) {
   EXPECT_TRUE(entry->terminal);
 }
 
+// A key repeated in the group counts once, by its first occurrence, for
+// Terminal as for Exec.
+TEST(DesktopEntryTest, FirstOccurrenceOfEveryKeyCounts) {
+  const auto first = parseDesktopEntry("[Desktop Entry]\nTerminal=true\nExec=a\nTerminal=false\nExec=b\n");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->exec, Words{"a"});
+  EXPECT_TRUE(first->terminal);
+  const auto second = parseDesktopEntry("[Desktop Entry]\nTerminal=false\nExec=a\nTerminal=true\n");
+  ASSERT_TRUE(second);
+  EXPECT_FALSE(second->terminal);
+}
+
 TEST(DesktopEntryTest, NoEntryWithoutExecOrWithBrokenQuoting) {
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nName=x\n"));
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=\"unterminated %u\n"));

@@ -124,24 +124,140 @@ std::vector<std::string> clientArguments(Client client, const Draft& draft) {
   return {mailtoUri(draft, true)};
 }
 
+// A terminal entry (NeoMutt) runs in the terminal emulator Debian's
+// alternatives name, which takes the command and its arguments after -e.
+const std::vector<std::string> kTerminal = {"x-terminal-emulator", "-e"};
+
+// The client started through `launcher`, with the helper between them to
+// report the client's own end: a terminal's exit says nothing about it.
+// Without a private place to hear the report, nothing is started.
+DraftRoute watched(std::vector<std::string> launcher, std::vector<std::string> argv, Verdict verdict,
+                   const MailFacts& facts) {
+  if (!facts.privateChannel) {
+    return refuse("The mail client runs in a terminal, and there is no private runtime directory "
+                  "(XDG_RUNTIME_DIR) to learn from whether it opened the draft.");
+  }
+  DraftRoute route = start(std::move(argv), verdict);
+  route.kind = DraftRoute::Kind::Watched;
+  route.launcher = std::move(launcher);
+  return route;
+}
+
+Verdict verdictFor(Client client) {
+  return client == Client::Geary ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus;
+}
+
 DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& draft) {
   if (startsThroughFlatpak(facts.exec) && !draft.attachment.empty()) {
     return refuse("The mail client runs in a Flatpak sandbox, which may not see the log.");
   }
-  std::vector<std::string> argv;
-  // A terminal entry (NeoMutt) runs in the terminal emulator Debian's
-  // alternatives name, which takes the command and its arguments after -e.
-  if (facts.terminal) argv = {"x-terminal-emulator", "-e"};
-  for (std::string& word : clientProgram(facts.exec)) argv.push_back(std::move(word));
+  std::vector<std::string> argv = clientProgram(facts.exec);
   const std::vector<std::string> program = argv;
   for (std::string& word : clientArguments(client, draft)) argv.push_back(std::move(word));
-  DraftRoute route =
-      start(std::move(argv), client == Client::Geary ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus);
+  if (facts.terminal) return watched(kTerminal, std::move(argv), verdictFor(client), facts);
+  DraftRoute route = start(std::move(argv), verdictFor(client));
   if (client == Client::Balsa) route.startAloneAfterCrash = program;
   return route;
 }
 
+// MAILER naming a known client: the client's own start, with the user's
+// options after its program, through the words the user put before it. A
+// terminal client named alone gets the desktop's terminal, as its entry
+// would.
+DraftRoute mailerClientRoute(const MailerClient& named, const MailFacts& facts, const Draft& draft) {
+  std::vector<std::string> argv = {named.program};
+  argv.insert(argv.end(), named.options.begin(), named.options.end());
+  const std::vector<std::string> program = argv;
+  for (std::string& word : clientArguments(named.client, draft)) argv.push_back(std::move(word));
+  std::vector<std::string> launcher = named.before;
+  if (launcher.empty() && named.client == Client::NeoMutt) launcher = kTerminal;
+  if (!launcher.empty()) return watched(std::move(launcher), std::move(argv), verdictFor(named.client), facts);
+  DraftRoute route = start(std::move(argv), verdictFor(named.client));
+  if (named.client == Client::Balsa) route.startAloneAfterCrash = program;
+  return route;
+}
+
+// The program names Debian's packages give the known clients.
+constexpr std::array<std::pair<std::string_view, Client>, 10> kKnownPrograms{{
+    {"thunderbird", Client::Thunderbird},
+    {"icedove", Client::Thunderbird},
+    {"betterbird", Client::Thunderbird},
+    {"evolution", Client::Evolution},
+    {"claws-mail", Client::ClawsMail},
+    {"sylpheed", Client::Sylpheed},
+    {"balsa", Client::Balsa},
+    {"neomutt", Client::NeoMutt},
+    {"geary", Client::Geary},
+    {"kmail", Client::KMail},
+}};
+
+// Characters that make a shell read a command as more than plain words
+// separated by blanks: quoting, expansions, operators, globs, comments.
+constexpr std::string_view kShellSyntax = "'\"\\$`;&|<>(){}*?[]#~!";
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+// NAME=value before a command's name sets a variable for it instead of
+// naming a program.
+bool isAssignment(std::string_view word) {
+  const auto equals = word.find('=');
+  if (equals == std::string_view::npos || equals == 0) return false;
+  for (std::size_t i = 0; i < equals; ++i) {
+    const char c = word[i];
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
+// xdg-email splits MAILER at ':' and runs the first command that succeeds;
+// the first that is not empty is the one the user means.
+std::string_view firstCommand(std::string_view mailer) {
+  while (true) {
+    const auto colon = mailer.find(':');
+    const std::string_view command = mailer.substr(0, colon);
+    const bool empty = command.find_first_not_of(" \t\n") == std::string_view::npos;
+    if (!empty || colon == std::string_view::npos) return command;
+    mailer.remove_prefix(colon + 1);
+  }
+}
+
 }  // namespace
+
+Client clientForProgram(std::string_view program) {
+  const std::string_view name = baseName(program);
+  for (const auto& [known, client] : kKnownPrograms) {
+    if (name == known) return client;
+  }
+  return Client::Unknown;
+}
+
+std::optional<MailerClient> mailerClient(std::string_view mailer) {
+  const std::string_view command = firstCommand(mailer);
+  if (command.find_first_of(kShellSyntax) != std::string_view::npos) return std::nullopt;
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < command.size();) {
+    if (isBlank(command[i])) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i;
+    while (i < command.size() && !isBlank(command[i])) ++i;
+    words.emplace_back(command.substr(start, i - start));
+  }
+  if (words.empty() || isAssignment(words.front())) return std::nullopt;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const Client client = clientForProgram(words[i]);
+    if (client == Client::Unknown) continue;
+    MailerClient named;
+    named.before.assign(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(i));
+    named.program = words[i];
+    named.options.assign(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words.end());
+    named.client = client;
+    return named;
+  }
+  return std::nullopt;
+}
 
 Client clientForDesktopId(const std::string& desktopId) {
   std::string id = platform::foldAsciiCase(desktopId);
@@ -150,6 +266,23 @@ Client clientForDesktopId(const std::string& desktopId) {
     if (id == known) return client;
   }
   return Client::Unknown;
+}
+
+bool watchedClientOpened(const ClientReport& report, Verdict verdict) {
+  switch (report.state) {
+    case ClientReport::State::Started:
+      return true;
+    case ClientReport::State::Ended:
+      if (report.end.signalled) return false;
+      return report.end.number == 0 ||
+             (verdict == Verdict::ForwarderMayExit255 && report.end.number == kForwarderExitStatus);
+    case ClientReport::State::Silent:
+    case ClientReport::State::Unstartable:
+    case ClientReport::State::Malformed:
+    case ClientReport::State::Lost:
+      break;
+  }
+  return false;
 }
 
 std::string mailtoUri(const Draft& draft, bool withAttachment) {
@@ -188,15 +321,18 @@ DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
     route.portalBackend = facts.portalBackend;
     return route;
   }
-  // MAILER is the user's explicit choice of composer; xdg-email runs it with
-  // the URI and passes its exit status back.
-  if (facts.mailerSet) return start({"xdg-email", "--utf8", mailtoUri(draft, true)});
+  // MAILER is the user's explicit choice of composer. One that names a known
+  // client gets that client's own start; any other is run by xdg-email with
+  // the URI, attach= included, and its exit status passed back.
+  if (!facts.mailer.empty()) {
+    if (const auto named = mailerClient(facts.mailer)) return mailerClientRoute(*named, facts, draft);
+    return start({"xdg-email", "--utf8", mailtoUri(draft, true)});
+  }
   const Client client = clientForDesktopId(facts.handlerId);
   if (client != Client::Unknown && !facts.exec.empty()) return knownClientRoute(client, facts, draft);
   if (log) return refuse("No route is known to carry an attachment into the default mail client.");
   // Every mailto: handler takes subject and body.
-  return start({"xdg-email", "--utf8", mailtoUri(draft, false)},
-               facts.gnomeLike ? Verdict::LaunchOnly : Verdict::ExitStatus);
+  return start({"xdg-email", "--utf8", mailtoUri(draft, false)});
 }
 
 }  // namespace platform::mail

@@ -3,9 +3,12 @@
 // facts a test makes up.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/mail/client_report.h"
 #include "platform/mail/portal_answer.h"
 
 namespace platform::mail {
@@ -20,11 +23,13 @@ struct Draft {
 
 // What the desktop says about the user's mail set-up.
 struct MailFacts {
-  bool mailerSet = false;  // MAILER names the user's own composer command
+  std::string mailer;      // MAILER, the user's own composer command(s); "" when unset
   bool sandboxed = false;  // running inside a Flatpak sandbox (/.flatpak-info)
   // Inside the sandbox: the portal backend the desktop's name points to.
   PortalBackend portalBackend = PortalBackend::Unknown;
-  bool gnomeLike = false;  // a desktop whose xdg-email opens URIs with `gio open`
+  // XDG_RUNTIME_DIR is a private directory of the user's, where a client
+  // started in a terminal can report back to this process.
+  bool privateChannel = false;
   std::string handlerId;   // desktop id of the default mailto handler; "" when none
   // The handler's desktop entry: its Exec line split into words (field codes
   // such as %u kept as words) and its Terminal key. Empty when the entry
@@ -33,7 +38,7 @@ struct MailFacts {
   bool terminal = false;
 };
 
-// How the exit of the started program is read.
+// How the end of the client is read.
 enum class Verdict {
   // 0, or still running when the wait ends, is "opened"; any other status
   // or a signal is a failure.
@@ -42,19 +47,24 @@ enum class Verdict {
   // forwards the request to an instance already running, which opens the
   // draft, and then exits 255 (Geary).
   ForwarderMayExit255,
-  // The program returns as soon as it has handed the URI on (`gio open`
-  // inside xdg-email on GNOME-like desktops): status 0 proves the launch,
-  // not the draft. Used only where no log is asked for.
-  LaunchOnly,
 };
+
+// What a forwarding Geary exits with once the running one has the draft.
+inline constexpr int kForwarderExitStatus = 255;
 
 struct DraftRoute {
   enum class Kind {
-    Start,   // start `argv`, read its end by `verdict`
-    Portal,  // ask the desktop portal from inside the sandbox
-    Refuse,  // no route known to carry what was asked: start nothing
+    Start,    // start `argv`, read its end by `verdict`
+    // Start `launcher` (a terminal, or the user's own wrapper) with the
+    // bundle's client helper and `argv` after it: the helper starts the
+    // client and reports its start and end, read by `verdict`. The
+    // launcher's own exit says nothing about the client.
+    Watched,
+    Portal,   // ask the desktop portal from inside the sandbox
+    Refuse,   // no route known to carry what was asked: start nothing
   };
   Kind kind = Kind::Refuse;
+  std::vector<std::string> launcher;  // Watched only
   std::vector<std::string> argv;
   Verdict verdict = Verdict::ExitStatus;
   // When the start is ended by a signal: start this alone first, then
@@ -74,8 +84,32 @@ enum class Client { Unknown, Thunderbird, Evolution, ClawsMail, Sylpheed, Balsa,
 // ".desktop" suffix.
 Client clientForDesktopId(const std::string& desktopId);
 
+// The client a program path names by its last component ("neomutt",
+// "/usr/bin/thunderbird"); Unknown for any other.
+Client clientForProgram(std::string_view program);
+
+// MAILER's first command split as its own user's shell would split it,
+// when it is plain words: `before` the client's program, the program, and
+// the user's own `options` after it. Nothing when the command holds shell
+// syntax (quotes, expansions, operators, a leading variable assignment)
+// or names no known client: then it is the user's own composer, run as
+// they wrote it.
+struct MailerClient {
+  std::vector<std::string> before;
+  std::string program;
+  std::vector<std::string> options;
+  Client client = Client::Unknown;
+};
+std::optional<MailerClient> mailerClient(std::string_view mailer);
+
 // The route for `draft` given `facts`.
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft);
+
+// Whether a client started through the helper counts as an open draft by
+// what the helper reported at the end of the wait: still running, or ended
+// with a status `verdict` reads as opened. Anything else (never started,
+// never heard, a crash) is a failure.
+bool watchedClientOpened(const ClientReport& report, Verdict verdict);
 
 // "mailto:<recipient>?subject=…&body=…" with every field percent-encoded
 // (the recipient as encodedAddress gives it; none when the draft has none),

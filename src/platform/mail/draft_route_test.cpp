@@ -21,6 +21,7 @@ MailFacts facts(std::string id, Words exec, bool terminal = false) {
   f.handlerId = std::move(id);
   f.exec = std::move(exec);
   f.terminal = terminal;
+  f.privateChannel = true;
   return f;
 }
 
@@ -50,15 +51,19 @@ TEST(DraftRouteTest, EachKnownClientGetsItsOwnStart) {
       {"balsa", {facts("balsa-mailto-handler.desktop", {"balsa", "-m", "%U"}),
                  {"balsa", "--compose=" + kUri, "--attach=file:///home/u/log.txt"}, {"balsa", "--compose=" + kUri}}},
       {"neomutt", {facts("neomutt.desktop", {"neomutt", "%u"}, true),
-                   {"x-terminal-emulator", "-e", "neomutt", "-a", "/home/u/log.txt", "--", kUri},
-                   {"x-terminal-emulator", "-e", "neomutt", kUri}}},
+                   {"neomutt", "-a", "/home/u/log.txt", "--", kUri},
+                   {"neomutt", kUri}}},
       {"geary", {facts("org.gnome.Geary.desktop", {"geary", "%U"}), {"geary", kUriWithLog}, {"geary", kUri}}},
       {"kmail", {facts("org.kde.kmail2.desktop", {"kmail", "-qwindowtitle", "%c", "%u"}), {"kmail", kUriWithLog},
                  {"kmail", kUri}}},
   };
   for (const auto& [name, c] : cases) {
     const DraftRoute withLog = decideRoute(c.facts, kWithLog);
-    EXPECT_EQ(withLog.kind, DraftRoute::Kind::Start) << name;
+    // A terminal client is watched through the helper: the terminal's own
+    // exit says nothing about it.
+    EXPECT_EQ(withLog.kind, name == "neomutt" ? DraftRoute::Kind::Watched : DraftRoute::Kind::Start) << name;
+    const Words launcher = name == "neomutt" ? Words{"x-terminal-emulator", "-e"} : Words{};
+    EXPECT_EQ(withLog.launcher, launcher) << name;
     EXPECT_EQ(withLog.argv, c.withLog) << name;
     EXPECT_EQ(decideRoute(c.facts, kWithoutLog).argv, c.withoutLog) << name;
     EXPECT_EQ(withLog.verdict, name == "geary" ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus) << name;
@@ -87,15 +92,13 @@ TEST(DraftRouteTest, AttachmentWithoutAKnownRouteStartsNothing) {
   MailFacts browser = facts("firefox-esr.desktop", {"firefox-esr", "%u"});
   EXPECT_EQ(decideRoute(browser, kWithoutLog).argv, (Words{"xdg-email", "--utf8", kUri}));
   EXPECT_EQ(decideRoute(browser, kWithoutLog).verdict, Verdict::ExitStatus);
-  browser.gnomeLike = true;
-  EXPECT_EQ(decideRoute(browser, kWithoutLog).verdict, Verdict::LaunchOnly);
 }
 
 // MAILER is the user's own composer and goes before the default client;
 // the sandbox goes before both, and refuses a log without asking.
 TEST(DraftRouteTest, MailerAndSandboxComeFirst) {
   MailFacts f = facts("sylpheed.desktop", {"sylpheed", "%u"});
-  f.mailerSet = true;
+  f.mailer = "/home/u/bin/composer --new";
   EXPECT_EQ(decideRoute(f, kWithLog).argv, (Words{"xdg-email", "--utf8", kUriWithLog}));
   EXPECT_EQ(decideRoute(f, kWithLog).verdict, Verdict::ExitStatus);
   f.sandboxed = true;
@@ -158,6 +161,92 @@ TEST(DraftRouteTest, ThunderbirdFieldsHoldAnyPath) {
   EXPECT_TRUE(fields.ends_with(",attachment='file:///home/J%C3%B6rg%20O%27Neil%2C%20Jr/l%20og.txt'")) << fields;
 }
 
+// MAILER naming a known client, as its program or after the words of the
+// user's terminal, gets that client's own start; the words before it start
+// it, with the helper watching the client. Anything else is the user's own
+// composer, handed the URI by xdg-email.
+TEST(DraftRouteTest, MailerNamingAKnownClientTakesItsRoute) {
+  struct Case {
+    std::string mailer;
+    DraftRoute::Kind kind;
+    Words launcher;
+    Words argv;
+  };
+  const std::vector<Case> cases = {
+      {"neomutt", DraftRoute::Kind::Watched, {"x-terminal-emulator", "-e"}, {"neomutt", "-a", "/home/u/log.txt", "--", kUri}},
+      {"xterm -e neomutt", DraftRoute::Kind::Watched, {"xterm", "-e"}, {"neomutt", "-a", "/home/u/log.txt", "--", kUri}},
+      {"  my-terminal\tneomutt -F /home/u/rc ", DraftRoute::Kind::Watched, {"my-terminal"},
+       {"neomutt", "-F", "/home/u/rc", "-a", "/home/u/log.txt", "--", kUri}},
+      {"/usr/bin/thunderbird", DraftRoute::Kind::Start, {},
+       {"/usr/bin/thunderbird", "-compose",
+        "subject=Support%20Request%20-%20Quorvel%20x,body=a%20b,attachment='file:///home/u/log.txt'"}},
+      {"sylpheed:xterm -e neomutt", DraftRoute::Kind::Start, {},
+       {"sylpheed", "--compose", kUri, "--attach", "/home/u/log.txt"}},
+      {"::env LC_ALL=C.UTF-8 evolution", DraftRoute::Kind::Watched, {"env", "LC_ALL=C.UTF-8"}, {"evolution", kUriWithLog}},
+      // Not a known client, or not plain words: the user's own composer.
+      {"/home/u/bin/composer", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+      {"mutt", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+      {"neomutt-wrapper", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+      {"xterm -e 'neomutt'", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+      {"neomutt $OPTS", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+      {"neomutt; rm -rf ~", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+      {"LANG=C neomutt", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+      {"composer:neomutt", DraftRoute::Kind::Start, {}, {"xdg-email", "--utf8", kUriWithLog}},
+  };
+  for (const Case& c : cases) {
+    MailFacts f = facts("thunderbird.desktop", {"thunderbird", "%u"});
+    f.mailer = c.mailer;
+    const DraftRoute route = decideRoute(f, kWithLog);
+    EXPECT_EQ(route.kind, c.kind) << c.mailer;
+    EXPECT_EQ(route.launcher, c.launcher) << c.mailer;
+    EXPECT_EQ(route.argv, c.argv) << c.mailer;
+  }
+  // The client's own rules go with it: a forwarding Geary, a Balsa that
+  // crashes cold.
+  MailFacts f = facts("", {});
+  f.mailer = "geary";
+  EXPECT_EQ(decideRoute(f, kWithLog).verdict, Verdict::ForwarderMayExit255);
+  f.mailer = "/usr/bin/balsa";
+  EXPECT_EQ(decideRoute(f, kWithLog).startAloneAfterCrash, Words{"/usr/bin/balsa"});
+}
+
+// A client in a terminal is only started where its end can be heard.
+TEST(DraftRouteTest, TerminalClientNeedsAPrivateChannel) {
+  MailFacts entry = facts("neomutt.desktop", {"neomutt", "%u"}, true);
+  MailFacts mailer = facts("", {});
+  mailer.mailer = "xterm -e neomutt";
+  for (MailFacts* f : {&entry, &mailer}) {
+    f->privateChannel = false;
+    for (const Draft& draft : {kWithLog, kWithoutLog}) {
+      const DraftRoute route = decideRoute(*f, draft);
+      EXPECT_EQ(route.kind, DraftRoute::Kind::Refuse);
+      EXPECT_TRUE(route.argv.empty());
+    }
+  }
+  // A client named alone is started directly and needs none.
+  mailer.mailer = "thunderbird";
+  EXPECT_EQ(decideRoute(mailer, kWithLog).kind, DraftRoute::Kind::Start);
+}
+
+// What the helper reported at the end of the wait decides: only a client
+// still running, or one that ended as its verdict reads as opened.
+TEST(DraftRouteTest, WatchedClientCountsByItsOwnEnd) {
+  using State = ClientReport::State;
+  const auto opened = [](State state, ClientEnd end, Verdict verdict = Verdict::ExitStatus) {
+    return watchedClientOpened(ClientReport{state, end}, verdict);
+  };
+  EXPECT_TRUE(opened(State::Started, {}));
+  EXPECT_TRUE(opened(State::Ended, {false, 0}));
+  EXPECT_FALSE(opened(State::Ended, {false, 1}));
+  EXPECT_FALSE(opened(State::Ended, {true, 11}));
+  EXPECT_FALSE(opened(State::Ended, {false, 255}));
+  EXPECT_TRUE(opened(State::Ended, {false, 255}, Verdict::ForwarderMayExit255));
+  EXPECT_FALSE(opened(State::Ended, {true, 0}, Verdict::ForwarderMayExit255));
+  for (const State never : {State::Silent, State::Unstartable, State::Malformed, State::Lost}) {
+    EXPECT_FALSE(opened(never, {false, 0}));
+  }
+}
+
 TEST(DraftRouteTest, FileUrlEncodesAllButPlainCharacters) {
   EXPECT_EQ(fileUrl("/a-b_c.d~e/F9"), "file:///a-b_c.d~e/F9");
   EXPECT_EQ(fileUrl("/x y/%'\",\n#?"), "file:///x%20y/%25%27%22%2C%0A%23%3F");
@@ -190,15 +279,17 @@ TEST(DraftRouteTest, EveryClientGetsTheTextsAndTheRecipientWhole) {
       {"sylpheed", facts("sylpheed.desktop", {"sy", "%u"}), {"sy", "--compose", "<uri>", "--attach", "<log>"}},
       {"balsa", facts("balsa-mailto-handler.desktop", {"ba", "-m", "%U"}),
        {"ba", "--compose=<uri>", "--attach=<logurl>"}},
-      {"neomutt", facts("neomutt.desktop", {"nm", "%u"}, true),
-       {"x-terminal-emulator", "-e", "nm", "-a", "<log>", "--", "<uri>"}},
+      {"neomutt", facts("neomutt.desktop", {"nm", "%u"}, true), {"nm", "-a", "<log>", "--", "<uri>"}},
       {"geary", facts("org.gnome.Geary.desktop", {"ge", "%U"}), {"ge", "<uri+log>"}},
       {"kmail", facts("org.kde.kmail2.desktop", {"km", "-qwindowtitle", "%c", "%u"}), {"km", "<uri+log>"}},
   };
-  MailFacts mailer;
-  mailer.mailerSet = true;
+  MailFacts mailer = facts("", {});
+  mailer.mailer = "/home/u/bin/composer";
+  MailFacts mailerClient = mailer;
+  mailerClient.mailer = "xterm -e /usr/bin/neomutt";
   std::vector<ClientCase> all = cases;
   all.push_back({"mailer", mailer, {"xdg-email", "--utf8", "<uri+log>"}});
+  all.push_back({"mailer naming a client", mailerClient, {"/usr/bin/neomutt", "-a", "<log>", "--", "<uri>"}});
   Draft withoutLog = draft;
   withoutLog.attachment.clear();
 

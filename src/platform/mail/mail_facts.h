@@ -1,5 +1,5 @@
 // Gathering what the desktop says about the user's mail set-up: MAILER, the
-// sandbox, the desktop, the default mailto handler and its desktop entry.
+// sandbox, the runtime directory, the default mailto handler and its desktop entry.
 #pragma once
 
 #include "platform/mail/draft_route.h"
@@ -12,8 +12,7 @@ namespace platform::mail {
 // the sandbox settles the route first.
 MailFacts gatherMailFacts();
 
-// Whether XDG_CURRENT_DESKTOP (a colon-separated list) names a desktop on
-// which xdg-email opens the URI with `gio open`.
-bool isGnomeLikeDesktop(const char* currentDesktop);
+// The first line of xdg-mime's answer, without surrounding blanks.
+std::string desktopIdFromAnswer(const std::string& answer);
 
 }  // namespace platform::mail

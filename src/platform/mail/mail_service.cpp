@@ -1,25 +1,41 @@
 #include "platform/mail/mail_service.h"
 
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
 #include "platform/bundle.h"
+#include "platform/child_process.h"
 #include "platform/error_numbers.h"
 #include "platform/mail/mail_address.h"
 #include "platform/mail/mail_facts.h"
+#include "platform/mail/report_channel.h"
 #include "platform/paths.h"
+#include "platform/program_search.h"
+
+extern char** environ;
 
 namespace platform::mail {
 namespace {
 
+using platform::handedOnEnvironment;
+using platform::kErrorKilledBySignal;
+using platform::kErrorLaunchFailed;
+using platform::kErrorProgramNotFound;
 using platform::ProgramRun;
+using platform::programCandidates;
+using platform::searchPathOf;
 
-constexpr int kForwarderStatus = 255;
-
-// Where the portal helper lies: beside the executable in Contents/MacOS.
-std::string portalHelperPath() {
+// Where the bundle's helpers lie: beside the executable in Contents/MacOS.
+std::string helperPath(std::string_view name) {
   const platform::Bundle& bundle = platform::mainBundle();
   const std::string dir =
       bundle.bundlePath.empty() ? bundle.resourceDirectory
                                 : appendingPathComponent(appendingPathComponent(bundle.bundlePath, "Contents"), "MacOS");
-  return appendingPathComponent(dir, kPortalHelperName);
+  return appendingPathComponent(dir, std::string(name));
 }
 
 DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
@@ -32,7 +48,7 @@ DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
     if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime, kLeave);
   }
   if (run.errorNumber == 0) return {};
-  if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderStatus) return {};
+  if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderExitStatus) return {};
   // run program never reports a missing permission: a client that cannot
   // be executed is a failed start, so only the portal's refusal below is one.
   return {run.errorNumber, std::move(run.message)};
@@ -66,7 +82,69 @@ DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::str
   return {status != 0 ? status : platform::kErrorLaunchFailed, "The desktop portal did not open the draft."};
 }
 
+// Why a watched client is no open draft, as the script error it raises.
+DraftOutcome watchedFailure(const ReportChannel::Heard& heard, const std::string& launcher) {
+  if (heard.launcherFailure) {
+    const int status = heard.launcherFailure->waitStatus;
+    if (WIFSIGNALED(status)) {
+      return {kErrorKilledBySignal, "“" + launcher + "” was ended by signal " + std::to_string(WTERMSIG(status)) + "."};
+    }
+    return {WEXITSTATUS(status), "“" + launcher + "” ended with status " + std::to_string(WEXITSTATUS(status)) + "."};
+  }
+  const ClientReport& report = heard.report;
+  switch (report.state) {
+    case ClientReport::State::Ended:
+      if (report.end.signalled) {
+        return {kErrorKilledBySignal, "The mail client was ended by signal " + std::to_string(report.end.number) + "."};
+      }
+      return {report.end.number, "The mail client ended with status " + std::to_string(report.end.number) + "."};
+    case ClientReport::State::Unstartable:
+      return {kErrorLaunchFailed, "The mail client could not be started in the terminal."};
+    case ClientReport::State::Silent:
+      return {kErrorLaunchFailed, "The terminal did not start the mail client in time."};
+    case ClientReport::State::Malformed:
+    case ClientReport::State::Lost:
+    case ClientReport::State::Started:
+      break;
+  }
+  return {kErrorLaunchFailed, "The mail client's start could not be followed to its end."};
+}
+
+// The environment a started program gets, as run program hands it on.
+std::vector<std::string> startedEnvironment() {
+  std::vector<std::string_view> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  return handedOnEnvironment(environment);
+}
+
 }  // namespace
+
+DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& terminalHelper,
+                             const char* runtimeDirectory, std::chrono::milliseconds grace) {
+  if (route.launcher.empty() || route.argv.empty()) return {kErrorLaunchFailed, "No command to start."};
+  std::optional<ReportChannel> channel = ReportChannel::open(runtimeDirectory);
+  if (!channel) {
+    return {kErrorNoDraftRoute, "No private place in XDG_RUNTIME_DIR to learn whether the mail client opened the draft."};
+  }
+  std::vector<std::string> command = route.launcher;
+  command.push_back(terminalHelper);
+  command.push_back(channel->address());
+  command.insert(command.end(), route.argv.begin(), route.argv.end());
+  ChildSpec spec;
+  spec.environment = startedEnvironment();
+  std::vector<std::string_view> names(spec.environment->begin(), spec.environment->end());
+  spec.paths = programCandidates(command.front(), searchPathOf(names));
+  spec.arguments = command;
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  ChildStart start = startChild(spec);
+  if (start.error != 0) {
+    return {start.error == ENOENT || start.error == ENOTDIR ? kErrorProgramNotFound : kErrorLaunchFailed,
+            "Can't run “" + command.front() + "”: " + std::strerror(start.error)};
+  }
+  const ReportChannel::Heard heard = channel->await(start.child, deadline);
+  if (!heard.launcherFailure && watchedClientOpened(heard.report, route.verdict)) return {};
+  return watchedFailure(heard, command.front());
+}
 
 std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
                                        std::chrono::milliseconds deadline) {
@@ -83,6 +161,12 @@ DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::st
   switch (route.kind) {
     case DraftRoute::Kind::Start:
       return started(route, launch);
+    case DraftRoute::Kind::Watched:
+      // The launcher (a terminal) is watched beside the channel while it
+      // runs, so it is started here rather than through `launch`, which
+      // waits for a program's end.
+      return carryOutWatched(route, helperPath(kTerminalHelperName), std::getenv("XDG_RUNTIME_DIR"),
+                             platform::kProgramGraceTime);
     case DraftRoute::Kind::Portal:
       return askPortal(route.portalBackend, draft, portalHelper, launch, portalDeadline);
     case DraftRoute::Kind::Refuse:
@@ -98,7 +182,7 @@ DraftOutcome openDraft(const Draft& draft, const Launcher& launch) {
     return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
   }
   const DraftRoute route = decideRoute(gatherMailFacts(), draft);
-  return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? portalHelperPath() : std::string(),
+  return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? helperPath(kPortalHelperName) : std::string(),
                   launch);
 }
 

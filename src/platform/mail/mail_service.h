@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/mail/draft_route.h"
@@ -55,7 +56,17 @@ DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::st
 std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
                                        std::chrono::milliseconds deadline);
 
+// Carries out a Watched route: makes the private channel in
+// `runtimeDirectory`, starts the launcher with `terminalHelper` and the
+// client after it, and reads the helper's report at the end of `grace`.
+// Nothing is started when the channel cannot be made.
+DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& terminalHelper,
+                             const char* runtimeDirectory, std::chrono::milliseconds grace);
+
 // The portal helper's name beside the executable.
 inline constexpr std::string_view kPortalHelperName = "support-draft-portal";
+// The client helper's: it starts a client inside a terminal and reports to
+// the program how it ended.
+inline constexpr std::string_view kTerminalHelperName = "support-draft-terminal";
 
 }  // namespace platform::mail
