@@ -514,7 +514,7 @@ TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
   route.argv = {client().string()};
   const fs::path helper = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS" / kTerminalHelper;
   const platform::mail::DraftOutcome outcome = platform::mail::carryOutWatched(
-      route, helper.string(), runtimeDirectory().c_str(), std::chrono::milliseconds(1500));
+      route, helper.string(), runtimeDirectory().c_str(), std::chrono::milliseconds(1000));
   EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
   ASSERT_TRUE(fs::exists(pidFile()));
   EXPECT_EQ(::kill(static_cast<pid_t>(std::stol(readFile(pidFile()))), 0), 0) << "the client was ended";

@@ -14,6 +14,7 @@
 
 #include "platform/error_numbers.h"
 #include "platform/run_program.h"
+#include "platform/scripting/errors.h"
 #include "testing/scratch_directory.h"
 
 namespace platform::mail {
@@ -39,10 +40,12 @@ ProgramRun ended(std::int64_t errorNumber) { return ProgramRun{errorNumber, "end
 struct FakeLauncher {
   std::vector<ProgramRun> answers;
   std::vector<Words> started;
+  std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>> waits;
 
   Launcher launcher() {
-    return [this](const Words& command, std::chrono::milliseconds, platform::AtDeadline) {
+    return [this](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline) {
       started.push_back(command);
+      waits.emplace_back(wait, atDeadline);
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
   }
@@ -52,13 +55,9 @@ struct FakeLauncher {
 const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline) {
   return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline);
 };
-// Starts for real, waiting as the service asks.
-const Launcher realStarts = [](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline) {
-  return platform::runProgram(command, wait, atDeadline);
-};
 
 std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
-  FakeLauncher fake{std::move(answers), {}};
+  FakeLauncher fake{std::move(answers), {}, {}};
   return carryOut(route, kDraft, "", fake.launcher()).errorNumber;
 }
 
@@ -84,15 +83,15 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
 TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
   DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
   route.startAloneAfterCrash = {"balsa"};
-  FakeLauncher coldCrash{{ended(kErrorKilledBySignal)}, {}};
+  FakeLauncher coldCrash{{ended(kErrorKilledBySignal)}, {}, {}};
   EXPECT_EQ(carryOut(route, kDraft, "", coldCrash.launcher()).errorNumber, 0);
   EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
 
-  FakeLauncher alwaysCrashes{{ended(kErrorKilledBySignal), ended(kErrorKilledBySignal)}, {}};
+  FakeLauncher alwaysCrashes{{ended(kErrorKilledBySignal), ended(kErrorKilledBySignal)}, {}, {}};
   EXPECT_EQ(carryOut(route, kDraft, "", alwaysCrashes.launcher()).errorNumber, kErrorKilledBySignal);
   EXPECT_EQ(alwaysCrashes.started.size(), 2u);
 
-  FakeLauncher fails{{ended(1)}, {}};
+  FakeLauncher fails{{ended(1)}, {}, {}};
   EXPECT_EQ(carryOut(route, kDraft, "", fails.launcher()).errorNumber, 1);
   EXPECT_EQ(fails.started.size(), 1u);
 }
@@ -171,7 +170,7 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
-  FakeLauncher fake{{ended(kPortalResponse1)}, {}};
+  FakeLauncher fake{{ended(kPortalResponse1)}, {}, {}};
   const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
   EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), std::chrono::milliseconds(200)).errorNumber, 0);
   EXPECT_EQ(fake.started, (std::vector<Words>{
@@ -181,7 +180,7 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
 
   const auto outcomeFor = [&](PortalBackend backend, const ProgramRun& answer) {
     route.portalBackend = backend;
-    FakeLauncher helper{{answer}, {}};
+    FakeLauncher helper{{answer}, {}, {}};
     return carryOut(route, kDraft, "/b/helper", helper.launcher()).errorNumber;
   };
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse0)), 0);
@@ -197,17 +196,24 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kErrorKilledBySignal)), kErrorKilledBySignal);
 }
 
-// A helper that outlives its deadline and the backstop is ended, and is no
-// draft, whatever the backend would have answered.
+// A helper that outlives its deadline is ended at the backstop, and is no
+// draft, whatever the backend would have answered; a client is left
+// running at the end of its grace instead.
 TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
-  const testing_support::ScratchDirectory scratch;
-  const std::string helper = scratch.path() + "/helper";
-  std::ofstream(helper) << "#!/bin/sh\nexec sleep 30\n";
-  std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
-  route.portalBackend = PortalBackend::Gtk;
-  EXPECT_NE(carryOut(route, kDraft, helper, realStarts, std::chrono::milliseconds(100)).errorNumber, 0);
+  route.portalBackend = PortalBackend::Kde;
+  const std::chrono::milliseconds deadline(100);
+  FakeLauncher endedAtBackstop{{ended(platform::scripting::kErrorTimedOut)}, {}, {}};
+  EXPECT_NE(carryOut(route, kDraft, "/b/helper", endedAtBackstop.launcher(), deadline).errorNumber, 0);
+  ASSERT_EQ(endedAtBackstop.waits.size(), 1u);
+  EXPECT_EQ(endedAtBackstop.waits[0].first, portalBackstop(deadline));
+  EXPECT_EQ(endedAtBackstop.waits[0].second, platform::AtDeadline::End);
+
+  FakeLauncher client;
+  EXPECT_EQ(carryOut(startRoute({"client"}, Verdict::ExitStatus), kDraft, "", client.launcher()).errorNumber, 0);
+  ASSERT_EQ(client.waits.size(), 1u);
+  EXPECT_EQ(client.waits[0].second, platform::AtDeadline::LeaveRunning);
 }
 
 // A recipient that is not one plain address is refused before any fact

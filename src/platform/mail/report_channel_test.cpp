@@ -122,7 +122,7 @@ TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
     Child launcher = startLauncher("exit 0");
     // Everything is sent already: only the case left Started waits the
     // whole time, which is ample for reading what is there.
-    const ReportChannel::Heard heard = channel->await(launcher, Clock::now() + std::chrono::seconds(1));
+    const ReportChannel::Heard heard = channel->await(launcher, Clock::now() + std::chrono::milliseconds(250));
     EXPECT_FALSE(heard.launcherFailure);
     EXPECT_EQ(heard.report.state, c.state);
     channel.reset();
