@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -157,24 +158,37 @@ bool stillAt(const std::string& path, const platform::Directory& held) {
 }
 
 bool removeJobDirectory(int drafts, const std::string& id) {
-  UniqueFd listing(::openat(drafts, id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!listing) return errno == ENOENT;
+  const int opened = ::openat(drafts, id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (opened < 0) return errno == ENOENT;
+  // The listing's descriptor serves the checks and removals too: a host
+  // near its limit of open files can still remove a job it could not finish.
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(opened), &::closedir);
+  if (!entries) {
+    ::close(opened);
+    return false;
+  }
+  const int directory = opened;
+  // Only this user's private directory is taken, never one of another user
+  // or one a person made open to others that merely sits where a job would.
+  struct stat held {};
+  if (::fstat(directory, &held) != 0 || held.st_uid != ::geteuid() || (held.st_mode & 077) != 0) return false;
   std::vector<std::string> names;
-  {
-    const int forListing = ::dup(listing.get());
-    DIR* entries = forListing < 0 ? nullptr : ::fdopendir(forListing);
-    if (entries == nullptr) {
-      if (forListing >= 0) ::close(forListing);
+  while (const dirent* entry = ::readdir(entries.get())) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  // A directory inside cannot be unlinked: found first, it leaves the job
+  // whole rather than half emptied.
+  for (const std::string& name : names) {
+    struct stat item {};
+    if (::fstatat(directory, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return false;
+    } else if (S_ISDIR(item.st_mode)) {
       return false;
     }
-    while (const dirent* entry = ::readdir(entries)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(entries);
   }
   for (const std::string& name : names) {
-    if (::unlinkat(listing.get(), name.c_str(), 0) != 0 && errno != ENOENT) return false;
+    if (::unlinkat(directory, name.c_str(), 0) != 0 && errno != ENOENT) return false;
   }
   return ::unlinkat(drafts, id.c_str(), AT_REMOVEDIR) == 0;
 }
@@ -258,12 +272,19 @@ Prepared prepareJob(support_draft_channel channel, const std::string& givenHome,
   }
   job.directory = jobDirectoryPath(*home, toolDirectoryFor(channel), job.id);
 
-  const DirectoryOpening held = openPrivateLevel(*drafts.directory, job.id);
-  const bool written = held.directory && stillAt(job.directory, *held.directory) &&
-                       (!text.log || writeJobFile(*held.directory, kLogName, *text.log, kMaxLogSize)) &&
-                       writeJobFile(*held.directory, kJobDocumentName, *document.bytes, kMaxJobDocumentSize);
+  bool written = false;
+  {
+    const DirectoryOpening held = openPrivateLevel(*drafts.directory, job.id);
+    written = held.directory && stillAt(job.directory, *held.directory) &&
+              (!text.log || writeJobFile(*held.directory, kLogName, *text.log, kMaxLogSize)) &&
+              writeJobFile(*held.directory, kJobDocumentName, *document.bytes, kMaxJobDocumentSize);
+  }
   if (!written) {
-    removeJobDirectory(drafts.directory->fd(), job.id);
+    // Out of descriptors even for the removal, the directory just made may
+    // still be empty, and removing an empty directory needs none.
+    if (!removeJobDirectory(drafts.directory->fd(), job.id)) {
+      ::unlinkat(drafts.directory->fd(), job.id.c_str(), AT_REMOVEDIR);
+    }
     preparation.refusal = {SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN, "the job could not be written to " + job.directory};
     return preparation;
   }

@@ -82,7 +82,9 @@ JobChain openJobChain(const JobOnDisk& job);
 bool stillAt(const std::string& path, const platform::Directory& held);
 
 // Removes the files of a job directory and the directory itself, never
-// following a link (a link is removed, not what it points to).
+// following a link (a link is removed, not what it points to). Only this
+// user's directory, closed to others, is taken, and only when it holds no
+// directory: false for anything else, which is left as it was.
 bool removeJobDirectory(int drafts, const std::string& id);
 
 bool removeJob(const JobOnDisk& job);

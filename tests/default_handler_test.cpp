@@ -112,4 +112,32 @@ TEST_P(DefaultHandler, AgreesWithXdgMime) {
 INSTANTIATE_TEST_SUITE_P(Trees, DefaultHandler, ::testing::ValuesIn(treeCases()),
                          [](const auto& info) { return info.param.name; });
 
+// An environment and files no session has: thousands of desktop names and
+// configuration directories, lists of a megabyte each, an id of many
+// dashes (each a possible subdirectory) and one holding a NUL. The lookup
+// reads a bounded part of them and still finds the handler the first list
+// names.
+TEST(DefaultHandlerLimits, CraftedEnvironmentAndFilesAreReadOnlyInPart) {
+  TempDir tree;
+  const fs::path& root = tree.path();
+  for (const char* dir : {"home/.config", "sys", "share/applications"}) fs::create_directories(root / dir);
+  writeFile(root / "share/applications/c.desktop", "[Desktop Entry]\nType=Application\nExec=/bin/true %u\n", 0644);
+  std::string dashed = "a";
+  while (dashed.size() < 200000) dashed += "-a";
+  using namespace std::string_literals;
+  writeFile(root / "home/.config/mimeapps.list", defaults(dashed + ".desktop;c.desktop\0.x;c.desktop;"s), 0644);
+  writeFile(root / "sys/mimeapps.list", "#" + std::string(1024 * 1024 - 2, 'x') + "\n", 0644);
+
+  std::string desktops = "d0";
+  for (int n = 1; n < 2000; ++n) desktops += ":d" + std::to_string(n);
+  std::string configDirs = (root / "sys").string();
+  for (int n = 1; n < 3000; ++n) configDirs += ":" + (root / "sys").string();
+  const platform::mail::XdgEnvironment crafted{(root / "home").string(), "", configDirs, "",
+                                               (root / "share").string(), desktops};
+
+  const auto found = platform::mail::findDefaultApplication(crafted, "x-scheme-handler/mailto");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->desktopId, "c.desktop");
+}
+
 }  // namespace

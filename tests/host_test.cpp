@@ -5,6 +5,7 @@
 // the kit's own old jobs are pruned.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -418,6 +419,71 @@ TEST_F(HostLibrary, PruneRemovesOnlyOldFinishedJobsAndNeverThroughALink) {
   const host::Pruning none = host::pruneJobs({host::Channel::dev, (root() / "fresh").string()}, std::chrono::hours(0));
   EXPECT_EQ(none.reason, SUPPORT_DRAFT_REASON_NONE) << none.refusal;
   EXPECT_EQ(none.removed, 0u);
+}
+
+TEST_F(HostLibrary, RemoveLeavesAForeignOrOpenDirectoryOrOneHoldingADirectoryWhole) {
+  const host::PreparedJob withSubdirectory = prepared(request("subdirectory", "b", std::string("log\n")));
+  const host::PreparedJob opened = prepared(request("mode", "b", std::string("log\n")));
+  const host::PreparedJob withFifo = prepared(request("fifo"));
+  ASSERT_FALSE(withSubdirectory.id.empty() || opened.id.empty() || withFifo.id.empty());
+  makeDirectory(fs::path(withSubdirectory.directory) / "result.json", 0700);
+  ASSERT_EQ(::chmod(opened.directory.c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo((fs::path(withFifo.directory) / "log.txt").c_str(), 0600), 0);
+
+  // Not one file is taken from a directory that cannot be removed whole.
+  for (const host::PreparedJob* job : {&withSubdirectory, &opened}) {
+    EXPECT_FALSE(host::removeJob(*job)) << job->directory;
+    EXPECT_TRUE(fs::exists(fs::path(job->directory) / "job.json")) << job->directory;
+    EXPECT_TRUE(fs::exists(fs::path(job->directory) / "log.txt")) << job->directory;
+  }
+  // A FIFO inside is unlinked like any file, never opened.
+  EXPECT_TRUE(host::removeJob(withFifo));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(withFifo.directory)));
+
+  // Another user's directory, which only root could empty.
+  if (::geteuid() == 0) {
+    const host::PreparedJob foreign = prepared(request("foreign"));
+    ASSERT_EQ(::chown(foreign.directory.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(host::removeJob(foreign));
+    EXPECT_TRUE(fs::exists(fs::path(foreign.directory) / "job.json"));
+  }
+}
+
+TEST_F(HostLibrary, AHostOutOfDescriptorsIsRefusedWithoutAJobLeftBehind) {
+  // The drafts directory is there, so each try gets as far as its own job
+  // directory before the descriptors run out.
+  const host::PreparedJob first = prepared(request("first"));
+  ASSERT_FALSE(first.id.empty());
+  ASSERT_TRUE(host::removeJob(first));
+
+  bool notWritten = false;
+  for (rlim_t limit = 4; limit <= 12; ++limit) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Only the standard streams stay open: the limit is what is left.
+      ::close_range(3, ~0U, 0);
+      const rlimit tight{limit, limit};
+      if (::setrlimit(RLIMIT_NOFILE, &tight) != 0) ::_exit(3);
+      const host::Preparation preparation = host::prepareJob(place(), request("tight"));
+      ::_exit(preparation.job ? 0 : preparation.reason == SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN ? 2 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "limit " << limit;
+    ASSERT_NE(WEXITSTATUS(status), 3);
+    notWritten = notWritten || WEXITSTATUS(status) == 2;
+    std::vector<fs::path> left;
+    for (const auto& entry : fs::directory_iterator(draftsDir())) left.push_back(entry.path());
+    if (WEXITSTATUS(status) == 0) {
+      ASSERT_EQ(left.size(), 1u);
+      fs::remove_all(left.front());
+    } else {
+      EXPECT_TRUE(left.empty()) << "limit " << limit << ": " << left.front();
+      for (const fs::path& path : left) fs::remove_all(path);
+    }
+  }
+  EXPECT_TRUE(notWritten) << "no limit stopped a job half made";
 }
 
 // ---------------------------------------------------------------------------

@@ -15,8 +15,8 @@ namespace platform {
 // A fault the process cannot go on from ends it the same way: SIGSEGV,
 // SIGBUS, SIGILL, SIGFPE or SIGABRT, as when a library dereferences the null
 // pointer of an allocation that failed, or the C library finds its heap
-// damaged. A handler already in place for one of them (a sanitizer's) is
-// kept.
+// damaged, or when the stack has run out (the handler has a stack of its
+// own). A handler already in place for one of them (a sanitizer's) is kept.
 void endOnTerminate(int status, std::string_view message = {});
 
 }  // namespace platform

@@ -190,6 +190,15 @@ class Launch {
   std::vector<char*> envp_;
 };
 
+// The deadline `limit` from now. A limit beyond what the clock can count
+// (a caller's way of saying "for ever") is the clock's end rather than a
+// sum that overflows into the past.
+Clock::time_point deadlineAfter(std::chrono::milliseconds limit) {
+  const Clock::time_point now = Clock::now();
+  const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
+  return limit >= room ? Clock::time_point::max() : now + limit;
+}
+
 // Milliseconds left until the deadline, rounded up: a time cut down to
 // whole milliseconds would end a wait before the deadline.
 int millisecondsUntil(Clock::time_point deadline) {
@@ -298,7 +307,7 @@ ChildStart startChild(const ChildSpec& spec) {
 ChildWait Child::wait(std::chrono::milliseconds limit, AtDeadline atDeadline) {
   if (ended_) return *ended_;
   if (pid_ < 0) return unknown(ECHILD);
-  const Clock::time_point deadline = Clock::now() + limit;
+  const Clock::time_point deadline = deadlineAfter(limit);
   int status = 0;
   bool done = false;
   if (process_) {
@@ -415,7 +424,7 @@ DetachedStart startDetached(const ChildSpec& spec) {
 }
 
 ChildWait awaitDetached(int ended, std::chrono::milliseconds limit) {
-  const int ready = readableBy(ended, Clock::now() + limit);
+  const int ready = readableBy(ended, deadlineAfter(limit));
   if (ready < 0) return unknown(errno);
   if (ready == 0) return ChildWait{ChildWait::State::StillRunning, 0, 0};
   Record end;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
 
 #include "testing/scratch_directory.h"
 
@@ -195,6 +196,37 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
   // Neither the program nor its watcher holds the caller's pipe any more.
   EXPECT_EQ(readAll(out.read.get()), "");
   EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1);
+}
+
+TEST(ChildProcess, TheLongestLimitWaitsForTheEnd) {
+  // Each program ends when the test writes it a line, which a second
+  // thread does once the wait has begun; a wait that took the limit for a
+  // time already past would come back first, with the program still
+  // running.
+  for (const bool detached : {false, true}) {
+    Pipe gate;
+    ChildSpec spec = shell("read line <&3; exit 5", kDiscardStream);
+    spec.inherited = {gate.read.get()};
+    ChildStart child;
+    DetachedStart start;
+    if (detached) {
+      start = startDetached(spec);
+      ASSERT_EQ(start.error, 0);
+    } else {
+      child = startChild(spec);
+      ASSERT_EQ(child.error, 0);
+    }
+    gate.read.reset();
+    std::thread opener([&gate] {
+      std::this_thread::sleep_for(milliseconds(100));
+      EXPECT_EQ(::write(gate.write.get(), "go\n", 3), 3);
+    });
+    const ChildWait end = detached ? awaitDetached(start.ended.get(), milliseconds::max())
+                                   : child.child.wait(milliseconds::max(), AtDeadline::LeaveRunning);
+    opener.join();
+    ASSERT_EQ(end.state, ChildWait::State::Ended) << (detached ? "detached" : "child");
+    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 5);
+  }
 }
 
 TEST(ChildProcess, DetachedReportsTheStatusAlsoWhenTheCallerIgnoresChildSignals) {

@@ -81,7 +81,13 @@ std::vector<std::string> dataDirectories(const char* dataHome, const char* dataD
 
 std::vector<std::string> entryCandidates(const std::string& applicationsDir, const std::string& desktopId) {
   std::vector<std::string> candidates;
-  if (desktopId.empty() || desktopId.find('/') != std::string::npos || desktopId.starts_with('.')) return candidates;
+  // No file name is longer than 255 bytes: a longer id names no entry, and
+  // its dashes cannot make the list of candidates grow with it.
+  constexpr std::size_t kLongestFileName = 255;
+  if (desktopId.empty() || desktopId.size() > kLongestFileName || desktopId.find('/') != std::string::npos ||
+      desktopId.find('\0') != std::string::npos || desktopId.starts_with('.')) {
+    return candidates;
+  }
   candidates.push_back(appendingPathComponent(applicationsDir, desktopId));
   for (std::size_t dash = desktopId.find('-'); dash != std::string::npos; dash = desktopId.find('-', dash + 1)) {
     std::string nested = desktopId;

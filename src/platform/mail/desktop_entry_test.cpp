@@ -66,6 +66,10 @@ TEST(DesktopEntryTest, FindsTheFirstEntryAlongTheDirectories) {
   // An id is a file name, never a path.
   EXPECT_FALSE(findDesktopEntry(dirs, "../applications/mail.desktop"));
   EXPECT_TRUE(entryCandidates("/a", "../x.desktop").empty());
+  // Nor longer than a file name, nor cut short by a NUL.
+  EXPECT_TRUE(entryCandidates("/a", std::string(300, '-') + ".desktop").empty());
+  EXPECT_TRUE(entryCandidates("/a", std::string("mail.desktop\0.x", 15)).empty());
+  EXPECT_EQ(entryCandidates("/a", "a-b.desktop").size(), 2u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/mail/mime_apps.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace platform::mail {
@@ -14,20 +15,19 @@ std::string_view trimmed(std::string_view text) {
 
 using Kind = MimeAppsFile::Kind;
 
-// An id removed from the type's associations, and from which level on.
-struct Removal {
-  std::string id;
-  std::size_t level;
-};
+// The ids removed from the type's associations, each with the lowest level
+// from which on it is removed. A list may name tens of thousands of ids:
+// each is looked up, not compared with every removal.
+using Removals = std::map<std::string, std::size_t, std::less<>>;
 
-bool isRemoved(const std::vector<Removal>& removals, const std::string& id, std::size_t level) {
-  return std::any_of(removals.begin(), removals.end(),
-                     [&](const Removal& removal) { return removal.id == id && removal.level <= level; });
+bool isRemoved(const Removals& removals, const std::string& id, std::size_t level) {
+  const auto found = removals.find(id);
+  return found != removals.end() && found->second <= level;
 }
 
 // The first id of `ids` that is installed and not removed for entries at
 // `level` or later; "" when none is.
-std::string firstUsable(const std::vector<std::string>& ids, const std::vector<Removal>& removals, std::size_t level,
+std::string firstUsable(const std::vector<std::string>& ids, const Removals& removals, std::size_t level,
                         const std::function<bool(const std::string&)>& installed) {
   for (const std::string& id : ids) {
     if (!isRemoved(removals, id, level) && installed(id)) return id;
@@ -67,10 +67,11 @@ std::string defaultApplication(const std::vector<MimeAppsFile>& files, std::stri
                                const std::function<bool(const std::string&)>& installed) {
   // Removals seen so far; a list's own count for its defaults too, since a
   // list that both removes and names an id states no usable default.
-  std::vector<Removal> removals;
+  Removals removals;
   auto takeRemovals = [&](const MimeAppsFile& file) {
     for (std::string& id : listedIds(file.text, "Removed Associations", mimeType)) {
-      removals.push_back({std::move(id), file.level});
+      const auto [entry, added] = removals.emplace(std::move(id), file.level);
+      if (!added) entry->second = std::min(entry->second, file.level);
     }
   };
   const std::size_t everyLevel = static_cast<std::size_t>(-1);

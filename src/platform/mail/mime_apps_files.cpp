@@ -1,5 +1,6 @@
 #include "platform/mail/mime_apps_files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -13,6 +14,17 @@ namespace {
 // A mimeinfo.cache of a full desktop holds some hundred kilobytes; a larger
 // file is no file of these rules.
 constexpr std::size_t kMaxFileSize = 1024 * 1024;
+// The environment is the user's, but a lookup must stay small whatever it
+// holds: a session has a handful of desktop names and directories, and
+// every name multiplies the files looked at in every directory.
+constexpr std::size_t kMaxDesktopNames = 8;
+constexpr std::size_t kMaxDirectories = 32;
+// All files together; what lies beyond is not read.
+constexpr std::size_t kMaxBytesRead = 8 * 1024 * 1024;
+// A desktop id is a file name (a '-' may stand for a subdirectory); and
+// each id looked up costs a search of every data directory.
+constexpr std::size_t kMaxDesktopIdSize = 255;
+constexpr std::size_t kMaxIdsLookedUp = 64;
 
 std::string fromEnvironment(const char* name) {
   const char* value = std::getenv(name);
@@ -39,6 +51,14 @@ std::vector<std::string> configDirectories(const XdgEnvironment& environment) {
   for (std::string& dir : absoluteParts(environment.configDirs.empty() ? "/etc/xdg" : environment.configDirs)) {
     directories.push_back(std::move(dir));
   }
+  if (directories.size() > kMaxDirectories) directories.resize(kMaxDirectories);
+  return directories;
+}
+
+std::vector<std::string> dataDirectoriesOf(const XdgEnvironment& environment) {
+  std::vector<std::string> directories =
+      dataDirectories(environment.dataHome.c_str(), environment.dataDirs.c_str(), environment.home);
+  if (directories.size() > kMaxDirectories) directories.resize(kMaxDirectories);
   return directories;
 }
 
@@ -52,7 +72,9 @@ std::vector<std::string> desktopNames(std::string_view currentDesktop) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     // A name that would leave the directory names no file of these rules.
-    if (!name.empty() && name.find('/') == std::string::npos) names.push_back(std::move(name));
+    if (!name.empty() && name.find('/') == std::string::npos && names.size() < kMaxDesktopNames) {
+      names.push_back(std::move(name));
+    }
     currentDesktop.remove_prefix(colon == std::string_view::npos ? currentDesktop.size() : colon + 1);
   }
   return names;
@@ -76,8 +98,7 @@ std::vector<MimeAppsPlace> mimeAppsPlaces(const XdgEnvironment& environment) {
     places.push_back({Kind::List, level, appendingPathComponent(dir, "mimeapps.list")});
   };
   for (const std::string& dir : configDirectories(environment)) addLists(dir, 0);
-  const std::vector<std::string> dataDirs =
-      dataDirectories(environment.dataHome.c_str(), environment.dataDirs.c_str(), environment.home);
+  const std::vector<std::string> dataDirs = dataDirectoriesOf(environment);
   for (std::size_t n = 0; n < dataDirs.size(); ++n) {
     const std::string applications = appendingPathComponent(dataDirs[n], "applications");
     addLists(applications, n + 1);
@@ -98,15 +119,24 @@ XdgEnvironment xdgEnvironmentOfProcess() {
 std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& environment,
                                                          std::string_view mimeType) {
   std::vector<MimeAppsFile> files;
+  std::size_t bytesRead = 0;
   for (const MimeAppsPlace& place : mimeAppsPlaces(environment)) {
-    if (auto text = readWholeFile(place.path, kMaxFileSize)) files.push_back({place.kind, place.level, std::move(*text)});
+    if (bytesRead >= kMaxBytesRead) break;
+    if (auto text = readWholeFile(place.path, std::min(kMaxFileSize, kMaxBytesRead - bytesRead))) {
+      bytesRead += text->size();
+      files.push_back({place.kind, place.level, std::move(*text)});
+    }
   }
-  const std::vector<std::string> dataDirs =
-      dataDirectories(environment.dataHome.c_str(), environment.dataDirs.c_str(), environment.home);
+  const std::vector<std::string> dataDirs = dataDirectoriesOf(environment);
   // Each entry is read once, whether it is asked about once or again.
   std::map<std::string, std::optional<DesktopEntry>> entries;
   auto installed = [&](const std::string& desktopId) {
     auto found = entries.find(desktopId);
+    // An id holding a NUL would be looked up as the file its first part names.
+    if (found == entries.end() && (desktopId.size() > kMaxDesktopIdSize || entries.size() >= kMaxIdsLookedUp ||
+                                   desktopId.find('\0') != std::string::npos)) {
+      return false;
+    }
     if (found == entries.end()) found = entries.emplace(desktopId, findDesktopEntry(dataDirs, desktopId)).first;
     return found->second.has_value();
   };

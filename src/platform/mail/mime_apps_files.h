@@ -43,6 +43,12 @@ struct DefaultApplication {
 // ignored, as the base directory rules require. An id counts as installed
 // when its desktop entry is found along the data directories and has an
 // Exec line that can be read.
+//
+// Whatever the environment and the files hold, the work stays bounded: the
+// first few desktop names and the first 32 directories of each kind count,
+// the files together are read up to some megabytes, and an id longer than a
+// file name, or any past the first 64 asked about, is taken as not
+// installed.
 std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& environment,
                                                          std::string_view mimeType);
 

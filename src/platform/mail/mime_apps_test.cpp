@@ -103,5 +103,19 @@ TEST_F(DefaultApplicationTest, RemovedAssociationsArePassedOver) {
   EXPECT_EQ(decide(), "a.desktop");
 }
 
+// A list of a megabyte that removes and names tens of thousands of ids:
+// the removals at its far end still hold for installed ids.
+TEST_F(DefaultApplicationTest, RemovalsAtTheEndOfAListOfAMegabyteHold) {
+  installed_.insert("r7.desktop");
+  std::string removed, named;
+  for (int n = 0; n < 60000; ++n) {
+    removed += "r" + std::to_string(n) + ".desktop;";
+    named += "n" + std::to_string(n) + ".desktop;";
+  }
+  add(Kind::List, 0, "[Removed Associations]\nx-scheme-handler/mailto=" + removed + "b.desktop\n" +
+                         defaults(named + "b.desktop;r7.desktop;c.desktop"));
+  EXPECT_EQ(decide(), "c.desktop");
+}
+
 }  // namespace
 }  // namespace platform::mail
