@@ -1,8 +1,5 @@
 #include "job/bundle_channel.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "job/job_contract.h"
 #include "platform/bundle.h"
 #include "platform/plist_value.h"
@@ -42,14 +39,12 @@ std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* c
 
 BundleFacts bundleFacts(std::string_view bundlePath) {
   BundleFacts facts;
-  std::error_code error;
-  const std::filesystem::path bundle(bundlePath);
-  facts.bundleIsDirectory = std::filesystem::is_directory(bundle, error);
+  facts.bundleIsDirectory = platform::pathKindFollowingLinks(bundlePath) == platform::PathKind::directory;
   if (!facts.bundleIsDirectory) return facts;
-  const std::filesystem::path absolute = std::filesystem::absolute(bundle, error);
-  if (error) return facts;
-  const std::string executable = (absolute / kExecutableInBundle).string();
-  facts.executableIsRegularFile = std::filesystem::is_regular_file(executable, error);
+  const std::optional<std::string> absolute = platform::absolutePath(bundlePath);
+  if (!absolute) return facts;
+  const std::string executable = platform::appendingPathComponent(*absolute, kExecutableInBundle);
+  facts.executableIsRegularFile = platform::pathKindFollowingLinks(executable) == platform::PathKind::regularFile;
   if (!facts.executableIsRegularFile) return facts;
   if (const auto resolved = platform::resolvingSymlinksInPath(executable)) {
     const platform::Bundle bundle = platform::bundleForExecutable(*resolved);

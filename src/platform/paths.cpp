@@ -103,4 +103,18 @@ std::optional<std::string> executablePath() {
   return readLink("/proc/self/exe");
 }
 
+std::optional<std::string> absolutePath(std::string_view path) {
+  if (path.starts_with('/')) return std::string(path);
+  char directory[PATH_MAX];
+  if (::getcwd(directory, sizeof directory) == nullptr) return std::nullopt;
+  return appendingPathComponent(directory, path);
+}
+
+PathKind pathKindFollowingLinks(std::string_view path) {
+  struct stat st {};
+  if (::stat(std::string(path).c_str(), &st) != 0) return PathKind::none;
+  if (S_ISDIR(st.st_mode)) return PathKind::directory;
+  return S_ISREG(st.st_mode) ? PathKind::regularFile : PathKind::other;
+}
+
 }  // namespace platform

@@ -22,6 +22,14 @@ std::string standardizedPath(std::string_view path);
 // Gives nothing for a relative path or when links nest too deeply.
 std::optional<std::string> resolvingSymlinksInPath(std::string_view path);
 
+// `path` made absolute against the current directory (an absolute one is
+// returned as it is); nothing when the current directory cannot be read.
+std::optional<std::string> absolutePath(std::string_view path);
+
+// What `path` leads to once every link on it is followed.
+enum class PathKind { none, directory, regularFile, other };
+PathKind pathKindFollowingLinks(std::string_view path);
+
 // The resolved absolute path of the running executable.
 std::optional<std::string> executablePath();
 

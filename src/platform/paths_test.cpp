@@ -57,5 +57,17 @@ TEST_F(ResolvingLinks, LinkLoopsGiveNothing) {
   EXPECT_EQ(resolvingSymlinksInPath("relative/path"), std::nullopt);
 }
 
+// Links are followed to what they lead to; a loop or nothing is none.
+TEST_F(ResolvingLinks, KindsFollowLinks) {
+  std::filesystem::create_symlink(root_ + "/real", root_ + "/to-dir");
+  std::filesystem::create_symlink(root_ + "/loop", root_ + "/loop");
+  EXPECT_EQ(pathKindFollowingLinks(root_ + "/to-dir"), PathKind::directory);
+  EXPECT_EQ(pathKindFollowingLinks(root_ + "/loop"), PathKind::none);
+  EXPECT_EQ(pathKindFollowingLinks(root_ + "/missing"), PathKind::none);
+  EXPECT_EQ(pathKindFollowingLinks("/dev/null"), PathKind::other);
+  EXPECT_EQ(absolutePath("/a/b"), "/a/b");
+  EXPECT_EQ(absolutePath("b"), appendingPathComponent(std::filesystem::current_path().string(), "b"));
+}
+
 }  // namespace
 }  // namespace platform
