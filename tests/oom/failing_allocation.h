@@ -26,9 +26,7 @@ inline unsigned long nextAfter(unsigned long n) { return n + std::max(1ul, n / 3
 inline void install(const std::filesystem::path& executable) {
 #ifdef SUPPORT_DRAFT_FAILING_ALLOCATION_EXECUTABLE
   std::filesystem::remove(executable);
-  std::error_code linkError;
-  std::filesystem::create_hard_link(SUPPORT_DRAFT_FAILING_ALLOCATION_EXECUTABLE, executable, linkError);
-  if (linkError) harness::writeFile(executable, harness::readFile(SUPPORT_DRAFT_FAILING_ALLOCATION_EXECUTABLE), 0755);
+  harness::placeProgram(SUPPORT_DRAFT_FAILING_ALLOCATION_EXECUTABLE, executable);
 #else
   (void)executable;
 #endif

@@ -58,6 +58,11 @@ std::string readFile(const fs::path& path);
 std::optional<std::string> readFileIfPresent(const fs::path& path);
 void makeDirectory(const fs::path& path, mode_t mode = 0700);
 void makeSymlink(const fs::path& target, const fs::path& link);
+// Puts a built program at `placed` (mode 0755): a hard link where the file
+// system allows one, since the programs are large and no test changes them,
+// and a copy elsewhere. Either finds its bundle by the path it was started
+// through.
+void placeProgram(const fs::path& built, const fs::path& placed);
 // Gives path and everything below it to uid/gid, links themselves and never
 // what they point to.
 void changeOwnerOfTree(const fs::path& path, uid_t uid, gid_t gid);

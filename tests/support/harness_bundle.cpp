@@ -106,12 +106,7 @@ Bundle makeBundle(const fs::path& dir) {
   makeDirectory(bundle.root / "Contents", 0755);
   makeDirectory(bundle.root / "Contents/MacOS", 0755);
   makeDirectory(bundle.resources, 0755);
-  // A hard link where the file system allows one: the built executable is
-  // large and no test changes it, and a link finds its bundle by the path it
-  // was started through, as a copy does.
-  std::error_code linkError;
-  fs::create_hard_link(SUPPORT_DRAFT_EXECUTABLE, bundle.executable, linkError);
-  if (linkError) writeFile(bundle.executable, readFile(SUPPORT_DRAFT_EXECUTABLE), 0755);
+  placeProgram(SUPPORT_DRAFT_EXECUTABLE, bundle.executable);
   return bundle;
 }
 
@@ -129,11 +124,7 @@ void copyBuiltResource(const Bundle& bundle, std::string_view name) {
 }
 
 void linkBuiltHelper(const Bundle& bundle, std::string_view name) {
-  const fs::path built = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents/MacOS" / name;
-  const fs::path placed = bundle.root / "Contents/MacOS" / name;
-  std::error_code linkError;
-  fs::create_hard_link(built, placed, linkError);
-  if (linkError) writeFile(placed, readFile(built), 0755);
+  placeProgram(fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents/MacOS" / name, bundle.root / "Contents/MacOS" / name);
 }
 
 const std::string_view kSucceedingMailScript =

@@ -66,6 +66,12 @@ void makeSymlink(const fs::path& target, const fs::path& link) {
   if (::symlink(target.c_str(), link.c_str()) != 0) throwErrno("symlink " + link.string());
 }
 
+void placeProgram(const fs::path& built, const fs::path& placed) {
+  std::error_code linkError;
+  fs::create_hard_link(built, placed, linkError);
+  if (linkError) writeFile(placed, readFile(built), 0755);
+}
+
 namespace {
 
 void changeOwnerAt(int parentFd, const std::string& name, uid_t uid, gid_t gid) {
