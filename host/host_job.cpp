@@ -34,8 +34,6 @@ constexpr int kJobIdAttempts = 16;
 // host may make or remove one at the same moment.
 constexpr int kChainAttempts = 4;
 
-std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
-
 // Makes a directory of mode 0700 whatever the umask; false when it cannot
 // be made (also when something else stands there already).
 bool makePrivateDirectory(int parent, const std::string& name) {
@@ -75,6 +73,8 @@ bool sameItem(int a, int b) {
 }
 
 }  // namespace
+
+std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 Refusal refusalFor(const RuleBreach& breach) { return {apiReason(breach.reason), reasonSentence(breach)}; }
 

@@ -21,6 +21,9 @@ struct Refusal {
   explicit operator bool() const { return reason != SUPPORT_DRAFT_REASON_NONE; }
 };
 
+// The system's sentence for an error number.
+std::string errorText(int error);
+
 // A broken job rule as the API tells it: its reason and its sentence.
 Refusal refusalFor(const RuleBreach& breach);
 
