@@ -83,8 +83,8 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
     pruning.refusal = drafts.refusal;
     return pruning;
   }
-  const UniqueFd listable(::openat(drafts.directory->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const auto names = listable ? namesIn(listable.get()) : std::nullopt;
+  const int draftsFd = drafts.directory->fd();
+  const auto names = namesIn(draftsFd);
   if (!names) {
     pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, channel)});
     return pruning;
@@ -92,8 +92,8 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
   const std::set<std::string> running = jobsBeingRun();
   const std::time_t now = std::time(nullptr);
   for (const std::string& name : *names) {
-    if (mayPrune(factsOf(listable.get(), name), ::geteuid(), now, ageSeconds, running) &&
-        removeJobDirectory(listable.get(), name)) {
+    if (mayPrune(factsOf(draftsFd, name), ::geteuid(), now, ageSeconds, running) &&
+        removeJobDirectory(draftsFd, name)) {
       ++pruning.removed;
     }
   }
