@@ -34,8 +34,6 @@ constexpr int kJobIdAttempts = 16;
 // host may make or remove one at the same moment.
 constexpr int kChainAttempts = 4;
 
-std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
-
 // Makes a directory of mode 0700 whatever the umask; false when it cannot
 // be made (also when something else stands there already).
 bool makePrivateDirectory(int parent, const std::string& name) {
@@ -75,6 +73,24 @@ bool sameItem(int a, int b) {
 }
 
 }  // namespace
+
+std::optional<std::vector<std::string>> namesIn(int directory) {
+  const int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return std::nullopt;
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing), &::closedir);
+  if (!entries) {
+    ::close(listing);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(entries.get())) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  return names;
+}
+
+std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 Refusal refusalFor(const RuleBreach& breach) { return {apiReason(breach.reason), reasonSentence(breach)}; }
 

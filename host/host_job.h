@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "job/rule_breach.h"
 #include "platform/directory.h"
@@ -20,6 +21,13 @@ struct Refusal {
 
   explicit operator bool() const { return reason != SUPPORT_DRAFT_REASON_NONE; }
 };
+
+// The system's sentence for an error number.
+std::string errorText(int error);
+
+// The names in an open directory but "." and "..", or nothing when it
+// cannot be listed.
+std::optional<std::vector<std::string>> namesIn(int directory);
 
 // A broken job rule as the API tells it: its reason and its sentence.
 Refusal refusalFor(const RuleBreach& breach);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 #include <vector>
 
 #include "files/private_file.h"
@@ -22,10 +21,7 @@ extern char** environ;
 namespace support_draft::host_side {
 namespace {
 
-
 constexpr std::int64_t kMaxResultSize = 4096;
-
-std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 std::vector<std::string> environmentWithHome(const std::string& home) {
   std::vector<std::string> environment;

@@ -1,11 +1,9 @@
 #include "job_prune.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -33,23 +31,6 @@ bool isJobFileName(std::string_view name) {
     }
   }
   return false;
-}
-
-// The names in an open directory, or nothing when it cannot be listed.
-std::optional<std::vector<std::string>> namesIn(int directory) {
-  const int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return std::nullopt;
-  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing), &::closedir);
-  if (!entries) {
-    ::close(listing);
-    return std::nullopt;
-  }
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(entries.get())) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  return names;
 }
 
 JobDirectoryFacts factsOf(int drafts, const std::string& name) {
@@ -102,8 +83,8 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
     pruning.refusal = drafts.refusal;
     return pruning;
   }
-  const UniqueFd listable(::openat(drafts.directory->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const auto names = listable ? namesIn(listable.get()) : std::nullopt;
+  const int draftsFd = drafts.directory->fd();
+  const auto names = namesIn(draftsFd);
   if (!names) {
     pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, channel)});
     return pruning;
@@ -111,8 +92,8 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
   const std::set<std::string> running = jobsBeingRun();
   const std::time_t now = std::time(nullptr);
   for (const std::string& name : *names) {
-    if (mayPrune(factsOf(listable.get(), name), ::geteuid(), now, ageSeconds, running) &&
-        removeJobDirectory(listable.get(), name)) {
+    if (mayPrune(factsOf(draftsFd, name), ::geteuid(), now, ageSeconds, running) &&
+        removeJobDirectory(draftsFd, name)) {
       ++pruning.removed;
     }
   }

@@ -1,6 +1,7 @@
 #include "reason_codes.h"
 
 #include <iterator>
+#include <optional>
 #include <utility>
 
 namespace support_draft::host_side {
@@ -47,6 +48,14 @@ constexpr std::pair<Reason, support_draft_reason> kRuleReasons[] = {
 // A rule added without a number here would be refused as the wrong one.
 static_assert(std::size(kRuleReasons) == std::size(kAllReasons));
 
+// The rule behind an API reason; nothing for the library's own reasons.
+std::optional<Reason> ruleReason(support_draft_reason reason) {
+  for (const auto& [rule, api] : kRuleReasons) {
+    if (api == reason) return rule;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 support_draft_reason apiReason(Reason reason) {
@@ -54,13 +63,6 @@ support_draft_reason apiReason(Reason reason) {
     if (rule == reason) return api;
   }
   return SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN;
-}
-
-std::optional<Reason> ruleReason(support_draft_reason reason) {
-  for (const auto& [rule, api] : kRuleReasons) {
-    if (api == reason) return rule;
-  }
-  return std::nullopt;
 }
 
 const char* reasonCodeOf(support_draft_reason reason) {

@@ -3,18 +3,12 @@
 // rules come from the rules themselves.
 #pragma once
 
-#include <optional>
-#include <string>
-
 #include "job/rule_breach.h"
 #include "support_draft_host.h"
 
 namespace support_draft::host_side {
 
 support_draft_reason apiReason(Reason reason);
-
-// The rule behind an API reason; nothing for the library's own reasons.
-std::optional<Reason> ruleReason(support_draft_reason reason);
 
 // The stable code: the rule's own code, or the library's for its reasons;
 // "" for none and for a number that is no reason.

@@ -1,13 +1,12 @@
 #include "running_jobs.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <vector>
 
+#include "host_job.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
 
@@ -39,24 +38,18 @@ std::set<std::string> jobsBeingRun() {
   std::set<std::string> jobs;
   platform::UniqueFd procFd(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!procFd) return jobs;
-  const int listing = ::dup(procFd.get());
-  if (listing < 0) return jobs;
-  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing), &::closedir);
-  if (!entries) {
-    ::close(listing);
-    return jobs;
-  }
+  const auto names = namesIn(procFd.get());
+  if (!names) return jobs;
   const uid_t user = ::geteuid();
-  while (const dirent* entry = ::readdir(entries.get())) {
-    const std::string_view name = entry->d_name;
-    if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos) continue;
+  for (const std::string& name : *names) {
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     struct stat facts {};
     // A process that made itself undumpable shows as root's: counted too,
     // since a job wrongly taken for running is only kept a little longer.
-    if (::fstatat(procFd.get(), entry->d_name, &facts, 0) != 0 || (facts.st_uid != user && facts.st_uid != 0)) {
+    if (::fstatat(procFd.get(), name.c_str(), &facts, 0) != 0 || (facts.st_uid != user && facts.st_uid != 0)) {
       continue;
     }
-    const std::string path = "/proc/" + std::string(name) + "/cmdline";
+    const std::string path = "/proc/" + name + "/cmdline";
     const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file) continue;
     const auto arguments = platform::readAtMost(file, kMaxCommandLine);
