@@ -92,10 +92,6 @@ JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory) {
   return check;
 }
 
-std::optional<AcceptedJob> readJobDocument(const platform::Directory& jobDirectory) {
-  return checkJobDocumentIn(jobDirectory).job;
-}
-
 JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view body, bool attachLogs) {
   JobDocumentMaking making;
   // Validity first: the text rules compare texts, which bytes that are not
