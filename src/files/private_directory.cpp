@@ -23,12 +23,6 @@ std::optional<DirectoryProblem> privateDirectoryProblem(const std::optional<plat
   return std::nullopt;
 }
 
-bool isPrivateDirectory(const std::optional<platform::FileFacts>& facts, std::uint32_t effectiveUser) {
-  return !privateDirectoryProblem(facts, effectiveUser);
-}
-
 std::optional<DirectoryProblem> privateDirectoryProblem(const platform::Directory& directory) {
   return privateDirectoryProblem(platform::fileFacts(directory), platform::effectiveUserId());
 }
-
-bool privateDirectory(const platform::Directory& directory) { return !privateDirectoryProblem(directory); }

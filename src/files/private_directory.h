@@ -27,9 +27,5 @@ enum class DirectoryProblem {
 std::optional<DirectoryProblem> privateDirectoryProblem(const std::optional<platform::FileFacts>& facts,
                                                         std::uint32_t effectiveUser);
 
-// privateDirectoryProblem() holds nothing.
-bool isPrivateDirectory(const std::optional<platform::FileFacts>& facts, std::uint32_t effectiveUser);
-
 // The check on an open directory, through its descriptor.
 std::optional<DirectoryProblem> privateDirectoryProblem(const platform::Directory& directory);
-bool privateDirectory(const platform::Directory& directory);

@@ -12,37 +12,41 @@ platform::FileFacts directoryFacts(std::int64_t owner, std::int64_t mode) {
                              true};
 }
 
+bool isPrivate(const std::optional<platform::FileFacts>& facts, std::uint32_t user) {
+  return !privateDirectoryProblem(facts, user);
+}
+
 TEST(PrivateDirectoryDecision, OwnerMustBeTheUserOrTheSuperuser) {
-  EXPECT_TRUE(isPrivateDirectory(directoryFacts(kUser, 0700), kUser));
-  EXPECT_TRUE(isPrivateDirectory(directoryFacts(0, 0755), kUser)) << "a home made by the administrator";
-  EXPECT_FALSE(isPrivateDirectory(directoryFacts(kUser + 1, 0700), kUser));
-  EXPECT_FALSE(isPrivateDirectory(directoryFacts(65534, 0755), kUser));
-  EXPECT_TRUE(isPrivateDirectory(directoryFacts(0, 0700), 0)) << "the superuser's own";
+  EXPECT_TRUE(isPrivate(directoryFacts(kUser, 0700), kUser));
+  EXPECT_TRUE(isPrivate(directoryFacts(0, 0755), kUser)) << "a home made by the administrator";
+  EXPECT_FALSE(isPrivate(directoryFacts(kUser + 1, 0700), kUser));
+  EXPECT_FALSE(isPrivate(directoryFacts(65534, 0755), kUser));
+  EXPECT_TRUE(isPrivate(directoryFacts(0, 0700), 0)) << "the superuser's own";
 }
 
 TEST(PrivateDirectoryDecision, NoOneElseMayWrite) {
   for (std::int64_t mode : {0700, 0755, 0711, 0500, 0000, 0555, 01755, 02750, 04700}) {
-    EXPECT_TRUE(isPrivateDirectory(directoryFacts(kUser, mode), kUser)) << std::oct << mode;
+    EXPECT_TRUE(isPrivate(directoryFacts(kUser, mode), kUser)) << std::oct << mode;
   }
   // The sticky bit keeps others from removing entries they do not own, but
   // not from adding their own links.
   for (std::int64_t mode : {0720, 0702, 0770, 0707, 0777, 01777, 0730, 0703, 0722}) {
-    EXPECT_FALSE(isPrivateDirectory(directoryFacts(kUser, mode), kUser)) << std::oct << mode;
-    EXPECT_FALSE(isPrivateDirectory(directoryFacts(0, mode), kUser)) << "root-owned " << std::oct << mode;
+    EXPECT_FALSE(isPrivate(directoryFacts(kUser, mode), kUser)) << std::oct << mode;
+    EXPECT_FALSE(isPrivate(directoryFacts(0, mode), kUser)) << "root-owned " << std::oct << mode;
   }
 }
 
 TEST(PrivateDirectoryDecision, MissingOrOddFactsFail) {
-  EXPECT_FALSE(isPrivateDirectory(std::nullopt, kUser));
+  EXPECT_FALSE(isPrivate(std::nullopt, kUser));
   auto facts = directoryFacts(kUser, 0700);
   facts.attributes.reset();
-  EXPECT_FALSE(isPrivateDirectory(facts, kUser)) << "no attributes";
+  EXPECT_FALSE(isPrivate(facts, kUser)) << "no attributes";
   facts = directoryFacts(kUser, 0700);
   facts.attributes->ownerAccountId = platform::AttributeValue{std::nullopt};
-  EXPECT_FALSE(isPrivateDirectory(facts, kUser)) << "owner not a number";
+  EXPECT_FALSE(isPrivate(facts, kUser)) << "owner not a number";
   facts = directoryFacts(kUser, 0700);
   facts.attributes->posixPermissions.reset();
-  EXPECT_FALSE(isPrivateDirectory(facts, kUser)) << "no permissions";
+  EXPECT_FALSE(isPrivate(facts, kUser)) << "no permissions";
 }
 
 TEST(PrivateDirectoryDecision, NamesTheFirstProblem) {

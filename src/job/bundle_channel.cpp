@@ -15,8 +15,7 @@ const std::string* textIn(const platform::PlistValue* value) {
   return value == nullptr ? nullptr : value->as<std::string>();
 }
 
-}  // namespace
-
+// The channel a text names: canonically equal to "dev" or "prod".
 std::optional<BundleChannel> channelNamed(std::string_view text) {
   for (const std::string_view name : kChannelNames) {
     if (!platform::canonicallyEqual(text, name)) continue;
@@ -25,14 +24,12 @@ std::optional<BundleChannel> channelNamed(std::string_view text) {
   return std::nullopt;
 }
 
-std::optional<BundleChannel> channelFor(const platform::PlistValue* channel) {
-  const std::string* text = textIn(channel);
-  if (text == nullptr) return std::nullopt;
-  return channelNamed(*text);
-}
+}  // namespace
 
 std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* channel) {
-  auto known = channelFor(channel);
+  const std::string* text = textIn(channel);
+  if (text == nullptr) return std::nullopt;
+  auto known = channelNamed(*text);
   if (!known) return std::nullopt;
   return std::move(known->toolDirectory);
 }

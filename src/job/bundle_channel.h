@@ -21,16 +21,10 @@ struct BundleChannel {
   std::string toolDirectory;
 };
 
-// The channel a text names: canonically equal to "dev" or "prod"; nothing
-// for any other text.
-std::optional<BundleChannel> channelNamed(std::string_view text);
-
-// The channel for the bundle's channel value: channelNamed() of a text;
-// nothing for an absent value or a value that is not text.
-std::optional<BundleChannel> channelFor(const platform::PlistValue* channel);
-
-// channelFor()'s tool directory: ".vantrel-devtool-dev" for "dev",
-// ".vantrel-devtool" for "prod".
+// The tool directory of the channel the bundle's channel value names (a
+// text canonically equal to "dev" or "prod"): ".vantrel-devtool-dev" for
+// "dev", ".vantrel-devtool" for "prod"; nothing for an absent value, a value
+// that is not text, or any other text.
 std::optional<std::string> toolDirectoryForChannel(const platform::PlistValue* channel);
 
 // What a host finds at a bundle path, gathered apart from the decision.
@@ -49,7 +43,7 @@ BundleFacts bundleFacts(std::string_view bundlePath);
 // The channel of the bundle at `bundlePath`, or why it has none the
 // program would run with: bundleMissing (no directory there),
 // bundleExecutableMissing, bundleChannelUnknown (no Info.plist, no
-// kChannelKey in it, or a value channelFor() does not know).
+// kChannelKey in it, or a value naming no known channel).
 struct BundleChannelReading {
   std::optional<BundleChannel> channel;
   std::optional<RuleBreach> breach;

@@ -39,23 +39,6 @@ std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_vi
   return std::nullopt;
 }
 
-JobTextProblem jobTextProblem(std::string_view subject, std::string_view body) {
-  const auto breach = jobTextBreach(subject, body);
-  if (!breach) return JobTextProblem::none;
-  switch (breach->reason) {
-    case Reason::subjectTooLong:
-      return JobTextProblem::subjectTooLong;
-    case Reason::subjectPrefix:
-      return JobTextProblem::subjectWithoutPrefix;
-    case Reason::subjectHoldsNul:
-      return JobTextProblem::subjectHoldsNul;
-    case Reason::bodyTooLong:
-      return JobTextProblem::bodyTooLong;
-    default:
-      return JobTextProblem::bodyHoldsNul;
-  }
-}
-
 std::optional<std::string> toolDirectoryName(std::string_view channel) {
   for (const Channel& known : kChannels) {
     if (platform::canonicallyEqual(channel, known.name)) return std::string(known.toolDirectory);

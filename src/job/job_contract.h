@@ -40,18 +40,6 @@ bool isCanonicalJobId(std::string_view candidate);
 // job document's rule (makeJobDocument).
 std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_view body);
 
-// The same decision in the earlier form, for callers not yet moved to
-// jobTextBreach.
-enum class JobTextProblem {
-  none,
-  subjectWithoutPrefix,  // does not begin with kSubjectPrefix, as a text
-  subjectTooLong,        // more than kMaxSubjectSize bytes
-  subjectHoldsNul,       // contains U+0000
-  bodyTooLong,           // more than kMaxBodySize bytes
-  bodyHoldsNul,          // contains U+0000
-};
-JobTextProblem jobTextProblem(std::string_view subject, std::string_view body);
-
 // The tool directory for a channel name: ".vantrel-devtool-dev" for "dev",
 // ".vantrel-devtool" for "prod" (compared as texts); nothing otherwise.
 std::optional<std::string> toolDirectoryName(std::string_view channel);

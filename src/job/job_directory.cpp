@@ -64,6 +64,11 @@ bool hasNoSymbolicLinkOnPath(std::string_view path) {
   return platform::standardizedPath(*resolved) == platform::standardizedPath(path);
 }
 
+namespace {
+
+// The shortest leading part of `path`, taken component by component as
+// written, that fails hasNoSymbolicLinkOnPath(): the first link on the way.
+// Nothing when the whole path passes.
 std::optional<std::string> firstLinkOnPath(std::string_view path) {
   for (std::size_t end = path.find('/', 1); end != std::string_view::npos; end = path.find('/', end + 1)) {
     if (!hasNoSymbolicLinkOnPath(path.substr(0, end))) return std::string(path.substr(0, end));
@@ -71,6 +76,8 @@ std::optional<std::string> firstLinkOnPath(std::string_view path) {
   if (!hasNoSymbolicLinkOnPath(path)) return std::string(path);
   return std::nullopt;
 }
+
+}  // namespace
 
 DirectoryOpening openPrivateLevel(const platform::Directory& parent, std::string_view name) {
   platform::OpenStop stop;

@@ -17,11 +17,6 @@ std::string jobDirectoryPath(std::string_view home, std::string_view toolDirecto
 // what standardising the path changes: no link lies anywhere on it.
 bool hasNoSymbolicLinkOnPath(std::string_view path);
 
-// The shortest leading part of `path`, taken component by component as
-// written, that fails hasNoSymbolicLinkOnPath(): the first link on the way.
-// Nothing when the whole path passes.
-std::optional<std::string> firstLinkOnPath(std::string_view path);
-
 // A chain of directories opened and judged. On success `directory` is the
 // last level, opened without following links, and `breach` is empty.
 // Otherwise `breach` is the first rule broken. When that is

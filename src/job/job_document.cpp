@@ -92,39 +92,24 @@ JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory) {
   return check;
 }
 
-std::optional<AcceptedJob> readJobDocument(const platform::Directory& jobDirectory) {
-  return checkJobDocumentIn(jobDirectory).job;
-}
-
 JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view body, bool attachLogs) {
   JobDocumentMaking making;
   // Validity first: the text rules compare texts, which bytes that are not
   // UTF-8 are not.
   if (!platform::isValidUtf8(subject)) {
     making.breach = RuleBreach{Reason::subjectNotUtf8, ""};
-    return making;
-  }
-  if (!platform::isValidUtf8(body)) {
+  } else if (!platform::isValidUtf8(body)) {
     making.breach = RuleBreach{Reason::bodyNotUtf8, ""};
-    return making;
-  }
-  if (auto breach = jobTextBreach(subject, body)) {
-    making.breach = std::move(*breach);
-    return making;
-  }
-  auto bytes = jobDocumentBytes(subject, body, attachLogs);
-  if (!bytes) {
+  } else if (auto breach = jobTextBreach(subject, body)) {
+    making.breach = std::move(breach);
+  } else if (auto bytes = jobDocumentBytes(subject, body, attachLogs); !bytes) {
     making.breach = invalid();
-    return making;
-  }
-  if (bytes->size() > static_cast<std::size_t>(kMaxJobDocumentSize)) {
+  } else if (bytes->size() > static_cast<std::size_t>(kMaxJobDocumentSize)) {
     making.breach = RuleBreach{Reason::jobDocumentTooLarge, ""};
-    return making;
-  }
-  if (auto check = checkJobDocument(*bytes); check.breach) {
+  } else if (auto check = checkJobDocument(*bytes); check.breach) {
     making.breach = std::move(check.breach);
-    return making;
+  } else {
+    making.bytes = std::move(bytes);
   }
-  making.bytes = std::move(bytes);
   return making;
 }

@@ -33,7 +33,6 @@ std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes);  // checkJ
 // kMaxJobDocumentSize bytes; the jobDocument... reasons name its path), reads
 // it and validates it.
 JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory);
-std::optional<AcceptedJob> readJobDocument(const platform::Directory& jobDirectory);  // checkJobDocumentIn().job
 
 // The job document a host writes for these fields, or the first rule it
 // would break: subjectNotUtf8 / bodyNotUtf8, then jobTextBreach(), then

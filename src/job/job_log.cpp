@@ -27,8 +27,7 @@ std::optional<std::string> newestLines(const platform::UniqueFd& file, std::int6
   return window->substr(lineEnd + 1);
 }
 
-}  // namespace
-
+// The log reason for a problem of the private file at `path`.
 RuleBreach logBreachFor(FileProblem problem, const std::string& path) {
   switch (problem) {
     case FileProblem::cannotExamine:
@@ -48,6 +47,8 @@ RuleBreach logBreachFor(FileProblem problem, const std::string& path) {
   }
   return {Reason::logUnreadable, path};
 }
+
+}  // namespace
 
 std::optional<RuleBreach> logBreach(const platform::FileLocation& log) {
   const auto problem = privateFileProblem(log, kMaxLogSize);

@@ -9,9 +9,6 @@
 #include "job/rule_breach.h"
 #include "platform/directory.h"
 
-// The log reason for a problem of the private file at `path`.
-RuleBreach logBreachFor(FileProblem problem, const std::string& path);
-
 // The rule log.txt breaks in the job directory, or nothing: the user's
 // private regular file, not a link, at most kMaxLogSize bytes. The program
 // attaches no log that breaks one.
