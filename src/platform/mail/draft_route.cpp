@@ -1,6 +1,7 @@
 #include "platform/mail/draft_route.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -180,6 +181,19 @@ DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& 
                      facts, draft);
 }
 
+// MAILER's first command split as its own user's shell would split it,
+// when it is plain words: `before` the client's program, the program, and
+// the user's own `options` after it. Nothing when the command holds shell
+// syntax (quotes, expansions, operators, a leading variable assignment)
+// or names no known client: then it is the user's own composer, run as
+// they wrote it.
+struct MailerClient {
+  std::vector<std::string> before;
+  std::string program;
+  std::vector<std::string> options;
+  Client client = Client::Unknown;
+};
+
 // MAILER naming a known client: the client's own start, with the user's
 // options after its program, through the words the user put before it. A
 // terminal client named alone gets the desktop's terminal, as its entry
@@ -223,8 +237,8 @@ std::string_view firstCommand(std::string_view mailer) {
   }
 }
 
-}  // namespace
-
+// The client a program path names by its last component ("neomutt",
+// "/usr/bin/thunderbird"); Unknown for any other.
 Client clientForProgram(std::string_view program) { return lookUp(kKnownPrograms, baseName(program)); }
 
 std::optional<MailerClient> mailerClient(std::string_view mailer) {
@@ -253,6 +267,8 @@ std::optional<MailerClient> mailerClient(std::string_view mailer) {
   }
   return std::nullopt;
 }
+
+}  // namespace
 
 Client clientForDesktopId(const std::string& desktopId) {
   std::string id = platform::foldAsciiCase(desktopId);
