@@ -1,6 +1,7 @@
 #include "platform/mail/draft_route.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -15,32 +16,45 @@ using platform::percentEncode;
 
 constexpr std::string_view kDesktopSuffix = ".desktop";
 
-// Desktop ids, folded to lower case without ".desktop": the names Debian's
-// packages and Flathub give each client's entry.
-constexpr std::array<std::pair<std::string_view, Client>, 22> kKnownIds{{
+// The program names Debian's packages give the known clients. Each is also
+// the client's desktop id there.
+constexpr std::array<std::pair<std::string_view, Client>, 10> kKnownPrograms{{
     {"thunderbird", Client::Thunderbird},
     {"icedove", Client::Thunderbird},
     {"betterbird", Client::Thunderbird},
+    {"evolution", Client::Evolution},
+    {"claws-mail", Client::ClawsMail},
+    {"sylpheed", Client::Sylpheed},
+    {"balsa", Client::Balsa},
+    {"neomutt", Client::NeoMutt},
+    {"geary", Client::Geary},
+    {"kmail", Client::KMail},
+}};
+
+// The other desktop ids, folded to lower case without ".desktop", that
+// Debian's packages and Flathub give the clients' entries.
+constexpr std::array<std::pair<std::string_view, Client>, 12> kOtherDesktopIds{{
     {"org.mozilla.thunderbird", Client::Thunderbird},
     {"net.thunderbird.thunderbird", Client::Thunderbird},
     {"eu.betterbird.betterbird", Client::Thunderbird},
     {"org.gnome.evolution", Client::Evolution},
-    {"evolution", Client::Evolution},
-    {"claws-mail", Client::ClawsMail},
     {"org.claws_mail.claws-mail", Client::ClawsMail},
-    {"sylpheed", Client::Sylpheed},
     {"balsa-mailto-handler", Client::Balsa},
     {"org.desktop.balsa", Client::Balsa},
-    {"balsa", Client::Balsa},
-    {"neomutt", Client::NeoMutt},
     {"org.gnome.geary", Client::Geary},
-    {"geary", Client::Geary},
     {"org.kde.kmail2", Client::KMail},
     {"org.kde.kmail", Client::KMail},
     {"kmail2", Client::KMail},
-    {"kmail", Client::KMail},
     {"kmail_view", Client::KMail},
 }};
+
+template <std::size_t N>
+Client lookUp(const std::array<std::pair<std::string_view, Client>, N>& table, std::string_view name) {
+  for (const auto& [known, client] : table) {
+    if (name == known) return client;
+  }
+  return Client::Unknown;
+}
 
 bool isFieldCode(const std::string& word) { return word.size() >= 2 && word[0] == '%' && word != "%%"; }
 
@@ -147,49 +161,50 @@ Verdict verdictFor(Client client) {
   return client == Client::Geary ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus;
 }
 
+// The client's own start: `program` with the draft's arguments for it,
+// through `launcher` when there is one.
+DraftRoute clientStart(Client client, std::vector<std::string> program, std::vector<std::string> launcher,
+                       const MailFacts& facts, const Draft& draft) {
+  std::vector<std::string> argv = program;
+  for (std::string& word : clientArguments(client, draft)) argv.push_back(std::move(word));
+  if (!launcher.empty()) return watched(std::move(launcher), std::move(argv), verdictFor(client), facts);
+  DraftRoute route = start(std::move(argv), verdictFor(client));
+  if (client == Client::Balsa) route.startAloneAfterCrash = std::move(program);
+  return route;
+}
+
 DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& draft) {
   if (startsThroughFlatpak(facts.exec) && !draft.attachment.empty()) {
     return refuse("The mail client runs in a Flatpak sandbox, which may not see the log.");
   }
-  std::vector<std::string> argv = clientProgram(facts.exec);
-  const std::vector<std::string> program = argv;
-  for (std::string& word : clientArguments(client, draft)) argv.push_back(std::move(word));
-  if (facts.terminal) return watched(kTerminal, std::move(argv), verdictFor(client), facts);
-  DraftRoute route = start(std::move(argv), verdictFor(client));
-  if (client == Client::Balsa) route.startAloneAfterCrash = program;
-  return route;
+  return clientStart(client, clientProgram(facts.exec), facts.terminal ? kTerminal : std::vector<std::string>{},
+                     facts, draft);
 }
+
+// MAILER's first command split as its own user's shell would split it,
+// when it is plain words: `before` the client's program, the program, and
+// the user's own `options` after it. Nothing when the command holds shell
+// syntax (quotes, expansions, operators, a leading variable assignment)
+// or names no known client: then it is the user's own composer, run as
+// they wrote it.
+struct MailerClient {
+  std::vector<std::string> before;
+  std::string program;
+  std::vector<std::string> options;
+  Client client = Client::Unknown;
+};
 
 // MAILER naming a known client: the client's own start, with the user's
 // options after its program, through the words the user put before it. A
 // terminal client named alone gets the desktop's terminal, as its entry
 // would.
 DraftRoute mailerClientRoute(const MailerClient& named, const MailFacts& facts, const Draft& draft) {
-  std::vector<std::string> argv = {named.program};
-  argv.insert(argv.end(), named.options.begin(), named.options.end());
-  const std::vector<std::string> program = argv;
-  for (std::string& word : clientArguments(named.client, draft)) argv.push_back(std::move(word));
+  std::vector<std::string> program = {named.program};
+  program.insert(program.end(), named.options.begin(), named.options.end());
   std::vector<std::string> launcher = named.before;
   if (launcher.empty() && named.client == Client::NeoMutt) launcher = kTerminal;
-  if (!launcher.empty()) return watched(std::move(launcher), std::move(argv), verdictFor(named.client), facts);
-  DraftRoute route = start(std::move(argv), verdictFor(named.client));
-  if (named.client == Client::Balsa) route.startAloneAfterCrash = program;
-  return route;
+  return clientStart(named.client, std::move(program), std::move(launcher), facts, draft);
 }
-
-// The program names Debian's packages give the known clients.
-constexpr std::array<std::pair<std::string_view, Client>, 10> kKnownPrograms{{
-    {"thunderbird", Client::Thunderbird},
-    {"icedove", Client::Thunderbird},
-    {"betterbird", Client::Thunderbird},
-    {"evolution", Client::Evolution},
-    {"claws-mail", Client::ClawsMail},
-    {"sylpheed", Client::Sylpheed},
-    {"balsa", Client::Balsa},
-    {"neomutt", Client::NeoMutt},
-    {"geary", Client::Geary},
-    {"kmail", Client::KMail},
-}};
 
 // Characters that make a shell read a command as more than plain words
 // separated by blanks: quoting, expansions, operators, globs, comments.
@@ -222,15 +237,9 @@ std::string_view firstCommand(std::string_view mailer) {
   }
 }
 
-}  // namespace
-
-Client clientForProgram(std::string_view program) {
-  const std::string_view name = baseName(program);
-  for (const auto& [known, client] : kKnownPrograms) {
-    if (name == known) return client;
-  }
-  return Client::Unknown;
-}
+// The client a program path names by its last component ("neomutt",
+// "/usr/bin/thunderbird"); Unknown for any other.
+Client clientForProgram(std::string_view program) { return lookUp(kKnownPrograms, baseName(program)); }
 
 std::optional<MailerClient> mailerClient(std::string_view mailer) {
   const std::string_view command = firstCommand(mailer);
@@ -259,13 +268,13 @@ std::optional<MailerClient> mailerClient(std::string_view mailer) {
   return std::nullopt;
 }
 
+}  // namespace
+
 Client clientForDesktopId(const std::string& desktopId) {
   std::string id = platform::foldAsciiCase(desktopId);
   if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
-  for (const auto& [known, client] : kKnownIds) {
-    if (id == known) return client;
-  }
-  return Client::Unknown;
+  const Client client = lookUp(kKnownPrograms, id);
+  return client != Client::Unknown ? client : lookUp(kOtherDesktopIds, id);
 }
 
 bool watchedClientOpened(const ClientReport& report, Verdict verdict) {

@@ -3,9 +3,7 @@
 // facts a test makes up.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/mail/client_report.h"
@@ -83,24 +81,6 @@ enum class Client { Unknown, Thunderbird, Evolution, ClawsMail, Sylpheed, Balsa,
 // "org.mozilla.Thunderbird.desktop", ...), ignoring ASCII case and the
 // ".desktop" suffix.
 Client clientForDesktopId(const std::string& desktopId);
-
-// The client a program path names by its last component ("neomutt",
-// "/usr/bin/thunderbird"); Unknown for any other.
-Client clientForProgram(std::string_view program);
-
-// MAILER's first command split as its own user's shell would split it,
-// when it is plain words: `before` the client's program, the program, and
-// the user's own `options` after it. Nothing when the command holds shell
-// syntax (quotes, expansions, operators, a leading variable assignment)
-// or names no known client: then it is the user's own composer, run as
-// they wrote it.
-struct MailerClient {
-  std::vector<std::string> before;
-  std::string program;
-  std::vector<std::string> options;
-  Client client = Client::Unknown;
-};
-std::optional<MailerClient> mailerClient(std::string_view mailer);
 
 // The route for `draft` given `facts`.
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft);

@@ -12,7 +12,4 @@ namespace platform::mail {
 // the sandbox settles the route first.
 MailFacts gatherMailFacts();
 
-// The first line of xdg-mime's answer, without surrounding blanks.
-std::string desktopIdFromAnswer(const std::string& answer);
-
 }  // namespace platform::mail
