@@ -36,10 +36,12 @@ bool keepStandardErrorForOwnMessages() {
 void ignoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 bool discardStandardOutputAndError() {
-  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  // Opened without close-on-exec: a closed standard stream gives /dev/null
+  // its own number, where it stays as that stream (dup2 onto itself changes
+  // nothing); otherwise it is closed again at once, with no thread to start
+  // a program in between.
+  const int null = ::open("/dev/null", O_WRONLY);
   if (null < 0) return false;
-  // A closed standard stream gives /dev/null its number; dup2 onto itself
-  // then keeps it, without the close-on-exec flag.
   const bool moved = ::dup2(null, STDOUT_FILENO) >= 0 && ::dup2(null, STDERR_FILENO) >= 0;
   if (null > STDERR_FILENO) ::close(null);
   return moved;
