@@ -16,9 +16,9 @@
 
 namespace {
 
-const platform::scripting::CommandTable& fakeCommands() {
-  static const platform::scripting::CommandTable commands = draftCommands(DraftServices{
-      [](const platform::mail::Draft&, const platform::mail::Launcher&) { return platform::mail::DraftOutcome{}; },
+const scripting::CommandTable& fakeCommands() {
+  static const scripting::CommandTable commands = draftCommands(DraftServices{
+      [](const mail::Draft&, const mail::Launcher&) { return mail::DraftOutcome{}; },
       [](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
         return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
       },

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "harness.h"
-#include "platform/mail/mime_apps_files.h"
+#include "mail/mime_apps_files.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ TEST_P(DefaultHandler, AgreesWithXdgMime) {
     writeFile(path.starts_with("config/") ? root / "home/.config" / path.substr(7) : root / path, text, 0644);
   }
 
-  const platform::mail::XdgEnvironment ours{(root / "home").string(),
+  const mail::XdgEnvironment ours{(root / "home").string(),
                                             "",
                                             (root / "sys1").string() + ":" + (root / "sys2").string(),
                                             (root / "data").string(),
@@ -101,7 +101,7 @@ TEST_P(DefaultHandler, AgreesWithXdgMime) {
   ASSERT_EQ(reference.exitStatus, 0) << describe(reference);
   std::string answer = reference.out.substr(0, reference.out.find('\n'));
 
-  const auto found = platform::mail::findDefaultApplication(ours, "x-scheme-handler/mailto");
+  const auto found = mail::findDefaultApplication(ours, "x-scheme-handler/mailto");
   EXPECT_EQ(found ? found->desktopId : "", answer);
   EXPECT_EQ(answer, c.expected) << "the tree does not have the handler it was made for";
   if (found) {
@@ -132,10 +132,10 @@ TEST(DefaultHandlerLimits, CraftedEnvironmentAndFilesAreReadOnlyInPart) {
   for (int n = 1; n < 2000; ++n) desktops += ":d" + std::to_string(n);
   std::string configDirs = (root / "sys").string();
   for (int n = 1; n < 3000; ++n) configDirs += ":" + (root / "sys").string();
-  const platform::mail::XdgEnvironment crafted{(root / "home").string(), "", configDirs, "",
+  const mail::XdgEnvironment crafted{(root / "home").string(), "", configDirs, "",
                                                (root / "share").string(), desktops};
 
-  const auto found = platform::mail::findDefaultApplication(crafted, "x-scheme-handler/mailto");
+  const auto found = mail::findDefaultApplication(crafted, "x-scheme-handler/mailto");
   ASSERT_TRUE(found);
   EXPECT_EQ(found->desktopId, "c.desktop");
 }

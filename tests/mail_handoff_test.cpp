@@ -12,7 +12,7 @@
 #include <map>
 
 #include "job_fixture.h"
-#include "platform/mail/mail_service.h"
+#include "mail/mail_service.h"
 #include "mailto.h"
 
 namespace {
@@ -508,12 +508,12 @@ TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {
 TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
   useTerminal(kAtOnceTerminal);
   useClient("echo $$ > '" + pidFile().string() + "'\nexec sleep 30\n");
-  platform::mail::DraftRoute route;
-  route.kind = platform::mail::DraftRoute::Kind::Watched;
+  mail::DraftRoute route;
+  route.kind = mail::DraftRoute::Kind::Watched;
   route.launcher = {(bin() / "x-terminal-emulator").string(), "-e"};
   route.argv = {client().string()};
   const fs::path helper = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS" / kTerminalHelper;
-  const platform::mail::DraftOutcome outcome = platform::mail::carryOutWatched(
+  const mail::DraftOutcome outcome = mail::carryOutWatched(
       route, helper.string(), runtimeDirectory().c_str(), std::chrono::milliseconds(1000));
   EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
   ASSERT_TRUE(fs::exists(pidFile()));

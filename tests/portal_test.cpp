@@ -10,13 +10,13 @@
 #include <tuple>
 
 #include "harness.h"
-#include "platform/mail/mail_service.h"
+#include "mail/mail_service.h"
 #include "platform/error_numbers.h"
 
 namespace {
 
 using namespace harness;
-using namespace platform::mail;
+using namespace mail;
 
 const fs::path kHelper = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS" / "support-draft-portal";
 const fs::path kStandIn = fs::path(SUPPORT_DRAFT_SOURCE_DIR) / "tests" / "stand-ins" / "portal.py";

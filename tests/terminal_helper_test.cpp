@@ -15,7 +15,7 @@
 
 #include "harness.h"
 #include "platform/child_process.h"
-#include "platform/mail/client_report.h"
+#include "mail/client_report.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ TEST_F(TerminalHelper, StartsNothingWithoutTheGoAhead) {
 TEST_F(TerminalHelper, ReportsTheClientsEnd) {
   struct Case {
     std::string script;
-    platform::mail::ClientEnd end;
+    mail::ClientEnd end;
     int status;
   };
   for (const Case& c : {Case{"exit 7", {false, 7}, 7}, Case{"kill -SEGV $$", {true, SIGSEGV}, 128 + SIGSEGV},
@@ -113,9 +113,9 @@ TEST_F(TerminalHelper, ReportsTheClientsEnd) {
     SCOPED_TRACE(c.script);
     Child helper = startHelper(c.script);
     const UniqueFd connection = acceptHelper();
-    say(connection, platform::mail::kGoAhead);
+    say(connection, mail::kGoAhead);
     const std::string heard = readUntil(connection);
-    EXPECT_EQ(heard, platform::mail::startedLine() + platform::mail::endLine(c.end));
+    EXPECT_EQ(heard, mail::startedLine() + mail::endLine(c.end));
     EXPECT_EQ(exitOf(helper), c.status);
   }
 }
@@ -127,9 +127,9 @@ TEST_F(TerminalHelper, KeepsOnlyAClientTheProgramCounted) {
   const std::string release = path("release").string();
   Child kept = startHelper("while [ ! -e '" + release + "' ]; do sleep 0.05; done; exit 5");
   const UniqueFd keptConnection = acceptHelper();
-  say(keptConnection, platform::mail::kGoAhead);
-  EXPECT_EQ(readUntil(keptConnection, "\n"), platform::mail::startedLine());
-  say(keptConnection, platform::mail::kKeep);
+  say(keptConnection, mail::kGoAhead);
+  EXPECT_EQ(readUntil(keptConnection, "\n"), mail::startedLine());
+  say(keptConnection, mail::kKeep);
   // Written once the helper has the word: it is read before the client ends.
   writeFile(path("release"), "");
   EXPECT_EQ(exitOf(kept), 5);
@@ -139,8 +139,8 @@ TEST_F(TerminalHelper, KeepsOnlyAClientTheProgramCounted) {
   Child dropped = startHelper("echo $$ > '" + pidFile + "'; exec sleep 60");
   {
     const UniqueFd connection = acceptHelper();
-    say(connection, platform::mail::kGoAhead);
-    EXPECT_EQ(readUntil(connection, "\n"), platform::mail::startedLine());
+    say(connection, mail::kGoAhead);
+    EXPECT_EQ(readUntil(connection, "\n"), mail::startedLine());
   }
   EXPECT_EQ(exitOf(dropped), 128 + SIGTERM);
 }

@@ -3,19 +3,19 @@
 #include <optional>
 #include <utility>
 
-#include "platform/scripting/errors.h"
-#include "platform/scripting/value_ops.h"
+#include "scripting/errors.h"
+#include "scripting/value_ops.h"
 
-using platform::scripting::CommandParameters;
-using platform::scripting::CommandReply;
-using platform::scripting::Descriptor;
-using platform::scripting::kErrorCantCoerce;
+using scripting::CommandParameters;
+using scripting::CommandReply;
+using scripting::Descriptor;
+using scripting::kErrorCantCoerce;
 
 namespace {
 
 CommandReply cantMake(const Descriptor& value, std::string_view type) {
   return CommandReply::failure(kErrorCantCoerce, "Can't make a " +
-                                                     std::string(platform::scripting::kindName(value.kind())) +
+                                                     std::string(scripting::kindName(value.kind())) +
                                                      " into type " + std::string(type) + ".");
 }
 
@@ -35,13 +35,13 @@ CommandReply openMailDraft(const DraftServices& services, const CommandParameter
   if (request.kind() != Descriptor::Kind::List || request.count() != 3) return cantMake(request, "mail draft");
   std::optional<std::vector<std::string>> fields = itemTexts(request);
   if (!fields) return cantMake(request, "mail draft");
-  platform::mail::Draft draft{std::move((*fields)[0]), std::move((*fields)[1]), std::move((*fields)[2]), {}};
+  mail::Draft draft{std::move((*fields)[0]), std::move((*fields)[1]), std::move((*fields)[2]), {}};
   if (const Descriptor* to = parameters.labelledParameter("to")) {
     std::optional<std::string> recipient = to->stringValue();
     if (!recipient) return cantMake(*to, "text");
     draft.recipient = std::move(*recipient);
   }
-  platform::mail::DraftOutcome outcome = services.openDraft(draft, services.launch);
+  mail::DraftOutcome outcome = services.openDraft(draft, services.launch);
   if (outcome.errorNumber != 0) return CommandReply::failure(outcome.errorNumber, std::move(outcome.message));
   return {};
 }
@@ -65,12 +65,12 @@ CommandReply runProgram(const DraftServices& services, const CommandParameters& 
 
 DraftServices systemDraftServices() {
   return DraftServices{
-      platform::mail::openDraft,
+      mail::openDraft,
       platform::runProgram,
   };
 }
 
-platform::scripting::CommandTable draftCommands(const DraftServices& services) {
+scripting::CommandTable draftCommands(const DraftServices& services) {
   return {
       {"open mail draft", {"to"},
        [services](const CommandParameters& parameters) { return openMailDraft(services, parameters); }},

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/mail/mail_service.h"
-#include "platform/scripting/command.h"
+#include "mail/mail_service.h"
+#include "scripting/command.h"
 
 // What the commands reach: the mail service, and what starts a program.
 // The job passes the real ones; tests and the fuzz build pass fakes.
 struct DraftServices {
-  std::function<platform::mail::DraftOutcome(const platform::mail::Draft&, const platform::mail::Launcher&)>
+  std::function<mail::DraftOutcome(const mail::Draft&, const mail::Launcher&)>
       openDraft;
-  platform::mail::Launcher launch;
+  mail::Launcher launch;
 };
 
 // The mail service and runProgram.
@@ -34,4 +34,4 @@ DraftServices systemDraftServices();
 //     starts a list's first item with the others as arguments (any other
 //     value is the program alone) and gives its standard output; its
 //     failure is raised with its number (run_program.h).
-platform::scripting::CommandTable draftCommands(const DraftServices& services);
+scripting::CommandTable draftCommands(const DraftServices& services);

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/scripting/errors.h"
+#include "scripting/errors.h"
 #include "script/invoke.h"
 
 namespace {
 
-using platform::mail::Draft;
+using mail::Draft;
 using platform::ProgramRun;
 
 // The mail draft script's commands on fake services that record what they
@@ -16,7 +16,7 @@ class DraftCommandsTest : public ::testing::Test {
  protected:
   DraftServices services() {
     return DraftServices{
-        [this](const Draft& draft, const platform::mail::Launcher& launch) {
+        [this](const Draft& draft, const mail::Launcher& launch) {
           drafts.push_back(draft);
           launchedThroughService =
               launch({"through-the-service"}, std::chrono::seconds(1), platform::AtDeadline::LeaveRunning).output;
@@ -38,7 +38,7 @@ class DraftCommandsTest : public ::testing::Test {
   std::vector<Draft> drafts;
   std::vector<std::vector<std::string>> commands;
   std::string launchedThroughService;
-  platform::mail::DraftOutcome draftAnswer;
+  mail::DraftOutcome draftAnswer;
   ProgramRun programAnswer{0, {}, "out"};
 };
 
@@ -69,13 +69,13 @@ TEST_F(DraftCommandsTest, OpenMailDraftHandsTheRequestToTheService) {
 TEST_F(DraftCommandsTest, OpenMailDraftRefusesOtherShapesAndRaisesTheServiceError) {
   for (const std::string request :
        {"\"only a subject\"", "{a, b}", "{a, b, {\"p\"}}", "{a, b, \"\", \"\"}", "{a, b, \"\"} to {\"x@y.org\"}"}) {
-    EXPECT_EQ(run("open mail draft " + request).errorNumber, platform::scripting::kErrorCantCoerce) << request;
+    EXPECT_EQ(run("open mail draft " + request).errorNumber, scripting::kErrorCantCoerce) << request;
   }
   EXPECT_TRUE(drafts.empty());
   draftAnswer = {-1743, "refused"};
   EXPECT_EQ(run("open mail draft {a, b, \"\"}\nreturn \"ok\"").errorNumber, -1743);
   draftAnswer = {};
-  EXPECT_EQ(run("set x to open mail draft {a, b, \"\"}").errorNumber, platform::scripting::kErrorUndefinedVariable)
+  EXPECT_EQ(run("set x to open mail draft {a, b, \"\"}").errorNumber, scripting::kErrorUndefinedVariable)
       << "the command gives no value";
 }
 
@@ -86,7 +86,7 @@ TEST_F(DraftCommandsTest, RunProgramStartsTheWordsItIsGiven) {
   EXPECT_EQ(run("return run program \"true\" & 1").resultText, "out");
   EXPECT_EQ(run("run program {}\nreturn 1").resultText, "1");
   EXPECT_EQ(commands, (std::vector<std::vector<std::string>>{{"printf", "[%s]", "x", "y"}, {"true1"}, {}}));
-  EXPECT_EQ(run("run program {\"printf\", {\"nested\"}}").errorNumber, platform::scripting::kErrorCantCoerce);
+  EXPECT_EQ(run("run program {\"printf\", {\"nested\"}}").errorNumber, scripting::kErrorCantCoerce);
   EXPECT_EQ(commands.size(), 3u) << "a nested list was started";
   programAnswer = {3, "ended with status 3", ""};
   EXPECT_EQ(run("try\nrun program {\"sh\"}\non error message number n\nreturn message & n\nend try").resultText,

@@ -9,7 +9,7 @@
 #include "platform/child_process.h"
 #include "platform/error_numbers.h"
 #include "platform/program_search.h"
-#include "platform/scripting/errors.h"
+#include "scripting/errors.h"
 
 extern char** environ;
 

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/scripting/errors.h"
+#include "scripting/errors.h"
 #include "testing/scratch_directory.h"
 
 namespace platform {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/scripting/apple_event.h"
-#include "platform/scripting/script.h"
+#include "scripting/apple_event.h"
+#include "scripting/script.h"
 
 struct ScriptCallResult {
   std::optional<std::string> resultText;   // the reply's text value
@@ -26,18 +26,18 @@ struct ScriptCallResult {
 // no result text and -1, the bridge's own error number: the call did not
 // happen as asked, and no number of the service's applies.
 ScriptCallResult invoke(std::string_view source, std::string_view handler, const std::vector<std::string>& values,
-                        const platform::scripting::CommandTable& commands = {});
+                        const scripting::CommandTable& commands = {});
 
 // The handler call event: class "ascr", identifier "psbr", return id -1,
 // transaction id 0; "snam" holds the handler name as a text, stored first;
 // "----" holds a list with values[k-1] as a text at position k, stored
 // second, also when empty.
-platform::scripting::AppleEvent makeHandlerEvent(std::string_view handler, const std::vector<std::string>& values);
+scripting::AppleEvent makeHandlerEvent(std::string_view handler, const std::vector<std::string>& values);
 
 // The script call result from what executing the event gave: the reply's
 // text value, and the error number read from the error information.
-ScriptCallResult readCallResult(const platform::scripting::ExecutionResult& execution);
+ScriptCallResult readCallResult(const scripting::ExecutionResult& execution);
 
 // The number under "NSAppleScriptErrorNumber" when it is there and is a
 // number; no other entry is read.
-std::optional<std::int64_t> errorNumberOf(const platform::scripting::ErrorInfo& error);
+std::optional<std::int64_t> errorNumberOf(const scripting::ErrorInfo& error);

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-using platform::scripting::Descriptor;
-using platform::scripting::ErrorInfo;
-using platform::scripting::ExecutionResult;
-using platform::scripting::fourCharCode;
+using scripting::Descriptor;
+using scripting::ErrorInfo;
+using scripting::ExecutionResult;
+using scripting::fourCharCode;
 
 namespace {
 

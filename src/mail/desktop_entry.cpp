@@ -1,0 +1,146 @@
+#include "mail/desktop_entry.h"
+
+#include "platform/file_io.h"
+#include "platform/paths.h"
+
+namespace mail {
+namespace {
+
+// Desktop entries are small; a larger file is no entry this program reads.
+constexpr std::size_t kMaxEntrySize = 256 * 1024;
+
+std::vector<std::string> splitAtColons(std::string_view text) {
+  std::vector<std::string> parts;
+  while (true) {
+    const auto colon = text.find(':');
+    parts.emplace_back(text.substr(0, colon));
+    if (colon == std::string_view::npos) return parts;
+    text.remove_prefix(colon + 1);
+  }
+}
+
+// The escapes of a string value.
+std::string unescapeValue(std::string_view value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      out += value[i];
+      continue;
+    }
+    switch (const char next = value[++i]) {
+      case 's': out += ' '; break;
+      case 'n': out += '\n'; break;
+      case 't': out += '\t'; break;
+      case 'r': out += '\r'; break;
+      case '\\': out += '\\'; break;
+      default: out += '\\'; out += next; break;
+    }
+  }
+  return out;
+}
+
+// The Exec quoting: words separated by blanks; a double-quoted word may
+// hold blanks and the escaped characters " ` $ \.
+std::optional<std::vector<std::string>> splitExec(std::string_view line) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] == ' ' || line[i] == '\t') {
+      ++i;
+      continue;
+    }
+    std::string word;
+    if (line[i] == '"') {
+      for (++i;; ++i) {
+        if (i >= line.size()) return std::nullopt;
+        if (line[i] == '"') break;
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        word += line[i];
+      }
+      ++i;
+    } else {
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
+    }
+    words.push_back(std::move(word));
+  }
+  if (words.empty()) return std::nullopt;
+  return words;
+}
+
+}  // namespace
+
+std::vector<std::string> dataDirectories(const char* dataHome, const char* dataDirs, const std::string& home) {
+  std::vector<std::string> directories;
+  const std::string homeData = dataHome && *dataHome ? dataHome : home.empty() ? "" : home + "/.local/share";
+  if (homeData.starts_with('/')) directories.push_back(homeData);
+  for (std::string& dir : splitAtColons(dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share")) {
+    if (dir.starts_with('/')) directories.push_back(std::move(dir));
+  }
+  return directories;
+}
+
+std::vector<std::string> entryCandidates(const std::string& applicationsDir, const std::string& desktopId) {
+  std::vector<std::string> candidates;
+  // No file name is longer than 255 bytes: a longer id names no entry, and
+  // its dashes cannot make the list of candidates grow with it.
+  constexpr std::size_t kLongestFileName = 255;
+  if (desktopId.empty() || desktopId.size() > kLongestFileName || desktopId.find('/') != std::string::npos ||
+      desktopId.find('\0') != std::string::npos || desktopId.starts_with('.')) {
+    return candidates;
+  }
+  candidates.push_back(platform::appendingPathComponent(applicationsDir, desktopId));
+  for (std::size_t dash = desktopId.find('-'); dash != std::string::npos; dash = desktopId.find('-', dash + 1)) {
+    std::string nested = desktopId;
+    nested[dash] = '/';
+    candidates.push_back(platform::appendingPathComponent(applicationsDir, nested));
+  }
+  return candidates;
+}
+
+std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
+  std::optional<std::string> exec;
+  std::optional<std::string_view> terminal;
+  bool inMainGroup = false;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.starts_with('[')) {
+      inMainGroup = line == "[Desktop Entry]";
+      continue;
+    }
+    if (!inMainGroup) continue;
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) continue;
+    std::string_view key = line.substr(0, equals);
+    while (key.ends_with(' ')) key.remove_suffix(1);
+    std::string_view value = line.substr(equals + 1);
+    while (value.starts_with(' ')) value.remove_prefix(1);
+    // A key stands once in a group; where a broken entry repeats one, its
+    // first occurrence counts, the same for every key.
+    if (key == "Exec" && !exec) exec = unescapeValue(value);
+    if (key == "Terminal" && !terminal) terminal = value;
+  }
+  if (!exec) return std::nullopt;
+  auto words = splitExec(*exec);
+  if (!words) return std::nullopt;
+  DesktopEntry entry;
+  entry.exec = std::move(*words);
+  entry.terminal = terminal == "true";
+  return entry;
+}
+
+std::optional<DesktopEntry> findDesktopEntry(const std::vector<std::string>& directories,
+                                             const std::string& desktopId) {
+  for (const std::string& dir : directories) {
+    for (const std::string& path : entryCandidates(platform::appendingPathComponent(dir, "applications"), desktopId)) {
+      const std::optional<std::string> text = platform::readWholeFile(path, kMaxEntrySize);
+      if (!text) continue;
+      return parseDesktopEntry(*text);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace mail

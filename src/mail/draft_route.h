@@ -1,0 +1,103 @@
+// Which way a draft goes to the user's mail client: a pure decision on facts
+// gathered elsewhere (mail_facts.h), so that every route can be tried with
+// facts a test makes up.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mail/client_report.h"
+#include "mail/portal_answer.h"
+
+namespace mail {
+
+// What the job asks the mail client to show.
+struct Draft {
+  std::string subject;
+  std::string body;
+  std::string attachment;  // absolute path of the log; empty when none is asked for
+  std::string recipient;   // one plain address (mail_address.h); empty when none
+};
+
+// What the desktop says about the user's mail set-up.
+struct MailFacts {
+  std::string mailer;      // MAILER, the user's own composer command(s); "" when unset
+  bool sandboxed = false;  // running inside a Flatpak sandbox (/.flatpak-info)
+  // Inside the sandbox: the portal backend the desktop's name points to.
+  PortalBackend portalBackend = PortalBackend::Unknown;
+  // XDG_RUNTIME_DIR is a private directory of the user's, where a client
+  // started in a terminal can report back to this process.
+  bool privateChannel = false;
+  std::string handlerId;   // desktop id of the default mailto handler; "" when none
+  // The handler's desktop entry: its Exec line split into words (field codes
+  // such as %u kept as words) and its Terminal key. Empty when the entry
+  // was not found.
+  std::vector<std::string> exec;
+  bool terminal = false;
+};
+
+// How the end of the client is read.
+enum class Verdict {
+  // 0, or still running when the wait ends, is "opened"; any other status
+  // or a signal is a failure.
+  ExitStatus,
+  // As ExitStatus, but status 255 is also "opened": the process only
+  // forwards the request to an instance already running, which opens the
+  // draft, and then exits 255 (Geary).
+  ForwarderMayExit255,
+};
+
+// What a forwarding Geary exits with once the running one has the draft.
+inline constexpr int kForwarderExitStatus = 255;
+
+struct DraftRoute {
+  enum class Kind {
+    Start,    // start `argv`, read its end by `verdict`
+    // Start `launcher` (a terminal, or the user's own wrapper) with the
+    // bundle's client helper and `argv` after it: the helper starts the
+    // client and reports its start and end, read by `verdict`. The
+    // launcher's own exit says nothing about the client.
+    Watched,
+    Portal,   // ask the desktop portal from inside the sandbox
+    Refuse,   // no route known to carry what was asked: start nothing
+  };
+  Kind kind = Kind::Refuse;
+  std::vector<std::string> launcher;  // Watched only
+  std::vector<std::string> argv;
+  Verdict verdict = Verdict::ExitStatus;
+  // When the start is ended by a signal: start this alone first, then
+  // `argv` once more. Balsa crashes when started cold with a draft to
+  // compose, but takes the same request from a second process once it runs.
+  std::vector<std::string> startAloneAfterCrash;
+  std::string why;  // for Refuse: the reason, for messages
+  // For Portal: the backend that answers, which says how to read its answer.
+  PortalBackend portalBackend = PortalBackend::Unknown;
+};
+
+// The mail clients whose starts are known.
+enum class Client { Unknown, Thunderbird, Evolution, ClawsMail, Sylpheed, Balsa, NeoMutt, Geary, KMail };
+
+// The client behind a desktop id ("thunderbird.desktop",
+// "org.mozilla.Thunderbird.desktop", ...), ignoring ASCII case and the
+// ".desktop" suffix.
+Client clientForDesktopId(const std::string& desktopId);
+
+// The route for `draft` given `facts`.
+DraftRoute decideRoute(const MailFacts& facts, const Draft& draft);
+
+// Whether a client started through the helper counts as an open draft by
+// what the helper reported at the end of the wait: still running, or ended
+// with a status `verdict` reads as opened. Anything else (never started,
+// never heard, a crash) is a failure.
+bool watchedClientOpened(const ClientReport& report, Verdict verdict);
+
+// "mailto:<recipient>?subject=…&body=…" with every field percent-encoded
+// (the recipient as encodedAddress gives it; none when the draft has none),
+// and "&attach=<path>" when `withAttachment` and the draft has a log.
+std::string mailtoUri(const Draft& draft, bool withAttachment);
+
+// The file: URL of an absolute path: every byte but the unreserved ASCII
+// characters and '/' percent-encoded, so no quote, comma or blank remains.
+std::string fileUrl(const std::string& path);
+
+}  // namespace mail

@@ -1,0 +1,15 @@
+// Gathering what the desktop says about the user's mail set-up: MAILER, the
+// sandbox, the runtime directory, the default mailto handler and its desktop entry.
+#pragma once
+
+#include "mail/draft_route.h"
+
+namespace mail {
+
+// The facts decideRoute needs. Inside a sandbox only the portal backend
+// the desktop's name points to. The default handler is found by the MIME
+// applications rules (mime_apps_files.h), and only when neither MAILER nor
+// the sandbox settles the route first.
+MailFacts gatherMailFacts();
+
+}  // namespace mail

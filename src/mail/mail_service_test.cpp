@@ -1,0 +1,232 @@
+#include "mail/mail_service.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/error_numbers.h"
+#include "platform/run_program.h"
+#include "scripting/errors.h"
+#include "testing/scratch_directory.h"
+
+namespace mail {
+namespace {
+
+using platform::ProgramRun;
+using Words = std::vector<std::string>;
+
+const Draft kDraft{"Support Request - Quorvel x", "b", "", ""};
+
+DraftRoute startRoute(Words argv, Verdict verdict) {
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Start;
+  route.argv = std::move(argv);
+  route.verdict = verdict;
+  return route;
+}
+
+ProgramRun ended(std::int64_t errorNumber) { return ProgramRun{errorNumber, "ended", {}}; }
+
+// Starts nothing: records each command and answers with the next of
+// `answers` (success once they run out).
+struct FakeLauncher {
+  std::vector<ProgramRun> answers;
+  std::vector<Words> started;
+  std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>> waits;
+
+  Launcher launcher() {
+    return [this](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline) {
+      started.push_back(command);
+      waits.emplace_back(wait, atDeadline);
+      return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
+    };
+  }
+};
+
+// Starts for real, with a short wait for a client's end.
+const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline) {
+  return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline);
+};
+
+std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
+  FakeLauncher fake{std::move(answers), {}, {}};
+  return carryOut(route, kDraft, "", fake.launcher()).errorNumber;
+}
+
+// How a started client's end is read: a forwarder's 255 is an open draft
+// only where the client's row says so; a crash is never an open draft, nor
+// is a client that cannot be started a missing permission.
+TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
+  const DraftRoute forwarder = startRoute({"geary", "uri"}, Verdict::ForwarderMayExit255);
+  const DraftRoute plain = startRoute({"claws-mail", "uri"}, Verdict::ExitStatus);
+  EXPECT_EQ(outcomeOf(forwarder, {ended(255)}), 0);
+  EXPECT_EQ(outcomeOf(plain, {ended(255)}), 255);
+  EXPECT_EQ(outcomeOf(forwarder, {ended(1)}), 1);
+  EXPECT_EQ(outcomeOf(forwarder, {ended(platform::kErrorKilledBySignal)}), platform::kErrorKilledBySignal);
+  EXPECT_EQ(outcomeOf(plain, {ended(platform::kErrorLaunchFailed)}), platform::kErrorLaunchFailed);
+  FakeLauncher fake;
+  EXPECT_EQ(carryOut(plain, kDraft, "", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(fake.started, (std::vector<Words>{{"claws-mail", "uri"}}));
+}
+
+// A client that crashes when started cold with a draft is started alone,
+// then asked again; a crash of that start too is a failure. Only a crash
+// leads to the second start.
+TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
+  DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
+  route.startAloneAfterCrash = {"balsa"};
+  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}, {}, {}};
+  EXPECT_EQ(carryOut(route, kDraft, "", coldCrash.launcher()).errorNumber, 0);
+  EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
+
+  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}, {}, {}};
+  EXPECT_EQ(carryOut(route, kDraft, "", alwaysCrashes.launcher()).errorNumber, platform::kErrorKilledBySignal);
+  EXPECT_EQ(alwaysCrashes.started.size(), 2u);
+
+  FakeLauncher fails{{ended(1)}, {}, {}};
+  EXPECT_EQ(carryOut(route, kDraft, "", fails.launcher()).errorNumber, 1);
+  EXPECT_EQ(fails.started.size(), 1u);
+}
+
+// A client started cold stays in the foreground: after the grace time the
+// draft counts as opened and the job goes on, and the client holds nothing
+// of the job's own output streams (a host reading them to their end would
+// wait for the client otherwise).
+TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfOurs) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string pidFile = scratch.path() + "/pid";
+  const DraftRoute route = startRoute(
+      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidFile}, Verdict::ExitStatus);
+
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int savedErr = dup(STDERR_FILENO);
+  ASSERT_GE(savedOut, 0);
+  ASSERT_GE(savedErr, 0);
+  dup2(ends[1], STDOUT_FILENO);
+  dup2(ends[1], STDERR_FILENO);
+  const DraftOutcome outcome = carryOut(route, kDraft, "", shortGrace);
+  dup2(savedOut, STDOUT_FILENO);
+  dup2(savedErr, STDERR_FILENO);
+  close(savedOut);
+  close(savedErr);
+  close(ends[1]);
+
+  EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
+  // The pipe's last writer is gone at once unless the client holds it.
+  pollfd entry{ends[0], POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 0), 1) << "the client holds this process's output";
+  char byte = 0;
+  EXPECT_EQ(read(ends[0], &byte, 1), 0) << "the client wrote to this process's output";
+  close(ends[0]);
+
+  // The client was started and is still running: end it.
+  pid_t pid = 0;
+  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       pid <= 0 && std::chrono::steady_clock::now() < giveUp;
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    std::ifstream(pidFile) >> pid;
+  }
+  ASSERT_GT(pid, 0) << "the client was not started";
+  EXPECT_EQ(kill(pid, SIGKILL), 0) << "the client was not left running";
+  waitpid(pid, nullptr, 0);
+}
+
+// A client that cannot be executed is a failed start, not a missing permission.
+TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string client = scratch.path() + "/client";
+  std::ofstream(client) << "#!/bin/sh\nexit 0\n";
+  std::filesystem::permissions(client, std::filesystem::perms::owner_read);
+  const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "", shortGrace);
+  EXPECT_NE(outcome.errorNumber, 0);
+  EXPECT_NE(outcome.errorNumber, platform::kErrorPermissionDenied);
+}
+
+TEST(MailServiceTest, RefusedRouteStartsNothing) {
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Refuse;
+  route.why = "no route";
+  FakeLauncher fake;
+  const DraftOutcome outcome = carryOut(route, kDraft, "", fake.launcher());
+  EXPECT_EQ(outcome.errorNumber, kErrorNoDraftRoute);
+  EXPECT_EQ(outcome.message, "no route");
+  EXPECT_TRUE(fake.started.empty());
+}
+
+// The portal helper gets the deadline, the texts, the log and the encoded
+// recipient; its own answer is the outcome, read for the route's backend,
+// and only the portal's refusal is a missing permission.
+TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Portal;
+  route.portalBackend = PortalBackend::Kde;
+  FakeLauncher fake{{ended(kPortalResponse1)}, {}, {}};
+  const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
+  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), std::chrono::milliseconds(200)).errorNumber, 0);
+  EXPECT_EQ(fake.started, (std::vector<Words>{
+                              {"/b/helper", "--address=help+desk@example.org", "200", draft.subject, "b",
+                               "/j/log.txt"},
+                          }));
+
+  const auto outcomeFor = [&](PortalBackend backend, const ProgramRun& answer) {
+    route.portalBackend = backend;
+    FakeLauncher helper{{answer}, {}, {}};
+    return carryOut(route, kDraft, "/b/helper", helper.launcher()).errorNumber;
+  };
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse0)), 0);
+  EXPECT_NE(outcomeFor(PortalBackend::Kde, ended(kPortalResponse0)), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse1)), kPortalResponse1);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalAccessDenied)), platform::kErrorPermissionDenied);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalNoAnswer)), kPortalNoAnswer);
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kPortalNoAnswer)), kPortalNoAnswer);
+  // The KDE backend answers when the client it started ends.
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(kPortalNoResponse)), 0);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalNoResponse)), kPortalNoResponse);
+  EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(platform::kErrorLaunchFailed)), platform::kErrorLaunchFailed);
+  EXPECT_EQ(outcomeFor(PortalBackend::Kde, ended(platform::kErrorKilledBySignal)), platform::kErrorKilledBySignal);
+}
+
+// A helper that outlives its deadline is ended at the backstop, and is no
+// draft, whatever the backend would have answered; a client is left
+// running at the end of its grace instead.
+TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
+  DraftRoute route;
+  route.kind = DraftRoute::Kind::Portal;
+  route.portalBackend = PortalBackend::Kde;
+  const std::chrono::milliseconds deadline(100);
+  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}, {}, {}};
+  EXPECT_NE(carryOut(route, kDraft, "/b/helper", endedAtBackstop.launcher(), deadline).errorNumber, 0);
+  ASSERT_EQ(endedAtBackstop.waits.size(), 1u);
+  EXPECT_EQ(endedAtBackstop.waits[0].first, portalBackstop(deadline));
+  EXPECT_EQ(endedAtBackstop.waits[0].second, platform::AtDeadline::End);
+
+  FakeLauncher client;
+  EXPECT_EQ(carryOut(startRoute({"client"}, Verdict::ExitStatus), kDraft, "", client.launcher()).errorNumber, 0);
+  ASSERT_EQ(client.waits.size(), 1u);
+  EXPECT_EQ(client.waits[0].second, platform::AtDeadline::LeaveRunning);
+}
+
+// A recipient that is not one plain address is refused before any fact
+// is gathered or anything started.
+TEST(MailServiceTest, DraftWithAHostileRecipientStartsNothing) {
+  for (const char* recipient : {"a@example.org,b@example.org", "a@example.org?cc=b@example.org", "<a@x.org>"}) {
+    FakeLauncher fake;
+    Draft draft = kDraft;
+    draft.recipient = recipient;
+    EXPECT_EQ(openDraft(draft, fake.launcher()).errorNumber, kErrorBadRecipient) << recipient;
+    EXPECT_TRUE(fake.started.empty()) << recipient;
+  }
+}
+
+}  // namespace
+}  // namespace mail

@@ -1,0 +1,79 @@
+#include "mail/portal_answer.h"
+
+#include <string_view>
+
+namespace mail {
+namespace {
+
+bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// UseIn= of the backends that implement Email, as Debian 12 installs them
+// (gtk.portal: "gnome"; kde.portal: "KDE").
+PortalBackend backendClaiming(std::string_view desktop) {
+  if (sameIgnoringAsciiCase(desktop, "gnome")) return PortalBackend::Gtk;
+  if (sameIgnoringAsciiCase(desktop, "KDE")) return PortalBackend::Kde;
+  return PortalBackend::Unknown;
+}
+
+}  // namespace
+
+PortalBackend portalBackendForDesktop(const char* currentDesktop) {
+  if (currentDesktop == nullptr) return PortalBackend::Unknown;
+  std::string_view rest = currentDesktop;
+  while (true) {
+    const auto colon = rest.find(':');
+    const PortalBackend backend = backendClaiming(rest.substr(0, colon));
+    if (backend != PortalBackend::Unknown) return backend;
+    if (colon == std::string_view::npos) return PortalBackend::Unknown;
+    rest.remove_prefix(colon + 1);
+  }
+}
+
+bool carriesAttachments(PortalBackend backend) { return backend == PortalBackend::Kde; }
+
+bool carriesText(PortalBackend backend, std::string_view text) {
+  return backend != PortalBackend::Kde || text.find_first_of("%'") == std::string_view::npos;
+}
+
+bool carriesLogPath(PortalBackend backend, std::string_view path) {
+  return backend != PortalBackend::Kde || path.find_first_of("%',") == std::string_view::npos;
+}
+
+bool carriesAddress(std::string_view address) {
+  for (const char c : address) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '-' || c == '_' || c == '+' || c == '@';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+PortalMeaning meaningOf(PortalBackend backend, int helperStatus) {
+  switch (helperStatus) {
+    case kPortalAccessDenied:
+      return PortalMeaning::PermissionDenied;
+    case kPortalResponse0:
+      return backend == PortalBackend::Kde ? PortalMeaning::Failed : PortalMeaning::Opened;
+    case kPortalResponse1:
+      // The KDE backend shows no chooser: its 1 is a started client.
+      return backend == PortalBackend::Kde ? PortalMeaning::Opened : PortalMeaning::Cancelled;
+    case kPortalNoResponse:
+      // The KDE backend sends its Response only when the client it started
+      // has ended (measured: a Thunderbird started cold answered when it
+      // was closed), so a call it took and has not answered is a client
+      // still running with the draft, as a client in the foreground is on
+      // the direct routes. Elsewhere it is a chooser nobody answered.
+      return backend == PortalBackend::Kde ? PortalMeaning::Opened : PortalMeaning::Failed;
+    default:
+      return PortalMeaning::Failed;
+  }
+}
+
+}  // namespace mail

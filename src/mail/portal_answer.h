@@ -1,0 +1,93 @@
+// The desktop portal's Email interface as seen from inside a sandbox: which
+// backend answers for the desktop, whether it carries a log into the
+// client, and what its answer means. Pure decisions on facts gathered
+// elsewhere (mail_facts.h) and on the portal helper's exit status.
+#pragma once
+
+#include <chrono>
+#include <string_view>
+
+namespace mail {
+
+// The portal backend that serves the Email interface. Backends differ in
+// what they hand the client and in how they answer:
+// - Gtk starts the client with a mailto: URI whose attachment= field the
+//   clients ignore (the log is lost) and answers Response 0 for a launch,
+//   1 when the user cancels its chooser, 2 otherwise;
+// - Kde hands the log on in each client's own way and answers the
+//   launcher's success as a truth value: Response 1 for a started client,
+//   0 for a start that failed.
+// Unknown is any other: the portal then falls back to whichever backend is
+// installed, which the sandbox cannot see, so it is read as Gtk, the
+// cautious reading (no log is admitted).
+enum class PortalBackend { Gtk, Kde, Unknown };
+
+// The backend the portal picks for XDG_CURRENT_DESKTOP (a colon-separated
+// list; null or empty when unset): the first name, in order, that a
+// backend's UseIn= list holds, compared without ASCII case as the portal
+// does. Names no Email backend claims are passed over.
+PortalBackend portalBackendForDesktop(const char* currentDesktop);
+
+// Whether the backend is known to carry the log into the client.
+bool carriesAttachments(PortalBackend backend);
+
+// Whether the backend hands `text` (a subject or a body) to every client
+// unchanged. The KDE backend puts the texts into the client's arguments as
+// they are: a mailto: URI for most clients, whose '%' sequences the client
+// then decodes ("%20" arrives as a blank), and Thunderbird's quoted
+// -compose fields, which an apostrophe can end. Which client it starts the
+// sandbox cannot tell, so a text holding either character is not carried.
+// The GTK backend encodes the texts itself.
+bool carriesText(PortalBackend backend, std::string_view text);
+
+// The same for the log's path, which the KDE backend also joins with
+// commas into Thunderbird's attachment list: a path holding a comma lost
+// the subject and the attachment.
+bool carriesLogPath(PortalBackend backend, std::string_view path);
+
+// How long the portal may take, from connecting to the bus to the
+// Response: long enough for a person to pick a mail program in the
+// backend's chooser, short enough that the program answers inside the
+// host command's default time bound (30 seconds), with the time to close
+// the request and the caller's backstop.
+inline constexpr std::chrono::milliseconds kPortalDeadline{25000};
+// How long after the deadline the helper waits for the portal to confirm
+// that the request is closed.
+inline constexpr std::chrono::milliseconds kPortalCloseTime{1000};
+// How long the caller waits for the helper before ending it: the deadline,
+// the close, and a tenth of the deadline for starting and ending.
+constexpr std::chrono::milliseconds portalBackstop(std::chrono::milliseconds deadline) {
+  return deadline + kPortalCloseTime + deadline / 10;
+}
+// The exit statuses of the portal helper (Contents/MacOS/support-draft-portal):
+// what the portal said, not yet what it means.
+enum PortalStatus : int {
+  kPortalResponse0 = 0,     // Response 0
+  kPortalResponse1 = 1,     // Response 1
+  kPortalResponseOther = 2, // Response 2, or any other code
+  kPortalAccessDenied = 3,  // the call failed with org.freedesktop.DBus.Error.AccessDenied
+  kPortalBadFile = 4,       // the attachment is not a private regular file of the user
+  kPortalNoAnswer = 5,      // the deadline passed before the call's reply: the request was closed
+  kPortalNoResponse = 7,    // the call replied, the deadline passed before the Response: the request was closed
+  kPortalUnreachable = 6,   // no session bus, or the call failed otherwise
+  kPortalUsage = 64,
+};
+
+// Whether the portal carries `address` (already known to be one plain
+// address) to the client as it is. The portal takes the address itself,
+// not a URI part, and a backend either escapes it (GTK) or puts it into the
+// client's arguments as it stands (KDE); either way only an address of
+// letters, digits and ". - _ + @" reads the same to every client.
+bool carriesAddress(std::string_view address);
+
+enum class PortalMeaning {
+  Opened,            // the backend started the client with the draft
+  Cancelled,         // the user cancelled the backend's chooser
+  Failed,            // the backend could not start the client, or said nothing in time
+  PermissionDenied,  // the portal does not let this application compose mail
+};
+
+// What the helper's exit status means on `backend`.
+PortalMeaning meaningOf(PortalBackend backend, int helperStatus);
+
+}  // namespace mail

@@ -1,0 +1,253 @@
+// support-draft-portal --address=ADDRESS MILLISECONDS SUBJECT BODY [LOG]
+//
+// Asks the desktop portal's Email interface for a draft, from inside a
+// Flatpak sandbox where the portal is the only way to the user's mail
+// client. A program of its own so that the main executable never loads the
+// D-Bus library: only a sandboxed job starts it.
+//
+// One deadline, MILLISECONDS from the start, covers connecting to the
+// session bus, the reply to ComposeEmail and the request's Response. When
+// it passes, the request is closed, so that a backend that answers late
+// cannot open a draft after the caller has been told that none opened.
+//
+// The log, when given, goes as a descriptor in attachment_fds: opened
+// without following a link and judged again as the user's private file on
+// the open descriptor. ADDRESS, when not empty, goes in the `address`
+// option as the caller encoded it (never in `addresses`, on which a
+// backend is reported to fail after starting the client). The exit status says what the portal answered
+// (PortalStatus in portal_answer.h); what the answer means depends on the
+// backend and is the caller's to judge.
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "files/private_file.h"
+#include "platform/file_io.h"
+#include "mail/portal_answer.h"
+
+namespace {
+
+using namespace mail;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kPortalService = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
+// The longest deadline a caller may ask for: a day.
+constexpr std::int64_t kLongestDeadlineMs = 24LL * 60 * 60 * 1000;
+
+struct BusClose {
+  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+};
+struct MessageUnref {
+  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+struct SlotUnref {
+  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+};
+using Bus = std::unique_ptr<sd_bus, BusClose>;
+using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
+using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
+
+// The log opened without following a link, if it is still the user's
+// private regular file once open.
+std::optional<platform::UniqueFd> openPrivateLog(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return std::nullopt;
+  const auto directory = platform::Directory::openWithoutLinks(slash == 0 ? "/" : path.substr(0, slash));
+  if (!directory) return std::nullopt;
+  auto file = platform::openForReading(platform::childOf(*directory, path.substr(slash + 1)));
+  if (!file) return std::nullopt;
+  // Its size was the job's to check; here it must still be private.
+  constexpr std::int64_t kAnySize = std::numeric_limits<std::int64_t>::max() - 1;
+  if (!isPrivateFile(platform::fileFacts(*file), kAnySize, platform::effectiveUserId())) return std::nullopt;
+  return file;
+}
+
+// The request object path the portal will use for `token`: the caller's
+// unique name without ':' and with '.' as '_'.
+std::string requestPath(const char* uniqueName, const std::string& token) {
+  std::string sender = uniqueName[0] == ':' ? uniqueName + 1 : uniqueName;
+  for (char& c : sender) {
+    if (c == '.') c = '_';
+  }
+  return std::string(kPortalPath) + "/request/" + sender + "/" + token;
+}
+
+// What has come back so far; the callbacks below fill it in.
+struct Exchange {
+  std::optional<int> status;  // set once the outcome is known
+  std::string handle;         // the request object, once the call replied
+};
+
+int onResponse(sd_bus_message* message, void* data, sd_bus_error*) {
+  auto& exchange = *static_cast<Exchange*>(data);
+  std::uint32_t response = 2;
+  if (sd_bus_message_read(message, "u", &response) < 0) response = 2;
+  exchange.status = response == 0 ? kPortalResponse0 : response == 1 ? kPortalResponse1 : kPortalResponseOther;
+  return 0;
+}
+
+int onReply(sd_bus_message* reply, void* data, sd_bus_error*) {
+  auto& exchange = *static_cast<Exchange*>(data);
+  if (const sd_bus_error* error = sd_bus_message_get_error(reply); error != nullptr) {
+    // A call the bus gave up on (its own timeout) is no answer, not a refusal.
+    exchange.status = sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED) ? kPortalAccessDenied
+                      : sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT)     ? kPortalNoAnswer
+                                                                               : kPortalUnreachable;
+    return 0;
+  }
+  const char* handle = nullptr;
+  if (sd_bus_message_read(reply, "o", &handle) < 0) {
+    exchange.status = kPortalUnreachable;
+    return 0;
+  }
+  exchange.handle = handle;
+  return 0;
+}
+
+bool appendText(sd_bus_message* m, const char* key, const char* value) {
+  return sd_bus_message_append(m, "{sv}", key, "s", value) >= 0;
+}
+
+bool appendDescriptor(sd_bus_message* m, int fd) {
+  return sd_bus_message_open_container(m, 'e', "sv") >= 0 && sd_bus_message_append(m, "s", "attachment_fds") >= 0 &&
+         sd_bus_message_open_container(m, 'v', "ah") >= 0 && sd_bus_message_append(m, "ah", 1, fd) >= 0 &&
+         sd_bus_message_close_container(m) >= 0 && sd_bus_message_close_container(m) >= 0;
+}
+
+Message composeCall(sd_bus* bus, const std::string& token, const std::string& address, const char* subject,
+                    const char* body, int log) {
+  sd_bus_message* raw = nullptr;
+  if (sd_bus_message_new_method_call(bus, &raw, kPortalService, kPortalPath, "org.freedesktop.portal.Email",
+                                     "ComposeEmail") < 0) {
+    return nullptr;
+  }
+  Message call(raw);
+  const bool built = sd_bus_message_append(raw, "s", "") >= 0 && sd_bus_message_open_container(raw, 'a', "{sv}") >= 0 &&
+                     appendText(raw, "handle_token", token.c_str()) &&
+                     (address.empty() || appendText(raw, "address", address.c_str())) &&
+                     appendText(raw, "subject", subject) &&
+                     appendText(raw, "body", body) && (log < 0 || appendDescriptor(raw, log)) &&
+                     sd_bus_message_close_container(raw) >= 0;
+  return built ? std::move(call) : nullptr;
+}
+
+std::uint64_t microsecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<std::uint64_t>(left.count()) : 0;
+}
+
+// Works the bus until `done` holds or the deadline passes; false when the
+// deadline passed first. A broken connection counts as done, with `broken`.
+template <typename Done>
+bool workUntil(sd_bus* bus, Clock::time_point deadline, bool& broken, Done done) {
+  while (!done()) {
+    const int processed = sd_bus_process(bus, nullptr);
+    if (processed < 0) {
+      broken = true;
+      return true;
+    }
+    if (processed > 0) continue;
+    const std::uint64_t left = microsecondsLeft(deadline);
+    if (left == 0) return false;
+    if (sd_bus_wait(bus, left) < 0) {
+      broken = true;
+      return true;
+    }
+  }
+  return true;
+}
+
+// Closes the request, so that the backend's dialog goes and a late answer
+// is dropped by the portal; waits at most kPortalCloseTime for the portal
+// to confirm, so that the close has been handled before failure is
+// reported.
+void closeRequest(sd_bus* bus, const std::string& handle) {
+  sd_bus_message* raw = nullptr;
+  if (sd_bus_message_new_method_call(bus, &raw, kPortalService, handle.c_str(), kRequestInterface, "Close") < 0) {
+    return;
+  }
+  const Message call(raw);
+  sd_bus_message* reply = nullptr;
+  const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(kPortalCloseTime).count();
+  // Its error (a request already gone) changes nothing.
+  if (sd_bus_call(bus, call.get(), static_cast<std::uint64_t>(wait), nullptr, &reply) >= 0) sd_bus_message_unref(reply);
+}
+
+int composeEmail(Clock::time_point deadline, const std::string& address, const char* subject, const char* body, int log) {
+  sd_bus* raw = nullptr;
+  // Opening starts the connection without waiting for the bus's greeting.
+  if (sd_bus_open_user(&raw) < 0) return kPortalUnreachable;
+  const Bus bus(raw);
+  bool broken = false;
+  if (!workUntil(raw, deadline, broken, [&] { return sd_bus_is_ready(raw) > 0; })) return kPortalNoAnswer;
+  if (broken) return kPortalUnreachable;
+  const char* unique = nullptr;
+  if (sd_bus_get_unique_name(raw, &unique) < 0) return kPortalUnreachable;
+  const std::string token = "support_draft_" + std::to_string(::getpid());
+  const std::string expected = requestPath(unique, token);
+  Exchange exchange;
+  // Subscribed before the call (the bus handles both in order), so that a
+  // quick answer is not missed.
+  sd_bus_slot* matchSlot = nullptr;
+  if (sd_bus_match_signal_async(raw, &matchSlot, kPortalService, expected.c_str(), kRequestInterface, "Response",
+                                onResponse, nullptr, &exchange) < 0) {
+    return kPortalUnreachable;
+  }
+  const Slot subscription(matchSlot);
+  const Message call = composeCall(raw, token, address, subject, body, log);
+  if (!call) return kPortalUnreachable;
+  sd_bus_slot* callSlot = nullptr;
+  const std::uint64_t timeout = microsecondsLeft(deadline);
+  if (timeout == 0 || sd_bus_call_async(raw, &callSlot, call.get(), onReply, &exchange, timeout) < 0) {
+    return timeout == 0 ? kPortalNoAnswer : kPortalUnreachable;
+  }
+  const Slot pending(callSlot);
+  const bool answered = workUntil(raw, deadline, broken, [&] { return exchange.status.has_value(); });
+  if (broken) return kPortalUnreachable;
+  // The deadline passed, here or as the call's own timeout.
+  if (!answered || *exchange.status == kPortalNoAnswer) {
+    // The portal names the request after the token; before its reply the
+    // expected path is the one to close.
+    closeRequest(raw, exchange.handle.empty() ? expected : exchange.handle);
+    return exchange.handle.empty() ? kPortalNoAnswer : kPortalNoResponse;
+  }
+  return *exchange.status;
+}
+
+std::optional<std::int64_t> milliseconds(std::string_view text) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kLongestDeadlineMs) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto start = Clock::now();
+  constexpr std::string_view kAddressOption = "--address=";
+  if (argc != 5 && argc != 6) return kPortalUsage;
+  const std::string_view option = argv[1];
+  if (!option.starts_with(kAddressOption)) return kPortalUsage;
+  const auto deadline = milliseconds(argv[2]);
+  if (!deadline) return kPortalUsage;
+  std::optional<platform::UniqueFd> log;
+  if (argc == 6) {
+    log = openPrivateLog(argv[5]);
+    if (!log) return kPortalBadFile;
+  }
+  return composeEmail(start + std::chrono::milliseconds(*deadline), std::string(option.substr(kAddressOption.size())),
+                      argv[3], argv[4], log ? log->get() : -1);
+}

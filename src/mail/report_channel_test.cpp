@@ -1,0 +1,157 @@
+#include "mail/report_channel.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "testing/scratch_directory.h"
+
+namespace mail {
+namespace {
+
+namespace fs = std::filesystem;
+using State = ClientReport::State;
+using Clock = std::chrono::steady_clock;
+using platform::Child;
+using platform::ChildSpec;
+using platform::ChildStart;
+using platform::startChild;
+using platform::UniqueFd;
+
+// A helper's end of the channel, connected and with its lines sent before
+// the program looks: the wait then depends on no timing.
+UniqueFd connectedHelper(const std::string& address, std::string_view lines) {
+  UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un name{};
+  name.sun_family = AF_UNIX;
+  std::strncpy(name.sun_path, address.c_str(), sizeof name.sun_path - 1);
+  EXPECT_EQ(connect(socket.get(), reinterpret_cast<const sockaddr*>(&name), sizeof name), 0) << std::strerror(errno);
+  EXPECT_EQ(send(socket.get(), lines.data(), lines.size(), MSG_NOSIGNAL), static_cast<ssize_t>(lines.size()));
+  return socket;
+}
+
+// What the program sent the helper, up to its closing.
+std::string heardByHelper(const UniqueFd& socket) {
+  std::string heard;
+  char byte = 0;
+  while (recv(socket.get(), &byte, 1, MSG_DONTWAIT) == 1) heard += byte;
+  return heard;
+}
+
+Child startLauncher(const std::string& script) {
+  ChildSpec spec;
+  spec.paths = {"/bin/sh"};
+  spec.arguments = {"sh", "-c", script};
+  ChildStart start = startChild(spec);
+  EXPECT_EQ(start.error, 0);
+  return std::move(start.child);
+}
+
+class ReportChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(chmod(scratch_.path().c_str(), 0700), 0); }
+  const std::string& runtime() const { return scratch_.path(); }
+
+ private:
+  testing_support::ScratchDirectory scratch_;
+};
+
+// Only a private directory of this user's is a runtime directory to use;
+// the channel's own directory is private, unguessable, and goes with it.
+TEST_F(ReportChannelTest, ChannelLivesPrivatelyInTheRuntimeDirectory) {
+  EXPECT_TRUE(isPrivateRuntimeDirectory(runtime().c_str()));
+  EXPECT_FALSE(isPrivateRuntimeDirectory(nullptr));
+  EXPECT_FALSE(isPrivateRuntimeDirectory(""));
+  EXPECT_FALSE(isPrivateRuntimeDirectory("relative"));
+  EXPECT_FALSE(isPrivateRuntimeDirectory((runtime() + "/missing").c_str()));
+  EXPECT_FALSE(isPrivateRuntimeDirectory(("/" + std::string(100, 'a')).c_str()));
+  fs::create_directory_symlink(runtime(), runtime() + "/link");
+  EXPECT_FALSE(isPrivateRuntimeDirectory((runtime() + "/link").c_str()));
+  const std::string open = runtime() + "/open";
+  fs::create_directory(open);
+  ASSERT_EQ(chmod(open.c_str(), 0710), 0);
+  EXPECT_FALSE(isPrivateRuntimeDirectory(open.c_str()));
+  EXPECT_FALSE(ReportChannel::open(open.c_str()));
+
+  std::string directory;
+  {
+    const std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str());
+    ASSERT_TRUE(channel);
+    directory = fs::path(channel->address()).parent_path();
+    EXPECT_EQ(fs::path(directory).parent_path(), runtime());
+    struct stat facts {};
+    ASSERT_EQ(lstat(directory.c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 07777, 0700u);
+    EXPECT_EQ(facts.st_uid, geteuid());
+    const std::optional<ReportChannel> second = ReportChannel::open(runtime().c_str());
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->address(), channel->address());
+  }
+  EXPECT_FALSE(fs::exists(directory));
+  EXPECT_EQ(std::distance(fs::directory_iterator(runtime()), fs::directory_iterator()), 2) << "link and open only";
+}
+
+// The helper's report is read as the protocol allows; a client running at
+// the deadline is told it counts, and only the first helper is heard.
+TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
+  struct Case {
+    std::string lines;
+    bool closes;
+    State state;
+    std::string answer;  // what the helper hears
+  };
+  const std::vector<Case> cases = {
+      {"started\n", false, State::Started, std::string{kGoAhead, kKeep}},
+      {"started\nexit 1\n", false, State::Ended, std::string{kGoAhead}},
+      {"started\nsignal 11\n", false, State::Ended, std::string{kGoAhead}},
+      {"unstartable\n", false, State::Unstartable, std::string{kGoAhead}},
+      {"started\nexit 0\nmore\n", false, State::Malformed, std::string{kGoAhead}},
+      {"hello\n", false, State::Malformed, std::string{kGoAhead}},
+      {"started\n", true, State::Lost, std::string{kGoAhead}},
+      {"", true, State::Lost, std::string{kGoAhead}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str());
+    ASSERT_TRUE(channel);
+    UniqueFd helper = connectedHelper(channel->address(), c.lines);
+    UniqueFd second = connectedHelper(channel->address(), "started\nexit 0\n");
+    if (c.closes) {
+      ASSERT_EQ(shutdown(helper.get(), SHUT_WR), 0);
+    }
+    Child launcher = startLauncher("exit 0");
+    // Everything is sent already: only the case left Started waits the
+    // whole time, which is ample for reading what is there.
+    const ReportChannel::Heard heard = channel->await(launcher, Clock::now() + std::chrono::milliseconds(250));
+    EXPECT_FALSE(heard.launcherFailure);
+    EXPECT_EQ(heard.report.state, c.state);
+    channel.reset();
+    EXPECT_EQ(heardByHelper(helper), c.answer);
+    EXPECT_EQ(heardByHelper(second), "") << "a second helper was answered";
+  }
+}
+
+// A terminal that fails ends the wait at once; one that returns with 0 (its
+// server runs the command) does not, and nobody heard is Silent.
+TEST_F(ReportChannelTest, OnlyAFailingLauncherEndsTheWaitEarly) {
+  std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str());
+  ASSERT_TRUE(channel);
+  Child failing = startLauncher("exit 3");
+  const ReportChannel::Heard failed = channel->await(failing, Clock::now() + std::chrono::seconds(60));
+  ASSERT_TRUE(failed.launcherFailure);
+  EXPECT_TRUE(WIFEXITED(failed.launcherFailure->waitStatus));
+  EXPECT_EQ(WEXITSTATUS(failed.launcherFailure->waitStatus), 3);
+
+  Child returning = startLauncher("exit 0");
+  const ReportChannel::Heard silent = channel->await(returning, Clock::now() + std::chrono::milliseconds(100));
+  EXPECT_FALSE(silent.launcherFailure);
+  EXPECT_EQ(silent.report.state, State::Silent);
+}
+
+}  // namespace
+}  // namespace mail
