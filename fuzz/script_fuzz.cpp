@@ -19,7 +19,7 @@ namespace {
 const scripting::CommandTable& fakeCommands() {
   static const scripting::CommandTable commands = draftCommands(DraftServices{
       [](const mail::Draft&, const mail::Launcher&) { return mail::DraftOutcome{}; },
-      [](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
+      [](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline, std::string_view) {
         return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
       },
   });

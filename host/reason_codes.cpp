@@ -44,6 +44,7 @@ constexpr std::pair<Reason, support_draft_reason> kRuleReasons[] = {
     {Reason::bundleMissing, SUPPORT_DRAFT_REASON_BUNDLE_MISSING},
     {Reason::bundleExecutableMissing, SUPPORT_DRAFT_REASON_BUNDLE_EXECUTABLE_MISSING},
     {Reason::bundleChannelUnknown, SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN},
+    {Reason::subjectNotOneLine, SUPPORT_DRAFT_REASON_SUBJECT_NOT_ONE_LINE},
 };
 // A rule added without a number here would be refused as the wrong one.
 static_assert(std::size(kRuleReasons) == std::size(kAllReasons));

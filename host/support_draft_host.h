@@ -96,6 +96,7 @@ typedef enum support_draft_reason {
   SUPPORT_DRAFT_REASON_BUNDLE_MISSING = 34,             /* bundleMissing */
   SUPPORT_DRAFT_REASON_BUNDLE_EXECUTABLE_MISSING = 35,  /* bundleExecutableMissing */
   SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN = 36,     /* bundleChannelUnknown */
+  SUPPORT_DRAFT_REASON_SUBJECT_NOT_ONE_LINE = 37,       /* subjectNotOneLine: a line break or control character */
   SUPPORT_DRAFT_REASON_DIRECTORY_NOT_MADE = 64,         /* directoryNotMade */
   SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN = 65,            /* jobNotWritten */
   SUPPORT_DRAFT_REASON_NOT_A_JOB_DIRECTORY = 66,        /* notAJobDirectory: not <home>/<tool directory>/support-drafts/<id> */

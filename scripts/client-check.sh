@@ -8,7 +8,7 @@
 # and attachment, and the recipient when the bundle was built with one.
 # Not part of CI; run as root (it installs packages).
 #
-#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--build DIR]
+#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--texts CASE] [--build DIR]
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
 #
 #   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt,
@@ -22,8 +22,14 @@
 #               or the GTK one (XDG_CURRENT_DESKTOP=GNOME); prints the portal's
 #               calls, replies and Response as a monitor of the bus saw them
 #   --no-log    a job without a log (attachLogs false)
-#   --plain     no apostrophe or comma in the home path and no apostrophe
-#               or '%' in the texts (the KDE backend's jobs with them are refused)
+#   --plain     no apostrophe or comma in the home path, and texts without
+#               an apostrophe followed by a comma or a '%' followed by two
+#               hexadecimal digits (the KDE backend's jobs with them are refused)
+#   --texts     the job's texts hold what the KDE portal's backend passes on
+#               raw: apostrophe ("it's") or percent (a lone '%', "%zz"),
+#               which it carries, so the draft must arrive intact; or
+#               quote-comma ("',") or percent20 ("%20"), which it alters,
+#               so the job must be refused with nothing opened
 #   --build     the build directory whose bundle runs the job (default build/;
 #               e.g. one configured with -DSUPPORT_DRAFT_RECIPIENT=...)
 #
@@ -50,7 +56,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|terminal [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--build DIR]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|terminal [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--build DIR]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -61,6 +67,7 @@ gnome=0
 sandbox=""
 attach_log=1
 plain=0
+texts=""
 build_dir="$root/build"
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -69,6 +76,7 @@ while [[ $# -gt 0 ]]; do
     --sandbox) [[ $# -ge 2 && ( $2 == kde || $2 == gtk ) ]] || usage; sandbox="$2"; shift ;;
     --no-log) attach_log=0 ;;
     --plain) plain=1 ;;
+    --texts) [[ $# -ge 2 && $2 =~ ^(apostrophe|percent|quote-comma|percent20)$ ]] || usage; texts="$2"; shift ;;
     --build) [[ $# -ge 2 ]] || usage; build_dir="$(realpath -m "$2")"; shift ;;
     *) usage ;;
   esac
@@ -118,7 +126,7 @@ cleanup() {
 trap cleanup EXIT
 
 people="O'Neil, Jörg"
-[[ $plain -eq 1 ]] && people="Neil Jörg"
+[[ $plain -eq 1 || -n $texts ]] && people="Neil Jörg"
 mkdir -m 0700 "$work/$people"
 home="$work/$people/home"
 mkdir -m 0700 "$home"
@@ -513,6 +521,16 @@ if [[ $plain -eq 1 ]]; then
   subject="Support Request - Quorvel a,b=\"c\" \$(id) Türkçe"
   body=$'Line 1\n\tLine 2 $(id) \\n "x" & y=z\nGrüße'
 fi
+# Whether the job must be refused: a text the KDE backend would alter.
+refused=0
+case "$texts" in
+  apostrophe) subject="Support Request - Quorvel it's 'quoted' Türkçe"
+              body=$'It\'s broken, isn\'t it?\n\t\'x\' & "q" $(id) ends\'' ;;
+  percent) subject="Support Request - Quorvel 100% done, %zz"
+           body=$'Stopped at 99% & 50%-60%\n%zz %4 %' ;;
+  quote-comma) body=$'first\', second'; refused=1 ;;
+  percent20) body=$'a%20b %41'; refused=1 ;;
+esac
 job_id=$(cat /proc/sys/kernel/random/uuid)
 job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
 (umask 077 && mkdir -p "$job_dir")
@@ -591,6 +609,10 @@ PY
   echo "the job reports the failure"
   exit 0
 fi
+if [[ $refused -eq 1 && $result != *DRAFT_FAILED* ]]; then
+  echo "WRONG: the job's texts were to be refused, and the job says: $result"
+  exit 1
+fi
 if [[ $result == *DRAFT_FAILED* ]]; then
   # Nothing may have been opened: no client started by the job.
   sleep 5
@@ -601,7 +623,8 @@ if [[ $result == *DRAFT_FAILED* ]]; then
   echo "nothing was opened"
   # Outside the sandbox every client of the table takes the draft, log and
   # all: a failure here is the client's or the program's, not a refusal.
-  if [[ -z $sandbox ]]; then
+  # Texts the KDE backend carries must not be refused either.
+  if [[ -z $sandbox || ( -n $texts && $refused -eq 0 ) ]]; then
     echo "FAIL: $client was expected to take the draft"
     exit 1
   fi

@@ -97,6 +97,9 @@ TEST_F(HostLibrary, TextsBreakingTheProgramsLimitsAreRefused) {
       // in the document.
       {request("x", std::string(3000, '\x01')), "jobDocumentTooLarge"},
       {request("x", "b", std::string(24577, 'l')), "logTooLarge"},
+      // A line break would let the subject add headers in the client.
+      {request("x\nBcc: evil@example.org"), "subjectNotOneLine"},
+      {request("x\xE2\x80\xA8" "Bcc: evil@example.org"), "subjectNotOneLine"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);

@@ -447,6 +447,37 @@ TEST_F(DefaultClient, MailerGoesBeforeTheDefaultClient) {
   EXPECT_TRUE(startedWith().empty()) << "the default client was started";
 }
 
+// A subject that is more than one header line never reaches a client, on
+// any route: the text after a line break would be read as headers of its
+// own (recipients of the log among them). The job is still answered.
+TEST_F(DefaultClient, SubjectThatIsNotOneLineStartsNothingOnAnyRoute) {
+  const std::string injected = "Bcc: evil@example.org";
+  struct Route {
+    std::string name;
+    std::string desktopId;
+    bool terminal;
+    bool mailer;
+  };
+  const Route routes[] = {{"MAILER", "thunderbird.desktop", false, true},
+                          {"default client", "thunderbird.desktop", false, false},
+                          {"unknown default client", "firefox-esr.desktop", false, false},
+                          {"client in a terminal", "neomutt.desktop", true, false}};
+  for (const Route& route : routes) {
+    for (const std::string separator : {"\n", "\r", "\r\n", "\v", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+      SCOPED_TRACE(route.name + ", separator " + testing::PrintToString(separator));
+      clearCalls();
+      makeDefault(route.desktopId, "%u", route.terminal);
+      prepare(jobJson(subject("x" + separator + injected), "b", false));
+      Environment overrides;
+      if (route.mailer) overrides["MAILER"] = composerPath().string();
+      expectQuietExit(runWithDefaultClient(overrides));
+      EXPECT_EQ(outcome(), failed());
+      EXPECT_TRUE(startedWith().empty()) << "a client or terminal was started";
+      EXPECT_TRUE(received().empty()) << "the composer was started";
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // A client in a terminal: the terminal's exit says nothing about it, the
 // helper's report of the client's own end does.
@@ -491,12 +522,14 @@ TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {
       EXPECT_EQ(outcome(), c.outcome);
       const auto started = startedWith();
       ASSERT_EQ(started.size(), 2u) << "the terminal, then the client";
-      // -e, the helper, the channel's address, then the client's start.
-      ASSERT_GE(started[0].size(), 4u);
+      // -e, the helper and the channel's address, and nothing of the
+      // draft: the client's start goes through the channel.
+      ASSERT_EQ(started[0].size(), 3u);
       EXPECT_EQ(started[0][0], "-e");
       EXPECT_EQ(fs::path(started[0][1]).filename(), kTerminalHelper);
       EXPECT_EQ(fs::path(started[0][2]).parent_path().parent_path(), runtimeDirectory());
-      EXPECT_EQ(std::vector<std::string>(started[0].begin() + 4, started[0].end()), started[1]);
+      ASSERT_EQ(started[1].size(), 4u);
+      expectArgument(started[1][3], "<uri>", subject("x"), "b");
       EXPECT_TRUE(runtimeDirectoryIsEmpty()) << "the channel is removed";
     }
   }

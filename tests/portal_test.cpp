@@ -10,6 +10,8 @@
 #include <tuple>
 
 #include "harness.h"
+#include "mail/draft_route.h"
+#include "mail/helper_words.h"
 #include "mail/mail_service.h"
 #include "platform/error_numbers.h"
 
@@ -33,27 +35,39 @@ class PortalHelper : public ::testing::Test {
     for (const char* tool : {"/usr/bin/dbus-run-session", "/usr/bin/gdbus", "/usr/bin/python3"}) {
       ASSERT_EQ(::access(tool, X_OK), 0) << tool << " is missing (scripts/deps.sh test)";
     }
-    // driver RECORD ANSWER DELAY PROGRAM ARGS...: the stand-in takes its
-    // place on the bus, then the program runs; the driver exits with the
+    // driver RECORD ANSWER DELAY INPUT PROGRAM ARGS...: the stand-in takes
+    // its place on the bus, then the program runs with INPUT as its
+    // standard input ("-": the driver's own); the driver exits with the
     // program's status.
     writeFile(driver(),
-              "#!/bin/sh\n/usr/bin/python3 '" + kStandIn.string() + "' \"$1\" \"$2\" \"$3\" &\nportal=$!\nshift 3\n"
+              "#!/bin/sh\n/usr/bin/python3 '" + kStandIn.string() + "' \"$1\" \"$2\" \"$3\" &\nportal=$!\n"
+              "input=$4\nshift 4\n"
               "/usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99\n"
-              "\"$@\"\nstatus=$?\nkill $portal\nexit $status\n",
+              "if [ \"$input\" = - ]; then \"$@\"; else \"$@\" < \"$input\"; fi\nstatus=$?\nkill $portal\nexit $status\n",
               0755);
     writeFile(log(), "2026-12-07 export started\n", 0600);
   }
 
-  // Runs the helper with `deadline` and `args` against a portal that
-  // answers `answer` after `delay` seconds; gives its exit status, or -1
-  // when the run itself failed.
-  int runHelper(const std::string& answer, const std::vector<std::string>& args,
+  // Runs the helper with `deadline` and `response` (the time the Response
+  // is awaited after the call's reply) against a portal that answers
+  // `answer` after `delay` seconds, with `words` (subject, body and the
+  // log's path if any) and `address` on its standard input; gives its exit
+  // status, or -1 when the run itself failed.
+  int runHelper(const std::string& answer, std::vector<std::string> words,
                 std::chrono::milliseconds deadline = kInTime, const std::string& delay = "0",
-                const std::string& address = "") const {
-    std::vector<std::string> command = {"--",          driver().string(),          record().string(),
-                                        answer,        delay,                      kHelper.string(),
-                                        "--address=" + address, std::to_string(deadline.count())};
-    command.insert(command.end(), args.begin(), args.end());
+                const std::string& address = "", std::chrono::milliseconds response = kInTime) const {
+    if (words.size() == 2) words.push_back("");
+    words.insert(words.begin(), address);
+    writeFile(input(), packWords(words).value_or(""), 0600);
+    const std::vector<std::string> command = {"--",
+                                              driver().string(),
+                                              record().string(),
+                                              answer,
+                                              delay,
+                                              input().string(),
+                                              kHelper.string(),
+                                              std::to_string(deadline.count()),
+                                              std::to_string(response.count())};
     const RunResult result = run("/usr/bin/dbus-run-session", command, minimalEnvironment(dir_.path()));
     if (!result.exitStatus || *result.exitStatus == 99) {
       ADD_FAILURE() << describe(result);
@@ -68,7 +82,7 @@ class PortalHelper : public ::testing::Test {
     const fs::path wrapper = dir_.path() / ("helper-" + answer);
     writeFile(wrapper,
               "#!/bin/sh\nexec /usr/bin/dbus-run-session -- '" + driver().string() + "' '" + record().string() +
-                  "' " + answer + " 0 '" + kHelper.string() + "' \"$@\"\n",
+                  "' " + answer + " 0 - '" + kHelper.string() + "' \"$@\"\n",
               0755);
     return wrapper.string();
   }
@@ -87,6 +101,7 @@ class PortalHelper : public ::testing::Test {
   fs::path driver() const { return dir_.path() / "driver"; }
   fs::path record() const { return dir_.path() / "record.json"; }
   fs::path log() const { return dir_.path() / "log.txt"; }
+  fs::path input() const { return dir_.path() / "input"; }
 
  private:
   TempDir dir_;
@@ -104,6 +119,10 @@ TEST_F(PortalHelper, ComposeEmailGetsTheTextsAndTheLogAsDescriptor) {
   EXPECT_EQ(options.value("parent_window", "?"), "");
   EXPECT_FALSE(options.contains("attachment_fds"));
   EXPECT_FALSE(options.contains("address"));
+  // The draft came on standard input: the command line that every user can
+  // read holds the times alone.
+  EXPECT_EQ(options["caller_cmdline"],
+            nlohmann::json::array({kHelper.string(), std::to_string(kInTime.count()), std::to_string(kInTime.count())}));
 
   EXPECT_EQ(runHelper("0", {kSubject, kBody, log().string()}), kPortalResponse0);
   options = recorded();
@@ -129,6 +148,24 @@ TEST_F(PortalHelper, EachAnswerHasItsStatus) {
   EXPECT_FALSE(closed());
   EXPECT_EQ(runHelper("0", {kSubject, "x"}, std::chrono::milliseconds(-1)), kPortalUsage);
   EXPECT_EQ(runHelper("0", {kSubject, "x"}, std::chrono::milliseconds(0)), kPortalNoAnswer);
+  // Standard input that is not the four words of a draft.
+  forget();
+  EXPECT_EQ(runHelper("0", {kSubject}), kPortalUsage);
+  EXPECT_EQ(runHelper("0", {kSubject, kBody, log().string(), "more"}), kPortalUsage);
+  EXPECT_TRUE(recorded().is_null()) << "the portal was called";
+}
+
+// Once the portal has taken the call, its backend's Response is awaited for
+// the response time, not the whole deadline: a KDE backend that is silent
+// then has a client running. Before the call's reply only the deadline
+// counts.
+TEST_F(PortalHelper, ResponseIsAwaitedForTheResponseTimeOnceTheCallIsTaken) {
+  constexpr std::chrono::milliseconds kForever{600000};
+  EXPECT_EQ(runHelper("silent", {kSubject, kBody}, kForever, "0", "", kSoon), kPortalNoResponse);
+  EXPECT_TRUE(closed());
+  forget();
+  EXPECT_EQ(runHelper("mute", {kSubject, kBody}, kSoon, "0", "", kForever), kPortalNoAnswer);
+  EXPECT_TRUE(closed());
 }
 
 // One deadline covers the reply and the Response: a portal that answers
@@ -169,7 +206,9 @@ TEST_F(PortalHelper, EachBackendsAnswerIsReadAsItMeansIt) {
     route.kind = DraftRoute::Kind::Portal;
     route.portalBackend = backend;
     const Launcher starts = [](const std::vector<std::string>& command, std::chrono::milliseconds wait,
-                               platform::AtDeadline atDeadline) { return platform::runProgram(command, wait, atDeadline); };
+                               platform::AtDeadline atDeadline, std::string_view input) {
+      return platform::runProgram(command, wait, atDeadline, input);
+    };
     return carryOut(route, draft, helperBehind(answer), starts, kInTime).errorNumber;
   };
   EXPECT_EQ(outcome(PortalBackend::Kde, "1"), 0);
@@ -179,6 +218,54 @@ TEST_F(PortalHelper, EachBackendsAnswerIsReadAsItMeansIt) {
   EXPECT_NE(outcome(PortalBackend::Unknown, "1"), 0);
   EXPECT_EQ(outcome(PortalBackend::Kde, "deny"), platform::kErrorPermissionDenied);
   EXPECT_EQ(recorded().value("body", ""), kBody);
+}
+
+// What the KDE backend passes on raw is asked for only where it arrives
+// intact: an apostrophe or a '%' alone goes to the portal whole; an
+// apostrophe followed by a comma, a '%' followed by two hexadecimal digits,
+// or a log path with a comma or apostrophe is refused before the portal is
+// asked.
+TEST_F(PortalHelper, KdeBackendIsAskedForTheTextsItCarries) {
+  struct Case {
+    std::string body;
+    std::string logDirectory;
+    bool asked;
+  };
+  const Case cases[] = {
+      {"It's broken, isn't it? 'x' ends'", "plain", true},
+      {"Stopped at 99% & 50%-60% %zz %", "plain", true},
+      {"first', second", "plain", false},
+      {"a%20b", "plain", false},
+      {"b", "O'Neil, J", false},
+  };
+  MailFacts facts;
+  facts.sandboxed = true;
+  facts.portalBackend = PortalBackend::Kde;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body + " " + c.logDirectory);
+    forget();
+    const fs::path logDirectory = log().parent_path() / c.logDirectory;
+    if (!fs::exists(logDirectory)) makeDirectory(logDirectory, 0700);
+    writeFile(logDirectory / "log.txt", "log\n", 0600);
+    const Draft draft{"Support Request - Quorvel it's 100%", c.body, (logDirectory / "log.txt").string(), ""};
+    const DraftRoute route = decideRoute(facts, draft);
+    const Launcher starts = [](const std::vector<std::string>& command, std::chrono::milliseconds wait,
+                               platform::AtDeadline atDeadline, std::string_view input) {
+      return platform::runProgram(command, wait, atDeadline, input);
+    };
+    const DraftOutcome outcome = carryOut(route, draft, helperBehind("1"), starts, kInTime);
+    if (c.asked) {
+      EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
+      const nlohmann::json options = recorded();
+      ASSERT_TRUE(options.is_object());
+      EXPECT_EQ(options.value("subject", ""), draft.subject);
+      EXPECT_EQ(options.value("body", ""), c.body);
+      EXPECT_EQ(options["attachment_fds"], nlohmann::json::array({"log\n"}));
+    } else {
+      EXPECT_EQ(outcome.errorNumber, kErrorNoDraftRoute);
+      EXPECT_TRUE(recorded().is_null()) << "the portal was asked";
+    }
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The client helper on its own, with the test playing the program: it
-// starts the client only when told to go ahead, reports the client's end
-// in the protocol's words, and ends a client the program stopped waiting
-// for.
+// starts the client only when told to go ahead, and only the client the
+// go-ahead names, reports the client's end in the protocol's words, and
+// ends a client the program stopped waiting for.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -38,16 +38,24 @@ class TerminalHelper : public ::testing::Test {
     ASSERT_EQ(::listen(listener_.get(), 1), 0);
   }
 
-  // The helper with a client that runs `script`, at `address`.
-  Child startHelper(const std::string& script, const fs::path& address) {
+  // The helper, reporting to `address`.
+  Child startHelper(const fs::path& address) {
     platform::ChildSpec spec;
     spec.paths = {kHelper.string()};
-    spec.arguments = {kHelper.string(), address.string(), "/bin/sh", "-c", script};
+    spec.arguments = {kHelper.string(), address.string()};
     platform::ChildStart start = platform::startChild(spec);
     EXPECT_EQ(start.error, 0);
     return std::move(start.child);
   }
-  Child startHelper(const std::string& script) { return startHelper(script, address_); }
+  Child startHelper() { return startHelper(address_); }
+
+  // The go-ahead for a client that runs `script`.
+  static void goAhead(const UniqueFd& connection, const std::string& script) {
+    const auto message = mail::goAheadMessage({"/bin/sh", "-c", script});
+    ASSERT_TRUE(message);
+    ASSERT_EQ(::send(connection.get(), message->data(), message->size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(message->size()));
+  }
 
   UniqueFd acceptHelper() {
     pollfd entry{listener_.get(), POLLIN, 0};
@@ -87,17 +95,50 @@ class TerminalHelper : public ::testing::Test {
   UniqueFd listener_;
 };
 
-// No program listening, or one that closes without the go-ahead: the
-// client is never started.
+// No program listening, one that closes without the go-ahead, or one whose
+// go-ahead names no command it can read: the client is never started.
 TEST_F(TerminalHelper, StartsNothingWithoutTheGoAhead) {
   const std::string client = "touch '" + path("started").string() + "'";
-  Child unheard = startHelper(client, path("nobody-listens"));
+  Child unheard = startHelper(path("nobody-listens"));
   EXPECT_NE(exitOf(unheard), 0);
 
-  Child refused = startHelper(client);
+  Child refused = startHelper();
   { const UniqueFd connection = acceptHelper(); }
   EXPECT_NE(exitOf(refused), 0);
+
+  const std::string whole = *mail::goAheadMessage({"/bin/sh", "-c", client});
+  for (const std::string& broken :
+       {whole.substr(0, whole.size() - 1), std::string(1, mail::kGoAhead) + "0\n",
+        std::string(1, mail::kGoAhead) + "x\n" + whole.substr(whole.find('\n') + 1),
+        std::string(1, mail::kGoAhead) + "4\nabc\0"}) {
+    SCOPED_TRACE(testing::PrintToString(broken));
+    Child cut = startHelper();
+    const UniqueFd connection = acceptHelper();
+    ASSERT_EQ(::send(connection.get(), broken.data(), broken.size(), MSG_NOSIGNAL), static_cast<ssize_t>(broken.size()));
+    ASSERT_EQ(::shutdown(connection.get(), SHUT_WR), 0);
+    EXPECT_NE(exitOf(cut), 0);
+  }
   EXPECT_FALSE(fs::exists(path("started")));
+}
+
+// The client's command, which holds the draft, reaches the client whole
+// and never stands in the helper's own command line, which every user
+// can read.
+TEST_F(TerminalHelper, CommandComesThroughTheChannelNotTheArguments) {
+  const std::string text = "Support Request - Quorvel it's \"q\" $(id)\nline 2";
+  Child helper = startHelper();
+  const UniqueFd connection = acceptHelper();
+  const std::string cmdline = readFile(fs::path("/proc") / std::to_string(helper.pid()) / "cmdline");
+  EXPECT_EQ(cmdline, kHelper.string() + std::string(1, '\0') + path("report").string() + std::string(1, '\0'));
+  const std::string record = path("argument").string();
+  // sh -c SCRIPT TEXT: the text is the script's $0.
+  const auto message = mail::goAheadMessage({"/bin/sh", "-c", "printf '%s' \"$0\" > '" + record + "'", text});
+  ASSERT_TRUE(message);
+  ASSERT_EQ(::send(connection.get(), message->data(), message->size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(message->size()));
+  EXPECT_EQ(readUntil(connection), mail::startedLine() + mail::endLine({false, 0}));
+  EXPECT_EQ(exitOf(helper), 0);
+  EXPECT_EQ(readFile(record), text);
 }
 
 // The client's own end, in the protocol's words, and as the helper's exit
@@ -111,9 +152,9 @@ TEST_F(TerminalHelper, ReportsTheClientsEnd) {
   for (const Case& c : {Case{"exit 7", {false, 7}, 7}, Case{"kill -SEGV $$", {true, SIGSEGV}, 128 + SIGSEGV},
                         Case{"exit 0", {false, 0}, 0}}) {
     SCOPED_TRACE(c.script);
-    Child helper = startHelper(c.script);
+    Child helper = startHelper();
     const UniqueFd connection = acceptHelper();
-    say(connection, mail::kGoAhead);
+    goAhead(connection, c.script);
     const std::string heard = readUntil(connection);
     EXPECT_EQ(heard, mail::startedLine() + mail::endLine(c.end));
     EXPECT_EQ(exitOf(helper), c.status);
@@ -125,9 +166,9 @@ TEST_F(TerminalHelper, ReportsTheClientsEnd) {
 // is ended, so no draft appears after a reported failure.
 TEST_F(TerminalHelper, KeepsOnlyAClientTheProgramCounted) {
   const std::string release = path("release").string();
-  Child kept = startHelper("while [ ! -e '" + release + "' ]; do sleep 0.05; done; exit 5");
+  Child kept = startHelper();
   const UniqueFd keptConnection = acceptHelper();
-  say(keptConnection, mail::kGoAhead);
+  goAhead(keptConnection, "while [ ! -e '" + release + "' ]; do sleep 0.05; done; exit 5");
   EXPECT_EQ(readUntil(keptConnection, "\n"), mail::startedLine());
   say(keptConnection, mail::kKeep);
   // Written once the helper has the word: it is read before the client ends.
@@ -136,10 +177,10 @@ TEST_F(TerminalHelper, KeepsOnlyAClientTheProgramCounted) {
   EXPECT_EQ(readUntil(keptConnection), "") << "an end reported after the keep";
 
   const std::string pidFile = path("pid").string();
-  Child dropped = startHelper("echo $$ > '" + pidFile + "'; exec sleep 60");
+  Child dropped = startHelper();
   {
     const UniqueFd connection = acceptHelper();
-    say(connection, mail::kGoAhead);
+    goAhead(connection, "echo $$ > '" + pidFile + "'; exec sleep 60");
     EXPECT_EQ(readUntil(connection, "\n"), mail::startedLine());
   }
   EXPECT_EQ(exitOf(dropped), 128 + SIGTERM);

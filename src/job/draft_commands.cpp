@@ -56,7 +56,7 @@ CommandReply runProgram(const DraftServices& services, const CommandParameters& 
   } else {
     command.push_back(*value.stringValue());
   }
-  auto run = services.launch(command, platform::kProgramGraceTime, platform::AtDeadline::LeaveRunning);
+  auto run = services.launch(command, platform::kProgramGraceTime, platform::AtDeadline::LeaveRunning, {});
   if (run.errorNumber != 0) return CommandReply::failure(run.errorNumber, std::move(run.message));
   return CommandReply{0, {}, Descriptor::text(std::move(run.output))};
 }

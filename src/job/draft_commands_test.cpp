@@ -19,10 +19,11 @@ class DraftCommandsTest : public ::testing::Test {
         [this](const Draft& draft, const mail::Launcher& launch) {
           drafts.push_back(draft);
           launchedThroughService =
-              launch({"through-the-service"}, std::chrono::seconds(1), platform::AtDeadline::LeaveRunning).output;
+              launch({"through-the-service"}, std::chrono::seconds(1), platform::AtDeadline::LeaveRunning, {}).output;
           return draftAnswer;
         },
-        [this](const std::vector<std::string>& command, std::chrono::milliseconds, platform::AtDeadline) {
+        [this](const std::vector<std::string>& command, std::chrono::milliseconds, platform::AtDeadline,
+               std::string_view) {
           commands.push_back(command);
           return programAnswer;
         },

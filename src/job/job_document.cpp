@@ -4,6 +4,7 @@
 
 #include "files/private_file.h"
 #include "job/job_contract.h"
+#include "mail/header_line.h"
 #include "platform/json.h"
 #include "platform/text.h"
 
@@ -102,6 +103,10 @@ JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view bod
     making.breach = RuleBreach{Reason::bodyNotUtf8, ""};
   } else if (auto breach = jobTextBreach(subject, body)) {
     making.breach = std::move(breach);
+  } else if (!mail::isOneHeaderLine(subject)) {
+    // The program would take the document and refuse the draft: a line
+    // break would let the subject add headers (recipients) in the client.
+    making.breach = RuleBreach{Reason::subjectNotOneLine, ""};
   } else if (auto bytes = jobDocumentBytes(subject, body, attachLogs); !bytes) {
     making.breach = invalid();
   } else if (bytes->size() > static_cast<std::size_t>(kMaxJobDocumentSize)) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "job/job_contract.h"
 #include "platform/json.h"
 #include "testing/scratch_directory.h"
 
@@ -156,6 +157,19 @@ TEST(JobDocumentMaking, RefusesWithTheFirstRuleBroken) {
   // take six bytes each in the document.
   EXPECT_EQ(refusal(makeJobDocument(kPrefix, std::string(8192, '\x01'), false)), Reason::jobDocumentTooLarge);
   EXPECT_FALSE(makeJobDocument(kPrefix, std::string(8192, '\x01'), false).bytes);
+}
+
+// A subject that is not one header line is refused before the job is
+// written, with its own reason; the program takes such a document and
+// fails the draft, and line breaks in the body stay allowed.
+TEST(JobDocumentMaking, RefusesASubjectThatIsNotOneLine) {
+  for (const std::string tail : {"x\nBcc: evil@example.org", "x\r", "x\xC2\x85y", "x\xE2\x80\xA8y", "x\x1B"}) {
+    EXPECT_EQ(refusal(makeJobDocument(kPrefix + tail, "", false)), Reason::subjectNotOneLine) << tail;
+    EXPECT_TRUE(acceptJobDocument(*jobDocumentBytes(kPrefix + tail, "", false))) << tail;
+  }
+  EXPECT_TRUE(makeJobDocument(kPrefix + "a\tb", "line 1\r\nline 2\n", false).bytes);
+  // The rules that come first still come first.
+  EXPECT_EQ(refusal(makeJobDocument("Hello\n", "", false)), Reason::subjectPrefix);
 }
 
 TEST(JobDocumentReason, TheFileInTheJobDirectoryIsNamed) {

@@ -58,6 +58,8 @@ constexpr ReasonText kReasonTexts[] = {
      "the bundle holds no program at Contents/MacOS/support-draft"},
     {Reason::bundleChannelUnknown, "bundleChannelUnknown",
      "the bundle's Info.plist names no channel the program knows (QuorvelChannel dev or prod)"},
+    {Reason::subjectNotOneLine, "subjectNotOneLine",
+     "the subject must be one line: no line break or other control character but a tab"},
 };
 
 const ReasonText* textOf(Reason reason) {

@@ -54,9 +54,13 @@
 // | bundleMissing             | bundleMissing             | the bundle directory does not exist                  |
 // | bundleExecutableMissing   | bundleExecutableMissing   | no Contents/MacOS/support-draft in the bundle        |
 // | bundleChannelUnknown      | bundleChannelUnknown      | Info.plist names no channel the program knows        |
+// | subjectNotOneLine         | subjectNotOneLine         | subject holds a line break or another control        |
+// |                           |                           | character but a tab (host only)                      |
 //
 // The host-only reasons are rules of a host that prints and hands on the
-// paths it makes; the program itself does not apply them.
+// paths it makes, or that keeps its jobs from being refused later: the
+// program takes a subject that is not one line, and refuses to hand it to
+// a client (DRAFT_FAILED), so the host refuses it before writing the job.
 enum class Reason {
   subjectPrefix,
   subjectTooLong,
@@ -94,6 +98,7 @@ enum class Reason {
   bundleMissing,
   bundleExecutableMissing,
   bundleChannelUnknown,
+  subjectNotOneLine,
 };
 
 // Every reason, in the order above: for a host that lists or maps them.
@@ -110,6 +115,7 @@ inline constexpr Reason kAllReasons[] = {
     Reason::directoryLinked, Reason::directoryMissing, Reason::directoryNotDirectory,
     Reason::directoryUnreadable, Reason::directoryNotOwned, Reason::directoryWritableByOthers,
     Reason::bundleMissing, Reason::bundleExecutableMissing, Reason::bundleChannelUnknown,
+    Reason::subjectNotOneLine,
 };
 
 // A broken rule: the reason, and the path of the file or directory that

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "mail/helper_words.h"
+
 namespace mail {
 namespace {
 
@@ -38,6 +40,25 @@ std::optional<ClientEnd> endOf(std::string_view line) {
 ClientReport malformed() { return {ClientReport::State::Malformed, {}}; }
 
 }  // namespace
+
+std::optional<std::string> goAheadMessage(const std::vector<std::string>& command) {
+  auto words = packWords(command);
+  if (!words || words->empty()) return std::nullopt;
+  return std::string(1, kGoAhead) + std::to_string(words->size()) + "\n" + *words;
+}
+
+std::optional<std::size_t> commandLength(std::string_view line) {
+  if (line.size() < 2 || line.size() > kMaxCommandLengthLine || line.back() != '\n' || line.front() == '0') {
+    return std::nullopt;
+  }
+  std::size_t value = 0;
+  for (const char c : line.substr(0, line.size() - 1)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::size_t>(c - '0');
+  }
+  if (value > kMaxHelperWordsSize) return std::nullopt;
+  return value;
+}
 
 std::string startedLine() { return std::string(kStarted) + "\n"; }
 

@@ -2,17 +2,23 @@
 // private channel. The protocol is fixed and tiny, so that nothing else
 // that arrives can be read as an answer.
 //
-//   program -> helper   one byte: kGoAhead once the program has accepted
-//                       the helper, kKeep once it has counted the running
-//                       client as an open draft
+//   program -> helper   once the program has accepted the helper: kGoAhead,
+//                       the length in bytes of the client's command in
+//                       decimal and a line feed, then the command's words
+//                       (helper_words.h), so that the command, which holds
+//                       the draft, never stands in the helper's own
+//                       arguments; later one byte, kKeep, once it has
+//                       counted the running client as an open draft
 //   helper -> program   lines: "started", then "exit N" (0-255) or
 //                       "signal N" (1-64) when the client ends; or
 //                       "unstartable" alone when it could not be started
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mail {
 
@@ -28,6 +34,19 @@ struct ClientEnd {
   bool signalled = false;
   int number = 0;  // the exit status, or the signal that ended it
 };
+
+// The go-ahead with the client's command; nothing when the command cannot
+// be packed (packWords).
+std::optional<std::string> goAheadMessage(const std::vector<std::string>& command);
+
+// The longest length line of the go-ahead: the digits of the largest
+// packed command and the line feed.
+inline constexpr std::size_t kMaxCommandLengthLine = 8;
+
+// The command's length from the line after kGoAhead ("123\n"); nothing for
+// anything but a decimal number without leading zeros, of at least 1 and at
+// most kMaxHelperWordsSize, followed by one line feed.
+std::optional<std::size_t> commandLength(std::string_view line);
 
 // The lines the helper sends.
 std::string startedLine();

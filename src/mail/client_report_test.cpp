@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "mail/helper_words.h"
+
 namespace mail {
 namespace {
 
@@ -42,6 +44,28 @@ TEST(ClientReportTest, AnythingElseIsMalformed) {
        }) {
     EXPECT_EQ(readClientReport(bytes).state, State::Malformed) << bytes;
   }
+}
+
+// The go-ahead carries the client's command after its length line, which
+// reads back as the length of what follows; any other line is no length.
+TEST(ClientReportTest, GoAheadCarriesTheCommand) {
+  const std::vector<std::string> command = {"neomutt", "-a", "/home/O'Neil, J/log.txt", "--", "mailto:?subject=x"};
+  const auto message = goAheadMessage(command);
+  ASSERT_TRUE(message);
+  ASSERT_EQ(message->front(), kGoAhead);
+  const auto lineEnd = message->find('\n');
+  ASSERT_NE(lineEnd, std::string::npos);
+  const auto length = commandLength(std::string_view(*message).substr(1, lineEnd));
+  ASSERT_TRUE(length);
+  EXPECT_EQ(*length, message->size() - lineEnd - 1);
+  EXPECT_FALSE(goAheadMessage({}));
+  EXPECT_FALSE(goAheadMessage({std::string("a\0b", 3)}));
+  for (const std::string_view line : {"", "\n", "0\n", "012\n", "12", "1 \n", "-1\n", "+1\n", "1\n\n",
+                                      "9999999\n", "12345678\n"}) {
+    EXPECT_FALSE(commandLength(line)) << line;
+  }
+  EXPECT_EQ(commandLength("1\n"), 1u);
+  EXPECT_EQ(commandLength(std::to_string(kMaxHelperWordsSize) + "\n"), kMaxHelperWordsSize);
 }
 
 }  // namespace

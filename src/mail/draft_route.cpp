@@ -318,7 +318,11 @@ DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
   // to carry the log into the client is asked for a draft with one: the
   // others would open a draft without it.
   if (facts.sandboxed) {
-    if (log && !carriesAttachments(facts.portalBackend)) {
+    // The GTK backend hands the log on as attachment= in a mailto: URI,
+    // which of the known clients only a running Evolution takes.
+    const bool gtkToEvolution = facts.portalBackend == PortalBackend::Gtk &&
+                                clientForDesktopId(facts.userMailtoHandler) == Client::Evolution;
+    if (log && !carriesAttachments(facts.portalBackend) && !gtkToEvolution) {
       return refuse("The desktop portal's backend for this desktop does not carry attachments into the mail client.");
     }
     if (!carriesText(facts.portalBackend, draft.subject) || !carriesText(facts.portalBackend, draft.body) ||

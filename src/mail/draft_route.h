@@ -23,8 +23,12 @@ struct Draft {
 struct MailFacts {
   std::string mailer;      // MAILER, the user's own composer command(s); "" when unset
   bool sandboxed = false;  // running inside a Flatpak sandbox (/.flatpak-info)
-  // Inside the sandbox: the portal backend the desktop's name points to.
+  // Inside the sandbox: the portal backend the desktop's name points to,
+  // and the mailto handler that the user's own MIME applications list names
+  // at its place outside the sandbox, when the sandbox can read it there
+  // ("" otherwise).
   PortalBackend portalBackend = PortalBackend::Unknown;
+  std::string userMailtoHandler;
   // XDG_RUNTIME_DIR is a private directory of the user's, where a client
   // started in a terminal can report back to this process.
   bool privateChannel = false;

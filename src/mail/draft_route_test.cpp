@@ -119,10 +119,13 @@ TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
     EXPECT_EQ(withoutLog.kind, DraftRoute::Kind::Portal);
     EXPECT_EQ(withoutLog.portalBackend, backend);
   }
-  // Texts the KDE backend would alter are not asked for.
+  // Texts the KDE backend would alter are not asked for; those it carries
+  // are.
   f.portalBackend = PortalBackend::Kde;
-  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel 100%", "b", "", ""}).kind, DraftRoute::Kind::Refuse);
-  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "it's", "", ""}).kind, DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel 100%20", "b", "", ""}).kind, DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "it's', b", "", ""}).kind, DraftRoute::Kind::Refuse);
+  EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel 100%", "it's", "/home/Neil J/log.txt", ""}).kind,
+            DraftRoute::Kind::Portal);
   EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "/home/Neil, J/log.txt", ""}).kind,
             DraftRoute::Kind::Refuse);
   EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel a,b", "c, d", "/home/Neil J/log.txt", ""}).kind,
@@ -134,6 +137,35 @@ TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
   f.portalBackend = PortalBackend::Gtk;
   EXPECT_EQ(decideRoute(f, Draft{"Support Request - Quorvel x", "b", "", "a&b=c@example.org"}).kind,
             DraftRoute::Kind::Refuse);
+}
+
+// The GTK backend's attachment= reaches Evolution: a log goes when the
+// user's own list, read at its place outside the sandbox, names it as the
+// mailto handler, and only on that backend.
+TEST(DraftRouteTest, SandboxAdmitsTheLogForEvolutionOnTheGtkBackend) {
+  MailFacts f;
+  f.sandboxed = true;
+  struct Case {
+    PortalBackend backend;
+    std::string handler;
+    DraftRoute::Kind withLog;
+  };
+  const Case cases[] = {
+      {PortalBackend::Gtk, "org.gnome.Evolution.desktop", DraftRoute::Kind::Portal},
+      {PortalBackend::Gtk, "evolution.desktop", DraftRoute::Kind::Portal},
+      {PortalBackend::Gtk, "thunderbird.desktop", DraftRoute::Kind::Refuse},
+      {PortalBackend::Gtk, "", DraftRoute::Kind::Refuse},
+      {PortalBackend::Unknown, "org.gnome.Evolution.desktop", DraftRoute::Kind::Refuse},
+  };
+  for (const Case& c : cases) {
+    f.portalBackend = c.backend;
+    f.userMailtoHandler = c.handler;
+    const DraftRoute route = decideRoute(f, kWithLog);
+    EXPECT_EQ(route.kind, c.withLog) << c.handler;
+    if (route.kind == DraftRoute::Kind::Portal) {
+      EXPECT_EQ(route.portalBackend, PortalBackend::Gtk);
+    }
+  }
 }
 
 // A Flatpak client starts as its entry says, up to the field codes; a log

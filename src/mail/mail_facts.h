@@ -2,6 +2,8 @@
 // sandbox, the runtime directory, the default mailto handler and its desktop entry.
 #pragma once
 
+#include <string>
+
 #include "mail/draft_route.h"
 
 namespace mail {
@@ -11,5 +13,14 @@ namespace mail {
 // applications rules (mime_apps_files.h), and only when neither MAILER nor
 // the sandbox settles the route first.
 MailFacts gatherMailFacts();
+
+// The first desktop id that the user's own MIME applications lists name as
+// the mailto handler, read where they lie outside a sandbox: `home`/.config,
+// each desktop's own list (XDG_CURRENT_DESKTOP, `currentDesktop`) before
+// the plain one. A sandbox holds them there only when the application was
+// granted them (its own configuration directory is elsewhere). "" when no
+// list there names one, or when a list is there but cannot be read: then
+// the choice cannot be known.
+std::string userMailtoHandler(const char* home, const char* currentDesktop);
 
 }  // namespace mail

@@ -10,6 +10,8 @@
 #include "platform/bundle.h"
 #include "platform/child_process.h"
 #include "platform/error_numbers.h"
+#include "mail/header_line.h"
+#include "mail/helper_words.h"
 #include "mail/mail_address.h"
 #include "mail/mail_facts.h"
 #include "mail/report_channel.h"
@@ -40,12 +42,12 @@ std::string helperPath(std::string_view name) {
 
 DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
   constexpr auto kLeave = platform::AtDeadline::LeaveRunning;
-  ProgramRun run = launch(route.argv, platform::kProgramGraceTime, kLeave);
+  ProgramRun run = launch(route.argv, platform::kProgramGraceTime, kLeave, {});
   if (run.errorNumber == platform::kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
     // The client left running by this start (or already ended by another
     // fault) takes the request from a second process.
-    run = launch(route.startAloneAfterCrash, platform::kProgramGraceTime, kLeave);
-    if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime, kLeave);
+    run = launch(route.startAloneAfterCrash, platform::kProgramGraceTime, kLeave, {});
+    if (run.errorNumber == 0) run = launch(route.argv, platform::kProgramGraceTime, kLeave, {});
   }
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderExitStatus) return {};
@@ -57,10 +59,13 @@ DraftOutcome started(const DraftRoute& route, const Launcher& launch) {
 // Runs the portal helper and takes its own answer as the outcome. The
 // helper keeps the deadline itself and closes the request after it; the
 // backstop only ends a helper that failed to keep it (a hung bus library),
-// which is no draft.
+// which is no draft. The draft goes to it on its standard input.
 DraftOutcome askPortal(PortalBackend backend, const Draft& draft, const std::string& helper, const Launcher& launch,
                        std::chrono::milliseconds deadline) {
-  ProgramRun run = launch(portalCommand(helper, draft, deadline), portalBackstop(deadline), platform::AtDeadline::End);
+  const std::optional<std::string> input = portalInput(draft);
+  if (!input) return {kErrorLaunchFailed, "The draft cannot be handed to the desktop portal's helper."};
+  ProgramRun run = launch(portalCommand(helper, backend, deadline), portalBackstop(deadline), platform::AtDeadline::End,
+                          *input);
   // A helper that could not start, was ended at the backstop or crashed
   // gives no portal answer at all.
   if (run.errorNumber < 0 || run.errorNumber > 255) return {run.errorNumber, std::move(run.message)};
@@ -122,14 +127,15 @@ std::vector<std::string> startedEnvironment() {
 DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& terminalHelper,
                              const char* runtimeDirectory, std::chrono::milliseconds grace) {
   if (route.launcher.empty() || route.argv.empty()) return {kErrorLaunchFailed, "No command to start."};
-  std::optional<ReportChannel> channel = ReportChannel::open(runtimeDirectory);
+  // The client's command, which holds the draft, goes to the helper through
+  // the channel, out of sight of other users.
+  std::optional<ReportChannel> channel = ReportChannel::open(runtimeDirectory, route.argv);
   if (!channel) {
     return {kErrorNoDraftRoute, "No private place in XDG_RUNTIME_DIR to learn whether the mail client opened the draft."};
   }
   std::vector<std::string> command = route.launcher;
   command.push_back(terminalHelper);
   command.push_back(channel->address());
-  command.insert(command.end(), route.argv.begin(), route.argv.end());
   platform::ChildSpec spec;
   spec.environment = startedEnvironment();
   std::vector<std::string_view> names(spec.environment->begin(), spec.environment->end());
@@ -146,14 +152,15 @@ DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& termina
   return watchedFailure(heard, command.front());
 }
 
-std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
+std::vector<std::string> portalCommand(const std::string& helper, PortalBackend backend,
                                        std::chrono::milliseconds deadline) {
+  return {helper, std::to_string(deadline.count()), std::to_string(portalResponseTime(backend, deadline).count())};
+}
+
+std::optional<std::string> portalInput(const Draft& draft) {
   // The portal takes an address, not a URI part: the route admits only
   // addresses that need no encoding (carriesAddress).
-  std::vector<std::string> command = {helper, "--address=" + draft.recipient,
-                                      std::to_string(deadline.count()), draft.subject, draft.body};
-  if (!draft.attachment.empty()) command.push_back(draft.attachment);
-  return command;
+  return packWords({draft.recipient, draft.subject, draft.body, draft.attachment});
 }
 
 DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
@@ -180,6 +187,11 @@ DraftOutcome openDraft(const Draft& draft, const Launcher& launch) {
   // could read as more than one recipient never leaves the program.
   if (!draft.recipient.empty() && !isPlainAddress(draft.recipient)) {
     return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
+  }
+  // Every route hands the subject to a client that writes it into the
+  // draft's header: a line break there would add headers of its own.
+  if (!isOneHeaderLine(draft.subject)) {
+    return {kErrorSubjectNotOneLine, "The subject is not one line: it holds a line break or a control character."};
   }
   const DraftRoute route = decideRoute(gatherMailFacts(), draft);
   return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? helperPath(kPortalHelperName) : std::string(),

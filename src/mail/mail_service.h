@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,13 +29,18 @@ struct DraftOutcome {
 constexpr std::int64_t kErrorNoDraftRoute = -10000;
 // The recipient is not one plain e-mail address: nothing was started.
 constexpr std::int64_t kErrorBadRecipient = -50;
+// The subject holds a line break or another control character
+// (header_line.h): nothing was started.
+constexpr std::int64_t kErrorSubjectNotOneLine = -50;
 
 // Starts a program and waits at most `wait` for its end, as runProgram
 // does; one still running then is left running or ended as `atDeadline`
-// says. The service starts every client and helper through one, so that
-// tests can watch what a route starts without starting anything.
+// says; `input`, when not empty, is its standard input. The service starts
+// every client and helper through one, so that tests can watch what a
+// route starts without starting anything.
 using Launcher = std::function<platform::ProgramRun(const std::vector<std::string>& command,
-                                                    std::chrono::milliseconds wait, platform::AtDeadline atDeadline)>;
+                                                    std::chrono::milliseconds wait, platform::AtDeadline atDeadline,
+                                                    std::string_view input)>;
 
 // Checks the recipient, gathers the facts, decides the route and carries it
 // out, starting programs through `launch`.
@@ -49,12 +55,19 @@ DraftOutcome openDraft(const Draft& draft, const Launcher& launch);
 DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
                       const Launcher& launch, std::chrono::milliseconds portalDeadline = kPortalDeadline);
 
-// The portal helper's command line for `draft`:
-// HELPER --address=ADDRESS MILLISECONDS SUBJECT BODY [LOG], the address as
-// it is (the portal's own option takes an address, not a URI part), empty
-// when the draft has no recipient.
-std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
+// The portal helper's command line: HELPER MILLISECONDS RESPONSE_MILLISECONDS,
+// the deadline of the whole exchange and how long the backend's Response
+// is awaited once the portal has taken the call (portalResponseTime). It
+// holds nothing of the draft.
+std::vector<std::string> portalCommand(const std::string& helper, PortalBackend backend,
                                        std::chrono::milliseconds deadline);
+
+// What the portal helper reads on its standard input: the recipient's
+// address (the portal's own option takes an address, not a URI part; empty
+// when the draft has none), the subject, the body and the log's path
+// (empty when none), as words (helper_words.h). Nothing when a text cannot
+// be packed.
+std::optional<std::string> portalInput(const Draft& draft);
 
 // Carries out a Watched route: makes the private channel in
 // `runtimeDirectory`, starts the launcher with `terminalHelper` and the

@@ -14,6 +14,7 @@
 
 #include "platform/error_numbers.h"
 #include "platform/run_program.h"
+#include "mail/helper_words.h"
 #include "scripting/errors.h"
 #include "testing/scratch_directory.h"
 
@@ -41,23 +42,27 @@ struct FakeLauncher {
   std::vector<ProgramRun> answers;
   std::vector<Words> started;
   std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>> waits;
+  std::vector<std::string> inputs;
 
   Launcher launcher() {
-    return [this](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline) {
+    return [this](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline,
+                  std::string_view input) {
       started.push_back(command);
       waits.emplace_back(wait, atDeadline);
+      inputs.emplace_back(input);
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
   }
 };
 
 // Starts for real, with a short wait for a client's end.
-const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline) {
-  return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline);
+const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline,
+                                std::string_view input) {
+  return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline, input);
 };
 
 std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
-  FakeLauncher fake{std::move(answers), {}, {}};
+  FakeLauncher fake{std::move(answers), {}, {}, {}};
   return carryOut(route, kDraft, "", fake.launcher()).errorNumber;
 }
 
@@ -83,15 +88,15 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
 TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
   DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
   route.startAloneAfterCrash = {"balsa"};
-  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}, {}, {}};
+  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}, {}, {}, {}};
   EXPECT_EQ(carryOut(route, kDraft, "", coldCrash.launcher()).errorNumber, 0);
   EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
 
-  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}, {}, {}};
+  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}, {}, {}, {}};
   EXPECT_EQ(carryOut(route, kDraft, "", alwaysCrashes.launcher()).errorNumber, platform::kErrorKilledBySignal);
   EXPECT_EQ(alwaysCrashes.started.size(), 2u);
 
-  FakeLauncher fails{{ended(1)}, {}, {}};
+  FakeLauncher fails{{ended(1)}, {}, {}, {}};
   EXPECT_EQ(carryOut(route, kDraft, "", fails.launcher()).errorNumber, 1);
   EXPECT_EQ(fails.started.size(), 1u);
 }
@@ -163,24 +168,35 @@ TEST(MailServiceTest, RefusedRouteStartsNothing) {
   EXPECT_TRUE(fake.started.empty());
 }
 
-// The portal helper gets the deadline, the texts, the log and the encoded
-// recipient; its own answer is the outcome, read for the route's backend,
-// and only the portal's refusal is a missing permission.
+// The portal helper gets the deadline and the time its backend's Response
+// is awaited in its arguments, and the recipient, the texts and the log on
+// its standard input, never in its arguments; its own answer is the
+// outcome, read for the route's backend, and only the portal's refusal is
+// a missing permission.
 TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
-  FakeLauncher fake{{ended(kPortalResponse1)}, {}, {}};
+  FakeLauncher fake{{ended(kPortalResponse1)}, {}, {}, {}};
   const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
-  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), std::chrono::milliseconds(200)).errorNumber, 0);
-  EXPECT_EQ(fake.started, (std::vector<Words>{
-                              {"/b/helper", "--address=help+desk@example.org", "200", draft.subject, "b",
-                               "/j/log.txt"},
-                          }));
+  const std::chrono::milliseconds deadline(20000);
+  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), deadline).errorNumber, 0);
+  // A KDE backend's silence is a running client once the direct routes'
+  // grace has passed; the GTK backend's chooser has the whole deadline.
+  EXPECT_EQ(fake.started, (std::vector<Words>{{"/b/helper", "20000", std::to_string(kKdeResponseTime.count())}}));
+  ASSERT_EQ(fake.inputs.size(), 1u);
+  EXPECT_EQ(unpackWords(fake.inputs[0], 4),
+            (Words{"help+desk@example.org", "Support Request - Quorvel x", "b", "/j/log.txt"}));
+  EXPECT_LE(kKdeResponseTime, platform::kProgramGraceTime);
+  route.portalBackend = PortalBackend::Gtk;
+  FakeLauncher gtk;
+  EXPECT_EQ(carryOut(route, kDraft, "/b/helper", gtk.launcher(), deadline).errorNumber, 0);
+  EXPECT_EQ(gtk.started, (std::vector<Words>{{"/b/helper", "20000", "20000"}}));
+  EXPECT_EQ(unpackWords(gtk.inputs[0], 4), (Words{"", kDraft.subject, kDraft.body, ""}));
 
   const auto outcomeFor = [&](PortalBackend backend, const ProgramRun& answer) {
     route.portalBackend = backend;
-    FakeLauncher helper{{answer}, {}, {}};
+    FakeLauncher helper{{answer}, {}, {}, {}};
     return carryOut(route, kDraft, "/b/helper", helper.launcher()).errorNumber;
   };
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse0)), 0);
@@ -204,7 +220,7 @@ TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
   const std::chrono::milliseconds deadline(100);
-  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}, {}, {}};
+  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}, {}, {}, {}};
   EXPECT_NE(carryOut(route, kDraft, "/b/helper", endedAtBackstop.launcher(), deadline).errorNumber, 0);
   ASSERT_EQ(endedAtBackstop.waits.size(), 1u);
   EXPECT_EQ(endedAtBackstop.waits[0].first, portalBackstop(deadline));
@@ -225,6 +241,19 @@ TEST(MailServiceTest, DraftWithAHostileRecipientStartsNothing) {
     draft.recipient = recipient;
     EXPECT_EQ(openDraft(draft, fake.launcher()).errorNumber, kErrorBadRecipient) << recipient;
     EXPECT_TRUE(fake.started.empty()) << recipient;
+  }
+}
+
+// A subject that is not one header line is refused before any fact is
+// gathered or anything started, whatever route the facts would choose.
+TEST(MailServiceTest, SubjectThatIsNotOneLineStartsNothing) {
+  for (const char* subject : {"Support Request - Quorvel x\nBcc: evil@example.org", "Support Request - Quorvel x\r",
+                              "Support Request - Quorvel x\xE2\x80\xA8" "Bcc: e@example.org"}) {
+    FakeLauncher fake;
+    Draft draft = kDraft;
+    draft.subject = subject;
+    EXPECT_EQ(openDraft(draft, fake.launcher()).errorNumber, kErrorSubjectNotOneLine) << subject;
+    EXPECT_TRUE(fake.started.empty()) << subject;
   }
 }
 

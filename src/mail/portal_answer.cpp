@@ -1,5 +1,6 @@
 #include "mail/portal_answer.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace mail {
@@ -22,6 +23,20 @@ PortalBackend backendClaiming(std::string_view desktop) {
   return PortalBackend::Unknown;
 }
 
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// A '%' and two hexadecimal digits: what a URI decoder reads as one byte.
+bool holdsPercentEscape(std::string_view text) {
+  for (auto at = text.find('%'); at != std::string_view::npos; at = text.find('%', at + 1)) {
+    if (at + 2 < text.size() && isHexDigit(text[at + 1]) && isHexDigit(text[at + 2])) return true;
+  }
+  return false;
+}
+
+// An apostrophe followed by a comma: where Thunderbird's -compose parser
+// ends a quoted value.
+bool endsQuotedField(std::string_view text) { return text.find("',") != std::string_view::npos; }
+
 }  // namespace
 
 PortalBackend portalBackendForDesktop(const char* currentDesktop) {
@@ -39,11 +54,22 @@ PortalBackend portalBackendForDesktop(const char* currentDesktop) {
 bool carriesAttachments(PortalBackend backend) { return backend == PortalBackend::Kde; }
 
 bool carriesText(PortalBackend backend, std::string_view text) {
-  return backend != PortalBackend::Kde || text.find_first_of("%'") == std::string_view::npos;
+  return backend != PortalBackend::Kde || (!endsQuotedField(text) && !holdsPercentEscape(text));
 }
 
 bool carriesLogPath(PortalBackend backend, std::string_view path) {
-  return backend != PortalBackend::Kde || path.find_first_of("%',") == std::string_view::npos;
+  if (holdsPercentEscape(path)) return false;
+  if (backend == PortalBackend::Kde) return path.find_first_of(",'") == std::string_view::npos;
+  for (const char c : path) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                       c == '.' || c == '_' || c == '~' || c == '-';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+std::chrono::milliseconds portalResponseTime(PortalBackend backend, std::chrono::milliseconds deadline) {
+  return backend == PortalBackend::Kde ? std::min(kKdeResponseTime, deadline) : deadline;
 }
 
 bool carriesAddress(std::string_view address) {

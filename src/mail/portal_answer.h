@@ -32,17 +32,22 @@ PortalBackend portalBackendForDesktop(const char* currentDesktop);
 bool carriesAttachments(PortalBackend backend);
 
 // Whether the backend hands `text` (a subject or a body) to every client
-// unchanged. The KDE backend puts the texts into the client's arguments as
-// they are: a mailto: URI for most clients, whose '%' sequences the client
-// then decodes ("%20" arrives as a blank), and Thunderbird's quoted
-// -compose fields, which an apostrophe can end. Which client it starts the
-// sandbox cannot tell, so a text holding either character is not carried.
-// The GTK backend encodes the texts itself.
+// unchanged. The KDE backend puts the texts into the client's arguments
+// without encoding them: into Thunderbird's -compose fields as
+// `subject='<text>'`, where an apostrophe followed by a comma ends the
+// value, and into a mailto: URI for every other client, where a '%'
+// followed by two hexadecimal digits is decoded ("%20" arrives as a blank,
+// "%41" as "A"). Which client it starts the sandbox cannot tell, so a text
+// holding either sequence is not carried; an apostrophe or a '%' alone
+// arrives as it is. The GTK backend encodes the texts itself.
 bool carriesText(PortalBackend backend, std::string_view text);
 
-// The same for the log's path, which the KDE backend also joins with
-// commas into Thunderbird's attachment list: a path holding a comma lost
-// the subject and the attachment.
+// The same for the log's path. The portal itself decodes '%' sequences in
+// it, so such a path names another file on every backend. The KDE backend
+// puts it into Thunderbird's `attachment='<path>'` field, where a comma or
+// an apostrophe cuts it; the GTK backend puts it into its mailto: URI as
+// it stands, unencoded, where '&', '#', a blank and more end or alter the
+// field: there only letters, digits and "/._~-" are carried.
 bool carriesLogPath(PortalBackend backend, std::string_view path);
 
 // How long the portal may take, from connecting to the bus to the
@@ -51,6 +56,14 @@ bool carriesLogPath(PortalBackend backend, std::string_view path);
 // host command's default time bound (30 seconds), with the time to close
 // the request and the caller's backstop.
 inline constexpr std::chrono::milliseconds kPortalDeadline{25000};
+// How long the backend's Response is awaited once the portal has taken the
+// call. The KDE backend answers for a client it starts cold only when that
+// client ends: its silence this long after taking the call is a client
+// running with the draft, told about as soon as the direct routes tell
+// theirs (their grace time). Any other backend may be showing a chooser
+// that waits for a person, and keeps the whole deadline.
+inline constexpr std::chrono::milliseconds kKdeResponseTime{5000};
+std::chrono::milliseconds portalResponseTime(PortalBackend backend, std::chrono::milliseconds deadline);
 // How long after the deadline the helper waits for the portal to confirm
 // that the request is closed.
 inline constexpr std::chrono::milliseconds kPortalCloseTime{1000};

@@ -47,6 +47,24 @@ bool sendByte(int connection, char byte) {
   }
 }
 
+// Sends all of `bytes` by `deadline`, waiting for room as needed.
+bool sendAll(int connection, std::string_view bytes, std::chrono::steady_clock::time_point deadline) {
+  while (!bytes.empty()) {
+    const ssize_t sent = send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd entry{connection, POLLOUT, 0};
+    if (poll(&entry, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+  }
+  return true;
+}
+
 bool launcherFailed(const ChildWait& wait) {
   if (wait.state == ChildWait::State::Unknown) return false;
   return wait.state == ChildWait::State::Ended &&
@@ -94,8 +112,11 @@ bool isPrivateRuntimeDirectory(const char* path) {
   return S_ISDIR(facts.st_mode) && facts.st_uid == geteuid() && (facts.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-std::optional<ReportChannel> ReportChannel::open(const char* runtimeDirectory) {
+std::optional<ReportChannel> ReportChannel::open(const char* runtimeDirectory,
+                                                 const std::vector<std::string>& clientCommand) {
   if (!isPrivateRuntimeDirectory(runtimeDirectory)) return std::nullopt;
+  std::optional<std::string> goAhead = goAheadMessage(clientCommand);
+  if (!goAhead) return std::nullopt;
   // mkdtemp makes the directory with mode 0700 under a name no one else
   // can guess or take first.
   std::string directory = std::string(runtimeDirectory) + std::string(kDirectoryTemplate);
@@ -111,14 +132,14 @@ std::optional<ReportChannel> ReportChannel::open(const char* runtimeDirectory) {
     static_cast<void>(rmdir(directory.c_str()));
     return std::nullopt;
   }
-  ReportChannel channel(std::move(directory), std::move(address), std::move(listener));
+  ReportChannel channel(std::move(directory), std::move(address), std::move(listener), std::move(*goAhead));
   if (listen(channel.listener_.get(), kBacklog) != 0) return std::nullopt;
   return channel;
 }
 
 ReportChannel::ReportChannel(ReportChannel&& other) noexcept
     : directory_(std::move(other.directory_)), address_(std::move(other.address_)),
-      listener_(std::move(other.listener_)) {
+      listener_(std::move(other.listener_)), goAhead_(std::move(other.goAhead_)) {
   other.directory_.clear();
   other.address_.clear();
 }
@@ -162,7 +183,7 @@ ReportChannel::Heard ReportChannel::await(platform::Child& launcher, std::chrono
     if (ready <= 0 || (entries[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     if (!helper.connection) {
       platform::UniqueFd peer(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-      if (!peer || !isPeerThisUser(peer.get()) || !sendByte(peer.get(), kGoAhead)) continue;
+      if (!peer || !isPeerThisUser(peer.get()) || !sendAll(peer.get(), goAhead_, deadline)) continue;
       helper.connection = std::move(peer);
       // No second helper is heard: the socket goes now.
       listener_.reset();

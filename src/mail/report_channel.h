@@ -10,6 +10,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "mail/client_report.h"
@@ -24,10 +25,11 @@ bool isPrivateRuntimeDirectory(const char* path);
 
 class ReportChannel {
  public:
-  // A new directory in `runtimeDirectory` with the listening socket in it;
-  // nothing when the runtime directory is not private or either cannot be
-  // made.
-  static std::optional<ReportChannel> open(const char* runtimeDirectory);
+  // A new directory in `runtimeDirectory` with the listening socket in it,
+  // through which the helper will be handed `clientCommand`; nothing when
+  // the runtime directory is not private, either cannot be made, or the
+  // command cannot be handed on (goAheadMessage).
+  static std::optional<ReportChannel> open(const char* runtimeDirectory, const std::vector<std::string>& clientCommand);
 
   ReportChannel(ReportChannel&& other) noexcept;
   ReportChannel& operator=(ReportChannel&&) = delete;
@@ -40,7 +42,8 @@ class ReportChannel {
   const std::string& address() const { return address_; }
 
   // What the helper said by `deadline`. Accepts the first peer running as
-  // this user and tells it to go ahead; refuses others. Returns as soon as
+  // this user and tells it to go ahead with the client's command; refuses
+  // others. Returns as soon as
   // the report is final (the client ended, could not start, the helper
   // went away or broke the protocol), or when `launcher` (the terminal)
   // ends with a failure before any helper was heard. At the deadline a
@@ -53,12 +56,14 @@ class ReportChannel {
   Heard await(platform::Child& launcher, std::chrono::steady_clock::time_point deadline);
 
  private:
-  ReportChannel(std::string directory, std::string address, platform::UniqueFd listener)
-      : directory_(std::move(directory)), address_(std::move(address)), listener_(std::move(listener)) {}
+  ReportChannel(std::string directory, std::string address, platform::UniqueFd listener, std::string goAhead)
+      : directory_(std::move(directory)), address_(std::move(address)), listener_(std::move(listener)),
+        goAhead_(std::move(goAhead)) {}
 
   std::string directory_;
   std::string address_;
   platform::UniqueFd listener_;
+  std::string goAhead_;  // goAheadMessage of the client's command
 };
 
 }  // namespace mail

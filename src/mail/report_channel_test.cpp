@@ -52,6 +52,9 @@ Child startLauncher(const std::string& script) {
   return std::move(start.child);
 }
 
+// The client's command the channel hands the helper.
+const std::vector<std::string> kClient = {"neomutt", "-a", "/home/O'Neil, J/log.txt", "--", "mailto:?subject=x%0A"};
+
 class ReportChannelTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(chmod(scratch_.path().c_str(), 0700), 0); }
@@ -76,11 +79,12 @@ TEST_F(ReportChannelTest, ChannelLivesPrivatelyInTheRuntimeDirectory) {
   fs::create_directory(open);
   ASSERT_EQ(chmod(open.c_str(), 0710), 0);
   EXPECT_FALSE(isPrivateRuntimeDirectory(open.c_str()));
-  EXPECT_FALSE(ReportChannel::open(open.c_str()));
+  EXPECT_FALSE(ReportChannel::open(open.c_str(), kClient));
 
   std::string directory;
   {
-    const std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str());
+    EXPECT_FALSE(ReportChannel::open(runtime().c_str(), {})) << "a channel for no command";
+    const std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str(), kClient);
     ASSERT_TRUE(channel);
     directory = fs::path(channel->address()).parent_path();
     EXPECT_EQ(fs::path(directory).parent_path(), runtime());
@@ -88,7 +92,7 @@ TEST_F(ReportChannelTest, ChannelLivesPrivatelyInTheRuntimeDirectory) {
     ASSERT_EQ(lstat(directory.c_str(), &facts), 0);
     EXPECT_EQ(facts.st_mode & 07777, 0700u);
     EXPECT_EQ(facts.st_uid, geteuid());
-    const std::optional<ReportChannel> second = ReportChannel::open(runtime().c_str());
+    const std::optional<ReportChannel> second = ReportChannel::open(runtime().c_str(), kClient);
     ASSERT_TRUE(second);
     EXPECT_NE(second->address(), channel->address());
   }
@@ -97,8 +101,10 @@ TEST_F(ReportChannelTest, ChannelLivesPrivatelyInTheRuntimeDirectory) {
 }
 
 // The helper's report is read as the protocol allows; a client running at
-// the deadline is told it counts, and only the first helper is heard.
+// the deadline is told it counts, and only the first helper is heard, and
+// handed the client's command.
 TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
+  const std::string goAhead = *goAheadMessage(kClient);
   struct Case {
     std::string lines;
     bool closes;
@@ -106,18 +112,18 @@ TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
     std::string answer;  // what the helper hears
   };
   const std::vector<Case> cases = {
-      {"started\n", false, State::Started, std::string{kGoAhead, kKeep}},
-      {"started\nexit 1\n", false, State::Ended, std::string{kGoAhead}},
-      {"started\nsignal 11\n", false, State::Ended, std::string{kGoAhead}},
-      {"unstartable\n", false, State::Unstartable, std::string{kGoAhead}},
-      {"started\nexit 0\nmore\n", false, State::Malformed, std::string{kGoAhead}},
-      {"hello\n", false, State::Malformed, std::string{kGoAhead}},
-      {"started\n", true, State::Lost, std::string{kGoAhead}},
-      {"", true, State::Lost, std::string{kGoAhead}},
+      {"started\n", false, State::Started, goAhead + kKeep},
+      {"started\nexit 1\n", false, State::Ended, goAhead},
+      {"started\nsignal 11\n", false, State::Ended, goAhead},
+      {"unstartable\n", false, State::Unstartable, goAhead},
+      {"started\nexit 0\nmore\n", false, State::Malformed, goAhead},
+      {"hello\n", false, State::Malformed, goAhead},
+      {"started\n", true, State::Lost, goAhead},
+      {"", true, State::Lost, goAhead},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
-    std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str());
+    std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str(), kClient);
     ASSERT_TRUE(channel);
     UniqueFd helper = connectedHelper(channel->address(), c.lines);
     UniqueFd second = connectedHelper(channel->address(), "started\nexit 0\n");
@@ -139,7 +145,7 @@ TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
 // A terminal that fails ends the wait at once; one that returns with 0 (its
 // server runs the command) does not, and nobody heard is Silent.
 TEST_F(ReportChannelTest, OnlyAFailingLauncherEndsTheWaitEarly) {
-  std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str());
+  std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str(), kClient);
   ASSERT_TRUE(channel);
   Child failing = startLauncher("exit 3");
   const ReportChannel::Heard failed = channel->await(failing, Clock::now() + std::chrono::seconds(60));

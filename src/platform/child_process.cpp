@@ -55,6 +55,27 @@ UniqueFd captureFile() {
   return fd;
 }
 
+}  // namespace
+
+UniqueFd sealedInputFile(std::string_view bytes) {
+  UniqueFd file(memfd_create("child-input", MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_NOEXEC_SEAL));
+  if (!file && errno == EINVAL) file.reset(memfd_create("child-input", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (!file) return file;
+  for (std::string_view rest = bytes; !rest.empty();) {
+    const ssize_t written = write(file.get(), rest.data(), rest.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return UniqueFd();
+    rest.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (lseek(file.get(), 0, SEEK_SET) != 0 ||
+      fcntl(file.get(), F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+    return UniqueFd();
+  }
+  return file;
+}
+
+namespace {
+
 UniqueFd devNull(int flags) { return aboveStandardStreams(UniqueFd(open("/dev/null", flags | O_CLOEXEC))); }
 
 // A stream the program gets: the caller's descriptor (a private copy above

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -58,6 +59,12 @@ struct ChildSpec {
   // a client started inside a terminal must to read its keyboard.
   bool ownSession = true;
 };
+
+// A memory file holding `bytes`, positioned at its start and sealed so
+// that nobody can change it: standard input for a program that must be
+// handed something others may not read in its command line. Invalid on
+// failure (errno says why).
+UniqueFd sealedInputFile(std::string_view bytes);
 
 // What a wait found.
 struct ChildWait {

@@ -36,7 +36,7 @@ std::int64_t launchErrorNumber(int error) {
 }  // namespace
 
 ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace,
-                      AtDeadline atDeadline) {
+                      AtDeadline atDeadline, std::string_view input) {
   if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
   for (const std::string& word : command) {
     if (word.find('\0') != std::string::npos) {
@@ -51,6 +51,12 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
   spec.arguments = command;
   spec.environment = handedOnEnvironment(environment);
   spec.output = kCaptureStream;
+  UniqueFd inputFile;
+  if (!input.empty()) {
+    inputFile = sealedInputFile(input);
+    if (!inputFile) return systemFailure("memfd_create", errno);
+    spec.input = inputFile.get();
+  }
   ChildStart start = startChild(spec);
   if (start.error != 0) {
     return failure(launchErrorNumber(start.error), "Can't run “" + command[0] + "”: " + std::strerror(start.error));

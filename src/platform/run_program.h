@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/child_process.h"
@@ -34,6 +35,10 @@ struct ProgramRun {
 // success with no output, or, with AtDeadline::End, is ended with its
 // process group and raises kErrorTimedOut.
 //
+// With `input` not empty, standard input is a memory file holding those
+// bytes, sealed against change, instead of /dev/null: a way to hand a
+// program what others may not read in its command line.
+//
 // Errors: exit status N gives N; killed by a signal -128; not found
 // -10814; an argument holding a NUL byte, which no program can receive,
 // kErrorCantCoerce; any other failure to start it (a file that may not be
@@ -42,6 +47,6 @@ struct ProgramRun {
 // permission.
 ProgramRun runProgram(const std::vector<std::string>& command,
                       std::chrono::milliseconds grace = kProgramGraceTime,
-                      AtDeadline atDeadline = AtDeadline::LeaveRunning);
+                      AtDeadline atDeadline = AtDeadline::LeaveRunning, std::string_view input = {});
 
 }  // namespace platform

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 # A stand-in for the desktop portal's Email interface on a private session
 # bus: records the options of ComposeEmail (reading attachment descriptors
-# whole) as JSON to RECORD, then answers as ANSWER says, DELAY seconds
-# later (default 0):
+# whole), and the caller's command line as every local user can read it in
+# /proc (under "caller_cmdline", its words), as JSON to RECORD, then
+# answers as ANSWER says, DELAY seconds later (default 0):
 #   "0", "1", "2"  that code as the request's Response signal (the KDE
 #                  backend answers 1 for a started client, the GTK one 0)
 #   "deny"         an AccessDenied error instead of a request
@@ -62,6 +63,10 @@ class Portal(dbus.service.Object):
                          sender_keyword="sender", async_callbacks=("reply", "error"))
     def ComposeEmail(self, parent, options, sender, reply, error):
         recorded = {"parent_window": str(parent)}
+        caller = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+        pid = int(caller.GetConnectionUnixProcessID(sender, dbus_interface="org.freedesktop.DBus"))
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            recorded["caller_cmdline"] = [word.decode("utf-8", "replace") for word in cmdline.read().split(b"\0")[:-1]]
         for key, value in options.items():
             if key == "attachment_fds":
                 recorded[key] = [read_all(fd.take()) for fd in value]

@@ -1,25 +1,35 @@
-// support-draft-portal --address=ADDRESS MILLISECONDS SUBJECT BODY [LOG]
+// support-draft-portal MILLISECONDS RESPONSE_MILLISECONDS < DRAFT
 //
 // Asks the desktop portal's Email interface for a draft, from inside a
 // Flatpak sandbox where the portal is the only way to the user's mail
 // client. A program of its own so that the main executable never loads the
 // D-Bus library: only a sandboxed job starts it.
 //
+// DRAFT, its standard input, holds four words (helper_words.h): the
+// recipient's address, the subject, the body and the log's path, the
+// address and the path empty when there is none. They come through a
+// descriptor rather than the arguments so that no other user can read the
+// draft in this process's command line.
+//
 // One deadline, MILLISECONDS from the start, covers connecting to the
-// session bus, the reply to ComposeEmail and the request's Response. When
-// it passes, the request is closed, so that a backend that answers late
-// cannot open a draft after the caller has been told that none opened.
+// session bus, the reply to ComposeEmail and the request's Response; once
+// the call has replied, the Response is awaited for at most
+// RESPONSE_MILLISECONDS more. When either passes, the request is closed,
+// so that a backend that answers late cannot open a draft after the caller
+// has been told that none opened.
 //
 // The log, when given, goes as a descriptor in attachment_fds: opened
 // without following a link and judged again as the user's private file on
-// the open descriptor. ADDRESS, when not empty, goes in the `address`
+// the open descriptor. The address, when not empty, goes in the `address`
 // option as the caller encoded it (never in `addresses`, on which a
-// backend is reported to fail after starting the client). The exit status says what the portal answered
-// (PortalStatus in portal_answer.h); what the answer means depends on the
-// backend and is the caller's to judge.
+// backend is reported to fail after starting the client). The exit status
+// says what the portal answered (PortalStatus in portal_answer.h); what the
+// answer means depends on the backend and is the caller's to judge.
 #include <systemd/sd-bus.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -28,10 +38,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "files/private_file.h"
-#include "platform/file_io.h"
+#include "mail/helper_words.h"
 #include "mail/portal_answer.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -183,7 +196,8 @@ void closeRequest(sd_bus* bus, const std::string& handle) {
   if (sd_bus_call(bus, call.get(), static_cast<std::uint64_t>(wait), nullptr, &reply) >= 0) sd_bus_message_unref(reply);
 }
 
-int composeEmail(Clock::time_point deadline, const std::string& address, const char* subject, const char* body, int log) {
+int composeEmail(Clock::time_point deadline, std::chrono::milliseconds responseTime, const std::string& address,
+                 const char* subject, const char* body, int log) {
   sd_bus* raw = nullptr;
   // Opening starts the connection without waiting for the bus's greeting.
   if (sd_bus_open_user(&raw) < 0) return kPortalUnreachable;
@@ -212,7 +226,13 @@ int composeEmail(Clock::time_point deadline, const std::string& address, const c
     return timeout == 0 ? kPortalNoAnswer : kPortalUnreachable;
   }
   const Slot pending(callSlot);
-  const bool answered = workUntil(raw, deadline, broken, [&] { return exchange.status.has_value(); });
+  bool answered = workUntil(raw, deadline, broken, [&] { return exchange.status.has_value() || !exchange.handle.empty(); });
+  if (answered && !broken && !exchange.status) {
+    // The call replied: the Response has until the deadline or the
+    // response time, whichever comes first.
+    const auto responseDeadline = std::min(deadline, Clock::now() + responseTime);
+    answered = workUntil(raw, responseDeadline, broken, [&] { return exchange.status.has_value(); });
+  }
   if (broken) return kPortalUnreachable;
   // The deadline passed, here or as the call's own timeout.
   if (!answered || *exchange.status == kPortalNoAnswer) {
@@ -233,21 +253,33 @@ std::optional<std::int64_t> milliseconds(std::string_view text) {
   return value;
 }
 
+// The draft's four words from standard input: address, subject, body, log.
+std::optional<std::vector<std::string>> draftWords() {
+  const platform::UniqueFd input(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+  if (!input) return std::nullopt;
+  const auto bytes = platform::readAtMost(input, kMaxHelperWordsSize + 1);
+  if (!bytes) return std::nullopt;
+  auto words = unpackWords(*bytes, 4);
+  if (!words || words->size() != 4) return std::nullopt;
+  return words;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const auto start = Clock::now();
-  constexpr std::string_view kAddressOption = "--address=";
-  if (argc != 5 && argc != 6) return kPortalUsage;
-  const std::string_view option = argv[1];
-  if (!option.starts_with(kAddressOption)) return kPortalUsage;
-  const auto deadline = milliseconds(argv[2]);
-  if (!deadline) return kPortalUsage;
+  if (argc != 3) return kPortalUsage;
+  const auto deadline = milliseconds(argv[1]);
+  const auto responseTime = milliseconds(argv[2]);
+  if (!deadline || !responseTime) return kPortalUsage;
+  const auto words = draftWords();
+  if (!words) return kPortalUsage;
+  const auto& [address, subject, body, logPath] = std::tie((*words)[0], (*words)[1], (*words)[2], (*words)[3]);
   std::optional<platform::UniqueFd> log;
-  if (argc == 6) {
-    log = openPrivateLog(argv[5]);
+  if (!logPath.empty()) {
+    log = openPrivateLog(logPath);
     if (!log) return kPortalBadFile;
   }
-  return composeEmail(start + std::chrono::milliseconds(*deadline), std::string(option.substr(kAddressOption.size())),
-                      argv[3], argv[4], log ? log->get() : -1);
+  return composeEmail(start + std::chrono::milliseconds(*deadline), std::chrono::milliseconds(*responseTime), address,
+                      subject.c_str(), body.c_str(), log ? log->get() : -1);
 }

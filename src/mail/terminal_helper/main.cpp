@@ -1,10 +1,13 @@
-// support-draft-terminal ADDRESS PROGRAM [ARGUMENT...]
+// support-draft-terminal ADDRESS
 //
 // Runs inside the terminal (or the user's own wrapper) that the program
 // starts for a mail client, and tells the program what the terminal's exit
 // status cannot: whether the client itself started and how it ended. It
-// connects to the program's private socket at ADDRESS, starts PROGRAM only
-// once the program answers that it still waits, reports "started", and
+// connects to the program's private socket at ADDRESS and starts the
+// client only once the program answers that it still waits, with the
+// client's command in its answer (client_report.h): the command holds the
+// draft, which no other user may read in this process's arguments. It
+// reports "started", and
 // stays with the client (a terminal closes when its command ends), then
 // reports the client's exit status or signal and exits with the same
 // status. When the program stops listening without having counted the
@@ -17,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -26,8 +30,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/child_process.h"
 #include "mail/client_report.h"
+#include "mail/helper_words.h"
+#include "platform/child_process.h"
 #include "platform/program_search.h"
 #include "platform/unique_fd.h"
 #include "platform/write_all.h"
@@ -83,6 +88,35 @@ std::optional<char> readByte(int socket, int limitMs) {
   }
 }
 
+// The client's command from the go-ahead, once its first byte has come:
+// the length line, then that many bytes of words, all within `limitMs`.
+std::optional<std::vector<std::string>> readCommand(int socket, int limitMs) {
+  std::string line;
+  while (line.empty() || line.back() != '\n') {
+    if (line.size() == mail::kMaxCommandLengthLine) return std::nullopt;
+    const auto byte = readByte(socket, limitMs);
+    if (!byte) return std::nullopt;
+    line += *byte;
+  }
+  const auto length = mail::commandLength(line);
+  if (!length) return std::nullopt;
+  std::string words;
+  while (words.size() < *length) {
+    pollfd entry{socket, POLLIN, 0};
+    const int ready = poll(&entry, 1, limitMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return std::nullopt;
+    char buffer[4096];
+    const ssize_t n = recv(socket, buffer, std::min(sizeof buffer, *length - words.size()), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    words.append(buffer, static_cast<std::size_t>(n));
+  }
+  auto command = mail::unpackWords(words, mail::kMaxHelperWordsSize);
+  if (!command || command->empty() || command->front().empty()) return std::nullopt;
+  return command;
+}
+
 void report(int socket, const std::string& line) {
   // A program that has gone is noticed by the next read; a lost report
   // then changes nothing here.
@@ -110,13 +144,19 @@ int endClient(platform::Child& client) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    say("usage: support-draft-terminal ADDRESS PROGRAM [ARGUMENT...]");
+  if (argc != 2) {
+    say("usage: support-draft-terminal ADDRESS");
     return kUsage;
   }
   const UniqueFd socket = connectTo(argv[1]);
-  if (!socket || readByte(socket.get(), static_cast<int>(kAnswerTime.count())) != mail::kGoAhead) {
+  const int answerTime = static_cast<int>(kAnswerTime.count());
+  if (!socket || readByte(socket.get(), answerTime) != mail::kGoAhead) {
     say("the program that asked for this mail draft no longer waits for it; nothing was started");
+    return kNotWaitedFor;
+  }
+  const auto command = readCommand(socket.get(), answerTime);
+  if (!command) {
+    say("the program that asked for this mail draft sent no client to start; nothing was started");
     return kNotWaitedFor;
   }
 
@@ -125,8 +165,8 @@ int main(int argc, char** argv) {
   std::vector<std::string_view> environment;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
   platform::ChildSpec spec;
-  spec.paths = platform::programCandidates(argv[2], platform::searchPathOf(environment));
-  spec.arguments.assign(argv + 2, argv + argc);
+  spec.paths = platform::programCandidates(command->front(), platform::searchPathOf(environment));
+  spec.arguments = *command;
   spec.input = STDIN_FILENO;
   spec.output = STDOUT_FILENO;
   spec.errors = STDERR_FILENO;
@@ -134,7 +174,7 @@ int main(int argc, char** argv) {
   platform::ChildStart start = platform::startChild(spec);
   if (start.error != 0) {
     report(socket.get(), mail::unstartableLine());
-    say(std::string("cannot start ") + argv[2] + ": " + std::strerror(start.error));
+    say("cannot start " + command->front() + ": " + std::strerror(start.error));
     return kCannotStart;
   }
   platform::Child& client = start.child;
