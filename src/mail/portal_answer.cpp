@@ -59,7 +59,7 @@ bool carriesText(PortalBackend backend, std::string_view text) {
 
 bool carriesLogPath(PortalBackend backend, std::string_view path) {
   if (holdsPercentEscape(path)) return false;
-  if (backend == PortalBackend::Kde) return path.find_first_of(",'") == std::string_view::npos;
+  if (backend == PortalBackend::Kde) return path.find(',') == std::string_view::npos;
   for (const char c : path) {
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
                        c == '.' || c == '_' || c == '~' || c == '-';

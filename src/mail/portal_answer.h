@@ -44,10 +44,11 @@ bool carriesText(PortalBackend backend, std::string_view text);
 
 // The same for the log's path. The portal itself decodes '%' sequences in
 // it, so such a path names another file on every backend. The KDE backend
-// puts it into Thunderbird's `attachment='<path>'` field, where a comma or
-// an apostrophe cuts it; the GTK backend puts it into its mailto: URI as
-// it stands, unencoded, where '&', '#', a blank and more end or alter the
-// field: there only letters, digits and "/._~-" are carried.
+// puts it into Thunderbird's `attachment='<path>'` field, whose commas
+// separate files (an apostrophe is safe there unless a comma follows it);
+// the GTK backend puts it into its mailto: URI as it stands, unencoded,
+// where '&', '#', a blank and more end or alter the field: there only
+// letters, digits and "/._~-" are carried.
 bool carriesLogPath(PortalBackend backend, std::string_view path);
 
 // How long the portal may take, from connecting to the bus to the

@@ -78,7 +78,8 @@ TEST(PortalAnswerTest, WhatEachBackendCarries) {
       {"/home/a&b+c/log.txt", true, false},
       {"/home/a#b/log.txt", true, false},
       {"/home/Neil, J/log.txt", false, false},
-      {"/home/O'Neil/log.txt", false, false},
+      {"/home/O'Neil/log.txt", true, false},
+      {"/home/O',Neil/log.txt", false, false},
       {"/home/dir%20x/log.txt", false, false},
   };
   for (const PathCase& c : paths) {
