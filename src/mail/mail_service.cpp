@@ -156,8 +156,10 @@ std::vector<std::string> portalCommand(const std::string& helper, const Draft& d
   return command;
 }
 
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
-                      const Launcher& launch, std::chrono::milliseconds portalDeadline) {
+namespace {
+
+DraftOutcome carryOutOne(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                         const Launcher& launch, std::chrono::milliseconds portalDeadline) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
       return started(route, launch);
@@ -173,6 +175,20 @@ DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::st
       break;
   }
   return {kErrorNoDraftRoute, route.why};
+}
+
+}  // namespace
+
+DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
+                      const Launcher& launch, std::chrono::milliseconds portalDeadline) {
+  DraftOutcome outcome = carryOutOne(route, draft, portalHelper, launch, portalDeadline);
+  // The next of the user's commands is tried only when this one did not
+  // open the draft, as the desktop's hand-off tries MAILER's list.
+  for (const DraftRoute& next : route.fallbacks) {
+    if (outcome.errorNumber == 0) break;
+    outcome = carryOutOne(next, draft, portalHelper, launch, portalDeadline);
+  }
+  return outcome;
 }
 
 DraftOutcome openDraft(const Draft& draft, const Launcher& launch) {

@@ -23,6 +23,10 @@ std::string absoluteSearchPath(std::string_view path);
 // `path`. An empty name gives none.
 std::vector<std::string> programCandidates(std::string_view name, std::string_view path);
 
+// Whether one of programCandidates(name, path) is a regular file this
+// process may execute.
+bool isInstalledProgram(std::string_view name, std::string_view path);
+
 // The PATH value a look-up uses: the first PATH entry of the environment
 // (the one getenv finds), or kDefaultSearchPath when there is none.
 std::string_view searchPathOf(const std::vector<std::string_view>& environment);
