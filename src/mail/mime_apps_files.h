@@ -25,8 +25,6 @@ struct XdgEnvironment {
   std::string searchPath;      // PATH, where an entry's TryExec program is looked for
 };
 
-XdgEnvironment xdgEnvironmentOfProcess();
-
 struct DefaultApplication {
   std::string desktopId;
   DesktopEntry entry;
