@@ -13,6 +13,7 @@
 #include "mail/draft_route.h"
 #include "mail/helper_words.h"
 #include "mail/mail_service.h"
+#include "platform/child_process.h"
 #include "platform/error_numbers.h"
 
 namespace {
@@ -205,11 +206,10 @@ TEST_F(PortalHelper, EachBackendsAnswerIsReadAsItMeansIt) {
     DraftRoute route;
     route.kind = DraftRoute::Kind::Portal;
     route.portalBackend = backend;
-    const Launcher starts = [](const std::vector<std::string>& command, std::chrono::milliseconds wait,
-                               platform::AtDeadline atDeadline, std::string_view input) {
-      return platform::runProgram(command, wait, atDeadline, input);
-    };
-    return carryOut(route, draft, helperBehind(answer), starts, kInTime).errorNumber;
+    MailContext context = mailContext(platform::processEnvironment(), "", "");
+    context.portalHelper = helperBehind(answer);
+    context.portalDeadline = kInTime;
+    return carryOut(context, route, draft).errorNumber;
   };
   EXPECT_EQ(outcome(PortalBackend::Kde, "1"), 0);
   EXPECT_NE(outcome(PortalBackend::Kde, "0"), 0);
@@ -249,11 +249,10 @@ TEST_F(PortalHelper, KdeBackendIsAskedForTheTextsItCarries) {
     writeFile(logDirectory / "log.txt", "log\n", 0600);
     const Draft draft{"Support Request - Quorvel it's 100%", c.body, (logDirectory / "log.txt").string(), ""};
     const DraftRoute route = decideRoute(facts, draft);
-    const Launcher starts = [](const std::vector<std::string>& command, std::chrono::milliseconds wait,
-                               platform::AtDeadline atDeadline, std::string_view input) {
-      return platform::runProgram(command, wait, atDeadline, input);
-    };
-    const DraftOutcome outcome = carryOut(route, draft, helperBehind("1"), starts, kInTime);
+    MailContext context = mailContext(platform::processEnvironment(), "", "");
+    context.portalHelper = helperBehind("1");
+    context.portalDeadline = kInTime;
+    const ServiceAnswer outcome = carryOut(context, route, draft);
     if (c.asked) {
       EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
       const nlohmann::json options = recorded();

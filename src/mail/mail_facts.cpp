@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -10,31 +9,25 @@
 
 #include "mail/mime_apps.h"
 #include "mail/mime_apps_files.h"
-#include "platform/file_io.h"
-#include "platform/text.h"
 #include "mail/report_channel.h"
+#include "platform/file_io.h"
+#include "platform/program_search.h"
+#include "platform/text.h"
 
 namespace mail {
-namespace {
 
-bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
-
-
-}  // namespace
-
-std::string userMailtoHandler(const char* home, const char* currentDesktop) {
-  if (!isSet(home) || home[0] != '/') return "";
+std::string userMailtoHandler(std::string_view home, std::string_view currentDesktop) {
+  if (!home.starts_with('/')) return "";
   const std::string configuration = std::string(home) + "/.config/";
   std::vector<std::string> lists;
-  std::string_view desktops = isSet(currentDesktop) ? currentDesktop : "";
   // The first few names count, as when the rules are read outside.
-  for (int names = 0; !desktops.empty() && names < 4; ++names) {
-    const auto colon = desktops.find(':');
-    const std::string_view name = desktops.substr(0, colon);
+  for (int names = 0; !currentDesktop.empty() && names < 4; ++names) {
+    const auto colon = currentDesktop.find(':');
+    const std::string_view name = currentDesktop.substr(0, colon);
     if (!name.empty() && name.find('/') == std::string_view::npos) {
       lists.push_back(configuration + platform::foldAsciiCase(std::string(name)) + "-mimeapps.list");
     }
-    desktops.remove_prefix(colon == std::string_view::npos ? desktops.size() : colon + 1);
+    currentDesktop.remove_prefix(colon == std::string_view::npos ? currentDesktop.size() : colon + 1);
   }
   lists.push_back(configuration + "mimeapps.list");
   constexpr std::size_t kMaxListSize = 1 << 20;
@@ -51,25 +44,29 @@ std::string userMailtoHandler(const char* home, const char* currentDesktop) {
   return "";
 }
 
-MailFacts gatherMailFacts() {
+MailFacts gatherMailFacts(const MailContext& context) {
+  const auto variable = [&](std::string_view name) {
+    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+  };
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
   if (facts.sandboxed) {
     // A Flatpak sandbox passes the desktop's name through; the portal
     // picks its backend by the same name.
-    facts.portalBackend = portalBackendForDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+    facts.portalBackend = portalBackendForDesktop(variable("XDG_CURRENT_DESKTOP").c_str());
     if (facts.portalBackend == PortalBackend::Gtk) {
-      facts.userMailtoHandler = userMailtoHandler(std::getenv("HOME"), std::getenv("XDG_CURRENT_DESKTOP"));
+      facts.userMailtoHandler = userMailtoHandler(context.home, variable("XDG_CURRENT_DESKTOP"));
     }
     return facts;
   }
-  facts.privateChannel = isPrivateRuntimeDirectory(std::getenv("XDG_RUNTIME_DIR"));
-  if (const char* mailer = std::getenv("MAILER"); isSet(mailer)) {
-    facts.mailer = mailer;
-    return facts;
-  }
-  if (auto handler = findDefaultApplication(xdgEnvironmentOfProcess(), "x-scheme-handler/mailto")) {
+  facts.privateChannel = isPrivateRuntimeDirectory(context.runtimeDirectory.c_str());
+  facts.mailer = variable("MAILER");
+  if (!facts.mailer.empty()) return facts;
+  const XdgEnvironment xdg{context.home,           variable("XDG_CONFIG_HOME"), variable("XDG_CONFIG_DIRS"),
+                           variable("XDG_DATA_HOME"), variable("XDG_DATA_DIRS"),   variable("XDG_CURRENT_DESKTOP"),
+                           variable("PATH")};
+  if (auto handler = findDefaultApplication(xdg, "x-scheme-handler/mailto")) {
     facts.handlerId = std::move(handler->desktopId);
     facts.exec = std::move(handler->entry.exec);
     facts.terminal = handler->entry.terminal;

@@ -3,16 +3,19 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "mail/draft_route.h"
+#include "mail/mail_context.h"
 
 namespace mail {
 
-// The facts decideRoute needs. Inside a sandbox only the portal backend
+// The facts decideRoute needs, read from the context's environment and
+// home and from the disk. Inside a sandbox only the portal backend
 // the desktop's name points to. The default handler is found by the MIME
 // applications rules (mime_apps_files.h), and only when neither MAILER nor
 // the sandbox settles the route first.
-MailFacts gatherMailFacts();
+MailFacts gatherMailFacts(const MailContext& context);
 
 // The first desktop id that the user's own MIME applications lists name as
 // the mailto handler, read where they lie outside a sandbox: `home`/.config,
@@ -21,6 +24,6 @@ MailFacts gatherMailFacts();
 // granted them (its own configuration directory is elsewhere). "" when no
 // list there names one, or when a list is there but cannot be read: then
 // the choice cannot be known.
-std::string userMailtoHandler(const char* home, const char* currentDesktop);
+std::string userMailtoHandler(std::string_view home, std::string_view currentDesktop);
 
 }  // namespace mail

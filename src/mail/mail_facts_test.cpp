@@ -26,24 +26,24 @@ TEST(MailFactsTest, UserMailtoHandlerIsReadFromTheUsersOwnLists) {
   const testing_support::ScratchDirectory scratch;
   const fs::path home = scratch.path();
   const fs::path config = home / ".config";
-  EXPECT_EQ(userMailtoHandler(home.c_str(), "GNOME"), "");
+  EXPECT_EQ(userMailtoHandler(home.string(), "GNOME"), "");
   write(config / "mimeapps.list", "[Added Associations]\nx-scheme-handler/mailto=a.desktop\n");
-  EXPECT_EQ(userMailtoHandler(home.c_str(), "GNOME"), "");
+  EXPECT_EQ(userMailtoHandler(home.string(), "GNOME"), "");
   write(config / "mimeapps.list", mailto("org.gnome.Evolution.desktop;thunderbird.desktop;"));
-  EXPECT_EQ(userMailtoHandler(home.c_str(), "GNOME"), "org.gnome.Evolution.desktop");
-  EXPECT_EQ(userMailtoHandler(home.c_str(), nullptr), "org.gnome.Evolution.desktop");
+  EXPECT_EQ(userMailtoHandler(home.string(), "GNOME"), "org.gnome.Evolution.desktop");
+  EXPECT_EQ(userMailtoHandler(home.string(), ""), "org.gnome.Evolution.desktop");
   write(config / "gnome-mimeapps.list", mailto("thunderbird.desktop"));
-  EXPECT_EQ(userMailtoHandler(home.c_str(), "ubuntu:GNOME"), "thunderbird.desktop");
-  EXPECT_EQ(userMailtoHandler(home.c_str(), "KDE"), "org.gnome.Evolution.desktop");
+  EXPECT_EQ(userMailtoHandler(home.string(), "ubuntu:GNOME"), "thunderbird.desktop");
+  EXPECT_EQ(userMailtoHandler(home.string(), "KDE"), "org.gnome.Evolution.desktop");
   EXPECT_EQ(userMailtoHandler("relative", "GNOME"), "");
-  EXPECT_EQ(userMailtoHandler(nullptr, "GNOME"), "");
+  EXPECT_EQ(userMailtoHandler("", "GNOME"), "");
   if (geteuid() != 0) {
     ASSERT_EQ(chmod((config / "gnome-mimeapps.list").c_str(), 0), 0);
-    EXPECT_EQ(userMailtoHandler(home.c_str(), "GNOME"), "");
+    EXPECT_EQ(userMailtoHandler(home.string(), "GNOME"), "");
   }
   fs::remove(config / "gnome-mimeapps.list");
   fs::create_directory(config / "gnome-mimeapps.list");
-  EXPECT_EQ(userMailtoHandler(home.c_str(), "GNOME"), "") << "a list that cannot be read";
+  EXPECT_EQ(userMailtoHandler(home.string(), "GNOME"), "") << "a list that cannot be read";
 }
 
 }  // namespace

@@ -3,19 +3,25 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
-#include "platform/error_numbers.h"
-#include "platform/run_program.h"
+#include "mail/client_report.h"
 #include "mail/helper_words.h"
+#include "platform/error_numbers.h"
+#include "platform/child_process.h"
+#include "platform/run_program.h"
 #include "scripting/errors.h"
+#include "testing/report_peer.h"
 #include "testing/scratch_directory.h"
 
 namespace mail {
@@ -36,34 +42,52 @@ DraftRoute startRoute(Words argv, Verdict verdict) {
 
 ProgramRun ended(std::int64_t errorNumber) { return ProgramRun{errorNumber, "ended", {}}; }
 
-// Starts nothing: records each command and answers with the next of
-// `answers` (success once they run out).
+// Starts nothing: records each command and answers a waited start with the
+// next of `answers` (success once they run out). A program left to run
+// (the terminal of a Watched route) runs on, and the client helper it was
+// given says `helperSays` on the channel at once.
 struct FakeLauncher {
+  explicit FakeLauncher(std::vector<ProgramRun> answers = {}) : answers(std::move(answers)) {}
+
   std::vector<ProgramRun> answers;
   std::vector<Words> started;
   std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>> waits;
   std::vector<std::string> inputs;
+  std::string helperSays;
+  platform::UniqueFd helper;
 
-  Launcher launcher() {
-    return [this](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline,
-                  std::string_view input) {
+  MailContext context() {
+    MailContext context;
+    context.portalHelper = "/b/helper";
+    context.terminalHelper = "/b/terminal-helper";
+    context.launch.run = [this](const Words& command, std::chrono::milliseconds wait,
+                                platform::AtDeadline atDeadline, std::string_view input) {
       started.push_back(command);
       waits.emplace_back(wait, atDeadline);
       inputs.emplace_back(input);
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
+    context.launch.start = [this](const Words& command) {
+      started.push_back(command);
+      const auto at = std::find(command.begin(), command.end(), "/b/terminal-helper");
+      if (at != command.end() && at + 1 != command.end()) helper = testing_support::connectedHelper(at[1], helperSays);
+      return platform::ProgramStart{};
+    };
+    return context;
   }
 };
 
 // Starts for real, with a short wait for a client's end.
-const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline,
-                                std::string_view input) {
-  return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline, input);
-};
+MailContext shortGrace() {
+  MailContext context;
+  context.grace = std::chrono::milliseconds(100);
+  context.launch = systemLauncher(platform::processEnvironment());
+  return context;
+}
 
 std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
-  FakeLauncher fake{std::move(answers), {}, {}, {}};
-  return carryOut(route, kDraft, "", fake.launcher()).errorNumber;
+  FakeLauncher fake{std::move(answers)};
+  return carryOut(fake.context(), route, kDraft).errorNumber;
 }
 
 // How a started client's end is read: a forwarder's 255 is an open draft
@@ -78,7 +102,7 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
   EXPECT_EQ(outcomeOf(forwarder, {ended(platform::kErrorKilledBySignal)}), platform::kErrorKilledBySignal);
   EXPECT_EQ(outcomeOf(plain, {ended(platform::kErrorLaunchFailed)}), platform::kErrorLaunchFailed);
   FakeLauncher fake;
-  EXPECT_EQ(carryOut(plain, kDraft, "", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(carryOut(fake.context(), plain, kDraft).errorNumber, 0);
   EXPECT_EQ(fake.started, (std::vector<Words>{{"claws-mail", "uri"}}));
 }
 
@@ -88,16 +112,16 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
 TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
   DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
   route.startAloneAfterCrash = {"balsa"};
-  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}, {}, {}, {}};
-  EXPECT_EQ(carryOut(route, kDraft, "", coldCrash.launcher()).errorNumber, 0);
+  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}};
+  EXPECT_EQ(carryOut(coldCrash.context(), route, kDraft).errorNumber, 0);
   EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
 
-  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}, {}, {}, {}};
-  EXPECT_EQ(carryOut(route, kDraft, "", alwaysCrashes.launcher()).errorNumber, platform::kErrorKilledBySignal);
+  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}};
+  EXPECT_EQ(carryOut(alwaysCrashes.context(), route, kDraft).errorNumber, platform::kErrorKilledBySignal);
   EXPECT_EQ(alwaysCrashes.started.size(), 2u);
 
-  FakeLauncher fails{{ended(1)}, {}, {}, {}};
-  EXPECT_EQ(carryOut(route, kDraft, "", fails.launcher()).errorNumber, 1);
+  FakeLauncher fails{{ended(1)}};
+  EXPECT_EQ(carryOut(fails.context(), route, kDraft).errorNumber, 1);
   EXPECT_EQ(fails.started.size(), 1u);
 }
 
@@ -119,7 +143,7 @@ TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfO
   ASSERT_GE(savedErr, 0);
   dup2(ends[1], STDOUT_FILENO);
   dup2(ends[1], STDERR_FILENO);
-  const DraftOutcome outcome = carryOut(route, kDraft, "", shortGrace);
+  const ServiceAnswer outcome = carryOut(shortGrace(), route, kDraft);
   dup2(savedOut, STDOUT_FILENO);
   dup2(savedErr, STDERR_FILENO);
   close(savedOut);
@@ -152,7 +176,7 @@ TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
   const std::string client = scratch.path() + "/client";
   std::ofstream(client) << "#!/bin/sh\nexit 0\n";
   std::filesystem::permissions(client, std::filesystem::perms::owner_read);
-  const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "", shortGrace);
+  const ServiceAnswer outcome = carryOut(shortGrace(), startRoute({client}, Verdict::ExitStatus), kDraft);
   EXPECT_NE(outcome.errorNumber, 0);
   EXPECT_NE(outcome.errorNumber, platform::kErrorPermissionDenied);
 }
@@ -162,7 +186,7 @@ TEST(MailServiceTest, RefusedRouteStartsNothing) {
   route.kind = DraftRoute::Kind::Refuse;
   route.why = "no route";
   FakeLauncher fake;
-  const DraftOutcome outcome = carryOut(route, kDraft, "", fake.launcher());
+  const ServiceAnswer outcome = carryOut(fake.context(), route, kDraft);
   EXPECT_EQ(outcome.errorNumber, kErrorNoDraftRoute);
   EXPECT_EQ(outcome.message, "no route");
   EXPECT_TRUE(fake.started.empty());
@@ -177,10 +201,11 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
-  FakeLauncher fake{{ended(kPortalResponse1)}, {}, {}, {}};
+  FakeLauncher fake{{ended(kPortalResponse1)}};
   const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
-  const std::chrono::milliseconds deadline(20000);
-  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), deadline).errorNumber, 0);
+  MailContext context = fake.context();
+  context.portalDeadline = std::chrono::milliseconds(20000);
+  EXPECT_EQ(carryOut(context, route, draft).errorNumber, 0);
   // A KDE backend's silence is a running client once the direct routes'
   // grace has passed; the GTK backend's chooser has the whole deadline.
   EXPECT_EQ(fake.started, (std::vector<Words>{{"/b/helper", "20000", std::to_string(kKdeResponseTime.count())}}));
@@ -190,14 +215,16 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   EXPECT_LE(kKdeResponseTime, platform::kProgramGraceTime);
   route.portalBackend = PortalBackend::Gtk;
   FakeLauncher gtk;
-  EXPECT_EQ(carryOut(route, kDraft, "/b/helper", gtk.launcher(), deadline).errorNumber, 0);
+  MailContext gtkContext = gtk.context();
+  gtkContext.portalDeadline = std::chrono::milliseconds(20000);
+  EXPECT_EQ(carryOut(gtkContext, route, kDraft).errorNumber, 0);
   EXPECT_EQ(gtk.started, (std::vector<Words>{{"/b/helper", "20000", "20000"}}));
   EXPECT_EQ(unpackWords(gtk.inputs[0], 4), (Words{"", kDraft.subject, kDraft.body, ""}));
 
   const auto outcomeFor = [&](PortalBackend backend, const ProgramRun& answer) {
     route.portalBackend = backend;
-    FakeLauncher helper{{answer}, {}, {}, {}};
-    return carryOut(route, kDraft, "/b/helper", helper.launcher()).errorNumber;
+    FakeLauncher helper{{answer}};
+    return carryOut(helper.context(), route, kDraft).errorNumber;
   };
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse0)), 0);
   EXPECT_NE(outcomeFor(PortalBackend::Kde, ended(kPortalResponse0)), 0);
@@ -220,14 +247,16 @@ TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
   const std::chrono::milliseconds deadline(100);
-  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}, {}, {}, {}};
-  EXPECT_NE(carryOut(route, kDraft, "/b/helper", endedAtBackstop.launcher(), deadline).errorNumber, 0);
+  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}};
+  MailContext context = endedAtBackstop.context();
+  context.portalDeadline = deadline;
+  EXPECT_NE(carryOut(context, route, kDraft).errorNumber, 0);
   ASSERT_EQ(endedAtBackstop.waits.size(), 1u);
   EXPECT_EQ(endedAtBackstop.waits[0].first, portalBackstop(deadline));
   EXPECT_EQ(endedAtBackstop.waits[0].second, platform::AtDeadline::End);
 
   FakeLauncher client;
-  EXPECT_EQ(carryOut(startRoute({"client"}, Verdict::ExitStatus), kDraft, "", client.launcher()).errorNumber, 0);
+  EXPECT_EQ(carryOut(client.context(), startRoute({"client"}, Verdict::ExitStatus), kDraft).errorNumber, 0);
   ASSERT_EQ(client.waits.size(), 1u);
   EXPECT_EQ(client.waits[0].second, platform::AtDeadline::LeaveRunning);
 }
@@ -239,9 +268,60 @@ TEST(MailServiceTest, DraftWithAHostileRecipientStartsNothing) {
     FakeLauncher fake;
     Draft draft = kDraft;
     draft.recipient = recipient;
-    EXPECT_EQ(openDraft(draft, fake.launcher()).errorNumber, kErrorBadRecipient) << recipient;
+    EXPECT_EQ(openDraft(fake.context(), draft).errorNumber, kErrorBadRecipient) << recipient;
     EXPECT_TRUE(fake.started.empty()) << recipient;
   }
+}
+
+// A Watched route starts the launcher with the helper and the channel's
+// address, and hands the helper the client's command through the channel,
+// never in a command line; the helper's report of the client's end is the
+// outcome, read by the route's verdict. Every report here is final, so the
+// grace is never waited out.
+TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
+  const testing_support::ScratchDirectory runtime;
+  ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
+  DraftRoute route = startRoute({"neomutt", "uri"}, Verdict::ExitStatus);
+  route.kind = DraftRoute::Kind::Watched;
+  route.launcher = {"terminal", "-e"};
+  const std::vector<std::tuple<std::string, Verdict, std::int64_t>> cases = {
+      {"started\nexit 0\n", Verdict::ExitStatus, 0},
+      {"started\nexit 255\n", Verdict::ForwarderMayExit255, 0},
+      {"started\nexit 255\n", Verdict::ExitStatus, 255},
+      {"started\nsignal 11\n", Verdict::ExitStatus, platform::kErrorKilledBySignal},
+      {"unstartable\n", Verdict::ExitStatus, platform::kErrorLaunchFailed},
+  };
+  for (const auto& [lines, verdict, expected] : cases) {
+    SCOPED_TRACE(lines);
+    FakeLauncher fake;
+    fake.helperSays = lines;
+    MailContext context = fake.context();
+    context.runtimeDirectory = runtime.path();
+    context.grace = std::chrono::minutes(10);
+    route.verdict = verdict;
+    EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, expected);
+    ASSERT_EQ(fake.started.size(), 1u);
+    ASSERT_EQ(fake.started[0].size(), 4u);
+    EXPECT_EQ(Words(fake.started[0].begin(), fake.started[0].begin() + 3),
+              (Words{"terminal", "-e", "/b/terminal-helper"}));
+    EXPECT_EQ(std::filesystem::path(fake.started[0][3]).parent_path().parent_path(), runtime.path());
+    std::string heard(4096, '\0');
+    const ssize_t n = recv(fake.helper.get(), heard.data(), heard.size(), MSG_DONTWAIT);
+    heard.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(heard, *goAheadMessage(route.argv)) << "the helper was not handed the client's command";
+    EXPECT_TRUE(std::filesystem::is_empty(runtime.path())) << "the channel was left behind";
+  }
+
+  // A launcher that cannot start is the outcome; without a private
+  // runtime directory nothing starts at all.
+  FakeLauncher unstartable;
+  MailContext context = unstartable.context();
+  context.runtimeDirectory = runtime.path();
+  context.launch.start = [](const Words&) { return platform::ProgramStart{platform::kErrorProgramNotFound, "no", {}}; };
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, platform::kErrorProgramNotFound);
+  FakeLauncher noChannel;
+  EXPECT_EQ(carryOut(noChannel.context(), route, kDraft).errorNumber, kErrorNoDraftRoute);
+  EXPECT_TRUE(noChannel.started.empty());
 }
 
 // A subject that is not one header line is refused before any fact is
@@ -252,7 +332,7 @@ TEST(MailServiceTest, SubjectThatIsNotOneLineStartsNothing) {
     FakeLauncher fake;
     Draft draft = kDraft;
     draft.subject = subject;
-    EXPECT_EQ(openDraft(draft, fake.launcher()).errorNumber, kErrorSubjectNotOneLine) << subject;
+    EXPECT_EQ(openDraft(fake.context(), draft).errorNumber, kErrorSubjectNotOneLine) << subject;
     EXPECT_TRUE(fake.started.empty()) << subject;
   }
 }
