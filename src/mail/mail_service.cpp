@@ -10,6 +10,7 @@
 #include "platform/bundle.h"
 #include "platform/child_process.h"
 #include "platform/error_numbers.h"
+#include "mail/host_route.h"
 #include "mail/mail_address.h"
 #include "mail/mail_facts.h"
 #include "mail/report_channel.h"
@@ -169,6 +170,10 @@ DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::st
                              platform::kProgramGraceTime);
     case DraftRoute::Kind::Portal:
       return askPortal(route.portalBackend, draft, portalHelper, launch, portalDeadline);
+    case DraftRoute::Kind::Host:
+      // openDraft takes the portal route when nothing ran on the host.
+      return carryOutOnHost(route, draft, helperPath(kFlatpakHelperName))
+          .value_or(DraftOutcome{platform::kErrorLaunchFailed, "The Flatpak service ran nothing on the host."});
     case DraftRoute::Kind::Refuse:
       break;
   }
@@ -181,7 +186,17 @@ DraftOutcome openDraft(const Draft& draft, const Launcher& launch) {
   if (!draft.recipient.empty() && !isPlainAddress(draft.recipient)) {
     return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
   }
-  const DraftRoute route = decideRoute(gatherMailFacts(), draft);
+  MailFacts facts = gatherMailFacts(helperPath(kDesktopHelperName));
+  DraftRoute route = decideRoute(facts, draft);
+  if (route.kind == DraftRoute::Kind::Host) {
+    if (std::optional<DraftOutcome> outcome = carryOutOnHost(route, draft, helperPath(kFlatpakHelperName))) {
+      return *outcome;
+    }
+    // Nothing ran on the host (no Flatpak service, or it refused the
+    // command): the sandbox's own way out, as without the grant.
+    facts.hostDesktopHelper.clear();
+    route = decideRoute(facts, draft);
+  }
   return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? helperPath(kPortalHelperName) : std::string(),
                   launch);
 }
