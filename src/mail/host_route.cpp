@@ -30,7 +30,7 @@ bool logSharedWithHost(const std::string& path, std::int64_t maxLogSize) {
   return privateFile(platform::childOf(*directory, path.substr(slash + 1)), maxLogSize);
 }
 
-DraftOutcome failed(std::int64_t number, std::string message) { return {number, std::move(message)}; }
+ServiceAnswer failed(std::int64_t number, std::string message) { return {number, std::move(message)}; }
 
 }  // namespace
 
@@ -57,10 +57,10 @@ std::optional<Draft> draftOfHostRequest(std::string_view request) {
   return draft;
 }
 
-std::optional<DraftOutcome> hostRouteOutcome(int status) {
+std::optional<ServiceAnswer> hostRouteOutcome(int status) {
   switch (status) {
     case kHostOpened:
-      return DraftOutcome{};
+      return ServiceAnswer{};
     case kFlatpakNotStarted:
       return std::nullopt;
     case kHostNoRoute:
@@ -80,14 +80,15 @@ std::optional<DraftOutcome> hostRouteOutcome(int status) {
                                                   std::to_string(status) + ").");
 }
 
-std::optional<DraftOutcome> carryOutOnHost(const DraftRoute& route, const Draft& draft,
-                                           const std::string& flatpakHelper, std::chrono::milliseconds deadline) {
+std::optional<ServiceAnswer> carryOutOnHost(const MailContext& context, const DraftRoute& route, const Draft& draft) {
   if (route.argv.size() != 1) return failed(platform::kErrorLaunchFailed, "No host program to run.");
   const std::optional<platform::UniqueFd> request = platform::sealedMemoryFile(hostRequest(draft));
   if (!request) return failed(platform::kErrorLaunchFailed, "The request for the host could not be made.");
+  const std::chrono::milliseconds deadline = context.hostDeadline;
   platform::ChildSpec spec;
-  spec.paths = {flatpakHelper};
-  spec.arguments = {flatpakHelper, route.argv.front(), std::to_string(deadline.count())};
+  spec.paths = {context.flatpakHelper};
+  spec.arguments = {context.flatpakHelper, route.argv.front(), std::to_string(deadline.count())};
+  spec.environment = context.environment;
   spec.input = request->get();
   platform::ChildStart start = platform::startChild(spec);
   if (start.error != 0) return std::nullopt;
@@ -101,16 +102,16 @@ std::optional<DraftOutcome> carryOutOnHost(const DraftRoute& route, const Draft&
   return hostRouteOutcome(WEXITSTATUS(end.waitStatus));
 }
 
-int openDraftOnHost(std::string_view request, std::int64_t maxLogSize, const Launcher& launch) {
+int openDraftOnHost(const MailContext& context, std::string_view request, std::int64_t maxLogSize) {
   const std::optional<Draft> draft = draftOfHostRequest(request);
   if (!draft || (!draft->recipient.empty() && !isPlainAddress(draft->recipient))) return kHostBadRequest;
   if (!draft->attachment.empty() && !logSharedWithHost(draft->attachment, maxLogSize)) return kHostLogNotShared;
-  const MailFacts facts = gatherMailFacts();
+  const MailFacts facts = gatherMailFacts(context);
   // A sandbox seen from the host would send the draft on once more.
   if (facts.sandboxed) return kHostInSandbox;
   const DraftRoute route = decideRoute(facts, *draft);
   if (route.kind == DraftRoute::Kind::Refuse) return kHostNoRoute;
-  return carryOut(route, *draft, std::string(), launch).errorNumber == 0 ? kHostOpened : kHostNotOpened;
+  return carryOut(context, route, *draft).errorNumber == 0 ? kHostOpened : kHostNotOpened;
 }
 
 }  // namespace mail

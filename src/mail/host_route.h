@@ -7,33 +7,21 @@
 // the host side's work.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "mail/draft_route.h"
+#include "mail/mail_context.h"
 #include "mail/mail_service.h"
 
 namespace mail {
-
-// The helpers' names beside the executable: the one that asks the Flatpak
-// service (inside the sandbox, D-Bus), and the one it runs on the host.
-inline constexpr std::string_view kFlatpakHelperName = "support-draft-flatpak";
-inline constexpr std::string_view kDesktopHelperName = "support-draft-desktop";
 
 // The descriptor that carries the request to the desktop helper.
 inline constexpr int kHostRequestDescriptor = 3;
 // Far above any request the job's limits allow: a larger one is refused.
 inline constexpr std::size_t kMaxHostRequestSize = 1 << 20;
-
-// How long the host route may take, from connecting to the session bus to
-// the host command's end: every start of a desktop route (at most three of
-// the grace time, for a client that crashes cold) with room to spare, and
-// inside the host command's default time bound of 30 seconds with the
-// caller's backstop.
-inline constexpr std::chrono::milliseconds kHostRouteDeadline{25000};
 
 // The request: the draft as a JSON object {"subject", "body", "log", "to"},
 // texts that no argument vector shows.
@@ -65,22 +53,21 @@ enum FlatpakStatus : int {
 // What the Flatpak helper's exit status means for the draft. Nothing for
 // kFlatpakNotStarted: nothing ran on the host, and the sandbox's own route
 // (the portal) is as truthful as if the service had never been granted.
-std::optional<DraftOutcome> hostRouteOutcome(int flatpakHelperStatus);
+std::optional<ServiceAnswer> hostRouteOutcome(int flatpakHelperStatus);
 
-// The sandbox side: starts `flatpakHelper` with the request on its standard
-// input, the host path of the desktop helper (route.argv) and `deadline`,
-// and reads its exit status with hostRouteOutcome. A helper that cannot be
-// started ran nothing on the host either (nothing); one still running
-// after the backstop is ended and is no draft.
-std::optional<DraftOutcome> carryOutOnHost(const DraftRoute& route, const Draft& draft,
-                                           const std::string& flatpakHelper,
-                                           std::chrono::milliseconds deadline = kHostRouteDeadline);
+// The sandbox side: starts the context's Flatpak helper with the request on
+// its standard input, the host path of the desktop helper (route.argv) and
+// the context's host deadline, and reads its exit status with
+// hostRouteOutcome. A helper that cannot be started ran nothing on the host
+// either (nothing); one still running after the backstop is ended and is
+// no draft.
+std::optional<ServiceAnswer> carryOutOnHost(const MailContext& context, const DraftRoute& route, const Draft& draft);
 
 // The host side: reads the request, checks the log again on the host (the
 // user's private regular file of at most `maxLogSize` bytes, reached
 // without a link, at the path the sandbox named), gathers the host's own
-// facts and carries out the route a job outside a sandbox takes, starting
-// programs through `launch`. Gives the desktop helper's exit status.
-int openDraftOnHost(std::string_view request, std::int64_t maxLogSize, const Launcher& launch);
+// facts from `context` and carries out the route a job outside a sandbox
+// takes. Gives the desktop helper's exit status.
+int openDraftOnHost(const MailContext& context, std::string_view request, std::int64_t maxLogSize);
 
 }  // namespace mail

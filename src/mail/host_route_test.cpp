@@ -83,23 +83,28 @@ TEST(HostRouteTest, HostRefusesWhatItCannotCarry) {
   std::ofstream(log) << "2026-12-07 export started\n";
   ASSERT_EQ(::chmod(log.c_str(), 0600), 0);
   int starts = 0;
-  const Launcher counting = [&](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
+  MailContext context = mailContext({"PATH=/usr/bin:/bin", "HOME=" + dir.path()}, dir.path(), "/nonexistent");
+  context.launch.run = [&](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
     ++starts;
     return platform::ProgramRun{};
+  };
+  context.launch.start = [&](const std::vector<std::string>&) {
+    ++starts;
+    return platform::ProgramStart{};
   };
   const auto withLog = [&](const std::string& path) {
     return hostRequest(Draft{"Support Request - Quorvel x", "b", path, ""});
   };
-  EXPECT_EQ(openDraftOnHost("", 24576, counting), kHostBadRequest);
-  EXPECT_EQ(openDraftOnHost(hostRequest(Draft{"s", "b", "", "a@b@c.org"}), 24576, counting), kHostBadRequest);
-  EXPECT_EQ(openDraftOnHost(withLog(dir.path() + "/missing.txt"), 24576, counting), kHostLogNotShared);
-  EXPECT_EQ(openDraftOnHost(withLog("log.txt"), 24576, counting), kHostLogNotShared);
-  EXPECT_EQ(openDraftOnHost(withLog(log), 10, counting), kHostLogNotShared);
+  EXPECT_EQ(openDraftOnHost(context, "", 24576), kHostBadRequest);
+  EXPECT_EQ(openDraftOnHost(context, hostRequest(Draft{"s", "b", "", "a@b@c.org"}), 24576), kHostBadRequest);
+  EXPECT_EQ(openDraftOnHost(context, withLog(dir.path() + "/missing.txt"), 24576), kHostLogNotShared);
+  EXPECT_EQ(openDraftOnHost(context, withLog("log.txt"), 24576), kHostLogNotShared);
+  EXPECT_EQ(openDraftOnHost(context, withLog(log), 10), kHostLogNotShared);
   const std::string link = dir.path() + "/link.txt";
   ASSERT_EQ(::symlink(log.c_str(), link.c_str()), 0);
-  EXPECT_EQ(openDraftOnHost(withLog(link), 24576, counting), kHostLogNotShared);
+  EXPECT_EQ(openDraftOnHost(context, withLog(link), 24576), kHostLogNotShared);
   ASSERT_EQ(::chmod(log.c_str(), 0640), 0);
-  EXPECT_EQ(openDraftOnHost(withLog(log), 24576, counting), kHostLogNotShared);
+  EXPECT_EQ(openDraftOnHost(context, withLog(log), 24576), kHostLogNotShared);
   EXPECT_EQ(starts, 0);
 }
 

@@ -2,44 +2,45 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <utility>
 
 #include "mail/flatpak_info.h"
 #include "mail/mime_apps_files.h"
-#include "platform/file_io.h"
 #include "mail/report_channel.h"
+#include "platform/file_io.h"
+#include "platform/program_search.h"
 
 namespace mail {
 namespace {
 
 constexpr const char* kFlatpakInfoPath = "/.flatpak-info";
 
-bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
-
 }  // namespace
 
-MailFacts gatherMailFacts(const std::string& desktopHelper) {
+MailFacts gatherMailFacts(const MailContext& context) {
+  const auto variable = [&](std::string_view name) {
+    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+  };
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat(kFlatpakInfoPath, &sandboxInfo) == 0;
   if (facts.sandboxed) {
     // Unreadable, or larger than any real one: no way to the host.
     const FlatpakInfo info = readFlatpakInfo(platform::readWholeFile(kFlatpakInfoPath, kMaxFlatpakInfoSize).value_or(""));
-    if (info.mayTalkToFlatpakService && !desktopHelper.empty()) {
-      facts.hostDesktopHelper = hostPathOfAppFile(desktopHelper, info.appPath);
+    if (info.mayTalkToFlatpakService && !context.desktopHelper.empty()) {
+      facts.hostDesktopHelper = hostPathOfAppFile(context.desktopHelper, info.appPath);
     }
     // A Flatpak sandbox passes the desktop's name through; the portal
     // picks its backend by the same name.
-    facts.portalBackend = portalBackendForDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+    facts.portalBackend = portalBackendForDesktop(variable("XDG_CURRENT_DESKTOP").c_str());
     return facts;
   }
-  facts.privateChannel = isPrivateRuntimeDirectory(std::getenv("XDG_RUNTIME_DIR"));
-  if (const char* mailer = std::getenv("MAILER"); isSet(mailer)) {
-    facts.mailer = mailer;
-    return facts;
-  }
-  if (auto handler = findDefaultApplication(xdgEnvironmentOfProcess(), "x-scheme-handler/mailto")) {
+  facts.privateChannel = isPrivateRuntimeDirectory(context.runtimeDirectory.c_str());
+  facts.mailer = variable("MAILER");
+  if (!facts.mailer.empty()) return facts;
+  const XdgEnvironment xdg{context.home,           variable("XDG_CONFIG_HOME"), variable("XDG_CONFIG_DIRS"),
+                           variable("XDG_DATA_HOME"), variable("XDG_DATA_DIRS"),   variable("XDG_CURRENT_DESKTOP")};
+  if (auto handler = findDefaultApplication(xdg, "x-scheme-handler/mailto")) {
     facts.handlerId = std::move(handler->desktopId);
     facts.exec = std::move(handler->entry.exec);
     facts.terminal = handler->entry.terminal;

@@ -4,10 +4,10 @@
 // Flatpak session service starts it on the host (support-draft-flatpak asks
 // it to), with the request on descriptor 3. It carries out the very route
 // a job outside any sandbox takes, with the host's facts (its MIME
-// applications files, MAILER, desktop) and the log checked again here at
-// the path the sandbox named, and says how it went in its exit status
-// (HostStatus in host_route.h). It takes no arguments: the texts never
-// appear in an argument vector.
+// applications files, MAILER, desktop: the service's environment) and the
+// log checked again here at the path the sandbox named, and says how it
+// went in its exit status (HostStatus in host_route.h). It takes no
+// arguments: the texts never appear in an argument vector.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,9 +15,13 @@
 #include <string>
 
 #include "job/job_contract.h"
+#include "job/job_home.h"
 #include "mail/host_route.h"
+#include "mail/mail_context.h"
+#include "platform/bundle.h"
+#include "platform/child_process.h"
 #include "platform/file_io.h"
-#include "platform/run_program.h"
+#include "platform/program_search.h"
 
 int main(int argc, char**) {
   if (argc != 1) return mail::kHostBadRequest;
@@ -26,5 +30,10 @@ int main(int argc, char**) {
   ::close(mail::kHostRequestDescriptor);
   const std::optional<std::string> bytes = platform::readAtMost(request, mail::kMaxHostRequestSize + 1);
   if (!bytes || bytes->size() > mail::kMaxHostRequestSize) return mail::kHostBadRequest;
-  return mail::openDraftOnHost(*bytes, kMaxLogSize, platform::runProgram);
+  const auto home = jobHome(platform::homeFacts()).home;
+  if (!home) return mail::kHostBadRequest;
+  const mail::MailContext context =
+      mail::mailContext(platform::handedOnEnvironment(platform::processEnvironment()), *home,
+                        platform::mainBundle().executableDirectory);
+  return mail::openDraftOnHost(context, *bytes, kMaxLogSize);
 }
