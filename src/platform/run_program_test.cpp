@@ -54,6 +54,22 @@ TEST_F(RunProgramTest, OutputIsCapturedAndArgumentsArriveByteForByte) {
   EXPECT_EQ(run.output, "[" + tricky + "][]");
 }
 
+// Input given is the program's standard input, a memory file sealed
+// against change; without it standard input is /dev/null.
+TEST_F(RunProgramTest, InputIsASealedMemoryFileOnStandardInput) {
+  const std::string input = std::string("subject\0body it's \"q\"\n", 24);
+  const ProgramRun fed = platform::runProgram({"sh", "-c", "cat; printf '|'; readlink /proc/self/fd/0"},
+                                              processEnvironment(), kProgramGraceTime, AtDeadline::LeaveRunning, input);
+  ASSERT_EQ(fed.errorNumber, 0) << fed.message;
+  EXPECT_EQ(fed.output.substr(0, input.size() + 1), input + "|");
+  EXPECT_TRUE(fed.output.substr(input.size() + 1).starts_with("/memfd:")) << fed.output;
+  const ProgramRun writes =
+      platform::runProgram({"sh", "-c", "printf x >> /proc/self/fd/0 2>/dev/null; cat /proc/self/fd/0"},
+                           processEnvironment(), kProgramGraceTime, AtDeadline::LeaveRunning, input);
+  EXPECT_EQ(writes.output, input) << "the input could be changed";
+  EXPECT_EQ(runProgram({"readlink", "/proc/self/fd/0"}).output, "/dev/null\n");
+}
+
 TEST_F(RunProgramTest, ExitStatusAndSignalBecomeErrors) {
   EXPECT_EQ(runProgram({"sh", "-c", "echo partial; exit 3"}).errorNumber, 3);
   EXPECT_EQ(runProgram({"/bin/sh", "-c", "exit 255"}).errorNumber, 255);
