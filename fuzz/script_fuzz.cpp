@@ -22,7 +22,7 @@ const scripting::CommandTable& fakeCommands() {
       [](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
         return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
       },
-  });
+  }, std::nullopt);
   return commands;
 }
 

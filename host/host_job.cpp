@@ -13,6 +13,7 @@
 
 // The program's own rules and checks, linked in rather than written again.
 #include "files/private_file.h"
+#include "job/bundle_identity.h"
 #include "job/job_contract.h"
 #include "job/job_directory.h"
 #include "job/job_document.h"
@@ -98,9 +99,25 @@ std::string toolDirectoryFor(support_draft_channel channel) {
   return *toolDirectoryName(channel == SUPPORT_DRAFT_CHANNEL_DEV ? "dev" : "prod");
 }
 
-std::string draftsPath(const std::string& home, support_draft_channel channel) {
-  return platform::appendingPathComponent(platform::appendingPathComponent(home, toolDirectoryFor(channel)),
-                                          kDraftsDirectory);
+std::string draftsPath(const std::string& home, const std::string& toolDirectory) {
+  return platform::appendingPathComponent(platform::appendingPathComponent(home, toolDirectory), kDraftsDirectory);
+}
+
+JobIdentity defaultIdentity(support_draft_channel channel) {
+  return JobIdentity{channel, toolDirectoryFor(channel), std::string(kSubjectPrefix)};
+}
+
+BundleJobIdentity bundleJobIdentity(const std::string& bundlePath) {
+  BundleJobIdentity found;
+  BundleIdentityReading reading = readBundleIdentity(bundlePath);
+  if (!reading.identity) {
+    found.refusal = refusalFor(*reading.breach);
+    return found;
+  }
+  BundleIdentity& identity = *reading.identity;
+  found.identity = JobIdentity{identity.channel == "dev" ? SUPPORT_DRAFT_CHANNEL_DEV : SUPPORT_DRAFT_CHANNEL_PROD,
+                               std::move(identity.toolDirectory), std::move(identity.subjectPrefix)};
+  return found;
 }
 
 std::optional<std::string> homeFor(const std::string& given, Refusal& refusal) {
@@ -125,9 +142,8 @@ std::optional<std::string> homeFor(const std::string& given, Refusal& refusal) {
   return platform::standardizedPath(home);
 }
 
-DraftsDirectory openDraftsDirectory(const std::string& home, support_draft_channel channel, bool create) {
+DraftsDirectory openDraftsDirectory(const std::string& home, const std::string& tool, bool create) {
   DraftsDirectory drafts;
-  const std::string tool = toolDirectoryFor(channel);
   for (int attempt = 0; attempt < kChainAttempts; ++attempt) {
     DirectoryOpening opening = openJobLevels(home, {tool, kDraftsDirectory});
     if (opening.directory) {
@@ -156,7 +172,7 @@ JobChain openJobChain(const JobOnDisk& job) {
     chain.refusal = refusalFor({Reason::jobIdInvalid, job.id});
     return chain;
   }
-  DraftsDirectory drafts = openDraftsDirectory(job.home, job.channel, false);
+  DraftsDirectory drafts = openDraftsDirectory(job.home, job.toolDirectory, false);
   if (!drafts.directory) {
     chain.refusal = drafts.refusal;
     return chain;
@@ -223,7 +239,8 @@ Prepared namedJob(support_draft_channel channel, const std::string& home, const 
     named.refusal = refusalFor({Reason::jobIdInvalid, id});
     return named;
   }
-  named.job = JobOnDisk{id, jobDirectoryPath(*standard, toolDirectoryFor(channel), id), *standard, channel};
+  named.job = JobOnDisk{id,      jobDirectoryPath(*standard, toolDirectoryFor(channel), id), *standard, channel,
+                        toolDirectoryFor(channel), std::string(kSubjectPrefix)};
   return named;
 }
 
@@ -245,14 +262,26 @@ Prepared jobAtDirectory(const std::string& directory) {
       return namedJob(channel, std::string(rest), parts[0]);
     }
   }
+  // A tool directory of an application's own bundle: which channel and
+  // which subject prefix its jobs have is the bundle's to say, not the path's.
+  if (isValidToolDirectory(parts[2]) && parts[1] == kDraftsDirectory && !rest.empty()) {
+    named = namedJob(SUPPORT_DRAFT_CHANNEL_PROD, std::string(rest), parts[0]);
+    if (named.job) {
+      named.job->toolDirectory = parts[2];
+      named.job->subjectPrefix.clear();
+      named.job->directory = jobDirectoryPath(named.job->home, parts[2], parts[0]);
+    }
+    return named;
+  }
   named.refusal = {SUPPORT_DRAFT_REASON_NOT_A_JOB_DIRECTORY,
                    "not a job directory (<home>/<tool directory>/support-drafts/<job id>): " + directory};
   return named;
 }
 
-Prepared prepareJob(support_draft_channel channel, const std::string& givenHome, const JobText& text) {
+Prepared prepareJob(const JobIdentity& identity, const std::string& givenHome, const JobText& text) {
   Prepared preparation;
-  const JobDocumentMaking document = makeJobDocument(text.subject, text.body, text.log.has_value());
+  const JobDocumentMaking document =
+      makeJobDocument(text.subject, text.body, text.log.has_value(), identity.subjectPrefix);
   if (!document.bytes) {
     preparation.refusal = refusalFor(*document.breach);
     return preparation;
@@ -266,12 +295,12 @@ Prepared prepareJob(support_draft_channel channel, const std::string& givenHome,
   const auto home = homeFor(givenHome, preparation.refusal);
   if (!home) return preparation;
 
-  DraftsDirectory drafts = openDraftsDirectory(*home, channel, true);
+  DraftsDirectory drafts = openDraftsDirectory(*home, identity.toolDirectory, true);
   if (!drafts.directory) {
     preparation.refusal = drafts.refusal;
     return preparation;
   }
-  JobOnDisk job{"", "", *home, channel};
+  JobOnDisk job{"", "", *home, identity.channel, identity.toolDirectory, identity.subjectPrefix};
   // mkdir either makes the directory or fails: a job id that another host
   // took a moment earlier is simply drawn again.
   for (int attempt = 0; attempt < kJobIdAttempts && job.id.empty(); ++attempt) {
@@ -286,7 +315,7 @@ Prepared prepareJob(support_draft_channel channel, const std::string& givenHome,
                                                                      errorText(errno)};
     return preparation;
   }
-  job.directory = jobDirectoryPath(*home, toolDirectoryFor(channel), job.id);
+  job.directory = jobDirectoryPath(*home, identity.toolDirectory, job.id);
 
   bool written = false;
   {

@@ -32,13 +32,35 @@ std::optional<std::vector<std::string>> namesIn(int directory);
 // A broken job rule as the API tells it: its reason and its sentence.
 Refusal refusalFor(const RuleBreach& breach);
 
+// Whom jobs are prepared for: the channel, the tool directory that holds
+// the jobs and the prefix every subject must carry. A bundle's own, or the
+// defaults of a channel.
+struct JobIdentity {
+  support_draft_channel channel = SUPPORT_DRAFT_CHANNEL_PROD;
+  std::string toolDirectory;
+  std::string subjectPrefix;
+};
+JobIdentity defaultIdentity(support_draft_channel channel);
+
+// The identity of the bundle at `bundlePath`, read as the program reads its
+// own (readBundleIdentity), or why it has none.
+struct BundleJobIdentity {
+  std::optional<JobIdentity> identity;
+  Refusal refusal;
+};
+BundleJobIdentity bundleJobIdentity(const std::string& bundlePath);
+
 // A job on disk: its id, its directory, the standardised home directory the
-// program must be given and the channel whose tool directory holds it.
+// program must be given, the channel and tool directory that hold it and
+// the subject prefix it was made with ("" when not known: a job named by
+// its directory under a tool directory of an application's own).
 struct JobOnDisk {
   std::string id;
   std::string directory;
   std::string home;
   support_draft_channel channel = SUPPORT_DRAFT_CHANNEL_PROD;
+  std::string toolDirectory;
+  std::string subjectPrefix;
 };
 
 struct JobText {
@@ -52,7 +74,7 @@ struct Prepared {
   Refusal refusal;
 };
 
-Prepared prepareJob(support_draft_channel channel, const std::string& home, const JobText& text);
+Prepared prepareJob(const JobIdentity& identity, const std::string& home, const JobText& text);
 
 // A job named by its parts or by its directory's path. Checks the form
 // only; nothing on disk is touched.
@@ -63,9 +85,9 @@ Prepared jobAtDirectory(const std::string& directory);
 // when `home` is empty, as the program does.
 std::optional<std::string> homeFor(const std::string& home, Refusal& refusal);
 
-// The tool directory of a channel.
+// The default tool directory of a channel.
 std::string toolDirectoryFor(support_draft_channel channel);
-std::string draftsPath(const std::string& home, support_draft_channel channel);
+std::string draftsPath(const std::string& home, const std::string& toolDirectory);
 
 // The support-drafts directory of a place, checked from the root down with
 // the program's rules; `create` makes the missing tool and drafts
@@ -75,7 +97,7 @@ struct DraftsDirectory {
   bool missing = false;  // the tool or drafts directory does not exist (and was not to be made)
   Refusal refusal;
 };
-DraftsDirectory openDraftsDirectory(const std::string& home, support_draft_channel channel, bool create);
+DraftsDirectory openDraftsDirectory(const std::string& home, const std::string& toolDirectory, bool create);
 
 // The whole chain of an existing job, each level held open.
 struct JobChain {

@@ -69,7 +69,7 @@ bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long 
          now - facts.newest > ageSeconds && running.count(facts.name) == 0;
 }
 
-Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, long ageSeconds) {
+Pruning pruneJobs(const std::string& toolDirectory, const std::string& givenHome, long ageSeconds) {
   Pruning pruning;
   if (ageSeconds < 0) {
     pruning.refusal = {SUPPORT_DRAFT_REASON_INVALID_ARGUMENT, "the age must not be negative"};
@@ -77,7 +77,7 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
   }
   const auto home = homeFor(givenHome, pruning.refusal);
   if (!home) return pruning;
-  const DraftsDirectory drafts = openDraftsDirectory(*home, channel, false);
+  const DraftsDirectory drafts = openDraftsDirectory(*home, toolDirectory, false);
   if (drafts.missing) return pruning;  // no job was ever prepared here
   if (!drafts.directory) {
     pruning.refusal = drafts.refusal;
@@ -86,7 +86,7 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
   const int draftsFd = drafts.directory->fd();
   const auto names = namesIn(draftsFd);
   if (!names) {
-    pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, channel)});
+    pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, toolDirectory)});
     return pruning;
   }
   const std::set<std::string> running = jobsBeingRun();

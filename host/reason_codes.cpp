@@ -44,6 +44,9 @@ constexpr std::pair<Reason, support_draft_reason> kRuleReasons[] = {
     {Reason::bundleMissing, SUPPORT_DRAFT_REASON_BUNDLE_MISSING},
     {Reason::bundleExecutableMissing, SUPPORT_DRAFT_REASON_BUNDLE_EXECUTABLE_MISSING},
     {Reason::bundleChannelUnknown, SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN},
+    {Reason::bundleSubjectPrefixInvalid, SUPPORT_DRAFT_REASON_BUNDLE_SUBJECT_PREFIX_INVALID},
+    {Reason::bundleToolDirectoryInvalid, SUPPORT_DRAFT_REASON_BUNDLE_TOOL_DIRECTORY_INVALID},
+    {Reason::bundleRecipientInvalid, SUPPORT_DRAFT_REASON_BUNDLE_RECIPIENT_INVALID},
 };
 // A rule added without a number here would be refused as the wrong one.
 static_assert(std::size(kRuleReasons) == std::size(kAllReasons));
@@ -76,6 +79,9 @@ const char* reasonCodeOf(support_draft_reason reason) {
     case SUPPORT_DRAFT_REASON_BODY_FILE_UNREADABLE: return "bodyFileUnreadable";
     case SUPPORT_DRAFT_REASON_INVALID_ARGUMENT: return "invalidArgument";
     case SUPPORT_DRAFT_REASON_OUT_OF_MEMORY: return "outOfMemory";
+    case SUPPORT_DRAFT_REASON_BUNDLE_NAME_INVALID: return "bundleNameInvalid";
+    case SUPPORT_DRAFT_REASON_BUNDLE_IDENTIFIER_INVALID: return "bundleIdentifierInvalid";
+    case SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE: return "bundleNotMade";
     default: return "";
   }
 }

@@ -30,12 +30,14 @@ std::optional<std::vector<std::string>> itemTexts(const Descriptor& list) {
   return texts;
 }
 
-CommandReply openMailDraft(const DraftServices& services, const CommandParameters& parameters) {
+CommandReply openMailDraft(const DraftServices& services, const std::optional<std::string>& supportAddress,
+                           const CommandParameters& parameters) {
   const Descriptor& request = parameters.direct;
   if (request.kind() != Descriptor::Kind::List || request.count() != 3) return cantMake(request, "mail draft");
   std::optional<std::vector<std::string>> fields = itemTexts(request);
   if (!fields) return cantMake(request, "mail draft");
-  mail::Draft draft{std::move((*fields)[0]), std::move((*fields)[1]), std::move((*fields)[2]), {}};
+  mail::Draft draft{std::move((*fields)[0]), std::move((*fields)[1]), std::move((*fields)[2]),
+                    supportAddress.value_or("")};
   if (const Descriptor* to = parameters.labelledParameter("to")) {
     std::optional<std::string> recipient = to->stringValue();
     if (!recipient) return cantMake(*to, "text");
@@ -70,10 +72,13 @@ DraftServices systemDraftServices() {
   };
 }
 
-scripting::CommandTable draftCommands(const DraftServices& services) {
+scripting::CommandTable draftCommands(const DraftServices& services,
+                                      const std::optional<std::string>& supportAddress) {
   return {
       {"open mail draft", {"to"},
-       [services](const CommandParameters& parameters) { return openMailDraft(services, parameters); }},
+       [services, supportAddress](const CommandParameters& parameters) {
+         return openMailDraft(services, supportAddress, parameters);
+       }},
       {"run program", {},
        [services](const CommandParameters& parameters) { return runProgram(services, parameters); }},
   };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,8 @@ DraftServices systemDraftServices();
 //
 //   open mail draft {subject, body, log path} [to recipient]
 //     asks the mail service for the draft (an empty log path: no
-//     attachment; no `to`: no recipient) and gives no value. Each item is
+//     attachment; no `to`: the bundle's support address, `supportAddress`,
+//     or no recipient when the bundle names none) and gives no value. Each item is
 //     a text, number or Boolean; anything else raises kErrorCantCoerce
 //     before the service is asked. The service's failure is raised with its
 //     number.
@@ -34,4 +36,8 @@ DraftServices systemDraftServices();
 //     starts a list's first item with the others as arguments (any other
 //     value is the program alone) and gives its standard output; its
 //     failure is raised with its number (run_program.h).
-scripting::CommandTable draftCommands(const DraftServices& services);
+//
+// `supportAddress` is the bundle's checked recipient (BundleIdentity), so a
+// script that names no address of its own addresses the drafts to it.
+scripting::CommandTable draftCommands(const DraftServices& services,
+                                      const std::optional<std::string>& supportAddress);

@@ -32,7 +32,7 @@ class DraftCommandsTest : public ::testing::Test {
   // Runs handler f(a, b) with `body`, the commands on the fakes.
   ScriptCallResult run(const std::string& body, const std::vector<std::string>& arguments = {"x", "y"}) {
     const std::string source = "on f(a, b)\n" + body + "\nend f\n";
-    return invoke(source, "f", arguments, draftCommands(services()));
+    return invoke(source, "f", arguments, draftCommands(services(), supportAddress));
   }
 
   std::vector<Draft> drafts;
@@ -40,6 +40,7 @@ class DraftCommandsTest : public ::testing::Test {
   std::string launchedThroughService;
   mail::DraftOutcome draftAnswer;
   ProgramRun programAnswer{0, {}, "out"};
+  std::optional<std::string> supportAddress;
 };
 
 // Subject, body, log path and recipient reach the mail service as given;
@@ -62,6 +63,17 @@ TEST_F(DraftCommandsTest, OpenMailDraftHandsTheRequestToTheService) {
   EXPECT_EQ(drafts[2].recipient, "not an address") << "the service, not the command, judges the address";
   EXPECT_EQ(launchedThroughService, "out");
   EXPECT_EQ(commands, (std::vector<std::vector<std::string>>(3, {"through-the-service"})));
+}
+
+// The bundle's support address is the recipient of a draft whose script
+// names none; an address the script gives still wins.
+TEST_F(DraftCommandsTest, WithoutToTheDraftGoesToTheBundlesSupportAddress) {
+  supportAddress = "help@acme.example";
+  EXPECT_EQ(run("open mail draft {a, b, \"\"}\nreturn \"ok\"").resultText, "ok");
+  EXPECT_EQ(run("open mail draft {a, b, \"\"} to \"other@acme.example\"\nreturn \"ok\"").resultText, "ok");
+  ASSERT_EQ(drafts.size(), 2u);
+  EXPECT_EQ(drafts[0].recipient, "help@acme.example");
+  EXPECT_EQ(drafts[1].recipient, "other@acme.example");
 }
 
 // A request of another shape is refused before the service is asked; the

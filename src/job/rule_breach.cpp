@@ -58,6 +58,14 @@ constexpr ReasonText kReasonTexts[] = {
      "the bundle holds no program at Contents/MacOS/support-draft"},
     {Reason::bundleChannelUnknown, "bundleChannelUnknown",
      "the bundle's Info.plist names no channel the program knows (QuorvelChannel dev or prod)"},
+    {Reason::bundleSubjectPrefixInvalid, "bundleSubjectPrefixInvalid",
+     "the bundle's Info.plist holds a subject prefix (SupportDraftSubjectPrefix) that is not 1 to 100 bytes of "
+     "printable UTF-8 beginning with a non-blank"},
+    {Reason::bundleToolDirectoryInvalid, "bundleToolDirectoryInvalid",
+     "the bundle's Info.plist holds a tool directory (SupportDraftToolDirectory) that is not one hidden name of "
+     "ASCII letters, digits, '.', '-' and '_' of at most 64 bytes"},
+    {Reason::bundleRecipientInvalid, "bundleRecipientInvalid",
+     "the bundle's Info.plist holds a recipient (SupportDraftRecipient) that is not one plain e-mail address"},
 };
 
 const ReasonText* textOf(Reason reason) {
@@ -68,10 +76,10 @@ const ReasonText* textOf(Reason reason) {
 }
 
 // What "{}" stands for in a reason's sentence.
-std::string limitOf(Reason reason) {
-  switch (reason) {
+std::string limitOf(const RuleBreach& breach) {
+  switch (breach.reason) {
     case Reason::subjectPrefix:
-      return std::string(kSubjectPrefix);
+      return breach.expectedPrefix.empty() ? std::string(kSubjectPrefix) : breach.expectedPrefix;
     case Reason::subjectTooLong:
       return std::to_string(kMaxSubjectSize);
     case Reason::bodyTooLong:
@@ -103,7 +111,7 @@ std::string reasonSentence(const RuleBreach& breach) {
   const ReasonText* text = textOf(breach.reason);
   std::string sentence(text == nullptr ? std::string_view("the job breaks a rule") : text->sentence);
   if (const auto place = sentence.find("{}"); place != std::string::npos) {
-    sentence.replace(place, 2, limitOf(breach.reason));
+    sentence.replace(place, 2, limitOf(breach));
   }
   if (!breach.path.empty()) sentence += ": " + breach.path;
   return sentence;

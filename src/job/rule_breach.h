@@ -54,6 +54,9 @@
 // | bundleMissing             | bundleMissing             | the bundle directory does not exist                  |
 // | bundleExecutableMissing   | bundleExecutableMissing   | no Contents/MacOS/support-draft in the bundle        |
 // | bundleChannelUnknown      | bundleChannelUnknown      | Info.plist names no channel the program knows        |
+// | bundleSubjectPrefixInvalid| bundleSubjectPrefixInvalid| Info.plist's subject prefix is not a valid one       |
+// | bundleToolDirectoryInvalid| bundleToolDirectoryInvalid| Info.plist's tool directory is not a valid one       |
+// | bundleRecipientInvalid    | bundleRecipientInvalid    | Info.plist's recipient is not one plain address      |
 //
 // The host-only reasons are rules of a host that prints and hands on the
 // paths it makes; the program itself does not apply them.
@@ -94,6 +97,9 @@ enum class Reason {
   bundleMissing,
   bundleExecutableMissing,
   bundleChannelUnknown,
+  bundleSubjectPrefixInvalid,
+  bundleToolDirectoryInvalid,
+  bundleRecipientInvalid,
 };
 
 // Every reason, in the order above: for a host that lists or maps them.
@@ -110,6 +116,7 @@ inline constexpr Reason kAllReasons[] = {
     Reason::directoryLinked, Reason::directoryMissing, Reason::directoryNotDirectory,
     Reason::directoryUnreadable, Reason::directoryNotOwned, Reason::directoryWritableByOthers,
     Reason::bundleMissing, Reason::bundleExecutableMissing, Reason::bundleChannelUnknown,
+    Reason::bundleSubjectPrefixInvalid, Reason::bundleToolDirectoryInvalid, Reason::bundleRecipientInvalid,
 };
 
 // A broken rule: the reason, and the path of the file or directory that
@@ -117,6 +124,9 @@ inline constexpr Reason kAllReasons[] = {
 struct RuleBreach {
   Reason reason;
   std::string path;
+  // For subjectPrefix, the prefix the subject must begin with (the bundle's
+  // own); empty: the default prefix.
+  std::string expectedPrefix = {};
 };
 
 // The stable machine-readable code of a reason (the table above).
