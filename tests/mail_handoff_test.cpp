@@ -13,6 +13,7 @@
 
 #include "job_fixture.h"
 #include "mail/mail_service.h"
+#include "platform/child_process.h"
 #include "mailto.h"
 
 namespace {
@@ -518,9 +519,11 @@ TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
   route.kind = mail::DraftRoute::Kind::Watched;
   route.launcher = {(bin() / "x-terminal-emulator").string(), "-e"};
   route.argv = {client().string()};
-  const fs::path helper = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS" / kTerminalHelper;
-  const mail::DraftOutcome outcome = mail::carryOutWatched(
-      route, helper.string(), runtimeDirectory().c_str(), std::chrono::milliseconds(1000));
+  mail::MailContext context = mail::mailContext(platform::processEnvironment(), "",
+                                                (fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS").string());
+  context.runtimeDirectory = runtimeDirectory();
+  context.grace = std::chrono::milliseconds(1000);
+  const mail::ServiceAnswer outcome = mail::carryOut(context, route, {});
   EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
   ASSERT_TRUE(fs::exists(pidFile()));
   EXPECT_EQ(::kill(static_cast<pid_t>(std::stol(readFile(pidFile()))), 0), 0) << "the client was ended";

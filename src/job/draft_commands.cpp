@@ -30,21 +30,20 @@ std::optional<std::vector<std::string>> itemTexts(const Descriptor& list) {
   return texts;
 }
 
-CommandReply openMailDraft(const DraftServices& services, const std::optional<std::string>& supportAddress,
-                           const CommandParameters& parameters) {
+CommandReply openMailDraft(const DraftServices& services, const CommandParameters& parameters) {
   const Descriptor& request = parameters.direct;
   if (request.kind() != Descriptor::Kind::List || request.count() != 3) return cantMake(request, "mail draft");
   std::optional<std::vector<std::string>> fields = itemTexts(request);
   if (!fields) return cantMake(request, "mail draft");
   mail::Draft draft{std::move((*fields)[0]), std::move((*fields)[1]), std::move((*fields)[2]),
-                    supportAddress.value_or("")};
+                    services.supportAddress.value_or("")};
   if (const Descriptor* to = parameters.labelledParameter("to")) {
     std::optional<std::string> recipient = to->stringValue();
     if (!recipient) return cantMake(*to, "text");
     draft.recipient = std::move(*recipient);
   }
-  mail::DraftOutcome outcome = services.openDraft(draft, services.launch);
-  if (outcome.errorNumber != 0) return CommandReply::failure(outcome.errorNumber, std::move(outcome.message));
+  mail::ServiceAnswer answer = services.openDraft(services.context, draft);
+  if (answer.errorNumber != 0) return CommandReply::failure(answer.errorNumber, std::move(answer.message));
   return {};
 }
 
@@ -58,27 +57,17 @@ CommandReply runProgram(const DraftServices& services, const CommandParameters& 
   } else {
     command.push_back(*value.stringValue());
   }
-  auto run = services.launch(command, platform::kProgramGraceTime, platform::AtDeadline::LeaveRunning);
+  auto run = services.context.launch.run(command, services.context.grace, platform::AtDeadline::LeaveRunning);
   if (run.errorNumber != 0) return CommandReply::failure(run.errorNumber, std::move(run.message));
   return CommandReply{0, {}, Descriptor::text(std::move(run.output))};
 }
 
 }  // namespace
 
-DraftServices systemDraftServices() {
-  return DraftServices{
-      mail::openDraft,
-      platform::runProgram,
-  };
-}
-
-scripting::CommandTable draftCommands(const DraftServices& services,
-                                      const std::optional<std::string>& supportAddress) {
+scripting::CommandTable draftCommands(const DraftServices& services) {
   return {
       {"open mail draft", {"to"},
-       [services, supportAddress](const CommandParameters& parameters) {
-         return openMailDraft(services, supportAddress, parameters);
-       }},
+       [services](const CommandParameters& parameters) { return openMailDraft(services, parameters); }},
       {"run program", {},
        [services](const CommandParameters& parameters) { return runProgram(services, parameters); }},
   };

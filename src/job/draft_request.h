@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "job/job_document.h"
+#include "mail/mail_context.h"
 #include "platform/directory.h"
 #include "platform/json.h"
 #include "script/invoke.h"
@@ -24,8 +25,9 @@ platform::Json resultDocument(DraftOutcome outcome);
 
 // Runs the draft request for an accepted job with the mail draft script
 // in the bundle's resource directory, which gets the commands of
-// draftCommands with the system's services and the bundle's support
-// address, and writes result.json into the job directory, replacing any
-// earlier one whole, mode 0600.
+// draftCommands with the mail service in `context` and the bundle's support
+// address (none: drafts without a recipient), and writes result.json into
+// the job directory, replacing any earlier one whole, mode 0600.
 void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
-                  std::string_view resourceDirectory, const std::optional<std::string>& supportAddress);
+                  std::string_view resourceDirectory, const mail::MailContext& context,
+                  const std::optional<std::string>& supportAddress);

@@ -2,35 +2,33 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <utility>
 
 #include "mail/mime_apps_files.h"
 #include "mail/report_channel.h"
+#include "platform/program_search.h"
 
 namespace mail {
-namespace {
 
-bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
-
-}  // namespace
-
-MailFacts gatherMailFacts() {
+MailFacts gatherMailFacts(const MailContext& context) {
+  const auto variable = [&](std::string_view name) {
+    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+  };
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
   if (facts.sandboxed) {
     // A Flatpak sandbox passes the desktop's name through; the portal
     // picks its backend by the same name.
-    facts.portalBackend = portalBackendForDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+    facts.portalBackend = portalBackendForDesktop(variable("XDG_CURRENT_DESKTOP").c_str());
     return facts;
   }
-  facts.privateChannel = isPrivateRuntimeDirectory(std::getenv("XDG_RUNTIME_DIR"));
-  if (const char* mailer = std::getenv("MAILER"); isSet(mailer)) {
-    facts.mailer = mailer;
-    return facts;
-  }
-  if (auto handler = findDefaultApplication(xdgEnvironmentOfProcess(), "x-scheme-handler/mailto")) {
+  facts.privateChannel = isPrivateRuntimeDirectory(context.runtimeDirectory.c_str());
+  facts.mailer = variable("MAILER");
+  if (!facts.mailer.empty()) return facts;
+  const XdgEnvironment xdg{context.home,           variable("XDG_CONFIG_HOME"), variable("XDG_CONFIG_DIRS"),
+                           variable("XDG_DATA_HOME"), variable("XDG_DATA_DIRS"),   variable("XDG_CURRENT_DESKTOP")};
+  if (auto handler = findDefaultApplication(xdg, "x-scheme-handler/mailto")) {
     facts.handlerId = std::move(handler->desktopId);
     facts.exec = std::move(handler->entry.exec);
     facts.terminal = handler->entry.terminal;

@@ -3,13 +3,15 @@
 #pragma once
 
 #include "mail/draft_route.h"
+#include "mail/mail_context.h"
 
 namespace mail {
 
-// The facts decideRoute needs. Inside a sandbox only the portal backend
+// The facts decideRoute needs, read from the context's environment and
+// home and from the disk. Inside a sandbox only the portal backend
 // the desktop's name points to. The default handler is found by the MIME
 // applications rules (mime_apps_files.h), and only when neither MAILER nor
 // the sandbox settles the route first.
-MailFacts gatherMailFacts();
+MailFacts gatherMailFacts(const MailContext& context);
 
 }  // namespace mail

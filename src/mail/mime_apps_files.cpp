@@ -1,11 +1,9 @@
 #include "mail/mime_apps_files.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 
 #include "platform/file_io.h"
-#include "platform/home.h"
 #include "platform/paths.h"
 
 namespace mail {
@@ -25,11 +23,6 @@ constexpr std::size_t kMaxBytesRead = 8 * 1024 * 1024;
 // each id looked up costs a search of every data directory.
 constexpr std::size_t kMaxDesktopIdSize = 255;
 constexpr std::size_t kMaxIdsLookedUp = 64;
-
-std::string fromEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 std::vector<std::string> absoluteParts(std::string_view list) {
   std::vector<std::string> parts;
@@ -109,12 +102,6 @@ std::vector<MimeAppsPlace> mimeAppsPlaces(const XdgEnvironment& environment) {
 }
 
 }  // namespace
-
-XdgEnvironment xdgEnvironmentOfProcess() {
-  return {platform::homeDirectory().value_or(""),         fromEnvironment("XDG_CONFIG_HOME"),
-          fromEnvironment("XDG_CONFIG_DIRS"),   fromEnvironment("XDG_DATA_HOME"),
-          fromEnvironment("XDG_DATA_DIRS"),     fromEnvironment("XDG_CURRENT_DESKTOP")};
-}
 
 std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& environment,
                                                          std::string_view mimeType) {

@@ -24,8 +24,6 @@ struct XdgEnvironment {
   std::string currentDesktop;  // XDG_CURRENT_DESKTOP
 };
 
-XdgEnvironment xdgEnvironmentOfProcess();
-
 struct DefaultApplication {
   std::string desktopId;
   DesktopEntry entry;

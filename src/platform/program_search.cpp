@@ -42,14 +42,20 @@ std::vector<std::string> programCandidates(std::string_view name, std::string_vi
   return candidates;
 }
 
-std::string_view searchPathOf(const std::vector<std::string_view>& environment) {
+std::optional<std::string_view> environmentValue(const std::vector<std::string>& environment, std::string_view name) {
   for (const std::string_view entry : environment) {
-    if (isPathEntry(entry)) return entry.substr(kPathPrefix.size());
+    if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
+      return entry.substr(name.size() + 1);
+    }
   }
-  return kDefaultSearchPath;
+  return std::nullopt;
 }
 
-std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>& environment) {
+std::string_view searchPathOf(const std::vector<std::string>& environment) {
+  return environmentValue(environment, "PATH").value_or(kDefaultSearchPath);
+}
+
+std::vector<std::string> handedOnEnvironment(const std::vector<std::string>& environment) {
   std::vector<std::string> handedOn;
   handedOn.reserve(environment.size());
   bool pathSeen = false;
