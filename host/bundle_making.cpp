@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <vector>
 
-#include "host_job.h"
-#include "reason_codes.h"
 #include "job/bundle_identity.h"
 #include "platform/file_io.h"
 #include "platform/info_dictionary.h"
@@ -45,7 +43,7 @@ bool isAsciiLetterOrDigit(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-BundleMaking refused(support_draft_reason reason, std::string text) {
+BundleMaking refused(HostReason reason, std::string text) {
   BundleMaking making;
   making.reason = reason;
   making.refusal = std::move(text);
@@ -132,37 +130,37 @@ bool isValidBundleIdentifier(const std::string& identifier) {
 BundleMaking makeBundle(const std::string& directory, const BundleSpec& spec, const std::string& kitBundle,
                         bool checkOnly) {
   if (!isValidBundleName(spec.name)) {
-    return refused(SUPPORT_DRAFT_REASON_BUNDLE_NAME_INVALID,
+    return refused(HostReason::bundleNameInvalid,
                    "the bundle's name is not 1 to 64 bytes of printable UTF-8 without '/', not beginning with '.' "
                    "or a blank and not ending with a blank: " + spec.name);
   }
   if (!isValidBundleIdentifier(spec.identifier)) {
-    return refused(SUPPORT_DRAFT_REASON_BUNDLE_IDENTIFIER_INVALID,
+    return refused(HostReason::bundleIdentifierInvalid,
                    "the bundle's identifier is not reverse-DNS (letters, digits and '-' in two or more parts "
                    "separated by '.'): " + spec.identifier);
   }
   // The identity as the program will judge it, by the program's own code.
   const platform::PlistDict info = infoFor(spec);
   if (const BundleIdentityReading reading = identityFromInfo(info); reading.breach) {
-    return refused(apiReason(reading.breach->reason), reasonSentence(*reading.breach));
+    return refused(hostReason(reading.breach->reason), reasonSentence(*reading.breach));
   }
   const auto xml = platform::infoDictionaryXml(info);
-  if (!xml) return refused(SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE, "the Info.plist cannot be written");
+  if (!xml) return refused(HostReason::bundleNotMade, "the Info.plist cannot be written");
 
   for (const KitFile& file : kKitFiles) {
     if (platform::pathKindFollowingLinks(kitBundle + "/" + file.path) != platform::PathKind::regularFile) {
-      return refused(SUPPORT_DRAFT_REASON_BUNDLE_EXECUTABLE_MISSING,
+      return refused(HostReason::bundleExecutableMissing,
                      "the kit's bundle holds no " + std::string(file.path) + ": " + kitBundle);
     }
   }
   if (directory.empty() || platform::pathKindFollowingLinks(directory) != platform::PathKind::directory) {
-    return refused(SUPPORT_DRAFT_REASON_DIRECTORY_MISSING, "the directory does not exist: " + directory);
+    return refused(HostReason::directoryMissing, "the directory does not exist: " + directory);
   }
   BundleMaking making;
   making.bundle = platform::appendingPathComponent(directory, spec.name + ".app");
   struct stat existing {};
   if (::lstat(making.bundle->c_str(), &existing) == 0) {
-    return refused(SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE, "the bundle exists already: " + *making.bundle);
+    return refused(HostReason::bundleNotMade, "the bundle exists already: " + *making.bundle);
   }
   if (checkOnly) return making;
 
@@ -170,7 +168,7 @@ BundleMaking makeBundle(const std::string& directory, const BundleSpec& spec, co
   // a bundle is either complete or not there.
   std::string temporary = platform::appendingPathComponent(directory, "." + spec.name + ".app.XXXXXX");
   if (::mkdtemp(temporary.data()) == nullptr) {
-    return refused(SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE, "cannot make a directory in " + directory + ": " + errorText(errno));
+    return refused(HostReason::bundleNotMade, "cannot make a directory in " + directory + ": " + errorText(errno));
   }
   std::string failure;
   if (::chmod(temporary.c_str(), 0755) != 0) failure = "cannot set the bundle's mode: " + errorText(errno);
@@ -182,7 +180,7 @@ BundleMaking makeBundle(const std::string& directory, const BundleSpec& spec, co
   }
   if (!failure.empty()) {
     removeLaidOut(temporary);
-    return refused(SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE, failure);
+    return refused(HostReason::bundleNotMade, failure);
   }
   // Read back as the program reads its own bundle: what was made is what
   // it will run with.
@@ -191,7 +189,7 @@ BundleMaking makeBundle(const std::string& directory, const BundleSpec& spec, co
       (spec.toolDirectory && made.identity->toolDirectory != *spec.toolDirectory) ||
       made.identity->recipient != spec.recipient) {
     removeLaidOut(*making.bundle);
-    return refused(SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE, "the bundle made does not read back as asked: " + *making.bundle);
+    return refused(HostReason::bundleNotMade, "the bundle made does not read back as asked: " + *making.bundle);
   }
   return making;
 }

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "support_draft_host.h"
+#include "reason_codes.h"
 
 namespace support_draft::host_side {
 
@@ -33,7 +33,7 @@ bool isValidBundleIdentifier(const std::string& identifier);
 
 struct BundleMaking {
   std::optional<std::string> bundle;  // the path of the bundle made (or that would be made)
-  support_draft_reason reason = SUPPORT_DRAFT_REASON_NONE;
+  HostReason reason = HostReason::none;
   std::string refusal;
 };
 

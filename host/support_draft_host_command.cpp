@@ -240,7 +240,8 @@ int makeBundle(const Options& options) {
   }
   const side::BundleMaking making =
       side::makeBundle(options.values.at("--make-bundle"), spec, *kit, options.checkOnly);
-  if (!making.bundle) return refuse({making.refusal, making.reason});
+  // The library's reasons share their numbers with the C API.
+  if (!making.bundle) return refuse({making.refusal, static_cast<host::Reason>(making.reason)});
   return printLine({{"outcome", options.checkOnly ? "checked" : "made"}, {"bundle", *making.bundle}}, true);
 }
 
