@@ -86,8 +86,7 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
     started.refusal = refusalFor(*reading.breach);
     return started;
   }
-  const std::string executable =
-      platform::appendingPathComponent(platform::appendingPathComponent(bundle, "Contents/MacOS"), "support-draft");
+  const std::string executable = programInBundle(bundle);
   // An earlier answer must not pass for this run's.
   if (::unlinkat(chain.job->fd(), std::string(kResultName).c_str(), 0) != 0 && errno != ENOENT) {
     started.refusal = {SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE,

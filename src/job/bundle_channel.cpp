@@ -9,7 +9,7 @@
 namespace {
 
 constexpr std::string_view kChannelNames[] = {"dev", "prod"};
-constexpr std::string_view kExecutableInBundle = "Contents/MacOS/support-draft";
+constexpr std::string_view kProgramName = "support-draft";
 
 const std::string* textIn(const platform::PlistValue* value) {
   return value == nullptr ? nullptr : value->as<std::string>();
@@ -40,7 +40,7 @@ BundleFacts bundleFacts(std::string_view bundlePath) {
   if (!facts.bundleIsDirectory) return facts;
   const std::optional<std::string> absolute = platform::absolutePath(bundlePath);
   if (!absolute) return facts;
-  const std::string executable = platform::appendingPathComponent(*absolute, kExecutableInBundle);
+  const std::string executable = programInBundle(*absolute);
   facts.executableIsRegularFile = platform::pathKindFollowingLinks(executable) == platform::PathKind::regularFile;
   if (!facts.executableIsRegularFile) return facts;
   if (const auto resolved = platform::resolvingSymlinksInPath(executable)) {
@@ -48,6 +48,10 @@ BundleFacts bundleFacts(std::string_view bundlePath) {
     if (const std::string* text = textIn(platform::infoValue(bundle, kChannelKey))) facts.channelText = *text;
   }
   return facts;
+}
+
+std::string programInBundle(std::string_view bundlePath) {
+  return platform::executableInBundle(bundlePath, kProgramName);
 }
 
 BundleChannelReading bundleChannel(std::string_view bundlePath, const BundleFacts& facts) {

@@ -14,6 +14,10 @@ struct PlistValue;
 // The key of the bundle's information dictionary that names the channel.
 inline constexpr std::string_view kChannelKey = "QuorvelChannel";
 
+// The program's path in the bundle at `bundlePath`:
+// <bundlePath>/Contents/MacOS/support-draft.
+std::string programInBundle(std::string_view bundlePath);
+
 // A channel the program knows: its name as this code spells it ("dev" or
 // "prod") and its tool directory in the home directory.
 struct BundleChannel {
