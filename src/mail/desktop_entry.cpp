@@ -41,6 +41,8 @@ std::string unescapeValue(std::string_view value) {
 
 // The Exec quoting: words separated by blanks; a double-quoted word may
 // hold blanks and the escaped characters " ` $ \.
+bool isFieldCode(std::string_view word) { return word.size() == 2 && word[0] == '%' && word[1] != '%'; }
+
 std::optional<std::vector<std::string>> splitExec(std::string_view line) {
   std::vector<std::string> words;
   std::size_t i = 0;
@@ -63,7 +65,9 @@ std::optional<std::vector<std::string>> splitExec(std::string_view line) {
     }
     words.push_back(std::move(word));
   }
-  if (words.empty()) return std::nullopt;
+  // The first word names the program: an empty one names none, and a field
+  // code stands for what the launcher puts in its place, never a program.
+  if (words.empty() || words.front().empty() || isFieldCode(words.front())) return std::nullopt;
   return words;
 }
 
@@ -89,7 +93,13 @@ std::vector<std::string> entryCandidates(const std::string& applicationsDir, con
     return candidates;
   }
   candidates.push_back(platform::appendingPathComponent(applicationsDir, desktopId));
+  // Each side of the '-' names a directory and a file inside it: never the
+  // directory itself or the one above it.
+  const auto names = [](std::string_view part) { return !part.empty() && part != "." && part != ".."; };
   for (std::size_t dash = desktopId.find('-'); dash != std::string::npos; dash = desktopId.find('-', dash + 1)) {
+    if (!names(std::string_view(desktopId).substr(0, dash)) || !names(std::string_view(desktopId).substr(dash + 1))) {
+      continue;
+    }
     std::string nested = desktopId;
     nested[dash] = '/';
     candidates.push_back(platform::appendingPathComponent(applicationsDir, nested));
@@ -98,6 +108,10 @@ std::vector<std::string> entryCandidates(const std::string& applicationsDir, con
 }
 
 std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
+  // A desktop entry is text: a NUL byte in it would cut a program's name
+  // or an argument short on its way into the started process, which would
+  // then run something other than the entry says.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   std::optional<std::string> exec;
   std::optional<std::string_view> terminal;
   bool inMainGroup = false;

@@ -25,7 +25,8 @@ std::vector<std::string> dataDirectories(const char* dataHome, const char* dataD
 std::vector<std::string> entryCandidates(const std::string& applicationsDir, const std::string& desktopId);
 
 // The Exec and Terminal keys of the [Desktop Entry] group of `text`.
-// Nothing when there is no Exec key or its quoting is broken.
+// Nothing when there is no Exec key, its quoting is broken, its first word
+// is empty or a field code, or the text holds a NUL byte.
 //
 // Only these two keys are read, so the reading stays this small: lines of
 // the group, the string escapes (\s \n \t \r \\), then the Exec quoting

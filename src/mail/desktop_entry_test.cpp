@@ -40,6 +40,13 @@ TEST(DesktopEntryTest, NoEntryWithoutExecOrWithBrokenQuoting) {
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=   \n"));
   EXPECT_FALSE(parseDesktopEntry("[Other]\nExec=x\n"));
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nTerminal=true\n"));
+  // No program: an empty first word, or a field code in its place.
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=\"\" %u\n"));
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=\\s%U thunderbird\n"));
+  // A NUL would cut the program's name short where it is started.
+  using namespace std::string_view_literals;
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=/usr/bin/evil\0/thunderbird %u\n"sv));
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=thunderbird %u\n# \0\n"sv));
 }
 
 TEST(DesktopEntryTest, DataDirectoriesFollowTheBaseDirectoryRules) {
@@ -70,6 +77,10 @@ TEST(DesktopEntryTest, FindsTheFirstEntryAlongTheDirectories) {
   EXPECT_TRUE(entryCandidates("/a", std::string(300, '-') + ".desktop").empty());
   EXPECT_TRUE(entryCandidates("/a", std::string("mail.desktop\0.x", 15)).empty());
   EXPECT_EQ(entryCandidates("/a", "a-b.desktop").size(), 2u);
+  // A '-' read as '/' never leads to the directory itself or above it.
+  EXPECT_EQ(entryCandidates("/a", "x-.."), (Words{"/a/x-.."}));
+  EXPECT_EQ(entryCandidates("/a", "-x.desktop"), (Words{"/a/-x.desktop"}));
+  EXPECT_EQ(entryCandidates("/a", "x-."), (Words{"/a/x-."}));
 }
 
 }  // namespace

@@ -72,10 +72,11 @@ bool startsThroughFlatpak(const std::vector<std::string>& exec) { return baseNam
 // mark, since `flatpak run` needs its options and the application id.
 std::vector<std::string> clientProgram(const std::vector<std::string>& exec) {
   if (!startsThroughFlatpak(exec)) return {exec.front()};
-  std::vector<std::string> words;
-  for (const std::string& word : exec) {
-    if (isFieldCode(word) || word.starts_with("@@")) break;
-    words.push_back(word);
+  // The program itself always stands, whatever its name looks like.
+  std::vector<std::string> words = {exec.front()};
+  for (std::size_t i = 1; i < exec.size(); ++i) {
+    if (isFieldCode(exec[i]) || exec[i].starts_with("@@")) break;
+    words.push_back(exec[i]);
   }
   return words;
 }
