@@ -1,8 +1,8 @@
-// Feeds arbitrary MAILER values, with arbitrary drafts, to the route
-// decision: the command is read as plain words naming a known client, or
-// left to xdg-email whole. Whatever it holds, the route starts a word of
-// MAILER or xdg-email, hands the client the draft unchanged and nothing
-// more, and carries no NUL.
+// Feeds arbitrary MAILER values, with arbitrary drafts, to the reading of
+// its commands and to the route decision: each command is read as plain
+// words (a known client's own start, or the words with the URI) or left
+// to the shell whole. Whatever it holds, every route and fallback hands the
+// client the draft unchanged and nothing more, and carries no NUL.
 //
 // Input, cut at NUL bytes: switches, MAILER, subject, body, log path,
 // recipient.
@@ -14,6 +14,7 @@
 
 #include "fuzz_input.h"
 #include "mail/draft_route.h"
+#include "mail/mailer_command.h"
 #include "route_check.h"
 
 namespace {
@@ -22,18 +23,21 @@ using fuzz_input::flag;
 using fuzz_input::pieceOr;
 using fuzz_input::require;
 
-// Every word of MAILER, of any of its commands.
-std::vector<std::string> wordsOf(const std::string& command) {
-  std::vector<std::string> words;
-  std::size_t i = 0;
-  while (i < command.size()) {
-    const std::size_t start = command.find_first_not_of(" \t\n:", i);
-    if (start == std::string::npos) break;
-    const std::size_t end = std::min(command.find_first_of(" \t\n:", start), command.size());
-    words.push_back(command.substr(start, end - start));
-    i = end;
+// MAILER's commands: each is text the user wrote, words only when a shell
+// would take them as they stand, and a command needing the shell is run by
+// the shell with the URI as its one positional parameter.
+void checkCommands(const std::string& mailer) {
+  for (const mail::MailerCommand& command : mail::mailerCommands(mailer)) {
+    require(command.text.find_first_not_of(" \t\n") != std::string::npos);
+    require(mailer.find(command.text) != std::string::npos);
+    require(!route_check::holdsNul(command.words));
+    if (!command.needsShell()) {
+      require(!command.words.front().empty());
+      continue;
+    }
+    const std::vector<std::string> shell = mail::shellCommand(command, "mailto:?subject=x");
+    require(shell.size() == 5 && shell[0] == "/bin/sh" && shell[1] == "-c" && shell[4] == "mailto:?subject=x");
   }
-  return words;
 }
 
 }  // namespace
@@ -48,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (flag(switches, 1)) {
     // A default handler that MAILER, when set, goes before.
     facts.handlerId = "thunderbird.desktop";
-    facts.exec = {"thunderbird", "%u"};
+    facts.exec = {{"thunderbird", false}, {"%u", true}};
   }
   const mail::Draft draft = route_check::madeUpDraft(pieceOr(pieces, 2), pieceOr(pieces, 3),
                                                      flag(switches, 2) ? pieceOr(pieces, 4) : "", pieceOr(pieces, 5));
@@ -56,15 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const mail::DraftRoute route = mail::decideRoute(facts, draft);
   route_check::requireSound(route, facts, draft);
 
-  if (!facts.mailer.empty() && route.kind != mail::DraftRoute::Kind::Refuse) {
-    // The program started is xdg-email or one MAILER names; so is the
-    // launcher, unless the desktop's terminal stands in for one.
-    const std::vector<std::string> words = wordsOf(facts.mailer);
-    const auto named = [&](const std::string& word) {
-      return std::find(words.begin(), words.end(), word) != words.end();
-    };
-    require(route.argv.front() == "xdg-email" || named(route.argv.front()));
-    if (!route.launcher.empty()) require(named(route.launcher.front()) || route.launcher.front() == "x-terminal-emulator");
-  }
+  checkCommands(facts.mailer);
   return 0;
 }

@@ -42,28 +42,23 @@ inline bool holdsFieldCode(const std::vector<std::string>& words) {
   return false;
 }
 
-// The decoded fields hold the draft: the same subject, body and recipient,
-// no recipient when it has none, and the log when `log` names a field.
-inline void requireDraft(const testing_support::DecodedUri& decoded, const mail::Draft& draft) {
-  require(decoded.error.empty());
+// The decoded fields are the draft: the same subject, body and recipient,
+// no recipient when it has none, the log where a field carries one, and
+// nothing else.
+inline bool matchesDraft(const testing_support::DecodedUri& decoded, const mail::Draft& draft) {
   const auto field = [&](const std::string& key) -> const std::string* {
     const auto found = decoded.fields.find(key);
     return found == decoded.fields.end() ? nullptr : &found->second;
   };
-  require(field("subject") && *field("subject") == draft.subject);
-  require(field("body") && *field("body") == draft.body);
-  if (draft.recipient.empty()) {
-    require(!field("to"));
-  } else {
-    require(field("to") && *field("to") == draft.recipient);
-  }
-  for (const char* attachmentKey : {"attach", "attachment"}) {
-    if (const std::string* attached = field(attachmentKey)) require(*attached == draft.attachment);
-  }
-  // Nothing else: no text of the draft can add a field.
+  if (!field("subject") || *field("subject") != draft.subject) return false;
+  if (!field("body") || *field("body") != draft.body) return false;
+  if (draft.recipient.empty() ? field("to") != nullptr : !field("to") || *field("to") != draft.recipient) return false;
   for (const auto& [key, value] : decoded.fields) {
-    require(key == "subject" || key == "body" || key == "to" || key == "attach" || key == "attachment");
+    const bool attachment = key == "attach" || key == "attachment";
+    if (attachment && value != draft.attachment) return false;
+    if (!attachment && key != "subject" && key != "body" && key != "to") return false;
   }
+  return true;
 }
 
 // Whether the log reaches the client: as a field, a word of its own, or
@@ -83,28 +78,36 @@ inline bool carriesLog(const mail::DraftRoute& route, const mail::Draft& draft) 
   return false;
 }
 
-// The draft as the route hands it to the client: the last -compose field
-// list or mailto: URI of the arguments, since the client's own arguments
-// come after whatever options the user gave it.
-inline void requireCarriesDraft(const mail::DraftRoute& route, const mail::Draft& draft) {
-  for (std::size_t i = route.argv.size(); i-- > 0;) {
-    const std::string& word = route.argv[i];
-    if (word.starts_with("mailto:") || word.starts_with("--compose=mailto:")) {
-      requireDraft(testing_support::decodeMailto(std::string_view(word).substr(word.find("mailto:"))), draft);
-      return;
-    }
-    if (i > 0 && route.argv[i - 1] == "-compose") {
-      requireDraft(testing_support::decodeComposeFields(word), draft);
-      return;
-    }
+// Whether `word` hands a client the draft: a mailto: URI (alone or as
+// Balsa's option) or, after -compose, Thunderbird's field list, decoding
+// to exactly the draft's subject, body, recipient and log.
+inline bool handsOverDraft(const std::vector<std::string>& argv, std::size_t i, const mail::Draft& draft) {
+  const std::string& word = argv[i];
+  testing_support::DecodedUri decoded;
+  if (word.starts_with("mailto:") || word.starts_with("--compose=mailto:")) {
+    decoded = testing_support::decodeMailto(std::string_view(word).substr(word.find("mailto:")));
+  } else if (i > 0 && argv[i - 1] == "-compose") {
+    decoded = testing_support::decodeComposeFields(word);
+  } else {
+    return false;
   }
-  require(false);  // a started client that is not handed the draft
+  return decoded.error.empty() && matchesDraft(decoded, draft);
 }
 
-// Every route: no word holds a NUL (it would cut the word short on its way
-// into a process); a start has a program; a client started through a
-// launcher has a private channel to report on; the sandbox goes only
-// through the portal; a log asked for is carried or nothing is started.
+// A started client is handed the draft: one of its words decodes to it
+// exactly, so no text of the draft has ended a value or added a field. (The
+// user's own words around it may be anything.)
+inline void requireCarriesDraft(const mail::DraftRoute& route, const mail::Draft& draft) {
+  bool found = false;
+  for (std::size_t i = 0; i < route.argv.size() && !found; ++i) found = handsOverDraft(route.argv, i, draft);
+  require(found);
+}
+
+// Every route and each of its fallbacks: no word holds a NUL (it would cut
+// the word short on its way into a process); a start has a program; a
+// client started through a launcher has a private channel to report on;
+// the sandbox goes only through the portal; a log asked for is carried or
+// nothing is started.
 inline void requireSound(const mail::DraftRoute& route, const mail::MailFacts& facts, const mail::Draft& draft) {
   using Kind = mail::DraftRoute::Kind;
   require(!holdsNul(route.argv) && !holdsNul(route.launcher) && !holdsNul(route.startAloneAfterCrash));
@@ -116,10 +119,12 @@ inline void requireSound(const mail::DraftRoute& route, const mail::MailFacts& f
   }
   if (route.kind == Kind::Refuse) {
     require(!route.why.empty() && route.argv.empty() && route.launcher.empty());
+    for (const mail::DraftRoute& fallback : route.fallbacks) requireSound(fallback, facts, draft);
     return;
   }
   if (route.kind == Kind::Portal) return;
   require(!route.argv.empty() && !route.argv.front().empty());
+  for (const mail::DraftRoute& fallback : route.fallbacks) requireSound(fallback, facts, draft);
   if (route.kind == Kind::Watched) {
     require(facts.privateChannel && !route.launcher.empty() && !route.launcher.front().empty());
   } else {

@@ -27,7 +27,8 @@ MailFacts gatherMailFacts(const MailContext& context) {
   facts.mailer = variable("MAILER");
   if (!facts.mailer.empty()) return facts;
   const XdgEnvironment xdg{context.home,           variable("XDG_CONFIG_HOME"), variable("XDG_CONFIG_DIRS"),
-                           variable("XDG_DATA_HOME"), variable("XDG_DATA_DIRS"),   variable("XDG_CURRENT_DESKTOP")};
+                           variable("XDG_DATA_HOME"), variable("XDG_DATA_DIRS"),   variable("XDG_CURRENT_DESKTOP"),
+                           variable("PATH")};
   if (auto handler = findDefaultApplication(xdg, "x-scheme-handler/mailto")) {
     facts.handlerId = std::move(handler->desktopId);
     facts.exec = std::move(handler->entry.exec);

@@ -123,7 +123,9 @@ std::vector<std::string> portalCommand(const std::string& helper, const Draft& d
   return command;
 }
 
-ServiceAnswer carryOut(const MailContext& context, const DraftRoute& route, const Draft& draft) {
+namespace {
+
+ServiceAnswer carryOutOne(const MailContext& context, const DraftRoute& route, const Draft& draft) {
   switch (route.kind) {
     case DraftRoute::Kind::Start:
       return started(context, route);
@@ -135,6 +137,19 @@ ServiceAnswer carryOut(const MailContext& context, const DraftRoute& route, cons
       break;
   }
   return {kErrorNoDraftRoute, route.why};
+}
+
+}  // namespace
+
+ServiceAnswer carryOut(const MailContext& context, const DraftRoute& route, const Draft& draft) {
+  ServiceAnswer answer = carryOutOne(context, route, draft);
+  // The next of the user's commands is tried only when this one did not
+  // open the draft, as the desktop's hand-off tries MAILER's list.
+  for (const DraftRoute& next : route.fallbacks) {
+    if (answer.errorNumber == 0) break;
+    answer = carryOutOne(context, next, draft);
+  }
+  return answer;
 }
 
 ServiceAnswer openDraft(const MailContext& context, const Draft& draft) {

@@ -5,6 +5,7 @@
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/program_search.h"
 
 namespace mail {
 namespace {
@@ -115,6 +116,8 @@ std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& e
     }
   }
   const std::vector<std::string> dataDirs = dataDirectoriesOf(environment);
+  const std::string_view searchPath =
+      environment.searchPath.empty() ? platform::kDefaultSearchPath : std::string_view(environment.searchPath);
   // Each entry is read once, whether it is asked about once or again.
   std::map<std::string, std::optional<DesktopEntry>> entries;
   auto installed = [&](const std::string& desktopId) {
@@ -124,7 +127,7 @@ std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& e
                                    desktopId.find('\0') != std::string::npos)) {
       return false;
     }
-    if (found == entries.end()) found = entries.emplace(desktopId, findDesktopEntry(dataDirs, desktopId)).first;
+    if (found == entries.end()) found = entries.emplace(desktopId, findDesktopEntry(dataDirs, desktopId, searchPath)).first;
     return found->second.has_value();
   };
   std::string desktopId = defaultApplication(files, mimeType, installed);

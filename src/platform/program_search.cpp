@@ -1,5 +1,8 @@
 #include "platform/program_search.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace platform {
 namespace {
 
@@ -68,6 +71,16 @@ std::vector<std::string> handedOnEnvironment(const std::vector<std::string>& env
     }
   }
   return handedOn;
+}
+
+bool isInstalledProgram(std::string_view name, std::string_view path) {
+  for (const std::string& candidate : programCandidates(name, path)) {
+    struct stat facts {};
+    if (::stat(candidate.c_str(), &facts) == 0 && S_ISREG(facts.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -24,6 +24,10 @@ std::string absoluteSearchPath(std::string_view path);
 // `path`. An empty name gives none.
 std::vector<std::string> programCandidates(std::string_view name, std::string_view path);
 
+// Whether one of programCandidates(name, path) is a regular file this
+// process may execute.
+bool isInstalledProgram(std::string_view name, std::string_view path);
+
 // The value of the first entry NAME=value of `environment` (the one getenv
 // finds); nothing when there is none.
 std::optional<std::string_view> environmentValue(const std::vector<std::string>& environment, std::string_view name);
