@@ -35,7 +35,7 @@ set(SUPPORT_DRAFT_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/SupportDraft)
 # The program package.
 install(FILES ${BUNDLE_DIR}/Contents/Info.plist
         DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents COMPONENT program)
-install(TARGETS support-draft support-draft-portal support-draft-terminal
+install(TARGETS support-draft support-draft-portal support-draft-terminal support-draft-flatpak support-draft-desktop
         RUNTIME DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/MacOS COMPONENT program)
 install(FILES ${BUNDLE_DIR}/Contents/Resources/support-mail.applescript
         DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/Resources COMPONENT program)

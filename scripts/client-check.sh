@@ -8,7 +8,7 @@
 # and attachment, and the recipient when the bundle was built with one.
 # Not part of CI; run as root (it installs packages).
 #
-#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--build DIR]
+#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--build DIR]
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
 #
 #   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt,
@@ -21,6 +21,12 @@
 #               real desktop portal, with the KDE backend (XDG_CURRENT_DESKTOP=KDE)
 #               or the GTK one (XDG_CURRENT_DESKTOP=GNOME); prints the portal's
 #               calls, replies and Response as a monitor of the bus saw them
+#   --flatpak-service
+#               with --sandbox: the root's /.flatpak-info grants talking to the
+#               Flatpak session service (org.freedesktop.Flatpak=talk) and names
+#               the build directory as its app-path, mounted at /app, and the
+#               bus starts Debian's real service (flatpak-session-helper): the
+#               job runs the desktop route on the host through it
 #   --no-log    a job without a log (attachLogs false)
 #   --plain     no apostrophe or comma in the home path and no apostrophe
 #               or '%' in the texts (the KDE backend's jobs with them are refused)
@@ -39,18 +45,20 @@
 # client.
 #
 # `terminal` checks the outcome of a client in a terminal rather than a
-# draft: NeoMutt as the default handler in the real xterm and in a terminal
-# that returns at once (a detached tmux session, as GNOME's terminal hands
-# its command to a server), and through MAILER="xterm -e neomutt", each
-# with the real NeoMutt (which stays with the draft: opened) and with a
-# stand-in named neomutt that exits 1 at once or dies of SIGSEGV
-# (DRAFT_FAILED). It prints one line per case and fails if any outcome
-# differs.
+# draft: NeoMutt's own entry (Terminal=true) as the default handler in the
+# real xterm, with a log and without, and in a terminal that returns at
+# once (a detached tmux session, as GNOME's terminal hands its command to a
+# server); a user's entry whose Exec line is `xterm -e neomutt %u`; and
+# MAILER="xterm -e neomutt" and MAILER="xterm -T neomutt -e neomutt" (a
+# title naming the client), each with the real NeoMutt (which stays with
+# the draft: opened) and with a stand-in named neomutt that exits 1 at once
+# or dies of SIGSEGV (DRAFT_FAILED). It prints one line per case and fails
+# if any outcome differs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|terminal [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--build DIR]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|terminal [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--build DIR]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -59,6 +67,7 @@ shift
 running=0
 gnome=0
 sandbox=""
+flatpak_service=0
 attach_log=1
 plain=0
 build_dir="$root/build"
@@ -67,6 +76,7 @@ while [[ $# -gt 0 ]]; do
     --running) running=1 ;;
     --gnome) gnome=1 ;;
     --sandbox) [[ $# -ge 2 && ( $2 == kde || $2 == gtk ) ]] || usage; sandbox="$2"; shift ;;
+    --flatpak-service) flatpak_service=1 ;;
     --no-log) attach_log=0 ;;
     --plain) plain=1 ;;
     --build) [[ $# -ge 2 ]] || usage; build_dir="$(realpath -m "$2")"; shift ;;
@@ -86,6 +96,7 @@ case "$client" in
   *) usage ;;
 esac
 [[ $client == terminal && $running -eq 1 ]] && usage
+[[ $flatpak_service -eq 1 && -z $sandbox ]] && usage
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "client-check.sh: run as root (it installs $client and a headless X server)" >&2
@@ -94,6 +105,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 portal_packages=()
 [[ -n $sandbox ]] && portal_packages=(xdg-desktop-portal "xdg-desktop-portal-$sandbox" dbus-daemon util-linux)
+[[ $flatpak_service -eq 1 ]] && portal_packages+=(flatpak)
 client_packages=("$client")
 [[ $client == failing-handler ]] && client_packages=()
 [[ $client == terminal ]] && client_packages=(neomutt xterm)
@@ -390,14 +402,27 @@ start_failing-handler() { echo "(the failing handler has no running instance)"; 
 # ---------------------------------------------------------------------------
 # The terminal case: outcomes of a client in a terminal
 
-# One job with a log; prints result.json.
+# Makes a desktop id the default mailto handler of the throwaway home, as
+# a desktop's settings write it.
+make_default() {
+  mkdir -p "$home/.config"
+  printf '[Default Applications]\nx-scheme-handler/mailto=%s\n' "$1" >"$home/.config/mimeapps.list"
+  echo "default mailto handler: $1"
+}
+
+# One job, with a log unless $terminal_log is 0; prints result.json.
+terminal_log=1
 run_terminal_job() {
   local id dir
   id=$(cat /proc/sys/kernel/random/uuid)
   dir="$home/.vantrel-devtool-dev/support-drafts/$id"
   (umask 077 && mkdir -p "$dir")
   chmod 0700 "$home/.vantrel-devtool-dev" "$home/.vantrel-devtool-dev/support-drafts" "$dir"
-  printf '{"subject":"Support Request - Quorvel terminal","body":"b","attachLogs":true}' >"$dir/job.json"
+  if [[ $terminal_log -eq 1 ]]; then
+    printf '{"subject":"Support Request - Quorvel terminal","body":"b","attachLogs":true}' >"$dir/job.json"
+  else
+    printf '{"subject":"Support Request - Quorvel terminal","body":"b","attachLogs":false}' >"$dir/job.json"
+  fi
   printf 'log line\n' >"$dir/log.txt"
   chmod 0600 "$dir/job.json" "$dir/log.txt"
   "${session[@]}" "$@" "$program" --job "$id"
@@ -408,15 +433,23 @@ run_terminal_job() {
 
 terminal_check() {
   setup_neomutt
-  "${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
-  echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
+  # A user's own entry whose Exec line runs NeoMutt in xterm itself.
+  mkdir -p "$home/.local/share/applications"
+  printf '[Desktop Entry]\nType=Application\nName=NeoMutt in xterm\nExec=xterm -e neomutt %%u\nTerminal=false\nMimeType=x-scheme-handler/mailto;\n' \
+    >"$home/.local/share/applications/neomutt-xterm.desktop"
   local failures=0 terminal client expected result mailer
-  for terminal in xterm at-once mailer-xterm; do
+  for terminal in xterm xterm-no-log at-once mailer-xterm mailer-xterm-title wrapped-exec; do
+    make_default "$desktop_id"
+    terminal_log=1
     case "$terminal" in
       xterm) printf '#!/bin/sh\nexec xterm "$@"\n' >"$work/bin/x-terminal-emulator"; mailer=() ;;
+      xterm-no-log) printf '#!/bin/sh\nexec xterm "$@"\n' >"$work/bin/x-terminal-emulator"; mailer=(); terminal_log=0 ;;
       at-once) printf '#!/bin/sh\n[ "$1" = "-e" ] && shift\nexec tmux new-session -d -x 160 -y 48 "$@"\n' \
                  >"$work/bin/x-terminal-emulator"; mailer=() ;;
       mailer-xterm) rm -f "$work/bin/x-terminal-emulator"; mailer=(MAILER="xterm -e neomutt") ;;
+      # The title names the client too: only the command after -e is it.
+      mailer-xterm-title) rm -f "$work/bin/x-terminal-emulator"; mailer=(MAILER="xterm -T neomutt -e neomutt") ;;
+      wrapped-exec) rm -f "$work/bin/x-terminal-emulator"; mailer=(); make_default neomutt-xterm.desktop ;;
     esac
     [[ -e "$work/bin/x-terminal-emulator" ]] && chmod 0755 "$work/bin/x-terminal-emulator"
     for client in real exit-1 sigsegv; do
@@ -485,6 +518,11 @@ in_sandbox() {
     done
     printf "[Application]\nname=com.quorvel.SupportDraftCheck\nruntime=runtime/org.freedesktop.Platform/x86_64/23.08\n\n[Instance]\ninstance-id=1\n" \
       >"$root/.flatpak-info"
+    if [ -n "$FLATPAK_APP" ]; then
+      printf "app-path=%s\n\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n" "$FLATPAK_APP" >>"$root/.flatpak-info"
+      mkdir "$root/app"
+      mount --bind "$FLATPAK_APP" "$root/app"
+    fi
     mkdir "$root/.old-root"
     cd "$root"
     pivot_root . .old-root
@@ -501,8 +539,7 @@ in_sandbox() {
 mkdir -p "$home/.config"
 # The handler's set-up first: its desktop entry may be one of its own.
 "setup_$client"
-"${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
-echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
+make_default "$desktop_id"
 if [[ $running -eq 1 ]]; then
   "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
 fi
@@ -530,7 +567,13 @@ job_status=0
 job_start=$EPOCHREALTIME
 if [[ -n $sandbox ]]; then
   echo "job in a Flatpak-like root, portal backend $sandbox, log: $([[ $attach_log -eq 1 ]] && echo yes || echo no)"
-  in_sandbox "${session[@]}" "$program" --job "$job_id" || job_status=$?
+  if [[ $flatpak_service -eq 1 ]]; then
+    echo "the sandbox may talk to the Flatpak service; app-path: $build_dir"
+    FLATPAK_APP="$build_dir" in_sandbox "${session[@]}" /app/SupportDraft.app/Contents/MacOS/support-draft \
+      --job "$job_id" || job_status=$?
+  else
+    in_sandbox "${session[@]}" "$program" --job "$job_id" || job_status=$?
+  fi
 else
   "${session[@]}" "$program" --job "$job_id" || job_status=$?
 fi

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/error_numbers.h"
+#include "mail/host_route.h"
 #include "mail/mail_address.h"
 #include "mail/mail_facts.h"
 #include "mail/report_channel.h"
@@ -133,6 +134,10 @@ ServiceAnswer carryOutOne(const MailContext& context, const DraftRoute& route, c
       return watched(context, route);
     case DraftRoute::Kind::Portal:
       return askPortal(context, route.portalBackend, draft);
+    case DraftRoute::Kind::Host:
+      // openDraft takes the portal route when nothing ran on the host.
+      return carryOutOnHost(context, route, draft)
+          .value_or(ServiceAnswer{platform::kErrorLaunchFailed, "The Flatpak service ran nothing on the host."});
     case DraftRoute::Kind::Refuse:
       break;
   }
@@ -158,7 +163,16 @@ ServiceAnswer openDraft(const MailContext& context, const Draft& draft) {
   if (!draft.recipient.empty() && !isPlainAddress(draft.recipient)) {
     return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
   }
-  return carryOut(context, decideRoute(gatherMailFacts(context), draft), draft);
+  MailFacts facts = gatherMailFacts(context);
+  DraftRoute route = decideRoute(facts, draft);
+  if (route.kind == DraftRoute::Kind::Host) {
+    if (std::optional<ServiceAnswer> answer = carryOutOnHost(context, route, draft)) return *answer;
+    // Nothing ran on the host (no Flatpak service, or it refused the
+    // command): the sandbox's own way out, as without the grant.
+    facts.hostDesktopHelper.clear();
+    route = decideRoute(facts, draft);
+  }
+  return carryOut(context, route, draft);
 }
 
 }  // namespace mail
