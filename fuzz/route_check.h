@@ -111,6 +111,11 @@ inline void requireCarriesDraft(const mail::DraftRoute& route, const mail::Draft
 inline void requireSound(const mail::DraftRoute& route, const mail::MailFacts& facts, const mail::Draft& draft) {
   using Kind = mail::DraftRoute::Kind;
   require(!holdsNul(route.argv) && !holdsNul(route.launcher) && !holdsNul(route.startAloneAfterCrash));
+  if (route.kind == Kind::Host) {
+    // The helper on the host decides there; nothing of the draft is in the route.
+    require(facts.sandboxed && !facts.hostDesktopHelper.empty() && route.argv == std::vector{facts.hostDesktopHelper});
+    return;
+  }
   if (facts.sandboxed) {
     require(route.kind == Kind::Portal || route.kind == Kind::Refuse);
     if (route.kind == Kind::Portal) require(route.portalBackend == facts.portalBackend && route.argv.empty());
