@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(!options->help || given(arguments, "--help"));
   require(!options->version || given(arguments, "--version"));
   require(!options->remove || given(arguments, "--remove"));
+  require(!options->checkOnly || given(arguments, "--check-only"));
   // Each value follows its option among the arguments.
   for (const auto& [option, value] : options->values) {
     bool follows = false;
@@ -49,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (options->help || options->version) return 0;
 
   const auto& values = options->values;
-  if (options->has("--result")) {
+  require(!options->checkOnly || options->has("--make-bundle"));
+  if (options->has("--make-bundle")) {
+    require(options->has("--name") && options->has("--identifier") && options->has("--channel") && !options->remove);
+  } else if (options->has("--result")) {
     require(values.size() == 1);
   } else if (options->has("--prune")) {
     require(options->has("--bundle") && values.size() == 2 && !options->remove);

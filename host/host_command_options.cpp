@@ -13,13 +13,19 @@ std::optional<long> wholeNumber(const std::string& text, std::size_t digits, lon
 }
 
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error) {
-  static const std::vector<std::string> kValued = {"--bundle", "--subject",    "--body",   "--body-file", "--log",
-                                                   "--log-tail", "--time-bound", "--result", "--prune"};
+  static const std::vector<std::string> kValued = {
+      "--bundle",      "--subject",    "--body",       "--body-file",      "--log",
+      "--log-tail",    "--time-bound", "--result",     "--prune",          "--make-bundle",
+      "--name",        "--identifier", "--channel",    "--subject-prefix", "--tool-directory",
+      "--recipient",   "--from"};
   Options options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
-    if (option == "--remove" || option == "--help" || option == "--version") {
-      (option == "--remove" ? options.remove : option == "--help" ? options.help : options.version) = true;
+    if (option == "--remove" || option == "--help" || option == "--version" || option == "--check-only") {
+      (option == "--remove"       ? options.remove
+       : option == "--help"       ? options.help
+       : option == "--check-only" ? options.checkOnly
+                                  : options.version) = true;
       continue;
     }
     if (std::find(kValued.begin(), kValued.end(), option) == kValued.end()) {
@@ -41,6 +47,20 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
       return std::find(allowed.begin(), allowed.end(), entry.first) != allowed.end();
     });
   };
+  if (options.has("--make-bundle")) {
+    if (!only({"--make-bundle", "--name", "--identifier", "--channel", "--subject-prefix", "--tool-directory",
+               "--recipient", "--from"}) ||
+        options.remove) {
+      error = "--make-bundle takes only the bundle's options";
+    } else if (!options.has("--name") || !options.has("--identifier") || !options.has("--channel")) {
+      error = "--make-bundle needs --name, --identifier and --channel";
+    }
+    return error.empty() ? std::optional<Options>(options) : std::nullopt;
+  }
+  if (options.checkOnly) {
+    error = "--check-only goes with --make-bundle";
+    return std::nullopt;
+  }
   if (options.has("--result")) {
     if (!only({"--result"})) error = "--result takes no other option but --remove";
     return error.empty() ? std::optional<Options>(options) : std::nullopt;

@@ -15,6 +15,7 @@ struct Options {
   bool remove = false;
   bool help = false;
   bool version = false;
+  bool checkOnly = false;
 
   bool has(const std::string& option) const { return values.count(option) != 0; }
 };
@@ -24,8 +25,9 @@ std::optional<long> wholeNumber(const std::string& text, std::size_t digits, lon
 
 // The options, or a usage error message in `error`: an unknown option, one
 // without its value or given twice, or a combination the command does not
-// take (--result alone, --prune with --bundle alone, otherwise --bundle,
-// --subject and exactly one body, at most one log, a time bound in range).
+// take (--make-bundle with its own options, --result alone, --prune with
+// --bundle alone, otherwise --bundle, --subject and exactly one body, at
+// most one log, a time bound in range).
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error);
 
 }  // namespace host_command
