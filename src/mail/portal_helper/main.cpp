@@ -25,15 +25,15 @@
 // backend is reported to fail after starting the client). The exit status
 // says what the portal answered (PortalStatus in portal_answer.h); what the
 // answer means depends on the backend and is the caller's to judge.
-#include <systemd/sd-bus.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,9 +41,9 @@
 #include <tuple>
 #include <vector>
 
-#include "files/private_file.h"
 #include "mail/helper_words.h"
 #include "mail/portal_answer.h"
+#include "platform/directory.h"
 #include "platform/file_io.h"
 
 namespace {
@@ -79,9 +79,14 @@ std::optional<platform::UniqueFd> openPrivateLog(const std::string& path) {
   if (!directory) return std::nullopt;
   auto file = platform::openForReading(platform::childOf(*directory, path.substr(slash + 1)));
   if (!file) return std::nullopt;
-  // Its size was the job's to check; here it must still be private.
-  constexpr std::int64_t kAnySize = std::numeric_limits<std::int64_t>::max() - 1;
-  if (!isPrivateFile(platform::fileFacts(*file), kAnySize, platform::effectiveUserId())) return std::nullopt;
+  // Its size was the job's to check; here it must still be a regular file
+  // of the user's, closed to everyone else, as the report channel's
+  // directory is.
+  struct stat facts {};
+  if (fstat(file->get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_uid != geteuid() ||
+      (facts.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    return std::nullopt;
+  }
   return file;
 }
 
