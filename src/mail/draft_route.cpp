@@ -167,9 +167,11 @@ DraftRoute clientStart(Client client, std::vector<std::string> program, std::vec
                        const MailFacts& facts, const Draft& draft) {
   std::vector<std::string> argv = program;
   for (std::string& word : clientArguments(client, draft)) argv.push_back(std::move(word));
-  if (!launcher.empty()) return watched(std::move(launcher), std::move(argv), verdictFor(client), facts);
-  DraftRoute route = start(std::move(argv), verdictFor(client));
-  if (client == Client::Balsa) route.startAloneAfterCrash = std::move(program);
+  const bool direct = launcher.empty();
+  DraftRoute route = direct ? start(std::move(argv), verdictFor(client))
+                            : watched(std::move(launcher), std::move(argv), verdictFor(client), facts);
+  if (route.kind != DraftRoute::Kind::Refuse) route.client = client;
+  if (client == Client::Balsa && direct) route.startAloneAfterCrash = std::move(program);
   return route;
 }
 

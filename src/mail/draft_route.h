@@ -50,6 +50,21 @@ enum class Verdict {
 // What a forwarding Geary exits with once the running one has the draft.
 inline constexpr int kForwarderExitStatus = 255;
 
+// The mail clients whose starts are known.
+enum class Client { Unknown, Thunderbird, Evolution, ClawsMail, Sylpheed, Balsa, NeoMutt, Geary, KMail };
+
+// What a route's "opened" proves.
+enum class Assurance {
+  // The client's own configuration and state were read and say it shows
+  // its composer for the request (route_admission.h).
+  Checked,
+  // Nothing of the kind could be known (an unknown handler, MAILER naming
+  // no known client, the sandbox's portal, a client whose files do not
+  // tell): "opened" only means the program was started and still ran at
+  // the end of the grace time, or took the request.
+  StartOnly,
+};
+
 struct DraftRoute {
   enum class Kind {
     Start,    // start `argv`, read its end by `verdict`
@@ -72,10 +87,10 @@ struct DraftRoute {
   std::string why;  // for Refuse: the reason, for messages
   // For Portal: the backend that answers, which says how to read its answer.
   PortalBackend portalBackend = PortalBackend::Unknown;
+  // For Start and Watched: the known client the route starts, if any.
+  Client client = Client::Unknown;
+  Assurance assurance = Assurance::StartOnly;
 };
-
-// The mail clients whose starts are known.
-enum class Client { Unknown, Thunderbird, Evolution, ClawsMail, Sylpheed, Balsa, NeoMutt, Geary, KMail };
 
 // The client behind a desktop id ("thunderbird.desktop",
 // "org.mozilla.Thunderbird.desktop", ...), ignoring ASCII case and the

@@ -13,6 +13,19 @@ namespace {
 
 bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
 
+std::string fromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// An XDG base directory: the variable when it holds an absolute path,
+// else the default under the home.
+std::string baseDirectory(const char* name, const std::string& home, const char* fallback) {
+  const std::string value = fromEnvironment(name);
+  if (value.starts_with('/')) return value;
+  return home.empty() ? std::string() : home + fallback;
+}
+
 }  // namespace
 
 MailFacts gatherMailFacts() {
@@ -36,6 +49,18 @@ MailFacts gatherMailFacts() {
     facts.terminal = handler->entry.terminal;
   }
   return facts;
+}
+
+ClientContext gatherClientContext() {
+  ClientContext context;
+  const std::string home = xdgEnvironmentOfProcess().home;
+  context.job.home = home;
+  context.job.session = {fromEnvironment("DBUS_SESSION_BUS_ADDRESS"), fromEnvironment("DISPLAY"),
+                         fromEnvironment("WAYLAND_DISPLAY")};
+  context.job.legacyProfiles = isSet(std::getenv("MOZ_LEGACY_PROFILES"));
+  context.bases = {home, baseDirectory("XDG_CONFIG_HOME", home, "/.config"),
+                   baseDirectory("XDG_DATA_HOME", home, "/.local/share")};
+  return context;
 }
 
 }  // namespace mail

@@ -2,6 +2,8 @@
 // sandbox, the runtime directory, the default mailto handler and its desktop entry.
 #pragma once
 
+#include "mail/client_setup.h"
+#include "mail/client_setup_files.h"
 #include "mail/draft_route.h"
 
 namespace mail {
@@ -11,5 +13,14 @@ namespace mail {
 // applications rules (mime_apps_files.h), and only when neither MAILER nor
 // the sandbox settles the route first.
 MailFacts gatherMailFacts();
+
+// What reading a client's own set-up needs: the job's session and where
+// the user's files lie (the XDG homes only when absolute, as the base
+// directory rules require).
+struct ClientContext {
+  JobSession job;
+  ClientFileBases bases;
+};
+ClientContext gatherClientContext();
 
 }  // namespace mail

@@ -10,9 +10,11 @@
 #include "platform/bundle.h"
 #include "platform/child_process.h"
 #include "platform/error_numbers.h"
+#include "mail/draft_guard.h"
 #include "mail/mail_address.h"
 #include "mail/mail_facts.h"
 #include "mail/report_channel.h"
+#include "mail/route_admission.h"
 #include "platform/paths.h"
 #include "platform/program_search.h"
 
@@ -181,7 +183,18 @@ DraftOutcome openDraft(const Draft& draft, const Launcher& launch) {
   if (!draft.recipient.empty() && !isPlainAddress(draft.recipient)) {
     return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
   }
-  const DraftRoute route = decideRoute(gatherMailFacts(), draft);
+  const MailFacts facts = gatherMailFacts();
+  const ClientContext context = gatherClientContext();
+  const DraftRoute route = admitRoute(decideRoute(facts, draft), facts, UserClientFiles(context.bases), context.job);
+  // A client is started by one job at a time; the turn is held until the
+  // route's grace wait has ended. Without a private runtime directory there
+  // is no place for the turn, and the start goes ahead as before.
+  std::optional<ClientTurn> turn;
+  const bool startsClient = route.kind == DraftRoute::Kind::Start || route.kind == DraftRoute::Kind::Watched;
+  if (startsClient && facts.privateChannel) {
+    turn = ClientTurn::take(std::getenv("XDG_RUNTIME_DIR"), kClientTurnPatience);
+    if (!turn) return {kErrorNoDraftRoute, "Another draft is still being handed to the mail client."};
+  }
   return carryOut(route, draft, route.kind == DraftRoute::Kind::Portal ? helperPath(kPortalHelperName) : std::string(),
                   launch);
 }
