@@ -639,7 +639,7 @@ json.dump({"subject": os.environ["SUBJECT"], "body": os.environ["BODY"], "attach
 }
 job_id=$(make_job)
 job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
-clients_before=$(pgrep -x "$client" | wc -l)
+clients_before=$({ pgrep -x "$client" || true; } | wc -l)
 
 job_status=0
 job_start=$EPOCHREALTIME
@@ -754,7 +754,7 @@ if [[ $setup_case == two-jobs ]]; then
   composers=0
   for _ in $(seq 150); do
     dismiss_dialogs
-    composers=$(xdotool search --name "$compose" 2>/dev/null | wc -l)
+    composers=$({ xdotool search --name "$compose" 2>/dev/null || true; } | wc -l)
     [[ $composers -ge 2 ]] && break
     sleep 0.2
   done

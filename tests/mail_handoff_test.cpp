@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "job_fixture.h"
+#include "mail/draft_guard.h"
 #include "mail/mail_service.h"
 #include "mailto.h"
 
@@ -262,6 +263,9 @@ class DefaultClient : public MailHandoff {
   // Without it a known client is not started: it would show its set-up.
   void setUpClients() const {
     const fs::path thunderbird = home() / ".thunderbird";
+    for (const fs::path& dir : {home(), thunderbird, thunderbird / "t.default-esr", home() / ".claws-mail"}) {
+      makeDirectory(dir, 0700);
+    }
     writeFile(thunderbird / "profiles.ini",
               "[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default-esr\nIsRelative=1\n"
               "Path=t.default-esr\n\n[InstallFDC34C9F024745EB]\nDefault=t.default-esr\nLocked=1\n");
@@ -464,6 +468,7 @@ TEST_F(DefaultClient, BrowserAsHandlerNeedsItsWebMailer) {
   EXPECT_TRUE(startedWith().empty()) << "the browser was started";
 
   const fs::path profiles = configHome() / "mozilla" / "firefox";
+  for (const fs::path& dir : {configHome() / "mozilla", profiles, profiles / "f.default-esr"}) makeDirectory(dir, 0700);
   writeFile(profiles / "profiles.ini", "[Profile0]\nName=default-esr\nIsRelative=1\nPath=f.default-esr\n"
                                        "[Install3B6073811A6ABF12]\nDefault=f.default-esr\n");
   writeFile(profiles / "f.default-esr" / "handlers.json",
@@ -573,7 +578,13 @@ class TerminalClient : public DefaultClient {
   }
 
   fs::path pidFile() const { return root() / "client.pid"; }
-  bool runtimeDirectoryIsEmpty() const { return fs::is_empty(runtimeDirectory()); }
+  // Empty but for the lock file through which jobs take turns.
+  bool runtimeDirectoryIsEmpty() const {
+    for (const auto& entry : fs::directory_iterator(runtimeDirectory())) {
+      if (entry.path().filename() != mail::kClientTurnFileName) return false;
+    }
+    return true;
+  }
 };
 
 TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {

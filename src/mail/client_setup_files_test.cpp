@@ -92,6 +92,8 @@ TEST_F(UserClientFilesTest, ProfileLockNamesTheHoldersSession) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    ::close(ready[0]);
+    ::close(release[1]);
     const int fd = ::open((profile / ".parentlock").c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;

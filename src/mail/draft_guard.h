@@ -27,7 +27,7 @@ class ClientTurn {
 };
 
 // The lock file's name in the runtime directory.
-inline constexpr std::string_view kClientTurnFileName = "support-draft-client.lock";
+inline constexpr std::string_view kClientTurnFileName = "support-draft.lock";
 
 // How long a job waits for its turn: longer than a job holds it (a start,
 // at most two more for Balsa, each with its grace), short enough for a host
