@@ -4,7 +4,8 @@
 #                  libexec/support-draft/SupportDraft.app   the bundle
 #                  bin/support-draft-host                   the command for hosts
 #                  share/man/man1/                          support-draft(1), support-draft-host(1)
-#                  share/doc/support-draft/                 README, copyright, changelog
+#                  share/doc/support-draft/                 README, copyright, changelog,
+#                                                           docs/ (what the README links to)
 #   library      libsupport-draft-host0
 #                  lib/<multiarch>/libsupport-draft-host.so.0 (and the file it names)
 #   development  support-draft-dev
@@ -68,10 +69,11 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/support-draft-host.pc.in
 install(FILES ${CMAKE_BINARY_DIR}/support-draft-host.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
-# Manual pages, the README and the changelog are installed compressed,
-# without a time stamp, as Debian wants them.
+# Manual pages, the README, the documents it links to and the changelog
+# are installed compressed, without a time stamp, as Debian wants them.
 set(COMPRESSED_DOCS)
-foreach(source man/support-draft.1 man/support-draft-host.1 packaging/changelog README.md)
+set(LINKED_DOCS docs/host-kit.md docs/routes.md docs/development.md)
+foreach(source man/support-draft.1 man/support-draft-host.1 packaging/changelog README.md ${LINKED_DOCS})
   get_filename_component(name ${source} NAME)
   set(compressed ${CMAKE_BINARY_DIR}/compressed/${name}.gz)
   add_custom_command(OUTPUT ${compressed}
@@ -85,6 +87,11 @@ install(FILES ${CMAKE_BINARY_DIR}/compressed/support-draft.1.gz ${CMAKE_BINARY_D
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 install(FILES ${CMAKE_BINARY_DIR}/compressed/README.md.gz
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/support-draft COMPONENT program)
+foreach(source ${LINKED_DOCS})
+  get_filename_component(name ${source} NAME)
+  install(FILES ${CMAKE_BINARY_DIR}/compressed/${name}.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/support-draft/docs COMPONENT program)
+endforeach()
 foreach(component_package program:support-draft library:libsupport-draft-host0 development:support-draft-dev)
   string(REPLACE ":" ";" pair ${component_package})
   list(GET pair 0 component)

@@ -17,12 +17,15 @@
 namespace {
 
 const scripting::CommandTable& fakeCommands() {
-  static const scripting::CommandTable commands = draftCommands(DraftServices{
-      [](const mail::Draft&, const mail::Launcher&) { return mail::DraftOutcome{}; },
-      [](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline) {
-        return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
-      },
-  });
+  static const scripting::CommandTable commands = [] {
+    DraftServices services;
+    services.openDraft = [](const mail::MailContext&, const mail::Draft&) { return mail::ServiceAnswer{}; };
+    services.context.launch.run = [](const std::vector<std::string>&, std::chrono::milliseconds,
+                                     platform::AtDeadline) {
+      return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
+    };
+    return draftCommands(services);
+  }();
   return commands;
 }
 

@@ -16,8 +16,6 @@
 #include "platform/paths.h"
 #include "running_jobs.h"
 
-extern char** environ;
-
 namespace support_draft::host_side {
 namespace {
 
@@ -25,9 +23,8 @@ constexpr std::int64_t kMaxResultSize = 4096;
 
 std::vector<std::string> environmentWithHome(const std::string& home) {
   std::vector<std::string> environment;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (text.rfind("HOME=", 0) != 0) environment.push_back(text);
+  for (std::string& entry : platform::processEnvironment()) {
+    if (!entry.starts_with("HOME=")) environment.push_back(std::move(entry));
   }
   environment.push_back("HOME=" + home);
   return environment;

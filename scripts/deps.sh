@@ -7,10 +7,13 @@ set -euo pipefail
 
 packages_for() {
   case "$1" in
-    build) echo "cmake ninja-build g++ pkg-config nlohmann-json3-dev libutf8proc-dev libplist-dev libsystemd-dev xdg-utils" ;;
-    test) echo "$(packages_for build) libgtest-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbus python3-gi" ;;
+    build) echo "cmake ninja-build g++ pkg-config nlohmann-json3-dev libutf8proc-dev libplist-dev libsystemd-dev" ;;
+    # xdg-utils: the default handler the program finds is compared with xdg-mime's;
+    # python3-gi: desktop entries' Exec lines are compared with GLib's reading
+    test) echo "$(packages_for build) libgtest-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbus python3-gi xdg-utils" ;;
     fuzz) echo "$(packages_for build) clang libclang-rt-14-dev" ;;
-    bench) echo "$(packages_for build) valgrind time hyperfine python3" ;;
+    # xdg-utils: the mail hand-offs are measured against xdg-email alone
+    bench) echo "$(packages_for build) valgrind time hyperfine python3 xdg-utils" ;;
     package) echo "$(packages_for build) dpkg-dev file" ;;
     lint) echo "$(packages_for package) lintian" ;;
     chroot) echo "$(packages_for package) debootstrap" ;;

@@ -90,7 +90,8 @@ TEST_P(DefaultHandler, AgreesWithXdgMime) {
                                             (root / "sys1").string() + ":" + (root / "sys2").string(),
                                             (root / "data").string(),
                                             (root / "share1").string() + ":" + (root / "share2").string(),
-                                            c.currentDesktop};
+                                            c.currentDesktop,
+                                            "/usr/bin:/bin"};
   Environment env = minimalEnvironment(root / "home");
   env["XDG_CONFIG_DIRS"] = ours.configDirs;
   env["XDG_DATA_HOME"] = ours.dataHome;
@@ -105,7 +106,7 @@ TEST_P(DefaultHandler, AgreesWithXdgMime) {
   EXPECT_EQ(found ? found->desktopId : "", answer);
   EXPECT_EQ(answer, c.expected) << "the tree does not have the handler it was made for";
   if (found) {
-    EXPECT_EQ(found->entry.exec, (std::vector<std::string>{"/bin/true", "%u"}));
+    EXPECT_EQ(mail::execTexts(found->entry.exec), (std::vector<std::string>{"/bin/true", "%u"}));
   }
 }
 
@@ -133,7 +134,7 @@ TEST(DefaultHandlerLimits, CraftedEnvironmentAndFilesAreReadOnlyInPart) {
   std::string configDirs = (root / "sys").string();
   for (int n = 1; n < 3000; ++n) configDirs += ":" + (root / "sys").string();
   const mail::XdgEnvironment crafted{(root / "home").string(), "", configDirs, "",
-                                               (root / "share").string(), desktops};
+                                               (root / "share").string(), desktops, "/usr/bin:/bin"};
 
   const auto found = mail::findDefaultApplication(crafted, "x-scheme-handler/mailto");
   ASSERT_TRUE(found);

@@ -1,8 +1,7 @@
 // The whole road of a draft: the program runs the bundle's real mail draft
 // script (built with the build's recipient, or with the tests' own), which
-// hands the draft to the system's xdg-email; MAILER points
-// xdg-email at a recording composer that appends the mailto: URI it receives
-// to a file. Decoding that URI must give back, byte for byte, what job.json
+// hands the draft to the composer MAILER names, here a recording composer
+// that appends the mailto: URI it receives to a file. Decoding that URI must give back, byte for byte, what job.json
 // held, with no locale in the environment, whatever shell, URI or escape
 // syntax the texts contain.
 #include <signal.h>
@@ -16,6 +15,7 @@
 #include "job_fixture.h"
 #include "mail/draft_guard.h"
 #include "mail/mail_service.h"
+#include "platform/child_process.h"
 #include "mailto.h"
 
 namespace {
@@ -32,11 +32,10 @@ class MailHandoff : public JobFixture {
  protected:
   void SetUp() override {
     JobFixture::SetUp();
-    ASSERT_EQ(::access("/usr/bin/xdg-email", X_OK), 0) << "xdg-utils is not installed (scripts/deps.sh)";
     copyBuiltResource(bundle(), kScriptResource);
     makeDirectory(root() / "J\xC3\xB6rg M\xC3\xBCller", 0700);
     useHome(root() / "J\xC3\xB6rg M\xC3\xBCller" / "home");
-    // MAILER is split at ':' and evaluated by xdg-email: keep its path plain.
+    // MAILER is a ':'-separated list of commands: keep its path plain.
     record_ = composerDir_.path() / "record";
     useComposer("");
   }
@@ -98,8 +97,8 @@ std::string largestBody() {
   return body;
 }
 
-// The texts xdg-email's own encoder would alter (backslashes, line breaks)
-// or cut (non-ASCII letters without a locale), and the largest body; that
+// Texts a shell or an encoder on the way could alter (backslashes, line
+// breaks) or cut (non-ASCII letters without a locale), and the largest body; that
 // the route's URI carries every other text whole is a unit test of the
 // route.
 std::vector<TextCase> textCases() {
@@ -170,6 +169,27 @@ TEST_F(MailHandoff, FailingComposerFailsTheDraft) {
   EXPECT_EQ(outcome(), failed());
 }
 
+// MAILER's commands are tried in turn until one opens the draft; a command
+// holding shell syntax is run by the shell, with the URI as its last word.
+TEST_F(MailHandoff, MailerListIsTriedInTurn) {
+  useComposer("exit 1\n");
+  prepare();
+  const std::string composer = composerPath().string();
+  const fs::path second = root() / "second";
+  writeFile(second, "#!/bin/sh\nprintf '%s|%s' \"$1\" \"$2\" > '" + (root() / "second-record").string() + "'\n", 0755);
+  expectQuietExit(runHandOff({}, {{"MAILER", composer + "::" + second.string() + " \"$HOME\""}}));
+  EXPECT_EQ(received().size(), 1u) << "the first command was not tried";
+  EXPECT_EQ(outcome(), opened());
+  const std::string record = readFile(root() / "second-record");
+  EXPECT_TRUE(record.starts_with(home().string() + "|mailto:")) << record;
+
+  // None opens it: the draft fails.
+  std::filesystem::remove(root() / "second-record");
+  expectQuietExit(runHandOff({}, {{"MAILER", composer + ":" + composer}}));
+  EXPECT_EQ(received().size(), 3u);
+  EXPECT_EQ(outcome(), failed());
+}
+
 // ---------------------------------------------------------------------------
 // What the host's process setup may not change
 
@@ -190,18 +210,22 @@ TEST_F(MailHandoff, ParentIgnoringChildSignalsStillOpensTheDraft) {
 TEST_F(MailHandoff, CurrentDirectoryIsNeverSearched) {
   const fs::path current = root() / "current";
   const fs::path decoyRan = root() / "decoy-ran";
-  const fs::path composerPath = root() / "composer-path";
+  const fs::path pathRecord = root() / "composer-path";
   makeDirectory(current, 0755);
-  writeFile(current / "xdg-email", "#!/bin/sh\ntouch '" + decoyRan.string() + "'\n", 0755);
-  useComposer("printf '%s' \"$PATH\" > '" + composerPath.string() + "'\n");
+  makeDirectory(current / "bin", 0755);
+  for (const fs::path& decoy : {current / "composer", current / "bin" / "composer"}) {
+    writeFile(decoy, "#!/bin/sh\ntouch '" + decoyRan.string() + "'\n", 0755);
+  }
+  useComposer("printf '%s' \"$PATH\" > '" + pathRecord.string() + "'\n");
   prepare();
   RunOptions options;
   options.workingDirectory = current;
-  expectQuietExit(runHandOff(options, {{"PATH", ".::/usr/bin:bin:/bin:"}}));
-  EXPECT_FALSE(fs::exists(decoyRan)) << "xdg-email was taken from the current directory";
+  const std::string composerDir = composerPath().parent_path().string();
+  expectQuietExit(runHandOff(options, {{"MAILER", "composer"}, {"PATH", ".::bin:" + composerDir + ":/bin:"}}));
+  EXPECT_FALSE(fs::exists(decoyRan)) << "the composer was taken from the current directory";
   EXPECT_EQ(received().size(), 1u) << "the composer was not reached";
   EXPECT_EQ(outcome(), opened());
-  EXPECT_EQ(readFile(composerPath), "/usr/bin:/bin");
+  EXPECT_EQ(readFile(pathRecord), composerDir + ":/bin");
 }
 
 // ---------------------------------------------------------------------------
@@ -223,6 +247,7 @@ TEST_F(MailHandoff, CurrentDirectoryIsNeverSearched) {
 struct ClientCase {
   std::string name;
   std::string desktopId;
+  std::string program;  // the stand-in's name: the client's own program name
   std::string execTail;
   bool terminal;
   std::vector<std::string> expected;
@@ -232,9 +257,13 @@ void PrintTo(const ClientCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<ClientCase> clientCases() {
   return {
-      {"Thunderbird", "thunderbird.desktop", "%u", false, {"-compose", "<fields+log>"}},
-      {"NeoMutt", "neomutt.desktop", "%u", true, {"-a", "<log>", "--", "<uri>"}},
-      {"KMail", "org.kde.kmail2.desktop", "-qwindowtitle %c %u", false, {"<uri+log>"}},
+      {"Thunderbird", "thunderbird.desktop", "thunderbird", "%u", false, {"-compose", "<fields+log>"}},
+      {"NeoMutt", "neomutt.desktop", "neomutt", "%u", true, {"-a", "<log>", "--", "<uri>"}},
+      {"KMail", "org.kde.kmail2.desktop", "kmail", "-qwindowtitle %c %u", false, {"-qwindowtitle", "Mail", "<uri+log>"}},
+      // The entry's own words around the client are kept, and a wrapper
+      // before it runs it.
+      {"WrappedThunderbird", "thunderbird.desktop", "thunderbird", "-P work %u", false,
+       {"-P", "work", "-compose", "<fields+log>"}},
   };
 }
 
@@ -262,16 +291,22 @@ class DefaultClient : public MailHandoff {
   // identity, a Claws Mail account with its mailbox, a KMail identity.
   // Without it a known client is not started: it would show its set-up.
   void setUpClients() const {
-    const fs::path thunderbird = home() / ".thunderbird";
-    for (const fs::path& dir : {home(), thunderbird, thunderbird / "t.default-esr", home() / ".claws-mail"}) {
+    const fs::path flatpak = home() / ".var" / "app" / "org.mozilla.Thunderbird";
+    for (const fs::path& dir : {home(), home() / ".claws-mail", home() / ".var", home() / ".var" / "app", flatpak}) {
       makeDirectory(dir, 0700);
     }
-    writeFile(thunderbird / "profiles.ini",
-              "[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default-esr\nIsRelative=1\n"
-              "Path=t.default-esr\n\n[InstallFDC34C9F024745EB]\nDefault=t.default-esr\nLocked=1\n");
-    writeFile(thunderbird / "t.default-esr" / "prefs.js",
-              "user_pref(\"mail.account.account1.identities\", \"id1\");\n"
-              "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n");
+    // Thunderbird as a Debian package keeps it in ~/.thunderbird, as a
+    // Flatpak in its own directory.
+    for (const fs::path& thunderbird : {home() / ".thunderbird", flatpak / ".thunderbird"}) {
+      makeDirectory(thunderbird, 0700);
+      makeDirectory(thunderbird / "t.default-esr", 0700);
+      writeFile(thunderbird / "profiles.ini",
+                "[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default-esr\nIsRelative=1\n"
+                "Path=t.default-esr\n\n[InstallFDC34C9F024745EB]\nDefault=t.default-esr\nLocked=1\n");
+      writeFile(thunderbird / "t.default-esr" / "prefs.js",
+                "user_pref(\"mail.account.account1.identities\", \"id1\");\n"
+                "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n");
+    }
     writeFile(home() / ".claws-mail" / "accountrc", "[Account: 1]\naddress=test@example.org\n");
     writeFile(home() / ".claws-mail" / "folderlist.xml", "<folderlist>\n<folder type=\"mh\" name=\"Mailbox\" path=\"Mail\">\n");
     writeFile(world_.path() / "config" / "emailidentities", "[Identity #0]\nEmail Address=test@example.org\n", 0644);
@@ -280,6 +315,13 @@ class DefaultClient : public MailHandoff {
   // The stand-in client writes its arguments, NUL-terminated, to a file of
   // its own per call, then runs `tail`.
   void useClient(std::string_view tail) { writeFile(client(), recordingScript(tail), 0755); }
+
+  // The stand-in client from now on goes by `name` (a known client's
+  // program name, so that its entry's program is that client).
+  void useClientNamed(const std::string& name, std::string_view tail = "") {
+    clientName_ = name;
+    useClient(tail);
+  }
 
   // The stand-in terminal emulator records its arguments the same way,
   // then runs `tail` (kForegroundTerminal, kAtOnceTerminal).
@@ -300,11 +342,16 @@ class DefaultClient : public MailHandoff {
   }
 
   void makeDefault(const std::string& desktopId, const std::string& execTail, bool terminal = false) {
+    makeDefaultExec(desktopId, "\"" + client().string() + "\" " + execTail, terminal);
+  }
+
+  // The default handler's entry with the whole Exec value given.
+  void makeDefaultExec(const std::string& desktopId, const std::string& exec, bool terminal = false) {
     writeFile(world_.path() / "config" / "mimeapps.list",
               "[Default Applications]\nx-scheme-handler/mailto=" + desktopId + "\n", 0644);
     writeFile(world_.path() / "data" / "applications" / desktopId,
-              "[Desktop Entry]\nType=Application\nName=Mail\nExec=" + client().string() + " " + execTail +
-                  "\nTerminal=" + (terminal ? "true" : "false") + "\nMimeType=x-scheme-handler/mailto;\n",
+              "[Desktop Entry]\nType=Application\nName=Mail\nExec=" + exec + "\nTerminal=" +
+                  (terminal ? "true" : "false") + "\nMimeType=x-scheme-handler/mailto;\n",
               0644);
   }
 
@@ -332,7 +379,7 @@ class DefaultClient : public MailHandoff {
     return env;
   }
 
-  fs::path client() const { return world_.path() / "bin" / "client"; }
+  fs::path client() const { return world_.path() / "bin" / clientName_; }
   fs::path configHome() const { return world_.path() / "config"; }
   fs::path calls() const { return world_.path() / "calls"; }
   fs::path runtimeDirectory() const { return world_.path() / "runtime"; }
@@ -393,6 +440,7 @@ class DefaultClient : public MailHandoff {
 
  private:
   TempDir world_;
+  std::string clientName_ = "client";
 };
 
 class KnownClient : public DefaultClient, public ::testing::WithParamInterface<ClientCase> {};
@@ -403,6 +451,7 @@ const std::string kTrickyBody = "x',attachment='/etc/passwd\n\t50% & more";
 
 TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
   const ClientCase& c = GetParam();
+  useClientNamed(c.program);
   makeDefault(c.desktopId, c.execTail, c.terminal);
   prepare(jobJson(kTrickySubject, kTrickyBody, true), std::string_view("log line\n"));
   expectQuietExit(runWithDefaultClient());
@@ -421,9 +470,9 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
 
-// A handler no route is known for cannot take the log:
-// nothing is opened, and the host hears so. Without a log it gets the
-// mailto: URI through xdg-email, as every handler does.
+// A handler no route is known for cannot take the log: nothing is opened,
+// and the host hears so. Without a log its entry gets the mailto: URI,
+// which every handler takes.
 TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
   makeDefault("my-mail-program.desktop", "%u");
   prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
@@ -447,6 +496,7 @@ TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
            {"thunderbird.desktop", home() / ".thunderbird"}, {"claws-mail.desktop", home() / ".claws-mail"}}) {
     SCOPED_TRACE(desktopId);
     removeTree(files);
+    useClientNamed(desktopId.substr(0, desktopId.find('.')));
     makeDefault(desktopId, "%u");
     for (const bool log : {true, false}) {
       prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
@@ -494,8 +544,8 @@ TEST_F(DefaultClient, TwoJobsAtOnceTakeTurns) {
   const fs::path gate = root() / "gate";
   const std::string secondId = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
   const fs::path secondDir = home() / kDevToolDir / "support-drafts" / secondId;
-  useClient("read up rest < /proc/uptime; echo \"$up\" > \"$0.$$\"\n"
-            "i=0; while [ ! -e '" + gate.string() + "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n");
+  useClientNamed("claws-mail", "read up rest < /proc/uptime; echo \"$up\" > \"$0.$$\"\n"
+                  "i=0; while [ ! -e '" + gate.string() + "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n");
   makeDefault("claws-mail.desktop", "%u");
   prepare(jobJson(subject("x"), "b", false));
   ASSERT_EQ(prepareJob(home(), kDevToolDir, secondId, jobJson(subject("y"), "c", false), std::nullopt), secondDir);
@@ -511,7 +561,7 @@ TEST_F(DefaultClient, TwoJobsAtOnceTakeTurns) {
   EXPECT_EQ(readFile(secondDir / "result.json"), R"({"ok":true})");
   std::vector<double> starts;
   for (const auto& entry : fs::directory_iterator(client().parent_path())) {
-    if (entry.path().filename().string().starts_with("client.")) starts.push_back(std::stod(readFile(entry.path())));
+    if (entry.path().filename().string().starts_with("claws-mail.")) starts.push_back(std::stod(readFile(entry.path())));
   }
   ASSERT_EQ(starts.size(), 2u) << "client starts";
   // The first job held its turn through its whole grace time (5 s); the
@@ -519,24 +569,135 @@ TEST_F(DefaultClient, TwoJobsAtOnceTakeTurns) {
   EXPECT_GE(std::abs(starts[1] - starts[0]), 4.0) << "the second client started while the first job still waited";
 }
 
-// Finding the default client reads files and nothing else: no helper
-// program runs (the decoys would record it), so no session bus is started
-// on the display, and the home is as it was but for the job's result.
-TEST_F(DefaultClient, FindingTheClientStartsNothingAndWritesNothing) {
+// No route asks a helper program anything: finding the client reads files,
+// and the entry or MAILER's command is started by the program itself. So in
+// an X session of a desktop no helper knows, with a display and no session
+// bus address, nothing can autolaunch a bus (the decoys would record any
+// helper), and the home is as it was but for the job's result: no ~/.dbus.
+TEST_F(DefaultClient, NoRouteStartsABusOrWritesToTheHome) {
   const fs::path decoyRan = root() / "decoy-ran";
-  for (const char* decoy : {"xdg-mime", "dbus-send", "dbus-launch", "dbus-daemon"}) {
-    writeFile(client().parent_path() / decoy, "#!/bin/sh\necho \"$0\" >> '" + decoyRan.string() + "'\n", 0755);
+  for (const char* decoy : {"xdg-email", "xdg-open", "xdg-mime", "gio", "gdbus", "dbus-send", "dbus-launch",
+                            "dbus-daemon", "kde-open", "exo-open"}) {
+    writeFile(bin() / decoy, "#!/bin/sh\necho \"$0\" >> '" + decoyRan.string() + "'\n", 0755);
   }
-  makeDefault("thunderbird.desktop", "%u");
-  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  useClientNamed("thunderbird");
   SnapshotOptions options;
   options.skipped = {(fs::path(kDevToolDir) / "support-drafts" / kJobId).string()};
-  const Snapshot before = takeSnapshot(home(), options);
+  const Environment session = {{"XDG_CURRENT_DESKTOP", "i3"}, {"DBUS_SESSION_BUS_ADDRESS", ""}};
+  struct Case {
+    std::string name;
+    std::string desktopId;
+    bool log;
+    Environment overrides;
+  };
+  Environment mailer = session;
+  mailer["MAILER"] = client().string() + " --new";
+  for (const Case& c : std::vector<Case>{{"known client", "thunderbird.desktop", true, session},
+                                         {"unknown handler", "my-mail-program.desktop", false, session},
+                                         {"MAILER", "thunderbird.desktop", true, mailer}}) {
+    SCOPED_TRACE(c.name);
+    clearCalls();
+    makeDefault(c.desktopId, "%u");
+    prepare(jobJson(subject("x"), "b", c.log), std::string_view("log line\n"));
+    const Snapshot before = takeSnapshot(home(), options);
+    expectQuietExit(runWithDefaultClient(c.overrides));
+    EXPECT_EQ(outcome(), opened());
+    EXPECT_EQ(startedWith().size(), 1u);
+    EXPECT_FALSE(fs::exists(decoyRan)) << readFile(decoyRan);
+    EXPECT_FALSE(fs::exists(home() / ".dbus"));
+    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(home(), options))), "");
+  }
+}
+
+// An entry whose Exec wraps the client starts the wrapper with every word
+// of the line, and the client gets its own start inside it: through env
+// with its assignment, and through a terminal, where the client's own end,
+// not the terminal's, is the outcome.
+TEST_F(DefaultClient, WrappedExecRunsTheClientItWraps) {
+  const fs::path variable = root() / "variable";
+  useClientNamed("thunderbird", "printf '%s' \"$WRAPPED\" > '" + variable.string() + "'\n");
+  makeDefaultExec("thunderbird.desktop", "env \"WRAPPED=yes it is\" \"" + client().string() + "\" -P work %u");
+  prepare(jobJson(kTrickySubject, kTrickyBody, true), std::string_view("log line\n"));
   expectQuietExit(runWithDefaultClient());
   EXPECT_EQ(outcome(), opened());
-  EXPECT_EQ(startedWith().size(), 1u);
-  EXPECT_FALSE(fs::exists(decoyRan)) << readFile(decoyRan);
-  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(home(), options))), "");
+  auto started = startedWith();
+  ASSERT_EQ(started.size(), 1u);
+  ASSERT_EQ(started[0].size(), 4u);
+  EXPECT_EQ(started[0][0], "-P");
+  EXPECT_EQ(started[0][1], "work");
+  EXPECT_EQ(started[0][2], "-compose");
+  expectArgument(started[0][3], "<fields+log>", kTrickySubject, kTrickyBody);
+  EXPECT_EQ(readFile(variable), "yes it is");
+
+  // xterm -e neomutt %u, without Terminal=true: the terminal in the line.
+  useTerminal(kForegroundTerminal, "xterm");
+  for (const auto& [tail, expected] : std::vector<std::pair<std::string, nlohmann::json>>{
+           {"exit 1\n", failed()}, {"exit 0\n", opened()}}) {
+    SCOPED_TRACE(tail);
+    clearCalls();
+    useClientNamed("neomutt", tail);
+    makeDefaultExec("neomutt.desktop", "xterm -e neomutt %u");
+    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), expected);
+    started = startedWith();
+    ASSERT_EQ(started.size(), 2u) << "the terminal, then the client";
+    EXPECT_EQ(started[0][0], "-e");
+    EXPECT_EQ(fs::path(started[0][1]).filename(), kTerminalHelper);
+    EXPECT_EQ(started[0][3], "neomutt");
+    ASSERT_EQ(started[1].size(), 4u);
+    EXPECT_EQ(started[1][0], "-a");
+    expectArgument(started[1][1], "<log>", "", "");
+    expectArgument(started[1][3], "<uri>", subject("x"), "b");
+  }
+}
+
+// A shell in the Exec line runs what it runs out of sight: its entry gets
+// the URI, and a log only where the entry's client takes attach=.
+TEST_F(DefaultClient, ShellInTheExecLineGetsTheUri) {
+  makeDefaultExec("neomutt.desktop", "sh -c \"'" + client().string() + "' \\\\\"\\\\$1\\\\\"\" sh %u");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+  EXPECT_TRUE(startedWith().empty()) << "a client was started";
+
+  prepare(jobJson(subject("x"), "b", false));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  const auto started = startedWith();
+  ASSERT_EQ(started.size(), 1u);
+  ASSERT_EQ(started[0].size(), 1u);
+  expectArgument(started[0][0], "<uri>", subject("x"), "b");
+}
+
+// A Flatpak client, named by MAILER as Flatpak exports it, cannot read the
+// job's log: nothing starts for a job with one; without one it gets its own
+// start.
+TEST_F(DefaultClient, FlatpakMailerOpensOnlyWithoutALog) {
+  writeFile(bin() / "flatpak", recordingScript("exit 0\n"), 0755);
+  writeFile(bin() / "org.mozilla.Thunderbird", recordingScript("exit 0\n"), 0755);
+  for (const std::string& mailer : {std::string("flatpak run --branch stable org.mozilla.Thunderbird"),
+                                    std::string("org.mozilla.Thunderbird")}) {
+    SCOPED_TRACE(mailer);
+    clearCalls();
+    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
+    EXPECT_EQ(outcome(), failed());
+    EXPECT_TRUE(startedWith().empty()) << "something was started";
+
+    prepare(jobJson(subject("x"), "b", false));
+    expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
+    EXPECT_EQ(outcome(), opened());
+    const auto started = startedWith();
+    ASSERT_EQ(started.size(), 1u);
+    ASSERT_GE(started[0].size(), 2u);
+    const std::vector<std::string> before(started[0].begin(), started[0].end() - 2);
+    EXPECT_EQ(before, mailer.starts_with("flatpak")
+                          ? (std::vector<std::string>{"run", "--branch", "stable", "org.mozilla.Thunderbird"})
+                          : std::vector<std::string>{});
+    EXPECT_EQ(started[0][started[0].size() - 2], "-compose");
+    expectArgument(started[0].back(), "<fields>", subject("x"), "b");
+  }
 }
 
 // MAILER is the user's own choice of composer: it gets the URI, with the
@@ -563,6 +724,7 @@ class TerminalClient : public DefaultClient {
  protected:
   void SetUp() override {
     DefaultClient::SetUp();
+    useClientNamed("neomutt");
     makeDefault("neomutt.desktop", "%u", true);
     prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
   }
@@ -626,9 +788,11 @@ TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
   route.kind = mail::DraftRoute::Kind::Watched;
   route.launcher = {(bin() / "x-terminal-emulator").string(), "-e"};
   route.argv = {client().string()};
-  const fs::path helper = fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS" / kTerminalHelper;
-  const mail::DraftOutcome outcome = mail::carryOutWatched(
-      route, helper.string(), runtimeDirectory().c_str(), std::chrono::milliseconds(1000));
+  mail::MailContext context = mail::mailContext(platform::processEnvironment(), "",
+                                                (fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS").string());
+  context.runtimeDirectory = runtimeDirectory();
+  context.grace = std::chrono::milliseconds(1000);
+  const mail::ServiceAnswer outcome = mail::carryOut(context, route, {});
   EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
   ASSERT_TRUE(fs::exists(pidFile()));
   EXPECT_EQ(::kill(static_cast<pid_t>(std::stol(readFile(pidFile()))), 0), 0) << "the client was ended";
@@ -648,31 +812,37 @@ TEST_F(TerminalClient, NothingStartsWithoutAPrivateRuntimeDirectory) {
   }
 }
 
-// MAILER naming a known client, alone or after the words of the user's own
-// terminal, gets the client's own start, watched through the helper.
+// MAILER naming a known client, alone or as the command of a terminal
+// whose other options name it too, gets the client's own start, watched
+// through the helper placed right before the client.
 TEST_F(TerminalClient, MailerNamingTheClientTakesItsRoute) {
-  writeFile(bin() / "neomutt", recordingScript("exit 0\n"), 0755);
-  useTerminal("exec \"$@\"\n", "my-terminal");
-  for (const std::string& mailer :
-       std::vector<std::string>{(bin() / "neomutt").string(), "my-terminal " + (bin() / "neomutt").string()}) {
+  useTerminal("while [ $# -gt 0 ] && [ \"$1\" != -e ]; do shift; done\nshift\nexec \"$@\"\n", "xterm");
+  for (const std::string& mailer : {client().string(), std::string("xterm -T neomutt -e neomutt")}) {
     SCOPED_TRACE(mailer);
     clearCalls();
+    useClient("exit 0\n");
     expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
     EXPECT_EQ(outcome(), opened());
-    const auto started = startedWith();
+    auto started = startedWith();
     ASSERT_EQ(started.size(), 2u) << "the terminal, then the client";
-    // The user's terminal takes the helper as its command; the desktop's
-    // after -e.
-    const std::size_t helperAt = mailer.starts_with("my-terminal") ? 0 : 1;
-    ASSERT_GT(started[0].size(), helperAt);
-    EXPECT_EQ(fs::path(started[0][helperAt]).filename(), kTerminalHelper);
-    if (helperAt == 1) {
-      EXPECT_EQ(started[0][0], "-e");
-    }
+    // The user's terminal keeps its own words before the helper; the
+    // desktop's takes it after -e.
+    const std::vector<std::string> before =
+        mailer.starts_with("xterm") ? std::vector<std::string>{"-T", "neomutt", "-e"} : std::vector<std::string>{"-e"};
+    ASSERT_GT(started[0].size(), before.size() + 2);
+    EXPECT_EQ(std::vector<std::string>(started[0].begin(), started[0].begin() + static_cast<std::ptrdiff_t>(before.size())), before);
+    EXPECT_EQ(fs::path(started[0][before.size()]).filename(), kTerminalHelper);
     ASSERT_EQ(started[1].size(), 4u);
     expectArgument(started[1][0], "-a", "", "");
     expectArgument(started[1][1], "<log>", "", "");
     expectArgument(started[1][3], "<uri>", subject("x"), "b");
+
+    // The client's own end is the outcome, whatever the terminal says.
+    clearCalls();
+    useClient("exit 1\n");
+    expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
+    EXPECT_EQ(outcome(), failed());
+    EXPECT_EQ(startedWith().size(), 2u);
   }
 }
 

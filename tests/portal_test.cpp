@@ -11,6 +11,7 @@
 
 #include "harness.h"
 #include "mail/mail_service.h"
+#include "platform/child_process.h"
 #include "platform/error_numbers.h"
 
 namespace {
@@ -168,9 +169,10 @@ TEST_F(PortalHelper, EachBackendsAnswerIsReadAsItMeansIt) {
     DraftRoute route;
     route.kind = DraftRoute::Kind::Portal;
     route.portalBackend = backend;
-    const Launcher starts = [](const std::vector<std::string>& command, std::chrono::milliseconds wait,
-                               platform::AtDeadline atDeadline) { return platform::runProgram(command, wait, atDeadline); };
-    return carryOut(route, draft, helperBehind(answer), starts, kInTime).errorNumber;
+    MailContext context = mailContext(platform::processEnvironment(), "", "");
+    context.portalHelper = helperBehind(answer);
+    context.portalDeadline = kInTime;
+    return carryOut(context, route, draft).errorNumber;
   };
   EXPECT_EQ(outcome(PortalBackend::Kde, "1"), 0);
   EXPECT_NE(outcome(PortalBackend::Kde, "0"), 0);

@@ -50,18 +50,18 @@ TEST(PrivateDirectoryDecision, MissingOrOddFactsFail) {
 }
 
 TEST(PrivateDirectoryDecision, NamesTheFirstProblem) {
-  EXPECT_EQ(privateDirectoryProblem(std::nullopt, kUser), DirectoryProblem::cannotExamine);
+  EXPECT_EQ(privateDirectoryProblem(std::nullopt, kUser), Reason::directoryUnreadable);
   auto facts = directoryFacts(kUser + 1, 0777);
   facts.isSymbolicLink = true;
   facts.isDirectory = false;
-  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::linked) << "a link, whoever owns it";
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), Reason::directoryLinked) << "a link, whoever owns it";
   facts.isSymbolicLink = false;
-  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::notDirectory);
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), Reason::directoryNotDirectory);
   facts.isDirectory.reset();
-  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::notDirectory) << "unknown kind";
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), Reason::directoryNotDirectory) << "unknown kind";
   facts.isDirectory = true;
-  EXPECT_EQ(privateDirectoryProblem(facts, kUser), DirectoryProblem::notOwned) << "owner before mode";
-  EXPECT_EQ(privateDirectoryProblem(directoryFacts(kUser, 0777), kUser), DirectoryProblem::writableByOthers);
+  EXPECT_EQ(privateDirectoryProblem(facts, kUser), Reason::directoryNotOwned) << "owner before mode";
+  EXPECT_EQ(privateDirectoryProblem(directoryFacts(kUser, 0777), kUser), Reason::directoryWritableByOthers);
   EXPECT_EQ(privateDirectoryProblem(directoryFacts(kUser, 0700), kUser), std::nullopt);
 }
 

@@ -6,37 +6,42 @@ namespace {
 
 constexpr std::int64_t kGroupAndOtherBits = 077;
 
+// For the checks that answer only yes or no: any reason will do.
+constexpr Reason kAny = Reason::jobDocumentUnreadable;
+constexpr PrivateFileReasons kAnyReasons{kAny, kAny, kAny, kAny, kAny, kAny, kAny};
+
 }  // namespace
 
-std::optional<FileProblem> privateFileProblem(const std::optional<platform::FileFacts>& facts,
-                                              std::int64_t maxSize, std::uint32_t effectiveUser) {
-  if (!facts) return FileProblem::cannotExamine;
+std::optional<Reason> privateFileProblem(const std::optional<platform::FileFacts>& facts, std::int64_t maxSize,
+                                         std::uint32_t effectiveUser, const PrivateFileReasons& reasons) {
+  if (!facts) return reasons.cannotExamine;
   // A link is named as one before its kind counts: it is never followed, so
   // whatever it leads to does not matter.
-  if (facts->isSymbolicLink.value_or(false)) return FileProblem::linked;
+  if (facts->isSymbolicLink.value_or(false)) return reasons.linked;
   if (!facts->isRegularFile.value_or(false)) {
-    return facts->isDirectory.value_or(false) ? FileProblem::isDirectory : FileProblem::notRegularFile;
+    return facts->isDirectory.value_or(false) ? reasons.isDirectory : reasons.notRegularFile;
   }
-  if (facts->size.value_or(maxSize + 1) > maxSize) return FileProblem::tooLarge;
-  if (!facts->attributes) return FileProblem::notOwned;
+  if (facts->size.value_or(maxSize + 1) > maxSize) return reasons.tooLarge;
+  if (!facts->attributes) return reasons.notOwned;
   const std::int64_t* owner = platform::numberIn(facts->attributes->ownerAccountId);
-  if (owner == nullptr || static_cast<std::uint32_t>(*owner) != effectiveUser) return FileProblem::notOwned;
+  if (owner == nullptr || static_cast<std::uint32_t>(*owner) != effectiveUser) return reasons.notOwned;
   const std::int64_t* permissions = platform::numberIn(facts->attributes->posixPermissions);
-  if (permissions == nullptr || (*permissions & kGroupAndOtherBits) != 0) return FileProblem::notPrivate;
+  if (permissions == nullptr || (*permissions & kGroupAndOtherBits) != 0) return reasons.notPrivate;
   return std::nullopt;
 }
 
 bool isPrivateFile(const std::optional<platform::FileFacts>& facts, std::int64_t maxSize,
                    std::uint32_t effectiveUser) {
-  return !privateFileProblem(facts, maxSize, effectiveUser);
+  return !privateFileProblem(facts, maxSize, effectiveUser, kAnyReasons);
 }
 
-std::optional<FileProblem> privateFileProblem(const platform::FileLocation& location, std::int64_t maxSize) {
-  return privateFileProblem(platform::fileFacts(location), maxSize, platform::effectiveUserId());
+std::optional<Reason> privateFileProblem(const platform::FileLocation& location, std::int64_t maxSize,
+                                         const PrivateFileReasons& reasons) {
+  return privateFileProblem(platform::fileFacts(location), maxSize, platform::effectiveUserId(), reasons);
 }
 
 bool privateFile(const platform::FileLocation& location, std::int64_t maxSize) {
-  return !privateFileProblem(location, maxSize);
+  return !privateFileProblem(location, maxSize, kAnyReasons);
 }
 
 std::optional<std::string> readPrivateFile(const platform::FileLocation& location, std::int64_t maxSize) {

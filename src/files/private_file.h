@@ -5,27 +5,29 @@
 #include <optional>
 #include <string>
 
+#include "job/rule_breach.h"
 #include "platform/directory.h"
 #include "platform/file_facts.h"
 
-// What keeps a file from being the user's private input, in the order the
-// steps are taken.
-enum class FileProblem {
-  cannotExamine,   // no facts: it does not exist, or cannot be examined
-  linked,          // a symbolic link (never followed)
-  isDirectory,     // a directory
-  notRegularFile,  // a FIFO, a device, a socket, ...
-  tooLarge,        // more than the limit, or no size known
-  notOwned,        // not owned by the user (or no owner known)
-  notPrivate,      // a permission bit for group or others (or no mode known)
+// The reasons a check gives, one for each way the file it judges can fail,
+// in the order the steps are taken: each caller names its own file's.
+struct PrivateFileReasons {
+  Reason cannotExamine;   // no facts: it does not exist, or cannot be examined
+  Reason linked;          // a symbolic link (never followed)
+  Reason isDirectory;     // a directory
+  Reason notRegularFile;  // a FIFO, a device, a socket, ...
+  Reason tooLarge;        // more than the limit, or no size known
+  Reason notOwned;        // not owned by the user (or no owner known)
+  Reason notPrivate;      // a permission bit for group or others (or no mode known)
 };
 
 // The decision, on facts gathered elsewhere: a regular file, not a symbolic
 // link, at most `maxSize` bytes, owned by `effectiveUser`, with no
-// permission bit for group or others. The first problem found, or nothing
-// when the file passes. `maxSize` must be below the largest 64-bit value.
-std::optional<FileProblem> privateFileProblem(const std::optional<platform::FileFacts>& facts,
-                                              std::int64_t maxSize, std::uint32_t effectiveUser);
+// permission bit for group or others. The reason for the first problem
+// found, or nothing when the file passes. `maxSize` must be below the
+// largest 64-bit value.
+std::optional<Reason> privateFileProblem(const std::optional<platform::FileFacts>& facts, std::int64_t maxSize,
+                                         std::uint32_t effectiveUser, const PrivateFileReasons& reasons);
 
 // privateFileProblem() holds nothing.
 bool isPrivateFile(const std::optional<platform::FileFacts>& facts, std::int64_t maxSize,
@@ -33,7 +35,8 @@ bool isPrivateFile(const std::optional<platform::FileFacts>& facts, std::int64_t
 
 // The check on the item at `location` itself; a final link is judged as a
 // link. Changes nothing and holds nothing open.
-std::optional<FileProblem> privateFileProblem(const platform::FileLocation& location, std::int64_t maxSize);
+std::optional<Reason> privateFileProblem(const platform::FileLocation& location, std::int64_t maxSize,
+                                         const PrivateFileReasons& reasons);
 bool privateFile(const platform::FileLocation& location, std::int64_t maxSize);
 
 // Reads a file that passes the check, safely against the file being swapped

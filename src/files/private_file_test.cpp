@@ -14,6 +14,9 @@
 namespace {
 
 constexpr std::uint32_t kUser = 501;
+constexpr PrivateFileReasons kLog{Reason::logUnreadable, Reason::logLinked,   Reason::logIsDirectory,
+                                  Reason::logNotRegularFile, Reason::logTooLarge, Reason::logNotOwned,
+                                  Reason::logNotPrivate};
 
 platform::FileFacts goodFacts() {
   return platform::FileFacts{true, false, std::int64_t{100},
@@ -69,25 +72,25 @@ TEST(PrivateFileDecision, EachConditionFailsOnItsOwn) {
 }
 
 TEST(PrivateFileDecision, NamesTheFirstProblem) {
-  EXPECT_EQ(privateFileProblem(std::nullopt, 100, kUser), FileProblem::cannotExamine);
+  EXPECT_EQ(privateFileProblem(std::nullopt, 100, kUser, kLog), Reason::logUnreadable);
   // A link is named as one even when it looks like nothing else would pass.
   auto facts = goodFacts();
   facts.isSymbolicLink = true;
   facts.isRegularFile = false;
   facts.size = 1 << 20;
-  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::linked);
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser, kLog), Reason::logLinked);
   facts = goodFacts();
   facts.isRegularFile = false;
   facts.isDirectory = true;
-  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::isDirectory);
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser, kLog), Reason::logIsDirectory);
   facts.isDirectory.reset();
-  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::notRegularFile) << "a FIFO or a device";
-  EXPECT_EQ(privateFileProblem(goodFacts(), 99, kUser + 1), FileProblem::tooLarge) << "size before owner";
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser, kLog), Reason::logNotRegularFile) << "a FIFO or a device";
+  EXPECT_EQ(privateFileProblem(goodFacts(), 99, kUser + 1, kLog), Reason::logTooLarge) << "size before owner";
   facts = goodFacts();
   facts.attributes->posixPermissions = platform::AttributeValue{0644};
-  EXPECT_EQ(privateFileProblem(facts, 100, kUser + 1), FileProblem::notOwned) << "owner before mode";
-  EXPECT_EQ(privateFileProblem(facts, 100, kUser), FileProblem::notPrivate);
-  EXPECT_EQ(privateFileProblem(goodFacts(), 100, kUser), std::nullopt);
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser + 1, kLog), Reason::logNotOwned) << "owner before mode";
+  EXPECT_EQ(privateFileProblem(facts, 100, kUser, kLog), Reason::logNotPrivate);
+  EXPECT_EQ(privateFileProblem(goodFacts(), 100, kUser, kLog), std::nullopt);
 }
 
 TEST(PrivateFileDecision, OnlyGroupAndOtherBitsCount) {

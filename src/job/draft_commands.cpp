@@ -41,8 +41,8 @@ CommandReply openMailDraft(const DraftServices& services, const CommandParameter
     if (!recipient) return cantMake(*to, "text");
     draft.recipient = std::move(*recipient);
   }
-  mail::DraftOutcome outcome = services.openDraft(draft, services.launch);
-  if (outcome.errorNumber != 0) return CommandReply::failure(outcome.errorNumber, std::move(outcome.message));
+  mail::ServiceAnswer answer = services.openDraft(services.context, draft);
+  if (answer.errorNumber != 0) return CommandReply::failure(answer.errorNumber, std::move(answer.message));
   return {};
 }
 
@@ -56,19 +56,12 @@ CommandReply runProgram(const DraftServices& services, const CommandParameters& 
   } else {
     command.push_back(*value.stringValue());
   }
-  auto run = services.launch(command, platform::kProgramGraceTime, platform::AtDeadline::LeaveRunning);
+  auto run = services.context.launch.run(command, services.context.grace, platform::AtDeadline::LeaveRunning);
   if (run.errorNumber != 0) return CommandReply::failure(run.errorNumber, std::move(run.message));
   return CommandReply{0, {}, Descriptor::text(std::move(run.output))};
 }
 
 }  // namespace
-
-DraftServices systemDraftServices() {
-  return DraftServices{
-      mail::openDraft,
-      platform::runProgram,
-  };
-}
 
 scripting::CommandTable draftCommands(const DraftServices& services) {
   return {

@@ -10,16 +10,13 @@
 #include "mail/mail_service.h"
 #include "scripting/command.h"
 
-// What the commands reach: the mail service, and what starts a program.
-// The job passes the real ones; tests and the fuzz build pass fakes.
+// What the commands reach: the mail service, and the context it and `run
+// program` start programs in. The job passes the real ones; tests and the
+// fuzz build pass fakes.
 struct DraftServices {
-  std::function<mail::DraftOutcome(const mail::Draft&, const mail::Launcher&)>
-      openDraft;
-  mail::Launcher launch;
+  std::function<mail::ServiceAnswer(const mail::MailContext&, const mail::Draft&)> openDraft;
+  mail::MailContext context;
 };
-
-// The mail service and runProgram.
-DraftServices systemDraftServices();
 
 // The commands:
 //
@@ -32,6 +29,7 @@ DraftServices systemDraftServices();
 //
 //   run program COMMAND
 //     starts a list's first item with the others as arguments (any other
-//     value is the program alone) and gives its standard output; its
-//     failure is raised with its number (run_program.h).
+//     value is the program alone) through the context's launcher, waits
+//     the context's grace, and gives its standard output; its failure is
+//     raised with its number (run_program.h).
 scripting::CommandTable draftCommands(const DraftServices& services);

@@ -15,18 +15,21 @@ using platform::ProgramRun;
 class DraftCommandsTest : public ::testing::Test {
  protected:
   DraftServices services() {
-    return DraftServices{
-        [this](const Draft& draft, const mail::Launcher& launch) {
-          drafts.push_back(draft);
-          launchedThroughService =
-              launch({"through-the-service"}, std::chrono::seconds(1), platform::AtDeadline::LeaveRunning).output;
-          return draftAnswer;
-        },
-        [this](const std::vector<std::string>& command, std::chrono::milliseconds, platform::AtDeadline) {
-          commands.push_back(command);
-          return programAnswer;
-        },
+    DraftServices services;
+    services.openDraft = [this](const mail::MailContext& context, const Draft& draft) {
+      drafts.push_back(draft);
+      launchedThroughService =
+          context.launch.run({"through-the-service"}, context.grace, platform::AtDeadline::LeaveRunning).output;
+      return draftAnswer;
     };
+    services.context.grace = std::chrono::milliseconds(7);
+    services.context.launch.run = [this](const std::vector<std::string>& command, std::chrono::milliseconds wait,
+                                         platform::AtDeadline) {
+      commands.push_back(command);
+      waits.push_back(wait);
+      return programAnswer;
+    };
+    return services;
   }
 
   // Runs handler f(a, b) with `body`, the commands on the fakes.
@@ -37,14 +40,15 @@ class DraftCommandsTest : public ::testing::Test {
 
   std::vector<Draft> drafts;
   std::vector<std::vector<std::string>> commands;
+  std::vector<std::chrono::milliseconds> waits;
   std::string launchedThroughService;
-  mail::DraftOutcome draftAnswer;
+  mail::ServiceAnswer draftAnswer;
   ProgramRun programAnswer{0, {}, "out"};
 };
 
 // Subject, body, log path and recipient reach the mail service as given;
 // a draft without `to` has no recipient, and the service starts its
-// programs through the same launcher as `run program`.
+// programs in the same context as `run program`.
 TEST_F(DraftCommandsTest, OpenMailDraftHandsTheRequestToTheService) {
   const std::string tricky = "a \"q\", b='c' $(x)\n\tT\xC3\xBCrk\xC3\xA7" "e";
   EXPECT_EQ(run("open mail draft {a, b, \"/j/log.txt\"} to \"help@x.org\"\nreturn \"ok\"", {tricky, ""}).resultText,
@@ -86,6 +90,7 @@ TEST_F(DraftCommandsTest, RunProgramStartsTheWordsItIsGiven) {
   EXPECT_EQ(run("return run program \"true\" & 1").resultText, "out");
   EXPECT_EQ(run("run program {}\nreturn 1").resultText, "1");
   EXPECT_EQ(commands, (std::vector<std::vector<std::string>>{{"printf", "[%s]", "x", "y"}, {"true1"}, {}}));
+  EXPECT_EQ(waits, std::vector<std::chrono::milliseconds>(3, std::chrono::milliseconds(7))) << "the context's grace";
   EXPECT_EQ(run("run program {\"printf\", {\"nested\"}}").errorNumber, scripting::kErrorCantCoerce);
   EXPECT_EQ(commands.size(), 3u) << "a nested list was started";
   programAnswer = {3, "ended with status 3", ""};

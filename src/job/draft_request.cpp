@@ -6,6 +6,7 @@
 #include "job/draft_commands.h"
 #include "job/job_contract.h"
 #include "job/job_log.h"
+#include "mail/mail_service.h"
 #include "platform/bundle.h"
 #include "platform/error_numbers.h"
 #include "platform/file_io.h"
@@ -23,7 +24,8 @@ constexpr unsigned kResultPermissions = 0600;
 // The script call, or nothing when the log or the script rules it out
 // before any call.
 std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& jobDirectory,
-                                                    const AcceptedJob& job, std::string_view resourceDirectory) {
+                                                    const AcceptedJob& job, std::string_view resourceDirectory,
+                                                    const mail::MailContext& context) {
   const platform::FileLocation log = platform::childOf(jobDirectory, kLogName);
   if (job.attachLogs && logBreach(log)) return std::nullopt;
 
@@ -33,7 +35,7 @@ std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& j
   if (!source || !platform::isValidUtf8(*source)) return std::nullopt;
 
   const std::vector<std::string> arguments = {job.subject, job.body, job.attachLogs ? log.path() : ""};
-  return invoke(*source, kHandler, arguments, draftCommands(systemDraftServices()));
+  return invoke(*source, kHandler, arguments, draftCommands({mail::openDraft, context}));
 }
 
 }  // namespace
@@ -60,9 +62,11 @@ platform::Json resultDocument(DraftOutcome outcome) {
 }
 
 void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
-                  std::string_view resourceDirectory) {
+                  std::string_view resourceDirectory, const mail::MailContext& context) {
   DraftOutcome outcome = DraftOutcome::failed;
-  if (const auto result = callMailDraftScript(jobDirectory, job, resourceDirectory)) outcome = outcomeFor(*result);
+  if (const auto result = callMailDraftScript(jobDirectory, job, resourceDirectory, context)) {
+    outcome = outcomeFor(*result);
+  }
 
   const auto bytes = platform::serializeJson(resultDocument(outcome));
   if (!bytes) return;

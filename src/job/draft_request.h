@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "job/job_document.h"
+#include "mail/mail_context.h"
 #include "platform/directory.h"
 #include "platform/json.h"
 #include "script/invoke.h"
@@ -22,7 +23,7 @@ platform::Json resultDocument(DraftOutcome outcome);
 
 // Runs the draft request for an accepted job with the mail draft script
 // in the bundle's resource directory, which gets the commands of
-// draftCommands with the system's services, and writes result.json into the job
-// directory, replacing any earlier one whole, mode 0600.
+// draftCommands with the mail service in `context`, and writes result.json
+// into the job directory, replacing any earlier one whole, mode 0600.
 void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
-                  std::string_view resourceDirectory);
+                  std::string_view resourceDirectory, const mail::MailContext& context);

@@ -16,27 +16,11 @@ RuleBreach unopened(const platform::OpenStop& stop) {
   return {Reason::directoryUnreadable, stop.path};
 }
 
-Reason reasonFor(DirectoryProblem problem) {
-  switch (problem) {
-    case DirectoryProblem::linked:
-      return Reason::directoryLinked;
-    case DirectoryProblem::notDirectory:
-      return Reason::directoryNotDirectory;
-    case DirectoryProblem::notOwned:
-      return Reason::directoryNotOwned;
-    case DirectoryProblem::writableByOthers:
-      return Reason::directoryWritableByOthers;
-    case DirectoryProblem::cannotExamine:
-      break;
-  }
-  return Reason::directoryUnreadable;
-}
-
 // The opening with `directory` when it is the user's alone.
 DirectoryOpening judged(platform::Directory directory) {
   DirectoryOpening opening;
-  if (const auto problem = privateDirectoryProblem(directory)) {
-    opening.breach = RuleBreach{reasonFor(*problem), directory.path()};
+  if (const auto reason = privateDirectoryProblem(directory)) {
+    opening.breach = RuleBreach{*reason, directory.path()};
   } else {
     opening.directory = std::move(directory);
   }

@@ -30,24 +30,11 @@ bool hasExactlyTheKeys(const platform::Json& object) {
 
 RuleBreach invalid() { return RuleBreach{Reason::jobDocumentInvalid, ""}; }
 
-Reason jobDocumentReason(FileProblem problem) {
-  switch (problem) {
-    case FileProblem::cannotExamine:
-      return Reason::jobDocumentUnreadable;
-    case FileProblem::linked:
-      return Reason::jobDocumentLinked;
-    case FileProblem::isDirectory:
-    case FileProblem::notRegularFile:
-      return Reason::jobDocumentNotRegularFile;
-    case FileProblem::tooLarge:
-      return Reason::jobDocumentTooLarge;
-    case FileProblem::notOwned:
-      return Reason::jobDocumentNotOwned;
-    case FileProblem::notPrivate:
-      return Reason::jobDocumentNotPrivate;
-  }
-  return Reason::jobDocumentUnreadable;
-}
+// What job.json's check says for each way it can fail.
+constexpr PrivateFileReasons kJobDocumentFileReasons{
+    Reason::jobDocumentUnreadable,     Reason::jobDocumentLinked,   Reason::jobDocumentNotRegularFile,
+    Reason::jobDocumentNotRegularFile, Reason::jobDocumentTooLarge, Reason::jobDocumentNotOwned,
+    Reason::jobDocumentNotPrivate};
 
 JobDocumentCheck breached(RuleBreach breach) {
   JobDocumentCheck check;
@@ -81,8 +68,8 @@ std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) { return ch
 
 JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory) {
   const platform::FileLocation location = platform::childOf(jobDirectory, kJobDocumentName);
-  if (const auto problem = privateFileProblem(location, kMaxJobDocumentSize)) {
-    return breached(RuleBreach{jobDocumentReason(*problem), location.path()});
+  if (const auto reason = privateFileProblem(location, kMaxJobDocumentSize, kJobDocumentFileReasons)) {
+    return breached(RuleBreach{*reason, location.path()});
   }
   // The file passed a moment ago: failing now, it was changed or removed.
   const auto bytes = readPrivateFile(location, kMaxJobDocumentSize);

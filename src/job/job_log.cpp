@@ -27,33 +27,17 @@ std::optional<std::string> newestLines(const platform::UniqueFd& file, std::int6
   return window->substr(lineEnd + 1);
 }
 
-// The log reason for a problem of the private file at `path`.
-RuleBreach logBreachFor(FileProblem problem, const std::string& path) {
-  switch (problem) {
-    case FileProblem::cannotExamine:
-      return {Reason::logUnreadable, path};
-    case FileProblem::linked:
-      return {Reason::logLinked, path};
-    case FileProblem::isDirectory:
-      return {Reason::logIsDirectory, path};
-    case FileProblem::notRegularFile:
-      return {Reason::logNotRegularFile, path};
-    case FileProblem::tooLarge:
-      return {Reason::logTooLarge, path};
-    case FileProblem::notOwned:
-      return {Reason::logNotOwned, path};
-    case FileProblem::notPrivate:
-      return {Reason::logNotPrivate, path};
-  }
-  return {Reason::logUnreadable, path};
-}
+// What log.txt's check says for each way it can fail.
+constexpr PrivateFileReasons kLogFileReasons{Reason::logUnreadable,     Reason::logLinked,   Reason::logIsDirectory,
+                                             Reason::logNotRegularFile, Reason::logTooLarge, Reason::logNotOwned,
+                                             Reason::logNotPrivate};
 
 }  // namespace
 
 std::optional<RuleBreach> logBreach(const platform::FileLocation& log) {
-  const auto problem = privateFileProblem(log, kMaxLogSize);
-  if (!problem) return std::nullopt;
-  return logBreachFor(*problem, log.path());
+  const auto reason = privateFileProblem(log, kMaxLogSize, kLogFileReasons);
+  if (!reason) return std::nullopt;
+  return RuleBreach{*reason, log.path()};
 }
 
 LogInput readLogInput(const std::string& path, LogPart part) {

@@ -8,9 +8,11 @@
 #include "job/job_home.h"
 #include "job/job_invocation.h"
 #include "platform/bundle.h"
+#include "platform/child_process.h"
 #include "platform/file_io.h"
 #include "platform/home.h"
 #include "platform/process.h"
+#include "platform/program_search.h"
 
 void processJob() noexcept {
   // A result that meets the file-size limit is a failed write, not the
@@ -35,7 +37,10 @@ void processJob() noexcept {
 
     const auto job = checkJobDocumentIn(*jobDirectory).job;
     if (!job) return;
-    requestDraft(*jobDirectory, *job, bundle.resourceDirectory);
+    // What the mail service needs of the process, fetched once here.
+    const mail::MailContext context = mail::mailContext(
+        platform::handedOnEnvironment(platform::processEnvironment()), *home, bundle.executableDirectory);
+    requestDraft(*jobDirectory, *job, bundle.resourceDirectory, context);
   } catch (...) {
     // Out of memory is the only thing that can throw here; with nothing
     // accepted yet or nothing left to record, the silent stop is all there is.

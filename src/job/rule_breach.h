@@ -10,107 +10,70 @@
 #include <string>
 #include <string_view>
 
-// The codes are part of the host's interface: never renamed or reused.
+// Every reason, once: its name (which is also its stable code, part of the
+// host's interface: never renamed or reused), the suffix and number of its
+// constant in the host's C API (support_draft_host.h, checked against this
+// table when the library is built), its sentence, and what "{}" in the
+// sentence stands for (the limit the rule sets; "" where it sets none).
+// Add a reason at the end, with the next number.
 //
-// | Reason                    | code                      | the input that is wrong                              |
-// |---------------------------|---------------------------|------------------------------------------------------|
-// | subjectPrefix             | subjectPrefix             | subject does not begin with kSubjectPrefix           |
-// | subjectTooLong            | subjectTooLong            | subject over kMaxSubjectSize bytes                   |
-// | subjectHoldsNul           | subjectHoldsNul           | subject contains U+0000                              |
-// | subjectNotUtf8            | subjectNotUtf8            | subject is not valid UTF-8                           |
-// | bodyTooLong               | bodyTooLong               | body over kMaxBodySize bytes                         |
-// | bodyHoldsNul              | bodyHoldsNul              | body contains U+0000                                 |
-// | bodyNotUtf8               | bodyNotUtf8               | body is not valid UTF-8                              |
-// | jobIdInvalid              | jobIdInvalid              | job id not a canonical lower-case UUID               |
-// | jobDocumentTooLarge       | jobDocumentTooLarge       | job.json over kMaxJobDocumentSize bytes              |
-// | jobDocumentUnreadable     | jobDocumentUnreadable     | job.json missing or cannot be examined               |
-// | jobDocumentNotRegularFile | jobDocumentNotRegularFile | job.json is a directory, FIFO, device, ...           |
-// | jobDocumentLinked         | jobDocumentLinked         | job.json is a symbolic link                          |
-// | jobDocumentNotOwned       | jobDocumentNotOwned       | job.json belongs to another user                     |
-// | jobDocumentNotPrivate     | jobDocumentNotPrivate     | job.json has a permission bit for group or others    |
-// | jobDocumentInvalid        | jobDocumentInvalid        | job.json is not the JSON object the program takes    |
-// | logUnreadable             | logUnreadable             | log missing or cannot be read                        |
-// | logIsDirectory            | logIsDirectory            | log is a directory                                   |
-// | logNotRegularFile         | logNotRegularFile         | log is a FIFO, device, socket, ...                   |
-// | logLinked                 | logLinked                 | log.txt in the job directory is a symbolic link      |
-// | logTooLarge               | logTooLarge               | log over kMaxLogSize bytes                           |
-// | logNotOwned               | logNotOwned               | log.txt belongs to another user                      |
-// | logNotPrivate             | logNotPrivate             | log.txt has a permission bit for group or others     |
-// | homeMissing               | homeMissing               | HOME unset, and no home in the password entry        |
-// | homeNotAbsolute           | homeNotAbsolute           | HOME not an absolute path, and no home in the        |
-// |                           |                           | password entry                                       |
-// | homeNotFound              | homeNotFound              | the home directory (HOME) does not exist             |
-// | homeNotUtf8               | homeNotUtf8               | the home path is not valid UTF-8 (host only: it      |
-// |                           |                           | cannot be printed in JSON)                           |
-// | homeIsRoot                | homeIsRoot                | the home is "/" (host only)                          |
-// | directoryLinked           | directoryLinked           | a directory on the job directory's path is a link    |
-// | directoryMissing          | directoryMissing          | a directory below the home does not exist            |
-// | directoryNotDirectory     | directoryNotDirectory     | something on the path is not a directory             |
-// | directoryUnreadable       | directoryUnreadable       | a directory on the path cannot be opened             |
-// | directoryNotOwned         | directoryNotOwned         | a directory from the home down belongs to another    |
-// |                           |                           | user than the user or root                           |
-// | directoryWritableByOthers | directoryWritableByOthers | a directory from the home down has a write bit for   |
-// |                           |                           | group or others                                      |
-// | bundleMissing             | bundleMissing             | the bundle directory does not exist                  |
-// | bundleExecutableMissing   | bundleExecutableMissing   | no Contents/MacOS/support-draft in the bundle        |
-// | bundleChannelUnknown      | bundleChannelUnknown      | Info.plist names no channel the program knows        |
-//
-// The host-only reasons are rules of a host that prints and hands on the
-// paths it makes; the program itself does not apply them.
-enum class Reason {
-  subjectPrefix,
-  subjectTooLong,
-  subjectHoldsNul,
-  subjectNotUtf8,
-  bodyTooLong,
-  bodyHoldsNul,
-  bodyNotUtf8,
-  jobIdInvalid,
-  jobDocumentTooLarge,
-  jobDocumentUnreadable,
-  jobDocumentNotRegularFile,
-  jobDocumentLinked,
-  jobDocumentNotOwned,
-  jobDocumentNotPrivate,
-  jobDocumentInvalid,
-  logUnreadable,
-  logIsDirectory,
-  logNotRegularFile,
-  logLinked,
-  logTooLarge,
-  logNotOwned,
-  logNotPrivate,
-  homeMissing,
-  homeNotAbsolute,
-  homeNotFound,
-  homeNotUtf8,
-  homeIsRoot,
-  directoryLinked,
-  directoryMissing,
-  directoryNotDirectory,
-  directoryUnreadable,
-  directoryNotOwned,
-  directoryWritableByOthers,
-  bundleMissing,
-  bundleExecutableMissing,
-  bundleChannelUnknown,
-};
+// homeNotUtf8 and homeIsRoot are rules of a host that prints and hands on
+// the paths it makes; the program itself does not apply them.
+#define SUPPORT_DRAFT_REASONS(X)                                                                                    \
+  X(subjectPrefix, SUBJECT_PREFIX, 1, "the subject must begin with \"{}\"", kSubjectPrefix)                        \
+  X(subjectTooLong, SUBJECT_TOO_LONG, 2, "the subject is too long: at most {} bytes of UTF-8", kMaxSubjectSize)    \
+  X(subjectHoldsNul, SUBJECT_HOLDS_NUL, 3, "the subject contains U+0000", "")                                      \
+  X(subjectNotUtf8, SUBJECT_NOT_UTF8, 4, "the subject is not valid UTF-8", "")                                     \
+  X(bodyTooLong, BODY_TOO_LONG, 5, "the body is too long: at most {} bytes of UTF-8", kMaxBodySize)                \
+  X(bodyHoldsNul, BODY_HOLDS_NUL, 6, "the body contains U+0000", "")                                               \
+  X(bodyNotUtf8, BODY_NOT_UTF8, 7, "the body is not valid UTF-8", "")                                              \
+  X(jobIdInvalid, JOB_ID_INVALID, 8, "the job id is not a UUID in canonical lower-case form", "")                  \
+  X(jobDocumentTooLarge, JOB_DOCUMENT_TOO_LARGE, 9,                                                                 \
+    "the job document is too large: at most {} bytes (control characters are written as 6-byte escapes)",         \
+    kMaxJobDocumentSize)                                                                                            \
+  X(jobDocumentUnreadable, JOB_DOCUMENT_UNREADABLE, 10, "the job document does not exist or cannot be read", "")   \
+  X(jobDocumentNotRegularFile, JOB_DOCUMENT_NOT_REGULAR_FILE, 11, "the job document is not a regular file", "")    \
+  X(jobDocumentLinked, JOB_DOCUMENT_LINKED, 12, "the job document is a symbolic link", "")                         \
+  X(jobDocumentNotOwned, JOB_DOCUMENT_NOT_OWNED, 13, "the job document belongs to another user", "")               \
+  X(jobDocumentNotPrivate, JOB_DOCUMENT_NOT_PRIVATE, 14,                                                            \
+    "the job document can be read or written by group or others", "")                                              \
+  X(jobDocumentInvalid, JOB_DOCUMENT_INVALID, 15,                                                                   \
+    "the job document is not a JSON object with exactly subject, body and attachLogs of their types", "")          \
+  X(logUnreadable, LOG_UNREADABLE, 16, "the log does not exist or cannot be read", "")                             \
+  X(logIsDirectory, LOG_IS_DIRECTORY, 17, "the log is a directory", "")                                            \
+  X(logNotRegularFile, LOG_NOT_REGULAR_FILE, 18, "the log is not a regular file", "")                              \
+  X(logLinked, LOG_LINKED, 19, "the log in the job directory is a symbolic link", "")                              \
+  X(logTooLarge, LOG_TOO_LARGE, 20, "the log is too large: at most {} bytes", kMaxLogSize)                         \
+  X(logNotOwned, LOG_NOT_OWNED, 21, "the log belongs to another user", "")                                         \
+  X(logNotPrivate, LOG_NOT_PRIVATE, 22, "the log can be read or written by group or others", "")                   \
+  X(homeMissing, HOME_MISSING, 23,                                                                                  \
+    "no home directory: HOME is not set and the password entry names no absolute path", "")                        \
+  X(homeNotAbsolute, HOME_NOT_ABSOLUTE, 24,                                                                         \
+    "HOME is not an absolute path and the password entry names no absolute path", "")                              \
+  X(homeNotFound, HOME_NOT_FOUND, 25, "the home directory (HOME) does not exist", "")                              \
+  X(homeNotUtf8, HOME_NOT_UTF8, 26, "the home directory's path (HOME) is not valid UTF-8", "")                     \
+  X(homeIsRoot, HOME_IS_ROOT, 27, "the home directory (HOME) is the root directory", "")                           \
+  X(directoryLinked, DIRECTORY_LINKED, 28, "a symbolic link lies on the job directory's path, where none may", "") \
+  X(directoryMissing, DIRECTORY_MISSING, 29, "the directory does not exist", "")                                   \
+  X(directoryNotDirectory, DIRECTORY_NOT_DIRECTORY, 30, "not a directory, on the job directory's path", "")        \
+  X(directoryUnreadable, DIRECTORY_UNREADABLE, 31, "the directory cannot be opened", "")                           \
+  X(directoryNotOwned, DIRECTORY_NOT_OWNED, 32, "the directory belongs to neither the user nor root", "")          \
+  X(directoryWritableByOthers, DIRECTORY_WRITABLE_BY_OTHERS, 33, "the directory is writable by group or others",   \
+    "")                                                                                                             \
+  X(bundleMissing, BUNDLE_MISSING, 34, "the bundle does not exist", "")                                            \
+  X(bundleExecutableMissing, BUNDLE_EXECUTABLE_MISSING, 35,                                                         \
+    "the bundle holds no program at Contents/MacOS/support-draft", "")                                             \
+  X(bundleChannelUnknown, BUNDLE_CHANNEL_UNKNOWN, 36,                                                               \
+    "the bundle's Info.plist names no channel the program knows (QuorvelChannel dev or prod)", "")
 
-// Every reason, in the order above: for a host that lists or maps them.
-inline constexpr Reason kAllReasons[] = {
-    Reason::subjectPrefix, Reason::subjectTooLong, Reason::subjectHoldsNul,
-    Reason::subjectNotUtf8, Reason::bodyTooLong, Reason::bodyHoldsNul,
-    Reason::bodyNotUtf8, Reason::jobIdInvalid, Reason::jobDocumentTooLarge,
-    Reason::jobDocumentUnreadable, Reason::jobDocumentNotRegularFile, Reason::jobDocumentLinked,
-    Reason::jobDocumentNotOwned, Reason::jobDocumentNotPrivate, Reason::jobDocumentInvalid,
-    Reason::logUnreadable, Reason::logIsDirectory, Reason::logNotRegularFile,
-    Reason::logLinked, Reason::logTooLarge, Reason::logNotOwned,
-    Reason::logNotPrivate, Reason::homeMissing, Reason::homeNotAbsolute,
-    Reason::homeNotFound, Reason::homeNotUtf8, Reason::homeIsRoot,
-    Reason::directoryLinked, Reason::directoryMissing, Reason::directoryNotDirectory,
-    Reason::directoryUnreadable, Reason::directoryNotOwned, Reason::directoryWritableByOthers,
-    Reason::bundleMissing, Reason::bundleExecutableMissing, Reason::bundleChannelUnknown,
-};
+#define SUPPORT_DRAFT_REASON_NAME(name, api, number, sentence, limit) name,
+enum class Reason { SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_REASON_NAME) };
+
+// Every reason, in the table's order: for a host that lists or maps them.
+#define SUPPORT_DRAFT_REASON_VALUE(name, api, number, sentence, limit) Reason::name,
+inline constexpr Reason kAllReasons[] = {SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_REASON_VALUE)};
+#undef SUPPORT_DRAFT_REASON_VALUE
+#undef SUPPORT_DRAFT_REASON_NAME
 
 // A broken rule: the reason, and the path of the file or directory that
 // breaks it (empty when the input is a text, such as the subject).
@@ -119,7 +82,7 @@ struct RuleBreach {
   std::string path;
 };
 
-// The stable machine-readable code of a reason (the table above).
+// The stable machine-readable code of a reason: its name in the table.
 std::string_view reasonCode(Reason reason);
 
 // The reason with that code; nothing for any other text.

@@ -427,21 +427,29 @@ SetupVerdict firefoxSetup(const ClientInstall& install, const ClientFiles& files
   return composes();
 }
 
-std::string_view baseName(std::string_view path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 bool isFieldCode(const std::string& word) { return word.size() >= 2 && word[0] == '%' && word != "%%"; }
+
+// A Flatpak application id has three or more dotted elements
+// ("org.mozilla.Thunderbird"); an option's value given as a word of its own
+// ("--branch stable", "--arch x86_64") has fewer.
+bool looksLikeApplicationId(std::string_view word) {
+  return !word.starts_with("-") && std::count(word.begin(), word.end(), '.') >= 2;
+}
 
 }  // namespace
 
 ClientInstall installOf(const std::vector<std::string>& exec) {
   ClientInstall install;
   if (exec.empty()) return install;
+  // Flatpak exports each application as a program named by its id.
+  if (looksLikeApplicationId(baseName(exec.front()))) {
+    install.kind = ClientInstall::Kind::Flatpak;
+    install.appId = std::string(baseName(exec.front()));
+    return install;
+  }
   if (baseName(exec.front()) == "flatpak") {
     // flatpak run [options] APP-ID [arguments]: the first word after "run"
-    // that is no option.
+    // that is an application id.
     bool afterRun = false;
     for (const std::string& word : exec) {
       if (isFieldCode(word) || word.starts_with("@@")) break;
@@ -449,7 +457,7 @@ ClientInstall installOf(const std::vector<std::string>& exec) {
         afterRun = word == "run";
         continue;
       }
-      if (!word.starts_with("-")) {
+      if (looksLikeApplicationId(word)) {
         install.kind = ClientInstall::Kind::Flatpak;
         install.appId = word;
         break;

@@ -386,6 +386,12 @@ TEST(ClientInstallTest, ReadFromTheWordsThatStartTheClient) {
   const ClientInstall snap = installOf({"/snap/bin/thunderbird.betterbird", "%u"});
   EXPECT_EQ(snap.kind, ClientInstall::Kind::Snap);
   EXPECT_EQ(snap.appId, "thunderbird");
+  const ClientInstall separateValues = installOf({"flatpak", "run", "--branch", "stable", "--arch", "x86_64",
+                                                  "org.mozilla.Thunderbird", "-compose", "x"});
+  EXPECT_EQ(separateValues.appId, "org.mozilla.Thunderbird");
+  const ClientInstall exported = installOf({"/var/lib/flatpak/exports/bin/org.mozilla.Thunderbird", "%u"});
+  EXPECT_EQ(exported.kind, ClientInstall::Kind::Flatpak);
+  EXPECT_EQ(exported.appId, "org.mozilla.Thunderbird");
   EXPECT_EQ(installOf({"/usr/bin/thunderbird", "%u"}).kind, ClientInstall::Kind::Native);
   EXPECT_EQ(installOf({"thunderbird", "/snap/bin/x"}).kind, ClientInstall::Kind::Native);
   EXPECT_EQ(installOf({"flatpak", "run"}).kind, ClientInstall::Kind::Native);

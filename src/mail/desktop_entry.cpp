@@ -2,6 +2,7 @@
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/program_search.h"
 
 namespace mail {
 namespace {
@@ -19,52 +20,25 @@ std::vector<std::string> splitAtColons(std::string_view text) {
   }
 }
 
-// The escapes of a string value.
-std::string unescapeValue(std::string_view value) {
+// The escapes of a string value; nothing for a backslash that starts none.
+std::optional<std::string> unescapeValue(std::string_view value) {
   std::string out;
   for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
+    if (value[i] != '\\') {
       out += value[i];
       continue;
     }
-    switch (const char next = value[++i]) {
+    if (i + 1 == value.size()) return std::nullopt;
+    switch (value[++i]) {
       case 's': out += ' '; break;
       case 'n': out += '\n'; break;
       case 't': out += '\t'; break;
       case 'r': out += '\r'; break;
       case '\\': out += '\\'; break;
-      default: out += '\\'; out += next; break;
+      default: return std::nullopt;
     }
   }
   return out;
-}
-
-// The Exec quoting: words separated by blanks; a double-quoted word may
-// hold blanks and the escaped characters " ` $ \.
-std::optional<std::vector<std::string>> splitExec(std::string_view line) {
-  std::vector<std::string> words;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    if (line[i] == ' ' || line[i] == '\t') {
-      ++i;
-      continue;
-    }
-    std::string word;
-    if (line[i] == '"') {
-      for (++i;; ++i) {
-        if (i >= line.size()) return std::nullopt;
-        if (line[i] == '"') break;
-        if (line[i] == '\\' && i + 1 < line.size()) ++i;
-        word += line[i];
-      }
-      ++i;
-    } else {
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
-    }
-    words.push_back(std::move(word));
-  }
-  if (words.empty()) return std::nullopt;
-  return words;
 }
 
 }  // namespace
@@ -97,9 +71,12 @@ std::vector<std::string> entryCandidates(const std::string& applicationsDir, con
   return candidates;
 }
 
-std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
-  std::optional<std::string> exec;
+std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, const std::string& location) {
+  std::optional<std::string_view> exec;
   std::optional<std::string_view> terminal;
+  std::optional<std::string_view> tryExec;
+  std::optional<std::string_view> name;
+  std::optional<std::string_view> icon;
   bool inMainGroup = false;
   while (!text.empty()) {
     const auto end = text.find('\n');
@@ -119,25 +96,38 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
     while (value.starts_with(' ')) value.remove_prefix(1);
     // A key stands once in a group; where a broken entry repeats one, its
     // first occurrence counts, the same for every key.
-    if (key == "Exec" && !exec) exec = unescapeValue(value);
+    if (key == "Exec" && !exec) exec = value;
     if (key == "Terminal" && !terminal) terminal = value;
+    if (key == "TryExec" && !tryExec) tryExec = value;
+    if (key == "Name" && !name) name = value;
+    if (key == "Icon" && !icon) icon = value;
   }
   if (!exec) return std::nullopt;
-  auto words = splitExec(*exec);
+  const std::optional<std::string> execValue = unescapeValue(*exec);
+  const std::optional<std::string> tryExecValue = unescapeValue(tryExec.value_or(""));
+  if (!execValue || !tryExecValue) return std::nullopt;
+  const ExecKeys keys{unescapeValue(name.value_or("")).value_or(""), unescapeValue(icon.value_or("")).value_or(""),
+                      location};
+  auto words = parseExecLine(*execValue, keys);
   if (!words) return std::nullopt;
   DesktopEntry entry;
   entry.exec = std::move(*words);
   entry.terminal = terminal == "true";
+  entry.tryExec = *tryExecValue;
   return entry;
 }
 
 std::optional<DesktopEntry> findDesktopEntry(const std::vector<std::string>& directories,
-                                             const std::string& desktopId) {
+                                             const std::string& desktopId, std::string_view searchPath) {
   for (const std::string& dir : directories) {
     for (const std::string& path : entryCandidates(platform::appendingPathComponent(dir, "applications"), desktopId)) {
       const std::optional<std::string> text = platform::readWholeFile(path, kMaxEntrySize);
       if (!text) continue;
-      return parseDesktopEntry(*text);
+      std::optional<DesktopEntry> entry = parseDesktopEntry(*text, path);
+      if (entry && !entry->tryExec.empty() && !platform::isInstalledProgram(entry->tryExec, searchPath)) {
+        return std::nullopt;
+      }
+      return entry;
     }
   }
   return std::nullopt;

@@ -1,5 +1,5 @@
 // Desktop entries: finding one by its desktop id along the XDG data
-// directories, and reading the two keys that say how it starts.
+// directories, and reading the keys that say how it starts.
 #pragma once
 
 #include <optional>
@@ -7,11 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "mail/exec_line.h"
+
 namespace mail {
 
 struct DesktopEntry {
-  std::vector<std::string> exec;  // the Exec line as words; field codes kept as words
-  bool terminal = false;          // Terminal=true
+  std::vector<ExecWord> exec;  // the Exec line as words (exec_line.h)
+  bool terminal = false;       // Terminal=true
+  std::string tryExec;         // TryExec: the program that must be installed; "" when none
 };
 
 // The XDG data directories in order of precedence: XDG_DATA_HOME (default
@@ -24,16 +27,18 @@ std::vector<std::string> dataDirectories(const char* dataHome, const char* dataD
 // ("kde4-kmail.desktop" as kde4/kmail.desktop).
 std::vector<std::string> entryCandidates(const std::string& applicationsDir, const std::string& desktopId);
 
-// The Exec and Terminal keys of the [Desktop Entry] group of `text`.
-// Nothing when there is no Exec key or its quoting is broken.
-//
-// Only these two keys are read, so the reading stays this small: lines of
-// the group, the string escapes (\s \n \t \r \\), then the Exec quoting
-// (double quotes, inside which \" \` \$ \\ stand for the character).
-std::optional<DesktopEntry> parseDesktopEntry(std::string_view text);
+// The keys of the [Desktop Entry] group of `text` that say how it starts
+// (Exec, Terminal, TryExec, and Name and Icon for Exec's field codes), the
+// entry lying at `location` (%k). Nothing when there is no Exec key or it
+// breaks the rules: a string escape other than \s \n \t \r \\, or the
+// Exec rules of parseExecLine.
+std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, const std::string& location = "");
 
 // The first entry for `desktopId` along `directories` that can be read.
+// Nothing when that one breaks the rules, or names a TryExec program that
+// is not installed along `searchPath` (a PATH value): such an entry is not
+// used.
 std::optional<DesktopEntry> findDesktopEntry(const std::vector<std::string>& directories,
-                                             const std::string& desktopId);
+                                             const std::string& desktopId, std::string_view searchPath);
 
 }  // namespace mail

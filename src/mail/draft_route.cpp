@@ -1,84 +1,18 @@
 #include "mail/draft_route.h"
 
-#include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
 
+#include "mail/command_shape.h"
 #include "mail/mail_address.h"
+#include "mail/mailer_command.h"
 #include "platform/percent_encoding.h"
-#include "platform/text.h"
 
 namespace mail {
 namespace {
 
 using platform::percentEncode;
-
-constexpr std::string_view kDesktopSuffix = ".desktop";
-
-// The program names Debian's packages give the known clients. Each is also
-// the client's desktop id there.
-constexpr std::array<std::pair<std::string_view, Client>, 10> kKnownPrograms{{
-    {"thunderbird", Client::Thunderbird},
-    {"icedove", Client::Thunderbird},
-    {"betterbird", Client::Thunderbird},
-    {"evolution", Client::Evolution},
-    {"claws-mail", Client::ClawsMail},
-    {"sylpheed", Client::Sylpheed},
-    {"balsa", Client::Balsa},
-    {"neomutt", Client::NeoMutt},
-    {"geary", Client::Geary},
-    {"kmail", Client::KMail},
-}};
-
-// The other desktop ids, folded to lower case without ".desktop", that
-// Debian's packages and Flathub give the clients' entries.
-constexpr std::array<std::pair<std::string_view, Client>, 12> kOtherDesktopIds{{
-    {"org.mozilla.thunderbird", Client::Thunderbird},
-    {"net.thunderbird.thunderbird", Client::Thunderbird},
-    {"eu.betterbird.betterbird", Client::Thunderbird},
-    {"org.gnome.evolution", Client::Evolution},
-    {"org.claws_mail.claws-mail", Client::ClawsMail},
-    {"balsa-mailto-handler", Client::Balsa},
-    {"org.desktop.balsa", Client::Balsa},
-    {"org.gnome.geary", Client::Geary},
-    {"org.kde.kmail2", Client::KMail},
-    {"org.kde.kmail", Client::KMail},
-    {"kmail2", Client::KMail},
-    {"kmail_view", Client::KMail},
-}};
-
-template <std::size_t N>
-Client lookUp(const std::array<std::pair<std::string_view, Client>, N>& table, std::string_view name) {
-  for (const auto& [known, client] : table) {
-    if (name == known) return client;
-  }
-  return Client::Unknown;
-}
-
-bool isFieldCode(const std::string& word) { return word.size() >= 2 && word[0] == '%' && word != "%%"; }
-
-std::string_view baseName(std::string_view path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-// Flatpak exports its applications' entries with Exec lines that start
-// `flatpak run … <app id>`.
-bool startsThroughFlatpak(const std::vector<std::string>& exec) { return baseName(exec.front()) == "flatpak"; }
-
-// What starts the client itself: the program of the Exec line, or for a
-// Flatpak entry every word before the first field code or file-forwarding
-// mark, since `flatpak run` needs its options and the application id.
-std::vector<std::string> clientProgram(const std::vector<std::string>& exec) {
-  if (!startsThroughFlatpak(exec)) return {exec.front()};
-  std::vector<std::string> words;
-  for (const std::string& word : exec) {
-    if (isFieldCode(word) || word.starts_with("@@")) break;
-    words.push_back(word);
-  }
-  return words;
-}
 
 DraftRoute refuse(std::string why) {
   DraftRoute route;
@@ -161,123 +95,122 @@ Verdict verdictFor(Client client) {
   return client == Client::Geary ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus;
 }
 
-// The client's own start: `program` with the draft's arguments for it,
-// through `launcher` when there is one.
-DraftRoute clientStart(Client client, std::vector<std::string> program, std::vector<std::string> launcher,
-                       const MailFacts& facts, const Draft& draft) {
-  std::vector<std::string> argv = program;
-  for (std::string& word : clientArguments(client, draft)) argv.push_back(std::move(word));
-  const bool direct = launcher.empty();
-  DraftRoute route = direct ? start(std::move(argv), verdictFor(client))
-                            : watched(std::move(launcher), std::move(argv), verdictFor(client), facts);
-  if (route.kind != DraftRoute::Kind::Refuse) route.client = client;
-  if (client == Client::Balsa && direct) route.startAloneAfterCrash = std::move(program);
+using Words = std::vector<std::string>;
+
+Words slice(const Words& words, std::size_t from, std::size_t to) {
+  return Words(words.begin() + static_cast<std::ptrdiff_t>(from), words.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+// The words of a command with `arguments` in the place of its target (a
+// desktop entry's %u), or after its last word when it has none. For a
+// known client an option of its own right before the target ("balsa -m
+// %U") goes too: its own arguments stand for it. A Flatpak entry's
+// file-forwarding marks around the target go as well, since the client's
+// own arguments are no files to forward.
+Words withTarget(const Words& words, std::optional<std::size_t> target, const Words& arguments, Client client,
+                 bool flatpak) {
+  Words out;
+  const std::size_t at = target.value_or(words.size());
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i == at) {
+      out.insert(out.end(), arguments.begin(), arguments.end());
+      continue;
+    }
+    if (i + 1 == at && isComposeOption(client, words[i])) continue;
+    if (flatpak && client != Client::Unknown && (words[i] == "@@" || words[i] == "@@u")) continue;
+    out.push_back(words[i]);
+  }
+  if (!target) {
+    if (!out.empty() && isComposeOption(client, out.back())) out.pop_back();
+    out.insert(out.end(), arguments.begin(), arguments.end());
+  }
+  return out;
+}
+
+// How a command whose words are `words` (a desktop entry's Exec line, or
+// one MAILER command) gives `draft` to its client. `target` is where the
+// entry takes its URI (MAILER's command takes it last); `takesUri` whether
+// it takes a URI there at all (an entry's %f or none takes files only);
+// `terminal` its Terminal key; `uriClient` the client the handler's desktop
+// id names, which says whether a program that is not itself the client may
+// be handed attach= (a shell running Claws Mail).
+DraftRoute commandRoute(const Words& words, std::optional<std::size_t> target, bool takesUri, bool terminal,
+                        Client uriClient, const MailFacts& facts, const Draft& draft) {
+  const bool log = !draft.attachment.empty();
+  const CommandShape shape = commandShape(words);
+  const Client client = shape.client;
+  // A terminal runs the client; the helper goes right before the client's
+  // program, so that its report is of the client, not of the terminal.
+  Words launcher = slice(words, 0, shape.program);
+  const bool watchedStart = terminal || shape.inTerminal || (client == Client::NeoMutt && !shape.flatpak);
+  if (terminal || (client == Client::NeoMutt && !shape.inTerminal && !shape.flatpak)) {
+    launcher.insert(launcher.begin(), kTerminal.begin(), kTerminal.end());
+  }
+  Words argv;
+  Verdict verdict;
+  if (client != Client::Unknown) {
+    if (shape.flatpak && log) {
+      return refuse("The mail client runs in a Flatpak sandbox, which cannot read the log.");
+    }
+    argv = withTarget(words, target, clientArguments(client, draft), client, shape.flatpak);
+    verdict = verdictFor(client);
+  } else {
+    const bool attach = takesAttachInUri(uriClient);
+    if (!takesUri) return refuse("The default mail client's entry takes no URI.");
+    if (log && !attach) {
+      return refuse("The default mail client's entry runs a program not known to take the log.");
+    }
+    argv = withTarget(words, target, {mailtoUri(draft, attach)}, Client::Unknown, false);
+    verdict = verdictFor(uriClient);
+  }
+  if (watchedStart) {
+    // The helper starts the client's program with the words from it on.
+    const std::size_t before = shape.program;
+    DraftRoute route = watched(std::move(launcher), slice(argv, before, argv.size()), verdict, facts);
+    if (route.kind == DraftRoute::Kind::Watched) route.client = client;
+    return route;
+  }
+  DraftRoute route = start(argv, verdict);
+  route.client = client;
+  if (client == Client::Balsa) route.startAloneAfterCrash = withTarget(words, target, {}, client, false);
   return route;
 }
 
-DraftRoute knownClientRoute(Client client, const MailFacts& facts, const Draft& draft) {
-  if (startsThroughFlatpak(facts.exec) && !draft.attachment.empty()) {
-    return refuse("The mail client runs in a Flatpak sandbox, which may not see the log.");
+DraftRoute defaultHandlerRoute(const MailFacts& facts, const Draft& draft) {
+  std::optional<std::size_t> target;
+  for (std::size_t i = 0; i < facts.exec.size(); ++i) {
+    if (facts.exec[i].target) target = i;
   }
-  return clientStart(client, clientProgram(facts.exec), facts.terminal ? kTerminal : std::vector<std::string>{},
-                     facts, draft);
+  const bool takesUri = target && (facts.exec[*target].text == "%u" || facts.exec[*target].text == "%U");
+  return commandRoute(execTexts(facts.exec), target, takesUri, facts.terminal, clientForDesktopId(facts.handlerId),
+                      facts, draft);
 }
 
-// MAILER's first command split as its own user's shell would split it,
-// when it is plain words: `before` the client's program, the program, and
-// the user's own `options` after it. Nothing when the command holds shell
-// syntax (quotes, expansions, operators, a leading variable assignment)
-// or names no known client: then it is the user's own composer, run as
-// they wrote it.
-struct MailerClient {
-  std::vector<std::string> before;
-  std::string program;
-  std::vector<std::string> options;
-  Client client = Client::Unknown;
-};
-
-// MAILER naming a known client: the client's own start, with the user's
-// options after its program, through the words the user put before it. A
-// terminal client named alone gets the desktop's terminal, as its entry
-// would.
-DraftRoute mailerClientRoute(const MailerClient& named, const MailFacts& facts, const Draft& draft) {
-  std::vector<std::string> program = {named.program};
-  program.insert(program.end(), named.options.begin(), named.options.end());
-  std::vector<std::string> launcher = named.before;
-  if (launcher.empty() && named.client == Client::NeoMutt) launcher = kTerminal;
-  return clientStart(named.client, std::move(program), std::move(launcher), facts, draft);
+// One MAILER command: a plain one is looked through to the program it
+// finally runs; one only a shell can run is the user's own composer, run
+// by the shell as the desktop's hand-off runs it, with the URI and attach=.
+DraftRoute mailerCommandRoute(const MailerCommand& command, const MailFacts& facts, const Draft& draft) {
+  if (command.needsShell()) return start(shellCommand(command, mailtoUri(draft, true)));
+  const CommandShape shape = commandShape(command.words);
+  if (shape.client == Client::Unknown) {
+    Words argv = command.words;
+    argv.push_back(mailtoUri(draft, true));
+    if (shape.inTerminal) return watched(slice(argv, 0, shape.program), slice(argv, shape.program, argv.size()),
+                                         Verdict::ExitStatus, facts);
+    return start(std::move(argv));
+  }
+  return commandRoute(command.words, std::nullopt, true, false, Client::Unknown, facts, draft);
 }
 
-// Characters that make a shell read a command as more than plain words
-// separated by blanks: quoting, expansions, operators, globs, comments.
-constexpr std::string_view kShellSyntax = "'\"\\$`;&|<>(){}*?[]#~!";
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-// NAME=value before a command's name sets a variable for it instead of
-// naming a program.
-bool isAssignment(std::string_view word) {
-  const auto equals = word.find('=');
-  if (equals == std::string_view::npos || equals == 0) return false;
-  for (std::size_t i = 0; i < equals; ++i) {
-    const char c = word[i];
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
-  }
-  return true;
-}
-
-// xdg-email splits MAILER at ':' and runs the first command that succeeds;
-// the first that is not empty is the one the user means.
-std::string_view firstCommand(std::string_view mailer) {
-  while (true) {
-    const auto colon = mailer.find(':');
-    const std::string_view command = mailer.substr(0, colon);
-    const bool empty = command.find_first_not_of(" \t\n") == std::string_view::npos;
-    if (!empty || colon == std::string_view::npos) return command;
-    mailer.remove_prefix(colon + 1);
-  }
-}
-
-// The client a program path names by its last component ("neomutt",
-// "/usr/bin/thunderbird"); Unknown for any other.
-Client clientForProgram(std::string_view program) { return lookUp(kKnownPrograms, baseName(program)); }
-
-std::optional<MailerClient> mailerClient(std::string_view mailer) {
-  const std::string_view command = firstCommand(mailer);
-  if (command.find_first_of(kShellSyntax) != std::string_view::npos) return std::nullopt;
-  std::vector<std::string> words;
-  for (std::size_t i = 0; i < command.size();) {
-    if (isBlank(command[i])) {
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    while (i < command.size() && !isBlank(command[i])) ++i;
-    words.emplace_back(command.substr(start, i - start));
-  }
-  if (words.empty() || isAssignment(words.front())) return std::nullopt;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const Client client = clientForProgram(words[i]);
-    if (client == Client::Unknown) continue;
-    MailerClient named;
-    named.before.assign(words.begin(), words.begin() + static_cast<std::ptrdiff_t>(i));
-    named.program = words[i];
-    named.options.assign(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words.end());
-    named.client = client;
-    return named;
-  }
-  return std::nullopt;
+DraftRoute mailerRoute(const MailFacts& facts, const Draft& draft) {
+  const std::vector<MailerCommand> commands = mailerCommands(facts.mailer);
+  if (commands.empty()) return refuse("MAILER names no command.");
+  DraftRoute route = mailerCommandRoute(commands.front(), facts, draft);
+  for (std::size_t i = 1; i < commands.size(); ++i) route.fallbacks.push_back(mailerCommandRoute(commands[i], facts, draft));
+  return route;
 }
 
 }  // namespace
-
-Client clientForDesktopId(const std::string& desktopId) {
-  std::string id = platform::foldAsciiCase(desktopId);
-  if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
-  const Client client = lookUp(kKnownPrograms, id);
-  return client != Client::Unknown ? client : lookUp(kOtherDesktopIds, id);
-}
 
 bool watchedClientOpened(const ClientReport& report, Verdict verdict) {
   switch (report.state) {
@@ -332,18 +265,11 @@ DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
     route.portalBackend = facts.portalBackend;
     return route;
   }
-  // MAILER is the user's explicit choice of composer. One that names a known
-  // client gets that client's own start; any other is run by xdg-email with
-  // the URI, attach= included, and its exit status passed back.
-  if (!facts.mailer.empty()) {
-    if (const auto named = mailerClient(facts.mailer)) return mailerClientRoute(*named, facts, draft);
-    return start({"xdg-email", "--utf8", mailtoUri(draft, true)});
-  }
-  const Client client = clientForDesktopId(facts.handlerId);
-  if (client != Client::Unknown && !facts.exec.empty()) return knownClientRoute(client, facts, draft);
-  if (log) return refuse("No route is known to carry an attachment into the default mail client.");
-  // Every mailto: handler takes subject and body.
-  return start({"xdg-email", "--utf8", mailtoUri(draft, false)});
+  // MAILER is the user's explicit choice of composer, run as the user wrote
+  // it; a command running a known client gives it that client's own start.
+  if (!facts.mailer.empty()) return mailerRoute(facts, draft);
+  if (facts.exec.empty()) return refuse("No default mail client is set up.");
+  return defaultHandlerRoute(facts, draft);
 }
 
 }  // namespace mail

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "mail/client_report.h"
+#include "mail/exec_line.h"
+#include "mail/known_clients.h"
 #include "mail/portal_answer.h"
 
 namespace mail {
@@ -29,10 +31,9 @@ struct MailFacts {
   // started in a terminal can report back to this process.
   bool privateChannel = false;
   std::string handlerId;   // desktop id of the default mailto handler; "" when none
-  // The handler's desktop entry: its Exec line split into words (field codes
-  // such as %u kept as words) and its Terminal key. Empty when the entry
-  // was not found.
-  std::vector<std::string> exec;
+  // The handler's desktop entry: its Exec line as words (exec_line.h) and
+  // its Terminal key. Empty when the entry was not found.
+  std::vector<ExecWord> exec;
   bool terminal = false;
 };
 
@@ -49,9 +50,6 @@ enum class Verdict {
 
 // What a forwarding Geary exits with once the running one has the draft.
 inline constexpr int kForwarderExitStatus = 255;
-
-// The mail clients whose starts are known.
-enum class Client { Unknown, Thunderbird, Evolution, ClawsMail, Sylpheed, Balsa, NeoMutt, Geary, KMail };
 
 // What a route's "opened" proves.
 enum class Assurance {
@@ -87,15 +85,13 @@ struct DraftRoute {
   std::string why;  // for Refuse: the reason, for messages
   // For Portal: the backend that answers, which says how to read its answer.
   PortalBackend portalBackend = PortalBackend::Unknown;
+  // MAILER's later commands, each tried in turn while the ones before it
+  // have not opened the draft.
+  std::vector<DraftRoute> fallbacks;
   // For Start and Watched: the known client the route starts, if any.
   Client client = Client::Unknown;
   Assurance assurance = Assurance::StartOnly;
 };
-
-// The client behind a desktop id ("thunderbird.desktop",
-// "org.mozilla.Thunderbird.desktop", ...), ignoring ASCII case and the
-// ".desktop" suffix.
-Client clientForDesktopId(const std::string& desktopId);
 
 // The route for `draft` given `facts`.
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft);

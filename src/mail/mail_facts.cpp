@@ -2,48 +2,34 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <utility>
 
 #include "mail/mime_apps_files.h"
 #include "mail/report_channel.h"
+#include "platform/program_search.h"
 
 namespace mail {
-namespace {
 
-bool isSet(const char* value) { return value != nullptr && *value != '\0'; }
-
-std::string fromEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-// An XDG base directory: the variable when it holds an absolute path,
-// else the default under the home.
-std::string baseDirectory(const char* name, const std::string& home, const char* fallback) {
-  const std::string value = fromEnvironment(name);
-  if (value.starts_with('/')) return value;
-  return home.empty() ? std::string() : home + fallback;
-}
-
-}  // namespace
-
-MailFacts gatherMailFacts() {
+MailFacts gatherMailFacts(const MailContext& context) {
+  const auto variable = [&](std::string_view name) {
+    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+  };
   MailFacts facts;
   struct stat sandboxInfo {};
   facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
   if (facts.sandboxed) {
     // A Flatpak sandbox passes the desktop's name through; the portal
     // picks its backend by the same name.
-    facts.portalBackend = portalBackendForDesktop(std::getenv("XDG_CURRENT_DESKTOP"));
+    facts.portalBackend = portalBackendForDesktop(variable("XDG_CURRENT_DESKTOP").c_str());
     return facts;
   }
-  facts.privateChannel = isPrivateRuntimeDirectory(std::getenv("XDG_RUNTIME_DIR"));
-  if (const char* mailer = std::getenv("MAILER"); isSet(mailer)) {
-    facts.mailer = mailer;
-    return facts;
-  }
-  if (auto handler = findDefaultApplication(xdgEnvironmentOfProcess(), "x-scheme-handler/mailto")) {
+  facts.privateChannel = isPrivateRuntimeDirectory(context.runtimeDirectory.c_str());
+  facts.mailer = variable("MAILER");
+  if (!facts.mailer.empty()) return facts;
+  const XdgEnvironment xdg{context.home,           variable("XDG_CONFIG_HOME"), variable("XDG_CONFIG_DIRS"),
+                           variable("XDG_DATA_HOME"), variable("XDG_DATA_DIRS"),   variable("XDG_CURRENT_DESKTOP"),
+                           variable("PATH")};
+  if (auto handler = findDefaultApplication(xdg, "x-scheme-handler/mailto")) {
     facts.handlerId = std::move(handler->desktopId);
     facts.exec = std::move(handler->entry.exec);
     facts.terminal = handler->entry.terminal;
@@ -51,16 +37,24 @@ MailFacts gatherMailFacts() {
   return facts;
 }
 
-ClientContext gatherClientContext() {
-  ClientContext context;
-  const std::string home = xdgEnvironmentOfProcess().home;
-  context.job.home = home;
-  context.job.session = {fromEnvironment("DBUS_SESSION_BUS_ADDRESS"), fromEnvironment("DISPLAY"),
-                         fromEnvironment("WAYLAND_DISPLAY")};
-  context.job.legacyProfiles = isSet(std::getenv("MOZ_LEGACY_PROFILES"));
-  context.bases = {home, baseDirectory("XDG_CONFIG_HOME", home, "/.config"),
-                   baseDirectory("XDG_DATA_HOME", home, "/.local/share")};
-  return context;
+ClientContext gatherClientContext(const MailContext& context) {
+  const auto variable = [&](std::string_view name) {
+    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+  };
+  // An XDG base directory: the variable when it holds an absolute path,
+  // else the default under the home.
+  const auto baseDirectory = [&](std::string_view name, std::string_view fallback) {
+    std::string value = variable(name);
+    if (value.starts_with('/')) return value;
+    return context.home.empty() ? std::string() : context.home + std::string(fallback);
+  };
+  ClientContext client;
+  client.job.home = context.home;
+  client.job.session = {variable("DBUS_SESSION_BUS_ADDRESS"), variable("DISPLAY"), variable("WAYLAND_DISPLAY")};
+  client.job.legacyProfiles = !variable("MOZ_LEGACY_PROFILES").empty();
+  client.bases = {context.home, baseDirectory("XDG_CONFIG_HOME", "/.config"),
+                  baseDirectory("XDG_DATA_HOME", "/.local/share")};
+  return client;
 }
 
 }  // namespace mail

@@ -5,20 +5,18 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mail/draft_route.h"
-#include "mail/portal_answer.h"
-#include "platform/run_program.h"
+#include "mail/mail_context.h"
 
 namespace mail {
 
 // The service's answer: 0 when the draft is open in the client with
 // everything the request holds; otherwise an error number and why.
-struct DraftOutcome {
+struct ServiceAnswer {
   std::int64_t errorNumber = 0;
   std::string message;
 };
@@ -29,25 +27,17 @@ constexpr std::int64_t kErrorNoDraftRoute = -10000;
 // The recipient is not one plain e-mail address: nothing was started.
 constexpr std::int64_t kErrorBadRecipient = -50;
 
-// Starts a program and waits at most `wait` for its end, as runProgram
-// does; one still running then is left running or ended as `atDeadline`
-// says. The service starts every client and helper through one, so that
-// tests can watch what a route starts without starting anything.
-using Launcher = std::function<platform::ProgramRun(const std::vector<std::string>& command,
-                                                    std::chrono::milliseconds wait, platform::AtDeadline atDeadline)>;
-
 // Checks the recipient, gathers the facts, decides the route and carries it
-// out, starting programs through `launch`.
-DraftOutcome openDraft(const Draft& draft, const Launcher& launch);
+// out.
+ServiceAnswer openDraft(const MailContext& context, const Draft& draft);
 
-// Carries out a decided route, starting programs through `launch`. A
-// started client still running after the grace time counts as opened (one
-// started cold stays in the foreground). `portalHelper` is the program that
-// asks the desktop portal (used by Kind::Portal only), given
-// `portalDeadline` for the whole exchange; its own answer is the outcome.
-// Only unit tests pass a shorter deadline.
-DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::string& portalHelper,
-                      const Launcher& launch, std::chrono::milliseconds portalDeadline = kPortalDeadline);
+// Carries out a decided route. A started client still running after the
+// grace time counts as opened. The portal helper's own answer is the
+// outcome of a Portal route. A Watched route makes the private report
+// channel in the runtime directory, starts the launcher with the terminal
+// helper and the client after it, and reads the helper's report at the end
+// of the grace time; nothing is started when the channel cannot be made.
+ServiceAnswer carryOut(const MailContext& context, const DraftRoute& route, const Draft& draft);
 
 // The portal helper's command line for `draft`:
 // HELPER --address=ADDRESS MILLISECONDS SUBJECT BODY [LOG], the address as
@@ -55,18 +45,5 @@ DraftOutcome carryOut(const DraftRoute& route, const Draft& draft, const std::st
 // when the draft has no recipient.
 std::vector<std::string> portalCommand(const std::string& helper, const Draft& draft,
                                        std::chrono::milliseconds deadline);
-
-// Carries out a Watched route: makes the private channel in
-// `runtimeDirectory`, starts the launcher with `terminalHelper` and the
-// client after it, and reads the helper's report at the end of `grace`.
-// Nothing is started when the channel cannot be made.
-DraftOutcome carryOutWatched(const DraftRoute& route, const std::string& terminalHelper,
-                             const char* runtimeDirectory, std::chrono::milliseconds grace);
-
-// The portal helper's name beside the executable.
-inline constexpr std::string_view kPortalHelperName = "support-draft-portal";
-// The client helper's: it starts a client inside a terminal and reports to
-// the program how it ended.
-inline constexpr std::string_view kTerminalHelperName = "support-draft-terminal";
 
 }  // namespace mail

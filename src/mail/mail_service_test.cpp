@@ -8,13 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "platform/error_numbers.h"
+#include "platform/child_process.h"
 #include "platform/run_program.h"
 #include "scripting/errors.h"
+#include "testing/report_peer.h"
 #include "testing/scratch_directory.h"
 
 namespace mail {
@@ -35,30 +39,50 @@ DraftRoute startRoute(Words argv, Verdict verdict) {
 
 ProgramRun ended(std::int64_t errorNumber) { return ProgramRun{errorNumber, "ended", {}}; }
 
-// Starts nothing: records each command and answers with the next of
-// `answers` (success once they run out).
+// Starts nothing: records each command and answers a waited start with the
+// next of `answers` (success once they run out). A program left to run
+// (the terminal of a Watched route) runs on, and the client helper it was
+// given says `helperSays` on the channel at once.
 struct FakeLauncher {
+  explicit FakeLauncher(std::vector<ProgramRun> answers = {}) : answers(std::move(answers)) {}
+
   std::vector<ProgramRun> answers;
   std::vector<Words> started;
   std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>> waits;
+  std::string helperSays;
+  platform::UniqueFd helper;
 
-  Launcher launcher() {
-    return [this](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline atDeadline) {
+  MailContext context() {
+    MailContext context;
+    context.portalHelper = "/b/helper";
+    context.terminalHelper = "/b/terminal-helper";
+    context.launch.run = [this](const Words& command, std::chrono::milliseconds wait,
+                                platform::AtDeadline atDeadline) {
       started.push_back(command);
       waits.emplace_back(wait, atDeadline);
       return started.size() <= answers.size() ? answers[started.size() - 1] : ProgramRun{};
     };
+    context.launch.start = [this](const Words& command) {
+      started.push_back(command);
+      const auto at = std::find(command.begin(), command.end(), "/b/terminal-helper");
+      if (at != command.end() && at + 1 != command.end()) helper = testing_support::connectedHelper(at[1], helperSays);
+      return platform::ProgramStart{};
+    };
+    return context;
   }
 };
 
 // Starts for real, with a short wait for a client's end.
-const Launcher shortGrace = [](const Words& command, std::chrono::milliseconds, platform::AtDeadline atDeadline) {
-  return platform::runProgram(command, std::chrono::milliseconds(100), atDeadline);
-};
+MailContext shortGrace() {
+  MailContext context;
+  context.grace = std::chrono::milliseconds(100);
+  context.launch = systemLauncher(platform::processEnvironment());
+  return context;
+}
 
 std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
-  FakeLauncher fake{std::move(answers), {}, {}};
-  return carryOut(route, kDraft, "", fake.launcher()).errorNumber;
+  FakeLauncher fake{std::move(answers)};
+  return carryOut(fake.context(), route, kDraft).errorNumber;
 }
 
 // How a started client's end is read: a forwarder's 255 is an open draft
@@ -73,7 +97,7 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
   EXPECT_EQ(outcomeOf(forwarder, {ended(platform::kErrorKilledBySignal)}), platform::kErrorKilledBySignal);
   EXPECT_EQ(outcomeOf(plain, {ended(platform::kErrorLaunchFailed)}), platform::kErrorLaunchFailed);
   FakeLauncher fake;
-  EXPECT_EQ(carryOut(plain, kDraft, "", fake.launcher()).errorNumber, 0);
+  EXPECT_EQ(carryOut(fake.context(), plain, kDraft).errorNumber, 0);
   EXPECT_EQ(fake.started, (std::vector<Words>{{"claws-mail", "uri"}}));
 }
 
@@ -83,16 +107,16 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
 TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
   DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
   route.startAloneAfterCrash = {"balsa"};
-  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}, {}, {}};
-  EXPECT_EQ(carryOut(route, kDraft, "", coldCrash.launcher()).errorNumber, 0);
+  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}};
+  EXPECT_EQ(carryOut(coldCrash.context(), route, kDraft).errorNumber, 0);
   EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
 
-  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}, {}, {}};
-  EXPECT_EQ(carryOut(route, kDraft, "", alwaysCrashes.launcher()).errorNumber, platform::kErrorKilledBySignal);
+  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}};
+  EXPECT_EQ(carryOut(alwaysCrashes.context(), route, kDraft).errorNumber, platform::kErrorKilledBySignal);
   EXPECT_EQ(alwaysCrashes.started.size(), 2u);
 
-  FakeLauncher fails{{ended(1)}, {}, {}};
-  EXPECT_EQ(carryOut(route, kDraft, "", fails.launcher()).errorNumber, 1);
+  FakeLauncher fails{{ended(1)}};
+  EXPECT_EQ(carryOut(fails.context(), route, kDraft).errorNumber, 1);
   EXPECT_EQ(fails.started.size(), 1u);
 }
 
@@ -114,7 +138,7 @@ TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfO
   ASSERT_GE(savedErr, 0);
   dup2(ends[1], STDOUT_FILENO);
   dup2(ends[1], STDERR_FILENO);
-  const DraftOutcome outcome = carryOut(route, kDraft, "", shortGrace);
+  const ServiceAnswer outcome = carryOut(shortGrace(), route, kDraft);
   dup2(savedOut, STDOUT_FILENO);
   dup2(savedErr, STDERR_FILENO);
   close(savedOut);
@@ -147,7 +171,7 @@ TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
   const std::string client = scratch.path() + "/client";
   std::ofstream(client) << "#!/bin/sh\nexit 0\n";
   std::filesystem::permissions(client, std::filesystem::perms::owner_read);
-  const DraftOutcome outcome = carryOut(startRoute({client}, Verdict::ExitStatus), kDraft, "", shortGrace);
+  const ServiceAnswer outcome = carryOut(shortGrace(), startRoute({client}, Verdict::ExitStatus), kDraft);
   EXPECT_NE(outcome.errorNumber, 0);
   EXPECT_NE(outcome.errorNumber, platform::kErrorPermissionDenied);
 }
@@ -157,7 +181,7 @@ TEST(MailServiceTest, RefusedRouteStartsNothing) {
   route.kind = DraftRoute::Kind::Refuse;
   route.why = "no route";
   FakeLauncher fake;
-  const DraftOutcome outcome = carryOut(route, kDraft, "", fake.launcher());
+  const ServiceAnswer outcome = carryOut(fake.context(), route, kDraft);
   EXPECT_EQ(outcome.errorNumber, kErrorNoDraftRoute);
   EXPECT_EQ(outcome.message, "no route");
   EXPECT_TRUE(fake.started.empty());
@@ -170,9 +194,11 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
-  FakeLauncher fake{{ended(kPortalResponse1)}, {}, {}};
+  FakeLauncher fake{{ended(kPortalResponse1)}};
   const Draft draft{"Support Request - Quorvel x", "b", "/j/log.txt", "help+desk@example.org"};
-  EXPECT_EQ(carryOut(route, draft, "/b/helper", fake.launcher(), std::chrono::milliseconds(200)).errorNumber, 0);
+  MailContext context = fake.context();
+  context.portalDeadline = std::chrono::milliseconds(200);
+  EXPECT_EQ(carryOut(context, route, draft).errorNumber, 0);
   EXPECT_EQ(fake.started, (std::vector<Words>{
                               {"/b/helper", "--address=help+desk@example.org", "200", draft.subject, "b",
                                "/j/log.txt"},
@@ -180,8 +206,8 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
 
   const auto outcomeFor = [&](PortalBackend backend, const ProgramRun& answer) {
     route.portalBackend = backend;
-    FakeLauncher helper{{answer}, {}, {}};
-    return carryOut(route, kDraft, "/b/helper", helper.launcher()).errorNumber;
+    FakeLauncher helper{{answer}};
+    return carryOut(helper.context(), route, kDraft).errorNumber;
   };
   EXPECT_EQ(outcomeFor(PortalBackend::Gtk, ended(kPortalResponse0)), 0);
   EXPECT_NE(outcomeFor(PortalBackend::Kde, ended(kPortalResponse0)), 0);
@@ -204,14 +230,16 @@ TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
   const std::chrono::milliseconds deadline(100);
-  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}, {}, {}};
-  EXPECT_NE(carryOut(route, kDraft, "/b/helper", endedAtBackstop.launcher(), deadline).errorNumber, 0);
+  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}};
+  MailContext context = endedAtBackstop.context();
+  context.portalDeadline = deadline;
+  EXPECT_NE(carryOut(context, route, kDraft).errorNumber, 0);
   ASSERT_EQ(endedAtBackstop.waits.size(), 1u);
   EXPECT_EQ(endedAtBackstop.waits[0].first, portalBackstop(deadline));
   EXPECT_EQ(endedAtBackstop.waits[0].second, platform::AtDeadline::End);
 
   FakeLauncher client;
-  EXPECT_EQ(carryOut(startRoute({"client"}, Verdict::ExitStatus), kDraft, "", client.launcher()).errorNumber, 0);
+  EXPECT_EQ(carryOut(client.context(), startRoute({"client"}, Verdict::ExitStatus), kDraft).errorNumber, 0);
   ASSERT_EQ(client.waits.size(), 1u);
   EXPECT_EQ(client.waits[0].second, platform::AtDeadline::LeaveRunning);
 }
@@ -223,9 +251,56 @@ TEST(MailServiceTest, DraftWithAHostileRecipientStartsNothing) {
     FakeLauncher fake;
     Draft draft = kDraft;
     draft.recipient = recipient;
-    EXPECT_EQ(openDraft(draft, fake.launcher()).errorNumber, kErrorBadRecipient) << recipient;
+    EXPECT_EQ(openDraft(fake.context(), draft).errorNumber, kErrorBadRecipient) << recipient;
     EXPECT_TRUE(fake.started.empty()) << recipient;
   }
+}
+
+// A Watched route starts the launcher with the helper, the channel's
+// address and the client after it, and the helper's report of the client's
+// end is the outcome, read by the route's verdict. Every report here is
+// final, so the grace is never waited out.
+TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
+  const testing_support::ScratchDirectory runtime;
+  ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
+  DraftRoute route = startRoute({"neomutt", "uri"}, Verdict::ExitStatus);
+  route.kind = DraftRoute::Kind::Watched;
+  route.launcher = {"terminal", "-e"};
+  const std::vector<std::tuple<std::string, Verdict, std::int64_t>> cases = {
+      {"started\nexit 0\n", Verdict::ExitStatus, 0},
+      {"started\nexit 255\n", Verdict::ForwarderMayExit255, 0},
+      {"started\nexit 255\n", Verdict::ExitStatus, 255},
+      {"started\nsignal 11\n", Verdict::ExitStatus, platform::kErrorKilledBySignal},
+      {"unstartable\n", Verdict::ExitStatus, platform::kErrorLaunchFailed},
+  };
+  for (const auto& [lines, verdict, expected] : cases) {
+    SCOPED_TRACE(lines);
+    FakeLauncher fake;
+    fake.helperSays = lines;
+    MailContext context = fake.context();
+    context.runtimeDirectory = runtime.path();
+    context.grace = std::chrono::minutes(10);
+    route.verdict = verdict;
+    EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, expected);
+    ASSERT_EQ(fake.started.size(), 1u);
+    ASSERT_EQ(fake.started[0].size(), 6u);
+    EXPECT_EQ(Words(fake.started[0].begin(), fake.started[0].begin() + 3),
+              (Words{"terminal", "-e", "/b/terminal-helper"}));
+    EXPECT_EQ(std::filesystem::path(fake.started[0][3]).parent_path().parent_path(), runtime.path());
+    EXPECT_EQ(Words(fake.started[0].begin() + 4, fake.started[0].end()), route.argv);
+    EXPECT_TRUE(std::filesystem::is_empty(runtime.path())) << "the channel was left behind";
+  }
+
+  // A launcher that cannot start is the outcome; without a private
+  // runtime directory nothing starts at all.
+  FakeLauncher unstartable;
+  MailContext context = unstartable.context();
+  context.runtimeDirectory = runtime.path();
+  context.launch.start = [](const Words&) { return platform::ProgramStart{platform::kErrorProgramNotFound, "no", {}}; };
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, platform::kErrorProgramNotFound);
+  FakeLauncher noChannel;
+  EXPECT_EQ(carryOut(noChannel.context(), route, kDraft).errorNumber, kErrorNoDraftRoute);
+  EXPECT_TRUE(noChannel.started.empty());
 }
 
 }  // namespace

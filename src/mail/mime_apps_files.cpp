@@ -1,12 +1,11 @@
 #include "mail/mime_apps_files.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 
 #include "platform/file_io.h"
-#include "platform/home.h"
 #include "platform/paths.h"
+#include "platform/program_search.h"
 
 namespace mail {
 namespace {
@@ -25,11 +24,6 @@ constexpr std::size_t kMaxBytesRead = 8 * 1024 * 1024;
 // each id looked up costs a search of every data directory.
 constexpr std::size_t kMaxDesktopIdSize = 255;
 constexpr std::size_t kMaxIdsLookedUp = 64;
-
-std::string fromEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 
 std::vector<std::string> absoluteParts(std::string_view list) {
   std::vector<std::string> parts;
@@ -110,12 +104,6 @@ std::vector<MimeAppsPlace> mimeAppsPlaces(const XdgEnvironment& environment) {
 
 }  // namespace
 
-XdgEnvironment xdgEnvironmentOfProcess() {
-  return {platform::homeDirectory().value_or(""),         fromEnvironment("XDG_CONFIG_HOME"),
-          fromEnvironment("XDG_CONFIG_DIRS"),   fromEnvironment("XDG_DATA_HOME"),
-          fromEnvironment("XDG_DATA_DIRS"),     fromEnvironment("XDG_CURRENT_DESKTOP")};
-}
-
 std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& environment,
                                                          std::string_view mimeType) {
   std::vector<MimeAppsFile> files;
@@ -128,6 +116,8 @@ std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& e
     }
   }
   const std::vector<std::string> dataDirs = dataDirectoriesOf(environment);
+  const std::string_view searchPath =
+      environment.searchPath.empty() ? platform::kDefaultSearchPath : std::string_view(environment.searchPath);
   // Each entry is read once, whether it is asked about once or again.
   std::map<std::string, std::optional<DesktopEntry>> entries;
   auto installed = [&](const std::string& desktopId) {
@@ -137,7 +127,7 @@ std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& e
                                    desktopId.find('\0') != std::string::npos)) {
       return false;
     }
-    if (found == entries.end()) found = entries.emplace(desktopId, findDesktopEntry(dataDirs, desktopId)).first;
+    if (found == entries.end()) found = entries.emplace(desktopId, findDesktopEntry(dataDirs, desktopId, searchPath)).first;
     return found->second.has_value();
   };
   std::string desktopId = defaultApplication(files, mimeType, installed);

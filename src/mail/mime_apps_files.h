@@ -22,9 +22,8 @@ struct XdgEnvironment {
   std::string dataHome;        // XDG_DATA_HOME
   std::string dataDirs;        // XDG_DATA_DIRS
   std::string currentDesktop;  // XDG_CURRENT_DESKTOP
+  std::string searchPath;      // PATH, where an entry's TryExec program is looked for
 };
-
-XdgEnvironment xdgEnvironmentOfProcess();
 
 struct DefaultApplication {
   std::string desktopId;
@@ -41,8 +40,9 @@ struct DefaultApplication {
 // XDG_CURRENT_DESKTOP in ASCII lower case, then mimeapps.list; a data
 // directory adds defaults.list and mimeinfo.cache. Relative directories are
 // ignored, as the base directory rules require. An id counts as installed
-// when its desktop entry is found along the data directories and has an
-// Exec line that can be read.
+// when its desktop entry is found along the data directories, has an Exec
+// line that keeps the rules, and its TryExec program, if it names one, is
+// installed.
 //
 // Whatever the environment and the files hold, the work stays bounded: the
 // first few desktop names and the first 32 directories of each kind count,

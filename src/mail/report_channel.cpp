@@ -14,8 +14,6 @@
 
 namespace mail {
 
-using platform::AtDeadline;
-using platform::Child;
 using platform::ChildWait;
 using platform::UniqueFd;
 namespace {
@@ -24,8 +22,6 @@ constexpr std::string_view kDirectoryTemplate = "/support-draft-XXXXXX";
 constexpr std::string_view kSocketName = "/report";
 // Only the helper connects; a few more pending peers are refused one by one.
 constexpr int kBacklog = 4;
-// How often a launcher without a process descriptor is looked at.
-constexpr std::chrono::milliseconds kLauncherPollInterval{50};
 
 std::size_t maxRuntimeDirectoryLength() {
   return sizeof(sockaddr_un{}.sun_path) - 1 - kDirectoryTemplate.size() - kSocketName.size();
@@ -133,7 +129,7 @@ ReportChannel::~ReportChannel() {
   static_cast<void>(rmdir(directory_.c_str()));
 }
 
-ReportChannel::Heard ReportChannel::await(platform::Child& launcher, std::chrono::steady_clock::time_point deadline) {
+ReportChannel::Heard ReportChannel::await(int launcherEnded, std::chrono::steady_clock::time_point deadline) {
   Helper helper;
   std::optional<platform::ChildWait> launcherEnd;
   while (true) {
@@ -142,11 +138,8 @@ ReportChannel::Heard ReportChannel::await(platform::Child& launcher, std::chrono
     std::vector<pollfd> entries;
     entries.push_back({helper.connection ? helper.connection.get() : listener_.get(), POLLIN, 0});
     const bool watchLauncher = !launcherEnd && !helper.connection;
-    if (watchLauncher && launcher.processDescriptor() >= 0) {
-      entries.push_back({launcher.processDescriptor(), POLLIN, 0});
-    }
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    if (watchLauncher && launcher.processDescriptor() < 0) left = std::min(left, kLauncherPollInterval);
+    if (watchLauncher) entries.push_back({launcherEnded, POLLIN, 0});
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     const int ready = poll(entries.data(), entries.size(), static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) {
       helper.gone = true;
@@ -155,7 +148,7 @@ ReportChannel::Heard ReportChannel::await(platform::Child& launcher, std::chrono
     if (watchLauncher) {
       // A terminal may return at once (its server runs the command), so
       // only a failure of it tells anything.
-      const ChildWait wait = launcher.wait(std::chrono::milliseconds(0), AtDeadline::LeaveRunning);
+      const ChildWait wait = platform::awaitDetached(launcherEnded, std::chrono::milliseconds(0));
       if (wait.state != ChildWait::State::StillRunning) launcherEnd = wait;
       if (launcherEnd && launcherFailed(*launcherEnd)) return {helper.report, launcherEnd};
     }

@@ -42,15 +42,16 @@ class ReportChannel {
   // What the helper said by `deadline`. Accepts the first peer running as
   // this user and tells it to go ahead; refuses others. Returns as soon as
   // the report is final (the client ended, could not start, the helper
-  // went away or broke the protocol), or when `launcher` (the terminal)
-  // ends with a failure before any helper was heard. At the deadline a
+  // went away or broke the protocol), or when the launcher (the terminal,
+  // started detached: `launcherEnded` is its descriptor) ends with a
+  // failure before any helper was heard. At the deadline a
   // client that was started and has not ended is told that it counts as
   // opened.
   struct Heard {
     ClientReport report;
     std::optional<platform::ChildWait> launcherFailure;  // the launcher failed before any helper was heard
   };
-  Heard await(platform::Child& launcher, std::chrono::steady_clock::time_point deadline);
+  Heard await(int launcherEnded, std::chrono::steady_clock::time_point deadline);
 
  private:
   ReportChannel(std::string directory, std::string address, platform::UniqueFd listener)

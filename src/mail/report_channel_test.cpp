@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "testing/report_peer.h"
 #include "testing/scratch_directory.h"
 
 namespace mail {
@@ -17,23 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 using State = ClientReport::State;
 using Clock = std::chrono::steady_clock;
-using platform::Child;
 using platform::ChildSpec;
-using platform::ChildStart;
-using platform::startChild;
 using platform::UniqueFd;
-
-// A helper's end of the channel, connected and with its lines sent before
-// the program looks: the wait then depends on no timing.
-UniqueFd connectedHelper(const std::string& address, std::string_view lines) {
-  UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un name{};
-  name.sun_family = AF_UNIX;
-  std::strncpy(name.sun_path, address.c_str(), sizeof name.sun_path - 1);
-  EXPECT_EQ(connect(socket.get(), reinterpret_cast<const sockaddr*>(&name), sizeof name), 0) << std::strerror(errno);
-  EXPECT_EQ(send(socket.get(), lines.data(), lines.size(), MSG_NOSIGNAL), static_cast<ssize_t>(lines.size()));
-  return socket;
-}
+using testing_support::connectedHelper;
 
 // What the program sent the helper, up to its closing.
 std::string heardByHelper(const UniqueFd& socket) {
@@ -43,13 +30,14 @@ std::string heardByHelper(const UniqueFd& socket) {
   return heard;
 }
 
-Child startLauncher(const std::string& script) {
+// A launcher's descriptor that becomes readable when it ends.
+UniqueFd startLauncher(const std::string& script) {
   ChildSpec spec;
   spec.paths = {"/bin/sh"};
   spec.arguments = {"sh", "-c", script};
-  ChildStart start = startChild(spec);
+  platform::DetachedStart start = platform::startDetached(spec);
   EXPECT_EQ(start.error, 0);
-  return std::move(start.child);
+  return std::move(start.ended);
 }
 
 class ReportChannelTest : public ::testing::Test {
@@ -124,10 +112,10 @@ TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
     if (c.closes) {
       ASSERT_EQ(shutdown(helper.get(), SHUT_WR), 0);
     }
-    Child launcher = startLauncher("exit 0");
+    const UniqueFd launcher = startLauncher("exit 0");
     // Everything is sent already: only the case left Started waits the
     // whole time, which is ample for reading what is there.
-    const ReportChannel::Heard heard = channel->await(launcher, Clock::now() + std::chrono::milliseconds(250));
+    const ReportChannel::Heard heard = channel->await(launcher.get(), Clock::now() + std::chrono::milliseconds(250));
     EXPECT_FALSE(heard.launcherFailure);
     EXPECT_EQ(heard.report.state, c.state);
     channel.reset();
@@ -141,14 +129,14 @@ TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
 TEST_F(ReportChannelTest, OnlyAFailingLauncherEndsTheWaitEarly) {
   std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str());
   ASSERT_TRUE(channel);
-  Child failing = startLauncher("exit 3");
-  const ReportChannel::Heard failed = channel->await(failing, Clock::now() + std::chrono::seconds(60));
+  const UniqueFd failing = startLauncher("exit 3");
+  const ReportChannel::Heard failed = channel->await(failing.get(), Clock::now() + std::chrono::seconds(60));
   ASSERT_TRUE(failed.launcherFailure);
   EXPECT_TRUE(WIFEXITED(failed.launcherFailure->waitStatus));
   EXPECT_EQ(WEXITSTATUS(failed.launcherFailure->waitStatus), 3);
 
-  Child returning = startLauncher("exit 0");
-  const ReportChannel::Heard silent = channel->await(returning, Clock::now() + std::chrono::milliseconds(100));
+  const UniqueFd returning = startLauncher("exit 0");
+  const ReportChannel::Heard silent = channel->await(returning.get(), Clock::now() + std::chrono::milliseconds(100));
   EXPECT_FALSE(silent.launcherFailure);
   EXPECT_EQ(silent.report.state, State::Silent);
 }

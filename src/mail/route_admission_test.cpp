@@ -36,7 +36,7 @@ const std::map<std::string, std::string> kClawsSetUp = {
 MailFacts handler(const std::string& desktopId, const std::string& program) {
   MailFacts facts;
   facts.handlerId = desktopId;
-  facts.exec = {program, "%u"};
+  facts.exec = {ExecWord{program, false}, ExecWord{"%u", true}};
   facts.privateChannel = true;
   return facts;
 }

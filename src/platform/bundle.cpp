@@ -30,6 +30,7 @@ Bundle bundleForExecutable(std::string_view executablePath) {
   Bundle bundle;
   const std::string_view executableDir = parentOf(executablePath);
   const std::string_view contents = parentOf(executableDir);
+  bundle.executableDirectory = std::string(executableDir);
   if (lastComponent(executableDir) == "MacOS" && lastComponent(contents) == "Contents") {
     bundle.bundlePath = std::string(parentOf(contents));
     bundle.resourceDirectory = appendingPathComponent(contents, "Resources");

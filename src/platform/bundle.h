@@ -15,6 +15,9 @@ struct Bundle {
   // Where resources are looked up: `<B>/Contents/Resources` inside a bundle,
   // the executable's own directory outside one.
   std::string resourceDirectory;
+  // Where the executable and the helpers beside it lie: `<B>/Contents/MacOS`
+  // inside a bundle.
+  std::string executableDirectory;
   // Contents/Info.plist; empty outside a bundle or when it cannot be read.
   PlistDict info;
 };

@@ -105,11 +105,7 @@ class Launch {
       captured_ = UniqueFd(fcntl(output_.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
       if (!captured_) return errno;
     }
-    if (spec.environment) {
-      environment_ = *spec.environment;
-    } else {
-      for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment_.emplace_back(*entry);
-    }
+    environment_ = spec.environment ? *spec.environment : processEnvironment();
     // Copies numbered above every target, so that no set-up step
     // overwrites a copy that a later one reads.
     const int firstFree = STDERR_FILENO + 1 + static_cast<int>(spec.inherited.size());
@@ -285,6 +281,12 @@ bool readRecord(int fd, Record& record) {
 }
 
 }  // namespace
+
+std::vector<std::string> processEnvironment() {
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  return environment;
+}
 
 ChildStart startChild(const ChildSpec& spec) {
   ChildStart start;

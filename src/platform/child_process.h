@@ -36,6 +36,10 @@ inline constexpr int kCaptureStream = -2;  // standard output of an attached sta
 // program's writes beyond it fail, so its output never takes more room.
 inline constexpr std::size_t kMaxChildOutput = std::size_t{16} << 20;
 
+// This process's environment as it stands, entries as given: the one place
+// that reads it, for whoever hands it on.
+std::vector<std::string> processEnvironment();
+
 struct ChildSpec {
   // The files to try, in order: the first that exists is started. One
   // that may not be executed is passed over for the next, and its refusal
@@ -44,7 +48,7 @@ struct ChildSpec {
   // The argument vector, the program's name first by convention. It may be
   // empty (the program then gets no arguments at all).
   std::vector<std::string> arguments;
-  // "NAME=value" entries; unset: this process's environment.
+  // "NAME=value" entries; unset: processEnvironment().
   std::optional<std::vector<std::string>> environment;
   // Standard input: a descriptor of the caller's, or kDiscardStream for
   // /dev/null.

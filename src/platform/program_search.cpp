@@ -1,5 +1,8 @@
 #include "platform/program_search.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace platform {
 namespace {
 
@@ -42,14 +45,20 @@ std::vector<std::string> programCandidates(std::string_view name, std::string_vi
   return candidates;
 }
 
-std::string_view searchPathOf(const std::vector<std::string_view>& environment) {
+std::optional<std::string_view> environmentValue(const std::vector<std::string>& environment, std::string_view name) {
   for (const std::string_view entry : environment) {
-    if (isPathEntry(entry)) return entry.substr(kPathPrefix.size());
+    if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
+      return entry.substr(name.size() + 1);
+    }
   }
-  return kDefaultSearchPath;
+  return std::nullopt;
 }
 
-std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>& environment) {
+std::string_view searchPathOf(const std::vector<std::string>& environment) {
+  return environmentValue(environment, "PATH").value_or(kDefaultSearchPath);
+}
+
+std::vector<std::string> handedOnEnvironment(const std::vector<std::string>& environment) {
   std::vector<std::string> handedOn;
   handedOn.reserve(environment.size());
   bool pathSeen = false;
@@ -62,6 +71,16 @@ std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>
     }
   }
   return handedOn;
+}
+
+bool isInstalledProgram(std::string_view name, std::string_view path) {
+  for (const std::string& candidate : programCandidates(name, path)) {
+    struct stat facts {};
+    if (::stat(candidate.c_str(), &facts) == 0 && S_ISREG(facts.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace platform

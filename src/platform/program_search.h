@@ -2,6 +2,7 @@
 // environment it hands to the program it starts.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,14 +24,22 @@ std::string absoluteSearchPath(std::string_view path);
 // `path`. An empty name gives none.
 std::vector<std::string> programCandidates(std::string_view name, std::string_view path);
 
-// The PATH value a look-up uses: the first PATH entry of the environment
-// (the one getenv finds), or kDefaultSearchPath when there is none.
-std::string_view searchPathOf(const std::vector<std::string_view>& environment);
+// Whether one of programCandidates(name, path) is a regular file this
+// process may execute.
+bool isInstalledProgram(std::string_view name, std::string_view path);
+
+// The value of the first entry NAME=value of `environment` (the one getenv
+// finds); nothing when there is none.
+std::optional<std::string_view> environmentValue(const std::vector<std::string>& environment, std::string_view name);
+
+// The PATH value a look-up uses: the environment's PATH, or
+// kDefaultSearchPath when there is none.
+std::string_view searchPathOf(const std::vector<std::string>& environment);
 
 // The environment for a started program: every entry as given, except that
 // PATH appears once, at the place of its first entry, with only its absolute
 // directories (a started program, often a shell script, looks up programs of
 // its own through it).
-std::vector<std::string> handedOnEnvironment(const std::vector<std::string_view>& environment);
+std::vector<std::string> handedOnEnvironment(const std::vector<std::string>& environment);
 
 }  // namespace platform

@@ -30,6 +30,8 @@ TEST(ProgramSearchTest, HandedOnPathKeepsOnlyAbsoluteDirectoriesOnce) {
   EXPECT_EQ(handedOnEnvironment({"PATHX=.", "MYPATH=."}), (Strings{"PATHX=.", "MYPATH=."}));
   EXPECT_EQ(searchPathOf({"PATHX=/x", "PATH=.:/usr/bin", "PATH=/y"}), ".:/usr/bin");
   EXPECT_EQ(searchPathOf({"HOME=/h"}), kDefaultSearchPath);
+  EXPECT_EQ(environmentValue({"MAILERS=a", "MAILER=", "MAILER=b"}, "MAILER"), "");
+  EXPECT_EQ(environmentValue({"MAILER", "=MAILER=x", "MAILE=x"}, "MAILER"), std::nullopt);
 }
 
 }  // namespace

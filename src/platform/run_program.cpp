@@ -11,8 +11,6 @@
 #include "platform/program_search.h"
 #include "scripting/errors.h"
 
-extern char** environ;
-
 namespace platform {
 
 using scripting::kErrorCantCoerce;
@@ -33,28 +31,38 @@ std::int64_t launchErrorNumber(int error) {
   return error == ENOENT || error == ENOTDIR ? kErrorProgramNotFound : kErrorLaunchFailed;
 }
 
-}  // namespace
+std::string cantRun(const std::string& program, int error) {
+  return "Can't run “" + program + "”: " + std::strerror(error);
+}
 
-ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace,
-                      AtDeadline atDeadline) {
+// Why `command` cannot be started at all, as an error; 0 when it can be tried.
+ProgramRun refusal(const std::vector<std::string>& command) {
   if (command.empty()) return failure(kErrorNoSuchItem, "Can't get item 1 of {}.");
   for (const std::string& word : command) {
     if (word.find('\0') != std::string::npos) {
       return failure(kErrorCantCoerce, "A program argument can't hold a NUL character.");
     }
   }
-  std::vector<std::string_view> environment;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  return {};
+}
 
+ChildSpec specFor(const std::vector<std::string>& command, const std::vector<std::string>& environment) {
   ChildSpec spec;
   spec.paths = programCandidates(command[0], searchPathOf(environment));
   spec.arguments = command;
   spec.environment = handedOnEnvironment(environment);
+  return spec;
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+                      std::chrono::milliseconds grace, AtDeadline atDeadline) {
+  if (ProgramRun refused = refusal(command); refused.errorNumber != 0) return refused;
+  ChildSpec spec = specFor(command, environment);
   spec.output = kCaptureStream;
   ChildStart start = startChild(spec);
-  if (start.error != 0) {
-    return failure(launchErrorNumber(start.error), "Can't run “" + command[0] + "”: " + std::strerror(start.error));
-  }
+  if (start.error != 0) return failure(launchErrorNumber(start.error), cantRun(command[0], start.error));
 
   const ChildWait end = start.child.wait(grace, atDeadline);
   switch (end.state) {
@@ -79,6 +87,15 @@ ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::mill
   if (output.error != 0) return systemFailure("reading the output", output.error);
   if (output.full) return failure(kErrorOutOfMemory, "The program's output is too large.");
   return ProgramRun{0, {}, std::move(output.bytes)};
+}
+
+ProgramStart startProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment) {
+  if (ProgramRun refused = refusal(command); refused.errorNumber != 0) {
+    return {refused.errorNumber, std::move(refused.message), {}};
+  }
+  DetachedStart start = startDetached(specFor(command, environment));
+  if (start.error != 0) return {launchErrorNumber(start.error), cantRun(command[0], start.error), {}};
+  return {0, {}, std::move(start.ended)};
 }
 
 }  // namespace platform

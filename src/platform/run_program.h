@@ -1,5 +1,5 @@
 // `run program`: starts an external program without a shell and collects
-// its standard output.
+// its standard output, or leaves it to run on its own.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,7 @@
 
 namespace platform {
 
-// How long `run program` waits for the program to end. The program always
-// waits this long; only its unit tests pass a shorter time.
+// How long `run program` waits for the program to end.
 constexpr std::chrono::milliseconds kProgramGraceTime{5000};
 // Output of this many bytes or more raises kErrorOutOfMemory instead of
 // being read: the file that takes it holds no more, and the program's
@@ -25,11 +24,12 @@ struct ProgramRun {
   std::string output;            // standard output, when the program ended in time
 };
 
-// Runs command[0] (looked up in the absolute directories of PATH unless it
-// contains '/', never in the current directory) with the other items as its
-// arguments, in a session of its own, with standard input from /dev/null,
-// standard output into a memory file of kMaxProgramOutput bytes, standard
-// error discarded, and PATH cut down to its absolute directories. Waits up
+// Runs command[0] (looked up in the absolute directories of `environment`'s
+// PATH unless it contains '/', never in the current directory) with the
+// other items as its arguments, in a session of its own, with `environment`
+// (handedOnEnvironment: PATH cut down to its absolute directories),
+// standard input from /dev/null, standard output into a memory file of
+// kMaxProgramOutput bytes, standard error discarded. Waits up
 // to `grace`: a program still running then is left running and counts as
 // success with no output, or, with AtDeadline::End, is ended with its
 // process group and raises kErrorTimedOut.
@@ -40,8 +40,19 @@ struct ProgramRun {
 // executed, a directory on PATH that may not be searched) -10810. Never -1743: a
 // program that cannot start is a broken installation, not a missing
 // permission.
-ProgramRun runProgram(const std::vector<std::string>& command,
-                      std::chrono::milliseconds grace = kProgramGraceTime,
-                      AtDeadline atDeadline = AtDeadline::LeaveRunning);
+ProgramRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+                      std::chrono::milliseconds grace, AtDeadline atDeadline);
+
+// A program started to run its course on its own (startDetached).
+struct ProgramStart {
+  std::int64_t errorNumber = 0;  // 0 when it runs
+  std::string message;           // why, when errorNumber is not 0
+  UniqueFd ended;                // readable once it has ended: awaitDetached reads how
+};
+
+// Starts command[0] as runProgram does, with standard output discarded too,
+// and returns once it runs. Errors as runProgram's for a program that
+// cannot start.
+ProgramStart startProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment);
 
 }  // namespace platform

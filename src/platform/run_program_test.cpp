@@ -1,6 +1,7 @@
 #include "platform/run_program.h"
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,11 @@ using scripting::kErrorOutOfMemory;
 using scripting::kErrorProgramNotFound;
 
 namespace fs = std::filesystem;
+
+// runProgram in this process's environment.
+ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace = kProgramGraceTime) {
+  return platform::runProgram(command, processEnvironment(), grace, AtDeadline::LeaveRunning);
+}
 
 class RunProgramTest : public ::testing::Test {
  protected:
@@ -64,6 +70,31 @@ TEST_F(RunProgramTest, ProgramsThatCannotStart) {
   EXPECT_EQ(runProgram({dir_.string()}).errorNumber, kErrorLaunchFailed);
   EXPECT_EQ(runProgram({"printf", std::string("a\0b", 3)}).errorNumber, kErrorCantCoerce);
   EXPECT_EQ(runProgram({}).errorNumber, kErrorNoSuchItem);
+}
+
+// The program gets the environment it is given, not this process's, with
+// PATH cut to its absolute directories and looked up there.
+TEST_F(RunProgramTest, ProgramGetsTheGivenEnvironment) {
+  const std::vector<std::string> environment = {"GIVEN=yes", "PATH=.:" + dir_.string() + ":/bin:/usr/bin"};
+  write("here", "#!/bin/sh\nprintf '%s %s' \"$GIVEN\" \"$PATH\"\n", fs::perms::owner_all);
+  const ProgramRun run = platform::runProgram({"here"}, environment, kProgramGraceTime, AtDeadline::LeaveRunning);
+  EXPECT_EQ(run.output, "yes " + dir_.string() + ":/bin:/usr/bin") << run.message;
+}
+
+// A program left to run on its own tells its end through the descriptor;
+// one that cannot start is refused as runProgram refuses it.
+TEST_F(RunProgramTest, StartedProgramTellsItsEnd) {
+  const ProgramStart start = startProgram({"sh", "-c", "exit 6"}, processEnvironment());
+  ASSERT_EQ(start.errorNumber, 0) << start.message;
+  const ChildWait end = awaitDetached(start.ended.get(), std::chrono::seconds(60));
+  ASSERT_EQ(end.state, ChildWait::State::Ended);
+  EXPECT_EQ(WEXITSTATUS(end.waitStatus), 6);
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"no-such-program-for-run-program-test"}, {dir_.string()}, {"printf", std::string("a\0b", 3)}, {}}) {
+    const ProgramStart refused = startProgram(command, processEnvironment());
+    EXPECT_EQ(refused.errorNumber, runProgram(command).errorNumber);
+    EXPECT_FALSE(refused.ended);
+  }
 }
 
 TEST_F(RunProgramTest, OutputIsReadBelowTheCapAndTakesNoMoreRoom) {

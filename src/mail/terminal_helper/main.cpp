@@ -32,8 +32,6 @@
 #include "platform/unique_fd.h"
 #include "platform/write_all.h"
 
-extern char** environ;
-
 namespace {
 
 using platform::UniqueFd;
@@ -122,10 +120,8 @@ int main(int argc, char** argv) {
 
   // The client shares this terminal: its standard streams, its session and
   // its process group, so that it can read the keyboard.
-  std::vector<std::string_view> environment;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) environment.emplace_back(*entry);
   platform::ChildSpec spec;
-  spec.paths = platform::programCandidates(argv[2], platform::searchPathOf(environment));
+  spec.paths = platform::programCandidates(argv[2], platform::searchPathOf(platform::processEnvironment()));
   spec.arguments.assign(argv + 2, argv + argc);
   spec.input = STDIN_FILENO;
   spec.output = STDOUT_FILENO;
