@@ -15,6 +15,12 @@
 #   xdg-email  xdg-email --utf8 alone on the same mailto: URI, which finds the
 #              same stand-in and starts it the same way
 #
+# and on the MAILER route, side by side with the desktop's own hand-off:
+#
+#   mailer         the same job with MAILER naming a stand-in composer (a copy
+#                  of /bin/true), which the program runs with the URI
+#   xdg-email+M    xdg-email --utf8 alone on the same URI with the same MAILER
+#
 # and the cost of reading the client's own set-up before it starts:
 #
 #   client     (as above) Thunderbird's profiles.ini, a 200 KB prefs.js with
@@ -27,7 +33,9 @@
 # instruction count of one full job under callgrind. Exits non-zero when a
 # target is missed: rejected and inspect within 1.5x the floor, the job
 # within 3x, every case under 5 MiB peak, the client job within 0.1x of
-# xdg-email alone, reading the set-up adding under 2 ms to the client job.
+# xdg-email alone, the MAILER job cheaper in processor time than xdg-email
+# alone with MAILER, reading the client's set-up adding under 2 ms to the
+# client job.
 #
 #   bench/bench.sh [--no-check] [--runs N]
 #
@@ -177,6 +185,19 @@ if ! "${client_env[@]}" xdg-email --utf8 "$mailto_uri"; then
   echo "bench.sh: xdg-email did not hand the draft to the stand-in" >&2
   exit 1
 fi
+cp /bin/true "$work/client/bin/composer"
+mailer_env=("${client_env[@]}" MAILER="$work/client/bin/composer")
+rm -f "$client_job_dir/result.json"
+"${mailer_env[@]}" "$client_program" --job "$job_id"
+if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
+    "$client_job_dir/result.json" 2>/dev/null; then
+  echo "bench.sh: the MAILER job did not succeed" >&2
+  exit 1
+fi
+if ! "${mailer_env[@]}" xdg-email --utf8 "$mailto_uri"; then
+  echo "bench.sh: xdg-email did not hand the draft to MAILER's stand-in" >&2
+  exit 1
+fi
 
 names=(floor rejected inspect job)
 commands=("/bin/true" "$program" "$program --inspect" "$program --job $job_id")
@@ -197,6 +218,11 @@ email_runs=$(( runs / 10 > 10 ? runs / 10 : 10 ))
   --export-json "$work/no-setup-times.json" "$client_program --job $job_id" >"$work/hyperfine-no-setup.log"
 "${client_env[@]}" hyperfine -N --style basic --warmup 3 --runs "$email_runs" \
   --export-json "$work/email-times.json" "xdg-email --utf8 $mailto_uri" >"$work/hyperfine-email.log"
+# The two MAILER cases in one go, so that a change in the machine's load
+# between them weighs less.
+"${mailer_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$email_runs" \
+  --export-json "$work/mailer-times.json" "$client_program --job $job_id" "xdg-email --utf8 $mailto_uri" \
+  >"$work/hyperfine-mailer.log"
 
 # Peak resident memory (KiB): the largest of a few runs.
 peak_kib() {
@@ -244,18 +270,26 @@ for i in "${!names[@]}"; do
 done
 echo "job under callgrind: ${instructions} instructions (Ir)"
 
-read -r client_mean client_median < <(python3 - "$work/client-times.json" <<'PY'
+# Mean and median in milliseconds of a one-case export.
+one_case() {
+  python3 - "$1" <<'PY'
 import json, sys
 result = json.load(open(sys.argv[1]))["results"][0]
 print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
 PY
-)
-read -r email_mean email_median < <(python3 - "$work/email-times.json" <<'PY'
+}
+read -r client_mean client_median < <(one_case "$work/client-times.json")
+read -r email_mean email_median < <(one_case "$work/email-times.json")
+# Mean, median and processor time (user and system, mean) of each case of
+# the MAILER export, in milliseconds.
+mapfile -t mailer_stats < <(python3 - "$work/mailer-times.json" <<'PY'
 import json, sys
-result = json.load(open(sys.argv[1]))["results"][0]
-print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
+for result in json.load(open(sys.argv[1]))["results"]:
+    print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f} {(result["user"] + result["system"]) * 1000:.3f}')
 PY
 )
+read -r mailer_mean mailer_median mailer_cpu <<<"${mailer_stats[0]}"
+read -r mailer_email_mean mailer_email_median mailer_email_cpu <<<"${mailer_stats[1]}"
 read -r no_setup_mean no_setup_median < <(python3 - "$work/no-setup-times.json" <<'PY'
 import json, sys
 result = json.load(open(sys.argv[1]))["results"][0]
@@ -270,6 +304,17 @@ printf '%-9s %10s %10s %12s %8s\n' client "$client_mean" "$client_median" "$clie
 printf '%-9s %10s %10s %12s %8s\n' xdg-email "$email_mean" "$email_median" 1.00 -
 if awk -v r="$client_ratio" -v t="$client_target" 'BEGIN { exit !(r > t) }'; then
   failures+=("client: ${client_ratio}x xdg-email's median wall time, target ${client_target}x")
+fi
+mailer_target=1
+# Cheaper in processor time (user and system): the work each does, which a
+# loaded machine's waits for a processor do not blur as they blur wall time.
+mailer_ratio=$(awk -v m="$mailer_cpu" -v e="$mailer_email_cpu" 'BEGIN { printf "%.3f", m / e }')
+echo
+printf '%-11s %10s %10s %8s %12s %8s\n' case "mean ms" "median ms" "cpu ms" "cpu x xdg" target
+printf '%-11s %10s %10s %8s %12s %8s\n' mailer "$mailer_mean" "$mailer_median" "$mailer_cpu" "$mailer_ratio" "<$mailer_target"
+printf '%-11s %10s %10s %8s %12s %8s\n' xdg-email+M "$mailer_email_mean" "$mailer_email_median" "$mailer_email_cpu" 1.00 -
+if awk -v r="$mailer_ratio" -v t="$mailer_target" 'BEGIN { exit !(r >= t) }'; then
+  failures+=("mailer: ${mailer_ratio}x the processor time of xdg-email with MAILER, target under ${mailer_target}x")
 fi
 setup_target=2
 setup_cost=$(awk -v c="$client_median" -v n="$no_setup_median" 'BEGIN { printf "%.3f", c - n }')

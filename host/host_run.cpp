@@ -14,7 +14,7 @@
 #include "job/job_document.h"
 #include "platform/child_process.h"
 #include "platform/paths.h"
-#include "running_jobs.h"
+#include "run_lock.h"
 
 namespace support_draft::host_side {
 namespace {
@@ -53,20 +53,20 @@ std::string explainNoResult(const JobOnDisk& job, int signal, const std::optiona
 }
 
 // The result document of the job directory held, when there is one.
-std::optional<support_draft_outcome> resultIn(const JobOnDisk& job, const platform::Directory& held) {
+std::optional<RunOutcome> resultIn(const JobOnDisk& job, const platform::Directory& held) {
   const auto bytes = stillAt(job.directory, held) ? readPrivateFile(platform::childOf(held, kResultName), kMaxResultSize)
                                                   : std::nullopt;
   if (!bytes) return std::nullopt;
   switch (readResultDocument(*bytes)) {
     case ResultReading::opened:
-      return SUPPORT_DRAFT_OUTCOME_OPENED;
+      return RunOutcome::opened;
     case ResultReading::permissionDenied:
-      return SUPPORT_DRAFT_OUTCOME_PERMISSION_DENIED;
+      return RunOutcome::permissionDenied;
     case ResultReading::failed:
     case ResultReading::unknown:
       break;
   }
-  return SUPPORT_DRAFT_OUTCOME_FAILED;
+  return RunOutcome::failed;
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
       platform::appendingPathComponent(platform::appendingPathComponent(bundle, "Contents/MacOS"), "support-draft");
   // An earlier answer must not pass for this run's.
   if (::unlinkat(chain.job->fd(), std::string(kResultName).c_str(), 0) != 0 && errno != ENOENT) {
-    started.refusal = {SUPPORT_DRAFT_REASON_RESULT_NOT_REMOVABLE,
+    started.refusal = {HostReason::resultNotRemovable,
                        "the earlier " + std::string(kResultName) + " cannot be removed: " + errorText(errno)};
     return started;
   }
@@ -101,9 +101,17 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
   spec.paths = {executable};
   spec.arguments = {executable, "--job", job.id};
   spec.environment = environmentWithHome(job.home);
-  platform::DetachedStart detached = platform::startDetached(spec);
+  // Held from before the start, so that a host asking right after this
+  // returns already finds the job running.
+  const platform::UniqueFd lock = runLock(chain.job->fd());
+  if (!lock) {
+    started.refusal = {HostReason::startFailed, "the job directory cannot be locked: " + job.directory + ": " +
+                                                    errorText(errno)};
+    return started;
+  }
+  platform::DetachedStart detached = platform::startDetached(spec, lock.get());
   if (detached.error != 0) {
-    started.refusal = {SUPPORT_DRAFT_REASON_START_FAILED,
+    started.refusal = {HostReason::startFailed,
                        "the program could not be started: " + executable + ": " + errorText(detached.error)};
     return started;
   }
@@ -117,7 +125,7 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
 Report waitJob(Run& run, std::chrono::milliseconds timeout) {
   if (run.report) return *run.report;
   const platform::ChildWait wait = platform::awaitDetached(run.ended.get(), timeout);
-  if (wait.state == platform::ChildWait::State::StillRunning) return Report{SUPPORT_DRAFT_OUTCOME_RUNNING, ""};
+  if (wait.state == platform::ChildWait::State::StillRunning) return Report{RunOutcome::running, ""};
   const bool signalled = wait.state == platform::ChildWait::State::Ended && WIFSIGNALED(wait.waitStatus);
   Report report;
   if (const auto outcome = resultIn(run.job, *run.jobDirectory)) report.outcome = *outcome;
@@ -128,19 +136,19 @@ Report waitJob(Run& run, std::chrono::milliseconds timeout) {
 
 Report collectResult(const JobOnDisk& job) {
   const JobChain chain = openJobChain(job);
-  if (!chain.job) return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, chain.refusal.text};
+  if (!chain.job) return Report{RunOutcome::noResult, chain.refusal.text};
   if (const auto outcome = resultIn(job, *chain.job)) return Report{*outcome, ""};
-  if (jobsBeingRun().count(job.id) != 0) return Report{SUPPORT_DRAFT_OUTCOME_RUNNING, ""};
+  if (idleLock(chain.job->fd()).running) return Report{RunOutcome::running, ""};
   // The program may have written its answer just before it ended.
   if (const auto outcome = resultIn(job, *chain.job)) return Report{*outcome, ""};
-  return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, explainNoResult(job, 0, std::nullopt)};
+  return Report{RunOutcome::noResult, explainNoResult(job, 0, std::nullopt)};
 }
 
 Report runJob(const std::string& bundle, const JobOnDisk& job, std::chrono::milliseconds timeBound) {
   Started started = startJob(bundle, job);
-  if (!started.run) return Report{SUPPORT_DRAFT_OUTCOME_NO_RESULT, "not run: " + started.refusal.text};
+  if (!started.run) return Report{RunOutcome::noResult, "not run: " + started.refusal.text};
   Report report = waitJob(*started.run, timeBound);
-  if (report.outcome == SUPPORT_DRAFT_OUTCOME_RUNNING) report.outcome = SUPPORT_DRAFT_OUTCOME_TIMED_OUT;
+  if (report.outcome == RunOutcome::running) report.outcome = RunOutcome::timedOut;
   return report;
 }
 

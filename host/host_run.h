@@ -8,14 +8,24 @@
 #include <optional>
 #include <string>
 
-#include "host_job.h"
+#include "job_chain.h"
 #include "platform/directory.h"
 #include "platform/unique_fd.h"
 
 namespace support_draft::host_side {
 
+// What came of a run.
+enum class RunOutcome {
+  opened,            // the draft was handed to the mail client
+  permissionDenied,  // the user has not allowed the program to drive the mail client
+  failed,            // the draft could not be made (the program said so)
+  noResult,          // the program ended, or never started, without a result
+  timedOut,          // still running at the time bound; it is left to finish
+  running,           // still running
+};
+
 struct Report {
-  support_draft_outcome outcome = SUPPORT_DRAFT_OUTCOME_NO_RESULT;
+  RunOutcome outcome = RunOutcome::noResult;
   // For a run without a result, what the host-side checks found: the rule
   // the job now breaks, a job directory where nothing can be written, or
   // that they found nothing. Empty for the other outcomes.
@@ -38,17 +48,19 @@ struct Started {
 };
 
 // Starts <bundle>/Contents/MacOS/support-draft for the job after removing
-// any earlier result document.
+// any earlier result document, through a watcher that holds the job's run
+// lock (run_lock.h) until the program has ended.
 Started startJob(const std::string& bundle, const JobOnDisk& job);
 
 // The outcome when the program has ended within `timeout` (zero: now),
-// otherwise SUPPORT_DRAFT_OUTCOME_RUNNING.
+// otherwise RunOutcome::running.
 Report waitJob(Run& run, std::chrono::milliseconds timeout);
 
-// The outcome a job's directory holds now; RUNNING while a program runs for it.
+// The outcome a job's directory holds now; running while a program runs
+// for it, from the moment its start has returned.
 Report collectResult(const JobOnDisk& job);
 
-// Starts and waits at most `timeBound`: TIMED_OUT when the program still runs.
+// Starts and waits at most `timeBound`: timedOut when the program still runs.
 Report runJob(const std::string& bundle, const JobOnDisk& job, std::chrono::milliseconds timeBound);
 
 }  // namespace support_draft::host_side

@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <optional>
 #include <string_view>
-#include <vector>
 
+#include "host_home.h"
 #include "job/job_contract.h"
+#include "job_removal.h"
 #include "platform/unique_fd.h"
-#include "running_jobs.h"
+#include "run_lock.h"
 
 namespace support_draft::host_side {
 namespace {
@@ -33,7 +33,9 @@ bool isJobFileName(std::string_view name) {
   return false;
 }
 
-JobDirectoryFacts factsOf(int drafts, const std::string& name) {
+// What stands under `name`; when it is a directory no program runs for,
+// `idle` holds it so until the caller lets go.
+JobDirectoryFacts factsOf(int drafts, const std::string& name, UniqueFd& idle) {
   JobDirectoryFacts facts;
   facts.name = name;
   struct stat item {};
@@ -45,6 +47,9 @@ JobDirectoryFacts factsOf(int drafts, const std::string& name) {
   facts.owner = held.st_uid;
   facts.permissions = held.st_mode & 07777;
   facts.newest = held.st_mtime;
+  IdleLock lock = idleLock(directory.get());
+  facts.running = !lock.held;
+  idle = std::move(lock.held);
   const auto names = namesIn(directory.get());
   if (!names) return facts;
   facts.onlyJobFiles = true;
@@ -62,17 +67,16 @@ JobDirectoryFacts factsOf(int drafts, const std::string& name) {
 
 }  // namespace
 
-bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long ageSeconds,
-              const std::set<std::string>& running) {
+bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long ageSeconds) {
   return isCanonicalJobId(facts.name) && facts.directory && facts.owner == user &&
          facts.permissions == kJobDirectoryPermissions && facts.onlyJobFiles && facts.newest <= now &&
-         now - facts.newest > ageSeconds && running.count(facts.name) == 0;
+         now - facts.newest > ageSeconds && !facts.running;
 }
 
-Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, long ageSeconds) {
+Pruning pruneJobs(JobChannel channel, const std::string& givenHome, long ageSeconds) {
   Pruning pruning;
   if (ageSeconds < 0) {
-    pruning.refusal = {SUPPORT_DRAFT_REASON_INVALID_ARGUMENT, "the age must not be negative"};
+    pruning.refusal = {HostReason::invalidArgument, "the age must not be negative"};
     return pruning;
   }
   const auto home = homeFor(givenHome, pruning.refusal);
@@ -89,11 +93,11 @@ Pruning pruneJobs(support_draft_channel channel, const std::string& givenHome, l
     pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, channel)});
     return pruning;
   }
-  const std::set<std::string> running = jobsBeingRun();
   const std::time_t now = std::time(nullptr);
   for (const std::string& name : *names) {
-    if (mayPrune(factsOf(draftsFd, name), ::geteuid(), now, ageSeconds, running) &&
-        removeJobDirectory(draftsFd, name)) {
+    // Held idle until removed: a start waits for it and then finds no job.
+    UniqueFd idle;
+    if (mayPrune(factsOf(draftsFd, name, idle), ::geteuid(), now, ageSeconds) && removeJobDirectory(draftsFd, name)) {
       ++pruning.removed;
     }
   }

@@ -7,10 +7,9 @@
 
 #include <cstddef>
 #include <ctime>
-#include <set>
 #include <string>
 
-#include "host_job.h"
+#include "job_chain.h"
 
 namespace support_draft::host_side {
 
@@ -25,19 +24,19 @@ struct JobDirectoryFacts {
   // (job.json, log.txt, result.json, or an unfinished atomic write of one).
   bool onlyJobFiles = false;
   std::time_t newest = 0;  // the latest modification of the directory and its entries
+  bool running = true;     // a program may run for it: its run lock could not be had
 };
 
 // The decision on the facts: a job directory of `user` as the library makes
 // it, whose newest change is more than `ageSeconds` before `now`, that no
 // program runs for.
-bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long ageSeconds,
-              const std::set<std::string>& running);
+bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long ageSeconds);
 
 struct Pruning {
   std::size_t removed = 0;
   Refusal refusal;
 };
 
-Pruning pruneJobs(support_draft_channel channel, const std::string& home, long ageSeconds);
+Pruning pruneJobs(JobChannel channel, const std::string& home, long ageSeconds);
 
 }  // namespace support_draft::host_side

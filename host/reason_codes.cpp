@@ -1,48 +1,40 @@
 #include "reason_codes.h"
 
+#include <system_error>
+
 namespace support_draft::host_side {
-namespace {
 
-// The C header spells every number out for its readers; it must say what
-// the tables say.
-#define SUPPORT_DRAFT_RULE_AGREES(name, api, number, sentence, limit) \
-  static_assert(SUPPORT_DRAFT_REASON_##api == (number), "the C header numbers " #name " otherwise");
-SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_RULE_AGREES)
-#undef SUPPORT_DRAFT_RULE_AGREES
-#define SUPPORT_DRAFT_LIBRARY_AGREES(name, api, number) \
-  static_assert(SUPPORT_DRAFT_REASON_##api == (number), "the C header numbers " #name " otherwise");
-SUPPORT_DRAFT_LIBRARY_REASONS(SUPPORT_DRAFT_LIBRARY_AGREES)
-#undef SUPPORT_DRAFT_LIBRARY_AGREES
-
-}  // namespace
-
-support_draft_reason apiReason(Reason reason) {
+HostReason hostReason(Reason reason) {
   switch (reason) {
 #define SUPPORT_DRAFT_RULE_NUMBER(name, api, number, sentence, limit) \
   case Reason::name:                                                  \
-    return SUPPORT_DRAFT_REASON_##api;
+    return HostReason::name;
     SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_RULE_NUMBER)
 #undef SUPPORT_DRAFT_RULE_NUMBER
   }
-  return SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN;
+  return HostReason::jobNotWritten;
 }
 
-const char* reasonCodeOf(support_draft_reason reason) {
+const char* reasonCodeOf(HostReason reason) {
   switch (reason) {
 #define SUPPORT_DRAFT_RULE_CODE(name, api, number, sentence, limit) \
-  case SUPPORT_DRAFT_REASON_##api:                                  \
+  case HostReason::name:                                            \
     return #name;
     SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_RULE_CODE)
 #undef SUPPORT_DRAFT_RULE_CODE
 #define SUPPORT_DRAFT_LIBRARY_CODE(name, api, number) \
-  case SUPPORT_DRAFT_REASON_##api:                    \
+  case HostReason::name:                              \
     return #name;
     SUPPORT_DRAFT_LIBRARY_REASONS(SUPPORT_DRAFT_LIBRARY_CODE)
 #undef SUPPORT_DRAFT_LIBRARY_CODE
-    case SUPPORT_DRAFT_REASON_NONE:
+    case HostReason::none:
       break;
   }
   return "";
 }
+
+Refusal refusalFor(const RuleBreach& breach) { return {hostReason(breach.reason), reasonSentence(breach)}; }
+
+std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 }  // namespace support_draft::host_side

@@ -1,12 +1,15 @@
-// The C API's reasons: the job rules' reasons under the numbers their table
-// gives them, and the library's own reasons beside them.
+// The reasons the host library refuses for: the job rules' reasons under
+// the numbers their table gives them, and the library's own beside them;
+// and a refusal, a reason with its sentence.
 #pragma once
 
+#include <string>
+
 #include "job/rule_breach.h"
-#include "support_draft_host.h"
 
 // The library's own reasons, numbered from 64 on: name (also the stable
 // code), the suffix of its constant in the C API, and its number there.
+// Add a reason at the end, with the next number.
 #define SUPPORT_DRAFT_LIBRARY_REASONS(X)         \
   X(directoryNotMade, DIRECTORY_NOT_MADE, 64)     \
   X(jobNotWritten, JOB_NOT_WRITTEN, 65)           \
@@ -19,10 +22,33 @@
 
 namespace support_draft::host_side {
 
-support_draft_reason apiReason(Reason reason);
+// Every reason the library gives, under its number in the C API.
+#define SUPPORT_DRAFT_RULE_NUMBERED(name, api, number, sentence, limit) name = number,
+#define SUPPORT_DRAFT_LIBRARY_NUMBERED(name, api, number) name = number,
+enum class HostReason : int {
+  none = 0,
+  SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_RULE_NUMBERED) SUPPORT_DRAFT_LIBRARY_REASONS(SUPPORT_DRAFT_LIBRARY_NUMBERED)
+};
+#undef SUPPORT_DRAFT_LIBRARY_NUMBERED
+#undef SUPPORT_DRAFT_RULE_NUMBERED
+
+HostReason hostReason(Reason reason);
 
 // The stable code: the rule's own code, or the library's for its reasons;
 // "" for none and for a number that is no reason.
-const char* reasonCodeOf(support_draft_reason reason);
+const char* reasonCodeOf(HostReason reason);
+
+struct Refusal {
+  HostReason reason = HostReason::none;
+  std::string text;
+
+  explicit operator bool() const { return reason != HostReason::none; }
+};
+
+// A broken job rule as the library tells it: its reason and its sentence.
+Refusal refusalFor(const RuleBreach& breach);
+
+// The system's sentence for an error number.
+std::string errorText(int error);
 
 }  // namespace support_draft::host_side

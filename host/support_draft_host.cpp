@@ -12,12 +12,25 @@
 #include "job/bundle_channel.h"
 #include "job/job_contract.h"
 #include "job/job_log.h"
+#include "job_path.h"
 #include "job_prune.h"
+#include "job_removal.h"
 #include "reason_codes.h"
 
 static_assert(SUPPORT_DRAFT_MAX_SUBJECT_SIZE == kMaxSubjectSize);
 static_assert(SUPPORT_DRAFT_MAX_BODY_SIZE == kMaxBodySize);
 static_assert(SUPPORT_DRAFT_MAX_LOG_SIZE == kMaxLogSize);
+
+// This header spells every number out for its readers; it must say what the
+// reasons' tables say.
+#define SUPPORT_DRAFT_RULE_AGREES(name, api, number, sentence, limit) \
+  static_assert(SUPPORT_DRAFT_REASON_##api == (number), "support_draft_host.h numbers " #name " otherwise");
+SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_RULE_AGREES)
+#undef SUPPORT_DRAFT_RULE_AGREES
+#define SUPPORT_DRAFT_LIBRARY_AGREES(name, api, number) \
+  static_assert(SUPPORT_DRAFT_REASON_##api == (number), "support_draft_host.h numbers " #name " otherwise");
+SUPPORT_DRAFT_LIBRARY_REASONS(SUPPORT_DRAFT_LIBRARY_AGREES)
+#undef SUPPORT_DRAFT_LIBRARY_AGREES
 
 using namespace support_draft::host_side;
 
@@ -43,9 +56,38 @@ void tell(const std::string& text, char* message, std::size_t size) {
   message[length] = '\0';
 }
 
+// The reasons share their numbers with the C API (checked above).
+support_draft_reason apiReason(HostReason reason) { return static_cast<support_draft_reason>(reason); }
+
+JobChannel jobChannel(support_draft_channel channel) {
+  return channel == SUPPORT_DRAFT_CHANNEL_DEV ? JobChannel::dev : JobChannel::prod;
+}
+
+support_draft_channel apiChannel(JobChannel channel) {
+  return channel == JobChannel::dev ? SUPPORT_DRAFT_CHANNEL_DEV : SUPPORT_DRAFT_CHANNEL_PROD;
+}
+
+support_draft_outcome apiOutcome(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::opened:
+      return SUPPORT_DRAFT_OUTCOME_OPENED;
+    case RunOutcome::permissionDenied:
+      return SUPPORT_DRAFT_OUTCOME_PERMISSION_DENIED;
+    case RunOutcome::failed:
+      return SUPPORT_DRAFT_OUTCOME_FAILED;
+    case RunOutcome::noResult:
+      break;
+    case RunOutcome::timedOut:
+      return SUPPORT_DRAFT_OUTCOME_TIMED_OUT;
+    case RunOutcome::running:
+      return SUPPORT_DRAFT_OUTCOME_RUNNING;
+  }
+  return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
+}
+
 support_draft_reason answer(const Refusal& refusal, char* message, std::size_t size) {
   tell(refusal.text, message, size);
-  return refusal.reason;
+  return apiReason(refusal.reason);
 }
 
 support_draft_reason outOfMemory(char* message, std::size_t size) {
@@ -71,7 +113,7 @@ support_draft_reason handOut(Prepared&& prepared, support_draft_job** job, char*
 
 support_draft_outcome report(const Report& report, char* explanation, std::size_t size) {
   tell(report.explanation, explanation, size);
-  return report.outcome;
+  return apiOutcome(report.outcome);
 }
 
 }  // namespace
@@ -92,7 +134,7 @@ support_draft_reason support_draft_prepare_job(support_draft_channel channel, co
     JobText text{std::string_view(subject == nullptr ? "" : subject, subject_size),
                  std::string_view(body == nullptr ? "" : body, body_size), std::nullopt};
     if (log != nullptr) text.log = std::string_view(log, log_size);
-    return handOut(prepareJob(channel, home == nullptr ? "" : home, text), job, message, message_size);
+    return handOut(prepareJob(jobChannel(channel), home == nullptr ? "" : home, text), job, message, message_size);
   } catch (const std::bad_alloc&) {
     return outOfMemory(message, message_size);
   }
@@ -123,8 +165,8 @@ support_draft_reason support_draft_bundle_channel(const char* bundle, support_dr
   try {
     const BundleChannelReading reading = readBundleChannel(bundle);
     if (reading.breach) return answer(refusalFor(*reading.breach), message, message_size);
-    for (const support_draft_channel known : {SUPPORT_DRAFT_CHANNEL_DEV, SUPPORT_DRAFT_CHANNEL_PROD}) {
-      if (reading.channel->toolDirectory == toolDirectoryFor(known)) *channel = known;
+    for (const JobChannel known : {JobChannel::dev, JobChannel::prod}) {
+      if (reading.channel->toolDirectory == toolDirectoryFor(known)) *channel = apiChannel(known);
     }
     tell("", message, message_size);
     return SUPPORT_DRAFT_REASON_NONE;
@@ -139,7 +181,7 @@ support_draft_reason support_draft_job_open(support_draft_channel channel, const
   *job = nullptr;
   if (!knownChannel(channel) || job_id == nullptr) return invalid("channel or job_id", message, message_size);
   try {
-    return handOut(namedJob(channel, home == nullptr ? "" : home, job_id), job, message, message_size);
+    return handOut(namedJob(jobChannel(channel), home == nullptr ? "" : home, job_id), job, message, message_size);
   } catch (const std::bad_alloc&) {
     return outOfMemory(message, message_size);
   }
@@ -168,7 +210,7 @@ const char* support_draft_job_home(const support_draft_job* job) {
 }
 
 support_draft_channel support_draft_job_channel(const support_draft_job* job) {
-  return job == nullptr ? SUPPORT_DRAFT_CHANNEL_PROD : job->job.channel;
+  return job == nullptr ? SUPPORT_DRAFT_CHANNEL_PROD : apiChannel(job->job.channel);
 }
 
 void support_draft_job_free(support_draft_job* job) { delete job; }
@@ -258,7 +300,7 @@ support_draft_reason support_draft_prune_jobs(support_draft_channel channel, con
   if (removed != nullptr) *removed = 0;
   if (!knownChannel(channel)) return invalid("channel", message, message_size);
   try {
-    const Pruning pruning = pruneJobs(channel, home == nullptr ? "" : home, age_seconds);
+    const Pruning pruning = pruneJobs(jobChannel(channel), home == nullptr ? "" : home, age_seconds);
     if (removed != nullptr) *removed = pruning.removed;
     return answer(pruning.refusal, message, message_size);
   } catch (const std::bad_alloc&) {
@@ -284,6 +326,8 @@ const char* support_draft_outcome_name(support_draft_outcome outcome) {
   return "noResult";
 }
 
-const char* support_draft_reason_code(support_draft_reason reason) { return reasonCodeOf(reason); }
+const char* support_draft_reason_code(support_draft_reason reason) {
+  return reasonCodeOf(static_cast<HostReason>(reason));
+}
 
 }  // extern "C"

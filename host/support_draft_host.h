@@ -207,9 +207,9 @@ SUPPORT_DRAFT_API support_draft_outcome support_draft_run_job(const char *bundle
 /* Reads the result of a job whose run the host no longer waits for (one
  * that timed out, or was started by an earlier host process): the outcome
  * it left, RUNNING while a program still runs for the job, else NO_RESULT.
- * The running program is found in the process table, where it shows only
- * once its start is complete: right after support_draft_start_job, ask the
- * run (support_draft_poll_job), not this. */
+ * A program runs for the job while the process that watches it holds a lock
+ * on the job directory (flock), from before support_draft_start_job returns
+ * until the program has ended, whichever host process started it. */
 SUPPORT_DRAFT_API support_draft_outcome support_draft_collect_result(const support_draft_job *job,
                                                                      char *explanation, size_t explanation_size);
 

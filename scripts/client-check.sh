@@ -60,13 +60,15 @@
 # client.
 #
 # `terminal` checks the outcome of a client in a terminal rather than a
-# draft: NeoMutt as the default handler in the real xterm and in a terminal
-# that returns at once (a detached tmux session, as GNOME's terminal hands
-# its command to a server), and through MAILER="xterm -e neomutt", each
-# with the real NeoMutt (which stays with the draft: opened) and with a
-# stand-in named neomutt that exits 1 at once or dies of SIGSEGV
-# (DRAFT_FAILED). It prints one line per case and fails if any outcome
-# differs.
+# draft: NeoMutt's own entry (Terminal=true) as the default handler in the
+# real xterm, with a log and without, and in a terminal that returns at
+# once (a detached tmux session, as GNOME's terminal hands its command to a
+# server); a user's entry whose Exec line is `xterm -e neomutt %u`; and
+# MAILER="xterm -e neomutt" and MAILER="xterm -T neomutt -e neomutt" (a
+# title naming the client), each with the real NeoMutt (which stays with
+# the draft: opened) and with a stand-in named neomutt that exits 1 at once
+# or dies of SIGSEGV (DRAFT_FAILED). It prints one line per case and fails
+# if any outcome differs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -479,14 +481,27 @@ start_in_other_session() {
 # ---------------------------------------------------------------------------
 # The terminal case: outcomes of a client in a terminal
 
-# One job with a log; prints result.json.
+# Makes a desktop id the default mailto handler of the throwaway home, as
+# a desktop's settings write it.
+make_default() {
+  mkdir -p "$home/.config"
+  printf '[Default Applications]\nx-scheme-handler/mailto=%s\n' "$1" >"$home/.config/mimeapps.list"
+  echo "default mailto handler: $1"
+}
+
+# One job, with a log unless $terminal_log is 0; prints result.json.
+terminal_log=1
 run_terminal_job() {
   local id dir
   id=$(cat /proc/sys/kernel/random/uuid)
   dir="$home/.vantrel-devtool-dev/support-drafts/$id"
   (umask 077 && mkdir -p "$dir")
   chmod 0700 "$home/.vantrel-devtool-dev" "$home/.vantrel-devtool-dev/support-drafts" "$dir"
-  printf '{"subject":"Support Request - Quorvel terminal","body":"b","attachLogs":true}' >"$dir/job.json"
+  if [[ $terminal_log -eq 1 ]]; then
+    printf '{"subject":"Support Request - Quorvel terminal","body":"b","attachLogs":true}' >"$dir/job.json"
+  else
+    printf '{"subject":"Support Request - Quorvel terminal","body":"b","attachLogs":false}' >"$dir/job.json"
+  fi
   printf 'log line\n' >"$dir/log.txt"
   chmod 0600 "$dir/job.json" "$dir/log.txt"
   "${session[@]}" "$@" "$program" --job "$id"
@@ -497,15 +512,23 @@ run_terminal_job() {
 
 terminal_check() {
   setup_neomutt
-  "${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
-  echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
+  # A user's own entry whose Exec line runs NeoMutt in xterm itself.
+  mkdir -p "$home/.local/share/applications"
+  printf '[Desktop Entry]\nType=Application\nName=NeoMutt in xterm\nExec=xterm -e neomutt %%u\nTerminal=false\nMimeType=x-scheme-handler/mailto;\n' \
+    >"$home/.local/share/applications/neomutt-xterm.desktop"
   local failures=0 terminal client expected result mailer
-  for terminal in xterm at-once mailer-xterm; do
+  for terminal in xterm xterm-no-log at-once mailer-xterm mailer-xterm-title wrapped-exec; do
+    make_default "$desktop_id"
+    terminal_log=1
     case "$terminal" in
       xterm) printf '#!/bin/sh\nexec xterm "$@"\n' >"$work/bin/x-terminal-emulator"; mailer=() ;;
+      xterm-no-log) printf '#!/bin/sh\nexec xterm "$@"\n' >"$work/bin/x-terminal-emulator"; mailer=(); terminal_log=0 ;;
       at-once) printf '#!/bin/sh\n[ "$1" = "-e" ] && shift\nexec tmux new-session -d -x 160 -y 48 "$@"\n' \
                  >"$work/bin/x-terminal-emulator"; mailer=() ;;
       mailer-xterm) rm -f "$work/bin/x-terminal-emulator"; mailer=(MAILER="xterm -e neomutt") ;;
+      # The title names the client too: only the command after -e is it.
+      mailer-xterm-title) rm -f "$work/bin/x-terminal-emulator"; mailer=(MAILER="xterm -T neomutt -e neomutt") ;;
+      wrapped-exec) rm -f "$work/bin/x-terminal-emulator"; mailer=(); make_default neomutt-xterm.desktop ;;
     esac
     [[ -e "$work/bin/x-terminal-emulator" ]] && chmod 0755 "$work/bin/x-terminal-emulator"
     for client in real exit-1 sigsegv; do
@@ -589,6 +612,7 @@ in_sandbox() {
 
 mkdir -p "$home/.config"
 # The handler's set-up first: its desktop entry may be one of its own.
+<<<<<<< HEAD
 if [[ $setup_case == never-set-up ]]; then
   echo "the client's own set-up is left out"
 else
@@ -601,6 +625,10 @@ if [[ $setup_case == profile-chooser ]]; then
 fi
 "${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
 echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
+=======
+"setup_$client"
+make_default "$desktop_id"
+>>>>>>> main
 if [[ $running -eq 1 ]]; then
   "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
 fi

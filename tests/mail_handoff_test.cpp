@@ -470,23 +470,30 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
 
-// A handler no route is known for cannot take the log: nothing is opened,
-// and the host hears so. Without a log its entry gets the mailto: URI,
-// which every handler takes.
+// A handler no route is known for, or whose Exec line runs its client out
+// of sight (a shell), cannot take the log: nothing is
+// opened, and the host hears so. Without a log its entry gets the mailto:
+// URI, which every handler takes.
 TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
-  makeDefault("my-mail-program.desktop", "%u");
-  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), failed());
-  EXPECT_TRUE(startedWith().empty()) << "a client was started";
+  const std::string shell = "sh -c \"'" + client().string() + "' \\\\\"\\\\$1\\\\\"\" sh %u";
+  for (const auto& [desktopId, exec] : std::vector<std::pair<std::string, std::string>>{
+           {"my-mail-program.desktop", "\"" + client().string() + "\" %u"}, {"neomutt.desktop", shell}}) {
+    SCOPED_TRACE(exec);
+    clearCalls();
+    makeDefaultExec(desktopId, exec);
+    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), failed());
+    EXPECT_TRUE(startedWith().empty()) << "a client was started";
 
-  prepare(jobJson(subject("x"), "b", false));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), opened());
-  const auto started = startedWith();
-  ASSERT_EQ(started.size(), 1u);
-  ASSERT_EQ(started[0].size(), 1u);
-  expectArgument(started[0][0], "<uri>", subject("x"), "b");
+    prepare(jobJson(subject("x"), "b", false));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), opened());
+    const auto started = startedWith();
+    ASSERT_EQ(started.size(), 1u);
+    ASSERT_EQ(started[0].size(), 1u);
+    expectArgument(started[0][0], "<uri>", subject("x"), "b");
+  }
 }
 
 // A known client that was never set up would show its account set-up
@@ -650,24 +657,6 @@ TEST_F(DefaultClient, WrappedExecRunsTheClientItWraps) {
     expectArgument(started[1][1], "<log>", "", "");
     expectArgument(started[1][3], "<uri>", subject("x"), "b");
   }
-}
-
-// A shell in the Exec line runs what it runs out of sight: its entry gets
-// the URI, and a log only where the entry's client takes attach=.
-TEST_F(DefaultClient, ShellInTheExecLineGetsTheUri) {
-  makeDefaultExec("neomutt.desktop", "sh -c \"'" + client().string() + "' \\\\\"\\\\$1\\\\\"\" sh %u");
-  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), failed());
-  EXPECT_TRUE(startedWith().empty()) << "a client was started";
-
-  prepare(jobJson(subject("x"), "b", false));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), opened());
-  const auto started = startedWith();
-  ASSERT_EQ(started.size(), 1u);
-  ASSERT_EQ(started[0].size(), 1u);
-  expectArgument(started[0][0], "<uri>", subject("x"), "b");
 }
 
 // A Flatpak client, named by MAILER as Flatpak exports it, cannot read the

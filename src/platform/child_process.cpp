@@ -254,7 +254,16 @@ bool readRecord(int fd, Record& record) {
 // program, reports the start, keeps nothing of the caller's open while it
 // waits, and reports the end. Only async-signal-safe calls and the prepared
 // spawn run here, since the caller may have other threads.
-[[noreturn]] void watch(const Launch& launch, int report) {
+// Closes every descriptor but `report` and `kept` (-1: none).
+void closeAllBut(int report, int kept) {
+  const int low = kept < 0 ? report : std::min(report, kept);
+  const int high = std::max(report, kept);
+  if (low > 0) close_range(0, static_cast<unsigned>(low) - 1, 0);
+  if (high > low + 1) close_range(static_cast<unsigned>(low) + 1, static_cast<unsigned>(high) - 1, 0);
+  close_range(static_cast<unsigned>(high) + 1, ~0U, 0);
+}
+
+[[noreturn]] void watch(const Launch& launch, int report, int kept) {
   // Out of the caller's session, so that a terminal's signals meant for
   // the caller do not end the watcher; every signal blocked, so that none of
   // the caller's handlers runs here. SIGCHLD at its default, since a caller
@@ -271,8 +280,7 @@ bool readRecord(int fd, Record& record) {
   pid_t pid = -1;
   const Record start{launch.spawn(pid)};
   if (write(report, &start, sizeof start) != static_cast<ssize_t>(sizeof start) || start.value != 0) _exit(0);
-  if (report > 0) close_range(0, static_cast<unsigned>(report) - 1, 0);
-  close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+  closeAllBut(report, kept);
   Record end;
   bool done = false;
   if (!reap(pid, 0, end.value, done) || !done) _exit(0);
@@ -372,11 +380,21 @@ CapturedOutput Child::capturedOutput() const {
   return captured;
 }
 
-DetachedStart startDetached(const ChildSpec& spec) {
+DetachedStart startDetached(const ChildSpec& spec, int keptByWatcher) {
   DetachedStart start;
   if (spec.output == kCaptureStream) {
     start.error = EINVAL;
     return start;
+  }
+  // A copy above the standard streams, close-on-exec: the watcher holds it,
+  // the program it starts does not get it.
+  UniqueFd kept;
+  if (keptByWatcher != -1) {
+    kept.reset(fcntl(keptByWatcher, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    if (!kept) {
+      start.error = errno;
+      return start;
+    }
   }
   Launch launch;
   if (const int error = launch.prepare(spec, false); error != 0) {
@@ -400,7 +418,7 @@ DetachedStart startDetached(const ChildSpec& spec) {
   }
   if (middle == 0) {
     const pid_t watcher = fork();
-    if (watcher == 0) watch(launch, writing.get());
+    if (watcher == 0) watch(launch, writing.get(), kept.get());
     _exit(0);
   }
   writing.reset();

@@ -133,7 +133,12 @@ struct DetachedStart {
 // not be started). kCaptureStream is refused (EINVAL): a detached program's
 // output goes to a descriptor of the caller's or nowhere. The caller cannot
 // end a detached program; it is left to run its course.
-DetachedStart startDetached(const ChildSpec& spec);
+//
+// `keptByWatcher` (when not -1) is a descriptor of the caller's whose open
+// file the watcher keeps until the program has ended and the program never
+// gets: a lock on that open file lasts exactly as long as the program runs,
+// whatever becomes of the caller.
+DetachedStart startDetached(const ChildSpec& spec, int keptByWatcher = -1);
 
 // Waits at most `limit` (zero: only looks) on the descriptor startDetached
 // gave: Ended with the wait status, StillRunning, or Unknown when the watcher

@@ -1,6 +1,7 @@
 #include "platform/child_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -176,9 +177,12 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
   Pipe out;
   ChildSpec spec = shell("echo $$ $PPID; until [ -e \"$1\" ]; do sleep 0.01; done; exit 7", out.write.get());
   spec.arguments.insert(spec.arguments.end(), {"sh", go});
-  DetachedStart start = startDetached(spec);
+  // The watcher keeps this open file for as long as the program runs.
+  Pipe kept;
+  DetachedStart start = startDetached(spec, kept.write.get());
   ASSERT_EQ(start.error, 0);
   out.write.reset();
+  kept.write.reset();
   std::string line;
   for (char c; ::read(out.read.get(), &c, 1) == 1 && c != '\n';) line += c;
   std::istringstream ids(line);
@@ -188,13 +192,16 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
   EXPECT_NE(parent, getpid());
   EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1) << "the program is this process's child";
   EXPECT_EQ(awaitDetached(start.ended.get(), milliseconds(0)).state, ChildWait::State::StillRunning);
+  pollfd keptEnd{kept.read.get(), POLLIN, 0};
+  EXPECT_EQ(poll(&keptEnd, 1, 0), 0) << "the watcher let go of the kept file while the program runs";
 
   ASSERT_TRUE(UniqueFd(open(go.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)));
   const ChildWait end = awaitDetached(start.ended.get(), milliseconds(20'000));
   ASSERT_EQ(end.state, ChildWait::State::Ended);
   EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
-  // Neither the program nor its watcher holds the caller's pipe any more.
+  // Neither the program nor its watcher holds the caller's pipes any more.
   EXPECT_EQ(readAll(out.read.get()), "");
+  EXPECT_EQ(readAll(kept.read.get()), "");
   EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1);
 }
 

@@ -1,0 +1,47 @@
+#include "job_path.h"
+
+#include <string_view>
+
+#include "host_home.h"
+#include "job/job_contract.h"
+#include "job/job_directory.h"
+#include "platform/paths.h"
+
+namespace support_draft::host_side {
+
+Prepared namedJob(JobChannel channel, const std::string& home, const std::string& id) {
+  Prepared named;
+  const auto standard = homeFor(home, named.refusal);
+  if (!standard) return named;
+  if (!isCanonicalJobId(id)) {
+    named.refusal = refusalFor({Reason::jobIdInvalid, id});
+    return named;
+  }
+  named.job = JobOnDisk{id, jobDirectoryPath(*standard, toolDirectoryFor(channel), id), *standard, channel};
+  return named;
+}
+
+Prepared jobAtDirectory(const std::string& directory) {
+  Prepared named;
+  const std::string path = directory.empty() || directory.front() != '/' ? directory
+                                                                         : platform::standardizedPath(directory);
+  // <home>/<tool directory>/support-drafts/<job id>
+  std::string_view rest = path;
+  std::string parts[3];
+  for (std::string& part : parts) {
+    const std::size_t slash = rest.rfind('/');
+    if (slash == std::string_view::npos || slash == 0) break;
+    part = std::string(rest.substr(slash + 1));
+    rest = rest.substr(0, slash);
+  }
+  for (const JobChannel channel : {JobChannel::dev, JobChannel::prod}) {
+    if (parts[2] == toolDirectoryFor(channel) && parts[1] == kDraftsDirectory && !rest.empty()) {
+      return namedJob(channel, std::string(rest), parts[0]);
+    }
+  }
+  named.refusal = {HostReason::notAJobDirectory,
+                   "not a job directory (<home>/<tool directory>/support-drafts/<job id>): " + directory};
+  return named;
+}
+
+}  // namespace support_draft::host_side
