@@ -8,7 +8,7 @@
 # and attachment, and the recipient when the bundle was built with one.
 # Not part of CI; run as root (it installs packages).
 #
-#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--build DIR]
+#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--build DIR]
 #                           [--never-set-up | --long | --other-session | --profile-chooser | --two-jobs]
 #   scripts/client-check.sh firefox-esr [--web-mailer] [--build DIR]
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
@@ -23,6 +23,12 @@
 #               real desktop portal, with the KDE backend (XDG_CURRENT_DESKTOP=KDE)
 #               or the GTK one (XDG_CURRENT_DESKTOP=GNOME); prints the portal's
 #               calls, replies and Response as a monitor of the bus saw them
+#   --flatpak-service
+#               with --sandbox: the root's /.flatpak-info grants talking to the
+#               Flatpak session service (org.freedesktop.Flatpak=talk) and names
+#               the build directory as its app-path, mounted at /app, and the
+#               bus starts Debian's real service (flatpak-session-helper): the
+#               job runs the desktop route on the host through it
 #   --no-log    a job without a log (attachLogs false)
 #   --plain     no apostrophe or comma in the home path and no apostrophe
 #               or '%' in the texts (the KDE backend's jobs with them are refused)
@@ -73,7 +79,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|firefox-esr|terminal [--running] [--gnome] [--sandbox kde|gtk] [--no-log] [--plain] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs] [--web-mailer]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|firefox-esr|terminal [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs] [--web-mailer]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -82,6 +88,7 @@ shift
 running=0
 gnome=0
 sandbox=""
+flatpak_service=0
 attach_log=1
 plain=0
 build_dir="$root/build"
@@ -92,6 +99,7 @@ while [[ $# -gt 0 ]]; do
     --running) running=1 ;;
     --gnome) gnome=1 ;;
     --sandbox) [[ $# -ge 2 && ( $2 == kde || $2 == gtk ) ]] || usage; sandbox="$2"; shift ;;
+    --flatpak-service) flatpak_service=1 ;;
     --no-log) attach_log=0 ;;
     --plain) plain=1 ;;
     --build) [[ $# -ge 2 ]] || usage; build_dir="$(realpath -m "$2")"; shift ;;
@@ -123,6 +131,7 @@ case "$setup_case" in
 esac
 [[ $client == firefox-esr && $web_mailer -eq 0 ]] && expect=refusal
 [[ $client == terminal && $running -eq 1 ]] && usage
+[[ $flatpak_service -eq 1 && -z $sandbox ]] && usage
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "client-check.sh: run as root (it installs $client and a headless X server)" >&2
@@ -131,6 +140,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 portal_packages=()
 [[ -n $sandbox ]] && portal_packages=(xdg-desktop-portal "xdg-desktop-portal-$sandbox" dbus-daemon util-linux)
+[[ $flatpak_service -eq 1 ]] && portal_packages+=(flatpak)
 client_packages=("$client")
 [[ $client == failing-handler ]] && client_packages=()
 [[ $client == terminal ]] && client_packages=(neomutt xterm)
@@ -597,6 +607,11 @@ in_sandbox() {
     done
     printf "[Application]\nname=com.quorvel.SupportDraftCheck\nruntime=runtime/org.freedesktop.Platform/x86_64/23.08\n\n[Instance]\ninstance-id=1\n" \
       >"$root/.flatpak-info"
+    if [ -n "$FLATPAK_APP" ]; then
+      printf "app-path=%s\n\n[Session Bus Policy]\norg.freedesktop.Flatpak=talk\n" "$FLATPAK_APP" >>"$root/.flatpak-info"
+      mkdir "$root/app"
+      mount --bind "$FLATPAK_APP" "$root/app"
+    fi
     mkdir "$root/.old-root"
     cd "$root"
     pivot_root . .old-root
@@ -612,7 +627,6 @@ in_sandbox() {
 
 mkdir -p "$home/.config"
 # The handler's set-up first: its desktop entry may be one of its own.
-<<<<<<< HEAD
 if [[ $setup_case == never-set-up ]]; then
   echo "the client's own set-up is left out"
 else
@@ -623,12 +637,7 @@ if [[ $setup_case == profile-chooser ]]; then
   sed -i 's/^StartWithLastProfile=1/StartWithLastProfile=0/' "$home/.thunderbird/profiles.ini"
   printf '\n[Profile1]\nName=second\nIsRelative=1\nPath=second.default\n' >>"$home/.thunderbird/profiles.ini"
 fi
-"${session[@]}" xdg-mime default "$desktop_id" x-scheme-handler/mailto
-echo "default mailto handler: $("${session[@]}" xdg-mime query default x-scheme-handler/mailto)"
-=======
-"setup_$client"
 make_default "$desktop_id"
->>>>>>> main
 if [[ $running -eq 1 ]]; then
   "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
 fi
@@ -673,7 +682,13 @@ job_status=0
 job_start=$EPOCHREALTIME
 if [[ -n $sandbox ]]; then
   echo "job in a Flatpak-like root, portal backend $sandbox, log: $([[ $attach_log -eq 1 ]] && echo yes || echo no)"
-  in_sandbox "${session[@]}" "$program" --job "$job_id" || job_status=$?
+  if [[ $flatpak_service -eq 1 ]]; then
+    echo "the sandbox may talk to the Flatpak service; app-path: $build_dir"
+    FLATPAK_APP="$build_dir" in_sandbox "${session[@]}" /app/SupportDraft.app/Contents/MacOS/support-draft \
+      --job "$job_id" || job_status=$?
+  else
+    in_sandbox "${session[@]}" "$program" --job "$job_id" || job_status=$?
+  fi
 elif [[ $setup_case == two-jobs ]]; then
   second_id=$(make_job)
   "${session[@]}" "$program" --job "$job_id" &

@@ -249,9 +249,17 @@ std::string fileUrl(const std::string& path) {
 
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {
   const bool log = !draft.attachment.empty();
-  // Inside a sandbox the portal is the only way out. Only a backend known
+  // Inside a sandbox that may run a command on the host, the host takes the
+  // route a job outside the sandbox would, log and all. Otherwise the portal
+  // is the only way out. Only a backend known
   // to carry the log into the client is asked for a draft with one: the
   // others would open a draft without it.
+  if (facts.sandboxed && !facts.hostDesktopHelper.empty()) {
+    DraftRoute route;
+    route.kind = DraftRoute::Kind::Host;
+    route.argv = {facts.hostDesktopHelper};
+    return route;
+  }
   if (facts.sandboxed) {
     if (log && !carriesAttachments(facts.portalBackend)) {
       return refuse("The desktop portal's backend for this desktop does not carry attachments into the mail client.");

@@ -25,6 +25,10 @@ struct Draft {
 struct MailFacts {
   std::string mailer;      // MAILER, the user's own composer command(s); "" when unset
   bool sandboxed = false;  // running inside a Flatpak sandbox (/.flatpak-info)
+  // Inside the sandbox: the bundle's desktop helper by its path on the
+  // host, when the sandbox may ask the Flatpak service to run it there;
+  // "" otherwise.
+  std::string hostDesktopHelper;
   // Inside the sandbox: the portal backend the desktop's name points to.
   PortalBackend portalBackend = PortalBackend::Unknown;
   // XDG_RUNTIME_DIR is a private directory of the user's, where a client
@@ -72,6 +76,9 @@ struct DraftRoute {
     // launcher's own exit says nothing about the client.
     Watched,
     Portal,   // ask the desktop portal from inside the sandbox
+    // Run the desktop helper on the host (argv: its host path) through the
+    // Flatpak service, which takes the route a job outside a sandbox takes.
+    Host,
     Refuse,   // no route known to carry what was asked: start nothing
   };
   Kind kind = Kind::Refuse;

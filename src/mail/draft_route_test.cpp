@@ -146,6 +146,24 @@ TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
             DraftRoute::Kind::Refuse);
 }
 
+// A sandbox that may run the desktop helper on the host sends every draft
+// there, log and texts included, whatever the portal would carry: the host
+// decides with its own facts.
+TEST(DraftRouteTest, SandboxWithTheHostsHelperSendsTheDraftToTheHost) {
+  MailFacts f;
+  f.sandboxed = true;
+  f.portalBackend = PortalBackend::Gtk;
+  f.hostDesktopHelper = "/var/lib/flatpak/app/x/files/SupportDraft.app/Contents/MacOS/support-draft-desktop";
+  for (const Draft& draft : {kWithLog, kWithoutLog, Draft{"Support Request - Quorvel 100%", "it's", "", ""}}) {
+    const DraftRoute route = decideRoute(f, draft);
+    EXPECT_EQ(route.kind, DraftRoute::Kind::Host) << draft.subject;
+    EXPECT_EQ(route.argv, Words{f.hostDesktopHelper});
+  }
+  // Outside a sandbox the helper's path means nothing.
+  f.sandboxed = false;
+  EXPECT_NE(decideRoute(f, kWithoutLog).kind, DraftRoute::Kind::Host);
+}
+
 // A Flatpak client starts as its entry says, up to the field codes; a log
 // is refused, since the sandboxed client may not see it.
 TEST(DraftRouteTest, FlatpakClientsStartThroughTheirEntry) {

@@ -25,6 +25,8 @@ MailContext mailContext(std::vector<std::string> environment, std::string home, 
   context.home = std::move(home);
   context.portalHelper = platform::appendingPathComponent(helperDirectory, kPortalHelperName);
   context.terminalHelper = platform::appendingPathComponent(helperDirectory, kTerminalHelperName);
+  context.flatpakHelper = platform::appendingPathComponent(helperDirectory, kFlatpakHelperName);
+  context.desktopHelper = platform::appendingPathComponent(helperDirectory, kDesktopHelperName);
   return context;
 }
 

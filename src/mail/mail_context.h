@@ -30,18 +30,32 @@ struct Launcher {
 
 Launcher systemLauncher(std::vector<std::string> environment);
 
+// How long the host route may take, from connecting to the session bus to
+// the host command's end: every start of a desktop route (at most three of
+// the grace time, for a client that crashes cold) with room to spare, and
+// inside the host command's default time bound of 30 seconds with the
+// caller's backstop.
+inline constexpr std::chrono::milliseconds kHostRouteDeadline{25000};
+
 struct MailContext {
   // The environment as started programs get it (handedOnEnvironment).
   std::vector<std::string> environment;
   std::string home;              // the job's home, where the user's settings lie
   std::string portalHelper;      // asks the desktop portal from a sandbox
   std::string terminalHelper;    // starts a client in a terminal and reports its end
+  // Inside a Flatpak sandbox allowed the Flatpak service: the helper that
+  // asks it to run a command on the host, and the one it runs there (by
+  // its path inside the sandbox), which takes the desktop route.
+  std::string flatpakHelper;
+  std::string desktopHelper;
   std::string runtimeDirectory;  // XDG_RUNTIME_DIR; "" when unset
   // How long a started client has before it counts as opened (one started
   // cold stays in the foreground), and `run program` waits.
   std::chrono::milliseconds grace = platform::kProgramGraceTime;
   // What the portal helper is given for the whole exchange.
   std::chrono::milliseconds portalDeadline = kPortalDeadline;
+  // What the Flatpak helper is given for the call and the command's end.
+  std::chrono::milliseconds hostDeadline = kHostRouteDeadline;
   Launcher launch;
 };
 
@@ -50,6 +64,10 @@ inline constexpr std::string_view kPortalHelperName = "support-draft-portal";
 // The client helper's: it starts a client inside a terminal and reports to
 // the program how it ended.
 inline constexpr std::string_view kTerminalHelperName = "support-draft-terminal";
+// The helpers of a sandbox allowed the Flatpak service: the one that asks
+// the service (D-Bus), and the one it runs on the host.
+inline constexpr std::string_view kFlatpakHelperName = "support-draft-flatpak";
+inline constexpr std::string_view kDesktopHelperName = "support-draft-desktop";
 
 // The context for `environment` (handed on as it is), `home`, and the
 // bundle's helpers in `helperDirectory`, with the shipped times and the

@@ -4,11 +4,18 @@
 
 #include <utility>
 
+#include "mail/flatpak_info.h"
 #include "mail/mime_apps_files.h"
 #include "mail/report_channel.h"
+#include "platform/file_io.h"
 #include "platform/program_search.h"
 
 namespace mail {
+namespace {
+
+constexpr const char* kFlatpakInfoPath = "/.flatpak-info";
+
+}  // namespace
 
 MailFacts gatherMailFacts(const MailContext& context) {
   const auto variable = [&](std::string_view name) {
@@ -16,8 +23,13 @@ MailFacts gatherMailFacts(const MailContext& context) {
   };
   MailFacts facts;
   struct stat sandboxInfo {};
-  facts.sandboxed = ::lstat("/.flatpak-info", &sandboxInfo) == 0;
+  facts.sandboxed = ::lstat(kFlatpakInfoPath, &sandboxInfo) == 0;
   if (facts.sandboxed) {
+    // Unreadable, or larger than any real one: no way to the host.
+    const FlatpakInfo info = readFlatpakInfo(platform::readWholeFile(kFlatpakInfoPath, kMaxFlatpakInfoSize).value_or(""));
+    if (info.mayTalkToFlatpakService && !context.desktopHelper.empty()) {
+      facts.hostDesktopHelper = hostPathOfAppFile(context.desktopHelper, info.appPath);
+    }
     // A Flatpak sandbox passes the desktop's name through; the portal
     // picks its backend by the same name.
     facts.portalBackend = portalBackendForDesktop(variable("XDG_CURRENT_DESKTOP").c_str());

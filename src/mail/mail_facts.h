@@ -11,7 +11,9 @@ namespace mail {
 
 // The facts decideRoute needs, read from the context's environment and
 // home and from the disk. Inside a sandbox only the portal backend
-// the desktop's name points to. The default handler is found by the MIME
+// the desktop's name points to, and whether the sandbox may run the
+// context's desktop helper on the host: its path there, mapped through
+// /.flatpak-info. The default handler is found by the MIME
 // applications rules (mime_apps_files.h), and only when neither MAILER nor
 // the sandbox settles the route first.
 MailFacts gatherMailFacts(const MailContext& context);

@@ -6,6 +6,7 @@
 
 #include "platform/error_numbers.h"
 #include "mail/draft_guard.h"
+#include "mail/host_route.h"
 #include "mail/mail_address.h"
 #include "mail/mail_facts.h"
 #include "mail/report_channel.h"
@@ -135,6 +136,10 @@ ServiceAnswer carryOutOne(const MailContext& context, const DraftRoute& route, c
       return watched(context, route);
     case DraftRoute::Kind::Portal:
       return askPortal(context, route.portalBackend, draft);
+    case DraftRoute::Kind::Host:
+      // openDraft takes the portal route when nothing ran on the host.
+      return carryOutOnHost(context, route, draft)
+          .value_or(ServiceAnswer{platform::kErrorLaunchFailed, "The Flatpak service ran nothing on the host."});
     case DraftRoute::Kind::Refuse:
       break;
   }
@@ -160,10 +165,17 @@ ServiceAnswer openDraft(const MailContext& context, const Draft& draft) {
   if (!draft.recipient.empty() && !isPlainAddress(draft.recipient)) {
     return {kErrorBadRecipient, "The recipient is not one plain e-mail address."};
   }
-  const MailFacts facts = gatherMailFacts(context);
+  MailFacts facts = gatherMailFacts(context);
+  DraftRoute route = decideRoute(facts, draft);
+  if (route.kind == DraftRoute::Kind::Host) {
+    if (std::optional<ServiceAnswer> answer = carryOutOnHost(context, route, draft)) return *answer;
+    // Nothing ran on the host (no Flatpak service, or it refused the
+    // command): the sandbox's own way out, as without the grant.
+    facts.hostDesktopHelper.clear();
+    route = decideRoute(facts, draft);
+  }
   const ClientContext client = gatherClientContext(context);
-  const DraftRoute route =
-      admitRoute(decideRoute(facts, draft), facts, UserClientFiles(client.bases), client.job);
+  route = admitRoute(std::move(route), facts, UserClientFiles(client.bases), client.job);
   // A client is started by one job at a time; the turn is held until the
   // route's grace wait has ended. Without a private runtime directory there
   // is no place for the turn, and the start goes ahead as before.
