@@ -6,15 +6,10 @@
 -- body and, when a log path is given, the log.
 
 on makeSupportDraft(subjectText, bodyText, logPath)
-	-- The support address, written in when the bundle is built; an empty
-	-- one makes a draft without a recipient.
-	set supportAddress to "@SUPPORT_DRAFT_RECIPIENT@"
-	-- A failed hand-off raises its error number: -1743 when the mail
-	-- service does not allow this program to compose mail.
-	if supportAddress is "" then
-		open mail draft {subjectText, bodyText, logPath}
-	else
-		open mail draft {subjectText, bodyText, logPath} to supportAddress
-	end if
+	-- Without a `to`, the draft goes to the bundle's support address (the
+	-- SupportDraftRecipient key of Info.plist), or to no one when the
+	-- bundle names none. A failed hand-off raises its error number: -1743
+	-- when the mail service does not allow this program to compose mail.
+	open mail draft {subjectText, bodyText, logPath}
 	return "draft_opened"
 end makeSupportDraft

@@ -11,7 +11,8 @@
 #   development  support-draft-dev
 #                  include/support-draft/                   the host library's headers
 #                  lib/<multiarch>/libsupport-draft-host.{a,so}
-#                  lib/<multiarch>/cmake/SupportDraft/      find_package(SupportDraft)
+#                  lib/<multiarch>/cmake/SupportDraft/      find_package(SupportDraft) and
+#                                                           support_draft_add_bundle()
 #                  lib/<multiarch>/pkgconfig/support-draft-host.pc
 # Each package's documentation directory holds the copyright file and the
 # changelog, as Debian wants for every package.
@@ -31,6 +32,7 @@ endforeach()
 
 set(SUPPORT_DRAFT_BUNDLE_INSTALL_DIR ${CMAKE_INSTALL_LIBEXECDIR}/support-draft/SupportDraft.app)
 set(SUPPORT_DRAFT_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/SupportDraft)
+set(SUPPORT_DRAFT_HOST_COMMAND_INSTALL_PATH ${CMAKE_INSTALL_BINDIR}/support-draft-host)
 
 # The program package.
 install(FILES ${BUNDLE_DIR}/Contents/Info.plist
@@ -56,7 +58,7 @@ install(EXPORT SupportDraftTargets NAMESPACE SupportDraft::
 configure_package_config_file(${PROJECT_SOURCE_DIR}/packaging/SupportDraftConfig.cmake.in
   ${CMAKE_BINARY_DIR}/SupportDraftConfig.cmake
   INSTALL_DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR}
-  PATH_VARS SUPPORT_DRAFT_BUNDLE_INSTALL_DIR)
+  PATH_VARS SUPPORT_DRAFT_BUNDLE_INSTALL_DIR SUPPORT_DRAFT_HOST_COMMAND_INSTALL_PATH)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/SupportDraftConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/SupportDraftConfig.cmake ${CMAKE_BINARY_DIR}/SupportDraftConfigVersion.cmake

@@ -31,9 +31,9 @@ bool writeJobFile(const platform::Directory& directory, std::string_view name, s
 
 }  // namespace
 
-Prepared prepareJob(JobChannel channel, const std::string& givenHome, const JobText& text) {
+Prepared prepareJob(const JobIdentity& identity, const std::string& givenHome, const JobText& text) {
   Prepared preparation;
-  const JobDocumentMaking document = makeJobDocument(text.subject, text.body, text.log.has_value());
+  const JobDocumentMaking document = makeJobDocument(text.subject, text.body, text.log.has_value(), identity.subjectPrefix);
   if (!document.bytes) {
     preparation.refusal = refusalFor(*document.breach);
     return preparation;
@@ -47,12 +47,12 @@ Prepared prepareJob(JobChannel channel, const std::string& givenHome, const JobT
   const auto home = homeFor(givenHome, preparation.refusal);
   if (!home) return preparation;
 
-  DraftsDirectory drafts = openDraftsDirectory(*home, channel, true);
+  DraftsDirectory drafts = openDraftsDirectory(*home, identity.toolDirectory, true);
   if (!drafts.directory) {
     preparation.refusal = drafts.refusal;
     return preparation;
   }
-  JobOnDisk job{"", "", *home, channel};
+  JobOnDisk job{"", "", *home, identity.channel, identity.toolDirectory, identity.subjectPrefix};
   // mkdir either makes the directory or fails: a job id that another host
   // took a moment earlier is simply drawn again.
   for (int attempt = 0; attempt < kJobIdAttempts && job.id.empty(); ++attempt) {
@@ -67,7 +67,7 @@ Prepared prepareJob(JobChannel channel, const std::string& givenHome, const JobT
                                                                      errorText(errno)};
     return preparation;
   }
-  job.directory = jobDirectoryPath(*home, toolDirectoryFor(channel), job.id);
+  job.directory = jobDirectoryPath(*home, identity.toolDirectory, job.id);
 
   bool written = false;
   {

@@ -18,6 +18,6 @@ struct JobText {
   std::optional<std::string_view> log;
 };
 
-Prepared prepareJob(JobChannel channel, const std::string& home, const JobText& text);
+Prepared prepareJob(const JobIdentity& identity, const std::string& home, const JobText& text);
 
 }  // namespace support_draft::host_side

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "files/private_file.h"
-#include "job/bundle_channel.h"
+#include "job/bundle_identity.h"
 #include "job/job_contract.h"
 #include "job/job_document.h"
 #include "platform/child_process.h"
@@ -34,14 +34,13 @@ std::vector<std::string> environmentWithHome(const std::string& home) {
 // `signal` ended the program, when one did (0: none, or not known).
 std::string explainNoResult(const JobOnDisk& job, int signal, const std::optional<std::string>& bundleToolDirectory) {
   if (signal != 0) return "the program was ended by signal " + std::to_string(signal);
-  if (bundleToolDirectory && *bundleToolDirectory != toolDirectoryFor(job.channel)) {
-    return "the bundle is built for the channel whose jobs are in " + *bundleToolDirectory + ", not " +
-           toolDirectoryFor(job.channel);
+  if (bundleToolDirectory && *bundleToolDirectory != job.toolDirectory) {
+    return "the bundle takes its jobs from " + *bundleToolDirectory + ", not " + job.toolDirectory;
   }
   const JobChain chain = openJobChain(job);
   if (!chain.job) return chain.refusal.text;
   const platform::Directory& directory = *chain.job;
-  if (const JobDocumentCheck document = checkJobDocumentIn(directory); document.breach) {
+  if (const JobDocumentCheck document = checkJobDocumentIn(directory, job.subjectPrefix); document.breach) {
     return reasonSentence(*document.breach);
   }
   struct statvfs fileSystem {};
@@ -49,7 +48,8 @@ std::string explainNoResult(const JobOnDisk& job, int signal, const std::optiona
       (::fstatvfs(directory.fd(), &fileSystem) == 0 && (fileSystem.f_flag & ST_RDONLY) != 0)) {
     return "nothing can be written in " + job.directory;
   }
-  return "the host-side checks found nothing wrong: is the bundle built for the job's channel?";
+  return "the host-side checks found nothing wrong: is the job prepared for this bundle's identity "
+         "(its tool directory and subject prefix)?";
 }
 
 // The result document of the job directory held, when there is one.
@@ -81,8 +81,9 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
   // Only a bundle that is not there is refused here: one of another
   // channel, or none, is the program's to ignore, and the run then
   // explains the missing result.
-  const BundleChannelReading reading = readBundleChannel(bundle);
-  if (reading.breach && reading.breach->reason != Reason::bundleChannelUnknown) {
+  const BundleIdentityReading reading = readBundleIdentity(bundle);
+  if (reading.breach && (reading.breach->reason == Reason::bundleMissing ||
+                         reading.breach->reason == Reason::bundleExecutableMissing)) {
     started.refusal = refusalFor(*reading.breach);
     return started;
   }
@@ -116,7 +117,7 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
     return started;
   }
   std::optional<std::string> toolDirectory;
-  if (reading.channel) toolDirectory = reading.channel->toolDirectory;
+  if (reading.identity) toolDirectory = reading.identity->toolDirectory;
   started.run = std::make_unique<Run>(
       Run{job, std::move(toolDirectory), std::move(chain.job), std::move(detached.ended), std::nullopt});
   return started;

@@ -34,8 +34,8 @@ struct Report {
 
 struct Run {
   JobOnDisk job;
-  // The channel's tool directory the bundle names, when it names one: a
-  // job of another channel is ignored by its program.
+  // The tool directory the bundle names, when it names one: a job in
+  // another one is never found by its program.
   std::optional<std::string> bundleToolDirectory;
   std::optional<platform::Directory> jobDirectory;  // held since the start: the same one is read at the end
   platform::UniqueFd ended;         // readable once the program has ended

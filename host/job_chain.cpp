@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "job/bundle_channel.h"
+#include "job/bundle_identity.h"
 #include "job/job_contract.h"
 #include "job/job_directory.h"
 #include "platform/paths.h"
@@ -32,9 +32,25 @@ std::string toolDirectoryFor(JobChannel channel) {
   return *toolDirectoryName(channel == JobChannel::dev ? "dev" : "prod");
 }
 
-std::string draftsPath(const std::string& home, JobChannel channel) {
-  return platform::appendingPathComponent(platform::appendingPathComponent(home, toolDirectoryFor(channel)),
-                                          kDraftsDirectory);
+std::string draftsPath(const std::string& home, const std::string& toolDirectory) {
+  return platform::appendingPathComponent(platform::appendingPathComponent(home, toolDirectory), kDraftsDirectory);
+}
+
+JobIdentity defaultIdentity(JobChannel channel) {
+  return JobIdentity{channel, toolDirectoryFor(channel), std::string(kSubjectPrefix)};
+}
+
+BundleJobIdentity bundleJobIdentity(const std::string& bundlePath) {
+  BundleJobIdentity found;
+  BundleIdentityReading reading = readBundleIdentity(bundlePath);
+  if (!reading.identity) {
+    found.refusal = refusalFor(*reading.breach);
+    return found;
+  }
+  BundleIdentity& identity = *reading.identity;
+  found.identity = JobIdentity{identity.channel == "dev" ? JobChannel::dev : JobChannel::prod,
+                               std::move(identity.toolDirectory), std::move(identity.subjectPrefix)};
+  return found;
 }
 
 bool makePrivateDirectory(int parent, const std::string& name) {
@@ -43,9 +59,8 @@ bool makePrivateDirectory(int parent, const std::string& name) {
   return made && ::fchmod(made.get(), kDirectoryMode) == 0;
 }
 
-DraftsDirectory openDraftsDirectory(const std::string& home, JobChannel channel, bool create) {
+DraftsDirectory openDraftsDirectory(const std::string& home, const std::string& tool, bool create) {
   DraftsDirectory drafts;
-  const std::string tool = toolDirectoryFor(channel);
   for (int attempt = 0; attempt < kChainAttempts; ++attempt) {
     DirectoryOpening opening = openJobLevels(home, {tool, kDraftsDirectory});
     if (opening.directory) {
@@ -74,7 +89,7 @@ JobChain openJobChain(const JobOnDisk& job) {
     chain.refusal = refusalFor({Reason::jobIdInvalid, job.id});
     return chain;
   }
-  DraftsDirectory drafts = openDraftsDirectory(job.home, job.channel, false);
+  DraftsDirectory drafts = openDraftsDirectory(job.home, job.toolDirectory, false);
   if (!drafts.directory) {
     chain.refusal = drafts.refusal;
     return chain;

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "host_home.h"
+#include "job/bundle_identity.h"
 #include "job/job_contract.h"
 #include "job/job_directory.h"
 #include "platform/paths.h"
@@ -17,7 +18,8 @@ Prepared namedJob(JobChannel channel, const std::string& home, const std::string
     named.refusal = refusalFor({Reason::jobIdInvalid, id});
     return named;
   }
-  named.job = JobOnDisk{id, jobDirectoryPath(*standard, toolDirectoryFor(channel), id), *standard, channel};
+  named.job = JobOnDisk{id,      jobDirectoryPath(*standard, toolDirectoryFor(channel), id), *standard, channel,
+                        toolDirectoryFor(channel), std::string(kSubjectPrefix)};
   return named;
 }
 
@@ -38,6 +40,17 @@ Prepared jobAtDirectory(const std::string& directory) {
     if (parts[2] == toolDirectoryFor(channel) && parts[1] == kDraftsDirectory && !rest.empty()) {
       return namedJob(channel, std::string(rest), parts[0]);
     }
+  }
+  // A tool directory of an application's own bundle: which channel and
+  // which subject prefix its jobs have is the bundle's to say, not the path's.
+  if (isValidToolDirectory(parts[2]) && parts[1] == kDraftsDirectory && !rest.empty()) {
+    named = namedJob(JobChannel::prod, std::string(rest), parts[0]);
+    if (named.job) {
+      named.job->toolDirectory = parts[2];
+      named.job->subjectPrefix.clear();
+      named.job->directory = jobDirectoryPath(named.job->home, parts[2], parts[0]);
+    }
+    return named;
   }
   named.refusal = {HostReason::notAJobDirectory,
                    "not a job directory (<home>/<tool directory>/support-drafts/<job id>): " + directory};

@@ -73,7 +73,7 @@ bool mayPrune(const JobDirectoryFacts& facts, uid_t user, std::time_t now, long 
          now - facts.newest > ageSeconds && !facts.running;
 }
 
-Pruning pruneJobs(JobChannel channel, const std::string& givenHome, long ageSeconds) {
+Pruning pruneJobs(const std::string& toolDirectory, const std::string& givenHome, long ageSeconds) {
   Pruning pruning;
   if (ageSeconds < 0) {
     pruning.refusal = {HostReason::invalidArgument, "the age must not be negative"};
@@ -81,7 +81,7 @@ Pruning pruneJobs(JobChannel channel, const std::string& givenHome, long ageSeco
   }
   const auto home = homeFor(givenHome, pruning.refusal);
   if (!home) return pruning;
-  const DraftsDirectory drafts = openDraftsDirectory(*home, channel, false);
+  const DraftsDirectory drafts = openDraftsDirectory(*home, toolDirectory, false);
   if (drafts.missing) return pruning;  // no job was ever prepared here
   if (!drafts.directory) {
     pruning.refusal = drafts.refusal;
@@ -90,7 +90,7 @@ Pruning pruneJobs(JobChannel channel, const std::string& givenHome, long ageSeco
   const int draftsFd = drafts.directory->fd();
   const auto names = namesIn(draftsFd);
   if (!names) {
-    pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, channel)});
+    pruning.refusal = refusalFor({Reason::directoryUnreadable, draftsPath(*home, toolDirectory)});
     return pruning;
   }
   const std::time_t now = std::time(nullptr);

@@ -37,6 +37,7 @@ struct Pruning {
   Refusal refusal;
 };
 
-Pruning pruneJobs(JobChannel channel, const std::string& home, long ageSeconds);
+// The finished jobs in <home>/<toolDirectory>/support-drafts.
+Pruning pruneJobs(const std::string& toolDirectory, const std::string& home, long ageSeconds);
 
 }  // namespace support_draft::host_side

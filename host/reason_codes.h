@@ -18,7 +18,10 @@
   X(startFailed, START_FAILED, 68)                \
   X(bodyFileUnreadable, BODY_FILE_UNREADABLE, 69) \
   X(invalidArgument, INVALID_ARGUMENT, 70)        \
-  X(outOfMemory, OUT_OF_MEMORY, 71)
+  X(outOfMemory, OUT_OF_MEMORY, 71)               \
+  X(bundleNameInvalid, BUNDLE_NAME_INVALID, 72)   \
+  X(bundleIdentifierInvalid, BUNDLE_IDENTIFIER_INVALID, 73) \
+  X(bundleNotMade, BUNDLE_NOT_MADE, 74)
 
 namespace support_draft::host_side {
 

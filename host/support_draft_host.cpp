@@ -9,7 +9,7 @@
 
 #include "host_job.h"
 #include "host_run.h"
-#include "job/bundle_channel.h"
+#include "job/bundle_identity.h"
 #include "job/job_contract.h"
 #include "job/job_log.h"
 #include "job_path.h"
@@ -20,6 +20,7 @@
 static_assert(SUPPORT_DRAFT_MAX_SUBJECT_SIZE == kMaxSubjectSize);
 static_assert(SUPPORT_DRAFT_MAX_BODY_SIZE == kMaxBodySize);
 static_assert(SUPPORT_DRAFT_MAX_LOG_SIZE == kMaxLogSize);
+static_assert(SUPPORT_DRAFT_MAX_SUBJECT_PREFIX_SIZE == kMaxSubjectPrefixSize);
 
 // This header spells every number out for its readers; it must say what the
 // reasons' tables say.
@@ -139,7 +140,48 @@ support_draft_reason support_draft_prepare_job(support_draft_channel channel, co
     JobText text{std::string_view(subject == nullptr ? "" : subject, subject_size),
                  std::string_view(body == nullptr ? "" : body, body_size), std::nullopt};
     if (log != nullptr) text.log = std::string_view(log, log_size);
-    return handOut(prepareJob(jobChannel(channel), home == nullptr ? "" : home, text), job, message, message_size);
+    return handOut(prepareJob(defaultIdentity(jobChannel(channel)), home == nullptr ? "" : home, text), job, message,
+                   message_size);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(message, message_size);
+  }
+}
+
+support_draft_reason support_draft_prepare_bundle_job(const char* bundle, const char* home, const char* subject,
+                                                      size_t subject_size, const char* body, size_t body_size,
+                                                      const char* log, size_t log_size, support_draft_job** job,
+                                                      char* message, size_t message_size) {
+  if (job == nullptr) return invalid("job", message, message_size);
+  *job = nullptr;
+  if (bundle == nullptr) return invalid("bundle", message, message_size);
+  if ((subject == nullptr && subject_size != 0) || (body == nullptr && body_size != 0)) {
+    return invalid("subject or body", message, message_size);
+  }
+  try {
+    const BundleJobIdentity found = bundleJobIdentity(bundle);
+    if (!found.identity) return answer(found.refusal, message, message_size);
+    JobText text{std::string_view(subject == nullptr ? "" : subject, subject_size),
+                 std::string_view(body == nullptr ? "" : body, body_size), std::nullopt};
+    if (log != nullptr) text.log = std::string_view(log, log_size);
+    return handOut(prepareJob(*found.identity, home == nullptr ? "" : home, text), job, message, message_size);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(message, message_size);
+  }
+}
+
+support_draft_reason support_draft_bundle_subject_prefix(const char* bundle, char* prefix, size_t prefix_size,
+                                                         char* message, size_t message_size) {
+  if (bundle == nullptr || prefix == nullptr || prefix_size <= kMaxSubjectPrefixSize) {
+    return invalid("bundle, or a prefix buffer of SUPPORT_DRAFT_MAX_SUBJECT_PREFIX_SIZE + 1 bytes", message,
+                   message_size);
+  }
+  prefix[0] = '\0';
+  try {
+    const BundleJobIdentity found = bundleJobIdentity(bundle);
+    if (!found.identity) return answer(found.refusal, message, message_size);
+    tell(found.identity->subjectPrefix, prefix, prefix_size);
+    tell("", message, message_size);
+    return SUPPORT_DRAFT_REASON_NONE;
   } catch (const std::bad_alloc&) {
     return outOfMemory(message, message_size);
   }
@@ -168,11 +210,9 @@ support_draft_reason support_draft_bundle_channel(const char* bundle, support_dr
                                                   size_t message_size) {
   if (bundle == nullptr || channel == nullptr) return invalid("bundle or channel", message, message_size);
   try {
-    const BundleChannelReading reading = readBundleChannel(bundle);
-    if (reading.breach) return answer(refusalFor(*reading.breach), message, message_size);
-    for (const JobChannel known : {JobChannel::dev, JobChannel::prod}) {
-      if (reading.channel->toolDirectory == toolDirectoryFor(known)) *channel = apiChannel(known);
-    }
+    const BundleJobIdentity found = bundleJobIdentity(bundle);
+    if (!found.identity) return answer(found.refusal, message, message_size);
+    *channel = apiChannel(found.identity->channel);
     tell("", message, message_size);
     return SUPPORT_DRAFT_REASON_NONE;
   } catch (const std::bad_alloc&) {
@@ -305,7 +345,22 @@ support_draft_reason support_draft_prune_jobs(support_draft_channel channel, con
   if (removed != nullptr) *removed = 0;
   if (!knownChannel(channel)) return invalid("channel", message, message_size);
   try {
-    const Pruning pruning = pruneJobs(jobChannel(channel), home == nullptr ? "" : home, age_seconds);
+    const Pruning pruning = pruneJobs(toolDirectoryFor(jobChannel(channel)), home == nullptr ? "" : home, age_seconds);
+    if (removed != nullptr) *removed = pruning.removed;
+    return answer(pruning.refusal, message, message_size);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(message, message_size);
+  }
+}
+
+support_draft_reason support_draft_prune_bundle_jobs(const char* bundle, const char* home, long age_seconds,
+                                                     size_t* removed, char* message, size_t message_size) {
+  if (removed != nullptr) *removed = 0;
+  if (bundle == nullptr) return invalid("bundle", message, message_size);
+  try {
+    const BundleJobIdentity found = bundleJobIdentity(bundle);
+    if (!found.identity) return answer(found.refusal, message, message_size);
+    const Pruning pruning = pruneJobs(found.identity->toolDirectory, home == nullptr ? "" : home, age_seconds);
     if (removed != nullptr) *removed = pruning.removed;
     return answer(pruning.refusal, message, message_size);
   } catch (const std::bad_alloc&) {

@@ -50,6 +50,8 @@ extern "C" {
 #define SUPPORT_DRAFT_MAX_SUBJECT_SIZE 200
 #define SUPPORT_DRAFT_MAX_BODY_SIZE 8192
 #define SUPPORT_DRAFT_MAX_LOG_SIZE 24576
+/* A bundle's own subject prefix (SupportDraftSubjectPrefix) holds at most this many. */
+#define SUPPORT_DRAFT_MAX_SUBJECT_PREFIX_SIZE 100
 
 #define SUPPORT_DRAFT_MESSAGE_SIZE 4608
 
@@ -62,7 +64,8 @@ extern "C" {
 
 /* The bundle's build channel; each has a tool directory of its own in the
  * home directory (".vantrel-devtool-dev" for dev, ".vantrel-devtool" for
- * prod). */
+ * prod), unless the bundle names one of its own (see
+ * support_draft_prepare_bundle_job). */
 typedef enum support_draft_channel {
   SUPPORT_DRAFT_CHANNEL_DEV = 0,
   SUPPORT_DRAFT_CHANNEL_PROD = 1
@@ -110,6 +113,9 @@ typedef enum support_draft_reason {
   SUPPORT_DRAFT_REASON_BUNDLE_MISSING = 34,             /* bundleMissing */
   SUPPORT_DRAFT_REASON_BUNDLE_EXECUTABLE_MISSING = 35,  /* bundleExecutableMissing */
   SUPPORT_DRAFT_REASON_BUNDLE_CHANNEL_UNKNOWN = 36,     /* bundleChannelUnknown */
+  SUPPORT_DRAFT_REASON_BUNDLE_SUBJECT_PREFIX_INVALID = 37, /* bundleSubjectPrefixInvalid */
+  SUPPORT_DRAFT_REASON_BUNDLE_TOOL_DIRECTORY_INVALID = 38, /* bundleToolDirectoryInvalid */
+  SUPPORT_DRAFT_REASON_BUNDLE_RECIPIENT_INVALID = 39,   /* bundleRecipientInvalid */
   SUPPORT_DRAFT_REASON_DIRECTORY_NOT_MADE = 64,         /* directoryNotMade */
   SUPPORT_DRAFT_REASON_JOB_NOT_WRITTEN = 65,            /* jobNotWritten */
   SUPPORT_DRAFT_REASON_NOT_A_JOB_DIRECTORY = 66,        /* notAJobDirectory: not <home>/<tool directory>/support-drafts/<id> */
@@ -117,7 +123,10 @@ typedef enum support_draft_reason {
   SUPPORT_DRAFT_REASON_START_FAILED = 68,               /* startFailed */
   SUPPORT_DRAFT_REASON_BODY_FILE_UNREADABLE = 69,       /* bodyFileUnreadable: the command's --body-file */
   SUPPORT_DRAFT_REASON_INVALID_ARGUMENT = 70,           /* invalidArgument: a NULL or out-of-range argument */
-  SUPPORT_DRAFT_REASON_OUT_OF_MEMORY = 71               /* outOfMemory */
+  SUPPORT_DRAFT_REASON_OUT_OF_MEMORY = 71,              /* outOfMemory */
+  SUPPORT_DRAFT_REASON_BUNDLE_NAME_INVALID = 72,        /* bundleNameInvalid: the command's --make-bundle */
+  SUPPORT_DRAFT_REASON_BUNDLE_IDENTIFIER_INVALID = 73,  /* bundleIdentifierInvalid: the command's --make-bundle */
+  SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE = 74             /* bundleNotMade: the command's --make-bundle */
 } support_draft_reason;
 
 /* What came of a run. */
@@ -155,6 +164,27 @@ SUPPORT_DRAFT_API support_draft_reason support_draft_prepare_job(
     support_draft_channel channel, const char *home, const char *subject, size_t subject_size, const char *body,
     size_t body_size, const char *log, size_t log_size, support_draft_job **job, char *message, size_t message_size);
 
+/* Prepares a job for the bundle at `bundle` as support_draft_prepare_job
+ * does for a channel, with the bundle's identity read from its Info.plist
+ * by the program's own code: the job goes to the bundle's tool directory
+ * (SupportDraftToolDirectory, or its channel's) and the subject must begin
+ * with the bundle's subject prefix (SupportDraftSubjectPrefix, or "Support
+ * Request - Quorvel "). A bundle the program would refuse is refused here
+ * with the reason (bundleChannelUnknown, bundleSubjectPrefixInvalid,
+ * bundleToolDirectoryInvalid, bundleRecipientInvalid, ...), and nothing is
+ * written. This is the call for an application's own bundle; for the
+ * packaged one it does what support_draft_prepare_job does for its channel. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_prepare_bundle_job(
+    const char *bundle, const char *home, const char *subject, size_t subject_size, const char *body,
+    size_t body_size, const char *log, size_t log_size, support_draft_job **job, char *message, size_t message_size);
+
+/* The subject prefix of the bundle at `bundle`, NUL-terminated into
+ * `prefix` (at least SUPPORT_DRAFT_MAX_SUBJECT_PREFIX_SIZE + 1 bytes), as
+ * the program reads it: the bundle's own or the default. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_bundle_subject_prefix(const char *bundle, char *prefix,
+                                                                           size_t prefix_size, char *message,
+                                                                           size_t message_size);
+
 /* Reads a log file of the host into `buffer` (at least
  * SUPPORT_DRAFT_MAX_LOG_SIZE bytes) and sets *log_size. A file over the
  * limit is refused, or with SUPPORT_DRAFT_LOG_TAIL in `flags` its newest
@@ -172,7 +202,8 @@ SUPPORT_DRAFT_API support_draft_reason support_draft_bundle_channel(const char *
 
 /* A handle for an existing job: by its parts, or by its directory's path
  * (<home>/<tool directory>/support-drafts/<job id>, as printed by the
- * command). Nothing on disk is touched. */
+ * command; any tool directory a bundle may name, whose job then has the
+ * channel prod). Nothing on disk is touched. */
 SUPPORT_DRAFT_API support_draft_reason support_draft_job_open(support_draft_channel channel, const char *home,
                                                               const char *job_id, support_draft_job **job,
                                                               char *message, size_t message_size);
@@ -247,6 +278,10 @@ SUPPORT_DRAFT_API int support_draft_remove_job(const support_draft_job *job);
 SUPPORT_DRAFT_API support_draft_reason support_draft_prune_jobs(support_draft_channel channel, const char *home,
                                                                 long age_seconds, size_t *removed, char *message,
                                                                 size_t message_size);
+/* The same in the tool directory of the bundle at `bundle`. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_prune_bundle_jobs(const char *bundle, const char *home,
+                                                                       long age_seconds, size_t *removed,
+                                                                       char *message, size_t message_size);
 
 /* "opened", "permissionDenied", "failed", "noResult", "timedOut", "running". */
 SUPPORT_DRAFT_API const char *support_draft_outcome_name(support_draft_outcome outcome);

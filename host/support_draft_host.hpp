@@ -108,9 +108,15 @@ inline Preparation preparation(Reason reason, const JobHandle& handle, const Mes
   return {valueOf(handle), "", reason};
 }
 
-// A handle for a job value, or the refusal of its form.
+// A handle for a job value, or the refusal of its form: by its directory
+// when the value has one (a job of an application's own bundle lives in
+// that bundle's tool directory), otherwise by its channel and home.
 inline JobHandle handleOf(const PreparedJob& job, Reason& reason, Message& message) {
   JobHandle handle;
+  if (!job.directory.empty()) {
+    reason = support_draft_job_at(job.directory.c_str(), handle.out(), message.text, sizeof message.text);
+    return handle;
+  }
   reason = support_draft_job_open(static_cast<support_draft_channel>(job.place.channel), job.place.home.c_str(),
                                   job.id.c_str(), handle.out(), message.text, sizeof message.text);
   return handle;
@@ -127,6 +133,35 @@ inline Preparation prepareJob(const JobPlace& place, const DraftRequest& request
       request.subject.size(), request.body.data(), request.body.size(), request.log ? request.log->data() : nullptr,
       request.log ? request.log->size() : 0, handle.out(), message.text, sizeof message.text);
   return c_layer::preparation(reason, handle, message);
+}
+
+// Prepares a job for the bundle at `bundlePath`, in its tool directory and
+// under its subject prefix (`home` empty: the user's); see
+// support_draft_prepare_bundle_job.
+inline Preparation prepareBundleJob(const std::string& bundlePath, const std::string& home,
+                                    const DraftRequest& request) {
+  c_layer::JobHandle handle;
+  c_layer::Message message;
+  const Reason reason = support_draft_prepare_bundle_job(
+      bundlePath.c_str(), home.c_str(), request.subject.data(), request.subject.size(), request.body.data(),
+      request.body.size(), request.log ? request.log->data() : nullptr, request.log ? request.log->size() : 0,
+      handle.out(), message.text, sizeof message.text);
+  return c_layer::preparation(reason, handle, message);
+}
+
+// The subject prefix of the bundle at `bundlePath`, or why it has none.
+struct BundleSubjectPrefix {
+  std::optional<std::string> prefix;
+  std::string refusal;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+inline BundleSubjectPrefix bundleSubjectPrefix(const std::string& bundlePath) {
+  c_layer::Message message;
+  char prefix[SUPPORT_DRAFT_MAX_SUBJECT_PREFIX_SIZE + 1];
+  const Reason reason =
+      support_draft_bundle_subject_prefix(bundlePath.c_str(), prefix, sizeof prefix, message.text, sizeof message.text);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {std::nullopt, message.text, reason};
+  return {std::string(prefix), "", reason};
 }
 
 // The job whose directory this is (as the command prints it).
@@ -254,6 +289,17 @@ struct Pruning {
   std::string refusal;
   Reason reason = SUPPORT_DRAFT_REASON_NONE;
 };
+
+// Removes the finished job directories older than `age` in the tool
+// directory of the bundle at `bundlePath` (`home` empty: the user's).
+inline Pruning pruneBundleJobs(const std::string& bundlePath, const std::string& home, std::chrono::seconds age) {
+  c_layer::Message message;
+  Pruning pruning;
+  pruning.reason = support_draft_prune_bundle_jobs(bundlePath.c_str(), home.c_str(), static_cast<long>(age.count()),
+                                                   &pruning.removed, message.text, sizeof message.text);
+  pruning.refusal = message.text;
+  return pruning;
+}
 
 // Removes the place's finished job directories older than `age`.
 inline Pruning pruneJobs(const JobPlace& place, std::chrono::seconds age) {

@@ -1,11 +1,14 @@
 // support-draft-host: the host library as a command, for hosts in other
-// languages. Prepares one job for the bundle's channel, runs the program
+// languages. Prepares one job for the bundle (its tool directory and
+// subject prefix), runs the program
 // for it and prints the outcome as one JSON line; or reads the result of an
-// earlier job, or prunes old jobs. `--help` lists the options.
+// earlier job, or prunes old jobs, or makes an application's own bundle
+// from the installed kit. `--help` lists the options.
 //
 // Exit status: one per outcome, so that a script can act on it without
-// reading the line (see exitStatusOf and the manual page); 2 for a usage
-// error (with a message on standard error and nothing on standard output).
+// reading the line (see exitStatusOf and the manual page); 0 also when the
+// jobs were pruned or the bundle made; 2 for a usage error (with a message
+// on standard error and nothing on standard output).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bundle_making.h"
 #include "platform/file_io.h"
 #include "support_draft_host.hpp"
 
@@ -46,15 +50,19 @@ constexpr const char* kUsage =
     "                          [--log FILE | --log-tail FILE] [--remove] [--time-bound SECONDS]\n"
     "       support-draft-host --result JOB_DIRECTORY [--remove]\n"
     "       support-draft-host --bundle PATH --prune DAYS\n"
+    "       support-draft-host --make-bundle DIRECTORY --name NAME --identifier ID --channel dev|prod\n"
+    "                          [--subject-prefix TEXT] [--tool-directory NAME] [--recipient ADDRESS]\n"
+    "                          [--from KIT_BUNDLE] [--check-only]\n"
     "       support-draft-host --help | --version\n";
 
 constexpr const char* kHelp =
     "\n"
-    "Prepares a support-draft job for the bundle's channel, runs the bundle's program\n"
-    "for it and prints the outcome as one JSON line.\n"
+    "Prepares a support-draft job for the bundle (its tool directory and subject\n"
+    "prefix), runs the bundle's program for it and prints the outcome as one JSON line.\n"
     "\n"
-    "  --bundle PATH           the SupportDraft.app bundle to run\n"
-    "  --subject TEXT          the subject; begins with \"Support Request - Quorvel \"\n"
+    "  --bundle PATH           the bundle to run: SupportDraft.app or an application's own\n"
+    "  --subject TEXT          the subject; begins with the bundle's subject prefix\n"
+    "                          (by default \"Support Request - Quorvel \")\n"
     "  --body TEXT             the body\n"
     "  --body-file FILE        the body, from FILE or a pipe (\"-\": standard input)\n"
     "  --log FILE              attach FILE as the log (at most 24576 bytes)\n"
@@ -62,10 +70,16 @@ constexpr const char* kHelp =
     "  --remove                remove the job directory after the run\n"
     "  --time-bound SECONDS    wait at most this long for the program (default 30)\n"
     "  --result JOB_DIRECTORY  print the outcome an earlier job left\n"
-    "  --prune DAYS            remove the bundle channel's finished jobs older than DAYS\n"
+    "  --prune DAYS            remove the bundle's finished jobs older than DAYS\n"
+    "  --make-bundle DIRECTORY make DIRECTORY/NAME.app from the installed kit, with the\n"
+    "                          name, identifier, channel and, when given, the subject\n"
+    "                          prefix, tool directory and support address of --name,\n"
+    "                          --identifier, --channel, --subject-prefix, --tool-directory\n"
+    "                          and --recipient; --from takes the program from another kit\n"
+    "                          bundle; --check-only checks everything and writes nothing\n"
     "  --help, --version       print this help or the version\n"
     "\n"
-    "Exit status: 0 opened (or pruned), 1 failed, 2 usage error, 3 refused,\n"
+    "Exit status: 0 opened (or pruned, or made), 1 failed, 2 usage error, 3 refused,\n"
     "4 permissionDenied, 5 noResult, 6 timedOut, 7 running.\n"
     "See support-draft-host(1).\n";
 
@@ -74,6 +88,7 @@ struct Options {
   bool remove = false;
   bool help = false;
   bool version = false;
+  bool checkOnly = false;
 
   bool has(const std::string& option) const { return values.count(option) != 0; }
 };
@@ -89,13 +104,19 @@ std::optional<long> wholeNumber(const std::string& text, std::size_t digits, lon
 
 // The options, or a usage error message.
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error) {
-  static const std::vector<std::string> kValued = {"--bundle", "--subject",    "--body",   "--body-file", "--log",
-                                                   "--log-tail", "--time-bound", "--result", "--prune"};
+  static const std::vector<std::string> kValued = {
+      "--bundle",      "--subject",    "--body",       "--body-file",      "--log",
+      "--log-tail",    "--time-bound", "--result",     "--prune",          "--make-bundle",
+      "--name",        "--identifier", "--channel",    "--subject-prefix", "--tool-directory",
+      "--recipient",   "--from"};
   Options options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
-    if (option == "--remove" || option == "--help" || option == "--version") {
-      (option == "--remove" ? options.remove : option == "--help" ? options.help : options.version) = true;
+    if (option == "--remove" || option == "--help" || option == "--version" || option == "--check-only") {
+      (option == "--remove"       ? options.remove
+       : option == "--help"       ? options.help
+       : option == "--check-only" ? options.checkOnly
+                                  : options.version) = true;
       continue;
     }
     if (std::find(kValued.begin(), kValued.end(), option) == kValued.end()) {
@@ -117,6 +138,20 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
       return std::find(allowed.begin(), allowed.end(), entry.first) != allowed.end();
     });
   };
+  if (options.has("--make-bundle")) {
+    if (!only({"--make-bundle", "--name", "--identifier", "--channel", "--subject-prefix", "--tool-directory",
+               "--recipient", "--from"}) ||
+        options.remove) {
+      error = "--make-bundle takes only the bundle's options";
+    } else if (!options.has("--name") || !options.has("--identifier") || !options.has("--channel")) {
+      error = "--make-bundle needs --name, --identifier and --channel";
+    }
+    return error.empty() ? std::optional<Options>(options) : std::nullopt;
+  }
+  if (options.checkOnly) {
+    error = "--check-only goes with --make-bundle";
+    return std::nullopt;
+  }
   if (options.has("--result")) {
     if (!only({"--result"})) error = "--result takes no other option but --remove";
     return error.empty() ? std::optional<Options>(options) : std::nullopt;
@@ -145,12 +180,6 @@ struct Refusal {
   std::string reason;
   host::Reason code = SUPPORT_DRAFT_REASON_NONE;
 };
-
-std::optional<host::Channel> bundleChannel(const std::string& bundlePath, Refusal& refusal) {
-  const host::BundleChannel reading = host::bundleChannel(bundlePath);
-  if (!reading.channel) refusal = {reading.refusal, reading.reason};
-  return reading.channel;
-}
 
 // Reads a pipe to its end, refusing one that holds more than the limit.
 std::optional<std::string> readStream(const platform::UniqueFd& input) {
@@ -227,13 +256,38 @@ int collect(const Options& options) {
 }
 
 int prune(const Options& options) {
-  Refusal refusal;
-  const auto channel = bundleChannel(options.values.at("--bundle"), refusal);
-  if (!channel) return refuse(refusal);
   const long days = *wholeNumber(options.values.at("--prune"), 5, 0);
-  const host::Pruning pruning = host::pruneJobs({*channel, ""}, std::chrono::seconds(days * kSecondsPerDay));
+  const host::Pruning pruning =
+      host::pruneBundleJobs(options.values.at("--bundle"), "", std::chrono::seconds(days * kSecondsPerDay));
   if (pruning.reason != SUPPORT_DRAFT_REASON_NONE) return refuse({pruning.refusal, pruning.reason});
   return printLine({{"outcome", "pruned"}, {"removed", pruning.removed}}, kOpened);
+}
+
+std::optional<std::string> optionalValue(const Options& options, const std::string& option) {
+  return options.has(option) ? std::optional<std::string>(options.values.at(option)) : std::nullopt;
+}
+
+int makeBundle(const Options& options) {
+  namespace side = support_draft::host_side;
+  side::BundleSpec spec;
+  spec.name = options.values.at("--name");
+  spec.identifier = options.values.at("--identifier");
+  spec.channel = options.values.at("--channel");
+  spec.subjectPrefix = optionalValue(options, "--subject-prefix");
+  spec.toolDirectory = optionalValue(options, "--tool-directory");
+  spec.recipient = optionalValue(options, "--recipient");
+  auto kit = optionalValue(options, "--from");
+  if (!kit) kit = side::installedKitBundle(SUPPORT_DRAFT_KIT_BUNDLE_FROM_BINARY);
+  if (!kit) {
+    return refuse({"the kit's bundle is not installed beside this command (" SUPPORT_DRAFT_KIT_BUNDLE_FROM_BINARY
+                   "); name one with --from",
+                   SUPPORT_DRAFT_REASON_BUNDLE_MISSING});
+  }
+  const side::BundleMaking making =
+      side::makeBundle(options.values.at("--make-bundle"), spec, *kit, options.checkOnly);
+  // The library's reasons share their numbers with the C API.
+  if (!making.bundle) return refuse({making.refusal, static_cast<host::Reason>(making.reason)});
+  return printLine({{"outcome", options.checkOnly ? "checked" : "made"}, {"bundle", *making.bundle}}, kOpened);
 }
 
 int runOne(const Options& options) {
@@ -257,11 +311,7 @@ int runOne(const Options& options) {
     if (!log.log) return refuse({log.refusal, log.reason});
     request.log = std::move(log.log);
   }
-  Refusal refusal;
-  const auto channel = bundleChannel(bundle, refusal);
-  if (!channel) return refuse(refusal);
-
-  const host::Preparation preparation = host::prepareJob({*channel, ""}, request);
+  const host::Preparation preparation = host::prepareBundleJob(bundle, "", request);
   if (!preparation.job) return refuse({preparation.refusal, preparation.reason});
   const long seconds = options.has("--time-bound") ? std::stol(values.at("--time-bound")) : kDefaultTimeBoundSeconds;
   const host::RunReport report = host::runJob(bundle, *preparation.job, std::chrono::seconds(seconds));
@@ -287,5 +337,6 @@ int main(int argc, char** argv) {
   }
   if (options->has("--result")) return collect(*options);
   if (options->has("--prune")) return prune(*options);
+  if (options->has("--make-bundle")) return makeBundle(*options);
   return runOne(*options);
 }

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the packages with apt-get on a fresh Debian 12 system, a chroot
 # made with debootstrap, and uses them as a host developer would: the
-# installed bundle's self-check, a C++ host built with find_package and a
-# C host built with pkg-config, each run as an ordinary user with a recording
-# composer in place of a mail client, and the support-draft-host command.
+# installed bundle's self-check; an application's own bundle ("Acme Notes",
+# its own subject prefix, tool directory and support address) made with the
+# CMake function and with support-draft-host --make-bundle; a C++ host built
+# with find_package, a C host built with pkg-config and a Python host
+# through ctypes, each run as an ordinary user with a recording composer in
+# place of a mail client; and the support-draft-host command.
 # Needs root and the network to Debian's archive.
 #   scripts/chroot-install-check.sh DEB...              all of it, in a throwaway directory
 #   scripts/chroot-install-check.sh --prepare SYSTEM    make the chroot (no packages needed yet)
@@ -65,10 +68,18 @@ as_host() {
     env HOME=/home/host MAILER=/usr/local/bin/record-draft sh -c "cd /home/host && $1"
 }
 
-# expect_draft WHAT COMMAND: runs COMMAND as the host user and wants the
-# outcome "opened" and a draft with the check's subject at the composer.
+# The drafts each bundle's hosts must get, as the composer's mailto: URI
+# begins: the packaged bundle's default prefix (and whatever recipient the
+# package was built with), and Acme's address, prefix and, later in the
+# URI, the log.
+quorvel_draft='^mailto:[^?]*[?]subject=Support%20Request%20-%20Quorvel%20'
+acme_draft='^mailto:help%2Bnotes@acme[.]example[?]subject=%5BAcme%20Notes%5D%20Support%3A%20.*&attach=%2Fhome%2Fhost%2F[.]acme-notes%2Fsupport-drafts%2F'
+
+# expect_draft WHAT COMMAND [PATTERN]: runs COMMAND as the host user and
+# wants the outcome "opened" and a draft matching PATTERN (the packaged
+# bundle's by default) at the composer.
 expect_draft() {
-  local what="$1" command="$2" output status=0
+  local what="$1" command="$2" pattern="${3:-$quorvel_draft}" output status=0
   rm -f "$system/home/host/drafts.log"
   output=$(as_host "$command") || status=$?
   echo "$what: $output (exit status $status)"
@@ -76,8 +87,8 @@ expect_draft() {
     echo "$what did not open a draft" >&2
     exit 1
   fi
-  if ! grep -q '^mailto:.*subject=Support%20Request%20-%20Quorvel%20' "$system/home/host/drafts.log"; then
-    echo "the composer received no draft with the subject for $what:" >&2
+  if ! grep -q -- "$pattern" "$system/home/host/drafts.log"; then
+    echo "the composer received no draft matching $pattern for $what:" >&2
     cat "$system/home/host/drafts.log" >&2 2>/dev/null || true
     exit 1
   fi
@@ -92,7 +103,8 @@ check() {
   cp "$@" "$system/tmp/debs/"
 
   echo "== apt-get install of $(cd "$system/tmp/debs" && echo *.deb)"
-  in_chroot sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb' \
+  # python3 for the Python host; the packages bring their own dependencies.
+  in_chroot sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb python3' \
     >"$system/tmp/apt.log" 2>&1 || { tail -20 "$system/tmp/apt.log"; exit 1; }
   in_chroot dpkg-query -W -f='${Package} ${Version} ${Status}\n' support-draft libsupport-draft-host0 support-draft-dev
 
@@ -114,15 +126,54 @@ COMPOSER
   cp -r "$root/packaging/consumer" "$system/home/host/consumer"
   in_chroot chown -R host:host /home/host/consumer
 
-  echo "== a C++ host built with find_package(SupportDraft)"
+  echo "== Acme Notes' bundle by support_draft_add_bundle, and C++ hosts built with find_package(SupportDraft)"
   as_host 'cmake -S consumer -B consumer-build >/dev/null && cmake --build consumer-build >/dev/null'
-  expect_draft "find_package host, shared library" "consumer-build/consumer prod"
-  expect_draft "find_package host, static library" "consumer-build/consumer_static prod"
+  local acme_cmake="/home/host/consumer-build/Acme Notes.app"
+  in_chroot ls -l "$acme_cmake/Contents" "$acme_cmake/Contents/MacOS"
+  expect_draft "find_package host, shared library, Acme's bundle" "consumer-build/consumer" "$acme_draft"
+  expect_draft "find_package host, static library, Acme's bundle" "consumer-build/consumer_static" "$acme_draft"
+  expect_draft "find_package host, the packaged bundle" "consumer-build/consumer_quorvel"
+  if [[ -z "$(ls "$system/home/host/.acme-notes/support-drafts")" ]]; then
+    echo "Acme's jobs are not in its own tool directory" >&2
+    exit 1
+  fi
+  # A value the program would refuse stops the configuring.
+  mkdir -p "$system/home/host/bad-bundle"
+  cat >"$system/home/host/bad-bundle/CMakeLists.txt" <<'PROJECT'
+cmake_minimum_required(VERSION 3.25)
+project(bad NONE)
+find_package(SupportDraft REQUIRED)
+support_draft_add_bundle(bad NAME Bad IDENTIFIER org.acme.bad CHANNEL prod TOOL_DIRECTORY ..)
+PROJECT
+  in_chroot chown -R host:host /home/host/bad-bundle
+  if as_host 'cmake -S bad-bundle -B bad-build' >"$system/tmp/bad.log" 2>&1; then
+    echo "support_draft_add_bundle took the tool directory '..'" >&2
+    exit 1
+  fi
+  grep -q bundleToolDirectoryInvalid "$system/tmp/bad.log" || { cat "$system/tmp/bad.log" >&2; exit 1; }
 
-  echo "== a C host built with pkg-config --cflags --libs support-draft-host"
-  local flags='-DBUNDLE=\"'"$bundle"'\" $(pkg-config --cflags --libs support-draft-host)'
+  echo "== Acme Notes' bundle by support-draft-host --make-bundle"
+  as_host "mkdir -p made && support-draft-host --make-bundle made --name 'Acme Notes' \
+    --identifier org.acme.notes.support --channel prod --subject-prefix '[Acme Notes] Support: ' \
+    --tool-directory .acme-notes --recipient help+notes@acme.example"
+  local acme="/home/host/made/Acme Notes.app"
+  local refused_status=0
+  as_host "support-draft-host --make-bundle made --name Bad --identifier org.acme.bad --channel prod \
+    --subject-prefix 'x
+Bcc: all@example.org'" || refused_status=$?
+  if [[ $refused_status -ne 3 || -e "$system/home/host/made/Bad.app" ]]; then
+    echo "--make-bundle took a subject prefix with a line break (status $refused_status)" >&2
+    exit 1
+  fi
+
+  echo "== a C host built with pkg-config --cflags --libs support-draft-host, on Acme's bundle"
+  # The bundle's path holds a blank: quoted for the shell as_host runs.
+  local flags="-DBUNDLE='\"$acme\"' \$(pkg-config --cflags --libs support-draft-host)"
   as_host "cc -std=c99 -Wall -Werror -o pkg-config-host consumer/c_host.c $flags"
-  expect_draft "pkg-config C host" "./pkg-config-host"
+  expect_draft "pkg-config C host, Acme's bundle" "./pkg-config-host" "$acme_draft"
+
+  echo "== a Python host through ctypes, on Acme's bundle"
+  expect_draft "Python host, Acme's bundle" "python3 consumer/python_host.py '$acme'" "$acme_draft"
   local libraries
   libraries=$(in_chroot ldd /home/host/pkg-config-host)
   if [[ "$libraries" != *"libsupport-draft-host.so.0 => /"*"/libsupport-draft-host.so.0 "* ]]; then
@@ -134,6 +185,9 @@ COMPOSER
   echo "== support-draft-host"
   expect_draft "support-draft-host" "support-draft-host --bundle $bundle \
     --subject 'Support Request - Quorvel chroot check' --body 'Hello from a fresh system'"
+  as_host "printf 'log line\n' > app.log"
+  expect_draft "support-draft-host, Acme's bundle" "support-draft-host --bundle '$acme' \
+    --subject '[Acme Notes] Support: chroot check' --body 'Hello from a fresh system' --log app.log" "$acme_draft"
   echo "chroot install check passed"
 }
 

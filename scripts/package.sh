@@ -4,7 +4,7 @@
 #   libsupport-draft-host0_<version>_<arch>.deb   the shared host library
 #   support-draft-dev_<version>_<arch>.deb        headers, static library, CMake and pkg-config files
 # The packaged bundle is the prod channel unless SUPPORT_DRAFT_CHANNEL says
-# otherwise; the mail draft script's recipient is SUPPORT_DRAFT_RECIPIENT
+# otherwise; the support address in its Info.plist is SUPPORT_DRAFT_RECIPIENT
 # (none when unset). The same commit gives the same bytes: every time stamp is the
 # last commit's (SOURCE_DATE_EPOCH), owners are root, and no build path is
 # recorded.

@@ -279,6 +279,139 @@ TEST_F(HostLibrary, PreparedJobOpensTheDraftThroughTheBuiltProgram) {
   EXPECT_TRUE(fs::exists(draftsDir()));
 }
 
+// ---------------------------------------------------------------------------
+// An application's own bundle: its identity, read from its Info.plist as the
+// program reads it, decides where jobs go and what their subjects begin with.
+
+constexpr std::string_view kAcmePrefix = "[Acme Notes] Support: ";
+constexpr std::string_view kAcmeRecipient = "help+notes@acme.example";
+
+PlistDict acmeInfo() {
+  PlistDict keys = standardInfo("prod");
+  keys.emplace_back("SupportDraftSubjectPrefix", plistString(kAcmePrefix));
+  keys.emplace_back("SupportDraftToolDirectory", plistString(".acme-notes"));
+  keys.emplace_back("SupportDraftRecipient", plistString(kAcmeRecipient));
+  return keys;
+}
+
+TEST_F(HostLibrary, AnOwnBundlesJobsGoToItsToolDirectoryUnderItsPrefixAndAddress) {
+  writeInfo(bundle(), acmeInfo());
+  copyBuiltResource(bundle(), kScriptResource);
+  const fs::path composer = root() / "composer";
+  const fs::path record = root() / "record";
+  writeFile(composer, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n", 0755);
+  const EnvironmentVariable mailer("MAILER", composer.string());
+  const std::string bundlePath = bundle().root.string();
+
+  EXPECT_EQ(host::bundleSubjectPrefix(bundlePath).prefix, std::string(kAcmePrefix));
+  // The default prefix is the wrong one for this bundle, and the sentence
+  // names the right one.
+  const Snapshot before = takeSnapshot(root());
+  const host::Preparation wrong = host::prepareBundleJob(bundlePath, home().string(), request());
+  EXPECT_FALSE(wrong.job);
+  EXPECT_EQ(host::reasonCode(wrong.reason), std::string("subjectPrefix"));
+  EXPECT_NE(wrong.refusal.find(std::string(kAcmePrefix)), std::string::npos) << wrong.refusal;
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+
+  const host::Preparation preparation = host::prepareBundleJob(
+      bundlePath, home().string(), {std::string(kAcmePrefix) + "host", "Hello", std::string("log line\n")});
+  ASSERT_TRUE(preparation.job) << preparation.refusal;
+  const host::PreparedJob& job = *preparation.job;
+  EXPECT_EQ(fs::path(job.directory).parent_path(), home() / ".acme-notes" / "support-drafts");
+  EXPECT_FALSE(fs::exists(toolDir())) << "nothing in the channel's default tool directory";
+
+  const host::RunReport report = host::runJob(bundlePath, job, kTimeBound);
+  EXPECT_EQ(host::outcomeName(report.outcome), std::string("opened")) << report.explanation;
+  const std::string received = readFile(record);
+  EXPECT_EQ(received.rfind("mailto:" + percentEncoded("help+notes") + "@acme.example?", 0), 0u) << received;
+  EXPECT_NE(received.find(percentEncoded(std::string(kAcmePrefix) + "host")), std::string::npos) << received;
+
+  // Named again by its directory, the job is found where it is.
+  const host::Preparation again = host::jobAt(job.directory);
+  ASSERT_TRUE(again.job) << again.refusal;
+  EXPECT_EQ(host::outcomeName(host::collectResult(*again.job).outcome), std::string("opened"));
+  EXPECT_TRUE(host::removeJob(*again.job));
+  EXPECT_FALSE(fs::exists(job.directory));
+}
+
+TEST_F(HostLibrary, ABundleWithAHostileIdentityIsRefusedWithItsKeysReason) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"SupportDraftSubjectPrefix", "bundleSubjectPrefixInvalid"},
+      {"SupportDraftToolDirectory", "bundleToolDirectoryInvalid"},
+      {"SupportDraftRecipient", "bundleRecipientInvalid"}};
+  for (const auto& [key, code] : cases) {
+    PlistDict keys = standardInfo("dev");
+    keys.emplace_back(key, plistString("x\n/.."));
+    writeInfo(bundle(), keys);
+    const Snapshot before = takeSnapshot(root());
+    const host::Preparation preparation = host::prepareBundleJob(bundle().root.string(), home().string(), request());
+    EXPECT_EQ(host::reasonCode(preparation.reason), code) << preparation.refusal;
+    EXPECT_EQ(host::reasonCode(host::bundleSubjectPrefix(bundle().root.string()).reason), code);
+    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "") << key;
+  }
+}
+
+TEST_F(HostLibrary, CommandMakesABundleOfItsOwnThatRunsItsJobs) {
+  const Environment env = minimalEnvironment(home());
+  TempDir made;
+  const std::vector<std::string> acme = {
+      "--make-bundle", made.path().string(), "--name", "Acme Notes", "--identifier", "org.acme.notes.support",
+      "--channel", "prod", "--subject-prefix", std::string(kAcmePrefix), "--tool-directory", ".acme-notes",
+      "--recipient", std::string(kAcmeRecipient), "--from", SUPPORT_DRAFT_BUNDLE};
+
+  // Each value is checked by the program's rules before anything is written.
+  const std::vector<std::pair<std::pair<std::string, std::string>, std::string>> refusals = {
+      {{"--name", "Acme/Notes"}, "bundleNameInvalid"},
+      {{"--name", ".."}, "bundleNameInvalid"},
+      {{"--identifier", "acme notes"}, "bundleIdentifierInvalid"},
+      {{"--channel", "beta"}, "bundleChannelUnknown"},
+      {{"--subject-prefix", "Acme\r\nBcc: all@example.org"}, "bundleSubjectPrefixInvalid"},
+      {{"--tool-directory", "../.ssh"}, "bundleToolDirectoryInvalid"},
+      {{"--recipient", "a@acme.example, b@acme.example"}, "bundleRecipientInvalid"},
+      {{"--from", made.path().string()}, "bundleExecutableMissing"}};
+  for (const auto& [change, code] : refusals) {
+    std::vector<std::string> args = acme;
+    *(std::find(args.begin(), args.end(), change.first) + 1) = change.second;
+    const RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
+    EXPECT_EQ(refused.exitStatus, 3) << describe(refused);
+    EXPECT_EQ(nlohmann::json::parse(refused.out)["reasonCode"], code) << refused.out;
+  }
+  std::vector<std::string> checkOnly = acme;
+  checkOnly.push_back("--check-only");
+  const RunResult checked = run(SUPPORT_DRAFT_HOST_COMMAND, checkOnly, env);
+  EXPECT_EQ(checked.exitStatus, 0) << describe(checked);
+  EXPECT_EQ(nlohmann::json::parse(checked.out)["outcome"], "checked");
+  EXPECT_TRUE(fs::is_empty(made.path())) << "a check or a refusal wrote something";
+
+  const RunResult madeRun = run(SUPPORT_DRAFT_HOST_COMMAND, acme, env);
+  ASSERT_EQ(madeRun.exitStatus, 0) << describe(madeRun);
+  const fs::path acmeBundle = made.path() / "Acme Notes.app";
+  EXPECT_EQ(nlohmann::json::parse(madeRun.out), (nlohmann::json{{"outcome", "made"}, {"bundle", acmeBundle.string()}}));
+  const RunResult twice = run(SUPPORT_DRAFT_HOST_COMMAND, acme, env);
+  EXPECT_EQ(nlohmann::json::parse(twice.out)["reasonCode"], "bundleNotMade") << "an existing bundle is kept";
+  EXPECT_EQ(std::distance(fs::directory_iterator(made.path()), fs::directory_iterator()), 1)
+      << "no temporary directory left behind";
+
+  // The bundle made runs jobs under its own identity, from the command too.
+  const fs::path composer = root() / "composer";
+  const fs::path record = root() / "record";
+  writeFile(composer, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n", 0755);
+  Environment withComposer = env;
+  withComposer["MAILER"] = composer.string();
+  const RunResult opened = run(SUPPORT_DRAFT_HOST_COMMAND,
+                               {"--bundle", acmeBundle.string(), "--subject", std::string(kAcmePrefix) + "cmd",
+                                "--body", "b"},
+                               withComposer);
+  EXPECT_EQ(opened.exitStatus, 0) << describe(opened);
+  EXPECT_EQ(fs::path(nlohmann::json::parse(opened.out)["jobDirectory"].get<std::string>()).parent_path(),
+            home() / ".acme-notes" / "support-drafts");
+  EXPECT_EQ(readFile(record).rfind("mailto:" + percentEncoded("help+notes") + "@acme.example?subject=" +
+                                       percentEncoded(std::string(kAcmePrefix) + "cmd"),
+                                   0),
+            0u)
+      << readFile(record);
+}
+
 TEST_F(HostLibrary, NoResultIsNeverAnEarlierRunsAndIsExplained) {
   const host::PreparedJob job = prepared(request());
   ASSERT_FALSE(job.id.empty());
@@ -293,7 +426,8 @@ TEST_F(HostLibrary, NoResultIsNeverAnEarlierRunsAndIsExplained) {
   writeFile(result, "{\"ok\":true}");
   host::RunReport report = host::runJob(prod.root.string(), job, kTimeBound);
   EXPECT_EQ(host::outcomeName(report.outcome), std::string("noResult"));
-  EXPECT_NE(report.explanation.find("built for the channel whose jobs are in .vantrel-devtool,"), std::string::npos)
+  EXPECT_NE(report.explanation.find("takes its jobs from .vantrel-devtool, not .vantrel-devtool-dev"),
+            std::string::npos)
       << report.explanation;
   EXPECT_FALSE(fs::exists(fs::symlink_status(result)));
 

@@ -276,6 +276,82 @@ INSTANTIATE_TEST_SUITE_P(Channels, OtherChannelTest, ::testing::Values("dev", "p
                          [](const auto& info) { return info.param; });
 
 // ---------------------------------------------------------------------------
+// A bundle with an identity of its own: its tool directory, its subject
+// prefix and its support address in Info.plist
+
+constexpr std::string_view kAcmeToolDir = ".acme-notes";
+constexpr std::string_view kAcmePrefix = "Acme Notes \xE2\x80\x94 ";
+
+PlistDict acmeInfo(std::string_view channel) {
+  PlistDict keys = standardInfo(channel);
+  keys.emplace_back("SupportDraftSubjectPrefix", plistString(kAcmePrefix));
+  keys.emplace_back("SupportDraftToolDirectory", plistString(kAcmeToolDir));
+  keys.emplace_back("SupportDraftRecipient", plistString("help@acme.example"));
+  return keys;
+}
+
+std::string acmeJob() { return jobJson(std::string(kAcmePrefix) + "crash", "b", false); }
+
+// Either channel's jobs live in the bundle's own tool directory, and their
+// subjects carry the bundle's own prefix.
+TEST_F(JobWorld, OwnIdentityTakesJobsFromItsOwnToolDirectory) {
+  for (const std::string channel : {"dev", "prod"}) {
+    writeInfo(bundle(), acmeInfo(channel));
+    const fs::path jobDir = prepareJob(home(), kAcmeToolDir, channel == "dev" ? kJobId : kOtherJobId, acmeJob());
+    const std::string& id = channel == "dev" ? std::string(kJobId) : std::string(kOtherJobId);
+    expectQuietExit(runProgram(jobArgs(id), home()));
+    EXPECT_EQ(readFileIfPresent(jobDir / "result.json"), std::optional<std::string>(kSuccess)) << channel;
+  }
+}
+
+// The defaults no longer apply: a job in the channel's default tool
+// directory is not found, and one with the default prefix is refused.
+TEST_F(JobWorld, OwnIdentityIgnoresTheDefaults) {
+  writeInfo(bundle(), acmeInfo("dev"));
+  prepareJob(home(), kDevToolDir, kJobId, acmeJob());
+  prepareJob(home(), kProdToolDir, kJobId, acmeJob());
+  prepareJob(home(), kAcmeToolDir, kJobId, kWellFormedJob);
+  expectSilentStop(jobArgs());
+}
+
+// A bundle whose own key is hostile runs no job at all, not even one laid
+// out for the defaults it would otherwise have.
+struct IdentityCase {
+  std::string name;
+  std::string key;
+  PlistValue value;
+};
+
+void PrintTo(const IdentityCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileIdentityTest : public JobWorld, public ::testing::WithParamInterface<IdentityCase> {};
+
+TEST_P(HostileIdentityTest, StopsSilently) {
+  PlistDict keys = standardInfo("dev");
+  keys.emplace_back(GetParam().key, GetParam().value);
+  writeInfo(bundle(), keys);
+  prepareJob(home(), kDevToolDir, kJobId);
+  prepareJob(home(), kAcmeToolDir, kJobId);
+  expectSilentStop(jobArgs());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rejected, HostileIdentityTest,
+    ::testing::Values(
+        IdentityCase{"PrefixWithHeader", "SupportDraftSubjectPrefix",
+                     plistString("Support Request - Quorvel \r\nBcc: x@example.org\r\n")},
+        IdentityCase{"PrefixEmpty", "SupportDraftSubjectPrefix", plistString("")},
+        IdentityCase{"PrefixNotText", "SupportDraftSubjectPrefix", plistBoolean(true)},
+        IdentityCase{"ToolDirectoryParent", "SupportDraftToolDirectory", plistString("..")},
+        IdentityCase{"ToolDirectoryNested", "SupportDraftToolDirectory", plistString(".vantrel-devtool-dev/x")},
+        IdentityCase{"ToolDirectoryOption", "SupportDraftToolDirectory", plistString("-acme")},
+        IdentityCase{"ToolDirectoryNotText", "SupportDraftToolDirectory", plistArray({plistString(".acme")})},
+        IdentityCase{"RecipientTwoAddresses", "SupportDraftRecipient", plistString("a@acme.example,b@acme.example")},
+        IdentityCase{"RecipientEmpty", "SupportDraftRecipient", plistString("")},
+        IdentityCase{"RecipientNotText", "SupportDraftRecipient", plistData("help@acme.example")}),
+    [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
 // Symbolic links on the job directory's path
 
 struct LinkCase {

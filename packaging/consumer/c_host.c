@@ -1,7 +1,7 @@
 /* A host in C, built with pkg-config against the installed packages: it
- * prepares one job for the installed bundle, starts it without blocking,
- * waits for the run's descriptor as an event loop would, and prints the
- * outcome's name.
+ * prepares one job for its bundle with the bundle's own subject prefix,
+ * starts it without blocking, waits for the run's descriptor as an event
+ * loop would, and prints the outcome's name.
  *   cc c_host.c $(pkg-config --cflags --libs support-draft-host) -DBUNDLE='"..."' */
 #define _XOPEN_SOURCE 700
 #include <poll.h>
@@ -12,18 +12,22 @@
 
 int main(void) {
   static char message[SUPPORT_DRAFT_MESSAGE_SIZE];
-  const char *subject = "Support Request - Quorvel package check from C";
+  char subject[SUPPORT_DRAFT_MAX_SUBJECT_SIZE + 1];
   const char *body = "Hello";
   const char *log = "log\n";
-  support_draft_channel channel;
   support_draft_job *job = NULL;
   support_draft_run *run = NULL;
   support_draft_outcome outcome;
   struct pollfd ended;
 
-  if (support_draft_bundle_channel(BUNDLE, &channel, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
-      support_draft_prepare_job(channel, NULL, subject, strlen(subject), body, strlen(body), log, strlen(log), &job,
-                                message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
+  if (support_draft_bundle_subject_prefix(BUNDLE, subject, sizeof subject, message, sizeof message) !=
+      SUPPORT_DRAFT_REASON_NONE) {
+    printf("refused: %s\n", message);
+    return 1;
+  }
+  strcat(subject, "package check from C");
+  if (support_draft_prepare_bundle_job(BUNDLE, NULL, subject, strlen(subject), body, strlen(body), log, strlen(log),
+                                       &job, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
       support_draft_start_job(BUNDLE, job, &run, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE) {
     printf("refused: %s\n", message);
     support_draft_job_free(job);

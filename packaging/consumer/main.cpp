@@ -1,16 +1,19 @@
-// Prepares one job for the installed bundle, runs it and prints the outcome.
-//   consumer dev|prod
+// Prepares one job for the bundle, runs it and prints the outcome. The
+// subject begins with the bundle's own prefix, read from the bundle as the
+// program reads it.
 #include <support_draft_host.hpp>
 
 #include <iostream>
 #include <string>
 
-int main(int argc, char** argv) {
-  const std::string channel = argc > 1 ? argv[1] : "prod";
-  support_draft::JobPlace place;
-  place.channel = channel == "dev" ? support_draft::Channel::dev : support_draft::Channel::prod;
+int main() {
+  const auto prefix = support_draft::bundleSubjectPrefix(BUNDLE);
+  if (!prefix.prefix) {
+    std::cout << "refused: " << prefix.refusal << '\n';
+    return 1;
+  }
   const auto preparation =
-      support_draft::prepareJob(place, {"Support Request - Quorvel package check", "Hello", std::string("log\n")});
+      support_draft::prepareBundleJob(BUNDLE, "", {*prefix.prefix + "package check", "Hello", std::string("log\n")});
   if (!preparation.job) {
     std::cout << "refused: " << preparation.refusal << '\n';
     return 1;

@@ -35,7 +35,8 @@ CommandReply openMailDraft(const DraftServices& services, const CommandParameter
   if (request.kind() != Descriptor::Kind::List || request.count() != 3) return cantMake(request, "mail draft");
   std::optional<std::vector<std::string>> fields = itemTexts(request);
   if (!fields) return cantMake(request, "mail draft");
-  mail::Draft draft{std::move((*fields)[0]), std::move((*fields)[1]), std::move((*fields)[2]), {}};
+  mail::Draft draft{std::move((*fields)[0]), std::move((*fields)[1]), std::move((*fields)[2]),
+                    services.supportAddress.value_or("")};
   if (const Descriptor* to = parameters.labelledParameter("to")) {
     std::optional<std::string> recipient = to->stringValue();
     if (!recipient) return cantMake(*to, "text");

@@ -23,6 +23,7 @@ class DraftCommandsTest : public ::testing::Test {
       return draftAnswer;
     };
     services.context.grace = std::chrono::milliseconds(7);
+    services.supportAddress = supportAddress;
     services.context.launch.run = [this](const std::vector<std::string>& command, std::chrono::milliseconds wait,
                                          platform::AtDeadline) {
       commands.push_back(command);
@@ -44,6 +45,7 @@ class DraftCommandsTest : public ::testing::Test {
   std::string launchedThroughService;
   mail::ServiceAnswer draftAnswer;
   ProgramRun programAnswer{0, {}, "out"};
+  std::optional<std::string> supportAddress;
 };
 
 // Subject, body, log path and recipient reach the mail service as given;
@@ -66,6 +68,17 @@ TEST_F(DraftCommandsTest, OpenMailDraftHandsTheRequestToTheService) {
   EXPECT_EQ(drafts[2].recipient, "not an address") << "the service, not the command, judges the address";
   EXPECT_EQ(launchedThroughService, "out");
   EXPECT_EQ(commands, (std::vector<std::vector<std::string>>(3, {"through-the-service"})));
+}
+
+// The bundle's support address is the recipient of a draft whose script
+// names none; an address the script gives still wins.
+TEST_F(DraftCommandsTest, WithoutToTheDraftGoesToTheBundlesSupportAddress) {
+  supportAddress = "help@acme.example";
+  EXPECT_EQ(run("open mail draft {a, b, \"\"}\nreturn \"ok\"").resultText, "ok");
+  EXPECT_EQ(run("open mail draft {a, b, \"\"} to \"other@acme.example\"\nreturn \"ok\"").resultText, "ok");
+  ASSERT_EQ(drafts.size(), 2u);
+  EXPECT_EQ(drafts[0].recipient, "help@acme.example");
+  EXPECT_EQ(drafts[1].recipient, "other@acme.example");
 }
 
 // A request of another shape is refused before the service is asked; the

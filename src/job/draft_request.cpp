@@ -25,7 +25,8 @@ constexpr unsigned kResultPermissions = 0600;
 // before any call.
 std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& jobDirectory,
                                                     const AcceptedJob& job, std::string_view resourceDirectory,
-                                                    const mail::MailContext& context) {
+                                                    const mail::MailContext& context,
+                                                    const std::optional<std::string>& supportAddress) {
   const platform::FileLocation log = platform::childOf(jobDirectory, kLogName);
   if (job.attachLogs && logBreach(log)) return std::nullopt;
 
@@ -35,7 +36,7 @@ std::optional<ScriptCallResult> callMailDraftScript(const platform::Directory& j
   if (!source || !platform::isValidUtf8(*source)) return std::nullopt;
 
   const std::vector<std::string> arguments = {job.subject, job.body, job.attachLogs ? log.path() : ""};
-  return invoke(*source, kHandler, arguments, draftCommands({mail::openDraft, context}));
+  return invoke(*source, kHandler, arguments, draftCommands({mail::openDraft, context, supportAddress}));
 }
 
 }  // namespace
@@ -62,9 +63,10 @@ platform::Json resultDocument(DraftOutcome outcome) {
 }
 
 void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
-                  std::string_view resourceDirectory, const mail::MailContext& context) {
+                  std::string_view resourceDirectory, const mail::MailContext& context,
+                  const std::optional<std::string>& supportAddress) {
   DraftOutcome outcome = DraftOutcome::failed;
-  if (const auto result = callMailDraftScript(jobDirectory, job, resourceDirectory, context)) {
+  if (const auto result = callMailDraftScript(jobDirectory, job, resourceDirectory, context, supportAddress)) {
     outcome = outcomeFor(*result);
   }
 

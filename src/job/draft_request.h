@@ -2,6 +2,8 @@
 // draft, and leave the outcome in result.json for the host.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "job/job_document.h"
@@ -23,7 +25,9 @@ platform::Json resultDocument(DraftOutcome outcome);
 
 // Runs the draft request for an accepted job with the mail draft script
 // in the bundle's resource directory, which gets the commands of
-// draftCommands with the mail service in `context`, and writes result.json
-// into the job directory, replacing any earlier one whole, mode 0600.
+// draftCommands with the mail service in `context` and the bundle's support
+// address (none: drafts without a recipient), and writes result.json into
+// the job directory, replacing any earlier one whole, mode 0600.
 void requestDraft(const platform::Directory& jobDirectory, const AcceptedJob& job,
-                  std::string_view resourceDirectory, const mail::MailContext& context);
+                  std::string_view resourceDirectory, const mail::MailContext& context,
+                  const std::optional<std::string>& supportAddress);

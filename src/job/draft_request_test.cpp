@@ -69,7 +69,7 @@ class DraftRequestOnGivenPlaces : public ::testing::Test {
   std::string resultAfterRequest(const AcceptedJob& job, const std::string& resourceDirectory) {
     const auto jobDirectory = platform::Directory::openWithoutLinks(jobPath_);
     if (!jobDirectory) return "(no job directory)";
-    requestDraft(*jobDirectory, job, resourceDirectory, mail::MailContext{});
+    requestDraft(*jobDirectory, job, resourceDirectory, mail::MailContext{}, std::nullopt);
     std::ostringstream text;
     text << std::ifstream(jobPath_ + "/result.json").rdbuf();
     return text.str();

@@ -29,10 +29,10 @@ bool isCanonicalJobId(std::string_view candidate) {
   return true;
 }
 
-std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_view body) {
+std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_view body, std::string_view prefix) {
   // The size first: the prefix check decomposes the whole text.
   if (subject.size() > kMaxSubjectSize) return RuleBreach{Reason::subjectTooLong, ""};
-  if (!platform::hasTextPrefix(subject, kSubjectPrefix)) return RuleBreach{Reason::subjectPrefix, ""};
+  if (!platform::hasTextPrefix(subject, prefix)) return RuleBreach{Reason::subjectPrefix, "", std::string(prefix)};
   if (containsNul(subject)) return RuleBreach{Reason::subjectHoldsNul, ""};
   if (body.size() > kMaxBodySize) return RuleBreach{Reason::bodyTooLong, ""};
   if (containsNul(body)) return RuleBreach{Reason::bodyHoldsNul, ""};

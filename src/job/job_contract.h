@@ -22,6 +22,7 @@ inline constexpr std::string_view kDraftsDirectory = "support-drafts";
 
 inline constexpr std::int64_t kMaxJobDocumentSize = 16384;
 inline constexpr std::int64_t kMaxLogSize = 24576;
+// The subject prefix of a bundle that names none of its own.
 inline constexpr std::string_view kSubjectPrefix = "Support Request - Quorvel ";
 inline constexpr std::size_t kMaxSubjectSize = 200;
 inline constexpr std::size_t kMaxBodySize = 8192;
@@ -34,11 +35,12 @@ inline constexpr std::string_view kPermissionDeniedCode = "MAIL_PERMISSION_DENIE
 bool isCanonicalJobId(std::string_view candidate);
 
 // The first rule of the subject and the body that the texts break, in the
-// order the job runner checks them: subjectTooLong, subjectPrefix (as a
-// text, under canonical equivalence), subjectHoldsNul, bodyTooLong,
-// bodyHoldsNul. Nothing when they keep every rule. Validity as UTF-8 is the
-// job document's rule (makeJobDocument).
-std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_view body);
+// order the job runner checks them: subjectTooLong, subjectPrefix (the
+// subject must begin with `prefix`, the bundle's subject prefix, as a text
+// under canonical equivalence), subjectHoldsNul, bodyTooLong, bodyHoldsNul.
+// Nothing when they keep every rule. Validity as UTF-8 is the job
+// document's rule (makeJobDocument).
+std::optional<RuleBreach> jobTextBreach(std::string_view subject, std::string_view body, std::string_view prefix);
 
 // The tool directory for a channel name: ".vantrel-devtool-dev" for "dev",
 // ".vantrel-devtool" for "prod" (compared as texts); nothing otherwise.

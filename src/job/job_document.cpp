@@ -44,7 +44,7 @@ JobDocumentCheck breached(RuleBreach breach) {
 
 }  // namespace
 
-JobDocumentCheck checkJobDocument(std::string_view bytes) {
+JobDocumentCheck checkJobDocument(std::string_view bytes, std::string_view subjectPrefix) {
   const auto document = platform::parseJson(bytes);
   if (!document || !document->is_object()) return breached(invalid());
   if (!hasExactlyTheKeys(*document)) return breached(invalid());
@@ -54,7 +54,7 @@ JobDocumentCheck checkJobDocument(std::string_view bytes) {
   if (!subject.is_string() || !body.is_string()) return breached(invalid());
   const auto& subjectText = subject.get_ref<const std::string&>();
   const auto& bodyText = body.get_ref<const std::string&>();
-  if (auto breach = jobTextBreach(subjectText, bodyText)) return breached(std::move(*breach));
+  if (auto breach = jobTextBreach(subjectText, bodyText, subjectPrefix)) return breached(std::move(*breach));
 
   const platform::Json& attachLogs = *memberFor(*document, "attachLogs");
   if (!attachLogs.is_boolean()) return breached(invalid());
@@ -64,9 +64,11 @@ JobDocumentCheck checkJobDocument(std::string_view bytes) {
   return check;
 }
 
-std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) { return checkJobDocument(bytes).job; }
+std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) {
+  return checkJobDocument(bytes, kSubjectPrefix).job;
+}
 
-JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory) {
+JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory, std::string_view subjectPrefix) {
   const platform::FileLocation location = platform::childOf(jobDirectory, kJobDocumentName);
   if (const auto reason = privateFileProblem(location, kMaxJobDocumentSize, kJobDocumentFileReasons)) {
     return breached(RuleBreach{*reason, location.path()});
@@ -74,12 +76,13 @@ JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory) {
   // The file passed a moment ago: failing now, it was changed or removed.
   const auto bytes = readPrivateFile(location, kMaxJobDocumentSize);
   if (!bytes) return breached(RuleBreach{Reason::jobDocumentUnreadable, location.path()});
-  JobDocumentCheck check = checkJobDocument(*bytes);
+  JobDocumentCheck check = checkJobDocument(*bytes, subjectPrefix);
   if (check.breach && check.breach->reason == Reason::jobDocumentInvalid) check.breach->path = location.path();
   return check;
 }
 
-JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view body, bool attachLogs) {
+JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view body, bool attachLogs,
+                                  std::string_view subjectPrefix) {
   JobDocumentMaking making;
   // Validity first: the text rules compare texts, which bytes that are not
   // UTF-8 are not.
@@ -87,13 +90,13 @@ JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view bod
     making.breach = RuleBreach{Reason::subjectNotUtf8, ""};
   } else if (!platform::isValidUtf8(body)) {
     making.breach = RuleBreach{Reason::bodyNotUtf8, ""};
-  } else if (auto breach = jobTextBreach(subject, body)) {
+  } else if (auto breach = jobTextBreach(subject, body, subjectPrefix)) {
     making.breach = std::move(breach);
   } else if (auto bytes = jobDocumentBytes(subject, body, attachLogs); !bytes) {
     making.breach = invalid();
   } else if (bytes->size() > static_cast<std::size_t>(kMaxJobDocumentSize)) {
     making.breach = RuleBreach{Reason::jobDocumentTooLarge, ""};
-  } else if (auto check = checkJobDocument(*bytes); check.breach) {
+  } else if (auto check = checkJobDocument(*bytes, subjectPrefix); check.breach) {
     making.breach = std::move(check.breach);
   } else {
     making.bytes = std::move(bytes);

@@ -24,15 +24,16 @@ struct JobDocumentCheck {
 
 // Validates the bytes of a job document: a JSON object with exactly the keys
 // "subject", "body" and "attachLogs" (jobDocumentInvalid otherwise); a
-// subject and a body that keep jobTextBreach(); attachLogs true or false
-// (jobDocumentInvalid otherwise).
-JobDocumentCheck checkJobDocument(std::string_view bytes);
-std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes);  // checkJobDocument().job
+// subject and a body that keep jobTextBreach() with the bundle's subject
+// prefix; attachLogs true or false (jobDocumentInvalid otherwise).
+JobDocumentCheck checkJobDocument(std::string_view bytes, std::string_view subjectPrefix);
+// checkJobDocument(bytes, kSubjectPrefix).job: a bundle without a prefix of its own.
+std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes);
 
 // Checks job.json in the job directory as the user's private file (at most
 // kMaxJobDocumentSize bytes; the jobDocument... reasons name its path), reads
 // it and validates it.
-JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory);
+JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory, std::string_view subjectPrefix);
 
 // The job document a host writes for these fields, or the first rule it
 // would break: subjectNotUtf8 / bodyNotUtf8, then jobTextBreach(), then
@@ -43,4 +44,5 @@ struct JobDocumentMaking {
   std::optional<std::string> bytes;
   std::optional<RuleBreach> breach;
 };
-JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view body, bool attachLogs);
+JobDocumentMaking makeJobDocument(std::string_view subject, std::string_view body, bool attachLogs,
+                                  std::string_view subjectPrefix);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "job/job_contract.h"
 #include "platform/json.h"
 #include "testing/scratch_directory.h"
 
@@ -127,18 +128,18 @@ std::optional<Reason> refusal(const JobDocumentMaking& making) {
 }
 
 TEST(JobDocumentReason, NamesTheFieldThatIsWrong) {
-  EXPECT_EQ(refusal(checkJobDocument(validDocument())), std::nullopt);
-  EXPECT_EQ(refusal(checkJobDocument("[]")), Reason::jobDocumentInvalid);
-  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, "", "yes"))), Reason::jobDocumentInvalid);
-  EXPECT_EQ(refusal(checkJobDocument(document("Support Request - " , "", true))), Reason::subjectPrefix);
-  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix + std::string(200, 'x'), "", true))), Reason::subjectTooLong);
-  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix + std::string(1, '\0'), "", true))), Reason::subjectHoldsNul);
-  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, std::string(8193, 'b'), true))), Reason::bodyTooLong);
-  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, std::string("a\0b", 3), true))), Reason::bodyHoldsNul);
+  EXPECT_EQ(refusal(checkJobDocument(validDocument(), kSubjectPrefix)), std::nullopt);
+  EXPECT_EQ(refusal(checkJobDocument("[]", kSubjectPrefix)), Reason::jobDocumentInvalid);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, "", "yes"), kSubjectPrefix)), Reason::jobDocumentInvalid);
+  EXPECT_EQ(refusal(checkJobDocument(document("Support Request - " , "", true), kSubjectPrefix)), Reason::subjectPrefix);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix + std::string(200, 'x'), "", true), kSubjectPrefix)), Reason::subjectTooLong);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix + std::string(1, '\0'), "", true), kSubjectPrefix)), Reason::subjectHoldsNul);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, std::string(8193, 'b'), true), kSubjectPrefix)), Reason::bodyTooLong);
+  EXPECT_EQ(refusal(checkJobDocument(document(kPrefix, std::string("a\0b", 3), true), kSubjectPrefix)), Reason::bodyHoldsNul);
 }
 
 TEST(JobDocumentMaking, MakesWhatTheProgramAccepts) {
-  const auto made = makeJobDocument(kPrefix + "crash", "line\n\"quoted\"", true);
+  const auto made = makeJobDocument(kPrefix + "crash", "line\n\"quoted\"", true, kSubjectPrefix);
   ASSERT_TRUE(made.bytes);
   const auto job = acceptJobDocument(*made.bytes);
   ASSERT_TRUE(job);
@@ -147,15 +148,15 @@ TEST(JobDocumentMaking, MakesWhatTheProgramAccepts) {
 }
 
 TEST(JobDocumentMaking, RefusesWithTheFirstRuleBroken) {
-  EXPECT_EQ(refusal(makeJobDocument(kPrefix + "\xff", "", false)), Reason::subjectNotUtf8);
-  EXPECT_EQ(refusal(makeJobDocument("\xff", "", false)), Reason::subjectNotUtf8) << "validity before the prefix";
-  EXPECT_EQ(refusal(makeJobDocument(kPrefix, "\xc3", false)), Reason::bodyNotUtf8);
-  EXPECT_EQ(refusal(makeJobDocument("Hello", "", false)), Reason::subjectPrefix);
-  EXPECT_EQ(refusal(makeJobDocument(kPrefix, std::string(8193, 'b'), false)), Reason::bodyTooLong);
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix + "\xff", "", false, kSubjectPrefix)), Reason::subjectNotUtf8);
+  EXPECT_EQ(refusal(makeJobDocument("\xff", "", false, kSubjectPrefix)), Reason::subjectNotUtf8) << "validity before the prefix";
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix, "\xc3", false, kSubjectPrefix)), Reason::bodyNotUtf8);
+  EXPECT_EQ(refusal(makeJobDocument("Hello", "", false, kSubjectPrefix)), Reason::subjectPrefix);
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix, std::string(8193, 'b'), false, kSubjectPrefix)), Reason::bodyTooLong);
   // A body within its limit written as escapes: 8192 control characters
   // take six bytes each in the document.
-  EXPECT_EQ(refusal(makeJobDocument(kPrefix, std::string(8192, '\x01'), false)), Reason::jobDocumentTooLarge);
-  EXPECT_FALSE(makeJobDocument(kPrefix, std::string(8192, '\x01'), false).bytes);
+  EXPECT_EQ(refusal(makeJobDocument(kPrefix, std::string(8192, '\x01'), false, kSubjectPrefix)), Reason::jobDocumentTooLarge);
+  EXPECT_FALSE(makeJobDocument(kPrefix, std::string(8192, '\x01'), false, kSubjectPrefix).bytes);
 }
 
 TEST(JobDocumentReason, TheFileInTheJobDirectoryIsNamed) {
@@ -163,7 +164,7 @@ TEST(JobDocumentReason, TheFileInTheJobDirectoryIsNamed) {
   const auto directory = platform::Directory::openWithoutLinks(scratch.path());
   ASSERT_TRUE(directory);
   const std::string path = scratch.path() + "/job.json";
-  const auto breachIn = [&] { return checkJobDocumentIn(*directory).breach.value_or(RuleBreach{Reason::homeIsRoot, ""}); };
+  const auto breachIn = [&] { return checkJobDocumentIn(*directory, kSubjectPrefix).breach.value_or(RuleBreach{Reason::homeIsRoot, ""}); };
 
   EXPECT_EQ(breachIn().reason, Reason::jobDocumentUnreadable);
   EXPECT_EQ(breachIn().path, path);
@@ -177,7 +178,7 @@ TEST(JobDocumentReason, TheFileInTheJobDirectoryIsNamed) {
   EXPECT_EQ(breachIn().reason, Reason::jobDocumentInvalid);
   EXPECT_EQ(breachIn().path, path);
   std::ofstream(path) << validDocument();
-  EXPECT_TRUE(checkJobDocumentIn(*directory).job);
+  EXPECT_TRUE(checkJobDocumentIn(*directory, kSubjectPrefix).job);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The first stage of a job: the command line and its job id. The channel
-// (job/bundle_channel.h), the home (job/job_home.h) and the job directory
+// (job/bundle_identity.h), the home (job/job_home.h) and the job directory
 // (job/job_directory.h) follow.
 #pragma once
 

@@ -1,6 +1,6 @@
 #include "job/process_job.h"
 
-#include "job/bundle_channel.h"
+#include "job/bundle_identity.h"
 #include "job/draft_request.h"
 #include "job/job_contract.h"
 #include "job/job_directory.h"
@@ -26,21 +26,23 @@ void processJob() noexcept {
     const auto jobId = jobIdArgument(platform::processArguments());
     if (!jobId || !isCanonicalJobId(*jobId)) return;
 
+    // The bundle says who the job is for: its channel, tool directory,
+    // subject prefix and support address, every one checked before use.
     const platform::Bundle& bundle = platform::mainBundle();
-    const auto toolDirectory = toolDirectoryForChannel(platform::infoValue(bundle, kChannelKey));
-    if (!toolDirectory) return;
+    const auto identity = identityFromInfo(bundle.info).identity;
+    if (!identity) return;
 
     const auto home = jobHome(platform::homeFacts()).home;
     if (!home) return;
-    const auto jobDirectory = locateJobDirectory(*home, *toolDirectory, *jobId).directory;
+    const auto jobDirectory = locateJobDirectory(*home, identity->toolDirectory, *jobId).directory;
     if (!jobDirectory) return;
 
-    const auto job = checkJobDocumentIn(*jobDirectory).job;
+    const auto job = checkJobDocumentIn(*jobDirectory, identity->subjectPrefix).job;
     if (!job) return;
     // What the mail service needs of the process, fetched once here.
     const mail::MailContext context = mail::mailContext(
         platform::handedOnEnvironment(platform::processEnvironment()), *home, bundle.executableDirectory);
-    requestDraft(*jobDirectory, *job, bundle.resourceDirectory, context);
+    requestDraft(*jobDirectory, *job, bundle.resourceDirectory, context, identity->recipient);
   } catch (...) {
     // Out of memory is the only thing that can throw here; with nothing
     // accepted yet or nothing left to record, the silent stop is all there is.

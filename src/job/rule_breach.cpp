@@ -1,5 +1,6 @@
 #include "job/rule_breach.h"
 
+#include "job/bundle_identity.h"
 #include "job/job_contract.h"
 
 namespace {
@@ -39,7 +40,10 @@ std::optional<Reason> reasonForCode(std::string_view code) {
 std::string reasonSentence(const RuleBreach& breach) {
   const ReasonText text = textOf(breach.reason);
   std::string sentence(text.sentence);
-  if (const auto place = sentence.find("{}"); place != std::string::npos) sentence.replace(place, 2, text.limit);
+  // A bundle's own prefix is the limit its subjects break.
+  const std::string& limit =
+      breach.reason == Reason::subjectPrefix && !breach.expectedPrefix.empty() ? breach.expectedPrefix : text.limit;
+  if (const auto place = sentence.find("{}"); place != std::string::npos) sentence.replace(place, 2, limit);
   if (!breach.path.empty()) sentence += ": " + breach.path;
   return sentence;
 }

@@ -64,7 +64,17 @@
   X(bundleExecutableMissing, BUNDLE_EXECUTABLE_MISSING, 35,                                                         \
     "the bundle holds no program at Contents/MacOS/support-draft", "")                                             \
   X(bundleChannelUnknown, BUNDLE_CHANNEL_UNKNOWN, 36,                                                               \
-    "the bundle's Info.plist names no channel the program knows (QuorvelChannel dev or prod)", "")
+    "the bundle's Info.plist names no channel the program knows (QuorvelChannel dev or prod)", "")                \
+  X(bundleSubjectPrefixInvalid, BUNDLE_SUBJECT_PREFIX_INVALID, 37,                                                  \
+    "the bundle's Info.plist holds a subject prefix (SupportDraftSubjectPrefix) that is not 1 to {} bytes of "      \
+    "printable UTF-8 beginning with a non-blank",                                                                   \
+    kMaxSubjectPrefixSize)                                                                                          \
+  X(bundleToolDirectoryInvalid, BUNDLE_TOOL_DIRECTORY_INVALID, 38,                                                  \
+    "the bundle's Info.plist holds a tool directory (SupportDraftToolDirectory) that is not one hidden name of "    \
+    "ASCII letters, digits, '.', '-' and '_' of at most {} bytes",                                                  \
+    kMaxToolDirectorySize)                                                                                          \
+  X(bundleRecipientInvalid, BUNDLE_RECIPIENT_INVALID, 39,                                                           \
+    "the bundle's Info.plist holds a recipient (SupportDraftRecipient) that is not one plain e-mail address", "")
 
 #define SUPPORT_DRAFT_REASON_NAME(name, api, number, sentence, limit) name,
 enum class Reason { SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_REASON_NAME) };
@@ -80,6 +90,9 @@ inline constexpr Reason kAllReasons[] = {SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_REA
 struct RuleBreach {
   Reason reason;
   std::string path;
+  // For subjectPrefix, the prefix the subject must begin with (the bundle's
+  // own); empty: the default prefix.
+  std::string expectedPrefix = {};
 };
 
 // The stable machine-readable code of a reason: its name in the table.

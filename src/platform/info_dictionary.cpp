@@ -158,4 +158,29 @@ PlistDict parseInfoDictionary(std::string_view bytes) {
   return convertDict(root.get(), 0);
 }
 
+std::optional<std::string> infoDictionaryXml(const PlistDict& info) {
+  const PlistHandle dictionary(plist_new_dict());
+  if (!dictionary) return std::nullopt;
+  for (const auto& [key, value] : info) {
+    plist_t item = nullptr;
+    if (const std::string* text = value.as<std::string>()) {
+      if (text->find('\0') != std::string::npos) return std::nullopt;
+      item = plist_new_string(text->c_str());
+    } else if (const bool* truth = value.as<bool>()) {
+      item = plist_new_bool(*truth ? 1 : 0);
+    } else {
+      return std::nullopt;
+    }
+    if (item == nullptr) return std::nullopt;
+    plist_dict_set_item(dictionary.get(), key.c_str(), item);
+  }
+  char* xml = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(dictionary.get(), &xml, &length);
+  if (xml == nullptr) return std::nullopt;
+  std::string bytes(xml, length);
+  plist_to_xml_free(xml);
+  return bytes;
+}
+
 }  // namespace platform

@@ -114,3 +114,22 @@ TEST(InfoDictionary, SharedObjectsAreCountedWhereverReferenced) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the bundle maker writes reads back the same, whatever characters
+// the texts hold; values it cannot write are refused, not mangled.
+TEST(InfoDictionaryXml, TextsAndTruthValuesReadBackUnchanged) {
+  const platform::PlistDict info = {
+      {"CFBundleDisplayName", platform::PlistValue{std::string("Acme <Notes> & \"Co\" 'x' \xC3\xA9\xE2\x80\x94")}},
+      {"SupportDraftRecipient", platform::PlistValue{std::string("help+desk&to=x@acme.example")}},
+      {"LSUIElement", platform::PlistValue{true}},
+      {"Other", platform::PlistValue{false}}};
+  const auto xml = platform::infoDictionaryXml(info);
+  ASSERT_TRUE(xml);
+  EXPECT_EQ(platform::parseInfoDictionary(*xml), info);
+  EXPECT_FALSE(platform::infoDictionaryXml({{"a", platform::PlistValue{std::string("x\0y", 3)}}}));
+  EXPECT_FALSE(platform::infoDictionaryXml({{"a", platform::PlistValue{std::int64_t{1}}}}));
+}
+
+}  // namespace

@@ -66,6 +66,40 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+bool isPrintableText(std::string_view text) {
+  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  auto remaining = static_cast<utf8proc_ssize_t>(text.size());
+  while (remaining > 0) {
+    utf8proc_int32_t codepoint = 0;
+    const utf8proc_ssize_t used = utf8proc_iterate(p, remaining, &codepoint);
+    if (used <= 0 || codepoint < 0) return false;
+    switch (utf8proc_category(codepoint)) {
+      case UTF8PROC_CATEGORY_CC:
+      case UTF8PROC_CATEGORY_CF:
+      case UTF8PROC_CATEGORY_CS:
+      case UTF8PROC_CATEGORY_CO:
+      case UTF8PROC_CATEGORY_CN:
+      case UTF8PROC_CATEGORY_ZL:
+      case UTF8PROC_CATEGORY_ZP:
+        return false;
+      default:
+        break;
+    }
+    p += used;
+    remaining -= used;
+  }
+  return true;
+}
+
+bool startsWithBlank(std::string_view text) {
+  utf8proc_int32_t codepoint = -1;
+  if (text.empty() || utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                                       static_cast<utf8proc_ssize_t>(text.size()), &codepoint) <= 0) {
+    return false;
+  }
+  return codepoint >= 0 && utf8proc_category(codepoint) == UTF8PROC_CATEGORY_ZS;
+}
+
 bool canonicallyEqual(std::string_view a, std::string_view b) {
   if (a == b) return true;
   // ASCII letters have no other canonical form, but some other characters
