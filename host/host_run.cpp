@@ -12,6 +12,7 @@
 #include "job/bundle_identity.h"
 #include "job/job_contract.h"
 #include "job/job_document.h"
+#include "platform/bundle.h"
 #include "platform/child_process.h"
 #include "platform/paths.h"
 #include "run_lock.h"
@@ -87,8 +88,7 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
     started.refusal = refusalFor(*reading.breach);
     return started;
   }
-  const std::string executable =
-      platform::appendingPathComponent(platform::appendingPathComponent(bundle, "Contents/MacOS"), "support-draft");
+  const std::string executable = platform::executableInBundle(bundle, "support-draft");
   // An earlier answer must not pass for this run's.
   if (::unlinkat(chain.job->fd(), std::string(kResultName).c_str(), 0) != 0 && errno != ENOENT) {
     started.refusal = {HostReason::resultNotRemovable,

@@ -13,21 +13,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <iostream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bundle_making.h"
+#include "host_command_options.h"
 #include "platform/file_io.h"
 #include "support_draft_host.hpp"
 
 namespace {
 
 namespace host = support_draft;
+using host_command::Options;
+using host_command::parseOptions;
+using host_command::wholeNumber;
 
 // The exit statuses. 0 and 2 keep the meaning they always had; 1 is what
 // a failed draft has always been.
@@ -82,99 +84,6 @@ constexpr const char* kHelp =
     "Exit status: 0 opened (or pruned, or made), 1 failed, 2 usage error, 3 refused,\n"
     "4 permissionDenied, 5 noResult, 6 timedOut, 7 running.\n"
     "See support-draft-host(1).\n";
-
-struct Options {
-  std::map<std::string, std::string> values;
-  bool remove = false;
-  bool help = false;
-  bool version = false;
-  bool checkOnly = false;
-
-  bool has(const std::string& option) const { return values.count(option) != 0; }
-};
-
-// A whole number of at most `digits` digits, at least `least`.
-std::optional<long> wholeNumber(const std::string& text, std::size_t digits, long least) {
-  if (text.empty() || text.size() > digits || text.find_first_not_of("0123456789") != std::string::npos) {
-    return std::nullopt;
-  }
-  const long value = std::stol(text);
-  return value >= least ? std::optional<long>(value) : std::nullopt;
-}
-
-// The options, or a usage error message.
-std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error) {
-  static const std::vector<std::string> kValued = {
-      "--bundle",      "--subject",    "--body",       "--body-file",      "--log",
-      "--log-tail",    "--time-bound", "--result",     "--prune",          "--make-bundle",
-      "--name",        "--identifier", "--channel",    "--subject-prefix", "--tool-directory",
-      "--recipient",   "--from"};
-  Options options;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& option = arguments[i];
-    if (option == "--remove" || option == "--help" || option == "--version" || option == "--check-only") {
-      (option == "--remove"       ? options.remove
-       : option == "--help"       ? options.help
-       : option == "--check-only" ? options.checkOnly
-                                  : options.version) = true;
-      continue;
-    }
-    if (std::find(kValued.begin(), kValued.end(), option) == kValued.end()) {
-      error = "unknown option: " + option;
-      return std::nullopt;
-    }
-    if (i + 1 == arguments.size()) {
-      error = option + " needs a value";
-      return std::nullopt;
-    }
-    if (!options.values.emplace(option, arguments[++i]).second) {
-      error = option + " given twice";
-      return std::nullopt;
-    }
-  }
-  if (options.help || options.version) return options;
-  const auto only = [&](const std::vector<std::string>& allowed) {
-    return std::all_of(options.values.begin(), options.values.end(), [&](const auto& entry) {
-      return std::find(allowed.begin(), allowed.end(), entry.first) != allowed.end();
-    });
-  };
-  if (options.has("--make-bundle")) {
-    if (!only({"--make-bundle", "--name", "--identifier", "--channel", "--subject-prefix", "--tool-directory",
-               "--recipient", "--from"}) ||
-        options.remove) {
-      error = "--make-bundle takes only the bundle's options";
-    } else if (!options.has("--name") || !options.has("--identifier") || !options.has("--channel")) {
-      error = "--make-bundle needs --name, --identifier and --channel";
-    }
-    return error.empty() ? std::optional<Options>(options) : std::nullopt;
-  }
-  if (options.checkOnly) {
-    error = "--check-only goes with --make-bundle";
-    return std::nullopt;
-  }
-  if (options.has("--result")) {
-    if (!only({"--result"})) error = "--result takes no other option but --remove";
-    return error.empty() ? std::optional<Options>(options) : std::nullopt;
-  }
-  if (options.has("--prune")) {
-    if (!only({"--prune", "--bundle"}) || options.remove || !options.has("--bundle")) {
-      error = "--prune takes --bundle and no other option";
-    } else if (!wholeNumber(options.values["--prune"], 5, 0)) {
-      error = "--prune takes a whole number of days from 0 to 99999";
-    }
-    return error.empty() ? std::optional<Options>(options) : std::nullopt;
-  }
-  if (!options.has("--bundle") || !options.has("--subject") || options.values["--bundle"].empty()) {
-    error = "--bundle and --subject are required";
-  } else if (options.has("--body") == options.has("--body-file")) {
-    error = "give exactly one of --body and --body-file";
-  } else if (options.has("--log") && options.has("--log-tail")) {
-    error = "give at most one of --log and --log-tail";
-  } else if (options.has("--time-bound") && !wholeNumber(options.values["--time-bound"], 6, 1)) {
-    error = "--time-bound takes a whole number of seconds from 1 to 999999";
-  }
-  return error.empty() ? std::optional<Options>(options) : std::nullopt;
-}
 
 struct Refusal {
   std::string reason;

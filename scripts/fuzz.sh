@@ -5,7 +5,7 @@
 #   scripts/fuzz.sh [seconds] [target...]
 #
 #   seconds   time per target (default 60)
-#   target    script_fuzz, job_document_fuzz, info_dictionary_fuzz (default: all)
+#   target    a fuzz/<target>.cpp, e.g. mailer_fuzz (default: all of them)
 #
 # Fails when a target finds a crash, a leak, undefined behaviour or a
 # timeout; the reproducer is left in build-fuzz/findings/<target>/. The
@@ -24,21 +24,23 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [[ "$seconds" -eq 0 ]]; then
   exit 2
 fi
 targets=("$@")
-[[ ${#targets[@]} -eq 0 ]] && targets=(script_fuzz job_document_fuzz info_dictionary_fuzz)
+if [[ ${#targets[@]} -eq 0 ]]; then
+  for source in "$root"/fuzz/*_fuzz.cpp; do targets+=("$(basename "$source" .cpp)"); done
+fi
 jobs="${FUZZ_JOBS:-1}"
 if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
   echo "fuzz.sh: FUZZ_JOBS must be a whole number of at least 1" >&2
   exit 2
 fi
 
-# The seed corpus of each target.
+# The seed corpus of each target: fuzz/corpus/<name> for fuzz/<name>_fuzz.cpp.
 corpus_of() {
-  case "$1" in
-    script_fuzz) echo "$root/fuzz/corpus/script" ;;
-    job_document_fuzz) echo "$root/fuzz/corpus/job_document" ;;
-    info_dictionary_fuzz) echo "$root/fuzz/corpus/info_dictionary" ;;
-    *) echo "fuzz.sh: unknown target '$1'" >&2; exit 2 ;;
-  esac
+  local name="${1%_fuzz}"
+  if [[ "$1" != *_fuzz || ! -f "$root/fuzz/$1.cpp" || ! -d "$root/fuzz/corpus/$name" ]]; then
+    echo "fuzz.sh: unknown target '$1'" >&2
+    exit 2
+  fi
+  echo "$root/fuzz/corpus/$name"
 }
 for target in "${targets[@]}"; do corpus_of "$target" >/dev/null; done
 

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr std::string_view kChannelNames[] = {"dev", "prod"};
-constexpr std::string_view kExecutableInBundle = "Contents/MacOS/support-draft";
+constexpr std::string_view kProgramName = "support-draft";
 
 bool isAsciiLetterOrDigit(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -97,7 +97,7 @@ BundleFacts bundleFacts(std::string_view bundlePath) {
   if (!facts.bundleIsDirectory) return facts;
   const std::optional<std::string> absolute = platform::absolutePath(bundlePath);
   if (!absolute) return facts;
-  const std::string executable = platform::appendingPathComponent(*absolute, kExecutableInBundle);
+  const std::string executable = platform::executableInBundle(*absolute, kProgramName);
   facts.executableIsRegularFile = platform::pathKindFollowingLinks(executable) == platform::PathKind::regularFile;
   if (!facts.executableIsRegularFile) return facts;
   if (const auto resolved = platform::resolvingSymlinksInPath(executable)) {

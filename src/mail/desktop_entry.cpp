@@ -63,7 +63,13 @@ std::vector<std::string> entryCandidates(const std::string& applicationsDir, con
     return candidates;
   }
   candidates.push_back(platform::appendingPathComponent(applicationsDir, desktopId));
+  // Each side of the '-' names a directory and a file inside it: never the
+  // directory itself or the one above it.
+  const auto names = [](std::string_view part) { return !part.empty() && part != "." && part != ".."; };
   for (std::size_t dash = desktopId.find('-'); dash != std::string::npos; dash = desktopId.find('-', dash + 1)) {
+    if (!names(std::string_view(desktopId).substr(0, dash)) || !names(std::string_view(desktopId).substr(dash + 1))) {
+      continue;
+    }
     std::string nested = desktopId;
     nested[dash] = '/';
     candidates.push_back(platform::appendingPathComponent(applicationsDir, nested));
@@ -72,6 +78,10 @@ std::vector<std::string> entryCandidates(const std::string& applicationsDir, con
 }
 
 std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, const std::string& location) {
+  // A desktop entry is text: a NUL byte in it would cut a program's name
+  // or an argument short on its way into the started process, which would
+  // then run something other than the entry says.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   std::optional<std::string_view> exec;
   std::optional<std::string_view> terminal;
   std::optional<std::string_view> tryExec;

@@ -31,7 +31,7 @@ std::vector<std::string> entryCandidates(const std::string& applicationsDir, con
 // (Exec, Terminal, TryExec, and Name and Icon for Exec's field codes), the
 // entry lying at `location` (%k). Nothing when there is no Exec key or it
 // breaks the rules: a string escape other than \s \n \t \r \\, or the
-// Exec rules of parseExecLine.
+// Exec rules of parseExecLine; nor when the text holds a NUL byte.
 std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, const std::string& location = "");
 
 // The first entry for `desktopId` along `directories` that can be read.

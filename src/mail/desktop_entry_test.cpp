@@ -41,6 +41,10 @@ TEST(DesktopEntryTest, NoEntryWithoutExecOrWithBrokenQuoting) {
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=   \n"));
   EXPECT_FALSE(parseDesktopEntry("[Other]\nExec=x\n"));
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nTerminal=true\n"));
+  // A NUL would cut the program's name short where it is started.
+  using namespace std::string_view_literals;
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=/usr/bin/evil\0/thunderbird %u\n"sv));
+  EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=thunderbird %u\n# \0\n"sv));
   // A backslash that starts no string escape breaks the value.
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=\"a\\\"b\" %u\n"));
   EXPECT_FALSE(parseDesktopEntry("[Desktop Entry]\nExec=a %u\\\n"));
@@ -87,6 +91,10 @@ TEST(DesktopEntryTest, FindsTheFirstEntryAlongTheDirectories) {
   EXPECT_TRUE(entryCandidates("/a", std::string(300, '-') + ".desktop").empty());
   EXPECT_TRUE(entryCandidates("/a", std::string("mail.desktop\0.x", 15)).empty());
   EXPECT_EQ(entryCandidates("/a", "a-b.desktop").size(), 2u);
+  // A '-' read as '/' never leads to the directory itself or above it.
+  EXPECT_EQ(entryCandidates("/a", "x-.."), (Words{"/a/x-.."}));
+  EXPECT_EQ(entryCandidates("/a", "-x.desktop"), (Words{"/a/-x.desktop"}));
+  EXPECT_EQ(entryCandidates("/a", "x-."), (Words{"/a/x-."}));
 }
 
 // An entry whose TryExec program is not installed is not used: it does not

@@ -17,7 +17,6 @@
 #include "platform/error_numbers.h"
 #include "platform/child_process.h"
 #include "platform/run_program.h"
-#include "scripting/errors.h"
 #include "testing/report_peer.h"
 #include "testing/scratch_directory.h"
 
@@ -230,7 +229,7 @@ TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
   route.kind = DraftRoute::Kind::Portal;
   route.portalBackend = PortalBackend::Kde;
   const std::chrono::milliseconds deadline(100);
-  FakeLauncher endedAtBackstop{{ended(scripting::kErrorTimedOut)}};
+  FakeLauncher endedAtBackstop{{ended(platform::kErrorTimedOut)}};
   MailContext context = endedAtBackstop.context();
   context.portalDeadline = deadline;
   EXPECT_NE(carryOut(context, route, kDraft).errorNumber, 0);

@@ -12,6 +12,9 @@ namespace {
 
 // An Info.plist larger than this is not a bundle's information list.
 constexpr std::size_t kMaxInfoPlistSize = 1 << 20;
+// A bundle's executables lie in <B>/Contents/MacOS.
+constexpr std::string_view kContents = "Contents";
+constexpr std::string_view kExecutables = "MacOS";
 
 std::string_view parentOf(std::string_view path) {
   const auto slash = path.rfind('/');
@@ -31,7 +34,7 @@ Bundle bundleForExecutable(std::string_view executablePath) {
   const std::string_view executableDir = parentOf(executablePath);
   const std::string_view contents = parentOf(executableDir);
   bundle.executableDirectory = std::string(executableDir);
-  if (lastComponent(executableDir) == "MacOS" && lastComponent(contents) == "Contents") {
+  if (lastComponent(executableDir) == kExecutables && lastComponent(contents) == kContents) {
     bundle.bundlePath = std::string(parentOf(contents));
     bundle.resourceDirectory = appendingPathComponent(contents, "Resources");
     if (auto bytes = readWholeFile(appendingPathComponent(contents, "Info.plist"), kMaxInfoPlistSize)) {
@@ -41,6 +44,11 @@ Bundle bundleForExecutable(std::string_view executablePath) {
     bundle.resourceDirectory = std::string(executableDir);
   }
   return bundle;
+}
+
+std::string executableInBundle(std::string_view bundlePath, std::string_view name) {
+  return appendingPathComponent(appendingPathComponent(appendingPathComponent(bundlePath, kContents), kExecutables),
+                                name);
 }
 
 const Bundle& mainBundle() {

@@ -26,6 +26,10 @@ struct Bundle {
 // resolved, absolute). Reads Info.plist once.
 Bundle bundleForExecutable(std::string_view executablePath);
 
+// `<bundlePath>/Contents/MacOS/<name>`: a program of the bundle, where
+// bundleForExecutable finds its executableDirectory.
+std::string executableInBundle(std::string_view bundlePath, std::string_view name);
+
 // The bundle of the running executable, found through /proc/self/exe and
 // read on first use; later calls give the same bundle.
 const Bundle& mainBundle();

@@ -57,8 +57,9 @@ class BundleOnDisk : public ::testing::Test {
 };
 
 TEST_F(BundleOnDisk, ExecutableInContentsMacOSIsInABundle) {
-  const Bundle bundle = bundleForExecutable(root_ + "/X.app/Contents/MacOS/tool");
+  const Bundle bundle = bundleForExecutable(executableInBundle(root_ + "/X.app", "tool"));
   EXPECT_EQ(bundle.bundlePath, root_ + "/X.app");
+  EXPECT_EQ(bundle.executableDirectory, root_ + "/X.app/Contents/MacOS");
   EXPECT_EQ(bundleIdentifier(bundle), "com.example.x");
   EXPECT_EQ(resourcePath(bundle.resourceDirectory, "support-mail", "applescript"),
             root_ + "/X.app/Contents/Resources/support-mail.applescript");
@@ -69,6 +70,7 @@ TEST_F(BundleOnDisk, ExecutableInContentsMacOSIsInABundle) {
 TEST_F(BundleOnDisk, ExecutableElsewhereHasNoInformation) {
   const Bundle bundle = bundleForExecutable(root_ + "/X.app/Contents/tool");
   EXPECT_TRUE(bundle.bundlePath.empty());
+  EXPECT_EQ(bundle.executableDirectory, root_ + "/X.app/Contents") << "helpers lie beside the executable";
   EXPECT_TRUE(bundle.info.empty());
   EXPECT_EQ(bundleIdentifier(bundle), std::nullopt);
   EXPECT_EQ(infoValue(bundle, "QuorvelChannel"), nullptr);

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-#include "platform/file_facts.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -84,5 +83,12 @@ std::string FileLocation::path() const {
 FileLocation childOf(const Directory& directory, std::string_view name) {
   return FileLocation{&directory, std::string(name)};
 }
+
+std::optional<FileFacts> fileFacts(const FileLocation& location) {
+  if (location.directory == nullptr) return std::nullopt;
+  return fileFactsAt(location.directory->fd(), location.name);
+}
+
+std::optional<FileFacts> fileFacts(const Directory& directory) { return descriptorFacts(directory.fd()); }
 
 }  // namespace platform

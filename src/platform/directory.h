@@ -9,12 +9,20 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_facts.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
 
-// Where and why opening a directory stopped (platform/file_facts.h).
-struct OpenStop;
+// Where opening a directory stopped, for telling why: the standardised path
+// up to and including the component that could not be opened, whether it
+// does not exist, and what it is when it could be examined (a link is
+// described as a link).
+struct OpenStop {
+  std::string path;
+  bool missing = false;
+  std::optional<FileFacts> facts;
+};
 
 class Directory {
  public:
@@ -53,5 +61,13 @@ struct FileLocation {
 };
 
 FileLocation childOf(const Directory& directory, std::string_view name);
+
+// Facts about the item at `location` itself; a final symbolic link is
+// described as a link, never followed. Nothing when the item cannot be
+// examined (it does not exist, for instance).
+std::optional<FileFacts> fileFacts(const FileLocation& location);
+
+// Facts about an open directory, from its descriptor: no path is looked up.
+std::optional<FileFacts> fileFacts(const Directory& directory);
 
 }  // namespace platform

@@ -20,29 +20,22 @@ FileFacts factsFromStat(const struct stat& st) {
   return facts;
 }
 
-std::optional<FileFacts> factsOfDescriptor(int fd) {
+}  // namespace
+
+std::optional<FileFacts> descriptorFacts(int fd) {
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
   return factsFromStat(st);
 }
 
-}  // namespace
-
-std::optional<FileFacts> fileFacts(const FileLocation& location) {
+std::optional<FileFacts> fileFactsAt(int directoryFd, const std::string& name) {
   struct stat st {};
-  if (location.directory == nullptr ||
-      ::fstatat(location.directory->fd(), location.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return std::nullopt;
-  }
+  if (::fstatat(directoryFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   return factsFromStat(st);
 }
 
 std::optional<FileFacts> fileFacts(const UniqueFd& file) {
-  return factsOfDescriptor(file.get());
-}
-
-std::optional<FileFacts> fileFacts(const Directory& directory) {
-  return factsOfDescriptor(directory.fd());
+  return descriptorFacts(file.get());
 }
 
 std::uint32_t effectiveUserId() {

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/directory.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -35,26 +34,14 @@ struct FileFacts {
   std::optional<bool> isDirectory;
 };
 
-// Where opening a directory stopped, for telling why: the standardised path
-// up to and including the component that could not be opened, whether it
-// does not exist, and what it is when it could be examined (a link is
-// described as a link).
-struct OpenStop {
-  std::string path;
-  bool missing = false;
-  std::optional<FileFacts> facts;
-};
+// Facts about the item `name` in the directory open at `directoryFd`
+// itself; a final symbolic link is described as a link, never followed.
+// Nothing when the item cannot be examined (it does not exist, for instance).
+std::optional<FileFacts> fileFactsAt(int directoryFd, const std::string& name);
 
-// Facts about the item at `location` itself; a final symbolic link is
-// described as a link, never followed. Nothing when the item cannot be
-// examined (it does not exist, for instance).
-std::optional<FileFacts> fileFacts(const FileLocation& location);
-
-// Facts about an open file.
+// Facts about an open file, or a bare descriptor of one (-1: nothing).
 std::optional<FileFacts> fileFacts(const UniqueFd& file);
-
-// Facts about an open directory, from its descriptor: no path is looked up.
-std::optional<FileFacts> fileFacts(const Directory& directory);
+std::optional<FileFacts> descriptorFacts(int fd);
 
 std::uint32_t effectiveUserId();
 

@@ -9,13 +9,8 @@
 #include "platform/child_process.h"
 #include "platform/error_numbers.h"
 #include "platform/program_search.h"
-#include "scripting/errors.h"
 
 namespace platform {
-
-using scripting::kErrorCantCoerce;
-using scripting::kErrorNoSuchItem;
-using scripting::kErrorOutOfMemory;
 
 namespace {
 
@@ -69,7 +64,7 @@ ProgramRun runProgram(const std::vector<std::string>& command, const std::vector
     case ChildWait::State::StillRunning:
       return ProgramRun{};
     case ChildWait::State::EndedAtDeadline:
-      return failure(scripting::kErrorTimedOut, "“" + command[0] + "” did not end in time and was ended.");
+      return failure(kErrorTimedOut, "“" + command[0] + "” did not end in time and was ended.");
     case ChildWait::State::Unknown:
       return systemFailure("waitpid", end.error);
     case ChildWait::State::Ended:

@@ -14,17 +14,11 @@
 #include <sstream>
 #include <thread>
 
-#include "scripting/errors.h"
+#include "platform/error_numbers.h"
 #include "testing/scratch_directory.h"
 
 namespace platform {
 namespace {
-
-using scripting::kErrorCantCoerce;
-using scripting::kErrorLaunchFailed;
-using scripting::kErrorNoSuchItem;
-using scripting::kErrorOutOfMemory;
-using scripting::kErrorProgramNotFound;
 
 namespace fs = std::filesystem;
 

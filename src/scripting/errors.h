@@ -10,24 +10,19 @@
 
 namespace scripting {
 
+// Shared with the services under the interpreter (error_numbers.h).
+using platform::kErrorCantCoerce;
 using platform::kErrorLaunchFailed;
+using platform::kErrorNoSuchItem;
+using platform::kErrorOutOfMemory;
 using platform::kErrorProgramNotFound;
+using platform::kErrorTimedOut;
 
-// Out of memory: a script made more text or list items than one execution
-// may make (see Limits in budget.h), or an allocation failed.
-constexpr std::int64_t kErrorOutOfMemory = -108;
-// A value of the wrong kind: a list where a text is needed, a text where a
-// whole number or a Boolean is needed ("Can't make X into type Y.").
-constexpr std::int64_t kErrorCantCoerce = -1700;
 // The script does not understand the message: no handler of that name, or
 // an event that is no handler call.
 constexpr std::int64_t kErrorNoSuchHandler = -1708;
-// The execution took more steps than one execution may take.
-constexpr std::int64_t kErrorTimedOut = -1712;
 // A handler called with a different number of arguments than parameters.
 constexpr std::int64_t kErrorWrongArgumentCount = -1721;
-// An item asked of a list that has none (`run program {}`).
-constexpr std::int64_t kErrorNoSuchItem = -1728;
 // `error` without a number.
 constexpr std::int64_t kErrorGeneric = -2700;
 // Calls, statements or lists nested too deeply; handler recursion deeper

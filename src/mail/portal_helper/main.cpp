@@ -17,19 +17,19 @@
 // backend is reported to fail after starting the client). The exit status says what the portal answered
 // (PortalStatus in portal_answer.h); what the answer means depends on the
 // backend and is the caller's to judge.
+#include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "files/private_file.h"
+#include "platform/directory.h"
 #include "platform/file_io.h"
 #include "mail/portal_answer.h"
 
@@ -66,9 +66,14 @@ std::optional<platform::UniqueFd> openPrivateLog(const std::string& path) {
   if (!directory) return std::nullopt;
   auto file = platform::openForReading(platform::childOf(*directory, path.substr(slash + 1)));
   if (!file) return std::nullopt;
-  // Its size was the job's to check; here it must still be private.
-  constexpr std::int64_t kAnySize = std::numeric_limits<std::int64_t>::max() - 1;
-  if (!isPrivateFile(platform::fileFacts(*file), kAnySize, platform::effectiveUserId())) return std::nullopt;
+  // Its size was the job's to check; here it must still be a regular file
+  // of the user's, closed to everyone else, as the report channel's
+  // directory is.
+  struct stat facts {};
+  if (fstat(file->get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_uid != geteuid() ||
+      (facts.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    return std::nullopt;
+  }
   return file;
 }
 
