@@ -161,7 +161,7 @@ PROJECT
   as_host "support-draft-host --make-bundle made --name Bad --identifier org.acme.bad --channel prod \
     --subject-prefix 'x
 Bcc: all@example.org'" || refused_status=$?
-  if [[ $refused_status -ne 1 || -e "$system/home/host/made/Bad.app" ]]; then
+  if [[ $refused_status -ne 3 || -e "$system/home/host/made/Bad.app" ]]; then
     echo "--make-bundle took a subject prefix with a line break (status $refused_status)" >&2
     exit 1
   fi
