@@ -141,7 +141,7 @@ COMPOSER
   mkdir -p "$system/home/host/bad-bundle"
   cat >"$system/home/host/bad-bundle/CMakeLists.txt" <<'PROJECT'
 cmake_minimum_required(VERSION 3.25)
-project(bad NONE)
+project(bad CXX)
 find_package(SupportDraft REQUIRED)
 support_draft_add_bundle(bad NAME Bad IDENTIFIER org.acme.bad CHANNEL prod TOOL_DIRECTORY ..)
 PROJECT
