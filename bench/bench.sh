@@ -21,13 +21,21 @@
 #                  of /bin/true), which the program runs with the URI
 #   xdg-email+M    xdg-email --utf8 alone on the same URI with the same MAILER
 #
+# and the cost of reading the client's own set-up before it starts:
+#
+#   client     (as above) Thunderbird's profiles.ini, a 200 KB prefs.js with
+#              accounts and identities, user.js and the profile's lock are read
+#   no-setup   the same job with Evolution as the handler, whose set-up is
+#              not read (it composes without an account)
+#
 # Prints wall time per run (mean and median over many runs, and the ratio
 # of the median to the floor's), peak resident memory of each case, and the
 # instruction count of one full job under callgrind. Exits non-zero when a
 # target is missed: rejected and inspect within 1.5x the floor, the job
 # within 3x, every case under 5 MiB peak, the client job within 0.1x of
 # xdg-email alone, the MAILER job cheaper in processor time than xdg-email
-# alone with MAILER.
+# alone with MAILER, reading the client's set-up adding under 2 ms to the
+# client job.
 #
 #   bench/bench.sh [--no-check] [--runs N]
 #
@@ -119,10 +127,39 @@ client_job_dir="$client_home/$tool_dir/support-drafts/$job_id"
 chmod 0700 "$client_home" "$client_home/$tool_dir" "$client_home/$tool_dir/support-drafts" "$client_job_dir"
 mkdir -p "$client_home/.config" "$client_home/.local/share/applications" "$work/client/bin"
 cp /bin/true "$work/client/bin/thunderbird"
+cp /bin/true "$work/client/bin/evolution"
+# Thunderbird's own set-up: the installation's profile with two accounts
+# that have identities, among the few thousand preferences a profile used
+# for years holds.
+tb_profile="$client_home/.thunderbird/b.default-esr"
+mkdir -p "$tb_profile"
+printf '[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default-esr\nIsRelative=1\nPath=b.default-esr\n\n[InstallFDC34C9F024745EB]\nDefault=b.default-esr\nLocked=1\n' \
+  >"$client_home/.thunderbird/profiles.ini"
+python3 - "$tb_profile/prefs.js" <<'PY'
+import sys
+lines = ['// Mozilla User Preferences', '']
+n = 0
+while sum(len(line) + 1 for line in lines) < 200_000:
+    lines.append(f'user_pref("extensions.some-addon.setting{n}", "value of setting {n} with some words in it");')
+    lines.append(f'user_pref("mail.server.server{n}.check_time", {n % 60});')
+    n += 1
+lines += ['user_pref("mail.account.account1.identities", "id1");',
+          'user_pref("mail.account.account2.identities", "id2,id3");',
+          'user_pref("mail.accountmanager.accounts", "account3,account1,account2");']
+open(sys.argv[1], "w").write("\n".join(lines) + "\n")
+PY
+printf 'user_pref("mail.shell.checkDefaultClient", false);\n' >"$tb_profile/user.js"
+: >"$tb_profile/.parentlock"
 printf '[Default Applications]\nx-scheme-handler/mailto=thunderbird.desktop\n' >"$client_home/.config/mimeapps.list"
 printf '[Desktop Entry]\nType=Application\nName=Mail\nExec=%s %%u\nMimeType=x-scheme-handler/mailto;\n' \
   "$work/client/bin/thunderbird" >"$client_home/.local/share/applications/thunderbird.desktop"
 client_env=(env -i PATH=/usr/bin:/bin HOME="$client_home" XDG_CURRENT_DESKTOP=X-Generic)
+# The same job and home, Evolution the handler (through XDG_CONFIG_HOME).
+mkdir -p "$work/client/evolution-config"
+printf '[Default Applications]\nx-scheme-handler/mailto=org.gnome.Evolution.desktop\n' >"$work/client/evolution-config/mimeapps.list"
+printf '[Desktop Entry]\nType=Application\nName=Mail\nExec=%s %%u\nMimeType=x-scheme-handler/mailto;\n' \
+  "$work/client/bin/evolution" >"$client_home/.local/share/applications/org.gnome.Evolution.desktop"
+no_setup_env=("${client_env[@]}" XDG_CONFIG_HOME="$work/client/evolution-config")
 mailto_uri=$(python3 - "$client_job_dir" <<'PY'
 import json, sys, urllib.parse
 job = json.load(open(sys.argv[1] + "/job.json"))
@@ -135,6 +172,13 @@ rm -f "$client_job_dir/result.json"
 if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
     "$client_job_dir/result.json" 2>/dev/null; then
   echo "bench.sh: the default-client job did not succeed" >&2
+  exit 1
+fi
+rm -f "$client_job_dir/result.json"
+"${no_setup_env[@]}" "$client_program" --job "$job_id"
+if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
+    "$client_job_dir/result.json" 2>/dev/null; then
+  echo "bench.sh: the job with Evolution as the handler did not succeed" >&2
   exit 1
 fi
 if ! "${client_env[@]}" xdg-email --utf8 "$mailto_uri"; then
@@ -170,6 +214,8 @@ require_job_success  # what the last timed job left
 email_runs=$(( runs / 10 > 10 ? runs / 10 : 10 ))
 "${client_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
   --export-json "$work/client-times.json" "$client_program --job $job_id" >"$work/hyperfine-client.log"
+"${no_setup_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
+  --export-json "$work/no-setup-times.json" "$client_program --job $job_id" >"$work/hyperfine-no-setup.log"
 "${client_env[@]}" hyperfine -N --style basic --warmup 3 --runs "$email_runs" \
   --export-json "$work/email-times.json" "xdg-email --utf8 $mailto_uri" >"$work/hyperfine-email.log"
 # The two MAILER cases in one go, so that a change in the machine's load
@@ -244,6 +290,12 @@ PY
 )
 read -r mailer_mean mailer_median mailer_cpu <<<"${mailer_stats[0]}"
 read -r mailer_email_mean mailer_email_median mailer_email_cpu <<<"${mailer_stats[1]}"
+read -r no_setup_mean no_setup_median < <(python3 - "$work/no-setup-times.json" <<'PY'
+import json, sys
+result = json.load(open(sys.argv[1]))["results"][0]
+print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
+PY
+)
 client_target=0.1
 client_ratio=$(awk -v m="$client_median" -v e="$email_median" 'BEGIN { printf "%.3f", m / e }')
 echo
@@ -263,6 +315,15 @@ printf '%-11s %10s %10s %8s %12s %8s\n' mailer "$mailer_mean" "$mailer_median" "
 printf '%-11s %10s %10s %8s %12s %8s\n' xdg-email+M "$mailer_email_mean" "$mailer_email_median" "$mailer_email_cpu" 1.00 -
 if awk -v r="$mailer_ratio" -v t="$mailer_target" 'BEGIN { exit !(r >= t) }'; then
   failures+=("mailer: ${mailer_ratio}x the processor time of xdg-email with MAILER, target under ${mailer_target}x")
+fi
+setup_target=2
+setup_cost=$(awk -v c="$client_median" -v n="$no_setup_median" 'BEGIN { printf "%.3f", c - n }')
+echo
+printf '%-9s %10s %10s %12s %8s\n' case "mean ms" "median ms" "+ set-up ms" target
+printf '%-9s %10s %10s %12s %8s\n' no-setup "$no_setup_mean" "$no_setup_median" - -
+printf '%-9s %10s %10s %12s %8s\n' client "$client_mean" "$client_median" "$setup_cost" "$setup_target"
+if awk -v c="$setup_cost" -v t="$setup_target" 'BEGIN { exit !(c >= t) }'; then
+  failures+=("client: reading the set-up added ${setup_cost} ms, target under ${setup_target} ms")
 fi
 
 if [[ ${#failures[@]} -gt 0 ]]; then

@@ -105,6 +105,11 @@ support_draft_reason invalid(const char* what, char* message, std::size_t size) 
   return SUPPORT_DRAFT_REASON_INVALID_ARGUMENT;
 }
 
+// A negative time in milliseconds is no bound at all, as with poll().
+std::chrono::milliseconds timeBound(long milliseconds) {
+  return milliseconds < 0 ? std::chrono::milliseconds::max() : std::chrono::milliseconds(milliseconds);
+}
+
 support_draft_reason handOut(Prepared&& prepared, support_draft_job** job, char* message, std::size_t size) {
   if (!prepared.job) return answer(prepared.refusal, message, size);
   *job = new support_draft_job{std::move(*prepared.job)};
@@ -283,7 +288,7 @@ support_draft_outcome support_draft_wait_job(support_draft_run* run, long timeou
     return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
   }
   try {
-    return report(waitJob(run->run, std::chrono::milliseconds(std::max(timeout_ms, 0L))), explanation,
+    return report(waitJob(run->run, timeBound(timeout_ms)), explanation,
                   explanation_size);
   } catch (const std::bad_alloc&) {
     tell("out of memory", explanation, explanation_size);
@@ -304,7 +309,7 @@ support_draft_outcome support_draft_run_job(const char* bundle, const support_dr
     return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
   }
   try {
-    return report(runJob(bundle, job->job, std::chrono::milliseconds(std::max(time_bound_ms, 0L))), explanation,
+    return report(runJob(bundle, job->job, timeBound(time_bound_ms)), explanation,
                   explanation_size);
   } catch (const std::bad_alloc&) {
     tell("out of memory", explanation, explanation_size);

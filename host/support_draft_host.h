@@ -18,7 +18,19 @@
  * Messages: functions that take `message` and `message_size` write a
  * NUL-terminated sentence there (cut at a character boundary when it does
  * not fit; SUPPORT_DRAFT_MESSAGE_SIZE bytes always suffice for the sentence
- * with one path in it). `message` may be NULL when `message_size` is 0. */
+ * with one path in it). `message` may be NULL when `message_size` is 0.
+ *
+ * Lifetimes: the strings support_draft_job_id, _directory and _home return
+ * belong to the job handle and stay valid until support_draft_job_free of
+ * that handle (never NULL: "" for a NULL handle). The strings of
+ * support_draft_outcome_name and support_draft_reason_code are constants,
+ * valid as long as the library is loaded. The run's descriptor belongs to
+ * the run: support_draft_run_free closes it.
+ *
+ * Times: a negative time in milliseconds (support_draft_wait_job,
+ * support_draft_run_job) is no bound at all, as with poll(); 0 does not
+ * wait. A negative age for support_draft_prune_jobs is refused
+ * (SUPPORT_DRAFT_REASON_INVALID_ARGUMENT). */
 #ifndef SUPPORT_DRAFT_HOST_H
 #define SUPPORT_DRAFT_HOST_H
 
@@ -45,7 +57,9 @@ extern "C" {
 
 /* support_draft_read_log flag: a log over SUPPORT_DRAFT_MAX_LOG_SIZE is
  * not refused; its newest bytes are read, from the first line that begins
- * within them. */
+ * within them. When none begins there (the newest line alone is longer),
+ * that line's newest bytes are read, from where a character begins: the
+ * log is cut, never read as empty. */
 #define SUPPORT_DRAFT_LOG_TAIL 1u
 
 /* The bundle's build channel; each has a tool directory of its own in the
@@ -214,23 +228,29 @@ SUPPORT_DRAFT_API support_draft_reason support_draft_start_job(const char *bundl
                                                                support_draft_run **run, char *message,
                                                                size_t message_size);
 /* For the host's event loop (poll, GLib, Qt socket notifiers, asyncio):
- * readable once the program has ended. Owned by the run; do not close it. */
+ * readable once the program has ended, and stays readable until the run is
+ * freed. Owned by the run; do not close it. support_draft_run_free closes
+ * it: take it out of the event loop first, since the number may then be
+ * given to any descriptor the host opens next. -1 for a NULL run. */
 SUPPORT_DRAFT_API int support_draft_run_descriptor(const support_draft_run *run);
 /* The outcome without waiting: SUPPORT_DRAFT_OUTCOME_RUNNING while the
  * program runs. Once known, the same outcome is returned again.
  * `explanation` gets, for NO_RESULT, what the host-side checks found. */
 SUPPORT_DRAFT_API support_draft_outcome support_draft_poll_job(support_draft_run *run, char *explanation,
                                                                size_t explanation_size);
-/* Waits at most `timeout_ms` milliseconds (0: not at all) for the outcome;
+/* Waits at most `timeout_ms` milliseconds for the outcome (0: not at all;
+ * negative: until the program has ended, as with poll());
  * SUPPORT_DRAFT_OUTCOME_RUNNING when the program still runs then. */
 SUPPORT_DRAFT_API support_draft_outcome support_draft_wait_job(support_draft_run *run, long timeout_ms,
                                                                char *explanation, size_t explanation_size);
-/* Forgets the run. A program still running is left to finish; its result
- * can be read later with support_draft_collect_result. */
+/* Forgets the run and closes its descriptor. A program still running is
+ * left to finish; its result can be read later with
+ * support_draft_collect_result. NULL is ignored. */
 SUPPORT_DRAFT_API void support_draft_run_free(support_draft_run *run);
 
-/* Starts the program and waits for it at most `time_bound_ms`:
- * SUPPORT_DRAFT_OUTCOME_TIMED_OUT when it still runs then. A job that could
+/* Starts the program and waits for it at most `time_bound_ms` (negative:
+ * until it has ended): SUPPORT_DRAFT_OUTCOME_TIMED_OUT when it still runs
+ * then. A job that could
  * not be started is NO_RESULT with the reason in `explanation`. */
 SUPPORT_DRAFT_API support_draft_outcome support_draft_run_job(const char *bundle, const support_draft_job *job,
                                                               long time_bound_ms, char *explanation,
@@ -251,7 +271,7 @@ SUPPORT_DRAFT_API support_draft_outcome support_draft_collect_result(const suppo
 SUPPORT_DRAFT_API int support_draft_remove_job(const support_draft_job *job);
 
 /* Removes the finished job directories of a place whose newest file is
- * older than `age_seconds`: only directories laid out as this library makes
+ * older than `age_seconds` (not negative): only directories laid out as this library makes
  * them (a canonical job id as name, a directory of the user with mode 0700
  * holding nothing but the job's own regular files), never through a link,
  * and never one a program still runs for. *removed (when not NULL) gets the

@@ -3,6 +3,13 @@
 // What each call does is described there.
 #pragma once
 
+// Stopped here, by name, rather than deep inside <optional> or at the first
+// structured binding. (MSVC keeps __cplusplus at 199711L unless asked.)
+#if !defined(__cplusplus) || \
+    (__cplusplus < 201703L && !(defined(_MSVC_LANG) && _MSVC_LANG >= 201703L))
+#error "support_draft_host.hpp needs C++17 or later (-std=c++17); C and older C++ include support_draft_host.h"
+#endif
+
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -236,7 +243,8 @@ inline Start startJob(const std::string& bundlePath, const PreparedJob& job) {
   return {Run(run), reason == SUPPORT_DRAFT_REASON_NONE ? "" : message.text, reason};
 }
 
-// The outcome within `timeout` (zero: now), else Outcome::running.
+// The outcome within `timeout` (zero: now; negative: whenever the program
+// ends), else Outcome::running.
 inline RunReport waitJob(Run& run, std::chrono::milliseconds timeout) {
   c_layer::Message message;
   const support_draft_outcome outcome =

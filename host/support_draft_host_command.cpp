@@ -5,10 +5,12 @@
 // earlier job, or prunes old jobs, or makes an application's own bundle
 // from the installed kit. `--help` lists the options.
 //
-// Exit status: 0 when the draft was opened (or the jobs were pruned, the
-// bundle made, or --help or --version was asked for), 1 for any other outcome, 2 for a
-// usage error (with a message on standard error and nothing on standard
-// output).
+// Exit status: one per outcome, so that a script can act on it without
+// reading the line (see exitStatusOf and the manual page); 0 also when the
+// jobs were pruned or the bundle made; 2 for a usage error (with a message
+// on standard error and nothing on standard output).
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -29,9 +31,16 @@ using host_command::Options;
 using host_command::parseOptions;
 using host_command::wholeNumber;
 
-constexpr int kOpened = 0;
-constexpr int kOtherOutcome = 1;
+// The exit statuses. 0 and 2 keep the meaning they always had; 1 is what
+// a failed draft has always been.
+constexpr int kOpened = 0;  // also: pruned, --help, --version
+constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
+constexpr int kRefused = 3;
+constexpr int kPermissionDenied = 4;
+constexpr int kNoResult = 5;
+constexpr int kTimedOut = 6;
+constexpr int kRunning = 7;
 // A body file larger than this is not read at all; the library names the
 // limit that a smaller one breaks.
 constexpr std::size_t kMaxInputFile = 1 << 20;
@@ -57,7 +66,7 @@ constexpr const char* kHelp =
     "  --subject TEXT          the subject; begins with the bundle's subject prefix\n"
     "                          (by default \"Support Request - Quorvel \")\n"
     "  --body TEXT             the body\n"
-    "  --body-file FILE        the body, read from FILE (\"-\": standard input)\n"
+    "  --body-file FILE        the body, from FILE or a pipe (\"-\": standard input)\n"
     "  --log FILE              attach FILE as the log (at most 24576 bytes)\n"
     "  --log-tail FILE         attach the newest lines of FILE, up to 24576 bytes\n"
     "  --remove                remove the job directory after the run\n"
@@ -72,7 +81,8 @@ constexpr const char* kHelp =
     "                          bundle; --check-only checks everything and writes nothing\n"
     "  --help, --version       print this help or the version\n"
     "\n"
-    "Exit status: 0 opened (or pruned, or made), 1 any other outcome, 2 usage error.\n"
+    "Exit status: 0 opened (or pruned, or made), 1 failed, 2 usage error, 3 refused,\n"
+    "4 permissionDenied, 5 noResult, 6 timedOut, 7 running.\n"
     "See support-draft-host(1).\n";
 
 struct Refusal {
@@ -80,37 +90,72 @@ struct Refusal {
   host::Reason code = SUPPORT_DRAFT_REASON_NONE;
 };
 
-// The body from a file, or from standard input for "-".
-std::optional<std::string> readBody(const std::string& path) {
-  if (path != "-") return platform::readWholeFile(path, kMaxInputFile);
-  const platform::UniqueFd input(::dup(STDIN_FILENO));
+// Reads a pipe to its end, refusing one that holds more than the limit.
+std::optional<std::string> readStream(const platform::UniqueFd& input) {
   if (!input) return std::nullopt;
   auto bytes = platform::readAtMost(input, kMaxInputFile + 1);
   if (!bytes || bytes->size() > kMaxInputFile) return std::nullopt;
   return bytes;
 }
 
-int printLine(const nlohmann::json& line, bool success) {
+// The body from a file, from standard input for "-", or from a pipe named
+// by path (/dev/stdin, a shell's <(...), a FIFO): a pipe is read to its end
+// within the same limit, a regular file keeps its checks, anything else (a
+// directory, a device) is refused.
+std::optional<std::string> readBody(const std::string& path) {
+  if (path == "-") return readStream(platform::UniqueFd(::dup(STDIN_FILENO)));
+  struct stat named {};
+  if (::stat(path.c_str(), &named) != 0) return std::nullopt;
+  if (!S_ISFIFO(named.st_mode)) return platform::readWholeFile(path, kMaxInputFile);
+  // Opened blocking, as any reader of a FIFO does: a named one waits for its
+  // writer here rather than reading nothing.
+  platform::UniqueFd fifo(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+  struct stat opened {};
+  if (!fifo || ::fstat(fifo.get(), &opened) != 0 || !S_ISFIFO(opened.st_mode)) return std::nullopt;
+  return readStream(fifo);
+}
+
+int exitStatusOf(host::Outcome outcome) {
+  switch (outcome) {
+    case host::Outcome::opened:
+      return kOpened;
+    case host::Outcome::permissionDenied:
+      return kPermissionDenied;
+    case host::Outcome::failed:
+      return kFailed;
+    case host::Outcome::noResult:
+      break;
+    case host::Outcome::timedOut:
+      return kTimedOut;
+    case host::Outcome::running:
+      return kRunning;
+  }
+  return kNoResult;
+}
+
+int printLine(const nlohmann::json& line, int status) {
   // The sentences may quote a path the host gave that is not UTF-8.
   std::cout << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n' << std::flush;
-  return success ? kOpened : kOtherOutcome;
+  return status;
 }
 
 int refuse(const Refusal& refusal) {
   return printLine(
-      {{"outcome", "refused"}, {"reason", refusal.reason}, {"reasonCode", host::reasonCode(refusal.code)}}, false);
+      {{"outcome", "refused"}, {"reason", refusal.reason}, {"reasonCode", host::reasonCode(refusal.code)}}, kRefused);
 }
 
 // The outcome line of a job, removing the job when asked and no program
-// runs for it any more.
+// runs for it any more. Asked to remove, the line always says whether the
+// directory is gone: a job a program still runs for stays, and says so.
 int reportJob(const host::PreparedJob& job, const host::RunReport& report, bool remove) {
   nlohmann::json line = {
       {"outcome", host::outcomeName(report.outcome)}, {"jobId", job.id}, {"jobDirectory", job.directory}};
   if (!report.explanation.empty()) line["explanation"] = report.explanation;
-  if (remove && report.outcome != host::Outcome::timedOut && report.outcome != host::Outcome::running) {
-    line["removed"] = host::removeJob(job);
+  if (remove) {
+    const bool programRuns = report.outcome == host::Outcome::timedOut || report.outcome == host::Outcome::running;
+    line["removed"] = !programRuns && host::removeJob(job);
   }
-  return printLine(line, report.outcome == host::Outcome::opened);
+  return printLine(line, exitStatusOf(report.outcome));
 }
 
 int collect(const Options& options) {
@@ -124,7 +169,7 @@ int prune(const Options& options) {
   const host::Pruning pruning =
       host::pruneBundleJobs(options.values.at("--bundle"), "", std::chrono::seconds(days * kSecondsPerDay));
   if (pruning.reason != SUPPORT_DRAFT_REASON_NONE) return refuse({pruning.refusal, pruning.reason});
-  return printLine({{"outcome", "pruned"}, {"removed", pruning.removed}}, true);
+  return printLine({{"outcome", "pruned"}, {"removed", pruning.removed}}, kOpened);
 }
 
 std::optional<std::string> optionalValue(const Options& options, const std::string& option) {
@@ -151,7 +196,7 @@ int makeBundle(const Options& options) {
       side::makeBundle(options.values.at("--make-bundle"), spec, *kit, options.checkOnly);
   // The library's reasons share their numbers with the C API.
   if (!making.bundle) return refuse({making.refusal, static_cast<host::Reason>(making.reason)});
-  return printLine({{"outcome", options.checkOnly ? "checked" : "made"}, {"bundle", *making.bundle}}, true);
+  return printLine({{"outcome", options.checkOnly ? "checked" : "made"}, {"bundle", *making.bundle}}, kOpened);
 }
 
 int runOne(const Options& options) {

@@ -141,7 +141,7 @@ COMPOSER
   mkdir -p "$system/home/host/bad-bundle"
   cat >"$system/home/host/bad-bundle/CMakeLists.txt" <<'PROJECT'
 cmake_minimum_required(VERSION 3.25)
-project(bad NONE)
+project(bad CXX)
 find_package(SupportDraft REQUIRED)
 support_draft_add_bundle(bad NAME Bad IDENTIFIER org.acme.bad CHANNEL prod TOOL_DIRECTORY ..)
 PROJECT
@@ -161,7 +161,7 @@ PROJECT
   as_host "support-draft-host --make-bundle made --name Bad --identifier org.acme.bad --channel prod \
     --subject-prefix 'x
 Bcc: all@example.org'" || refused_status=$?
-  if [[ $refused_status -ne 1 || -e "$system/home/host/made/Bad.app" ]]; then
+  if [[ $refused_status -ne 3 || -e "$system/home/host/made/Bad.app" ]]; then
     echo "--make-bundle took a subject prefix with a line break (status $refused_status)" >&2
     exit 1
   fi

@@ -9,6 +9,8 @@
 # Not part of CI; run as root (it installs packages).
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--texts CASE] [--build DIR]
+#                           [--never-set-up | --long | --other-session | --profile-chooser | --two-jobs]
+#   scripts/client-check.sh firefox-esr [--web-mailer] [--build DIR]
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
 #
 #   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt,
@@ -39,6 +41,25 @@
 #   --build     the build directory whose bundle runs the job (default build/;
 #               e.g. one configured with -DSUPPORT_DRAFT_RECIPIENT=...)
 #
+# The set-ups users have beside the configured one; each says what it
+# expects and fails otherwise:
+#   --never-set-up     the client's own set-up is left out (a fresh home):
+#                      DRAFT_FAILED, and the client is not started
+#   --long             a body of 5,476 bytes of accented and Japanese
+#                      letters (its mailto: URI over 8,190 characters): Claws
+#                      Mail and Sylpheed, which cut a forwarded request there,
+#                      get DRAFT_FAILED and nothing is started; the others
+#                      get the draft whole. With --running: "running, long body"
+#   --other-session    (thunderbird) the client runs in another session of
+#                      the user (its own display and bus): DRAFT_FAILED
+#   --profile-chooser  (thunderbird) two profiles, "StartWithLastProfile=0":
+#                      DRAFT_FAILED, and the client is not started
+#   --two-jobs         two jobs 50 ms apart: both opened, and two composers shown
+#   firefox-esr        the browser as the handler, no web mailer chosen:
+#                      DRAFT_FAILED (without a log), and it is not started;
+#                      with --web-mailer its handlers.json names a web mailer
+#                      on a local server: opened, and the server got the request
+#
 # The portal finds the caller's root through /proc/PID/root and checks that
 # the log's descriptor names the same file outside: the root is a tmpfs of
 # bind mounts of the real top-level directories, made the namespace's root
@@ -64,7 +85,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|terminal [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--build DIR]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|firefox-esr|terminal [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs] [--web-mailer]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -78,6 +99,8 @@ attach_log=1
 plain=0
 texts=""
 build_dir="$root/build"
+setup_case=""
+web_mailer=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --running) running=1 ;;
@@ -88,6 +111,9 @@ while [[ $# -gt 0 ]]; do
     --plain) plain=1 ;;
     --texts) [[ $# -ge 2 && $2 =~ ^(apostrophe|percent|quote-comma|percent20)$ ]] || usage; texts="$2"; shift ;;
     --build) [[ $# -ge 2 ]] || usage; build_dir="$(realpath -m "$2")"; shift ;;
+    --never-set-up|--long|--other-session|--profile-chooser|--two-jobs)
+      [[ -z $setup_case ]] || usage; setup_case="${1#--}" ;;
+    --web-mailer) web_mailer=1 ;;
     *) usage ;;
   esac
   shift
@@ -101,8 +127,17 @@ case "$client" in
   neomutt) desktop_id=neomutt.desktop ;;
   terminal) desktop_id=neomutt.desktop ;;
   failing-handler) desktop_id=failing-handler.desktop ;;
+  firefox-esr) desktop_id=firefox-esr.desktop; attach_log=0 ;;
   *) usage ;;
 esac
+[[ ( $setup_case == other-session || $setup_case == profile-chooser ) && $client != thunderbird ]] && usage
+# What the case expects: the draft, or DRAFT_FAILED with nothing started.
+expect=draft
+case "$setup_case" in
+  never-set-up|other-session|profile-chooser) expect=refusal ;;
+  long) [[ $client == claws-mail || $client == sylpheed ]] && expect=refusal ;;
+esac
+[[ $client == firefox-esr && $web_mailer -eq 0 ]] && expect=refusal
 [[ $client == terminal && $running -eq 1 ]] && usage
 [[ $flatpak_service -eq 1 && -z $sandbox ]] && usage
 
@@ -407,6 +442,60 @@ setup_failing-handler() {
 }
 start_failing-handler() { echo "(the failing handler has no running instance)"; }
 
+# The browser as the handler. With a web mailer: its profile's handlers.json
+# names a page of a local server as the mailto handler, as Firefox writes it
+# when a web mailer is chosen (measured: the browser then requests the page
+# with the mailto: URI in place of %s).
+setup_firefox-esr() {
+  [[ $web_mailer -eq 1 ]] || return 0
+  local profiles="$home/.config/mozilla/firefox" port
+  mkdir -p "$profiles/check.default-esr"
+  # The installation's own profile (the group's name is Firefox ESR's for
+  # /usr/lib/firefox-esr), so that no new one is made.
+  printf '[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default-esr\nIsRelative=1\nPath=check.default-esr\n\n[Install3B6073811A6ABF12]\nDefault=check.default-esr\nLocked=1\n' \
+    >"$profiles/profiles.ini"
+  printf '[3B6073811A6ABF12]\nDefault=check.default-esr\nLocked=1\n' >"$profiles/installs.ini"
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  printf '{"defaultHandlersVersion":{},"mimeTypes":{},"schemes":{"mailto":{"action":2,"ask":false,"handlers":[{"name":"Web Mail","uriTemplate":"http://127.0.0.1:%s/compose?uri=%%s"}]}}}' \
+    "$port" >"$profiles/check.default-esr/handlers.json"
+  (cd "$work" && exec python3 -m http.server "$port" --bind 127.0.0.1 >"$work/web-mailer.log" 2>&1) &
+  pids+=($!)
+}
+start_firefox-esr() { "${session[@]}" firefox-esr >/dev/null 2>&1 & pids+=($!); await_window 'Mozilla Firefox' >/dev/null; }
+# Waits for the web mailer's request; prints the mailto: URI it was handed.
+web_mailer_request() {
+  for _ in $(seq 150); do
+    if grep -q 'GET /compose?uri=' "$work/web-mailer.log" 2>/dev/null; then
+      sed -n 's|.*"GET /compose?uri=\([^ ]*\) HTTP.*|\1|p' "$work/web-mailer.log" | head -n 1
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Another session of the same user: its own X server and session bus, with
+# Thunderbird running in it, as a remote login would have it.
+start_in_other_session() {
+  local other=$((display + 1))
+  while [[ -e "/tmp/.X11-unix/X$other" ]]; do other=$((other + 1)); done
+  Xvfb ":$other" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [[ -e "/tmp/.X11-unix/X$other" ]] && break; sleep 0.1; done
+  local other_session=("${session[@]}")
+  other_session=("${other_session[@]/#DISPLAY=*/DISPLAY=:$other}")
+  "${other_session[@]}" dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/other-bus-address" 4>"$work/other-bus-pid"
+  pids+=("$(cat "$work/other-bus-pid")")
+  other_session=("${other_session[@]/#DBUS_SESSION_BUS_ADDRESS=*/DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/other-bus-address")}")
+  "${other_session[@]}" thunderbird >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 300); do
+    DISPLAY=":$other" xdotool search --name 'Mozilla Thunderbird$' >/dev/null 2>&1 && { echo "Thunderbird runs on :$other"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
 # ---------------------------------------------------------------------------
 # The terminal case: outcomes of a client in a terminal
 
@@ -546,10 +635,22 @@ in_sandbox() {
 
 mkdir -p "$home/.config"
 # The handler's set-up first: its desktop entry may be one of its own.
-"setup_$client"
+if [[ $setup_case == never-set-up ]]; then
+  echo "the client's own set-up is left out"
+else
+  "setup_$client"
+fi
+if [[ $setup_case == profile-chooser ]]; then
+  mkdir -p "$home/.thunderbird/second.default"
+  sed -i 's/^StartWithLastProfile=1/StartWithLastProfile=0/' "$home/.thunderbird/profiles.ini"
+  printf '\n[Profile1]\nName=second\nIsRelative=1\nPath=second.default\n' >>"$home/.thunderbird/profiles.ini"
+fi
 make_default "$desktop_id"
 if [[ $running -eq 1 ]]; then
   "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
+fi
+if [[ $setup_case == other-session ]]; then
+  start_in_other_session || { echo "Thunderbird did not start in the other session"; exit 1; }
 fi
 
 subject="Support Request - Quorvel a,b='c' \"q\" \$(id) Türkçe"
@@ -568,18 +669,32 @@ case "$texts" in
   quote-comma) body=$'first\', second'; refused=1 ;;
   percent20) body=$'a%20b %41'; refused=1 ;;
 esac
-job_id=$(cat /proc/sys/kernel/random/uuid)
-job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
-(umask 077 && mkdir -p "$job_dir")
-chmod 0700 "$home/.vantrel-devtool-dev" "$home/.vantrel-devtool-dev/support-drafts" "$job_dir"
-SUBJECT="$subject" BODY="$body" LOG="$attach_log" python3 -c '
+if [[ $setup_case == long ]]; then
+  # Accented European and Japanese letters, each several characters once
+  # percent-encoded.
+  body=$(python3 -c 'import sys; t = "Grüße aus Köln, ça va très bien; 日本語のテキスト。\n" * 200; b = t.encode()[:5476]; sys.stdout.write(b.decode(errors="ignore"))')
+  echo "long body: $(printf '%s' "$body" | wc -c) bytes"
+fi
+# Makes a job directory with job.json and log.txt; prints its id.
+make_job() {
+  local id dir
+  id=$(cat /proc/sys/kernel/random/uuid)
+  dir="$home/.vantrel-devtool-dev/support-drafts/$id"
+  (umask 077 && mkdir -p "$dir")
+  chmod 0700 "$home/.vantrel-devtool-dev" "$home/.vantrel-devtool-dev/support-drafts" "$dir"
+  SUBJECT="$subject" BODY="$body" LOG="$attach_log" python3 -c '
 import json, os, sys
 json.dump({"subject": os.environ["SUBJECT"], "body": os.environ["BODY"], "attachLogs": os.environ["LOG"] == "1"},
           sys.stdout, ensure_ascii=False)
-' >"$job_dir/job.json"
-printf '2026-12-07 10:00:00 export started\n2026-12-07 10:00:01 stopped at 99%%\n' >"$job_dir/log.txt"
-chmod 0600 "$job_dir/job.json" "$job_dir/log.txt"
-[[ $attach_log -eq 1 ]] || mv "$job_dir/log.txt" "$work/log.txt"
+' >"$dir/job.json"
+  printf '2026-12-07 10:00:00 export started\n2026-12-07 10:00:01 stopped at 99%%\n' >"$dir/log.txt"
+  chmod 0600 "$dir/job.json" "$dir/log.txt"
+  [[ $attach_log -eq 1 ]] || mv "$dir/log.txt" "$work/log.txt"
+  echo "$id"
+}
+job_id=$(make_job)
+job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
+clients_before=$({ pgrep -x "$client" || true; } | wc -l)
 
 job_status=0
 job_start=$EPOCHREALTIME
@@ -592,6 +707,14 @@ if [[ -n $sandbox ]]; then
   else
     in_sandbox "${session[@]}" "$program" --job "$job_id" || job_status=$?
   fi
+elif [[ $setup_case == two-jobs ]]; then
+  second_id=$(make_job)
+  "${session[@]}" "$program" --job "$job_id" &
+  first_pid=$!
+  sleep 0.05
+  "${session[@]}" "$program" --job "$second_id" || job_status=$?
+  wait "$first_pid" || job_status=$?
+  echo "second job's result.json: $(cat "$home/.vantrel-devtool-dev/support-drafts/$second_id/result.json" 2>/dev/null || echo none)"
 else
   "${session[@]}" "$program" --job "$job_id" || job_status=$?
 fi
@@ -651,6 +774,55 @@ PY
   fi
   echo "the job reports the failure"
   exit 0
+fi
+if [[ $expect == refusal ]]; then
+  sleep 5
+  echo "$client processes before the job: $clients_before, now: $(pgrep -x "$client" | wc -l)"
+  echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+  if [[ $result != *DRAFT_FAILED* ]]; then
+    echo "FAIL: expected DRAFT_FAILED with nothing started"
+    exit 1
+  fi
+  if [[ $(pgrep -x "$client" | wc -l) -ne $clients_before ]]; then
+    echo "FAIL: the job failed but $client was started"
+    exit 1
+  fi
+  echo "PASS: DRAFT_FAILED, nothing was started"
+  exit 0
+fi
+if [[ $client == firefox-esr ]]; then
+  uri=$(web_mailer_request) || { echo "FAIL: the web mailer got no request"; exit 1; }
+  SUBJECT="$subject" BODY="$body" URI="$uri" python3 -c '
+import os, sys, urllib.parse
+uri = urllib.parse.unquote(os.environ["URI"])
+fields = urllib.parse.parse_qs(urllib.parse.urlsplit(uri).query, keep_blank_values=True)
+ok = fields.get("subject") == [os.environ["SUBJECT"]] and fields.get("body") == [os.environ["BODY"]]
+print("the web mailer was handed:", uri[:100], "...")
+print("subject and body:", "intact" if ok else "CHANGED: %r" % fields)
+sys.exit(0 if ok else 1)
+'
+  exit
+fi
+if [[ $setup_case == two-jobs ]]; then
+  case "$client" in
+    thunderbird) compose='^Write: ' ;;
+    evolution) compose='^Support Request - Quorvel' ;;
+    claws-mail) compose='Compose message' ;;
+    sylpheed) compose=' - Compose$' ;;
+    balsa) compose='^New message' ;;
+    *) compose='.' ;;
+  esac
+  composers=0
+  for _ in $(seq 150); do
+    dismiss_dialogs
+    composers=$({ xdotool search --name "$compose" 2>/dev/null || true; } | wc -l)
+    [[ $composers -ge 2 ]] && break
+    sleep 0.2
+  done
+  echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+  if [[ $composers -ge 2 && $result == *'"ok":true'* ]]; then echo "PASS: two composers"; exit 0; fi
+  echo "FAIL: $composers composer(s) shown for two jobs"
+  exit 1
 fi
 if [[ $refused -eq 1 && $result != *DRAFT_FAILED* ]]; then
   echo "WRONG: the job's texts were to be refused, and the job says: $result"

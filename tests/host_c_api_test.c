@@ -5,6 +5,7 @@
  *   host_c_api_test BUNDLE */
 #define _XOPEN_SOURCE 700
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -100,6 +101,8 @@ int main(int argc, char **argv) {
   CHECK(poll(&ended, 1, 60000) == 1);
   CHECK(support_draft_poll_job(run, message, sizeof message) == SUPPORT_DRAFT_OUTCOME_OPENED);
   support_draft_run_free(run);
+  /* Freeing the run closed its descriptor. */
+  CHECK(fcntl(ended.fd, F_GETFD) == -1 && errno == EBADF);
   CHECK(contains(record, "from-C-89"));
   CHECK(contains(record, "log.txt"));
 

@@ -125,6 +125,11 @@ TEST_F(HostLibrary, TextsBreakingTheProgramsLimitsAreRefused) {
     SCOPED_TRACE(c.code);
     expectRefused(c.draft, c.code);
   }
+  // Line breaks and tabs take two bytes there, not six: 7000 of them fit.
+  std::string spaced;
+  for (int i = 0; i < 3500; ++i) spaced += "\n\t";
+  const host::Preparation fits = host::prepareJob(place(), request("x", spaced));
+  EXPECT_TRUE(fits.job) << fits.refusal;
 }
 
 TEST_F(HostLibrary, LinkInTheChainIsRefused) {
@@ -371,7 +376,7 @@ TEST_F(HostLibrary, CommandMakesABundleOfItsOwnThatRunsItsJobs) {
     std::vector<std::string> args = acme;
     *(std::find(args.begin(), args.end(), change.first) + 1) = change.second;
     const RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
-    EXPECT_EQ(refused.exitStatus, 1) << describe(refused);
+    EXPECT_EQ(refused.exitStatus, 3) << describe(refused);
     EXPECT_EQ(nlohmann::json::parse(refused.out)["reasonCode"], code) << refused.out;
   }
   std::vector<std::string> checkOnly = acme;
@@ -505,6 +510,24 @@ TEST_F(HostLibrary, StartedRunReturnsAtOnceAndIsCollectedLater) {
   const host::Start missing = host::startJob((root() / "Nowhere.app").string(), job);
   EXPECT_FALSE(missing.run);
   EXPECT_EQ(host::reasonCode(missing.reason), std::string("bundleMissing")) << missing.refusal;
+}
+
+TEST_F(HostLibrary, NegativeWaitLastsUntilTheProgramEnds) {
+  const fs::path gate = root() / "gate";
+  composeBehindGate(gate);
+  const host::PreparedJob job = prepared(request());
+  ASSERT_FALSE(job.id.empty());
+  host::Start start = host::startJob(bundle().root.string(), job);
+  ASSERT_TRUE(start.run) << start.refusal;
+  // The gate opens a moment after the wait has begun: a wait that returned
+  // at once would find the program still running.
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    writeFile(gate, "", 0600);
+  });
+  const host::RunReport report = host::waitJob(start.run, std::chrono::milliseconds(-1));
+  opener.join();
+  EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
 }
 
 // ---------------------------------------------------------------------------
@@ -650,7 +673,7 @@ TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
   std::vector<std::string> args = base;
   args.insert(args.end(), {"--body", std::string(8193, 'b')});
   RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
-  EXPECT_EQ(refused.exitStatus, 1) << describe(refused);
+  EXPECT_EQ(refused.exitStatus, 3) << describe(refused);
   EXPECT_EQ(nlohmann::json::parse(refused.out),
             (nlohmann::json{{"outcome", "refused"},
                             {"reason", "the body is too long: at most 8192 bytes of UTF-8"},
@@ -665,6 +688,61 @@ TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
   EXPECT_EQ(line["outcome"], "opened");
   EXPECT_EQ(line["jobDirectory"], (draftsDir() / line["jobId"].get<std::string>()).string());
   EXPECT_TRUE(fs::exists(fs::path(line["jobDirectory"].get<std::string>()) / "result.json"));
+}
+
+TEST_F(HostLibrary, CommandExitStatusTellsEachOutcome) {
+  const Environment env = minimalEnvironment(home());
+  const std::vector<std::string> job = {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "st",
+                                        "--body", "b"};
+  struct Case {
+    std::string handler;  // the mail script's handler body
+    std::string outcome;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"\treturn \"draft_opened\"\n", "opened", 0},
+      {"\treturn \"something else\"\n", "failed", 1},
+      {"\terror number -1743\n", "permissionDenied", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.outcome);
+    writeResource(bundle(), kScriptResource,
+                  "on makeSupportDraft(subjectText, bodyText, logPath)\n" + c.handler + "end makeSupportDraft\n");
+    const RunResult ran = run(SUPPORT_DRAFT_HOST_COMMAND, job, env);
+    EXPECT_EQ(ran.exitStatus, c.status) << describe(ran);
+    EXPECT_EQ(nlohmann::json::parse(ran.out)["outcome"], c.outcome) << ran.out;
+  }
+
+  // Past the time bound, then running while collected, then opened.
+  const fs::path gate = root() / "gate";
+  composeBehindGate(gate);
+  // Asked to remove it meanwhile, the command says it stays.
+  std::vector<std::string> bounded = job;
+  bounded.insert(bounded.end(), {"--time-bound", "1", "--remove"});
+  const RunResult timedOut = run(SUPPORT_DRAFT_HOST_COMMAND, bounded, env);
+  EXPECT_EQ(timedOut.exitStatus, 6) << describe(timedOut);
+  const auto line = nlohmann::json::parse(timedOut.out);
+  ASSERT_EQ(line["outcome"], "timedOut") << timedOut.out;
+  EXPECT_EQ(line["removed"], false) << timedOut.out;
+  const std::string directory = line["jobDirectory"];
+  const RunResult running = run(SUPPORT_DRAFT_HOST_COMMAND, {"--result", directory, "--remove"}, env);
+  EXPECT_EQ(running.exitStatus, 7) << describe(running);
+  EXPECT_EQ(nlohmann::json::parse(running.out)["removed"], false) << running.out;
+  EXPECT_TRUE(fs::exists(fs::path(directory) / "job.json"));
+  writeFile(gate, "", 0600);
+  awaitEndOf(host::PreparedJob{line["jobId"], directory, place()});
+  const RunResult collected = run(SUPPORT_DRAFT_HOST_COMMAND, {"--result", directory, "--remove"}, env);
+  EXPECT_EQ(collected.exitStatus, 0) << describe(collected);
+  EXPECT_EQ(nlohmann::json::parse(collected.out)["removed"], true) << collected.out;
+  EXPECT_FALSE(fs::exists(directory));
+
+  // A program that ends without a word. The bundle's program may be a hard
+  // link to the built one: it is replaced, never written through.
+  fs::remove(bundle().executable);
+  writeFile(bundle().executable, "#!/bin/sh\nexit 0\n", 0755);
+  const RunResult silent = run(SUPPORT_DRAFT_HOST_COMMAND, job, env);
+  EXPECT_EQ(silent.exitStatus, 5) << describe(silent);
+  EXPECT_EQ(nlohmann::json::parse(silent.out)["outcome"], "noResult") << silent.out;
 }
 
 TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {
@@ -695,6 +773,29 @@ TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {
   EXPECT_EQ(log.substr(log.size() - kept.size()), kept);
   EXPECT_EQ(kept.substr(0, 5), "line ");
 
+  // A pipe named by path reads as standard input does, within the same
+  // limit; a regular file named so keeps its checks.
+  const std::string start = std::string("'") + SUPPORT_DRAFT_HOST_COMMAND + "' --bundle '" + bundle().root.string() +
+                            "' --subject '" + std::string(kPrefix) + "named' --body-file ";
+  writeFile(root() / "body.txt", "from a file", 0600);
+  const std::vector<std::pair<std::string, std::string>> named = {
+      {"printf 'from dev stdin' | " + start + "/dev/stdin", "from dev stdin"},
+      {start + "<(printf 'from a substitution')", "from a substitution"},
+      {start + "/dev/stdin < '" + (root() / "body.txt").string() + "'", "from a file"},
+  };
+  for (const auto& [shell, body] : named) {
+    const RunResult ran = run("/bin/bash", {"-c", shell}, env);
+    EXPECT_EQ(ran.exitStatus, 0) << shell << "\n" << describe(ran);
+    const auto answer = nlohmann::json::parse(ran.out);
+    ASSERT_EQ(answer["outcome"], "opened") << ran.out;
+    EXPECT_EQ(nlohmann::json::parse(readFile(fs::path(answer["jobDirectory"].get<std::string>()) / "job.json"))["body"],
+              body);
+  }
+  const RunResult tooMuch = run("/bin/bash", {"-c", "head -c 1048577 /dev/zero | " + start + "/dev/stdin"}, env);
+  EXPECT_EQ(nlohmann::json::parse(tooMuch.out)["reasonCode"], "bodyFileUnreadable") << describe(tooMuch);
+  const RunResult device = run("/bin/bash", {"-c", start + "/dev/null"}, env);
+  EXPECT_EQ(nlohmann::json::parse(device.out)["reasonCode"], "bodyFileUnreadable") << describe(device);
+
   // Read again by directory, then removed.
   const RunResult collected = run(SUPPORT_DRAFT_HOST_COMMAND, {"--result", directory.string(), "--remove"}, env);
   EXPECT_EQ(collected.exitStatus, 0) << describe(collected);
@@ -718,7 +819,7 @@ TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {
   };
   for (const auto& [args, code] : refusals) {
     const RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
-    EXPECT_EQ(refused.exitStatus, 1) << describe(refused);
+    EXPECT_EQ(refused.exitStatus, 3) << describe(refused);
     const auto answer = nlohmann::json::parse(refused.out);
     EXPECT_EQ(answer["outcome"], "refused");
     EXPECT_EQ(answer["reasonCode"], code) << refused.out;

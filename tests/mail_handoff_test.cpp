@@ -10,8 +10,11 @@
 #include <unistd.h>
 
 #include <map>
+#include <cmath>
+#include <thread>
 
 #include "job_fixture.h"
+#include "mail/draft_guard.h"
 #include "mail/mail_service.h"
 #include "platform/child_process.h"
 #include "mailto.h"
@@ -287,6 +290,33 @@ class DefaultClient : public MailHandoff {
     linkBuiltHelper(bundle(), kTerminalHelper);
     useClient("");
     useTerminal(kForegroundTerminal);
+    setUpClients();
+  }
+
+  // The user's own set-up of the clients these tests use, as the clients
+  // themselves keep it: a Thunderbird profile with an account that has an
+  // identity, a Claws Mail account with its mailbox, a KMail identity.
+  // Without it a known client is not started: it would show its set-up.
+  void setUpClients() const {
+    const fs::path flatpak = home() / ".var" / "app" / "org.mozilla.Thunderbird";
+    for (const fs::path& dir : {home(), home() / ".claws-mail", home() / ".var", home() / ".var" / "app", flatpak}) {
+      makeDirectory(dir, 0700);
+    }
+    // Thunderbird as a Debian package keeps it in ~/.thunderbird, as a
+    // Flatpak in its own directory.
+    for (const fs::path& thunderbird : {home() / ".thunderbird", flatpak / ".thunderbird"}) {
+      makeDirectory(thunderbird, 0700);
+      makeDirectory(thunderbird / "t.default-esr", 0700);
+      writeFile(thunderbird / "profiles.ini",
+                "[General]\nStartWithLastProfile=1\nVersion=2\n\n[Profile0]\nName=default-esr\nIsRelative=1\n"
+                "Path=t.default-esr\n\n[InstallFDC34C9F024745EB]\nDefault=t.default-esr\nLocked=1\n");
+      writeFile(thunderbird / "t.default-esr" / "prefs.js",
+                "user_pref(\"mail.account.account1.identities\", \"id1\");\n"
+                "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n");
+    }
+    writeFile(home() / ".claws-mail" / "accountrc", "[Account: 1]\naddress=test@example.org\n");
+    writeFile(home() / ".claws-mail" / "folderlist.xml", "<folderlist>\n<folder type=\"mh\" name=\"Mailbox\" path=\"Mail\">\n");
+    writeFile(world_.path() / "config" / "emailidentities", "[Identity #0]\nEmail Address=test@example.org\n", 0644);
   }
 
   // The stand-in client writes its arguments, NUL-terminated, to a file of
@@ -335,6 +365,10 @@ class DefaultClient : public MailHandoff {
   // `overrides` replaces or adds environment variables; an empty value
   // removes one.
   RunResult runWithDefaultClient(const Environment& overrides = {}) const {
+    return runJob(defaultClientEnvironment(overrides));
+  }
+
+  Environment defaultClientEnvironment(const Environment& overrides = {}) const {
     Environment env = minimalEnvironment(home());
     env["PATH"] = (world_.path() / "bin").string() + ":/usr/bin:/bin";
     env["DISPLAY"] = ":0";  // xdg-email's generic route opens URIs only on a display
@@ -349,10 +383,11 @@ class DefaultClient : public MailHandoff {
         env[name] = value;
       }
     }
-    return runJob(env);
+    return env;
   }
 
   fs::path client() const { return world_.path() / "bin" / clientName_; }
+  fs::path configHome() const { return world_.path() / "config"; }
   fs::path calls() const { return world_.path() / "calls"; }
   fs::path runtimeDirectory() const { return world_.path() / "runtime"; }
   fs::path bin() const { return world_.path() / "bin"; }
@@ -442,14 +477,14 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
 
-// A handler no route is known for (a web browser), or whose Exec line
-// runs its client out of sight (a shell), cannot take the log: nothing is
+// A handler no route is known for, or whose Exec line runs its client out
+// of sight (a shell), cannot take the log: nothing is
 // opened, and the host hears so. Without a log its entry gets the mailto:
 // URI, which every handler takes.
 TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
   const std::string shell = "sh -c \"'" + client().string() + "' \\\\\"\\\\$1\\\\\"\" sh %u";
   for (const auto& [desktopId, exec] : std::vector<std::pair<std::string, std::string>>{
-           {"firefox-esr.desktop", "\"" + client().string() + "\" %u"}, {"neomutt.desktop", shell}}) {
+           {"my-mail-program.desktop", "\"" + client().string() + "\" %u"}, {"neomutt.desktop", shell}}) {
     SCOPED_TRACE(exec);
     clearCalls();
     makeDefaultExec(desktopId, exec);
@@ -466,6 +501,86 @@ TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
     ASSERT_EQ(started[0].size(), 1u);
     expectArgument(started[0][0], "<uri>", subject("x"), "b");
   }
+}
+
+// A known client that was never set up would show its account set-up
+// instead of a composer: nothing is started, with or without a log.
+TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
+  for (const auto& [desktopId, files] : std::vector<std::pair<std::string, fs::path>>{
+           {"thunderbird.desktop", home() / ".thunderbird"}, {"claws-mail.desktop", home() / ".claws-mail"}}) {
+    SCOPED_TRACE(desktopId);
+    removeTree(files);
+    useClientNamed(desktopId.substr(0, desktopId.find('.')));
+    makeDefault(desktopId, "%u");
+    for (const bool log : {true, false}) {
+      prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
+      expectQuietExit(runWithDefaultClient());
+      EXPECT_EQ(outcome(), failed());
+      EXPECT_TRUE(startedWith().empty()) << "the client was started";
+    }
+  }
+}
+
+// A web browser as the handler composes only through a web mailer chosen
+// in its own settings; without one nothing is started. With one the
+// mailto: URI goes to it, but never a log.
+TEST_F(DefaultClient, BrowserAsHandlerNeedsItsWebMailer) {
+  makeDefault("firefox-esr.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", false));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+  EXPECT_TRUE(startedWith().empty()) << "the browser was started";
+
+  const fs::path profiles = configHome() / "mozilla" / "firefox";
+  for (const fs::path& dir : {configHome() / "mozilla", profiles, profiles / "f.default-esr"}) makeDirectory(dir, 0700);
+  writeFile(profiles / "profiles.ini", "[Profile0]\nName=default-esr\nIsRelative=1\nPath=f.default-esr\n"
+                                       "[Install3B6073811A6ABF12]\nDefault=f.default-esr\n");
+  writeFile(profiles / "f.default-esr" / "handlers.json",
+            R"({"schemes":{"mailto":{"action":2,"ask":false,"handlers":[{"name":"Mail","uriTemplate":"https://mail.example.org/compose?to=%s"}]}}})");
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  ASSERT_EQ(startedWith().size(), 1u);
+  expectArgument(startedWith()[0].at(0), "<uri>", subject("x"), "b");
+
+  clearCalls();
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+  EXPECT_TRUE(startedWith().empty()) << "the browser was started for a log";
+}
+
+// Two jobs at once never race into one client: the second starts its
+// client only once the first job's wait for its client has ended. The
+// stand-in stays running (as a client started cold does) until the test
+// ends, so the first job waits the whole grace time; each start notes the
+// system's uptime. Without turns both would start within moments.
+TEST_F(DefaultClient, TwoJobsAtOnceTakeTurns) {
+  const fs::path gate = root() / "gate";
+  const std::string secondId = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
+  const fs::path secondDir = home() / kDevToolDir / "support-drafts" / secondId;
+  useClientNamed("claws-mail", "read up rest < /proc/uptime; echo \"$up\" > \"$0.$$\"\n"
+                  "i=0; while [ ! -e '" + gate.string() + "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n");
+  makeDefault("claws-mail.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", false));
+  ASSERT_EQ(prepareJob(home(), kDevToolDir, secondId, jobJson(subject("y"), "c", false), std::nullopt), secondDir);
+  const Environment env = defaultClientEnvironment();
+  RunResult second;
+  std::thread other([&] { second = run(bundle().executable, {"--job", secondId}, env); });
+  const RunResult first = runJob(env);
+  other.join();
+  writeFile(gate, "");
+  expectQuietExit(first);
+  expectQuietExit(second);
+  EXPECT_EQ(outcome(), opened());
+  EXPECT_EQ(readFile(secondDir / "result.json"), R"({"ok":true})");
+  std::vector<double> starts;
+  for (const auto& entry : fs::directory_iterator(client().parent_path())) {
+    if (entry.path().filename().string().starts_with("claws-mail.")) starts.push_back(std::stod(readFile(entry.path())));
+  }
+  ASSERT_EQ(starts.size(), 2u) << "client starts";
+  // The first job held its turn through its whole grace time (5 s); the
+  // margin is for the stand-ins' own start-up, which a loaded machine slows.
+  EXPECT_GE(std::abs(starts[1] - starts[0]), 4.0) << "the second client started while the first job still waited";
 }
 
 // No route asks a helper program anything: finding the client reads files,
@@ -492,7 +607,7 @@ TEST_F(DefaultClient, NoRouteStartsABusOrWritesToTheHome) {
   Environment mailer = session;
   mailer["MAILER"] = client().string() + " --new";
   for (const Case& c : std::vector<Case>{{"known client", "thunderbird.desktop", true, session},
-                                         {"unknown handler", "firefox-esr.desktop", false, session},
+                                         {"unknown handler", "my-mail-program.desktop", false, session},
                                          {"MAILER", "thunderbird.desktop", true, mailer}}) {
     SCOPED_TRACE(c.name);
     clearCalls();
@@ -653,7 +768,13 @@ class TerminalClient : public DefaultClient {
   }
 
   fs::path pidFile() const { return root() / "client.pid"; }
-  bool runtimeDirectoryIsEmpty() const { return fs::is_empty(runtimeDirectory()); }
+  // Empty but for the lock file through which jobs take turns.
+  bool runtimeDirectoryIsEmpty() const {
+    for (const auto& entry : fs::directory_iterator(runtimeDirectory())) {
+      if (entry.path().filename() != mail::kClientTurnFileName) return false;
+    }
+    return true;
+  }
 };
 
 TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {

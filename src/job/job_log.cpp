@@ -17,14 +17,24 @@ LogInput refused(Reason reason, const std::string& path) {
 // The newest bytes of a log of `size` bytes, from the first line that
 // begins within the last kMaxLogSize of them. The byte before that window
 // is read too: when it ends a line, the window begins with a whole one.
+// When no line begins within the window (the newest line alone is longer
+// than the limit), that line's newest bytes are taken, from where a
+// character begins: an empty log would hide the very line that matters.
 std::optional<std::string> newestLines(const platform::UniqueFd& file, std::int64_t size) {
   if (size <= kMaxLogSize) return platform::readAtMost(file, kLogLimit);
   if (!platform::seekTo(file, size - kMaxLogSize - 1)) return std::nullopt;
-  const auto window = platform::readAtMost(file, kLogLimit + 1);
+  auto window = platform::readAtMost(file, kLogLimit + 1);
   if (!window) return std::nullopt;
   const auto lineEnd = window->find('\n');
-  if (lineEnd == std::string::npos) return std::string();
-  return window->substr(lineEnd + 1);
+  if (lineEnd != std::string::npos && lineEnd + 1 < window->size()) return window->substr(lineEnd + 1);
+  std::size_t start = window->size() > kLogLimit ? window->size() - kLogLimit : 0;
+  // At most three continuation bytes of a UTF-8 character.
+  for (int skipped = 0; skipped < 3 && start < window->size() &&
+                        (static_cast<unsigned char>((*window)[start]) & 0xC0) == 0x80;
+       ++skipped) {
+    ++start;
+  }
+  return window->substr(start);
 }
 
 // What log.txt's check says for each way it can fail.

@@ -59,7 +59,22 @@ TEST_F(JobLog, TheNewestPartBeginsAtALine) {
   EXPECT_EQ(readLogInput(write("exact", "old line\n" + tail), LogPart::newest).bytes, tail);
   // The window starts inside "cut": that partial line goes.
   EXPECT_EQ(readLogInput(write("cut", "old\ncut" + tail), LogPart::newest).bytes, tail.substr(5));
-  EXPECT_EQ(readLogInput(write("oneline", std::string(40000, 'z')), LogPart::newest).bytes, "");
+
+  // A newest line longer than the limit is cut, never dropped to leave an
+  // empty log: its newest bytes, from where a character begins.
+  const std::string longLine = std::string(40000, 'z') + "END";
+  EXPECT_EQ(readLogInput(write("oneline", longLine), LogPart::newest).bytes,
+            longLine.substr(longLine.size() - static_cast<std::size_t>(kMaxLogSize)));
+  const std::string ended = "old\n" + std::string(40000, 'y') + "\n";
+  EXPECT_EQ(readLogInput(write("ended", ended), LogPart::newest).bytes,
+            ended.substr(ended.size() - static_cast<std::size_t>(kMaxLogSize)));
+  // "é" is two bytes; the window starts on the second of one: that byte goes.
+  std::string accented;
+  while (accented.size() < static_cast<std::size_t>(kMaxLogSize) + 1) accented += "\xc3\xa9";
+  const auto cut = readLogInput(write("accented", "x" + accented + "z"), LogPart::newest).bytes;
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->size(), static_cast<std::size_t>(kMaxLogSize) - 1);
+  EXPECT_EQ(cut->substr(0, 2), "\xc3\xa9");
 }
 
 TEST_F(JobLog, LogTxtInTheJobDirectoryIsTheUsersPrivateFile) {

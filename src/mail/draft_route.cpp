@@ -166,9 +166,12 @@ DraftRoute commandRoute(const Words& words, std::optional<std::size_t> target, b
   if (watchedStart) {
     // The helper starts the client's program with the words from it on.
     const std::size_t before = shape.program;
-    return watched(std::move(launcher), slice(argv, before, argv.size()), verdict, facts);
+    DraftRoute route = watched(std::move(launcher), slice(argv, before, argv.size()), verdict, facts);
+    if (route.kind == DraftRoute::Kind::Watched) route.client = client;
+    return route;
   }
   DraftRoute route = start(argv, verdict);
+  route.client = client;
   if (client == Client::Balsa) route.startAloneAfterCrash = withTarget(words, target, {}, client, false);
   return route;
 }

@@ -59,6 +59,18 @@ enum class Verdict {
 // What a forwarding Geary exits with once the running one has the draft.
 inline constexpr int kForwarderExitStatus = 255;
 
+// What a route's "opened" proves.
+enum class Assurance {
+  // The client's own configuration and state were read and say it shows
+  // its composer for the request (route_admission.h).
+  Checked,
+  // Nothing of the kind could be known (an unknown handler, MAILER naming
+  // no known client, the sandbox's portal, a client whose files do not
+  // tell): "opened" only means the program was started and still ran at
+  // the end of the grace time, or took the request.
+  StartOnly,
+};
+
 struct DraftRoute {
   enum class Kind {
     Start,    // start `argv`, read its end by `verdict`
@@ -87,6 +99,9 @@ struct DraftRoute {
   // MAILER's later commands, each tried in turn while the ones before it
   // have not opened the draft.
   std::vector<DraftRoute> fallbacks;
+  // For Start and Watched: the known client the route starts, if any.
+  Client client = Client::Unknown;
+  Assurance assurance = Assurance::StartOnly;
 };
 
 // The route for `draft` given `facts`.

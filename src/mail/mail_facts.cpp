@@ -85,4 +85,24 @@ MailFacts gatherMailFacts(const MailContext& context) {
   return facts;
 }
 
+ClientContext gatherClientContext(const MailContext& context) {
+  const auto variable = [&](std::string_view name) {
+    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+  };
+  // An XDG base directory: the variable when it holds an absolute path,
+  // else the default under the home.
+  const auto baseDirectory = [&](std::string_view name, std::string_view fallback) {
+    std::string value = variable(name);
+    if (value.starts_with('/')) return value;
+    return context.home.empty() ? std::string() : context.home + std::string(fallback);
+  };
+  ClientContext client;
+  client.job.home = context.home;
+  client.job.session = {variable("DBUS_SESSION_BUS_ADDRESS"), variable("DISPLAY"), variable("WAYLAND_DISPLAY")};
+  client.job.legacyProfiles = !variable("MOZ_LEGACY_PROFILES").empty();
+  client.bases = {context.home, baseDirectory("XDG_CONFIG_HOME", "/.config"),
+                  baseDirectory("XDG_DATA_HOME", "/.local/share")};
+  return client;
+}
+
 }  // namespace mail

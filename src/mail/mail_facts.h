@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "mail/client_setup.h"
+#include "mail/client_setup_files.h"
 #include "mail/draft_route.h"
 #include "mail/mail_context.h"
 
@@ -27,5 +29,14 @@ MailFacts gatherMailFacts(const MailContext& context);
 // list there names one, or when a list is there but cannot be read: then
 // the choice cannot be known.
 std::string userMailtoHandler(std::string_view home, std::string_view currentDesktop);
+
+// What reading a client's own set-up needs: the job's session and where
+// the user's files lie (the XDG homes only when absolute, as the base
+// directory rules require).
+struct ClientContext {
+  JobSession job;
+  ClientFileBases bases;
+};
+ClientContext gatherClientContext(const MailContext& context);
 
 }  // namespace mail

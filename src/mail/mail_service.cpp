@@ -5,12 +5,14 @@
 #include <optional>
 
 #include "platform/error_numbers.h"
+#include "mail/draft_guard.h"
 #include "mail/header_line.h"
 #include "mail/helper_words.h"
 #include "mail/host_route.h"
 #include "mail/mail_address.h"
 #include "mail/mail_facts.h"
 #include "mail/report_channel.h"
+#include "mail/route_admission.h"
 
 namespace mail {
 namespace {
@@ -181,6 +183,18 @@ ServiceAnswer openDraft(const MailContext& context, const Draft& draft) {
     // command): the sandbox's own way out, as without the grant.
     facts.hostDesktopHelper.clear();
     route = decideRoute(facts, draft);
+  }
+  const ClientContext client = gatherClientContext(context);
+  route = admitRoute(std::move(route), facts, UserClientFiles(client.bases), client.job);
+  // A client is started by one job at a time; the turn is held until the
+  // route's grace wait has ended. Without a private runtime directory there
+  // is no place for the turn, and the start goes ahead as before.
+  std::optional<ClientTurn> turn;
+  const bool startsClient = route.kind == DraftRoute::Kind::Start || route.kind == DraftRoute::Kind::Watched ||
+                            !route.fallbacks.empty();
+  if (startsClient && facts.privateChannel) {
+    turn = ClientTurn::take(context.runtimeDirectory, kClientTurnPatience);
+    if (!turn) return {kErrorNoDraftRoute, "Another draft is still being handed to the mail client."};
   }
   return carryOut(context, route, draft);
 }

@@ -1,0 +1,133 @@
+#include "mail/route_admission.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "mail/client_limits.h"
+
+namespace mail {
+namespace {
+
+using Kind = DraftRoute::Kind;
+
+// Files by "home/…" or "config/…" path; no lock is held anywhere.
+class TreeFiles final : public ClientFiles {
+ public:
+  explicit TreeFiles(std::map<std::string, std::string> files) : files_(std::move(files)) {}
+  ConfigFile read(FileBase base, const std::string& path) const override {
+    const auto found = files_.find((base == FileBase::Home ? "home/" : "config/") + path);
+    if (found == files_.end()) return {};
+    return {ConfigFile::State::Text, found->second};
+  }
+  std::vector<std::string> list(FileBase, const std::string&) const override { return {}; }
+  ProfileLock profileLock(FileBase, const std::string&) const override { return {}; }
+
+ private:
+  std::map<std::string, std::string> files_;
+};
+
+const JobSession kJob{"/home/u", {"unix:path=/run/user/1000/bus", ":0", ""}, false};
+
+const std::map<std::string, std::string> kClawsSetUp = {
+    {"home/.claws-mail/accountrc", "[Account: 1]\naddress=a@example.org\n"},
+    {"home/.claws-mail/folderlist.xml", "<folderlist>\n<folder type=\"mh\" name=\"Mailbox\">\n"}};
+
+MailFacts handler(const std::string& desktopId, const std::string& program) {
+  MailFacts facts;
+  facts.handlerId = desktopId;
+  facts.exec = {ExecWord{program, false}, ExecWord{"%u", true}};
+  facts.privateChannel = true;
+  return facts;
+}
+
+Draft draft(std::string body, std::string log = "") { return {"Support Request", std::move(body), std::move(log), ""}; }
+
+TEST(RouteAdmissionTest, KnownClientStartsOnlyWhenSetUp) {
+  const MailFacts facts = handler("claws-mail.desktop", "/usr/bin/claws-mail");
+  const Draft d = draft("b", "/home/u/log.txt");
+  const DraftRoute decided = decideRoute(facts, d);
+  ASSERT_EQ(decided.kind, Kind::Start);
+
+  const DraftRoute never = admitRoute(decided, facts, TreeFiles({}), kJob);
+  EXPECT_EQ(never.kind, Kind::Refuse);
+  EXPECT_FALSE(never.why.empty());
+
+  const DraftRoute setUp = admitRoute(decided, facts, TreeFiles(kClawsSetUp), kJob);
+  EXPECT_EQ(setUp.kind, Kind::Start);
+  EXPECT_EQ(setUp.argv, decided.argv);
+  EXPECT_EQ(setUp.assurance, Assurance::Checked);
+}
+
+TEST(RouteAdmissionTest, ARequestTheClientWouldCutIsNeverHandedToIt) {
+  const auto limit = longestArgument(Client::ClawsMail);
+  ASSERT_TRUE(limit.has_value());
+  const MailFacts facts = handler("claws-mail.desktop", "/usr/bin/claws-mail");
+  // Each 'é' takes six characters encoded: the URI passes the limit well
+  // inside what the job allows.
+  std::string body;
+  while (body.size() < *limit / 3 + 100) body += "\xC3\xA9";
+  const DraftRoute cut = admitRoute(decideRoute(facts, draft(body)), facts, TreeFiles(kClawsSetUp), kJob);
+  EXPECT_EQ(cut.kind, Kind::Refuse);
+
+  // Just within the limit: the whole URI of the start is at most the limit.
+  std::string fitting(*limit, 'x');
+  for (DraftRoute route = decideRoute(facts, draft(fitting)); route.argv.back().size() > *limit;
+       route = decideRoute(facts, draft(fitting))) {
+    fitting.pop_back();
+  }
+  const DraftRoute whole = admitRoute(decideRoute(facts, draft(fitting)), facts, TreeFiles(kClawsSetUp), kJob);
+  EXPECT_EQ(whole.kind, Kind::Start);
+  EXPECT_EQ(whole.argv.back().size(), *limit);
+  // Clients without such a limit take the same long text.
+  const MailFacts evolution = handler("org.gnome.Evolution.desktop", "/usr/bin/evolution");
+  EXPECT_EQ(admitRoute(decideRoute(evolution, draft(body)), evolution, TreeFiles({}), kJob).kind, Kind::Start);
+}
+
+TEST(RouteAdmissionTest, BrowserAsHandlerNeedsAWebMailer) {
+  const MailFacts facts = handler("firefox-esr.desktop", "/usr/lib/firefox-esr/firefox-esr");
+  const DraftRoute decided = decideRoute(facts, draft("b"));
+  ASSERT_EQ(decided.kind, Kind::Start);
+  EXPECT_EQ(admitRoute(decided, facts, TreeFiles({}), kJob).kind, Kind::Refuse);
+
+  const TreeFiles webMailer({{"config/mozilla/firefox/profiles.ini", "[Profile0]\nPath=p\n[InstallX]\nDefault=p\n"},
+                             {"config/mozilla/firefox/p/handlers.json",
+                              R"({"schemes":{"mailto":{"action":2,"ask":false,"handlers":[{"name":"M","uriTemplate":"https://m.example/?u=%s"}]}}})"}});
+  const DraftRoute admitted = admitRoute(decided, facts, webMailer, kJob);
+  EXPECT_EQ(admitted.kind, Kind::Start);
+  EXPECT_EQ(admitted.argv, decided.argv);
+  EXPECT_EQ(admitted.assurance, Assurance::StartOnly) << "a web mailer's page is out of sight";
+  // A log never goes that way.
+  EXPECT_EQ(admitRoute(decideRoute(facts, draft("b", "/home/u/log.txt")), facts, webMailer, kJob).kind, Kind::Refuse);
+}
+
+TEST(RouteAdmissionTest, WhatCannotBeKnownKeepsTheStartRule) {
+  // An unknown handler, MAILER naming no client, a client whose files do
+  // not tell, the sandbox's portal: carried out as decided, a start only.
+  MailFacts unknownHandler = handler("my-mailer.desktop", "/opt/my-mailer");
+  MailFacts mailer;
+  mailer.mailer = "/opt/compose-it";
+  MailFacts sandbox;
+  sandbox.sandboxed = true;
+  sandbox.portalBackend = PortalBackend::Gtk;
+  for (const MailFacts& facts : {unknownHandler, mailer, sandbox}) {
+    const DraftRoute decided = decideRoute(facts, draft("b"));
+    const DraftRoute admitted = admitRoute(decided, facts, TreeFiles({}), kJob);
+    EXPECT_EQ(admitted.kind, decided.kind);
+    EXPECT_EQ(admitted.argv, decided.argv);
+    EXPECT_EQ(admitted.assurance, Assurance::StartOnly);
+  }
+  // Evolution composes without an account: checked with nothing to read.
+  const MailFacts evolution = handler("org.gnome.Evolution.desktop", "/usr/bin/evolution");
+  EXPECT_EQ(admitRoute(decideRoute(evolution, draft("b")), evolution, TreeFiles({}), kJob).assurance,
+            Assurance::Checked);
+  // MAILER naming a client that was never set up starts nothing.
+  MailFacts namedClaws;
+  namedClaws.mailer = "claws-mail";
+  EXPECT_EQ(admitRoute(decideRoute(namedClaws, draft("b")), namedClaws, TreeFiles({}), kJob).kind, Kind::Refuse);
+  EXPECT_EQ(admitRoute(decideRoute(namedClaws, draft("b")), namedClaws, TreeFiles(kClawsSetUp), kJob).assurance,
+            Assurance::Checked);
+}
+
+}  // namespace
+}  // namespace mail
