@@ -51,7 +51,8 @@ TEST_F(RunProgramTest, OutputIsCapturedAndArgumentsArriveByteForByte) {
 // Input given is the program's standard input, a memory file sealed
 // against change; without it standard input is /dev/null.
 TEST_F(RunProgramTest, InputIsASealedMemoryFileOnStandardInput) {
-  const std::string input = std::string("subject\0body it's \"q\"\n", 24);
+  static constexpr char kInput[] = "subject\0body it's \"q\"\n";
+  const std::string input(kInput, sizeof kInput - 1);  // the NUL inside kept, the final one not
   const ProgramRun fed = platform::runProgram({"sh", "-c", "cat; printf '|'; readlink /proc/self/fd/0"},
                                               processEnvironment(), kProgramGraceTime, AtDeadline::LeaveRunning, input);
   ASSERT_EQ(fed.errorNumber, 0) << fed.message;
