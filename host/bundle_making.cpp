@@ -50,8 +50,8 @@ BundleMaking refused(HostReason reason, std::string text) {
   return making;
 }
 
-// The information dictionary of the spec: the keys every bundle carries,
-// and the identity keys only when the spec gives them.
+// The information dictionary of the requested bundle: the keys every bundle carries,
+// and the identity keys only when they were asked for.
 platform::PlistDict infoFor(const BundleSpec& spec) {
   using platform::PlistValue;
   platform::PlistDict info = {

@@ -37,7 +37,7 @@ struct BundleMaking {
   std::string refusal;
 };
 
-// Checks the spec with the program's own rules (the channel, the prefix,
+// Checks the requested values with the program's own rules (the channel, the prefix,
 // the tool directory and the address as identityFromInfo judges them) and
 // the kit bundle at `kitBundle` (its program, helpers and script must be
 // there). Unless `checkOnly`, lays out <directory>/<name>.app: it is built

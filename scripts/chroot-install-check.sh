@@ -21,7 +21,22 @@ if [[ $(id -u) -ne 0 ]]; then
   echo "chroot-install-check.sh needs root" >&2
   exit 1
 fi
-mirror="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
+# The machine's own Debian mirror, as apt's sources name it (one-line or
+# deb822 form), unless DEBIAN_MIRROR names another.
+apt_mirror() {
+  local files=() file
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [[ -r "$file" ]] && files+=("$file")
+  done
+  [[ ${#files[@]} -gt 0 ]] || return 0
+  { awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' "${files[@]}" 2>/dev/null
+    awk '$1 == "URIs:" { print $2; exit }' "${files[@]}" 2>/dev/null; } | grep -m1 -i debian  || true
+}
+mirror="${DEBIAN_MIRROR:-$(apt_mirror)}"
+if [[ -z "$mirror" ]]; then
+  echo "chroot-install-check.sh: no Debian mirror in apt's sources; set DEBIAN_MIRROR" >&2
+  exit 1
+fi
 cache="/var/cache/support-draft-check"
 # What the check itself needs in the chroot: compilers and build tools for
 # the hosts. The packages under test bring their own dependencies.
