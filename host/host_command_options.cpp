@@ -21,6 +21,20 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
   Options options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
+    if (option == "--route") {
+      options.route = true;
+      continue;
+    }
+    // Asking for the route, a job's log is a question, not a file: --log
+    // after --route, or right before it, takes no value.
+    if (option == "--log" && (options.route || (i + 1 < arguments.size() && arguments[i + 1] == "--route"))) {
+      if (options.routeWithLog) {
+        error = "--log given twice";
+        return std::nullopt;
+      }
+      options.routeWithLog = true;
+      continue;
+    }
     if (option == "--remove" || option == "--help" || option == "--version" || option == "--check-only") {
       (option == "--remove"       ? options.remove
        : option == "--help"       ? options.help
@@ -47,6 +61,13 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
       return std::find(allowed.begin(), allowed.end(), entry.first) != allowed.end();
     });
   };
+  if (options.route) {
+    if (!only({"--bundle"}) || !options.has("--bundle") || options.values["--bundle"].empty() || options.remove ||
+        options.checkOnly) {
+      error = "--route takes --bundle and at most --log";
+    }
+    return error.empty() ? std::optional<Options>(options) : std::nullopt;
+  }
   if (options.has("--make-bundle")) {
     if (!only({"--make-bundle", "--name", "--identifier", "--channel", "--subject-prefix", "--tool-directory",
                "--recipient", "--from"}) ||

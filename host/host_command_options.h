@@ -16,6 +16,9 @@ struct Options {
   bool help = false;
   bool version = false;
   bool checkOnly = false;
+  // --route: which route a job would take; --log is then a flag, a job with a log.
+  bool route = false;
+  bool routeWithLog = false;
 
   bool has(const std::string& option) const { return values.count(option) != 0; }
 };
@@ -26,7 +29,8 @@ std::optional<long> wholeNumber(const std::string& text, std::size_t digits, lon
 // The options, or a usage error message in `error`: an unknown option, one
 // without its value or given twice, or a combination the command does not
 // take (--make-bundle with its own options, --result alone, --prune with
-// --bundle alone, otherwise --bundle, --subject and exactly one body, at
+// --bundle alone, --route with --bundle and at most a --log of no value,
+// otherwise --bundle, --subject and exactly one body, at
 // most one log, a time bound in range).
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error);
 

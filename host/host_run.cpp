@@ -22,15 +22,6 @@ namespace {
 
 constexpr std::int64_t kMaxResultSize = 4096;
 
-std::vector<std::string> environmentWithHome(const std::string& home) {
-  std::vector<std::string> environment;
-  for (std::string& entry : platform::processEnvironment()) {
-    if (!entry.starts_with("HOME=")) environment.push_back(std::move(entry));
-  }
-  environment.push_back("HOME=" + home);
-  return environment;
-}
-
 // What the host-side checks say about a job that ended without a result.
 // `signal` ended the program, when one did (0: none, or not known).
 std::string explainNoResult(const JobOnDisk& job, int signal, const std::optional<std::string>& bundleToolDirectory) {
@@ -72,6 +63,15 @@ std::optional<RunOutcome> resultIn(const JobOnDisk& job, const platform::Directo
 
 }  // namespace
 
+std::vector<std::string> programEnvironment(const std::string& home) {
+  std::vector<std::string> environment;
+  for (std::string& entry : platform::processEnvironment()) {
+    if (!entry.starts_with("HOME=")) environment.push_back(std::move(entry));
+  }
+  environment.push_back("HOME=" + home);
+  return environment;
+}
+
 Started startJob(const std::string& bundle, const JobOnDisk& job) {
   Started started;
   JobChain chain = openJobChain(job);
@@ -101,7 +101,7 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
   platform::ChildSpec spec;
   spec.paths = {executable};
   spec.arguments = {executable, "--job", job.id};
-  spec.environment = environmentWithHome(job.home);
+  spec.environment = programEnvironment(job.home);
   // Held from before the start, so that a host asking right after this
   // returns already finds the job running.
   const platform::UniqueFd lock = runLock(chain.job->fd());

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "job_chain.h"
 #include "platform/directory.h"
@@ -46,6 +47,10 @@ struct Started {
   std::unique_ptr<Run> run;
   Refusal refusal;
 };
+
+// The environment the program is started with for a job in `home`: the
+// host's own, with HOME set to `home`.
+std::vector<std::string> programEnvironment(const std::string& home);
 
 // Starts <bundle>/Contents/MacOS/support-draft for the job after removing
 // any earlier result document, through a watcher that holds the job's run

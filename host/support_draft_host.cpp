@@ -16,6 +16,7 @@
 #include "job_prune.h"
 #include "job_removal.h"
 #include "reason_codes.h"
+#include "route_query.h"
 
 static_assert(SUPPORT_DRAFT_MAX_SUBJECT_SIZE == kMaxSubjectSize);
 static_assert(SUPPORT_DRAFT_MAX_BODY_SIZE == kMaxBodySize);
@@ -42,6 +43,29 @@ struct support_draft_job {
 struct support_draft_run {
   Run run;
 };
+
+struct support_draft_route_answer {
+  mail::RouteAnswer answer;
+  std::string client;
+  std::string portalBackend;
+  std::string json;
+};
+
+// The C API's route enumerations are the answer's, number for number.
+static_assert(SUPPORT_DRAFT_ROUTE_NONE == static_cast<int>(mail::RouteAnswer::Way::None) &&
+              SUPPORT_DRAFT_ROUTE_DEFAULT_CLIENT == static_cast<int>(mail::RouteAnswer::Way::DefaultClient) &&
+              SUPPORT_DRAFT_ROUTE_TERMINAL == static_cast<int>(mail::RouteAnswer::Way::Terminal) &&
+              SUPPORT_DRAFT_ROUTE_MAILER == static_cast<int>(mail::RouteAnswer::Way::Mailer) &&
+              SUPPORT_DRAFT_ROUTE_PORTAL == static_cast<int>(mail::RouteAnswer::Way::Portal) &&
+              SUPPORT_DRAFT_ROUTE_FLATPAK_HOST == static_cast<int>(mail::RouteAnswer::Way::Host));
+static_assert(SUPPORT_DRAFT_LOG_CARRIED == static_cast<int>(mail::RouteAnswer::Log::Carried) &&
+              SUPPORT_DRAFT_LOG_NOT_CARRIED == static_cast<int>(mail::RouteAnswer::Log::NotCarried) &&
+              SUPPORT_DRAFT_LOG_NO_ROUTE == static_cast<int>(mail::RouteAnswer::Log::NoRoute) &&
+              SUPPORT_DRAFT_LOG_DECIDED_ON_HOST == static_cast<int>(mail::RouteAnswer::Log::DecidedOnHost));
+static_assert(SUPPORT_DRAFT_ASSURANCE_NONE == static_cast<int>(mail::RouteAnswer::Proof::None) &&
+              SUPPORT_DRAFT_ASSURANCE_CHECKED == static_cast<int>(mail::RouteAnswer::Proof::Checked) &&
+              SUPPORT_DRAFT_ASSURANCE_START_ONLY == static_cast<int>(mail::RouteAnswer::Proof::StartOnly) &&
+              SUPPORT_DRAFT_ASSURANCE_DECIDED_ON_HOST == static_cast<int>(mail::RouteAnswer::Proof::DecidedOnHost));
 
 namespace {
 
@@ -113,6 +137,19 @@ std::chrono::milliseconds timeBound(long milliseconds) {
 support_draft_reason handOut(Prepared&& prepared, support_draft_job** job, char* message, std::size_t size) {
   if (!prepared.job) return answer(prepared.refusal, message, size);
   *job = new support_draft_job{std::move(*prepared.job)};
+  tell("", message, size);
+  return SUPPORT_DRAFT_REASON_NONE;
+}
+
+support_draft_reason handOutRoute(RouteQuery&& query, support_draft_route_answer** out, char* message,
+                                  std::size_t size) {
+  if (!query.answer) return answer(query.refusal, message, size);
+  const mail::RouteAnswer& found = *query.answer;
+  *out = new support_draft_route_answer{found, std::string(mail::clientName(found.client)),
+                                           found.way == mail::RouteAnswer::Way::Portal
+                                               ? std::string(mail::portalBackendName(found.portalBackend))
+                                               : std::string(),
+                                           routeAnswerJson(found, query.logAsked)};
   tell("", message, size);
   return SUPPORT_DRAFT_REASON_NONE;
 }
@@ -366,6 +403,79 @@ support_draft_reason support_draft_prune_bundle_jobs(const char* bundle, const c
   } catch (const std::bad_alloc&) {
     return outOfMemory(message, message_size);
   }
+}
+
+support_draft_reason support_draft_route(const char* bundle, const char* home, unsigned flags,
+                                         support_draft_route_answer** answer, char* message, size_t message_size) {
+  if (answer == nullptr) return invalid("answer", message, message_size);
+  *answer = nullptr;
+  if (bundle == nullptr) return invalid("bundle", message, message_size);
+  try {
+    return handOutRoute(queryRoute(bundle, home == nullptr ? "" : home, (flags & SUPPORT_DRAFT_ROUTE_WITH_LOG) != 0),
+                        answer, message, message_size);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(message, message_size);
+  }
+}
+
+support_draft_reason support_draft_job_route(const char* bundle, const support_draft_job* job,
+                                             support_draft_route_answer** answer, char* message,
+                                             size_t message_size) {
+  if (answer == nullptr) return invalid("answer", message, message_size);
+  *answer = nullptr;
+  if (bundle == nullptr || job == nullptr) return invalid("bundle or job", message, message_size);
+  try {
+    return handOutRoute(queryJobRoute(bundle, job->job), answer, message, message_size);
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(message, message_size);
+  }
+}
+
+support_draft_route_way support_draft_route_answer_way(const support_draft_route_answer* answer) {
+  return answer == nullptr ? SUPPORT_DRAFT_ROUTE_NONE : static_cast<support_draft_route_way>(answer->answer.way);
+}
+
+support_draft_log_carriage support_draft_route_answer_log(const support_draft_route_answer* answer) {
+  return answer == nullptr ? SUPPORT_DRAFT_LOG_NO_ROUTE : static_cast<support_draft_log_carriage>(answer->answer.log);
+}
+
+support_draft_assurance support_draft_route_answer_assurance(const support_draft_route_answer* answer) {
+  return answer == nullptr ? SUPPORT_DRAFT_ASSURANCE_NONE : static_cast<support_draft_assurance>(answer->answer.proof);
+}
+
+const char* support_draft_route_answer_client(const support_draft_route_answer* answer) {
+  return answer == nullptr ? "" : answer->client.c_str();
+}
+
+const char* support_draft_route_answer_handler(const support_draft_route_answer* answer) {
+  return answer == nullptr ? "" : answer->answer.handler.c_str();
+}
+
+const char* support_draft_route_answer_portal_backend(const support_draft_route_answer* answer) {
+  return answer == nullptr ? "" : answer->portalBackend.c_str();
+}
+
+const char* support_draft_route_answer_why(const support_draft_route_answer* answer) {
+  return answer == nullptr ? "" : answer->answer.why.c_str();
+}
+
+const char* support_draft_route_answer_json(const support_draft_route_answer* answer) {
+  return answer == nullptr ? "" : answer->json.c_str();
+}
+
+void support_draft_route_answer_free(support_draft_route_answer* answer) { delete answer; }
+
+// The names are string literals: NUL-terminated and constant.
+const char* support_draft_route_way_name(support_draft_route_way way) {
+  return mail::wayName(static_cast<mail::RouteAnswer::Way>(way)).data();
+}
+
+const char* support_draft_log_carriage_name(support_draft_log_carriage log) {
+  return mail::logName(static_cast<mail::RouteAnswer::Log>(log)).data();
+}
+
+const char* support_draft_assurance_name(support_draft_assurance assurance) {
+  return mail::proofName(static_cast<mail::RouteAnswer::Proof>(assurance)).data();
 }
 
 const char* support_draft_outcome_name(support_draft_outcome outcome) {

@@ -284,6 +284,88 @@ SUPPORT_DRAFT_API support_draft_reason support_draft_prune_bundle_jobs(const cha
                                                                        long age_seconds, size_t *removed,
                                                                        char *message, size_t message_size);
 
+/* Which route a job would take in this session, asked before it starts or
+ * after it failed: the way to the mail client, whether a log reaches the
+ * client, and what an "opened" proves. Decided by the program's own code
+ * (the facts of the session, the decision and the admission of the route),
+ * linked into this library, with the bundle's identity and helpers, the
+ * home, and the environment the program is given (the host's, with HOME
+ * set to the home); nothing is started. The session may change between
+ * the question and the job (a client set up, MAILER set): the answer holds
+ * for the moment it is asked. */
+typedef enum support_draft_route_way {
+  SUPPORT_DRAFT_ROUTE_NONE = 0,           /* "none": nothing would be started; the job fails */
+  SUPPORT_DRAFT_ROUTE_DEFAULT_CLIENT = 1, /* "defaultClient": the desktop's default mail client */
+  SUPPORT_DRAFT_ROUTE_TERMINAL = 2,       /* "terminal": the default client, run in a terminal */
+  SUPPORT_DRAFT_ROUTE_MAILER = 3,         /* "mailer": the composer command MAILER names */
+  SUPPORT_DRAFT_ROUTE_PORTAL = 4,         /* "portal": the desktop portal, from inside a sandbox */
+  SUPPORT_DRAFT_ROUTE_FLATPAK_HOST = 5    /* "flatpakHost": from a sandbox, the host's own route */
+} support_draft_route_way;
+
+/* Whether a draft with a log gets the log into the mail client. */
+typedef enum support_draft_log_carriage {
+  SUPPORT_DRAFT_LOG_CARRIED = 0,        /* "carried" */
+  SUPPORT_DRAFT_LOG_NOT_CARRIED = 1,    /* "notCarried": no route carries the log; without it there is one */
+  SUPPORT_DRAFT_LOG_NO_ROUTE = 2,       /* "noRoute": no route even without the log */
+  SUPPORT_DRAFT_LOG_DECIDED_ON_HOST = 3 /* "decidedOnHost": the host decides; the sandbox cannot tell */
+} support_draft_log_carriage;
+
+/* What an "opened" outcome of the route proves. */
+typedef enum support_draft_assurance {
+  SUPPORT_DRAFT_ASSURANCE_NONE = 0,           /* "": no route */
+  SUPPORT_DRAFT_ASSURANCE_CHECKED = 1,        /* "checked": the client's own files say it shows its composer */
+  SUPPORT_DRAFT_ASSURANCE_START_ONLY = 2,     /* "startOnly": the client or portal was started and took the draft */
+  SUPPORT_DRAFT_ASSURANCE_DECIDED_ON_HOST = 3 /* "decidedOnHost" */
+} support_draft_assurance;
+
+/* The answer of support_draft_route or support_draft_job_route. */
+typedef struct support_draft_route_answer support_draft_route_answer;
+
+/* support_draft_route flag: the job would carry a log. */
+#define SUPPORT_DRAFT_ROUTE_WITH_LOG 1u
+
+/* The route of a job of the bundle at `bundle` in `home` (NULL or "" for
+ * the user's home), with a log when `flags` holds SUPPORT_DRAFT_ROUTE_WITH_LOG.
+ * The job's texts stand in as a subject of the bundle's prefix and an empty
+ * body; its log lies where a job's would. A bundle the program would refuse
+ * is refused with its reason. On success *answer is set (free it with
+ * support_draft_route_answer_free); otherwise it is NULL. */
+SUPPORT_DRAFT_API support_draft_reason support_draft_route(const char *bundle, const char *home, unsigned flags,
+                                                           support_draft_route_answer **answer, char *message,
+                                                           size_t message_size);
+/* The route of a prepared job as its job document asks it (its subject,
+ * body and, when it asks for one, its log). After a `failed` outcome,
+ * support_draft_route_answer_log giving SUPPORT_DRAFT_LOG_NOT_CARRIED says
+ * the route could not carry the log, and the job without it would have
+ * one. A job document or log that now fails its check is refused with its
+ * rule (that is what failed the job). */
+SUPPORT_DRAFT_API support_draft_reason support_draft_job_route(const char *bundle, const support_draft_job *job,
+                                                               support_draft_route_answer **answer, char *message,
+                                                               size_t message_size);
+SUPPORT_DRAFT_API support_draft_route_way support_draft_route_answer_way(const support_draft_route_answer *answer);
+SUPPORT_DRAFT_API support_draft_log_carriage support_draft_route_answer_log(const support_draft_route_answer *answer);
+SUPPORT_DRAFT_API support_draft_assurance
+support_draft_route_answer_assurance(const support_draft_route_answer *answer);
+/* The strings belong to the answer and stay valid until
+ * support_draft_route_answer_free of it ("" for a NULL answer).
+ * _client: the known mail client the route starts by its program's name
+ * ("thunderbird", "evolution", "claws-mail", "sylpheed", "balsa",
+ * "neomutt", "geary", "kmail"), "" when none is known. _handler: the
+ * default client's desktop id for DEFAULT_CLIENT and TERMINAL, else "".
+ * _portal_backend: "gtk", "kde" or "unknown" for PORTAL, else "". _why:
+ * for NONE, why nothing would be started, else "". _json: the answer as
+ * one compact JSON object, as `support-draft-host --route` prints it. */
+SUPPORT_DRAFT_API const char *support_draft_route_answer_client(const support_draft_route_answer *answer);
+SUPPORT_DRAFT_API const char *support_draft_route_answer_handler(const support_draft_route_answer *answer);
+SUPPORT_DRAFT_API const char *support_draft_route_answer_portal_backend(const support_draft_route_answer *answer);
+SUPPORT_DRAFT_API const char *support_draft_route_answer_why(const support_draft_route_answer *answer);
+SUPPORT_DRAFT_API const char *support_draft_route_answer_json(const support_draft_route_answer *answer);
+SUPPORT_DRAFT_API void support_draft_route_answer_free(support_draft_route_answer *answer);
+/* The stable names above, as constants ("none", "notCarried", "checked", ...). */
+SUPPORT_DRAFT_API const char *support_draft_route_way_name(support_draft_route_way way);
+SUPPORT_DRAFT_API const char *support_draft_log_carriage_name(support_draft_log_carriage log);
+SUPPORT_DRAFT_API const char *support_draft_assurance_name(support_draft_assurance assurance);
+
 /* "opened", "permissionDenied", "failed", "noResult", "timedOut", "running". */
 SUPPORT_DRAFT_API const char *support_draft_outcome_name(support_draft_outcome outcome);
 /* The stable code of a reason ("subjectTooLong", ...; "" for none). */

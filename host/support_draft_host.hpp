@@ -284,6 +284,96 @@ inline bool removeJob(const PreparedJob& job) {
   return reason == SUPPORT_DRAFT_REASON_NONE && support_draft_remove_job(handle.get()) != 0;
 }
 
+// Which route a job would take in this session; see support_draft_route.
+enum class RouteWay {
+  none = SUPPORT_DRAFT_ROUTE_NONE,
+  defaultClient = SUPPORT_DRAFT_ROUTE_DEFAULT_CLIENT,
+  terminal = SUPPORT_DRAFT_ROUTE_TERMINAL,
+  mailer = SUPPORT_DRAFT_ROUTE_MAILER,
+  portal = SUPPORT_DRAFT_ROUTE_PORTAL,
+  flatpakHost = SUPPORT_DRAFT_ROUTE_FLATPAK_HOST,
+};
+enum class LogCarriage {
+  carried = SUPPORT_DRAFT_LOG_CARRIED,
+  notCarried = SUPPORT_DRAFT_LOG_NOT_CARRIED,
+  noRoute = SUPPORT_DRAFT_LOG_NO_ROUTE,
+  decidedOnHost = SUPPORT_DRAFT_LOG_DECIDED_ON_HOST,
+};
+enum class Assurance {
+  none = SUPPORT_DRAFT_ASSURANCE_NONE,
+  checked = SUPPORT_DRAFT_ASSURANCE_CHECKED,
+  startOnly = SUPPORT_DRAFT_ASSURANCE_START_ONLY,
+  decidedOnHost = SUPPORT_DRAFT_ASSURANCE_DECIDED_ON_HOST,
+};
+
+struct RouteAnswer {
+  RouteWay way = RouteWay::none;
+  LogCarriage log = LogCarriage::noRoute;
+  Assurance assurance = Assurance::none;
+  std::string client;         // "thunderbird", ...; "" when none is known
+  std::string handler;        // the default client's desktop id
+  std::string portalBackend;  // "gtk", "kde", "unknown" for the portal
+  std::string why;            // for RouteWay::none
+  std::string json;           // as `support-draft-host --route` prints it
+};
+
+struct RouteQuery {
+  std::optional<RouteAnswer> answer;
+  std::string refusal;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+};
+
+inline const char* routeWayName(RouteWay way) {
+  return support_draft_route_way_name(static_cast<support_draft_route_way>(way));
+}
+inline const char* logCarriageName(LogCarriage log) {
+  return support_draft_log_carriage_name(static_cast<support_draft_log_carriage>(log));
+}
+inline const char* assuranceName(Assurance assurance) {
+  return support_draft_assurance_name(static_cast<support_draft_assurance>(assurance));
+}
+
+namespace c_layer {
+
+inline RouteQuery routeQuery(Reason reason, support_draft_route_answer* answer, const Message& message) {
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {std::nullopt, message.text, reason};
+  RouteAnswer value;
+  value.way = static_cast<RouteWay>(support_draft_route_answer_way(answer));
+  value.log = static_cast<LogCarriage>(support_draft_route_answer_log(answer));
+  value.assurance = static_cast<Assurance>(support_draft_route_answer_assurance(answer));
+  value.client = support_draft_route_answer_client(answer);
+  value.handler = support_draft_route_answer_handler(answer);
+  value.portalBackend = support_draft_route_answer_portal_backend(answer);
+  value.why = support_draft_route_answer_why(answer);
+  value.json = support_draft_route_answer_json(answer);
+  support_draft_route_answer_free(answer);
+  return {std::move(value), "", reason};
+}
+
+}  // namespace c_layer
+
+// The route a job of the bundle would take (`home` empty: the user's), with
+// a log when `withLog`.
+inline RouteQuery route(const std::string& bundlePath, const std::string& home, bool withLog) {
+  c_layer::Message message;
+  support_draft_route_answer* answer = nullptr;
+  const Reason reason = support_draft_route(bundlePath.c_str(), home.c_str(), withLog ? SUPPORT_DRAFT_ROUTE_WITH_LOG : 0u,
+                                            &answer, message.text, sizeof message.text);
+  return c_layer::routeQuery(reason, answer, message);
+}
+
+// The route of a prepared job as its document asks it; after Outcome::failed,
+// LogCarriage::notCarried says the route could not carry its log.
+inline RouteQuery jobRoute(const std::string& bundlePath, const PreparedJob& job) {
+  c_layer::Message message;
+  Reason reason = SUPPORT_DRAFT_REASON_NONE;
+  const c_layer::JobHandle handle = c_layer::handleOf(job, reason, message);
+  if (reason != SUPPORT_DRAFT_REASON_NONE) return {std::nullopt, message.text, reason};
+  support_draft_route_answer* answer = nullptr;
+  reason = support_draft_job_route(bundlePath.c_str(), handle.get(), &answer, message.text, sizeof message.text);
+  return c_layer::routeQuery(reason, answer, message);
+}
+
 struct Pruning {
   std::size_t removed = 0;
   std::string refusal;

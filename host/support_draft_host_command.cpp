@@ -52,6 +52,7 @@ constexpr const char* kUsage =
     "                          [--log FILE | --log-tail FILE] [--remove] [--time-bound SECONDS]\n"
     "       support-draft-host --result JOB_DIRECTORY [--remove]\n"
     "       support-draft-host --bundle PATH --prune DAYS\n"
+    "       support-draft-host --bundle PATH --route [--log]\n"
     "       support-draft-host --make-bundle DIRECTORY --name NAME --identifier ID --channel dev|prod\n"
     "                          [--subject-prefix TEXT] [--tool-directory NAME] [--recipient ADDRESS]\n"
     "                          [--from KIT_BUNDLE] [--check-only]\n"
@@ -73,6 +74,9 @@ constexpr const char* kHelp =
     "  --time-bound SECONDS    wait at most this long for the program (default 30)\n"
     "  --result JOB_DIRECTORY  print the outcome an earlier job left\n"
     "  --prune DAYS            remove the bundle's finished jobs older than DAYS\n"
+    "  --route [--log]         print the route a job (with a log: --log) would take now:\n"
+    "                          the way to the mail client, whether a log reaches it, and\n"
+    "                          whether an \"opened\" is checked or only a start\n"
     "  --make-bundle DIRECTORY make DIRECTORY/NAME.app from the installed kit, with the\n"
     "                          name, identifier, channel and, when given, the subject\n"
     "                          prefix, tool directory and support address of --name,\n"
@@ -81,8 +85,8 @@ constexpr const char* kHelp =
     "                          bundle; --check-only checks everything and writes nothing\n"
     "  --help, --version       print this help or the version\n"
     "\n"
-    "Exit status: 0 opened (or pruned, or made), 1 failed, 2 usage error, 3 refused,\n"
-    "4 permissionDenied, 5 noResult, 6 timedOut, 7 running.\n"
+    "Exit status: 0 opened (or pruned, or made, or a route), 1 failed (or no route),\n"
+    "2 usage error, 3 refused, 4 permissionDenied, 5 noResult, 6 timedOut, 7 running.\n"
     "See support-draft-host(1).\n";
 
 struct Refusal {
@@ -147,10 +151,14 @@ int refuse(const Refusal& refusal) {
 // The outcome line of a job, removing the job when asked and no program
 // runs for it any more. Asked to remove, the line always says whether the
 // directory is gone: a job a program still runs for stays, and says so.
-int reportJob(const host::PreparedJob& job, const host::RunReport& report, bool remove) {
+// `log`, for a failed job that asked for a log: whether the route could
+// carry it (host::LogCarriage's names).
+int reportJob(const host::PreparedJob& job, const host::RunReport& report, bool remove,
+              const std::optional<std::string>& log = std::nullopt) {
   nlohmann::json line = {
       {"outcome", host::outcomeName(report.outcome)}, {"jobId", job.id}, {"jobDirectory", job.directory}};
   if (!report.explanation.empty()) line["explanation"] = report.explanation;
+  if (log) line["log"] = *log;
   if (remove) {
     const bool programRuns = report.outcome == host::Outcome::timedOut || report.outcome == host::Outcome::running;
     line["removed"] = !programRuns && host::removeJob(job);
@@ -199,6 +207,13 @@ int makeBundle(const Options& options) {
   return printLine({{"outcome", options.checkOnly ? "checked" : "made"}, {"bundle", *making.bundle}}, kOpened);
 }
 
+int route(const Options& options) {
+  const host::RouteQuery query = host::route(options.values.at("--bundle"), "", options.routeWithLog);
+  if (!query.answer) return refuse({query.refusal, query.reason});
+  std::cout << query.answer->json << '\n' << std::flush;
+  return query.answer->way == host::RouteWay::none ? kFailed : kOpened;
+}
+
 int runOne(const Options& options) {
   const auto& values = options.values;
   const std::string& bundle = values.at("--bundle");
@@ -224,7 +239,15 @@ int runOne(const Options& options) {
   if (!preparation.job) return refuse({preparation.refusal, preparation.reason});
   const long seconds = options.has("--time-bound") ? std::stol(values.at("--time-bound")) : kDefaultTimeBoundSeconds;
   const host::RunReport report = host::runJob(bundle, *preparation.job, std::chrono::seconds(seconds));
-  return reportJob(*preparation.job, report, options.remove);
+  // A failed job with a log: whether its route could not carry the log,
+  // asked of the same code before the job may be removed.
+  std::optional<std::string> log;
+  if (report.outcome == host::Outcome::failed && request.log) {
+    if (const host::RouteQuery query = host::jobRoute(bundle, *preparation.job); query.answer) {
+      log = host::logCarriageName(query.answer->log);
+    }
+  }
+  return reportJob(*preparation.job, report, options.remove, log);
 }
 
 }  // namespace
@@ -246,6 +269,7 @@ int main(int argc, char** argv) {
   }
   if (options->has("--result")) return collect(*options);
   if (options->has("--prune")) return prune(*options);
+  if (options->route) return route(*options);
   if (options->has("--make-bundle")) return makeBundle(*options);
   return runOne(*options);
 }

@@ -48,6 +48,7 @@ int main(int argc, char **argv) {
   support_draft_channel channel;
   support_draft_job *job = NULL;
   support_draft_run *run = NULL;
+  support_draft_route_answer *answer = NULL;
   support_draft_reason reason;
   struct pollfd ended;
   FILE *script;
@@ -105,6 +106,20 @@ int main(int argc, char **argv) {
   CHECK(fcntl(ended.fd, F_GETFD) == -1 && errno == EBADF);
   CHECK(contains(record, "from-C-89"));
   CHECK(contains(record, "log.txt"));
+
+  /* Asked which route it took, and would take with a log: MAILER's composer. */
+  reason = support_draft_job_route(argv[1], job, &answer, message, sizeof message);
+  CHECK(reason == SUPPORT_DRAFT_REASON_NONE);
+  CHECK(support_draft_route_answer_way(answer) == SUPPORT_DRAFT_ROUTE_MAILER);
+  CHECK(support_draft_route_answer_log(answer) == SUPPORT_DRAFT_LOG_CARRIED);
+  CHECK(strcmp(support_draft_route_way_name(support_draft_route_answer_way(answer)), "mailer") == 0);
+  CHECK(strstr(support_draft_route_answer_json(answer), "\"route\":\"mailer\"") != NULL);
+  support_draft_route_answer_free(answer);
+  answer = (support_draft_route_answer *)1;
+  reason = support_draft_route(missing, home, SUPPORT_DRAFT_ROUTE_WITH_LOG, &answer, message, sizeof message);
+  CHECK(reason == SUPPORT_DRAFT_REASON_BUNDLE_MISSING);
+  CHECK(answer == NULL);
+  CHECK(strcmp(support_draft_route_answer_json(NULL), "") == 0);
 
   /* Read again later, then removed; nothing left for the host to reap. */
   CHECK(support_draft_collect_result(job, message, sizeof message) == SUPPORT_DRAFT_OUTCOME_OPENED);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "job/job_contract.h"
 #include "job_fixture.h"
@@ -743,6 +744,87 @@ TEST_F(HostLibrary, CommandExitStatusTellsEachOutcome) {
   const RunResult silent = run(SUPPORT_DRAFT_HOST_COMMAND, job, env);
   EXPECT_EQ(silent.exitStatus, 5) << describe(silent);
   EXPECT_EQ(nlohmann::json::parse(silent.out)["outcome"], "noResult") << silent.out;
+}
+
+// The route a job would take, asked of the command before any job, and
+// the log that failed a job, told after it: a default mail client not known
+// to take attachments opens drafts without a log only, and MAILER's
+// composer takes one. The result document stays the program's own.
+TEST_F(HostLibrary, CommandSaysWhichRouteAJobTakesAndWhetherItCarriesTheLog) {
+  Environment env = minimalEnvironment(home());
+  // The machine's own handlers stay out of it.
+  makeDirectory(root() / "share", 0755);
+  env["XDG_DATA_DIRS"] = (root() / "share").string();
+  env["XDG_CONFIG_DIRS"] = (root() / "share").string();
+  const auto route = [&](bool withLog) {
+    std::vector<std::string> args = {"--bundle", bundle().root.string(), "--route"};
+    if (withLog) args.push_back("--log");
+    const RunResult asked = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
+    EXPECT_EQ(asked.err, "");
+    EXPECT_EQ(std::count(asked.out.begin(), asked.out.end(), '\n'), 1) << asked.out;
+    return std::pair{asked.exitStatus, nlohmann::json::parse(asked.out)};
+  };
+
+  auto [status, answer] = route(true);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(answer["route"], "none") << answer;
+  EXPECT_EQ(answer["log"], "noRoute") << answer;
+  EXPECT_EQ(answer["withLog"], true) << answer;
+  EXPECT_FALSE(answer["reason"].get<std::string>().empty());
+
+  // A handler of the user's that the kit knows nothing of: it would be
+  // handed a mailto: URI, which carries no log it is known to take.
+  const fs::path opener = root() / "webmail";
+  writeFile(opener, "#!/bin/sh\nprintf '%s' \"$1\" > '" + (root() / "opened").string() + "'\n", 0755);
+  makeDirectory(home() / ".local", 0700);
+  makeDirectory(home() / ".local" / "share", 0700);
+  makeDirectory(home() / ".local" / "share" / "applications", 0700);
+  writeFile(home() / ".local" / "share" / "applications" / "org.example.WebMail.desktop",
+            "[Desktop Entry]\nType=Application\nName=Web mail\nExec=" + opener.string() + " %u\n", 0644);
+  makeDirectory(home() / ".config", 0700);
+  writeFile(home() / ".config" / "mimeapps.list",
+            "[Default Applications]\nx-scheme-handler/mailto=org.example.WebMail.desktop\n", 0644);
+  std::tie(status, answer) = route(false);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(answer, (nlohmann::json{{"route", "defaultClient"},
+                                    {"withLog", false},
+                                    {"log", "notCarried"},
+                                    {"assurance", "startOnly"},
+                                    {"handler", "org.example.WebMail.desktop"}}));
+  std::tie(status, answer) = route(true);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(answer["route"], "none") << answer;
+  EXPECT_EQ(answer["log"], "notCarried") << answer;
+
+  // The job with a log fails for it, and the line says so.
+  copyBuiltResource(bundle(), kScriptResource);
+  writeFile(root() / "app.log", "line\n", 0600);
+  const RunResult failed = run(SUPPORT_DRAFT_HOST_COMMAND,
+                               {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "route",
+                                "--body", "b", "--log", (root() / "app.log").string()},
+                               env);
+  EXPECT_EQ(failed.exitStatus, 1) << describe(failed);
+  const auto line = nlohmann::json::parse(failed.out);
+  EXPECT_EQ(line["outcome"], "failed") << failed.out;
+  EXPECT_EQ(line["log"], "notCarried") << failed.out;
+  const auto result = readFileIfPresent(fs::path(line["jobDirectory"].get<std::string>()) / "result.json");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(nlohmann::json::parse(*result), (nlohmann::json{{"ok", false}, {"code", "DRAFT_FAILED"}})) << *result;
+  EXPECT_FALSE(fs::exists(root() / "opened")) << "the handler was started";
+
+  // MAILER's composer is the user's own: it is handed the log.
+  env["MAILER"] = opener.string();
+  std::tie(status, answer) = route(true);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(answer["route"], "mailer") << answer;
+  EXPECT_EQ(answer["log"], "carried") << answer;
+  EXPECT_FALSE(answer.contains("handler")) << answer;
+
+  // --log takes no file here, and the route goes with no job's options.
+  const RunResult usage = run(SUPPORT_DRAFT_HOST_COMMAND,
+                              {"--bundle", bundle().root.string(), "--route", "--log", "app.log"}, env);
+  EXPECT_EQ(usage.exitStatus, 2) << describe(usage);
+  EXPECT_EQ(usage.out, "");
 }
 
 TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {

@@ -1,5 +1,7 @@
 #include "job/bundle_identity.h"
 
+#include <utility>
+
 #include "job/job_contract.h"
 #include "mail/mail_address.h"
 #include "platform/bundle.h"
@@ -100,8 +102,9 @@ BundleFacts bundleFacts(std::string_view bundlePath) {
   const std::string executable = platform::executableInBundle(*absolute, kProgramName);
   facts.executableIsRegularFile = platform::pathKindFollowingLinks(executable) == platform::PathKind::regularFile;
   if (!facts.executableIsRegularFile) return facts;
-  if (const auto resolved = platform::resolvingSymlinksInPath(executable)) {
+  if (auto resolved = platform::resolvingSymlinksInPath(executable)) {
     facts.info = platform::bundleForExecutable(*resolved).info;
+    facts.resolvedExecutable = std::move(*resolved);
   }
   return facts;
 }

@@ -68,6 +68,9 @@ struct BundleFacts {
   bool executableIsRegularFile = false;  // Contents/MacOS/support-draft is one (links followed)
   // The information dictionary, read as the program reads its own.
   platform::PlistDict info;
+  // The executable's resolved path, as the program finds its own: its
+  // helpers lie beside it. Empty when it could not be resolved.
+  std::string resolvedExecutable;
 };
 // The executable's path is resolved first, as the program finds its own
 // bundle through its resolved path: a bundle whose executable is a link

@@ -75,4 +75,8 @@ inline constexpr std::string_view kDesktopHelperName = "support-draft-desktop";
 // system's launcher.
 MailContext mailContext(std::vector<std::string> environment, std::string home, std::string_view helperDirectory);
 
+// The same context with no launcher, for deciding a route without starting
+// anything (route_plan.h): a host asking which route its job would take.
+MailContext routeContext(std::vector<std::string> environment, std::string home, std::string_view helperDirectory);
+
 }  // namespace mail

@@ -12,7 +12,7 @@
 #include "mail/mail_address.h"
 #include "mail/mail_facts.h"
 #include "mail/report_channel.h"
-#include "mail/route_admission.h"
+#include "mail/route_plan.h"
 
 namespace mail {
 namespace {
@@ -175,17 +175,17 @@ ServiceAnswer openDraft(const MailContext& context, const Draft& draft) {
   if (!isOneHeaderLine(draft.subject)) {
     return {kErrorSubjectNotOneLine, "The subject is not one line: it holds a line break or a control character."};
   }
-  MailFacts facts = gatherMailFacts(context);
-  DraftRoute route = decideRoute(facts, draft);
+  // A host asking which route a job would take is answered by this plan.
+  RoutePlan plan = planRoute(context, draft);
+  MailFacts& facts = plan.facts;
+  DraftRoute& route = plan.route;
   if (route.kind == DraftRoute::Kind::Host) {
     if (std::optional<ServiceAnswer> answer = carryOutOnHost(context, route, draft)) return *answer;
     // Nothing ran on the host (no Flatpak service, or it refused the
     // command): the sandbox's own way out, as without the grant.
     facts.hostDesktopHelper.clear();
-    route = decideRoute(facts, draft);
+    route = admittedRoute(context, facts, decideRoute(facts, draft));
   }
-  const ClientContext client = gatherClientContext(context);
-  route = admitRoute(std::move(route), facts, UserClientFiles(client.bases), client.job);
   // A client is started by one job at a time; the turn is held until the
   // route's grace wait has ended. Without a private runtime directory there
   // is no place for the turn, and the start goes ahead as before.

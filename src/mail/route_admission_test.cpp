@@ -5,33 +5,17 @@
 #include <map>
 
 #include "mail/client_limits.h"
+#include "testing/tree_client_files.h"
 
 namespace mail {
 namespace {
 
 using Kind = DraftRoute::Kind;
 
-// Files by "home/…" or "config/…" path; no lock is held anywhere.
-class TreeFiles final : public ClientFiles {
- public:
-  explicit TreeFiles(std::map<std::string, std::string> files) : files_(std::move(files)) {}
-  ConfigFile read(FileBase base, const std::string& path) const override {
-    const auto found = files_.find((base == FileBase::Home ? "home/" : "config/") + path);
-    if (found == files_.end()) return {};
-    return {ConfigFile::State::Text, found->second};
-  }
-  std::vector<std::string> list(FileBase, const std::string&) const override { return {}; }
-  ProfileLock profileLock(FileBase, const std::string&) const override { return {}; }
-
- private:
-  std::map<std::string, std::string> files_;
-};
+using testing_support::kClawsSetUp;
+using testing_support::TreeFiles;
 
 const JobSession kJob{"/home/u", {"unix:path=/run/user/1000/bus", ":0", ""}, false};
-
-const std::map<std::string, std::string> kClawsSetUp = {
-    {"home/.claws-mail/accountrc", "[Account: 1]\naddress=a@example.org\n"},
-    {"home/.claws-mail/folderlist.xml", "<folderlist>\n<folder type=\"mh\" name=\"Mailbox\">\n"}};
 
 MailFacts handler(const std::string& desktopId, const std::string& program) {
   MailFacts facts;

@@ -1,0 +1,28 @@
+// The mail service's seam to the system: programs started for real. Apart
+// from the rest of the context, so that a host that only asks which route a
+// job would take links nothing that starts one.
+#include "mail/mail_context.h"
+
+#include <utility>
+
+#include "platform/run_program.h"
+
+namespace mail {
+
+Launcher systemLauncher(std::vector<std::string> environment) {
+  return {
+      [environment](const std::vector<std::string>& command, std::chrono::milliseconds wait,
+                    platform::AtDeadline atDeadline, std::string_view input) {
+        return platform::runProgram(command, environment, wait, atDeadline, input);
+      },
+      [environment](const std::vector<std::string>& command) { return platform::startProgram(command, environment); },
+  };
+}
+
+MailContext mailContext(std::vector<std::string> environment, std::string home, std::string_view helperDirectory) {
+  MailContext context = routeContext(std::move(environment), std::move(home), helperDirectory);
+  context.launch = systemLauncher(context.environment);
+  return context;
+}
+
+}  // namespace mail
