@@ -180,13 +180,11 @@ support_draft_reason handOutRoute(RouteQuery&& query, support_draft_route_answer
                                   std::size_t size) {
   if (!query.answer) return answer(query.refusal, message, size);
   const mail::RouteAnswer& found = *query.answer;
-  *out = new support_draft_route_answer{found, std::string(mail::clientName(found.client)),
-                                           found.way == mail::RouteAnswer::Way::Portal
-                                               ? std::string(mail::portalBackendName(found.portalBackend))
-                                               : std::string(),
-                                           routeAnswerJson(found, query.logAsked)};
-  tell("", message, size);
-  return SUPPORT_DRAFT_REASON_NONE;
+  std::string backend;
+  if (found.way == mail::RouteAnswer::Way::Portal) backend = mail::portalBackendName(found.portalBackend);
+  *out = new support_draft_route_answer{found, std::string(mail::clientName(found.client)), std::move(backend),
+                                        routeAnswerJson(found, query.logAsked)};
+  return accepted(message, size);
 }
 
 support_draft_outcome report(const Report& report, char* explanation, std::size_t size) {
@@ -403,12 +401,10 @@ support_draft_reason support_draft_route(const char* bundle, const char* home, u
   if (answer == nullptr) return invalid("answer", message, message_size);
   *answer = nullptr;
   if (bundle == nullptr) return invalid("bundle", message, message_size);
-  try {
+  return guarded(message, message_size, [&] {
     return handOutRoute(queryRoute(bundle, home == nullptr ? "" : home, (flags & SUPPORT_DRAFT_ROUTE_WITH_LOG) != 0),
                         answer, message, message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  });
 }
 
 support_draft_reason support_draft_job_route(const char* bundle, const support_draft_job* job,
@@ -417,11 +413,8 @@ support_draft_reason support_draft_job_route(const char* bundle, const support_d
   if (answer == nullptr) return invalid("answer", message, message_size);
   *answer = nullptr;
   if (bundle == nullptr || job == nullptr) return invalid("bundle or job", message, message_size);
-  try {
-    return handOutRoute(queryJobRoute(bundle, job->job), answer, message, message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  return guarded(message, message_size,
+                 [&] { return handOutRoute(queryJobRoute(bundle, job->job), answer, message, message_size); });
 }
 
 support_draft_route_way support_draft_route_answer_way(const support_draft_route_answer* answer) {
