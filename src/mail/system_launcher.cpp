@@ -1,11 +1,12 @@
-// The mail service's seam to the system: programs started for real. Apart
-// from the rest of the context, so that a host that only asks which route a
-// job would take links nothing that starts one.
+// The mail service's seam to the system: programs started and graces timed
+// for real. Apart from the rest of the context, so that a host that only
+// asks which route a job would take links nothing that starts one.
 #include "mail/mail_context.h"
 
 #include <utility>
 
 #include "platform/run_program.h"
+#include "platform/timer.h"
 
 namespace mail {
 
@@ -16,6 +17,7 @@ Launcher systemLauncher(std::vector<std::string> environment) {
         return platform::runProgram(command, environment, wait, atDeadline, input);
       },
       [environment](const std::vector<std::string>& command) { return platform::startProgram(command, environment); },
+      [](std::chrono::milliseconds grace) { return platform::startTimer(grace); },
   };
 }
 
