@@ -558,7 +558,9 @@ TEST_F(DefaultClient, TwoJobsAtOnceTakeTurns) {
   const fs::path gate = root() / "gate";
   const std::string secondId = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
   const fs::path secondDir = home() / kDevToolDir / "support-drafts" / secondId;
-  useClientNamed("claws-mail", "read up rest < /proc/uptime; echo \"$up\" > \"$0.$$\"\n"
+  // An idle Claws Mail answers the query before a start at once.
+  useClientNamed("claws-mail", "[ \"$1\" = --status ] && exit 0\n"
+                  "read up rest < /proc/uptime; echo \"$up\" > \"$0.$$\"\n"
                   "i=0; while [ ! -e '" + gate.string() + "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n");
   makeDefault("claws-mail.desktop", "%u");
   prepare(jobJson(subject("x"), "b", false));
@@ -581,6 +583,25 @@ TEST_F(DefaultClient, TwoJobsAtOnceTakeTurns) {
   // The first job held its turn through its whole grace time (5 s); the
   // margin is for the stand-ins' own start-up, which a loaded machine slows.
   EXPECT_GE(std::abs(starts[1] - starts[0]), 4.0) << "the second client started while the first job still waited";
+}
+
+// A running Claws Mail held by a dialog of an earlier request answers no
+// query: the job fails without handing it the draft, which would wait
+// unseen behind that dialog.
+TEST_F(DefaultClient, ClawsMailHeldByADialogIsNotHandedTheDraft) {
+  useClientNamed("claws-mail", "[ \"$1\" = --status ] && exec sleep 600\nexit 0\n");
+  makeDefault("claws-mail.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+  EXPECT_EQ(startedWith(), (std::vector<std::vector<std::string>>{{"--status"}})) << "the draft was handed on";
+
+  clearCalls();
+  useClientNamed("claws-mail", "exit 0\n");
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  ASSERT_EQ(startedWith().size(), 2u);
+  EXPECT_EQ(startedWith()[0], std::vector<std::string>{"--status"});
 }
 
 // No route asks a helper program anything: finding the client reads files,
