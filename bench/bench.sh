@@ -234,26 +234,33 @@ names=(floor rejected inspect job)
 commands=("/bin/true" "$program" "$program --inspect" "$program --job $job_id")
 targets=(- 1.5 1.5 3)
 
+# A host's job never finds a result.json: each timed run starts without
+# one. A run that replaced the last run's file would time the file
+# system's flush of a file renamed over another (ext4 does it for a file
+# replaced that way), 0.4-10 ms on the loaded machine, which no job has.
+fresh=(--prepare "rm -f $job_dir/result.json")
+client_fresh=(--prepare "rm -f $client_job_dir/result.json")
+
 echo "== timing ${runs} runs per case"
 rm -f "$job_dir/result.json"
 # -N: no shell in between, so the floor is one exec of /bin/true.
-"${clean_env[@]}" hyperfine -N --style basic --warmup 20 --runs "$runs" \
+"${clean_env[@]}" hyperfine -N --style basic --warmup 20 --runs "$runs" "${fresh[@]}" \
   --export-json "$work/times.json" "${commands[@]}" >"$work/hyperfine.log"
 require_job_success  # what the last timed job left
 
 # xdg-email takes tens of milliseconds a run: fewer runs give as steady a median.
 email_runs=$(( runs / 10 > 10 ? runs / 10 : 10 ))
-"${client_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
+"${client_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" "${client_fresh[@]}" \
   --export-json "$work/client-times.json" "$client_program --job $job_id" >"$work/hyperfine-client.log"
-"${no_setup_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
+"${no_setup_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" "${client_fresh[@]}" \
   --export-json "$work/no-setup-times.json" "$client_program --job $job_id" >"$work/hyperfine-no-setup.log"
-"${claws_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
+"${claws_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" "${client_fresh[@]}" \
   --export-json "$work/claws-times.json" "$client_program --job $job_id" >"$work/hyperfine-claws.log"
 "${client_env[@]}" hyperfine -N --style basic --warmup 3 --runs "$email_runs" \
   --export-json "$work/email-times.json" "xdg-email --utf8 $mailto_uri" >"$work/hyperfine-email.log"
 # The two MAILER cases in one go, so that a change in the machine's load
 # between them weighs less.
-"${mailer_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$email_runs" \
+"${mailer_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" "${client_fresh[@]}" \
   --export-json "$work/mailer-times.json" "$client_program --job $job_id" "xdg-email --utf8 $mailto_uri" \
   >"$work/hyperfine-mailer.log"
 
