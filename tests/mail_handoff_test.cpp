@@ -398,6 +398,15 @@ class DefaultClient : public MailHandoff {
     makeDirectory(calls(), 0755);
   }
 
+  // A job with or without a log whose draft must fail with nothing started
+  // (no client, terminal or browser).
+  void expectNothingStarted(bool log, const Environment& overrides = {}) {
+    prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient(overrides));
+    EXPECT_EQ(outcome(), failed());
+    EXPECT_TRUE(startedWith().empty()) << "something was started";
+  }
+
   // The arguments of each call of the stand-ins, in order.
   std::vector<std::vector<std::string>> startedWith() const {
     std::vector<std::vector<std::string>> all;
@@ -488,10 +497,7 @@ TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
     SCOPED_TRACE(exec);
     clearCalls();
     makeDefaultExec(desktopId, exec);
-    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-    expectQuietExit(runWithDefaultClient());
-    EXPECT_EQ(outcome(), failed());
-    EXPECT_TRUE(startedWith().empty()) << "a client was started";
+    expectNothingStarted(true);
 
     prepare(jobJson(subject("x"), "b", false));
     expectQuietExit(runWithDefaultClient());
@@ -512,12 +518,7 @@ TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
     removeTree(files);
     useClientNamed(desktopId.substr(0, desktopId.find('.')));
     makeDefault(desktopId, "%u");
-    for (const bool log : {true, false}) {
-      prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
-      expectQuietExit(runWithDefaultClient());
-      EXPECT_EQ(outcome(), failed());
-      EXPECT_TRUE(startedWith().empty()) << "the client was started";
-    }
+    for (const bool log : {true, false}) expectNothingStarted(log);
   }
 }
 
@@ -526,10 +527,7 @@ TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
 // mailto: URI goes to it, but never a log.
 TEST_F(DefaultClient, BrowserAsHandlerNeedsItsWebMailer) {
   makeDefault("firefox-esr.desktop", "%u");
-  prepare(jobJson(subject("x"), "b", false));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), failed());
-  EXPECT_TRUE(startedWith().empty()) << "the browser was started";
+  expectNothingStarted(false);
 
   const fs::path profiles = configHome() / "mozilla" / "firefox";
   for (const fs::path& dir : {configHome() / "mozilla", profiles, profiles / "f.default-esr"}) makeDirectory(dir, 0700);
@@ -543,10 +541,7 @@ TEST_F(DefaultClient, BrowserAsHandlerNeedsItsWebMailer) {
   expectArgument(startedWith()[0].at(0), "<uri>", subject("x"), "b");
 
   clearCalls();
-  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), failed());
-  EXPECT_TRUE(startedWith().empty()) << "the browser was started for a log";
+  expectNothingStarted(true);
 }
 
 // Two jobs at once never race into one client: the second starts its
@@ -677,10 +672,7 @@ TEST_F(DefaultClient, FlatpakMailerOpensOnlyWithoutALog) {
                                     std::string("org.mozilla.Thunderbird")}) {
     SCOPED_TRACE(mailer);
     clearCalls();
-    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-    expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
-    EXPECT_EQ(outcome(), failed());
-    EXPECT_TRUE(startedWith().empty()) << "something was started";
+    expectNothingStarted(true, {{"MAILER", mailer}});
 
     prepare(jobJson(subject("x"), "b", false));
     expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
@@ -833,12 +825,7 @@ TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
 TEST_F(TerminalClient, NothingStartsWithoutAPrivateRuntimeDirectory) {
   fs::permissions(runtimeDirectory(), fs::perms::group_read | fs::perms::group_exec, fs::perm_options::add);
   for (const Environment& overrides : {Environment{{"XDG_RUNTIME_DIR", ""}}, Environment{}}) {
-    for (const bool log : {true, false}) {
-      prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
-      expectQuietExit(runWithDefaultClient(overrides));
-      EXPECT_EQ(outcome(), failed());
-      EXPECT_TRUE(startedWith().empty()) << "something was started";
-    }
+    for (const bool log : {true, false}) expectNothingStarted(log, overrides);
   }
 }
 
