@@ -26,22 +26,35 @@ BUNDLE = HEADER = ""
 PREFIX = "Support Request - Quorvel "
 
 
-def header_values(prefix):
-    """NAME -> value of the header's `SUPPORT_DRAFT_<prefix>NAME = N` and `#define SUPPORT_DRAFT_<prefix>NAME N`."""
+def header_text():
     with open(HEADER) as header:
-        text = header.read()
-    pattern = r"(?:#define\s+)?\bSUPPORT_DRAFT_%s([A-Z0-9_]+)\s*=?\s*(\d+)u?\b" % prefix
-    return {name: int(value) for name, value in re.findall(pattern, text)}
+        return re.sub(r"/\*.*?\*/", "", header.read(), flags=re.S)
+
+
+def header_enumerations():
+    """{enumeration: {member without the common prefix: value}} of the header's typedef enums."""
+    enumerations = {}
+    for name, body in re.findall(r"typedef enum (\w+) \{(.*?)\}", header_text(), flags=re.S):
+        members = dict(re.findall(r"(\w+)\s*=\s*(\d+)", body))
+        prefix = os.path.commonprefix(list(members))
+        prefix = prefix[:prefix.rindex("_") + 1]
+        enumerations[name] = {member[len(prefix):]: int(value) for member, value in members.items()}
+    return enumerations
 
 
 class NumbersAgreeWithTheHeader(unittest.TestCase):
     def test_each_enumeration_has_exactly_the_header_values(self):
-        for enumeration, prefix in ((sd.Reason, "REASON_"), (sd.Outcome, "OUTCOME_"), (sd.Channel, "CHANNEL_")):
-            with self.subTest(enumeration.__name__):
-                self.assertEqual({member.name: member.value for member in enumeration}, header_values(prefix))
+        python = {"support_draft_reason": sd.Reason, "support_draft_outcome": sd.Outcome,
+                  "support_draft_channel": sd.Channel}
+        enumerations = header_enumerations()
+        self.assertEqual(set(enumerations), set(python), "an enumeration of the header has no Python counterpart")
+        for name, enumeration in python.items():
+            with self.subTest(name):
+                self.assertEqual({member.name: member.value for member in enumeration}, enumerations[name])
 
     def test_limits_are_the_header_limits(self):
-        limits = header_values("")
+        limits = {name: int(value) for name, value in
+                  re.findall(r"#define SUPPORT_DRAFT_(\w+) (\d+)u?\b", header_text())}
         for name in ("MAX_SUBJECT_SIZE", "MAX_BODY_SIZE", "MAX_LOG_SIZE", "MAX_SUBJECT_PREFIX_SIZE",
                      "MESSAGE_SIZE", "LOG_TAIL"):
             self.assertEqual(getattr(sd, name), limits[name], name)
@@ -219,7 +232,7 @@ class Runs(Place):
             os.close(directory)
         self.assertEqual(job.collect().outcome, sd.Outcome.OPENED)
 
-    def test_closing_a_run_another_thread_waits_on(self):
+    def test_polling_and_closing_a_run_another_thread_waits_on(self):
         job = self.prepare()
         run = job.start(BUNDLE)
         descriptor = run.fileno()
@@ -228,6 +241,7 @@ class Runs(Place):
         waiter.start()
         while run._handle._users == 0:  # until the waiter holds the run
             time.sleep(0.001)
+        self.assertEqual(run.poll().outcome, sd.Outcome.RUNNING)  # not behind the wait
         run.close()  # freed only when the wait has returned
         with self.assertRaises(ValueError):
             run.poll()

@@ -20,8 +20,9 @@ use.
 A refusal raises Refused with its Reason and a sentence for the host's own
 log. Times are in seconds, None for no bound. Texts are str (sent as
 UTF-8) or bytes; paths are str, bytes or path-like objects. Every handle
-may be used from several threads; a handle closed while another thread
-waits on it is freed when that wait returns."""
+may be used from several threads: a run may be polled while another
+thread waits on it, and a handle closed while another thread waits on it
+is freed when that wait returns."""
 from ._codes import (LOG_TAIL, MAX_BODY_SIZE, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MAX_SUBJECT_SIZE,
                      MESSAGE_SIZE, Channel, Outcome, Reason)
 from ._jobs import (Job, Refused, Report, Run, bundle_channel, bundle_subject_prefix, job_at, open_job,

@@ -1,7 +1,7 @@
 """An opaque handle of the library owned by a Python object: freed once,
-never while a call on it is still in the library. A handle closed by one
-thread while another waits on it is freed when that wait returns, instead
-of being used after it was freed."""
+and never while a call on it is still in the library. A handle closed by
+one thread while another waits on it is freed when that wait returns,
+instead of being used after it was freed."""
 from __future__ import annotations
 
 import contextlib
@@ -14,10 +14,12 @@ class Handle:
         self._pointer: Optional[int] = pointer
         self._free = free
         self._what = what
-        self._state = threading.Lock()   # guards _pointer, _closed and _users
-        self._calls = threading.Lock()   # one call at a time on the handle, as the library allows
+        self._state = threading.Lock()  # guards _pointer, _closed and _users
         self._closed = False
         self._users = 0
+        # For the calls that change the handle, which the library takes one
+        # at a time; held only for calls that return at once.
+        self.changes = threading.Lock()
 
     @property
     def closed(self) -> bool:
@@ -25,15 +27,14 @@ class Handle:
 
     @contextlib.contextmanager
     def use(self) -> Iterator[int]:
-        """The pointer for one call into the library; ValueError once closed."""
+        """The pointer, kept alive until the block ends; ValueError once closed."""
         with self._state:
             if self._closed or self._pointer is None:
                 raise ValueError("the %s is closed" % self._what)
             self._users += 1
             pointer = self._pointer
         try:
-            with self._calls:
-                yield pointer
+            yield pointer
         finally:
             with self._state:
                 self._users -= 1

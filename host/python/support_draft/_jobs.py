@@ -7,6 +7,7 @@ import ctypes
 import math
 import operator
 import os
+import select
 from dataclasses import dataclass
 from typing import Optional, Union
 
@@ -208,11 +209,19 @@ class Run:
 
     def wait(self, timeout: Optional[float] = None) -> Report:
         """Waits at most ``timeout`` seconds (None: until the program has
-        ended; 0: not at all); RUNNING when the program still runs then."""
-        explanation = _message_buffer()
+        ended; 0: not at all); RUNNING when the program still runs then.
+        Other threads may poll the run meanwhile."""
         milliseconds = _milliseconds(timeout)
         with self._handle.use() as pointer:
-            outcome = library().support_draft_wait_job(pointer, milliseconds, explanation, MESSAGE_SIZE)
+            if milliseconds != 0:
+                # The wait itself is on the descriptor, which the library
+                # leaves alone, so that no call on the run waits behind it.
+                ended = select.poll()
+                ended.register(self._descriptor, select.POLLIN)
+                ended.poll(None if milliseconds < 0 else milliseconds)
+            explanation = _message_buffer()
+            with self._handle.changes:
+                outcome = library().support_draft_wait_job(pointer, 0, explanation, MESSAGE_SIZE)
         return _report(outcome, explanation)
 
     async def wait_async(self) -> Report:
