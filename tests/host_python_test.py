@@ -45,7 +45,8 @@ def header_enumerations():
 class NumbersAgreeWithTheHeader(unittest.TestCase):
     def test_each_enumeration_has_exactly_the_header_values(self):
         python = {"support_draft_reason": sd.Reason, "support_draft_outcome": sd.Outcome,
-                  "support_draft_channel": sd.Channel}
+                  "support_draft_channel": sd.Channel, "support_draft_route_way": sd.RouteWay,
+                  "support_draft_log_carriage": sd.LogCarriage, "support_draft_assurance": sd.Assurance}
         enumerations = header_enumerations()
         self.assertEqual(set(enumerations), set(python), "an enumeration of the header has no Python counterpart")
         for name, enumeration in python.items():
@@ -170,6 +171,18 @@ class Runs(Place):
         self.assertEqual(job.collect().outcome, sd.Outcome.OPENED)
         self.assertTrue(job.remove())
         self.assertFalse(os.path.exists(job.directory))
+
+    def test_route_is_asked_before_and_after_a_job(self):
+        # MAILER is the place's recording composer: the user's own, handed the log.
+        answer = sd.route(BUNDLE, with_log=True, home=self.home)
+        self.assertEqual((answer.way, answer.log, answer.assurance),
+                         (sd.RouteWay.MAILER, sd.LogCarriage.CARRIED, sd.Assurance.START_ONLY))
+        self.assertEqual((answer.way.code, answer.log.code), ("mailer", "carried"))
+        self.assertIn('"route":"mailer"', answer.json)
+        self.assertEqual(self.prepare(log=b"line\n").route(BUNDLE).way, sd.RouteWay.MAILER)
+        with self.assertRaises(sd.Refused) as refusal:
+            sd.route(os.path.join(self.root, "missing.app"))
+        self.assertIs(refusal.exception.reason, sd.Reason.BUNDLE_MISSING)
 
     def test_handles_of_the_same_job_agree(self):
         job = self.prepare()

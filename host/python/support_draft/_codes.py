@@ -1,5 +1,5 @@
-"""The numbers the C API speaks in: channels, reasons for a refusal and
-outcomes of a run, as integer enumerations with the C values, and the
+"""The numbers the C API speaks in: channels, reasons for a refusal,
+outcomes of a run and the answers about a job's route, as integer enumerations with the C values, and the
 program's limits. Their stable texts (``Reason.code``, ``Outcome.code``)
 come from the library itself, so a host acts on the same text the
 support-draft-host command prints."""
@@ -115,4 +115,48 @@ class Outcome(_LibraryEnum):
     def code(self) -> str:
         """The stable name ("opened", "permissionDenied", ...)."""
         text: Optional[bytes] = library().support_draft_outcome_name(self.value)
+        return "" if text is None else text.decode("ascii")
+
+
+class RouteWay(_LibraryEnum):
+    """Which way a job's draft would go to the mail client."""
+    NONE = 0            # nothing would be started; the job fails
+    DEFAULT_CLIENT = 1  # the desktop's default mail client
+    TERMINAL = 2        # that client, run in a terminal
+    MAILER = 3          # the composer MAILER names
+    PORTAL = 4          # the desktop portal, from inside a sandbox
+    FLATPAK_HOST = 5    # from a sandbox allowed the Flatpak service, the host's own route
+
+    @property
+    def code(self) -> str:
+        """The stable name ("defaultClient", ...), as the command prints it."""
+        text: Optional[bytes] = library().support_draft_route_way_name(self.value)
+        return "" if text is None else text.decode("ascii")
+
+
+class LogCarriage(_LibraryEnum):
+    """Whether a job with a log gets the log into the mail client."""
+    CARRIED = 0
+    NOT_CARRIED = 1      # no route carries the log; the job without it has one
+    NO_ROUTE = 2         # no route even without the log
+    DECIDED_ON_HOST = 3  # the host decides with facts the sandbox cannot see
+
+    @property
+    def code(self) -> str:
+        """The stable name ("carried", "notCarried", ...)."""
+        text: Optional[bytes] = library().support_draft_log_carriage_name(self.value)
+        return "" if text is None else text.decode("ascii")
+
+
+class Assurance(_LibraryEnum):
+    """What an OPENED outcome of the route proves."""
+    NONE = 0             # no route
+    CHECKED = 1          # the client's own files say it shows its composer
+    START_ONLY = 2       # the client or portal was started and took the draft
+    DECIDED_ON_HOST = 3
+
+    @property
+    def code(self) -> str:
+        """The stable name ("checked", "startOnly", ...; "" for NONE)."""
+        text: Optional[bytes] = library().support_draft_assurance_name(self.value)
         return "" if text is None else text.decode("ascii")

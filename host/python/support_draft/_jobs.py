@@ -11,7 +11,8 @@ import select
 from dataclasses import dataclass
 from typing import Optional, Union
 
-from ._codes import LOG_TAIL, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MESSAGE_SIZE, Channel, Outcome, Reason
+from ._codes import (LOG_TAIL, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MESSAGE_SIZE, Assurance, Channel, LogCarriage,
+                     Outcome, Reason, RouteWay)
 from ._handle import Handle
 from ._library import library
 
@@ -43,6 +44,24 @@ class Report:
     host's own checks found; "" otherwise."""
     outcome: Outcome
     explanation: str = ""
+
+
+@dataclass(frozen=True)
+class RouteAnswer:
+    """Which route a job would take in this session: its ``way``, whether a
+    log reaches the client (``log``), what an OPENED proves
+    (``assurance``), the known ``client`` it starts by its program's name
+    ("" when none is known), the default ``handler``'s desktop id, the
+    ``portal_backend`` ("gtk", "kde", "unknown"), ``why`` there is no route,
+    and the whole as ``support-draft-host --route`` prints it (``json``)."""
+    way: RouteWay
+    log: LogCarriage
+    assurance: Assurance
+    client: str
+    handler: str
+    portal_backend: str
+    why: str
+    json: str
 
 
 def _path(path: Optional[Path]) -> Optional[bytes]:
@@ -149,6 +168,19 @@ class Job:
         with self._handle.use() as pointer:
             outcome = library().support_draft_collect_result(pointer, explanation, MESSAGE_SIZE)
         return _report(outcome, explanation)
+
+    def route(self, bundle: Path) -> RouteAnswer:
+        """The route the job would take now, as its document asks it (with
+        its log when it has one). After a FAILED outcome,
+        LogCarriage.NOT_CARRIED says the route could not carry the log and
+        the job without it would have one. Refused when the job document or
+        the log now fails its check."""
+        answer = ctypes.c_void_p()
+        message = _message_buffer()
+        with self._handle.use() as pointer:
+            reason = library().support_draft_job_route(_path(bundle), pointer, ctypes.byref(answer), message,
+                                                       MESSAGE_SIZE)
+        return _route_answer(reason, answer, message)
 
     def remove(self) -> bool:
         """Removes the job's directory and its files, never following a
@@ -321,6 +353,35 @@ def job_at(directory: Path) -> Job:
     message = _message_buffer()
     reason = library().support_draft_job_at(_path(directory), ctypes.byref(job), message, MESSAGE_SIZE)
     return _job_from(reason, job, message)
+
+
+def _route_answer(reason: int, answer: ctypes.c_void_p, message: ctypes.Array[ctypes.c_char]) -> RouteAnswer:
+    _check(reason, message)
+    loaded = library()
+    try:
+        def text(name: str) -> str:
+            value: Optional[bytes] = getattr(loaded, name)(answer)
+            return "" if value is None else value.decode("utf-8", "replace")
+
+        return RouteAnswer(RouteWay(loaded.support_draft_route_answer_way(answer)),
+                           LogCarriage(loaded.support_draft_route_answer_log(answer)),
+                           Assurance(loaded.support_draft_route_answer_assurance(answer)),
+                           text("support_draft_route_answer_client"), text("support_draft_route_answer_handler"),
+                           text("support_draft_route_answer_portal_backend"), text("support_draft_route_answer_why"),
+                           text("support_draft_route_answer_json"))
+    finally:
+        loaded.support_draft_route_answer_free(answer)
+
+
+def route(bundle: Path, *, with_log: bool = False, home: Optional[Path] = None) -> RouteAnswer:
+    """Which route a job of the bundle (with a log when ``with_log``) would
+    take in this session, decided by the program's own code; nothing is
+    started. Refused for a bundle the program would refuse."""
+    answer = ctypes.c_void_p()
+    message = _message_buffer()
+    reason = library().support_draft_route(_path(bundle), _path(home), 1 if with_log else 0, ctypes.byref(answer),
+                                           message, MESSAGE_SIZE)
+    return _route_answer(reason, answer, message)
 
 
 def bundle_subject_prefix(bundle: Path) -> str:
