@@ -11,11 +11,13 @@
 
 #include "mail/portal_answer.h"
 #include "platform/run_program.h"
+#include "platform/unique_fd.h"
 
 namespace mail {
 
-// How the service starts programs, every client and helper: runProgram and
-// startProgram in the context's environment (systemLauncher), or a test's
+// How the service starts programs, every client and helper, and times a
+// started client's grace: runProgram, startProgram in the context's
+// environment and the system's timer (systemLauncher), or a test's
 // stand-ins that watch what a route starts without starting anything.
 struct Launcher {
   // Starts a program and waits at most `wait` for its end; one still
@@ -27,6 +29,10 @@ struct Launcher {
   // Starts a program left to run its course (a terminal that is watched
   // beside the report channel while it runs).
   std::function<platform::ProgramStart(const std::vector<std::string>& command)> start;
+  // Starts a client's grace: a descriptor that becomes readable once it is
+  // over (the system's timer, or a test's gate opened once it has seen
+  // what the grace must hold), or none when no timer can be had.
+  std::function<platform::UniqueFd(std::chrono::milliseconds grace)> timer;
 };
 
 Launcher systemLauncher(std::vector<std::string> environment);
@@ -37,6 +43,8 @@ Launcher systemLauncher(std::vector<std::string> environment);
 // inside the host command's default time bound of 30 seconds with the
 // caller's backstop.
 inline constexpr std::chrono::milliseconds kHostRouteDeadline{25000};
+
+inline constexpr std::chrono::milliseconds kBusyProbeTime{3000};
 
 struct MailContext {
   // The environment as started programs get it (handedOnEnvironment).
@@ -53,6 +61,10 @@ struct MailContext {
   // How long a started client has before it counts as opened (one started
   // cold stays in the foreground), and `run program` waits.
   std::chrono::milliseconds grace = platform::kProgramGraceTime;
+  // How long a running client has to answer the query that says it is
+  // free to take a request (DraftRoute::busyProbe): an idle Claws Mail
+  // answered in 0.15-0.3 s on a loaded machine.
+  std::chrono::milliseconds busyProbeTime{kBusyProbeTime};
   // What the portal helper is given for the whole exchange.
   std::chrono::milliseconds portalDeadline = kPortalDeadline;
   // What the Flatpak helper is given for the call and the command's end.

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <tuple>
 
 #include "mail/client_report.h"
@@ -20,6 +19,7 @@
 #include "platform/error_numbers.h"
 #include "platform/child_process.h"
 #include "platform/run_program.h"
+#include "testing/fifo.h"
 #include "testing/report_peer.h"
 #include "testing/scratch_directory.h"
 
@@ -54,6 +54,11 @@ struct FakeLauncher {
   std::vector<std::string> inputs;
   std::string helperSays;
   platform::UniqueFd helper;
+  // The client's grace: it ends when the test opens it, or once the helper
+  // was accepted when graceEndsOnceAccepted; each grace asked for is noted.
+  testing_support::GraceGate grace;
+  bool graceEndsOnceAccepted = false;
+  std::vector<std::chrono::milliseconds> graces;
 
   MailContext context() {
     MailContext context;
@@ -70,7 +75,12 @@ struct FakeLauncher {
       started.push_back(command);
       const auto at = std::find(command.begin(), command.end(), "/b/terminal-helper");
       if (at != command.end() && at + 1 != command.end()) helper = testing_support::connectedHelper(at[1], helperSays);
+      if (graceEndsOnceAccepted && helper) grace.openOnceReadable(helper.get());
       return platform::ProgramStart{};
+    };
+    context.launch.timer = [this](std::chrono::milliseconds span) {
+      graces.push_back(span);
+      return grace.copy();
     };
     return context;
   }
@@ -105,23 +115,79 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
   EXPECT_EQ(fake.started, (std::vector<Words>{{"claws-mail", "uri"}}));
 }
 
-// A client that crashes when started cold with a draft is started alone,
-// then asked again; a crash of that start too is a failure. Only a crash
-// leads to the second start.
-TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
+// A running client held by a dialog of an earlier request does not answer
+// the query in time: nothing is handed to it, since the draft would wait
+// unseen behind that dialog. Any other end of the query lets the start go
+// ahead, and a route without a query starts at once.
+TEST(MailServiceTest, ClientHeldByADialogIsNotHandedTheDraft) {
+  DraftRoute route = startRoute({"claws-mail", "uri"}, Verdict::ExitStatus);
+  route.busyProbe = {"claws-mail", "--status"};
+  const Words probe = {"claws-mail", "--status"};
+  const Words start = {"claws-mail", "uri"};
+
+  FakeLauncher held{{ended(platform::kErrorTimedOut)}};
+  MailContext context = held.context();
+  context.busyProbeTime = std::chrono::milliseconds(1234);
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, kErrorNoDraftRoute);
+  EXPECT_EQ(held.started, (std::vector<Words>{probe}));
+  // Its query is ended, not left to answer later.
+  ASSERT_EQ(held.waits.size(), 1u);
+  EXPECT_EQ(held.waits[0], std::make_pair(std::chrono::milliseconds(1234), platform::AtDeadline::End));
+
+  for (const std::int64_t probeEnd : {std::int64_t{0}, std::int64_t{1}, platform::kErrorProgramNotFound}) {
+    FakeLauncher answered{{ended(probeEnd), ended(0)}};
+    EXPECT_EQ(carryOut(answered.context(), route, kDraft).errorNumber, 0) << probeEnd;
+    EXPECT_EQ(answered.started, (std::vector<Words>{probe, start})) << probeEnd;
+  }
+  FakeLauncher answeredThenFailed{{ended(0), ended(2)}};
+  EXPECT_EQ(carryOut(answeredThenFailed.context(), route, kDraft).errorNumber, 2);
+
+  route.busyProbe.clear();
+  FakeLauncher noQuery{{ended(platform::kErrorTimedOut)}};
+  EXPECT_EQ(carryOut(noQuery.context(), route, kDraft).errorNumber, platform::kErrorTimedOut);
+  EXPECT_EQ(noQuery.started, (std::vector<Words>{start}));
+}
+
+// The query's bound is real: a query that never answers is ended at it.
+TEST(MailServiceTest, QueryThatNeverAnswersIsEndedAtItsBound) {
+  testing_support::ScratchDirectory scratch;
+  const std::string started = scratch.path() + "/client-started";
+  DraftRoute route = startRoute({"/bin/sh", "-c", ": >\"$0\"", started}, Verdict::ExitStatus);
+  route.busyProbe = {"/bin/sleep", "600"};
+  MailContext context = shortGrace();
+  context.busyProbeTime = std::chrono::milliseconds(50);
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, kErrorNoDraftRoute);
+  EXPECT_FALSE(std::filesystem::exists(started));
+  route.busyProbe = {"/bin/true"};
+  // Long enough for the start to end on its own, whatever the load.
+  context.grace = std::chrono::minutes(1);
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, 0);
+  EXPECT_TRUE(std::filesystem::exists(started));
+}
+
+// A client that crashes when started cold with a draft is started alone
+// first, then handed the draft; its start alone failing or crashing hands
+// nothing on, and the second start's end is the outcome.
+TEST(MailServiceTest, ClientThatCrashesColdIsStartedAloneFirst) {
   DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
-  route.startAloneAfterCrash = {"balsa"};
-  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}};
-  EXPECT_EQ(carryOut(coldCrash.context(), route, kDraft).errorNumber, 0);
-  EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
+  route.startAloneFirst = {"balsa"};
+  const std::vector<Words> both = {{"balsa"}, {"balsa", "--compose=x"}};
+  FakeLauncher runs{{ProgramRun{}, ended(0)}};
+  EXPECT_EQ(carryOut(runs.context(), route, kDraft).errorNumber, 0);
+  EXPECT_EQ(runs.started, both);
+  // Each waited out the grace, left running.
+  EXPECT_EQ(runs.waits, (std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>>(
+                            2, {platform::kProgramGraceTime, platform::AtDeadline::LeaveRunning})));
 
-  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}};
-  EXPECT_EQ(carryOut(alwaysCrashes.context(), route, kDraft).errorNumber, platform::kErrorKilledBySignal);
-  EXPECT_EQ(alwaysCrashes.started.size(), 2u);
+  FakeLauncher requestCrashedIt{{ProgramRun{}, ended(1)}};
+  EXPECT_EQ(carryOut(requestCrashedIt.context(), route, kDraft).errorNumber, 1);
+  EXPECT_EQ(requestCrashedIt.started, both);
 
-  FakeLauncher fails{{ended(1)}};
-  EXPECT_EQ(carryOut(fails.context(), route, kDraft).errorNumber, 1);
-  EXPECT_EQ(fails.started.size(), 1u);
+  for (const std::int64_t aloneEnd : {std::int64_t{1}, platform::kErrorKilledBySignal, platform::kErrorProgramNotFound}) {
+    FakeLauncher aloneFails{{ended(aloneEnd)}};
+    EXPECT_EQ(carryOut(aloneFails.context(), route, kDraft).errorNumber, aloneEnd);
+    EXPECT_EQ(aloneFails.started, (std::vector<Words>{{"balsa"}})) << "the draft went on after " << aloneEnd;
+  }
 }
 
 // A client started cold stays in the foreground: after the grace time the
@@ -130,9 +196,12 @@ TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
 // wait for the client otherwise).
 TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfOurs) {
   const testing_support::ScratchDirectory scratch;
-  const std::string pidFile = scratch.path() + "/pid";
+  // The client says its id only to a reader of the pipe, which comes once
+  // the route has returned.
+  const std::string pidPipe = scratch.path() + "/pid";
+  testing_support::makeFifo(pidPipe);
   const DraftRoute route = startRoute(
-      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidFile}, Verdict::ExitStatus);
+      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidPipe}, Verdict::ExitStatus);
 
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
@@ -158,12 +227,7 @@ TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfO
   close(ends[0]);
 
   // The client was started and is still running: end it.
-  pid_t pid = 0;
-  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-       pid <= 0 && std::chrono::steady_clock::now() < giveUp;
-       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-    std::ifstream(pidFile) >> pid;
-  }
+  const pid_t pid = static_cast<pid_t>(std::atol(testing_support::readFifo(pidPipe).c_str()));
   ASSERT_GT(pid, 0) << "the client was not started";
   EXPECT_EQ(kill(pid, SIGKILL), 0) << "the client was not left running";
   waitpid(pid, nullptr, 0);
@@ -276,7 +340,7 @@ TEST(MailServiceTest, DraftWithAHostileRecipientStartsNothing) {
 // address, and hands the helper the client's command through the channel,
 // never in a command line; the helper's report of the client's end is the
 // outcome, read by the route's verdict. Every report here is final, so the
-// grace is never waited out.
+// grace never ends; a client still running at its end is an open draft.
 TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
   const testing_support::ScratchDirectory runtime;
   ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
@@ -299,6 +363,7 @@ TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
     context.grace = std::chrono::minutes(10);
     route.verdict = verdict;
     EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, expected);
+    EXPECT_EQ(fake.graces, std::vector<std::chrono::milliseconds>{context.grace}) << "the context's grace";
     ASSERT_EQ(fake.started.size(), 1u);
     ASSERT_EQ(fake.started[0].size(), 4u);
     EXPECT_EQ(Words(fake.started[0].begin(), fake.started[0].begin() + 3),
@@ -311,8 +376,23 @@ TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
     EXPECT_TRUE(std::filesystem::is_empty(runtime.path())) << "the channel was left behind";
   }
 
+  // Started, and the grace ends once the helper was accepted: an open
+  // draft, and the helper is told to leave the client running.
+  FakeLauncher running;
+  running.helperSays = "started\n";
+  running.graceEndsOnceAccepted = true;
+  MailContext runningContext = running.context();
+  runningContext.runtimeDirectory = runtime.path();
+  route.verdict = Verdict::ExitStatus;
+  EXPECT_EQ(carryOut(runningContext, route, kDraft).errorNumber, 0);
+  running.grace.join();
+  std::string heard(4096, '\0');
+  const ssize_t n = recv(running.helper.get(), heard.data(), heard.size(), MSG_DONTWAIT);
+  heard.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  EXPECT_EQ(heard, *goAheadMessage(route.argv) + kKeep);
+
   // A launcher that cannot start is the outcome; without a private
-  // runtime directory nothing starts at all.
+  // runtime directory, or without a timer for the grace, nothing starts.
   FakeLauncher unstartable;
   MailContext context = unstartable.context();
   context.runtimeDirectory = runtime.path();
@@ -321,6 +401,13 @@ TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
   FakeLauncher noChannel;
   EXPECT_EQ(carryOut(noChannel.context(), route, kDraft).errorNumber, kErrorNoDraftRoute);
   EXPECT_TRUE(noChannel.started.empty());
+  FakeLauncher noTimer;
+  MailContext noTimerContext = noTimer.context();
+  noTimerContext.runtimeDirectory = runtime.path();
+  noTimerContext.launch.timer = [](std::chrono::milliseconds) { return platform::UniqueFd(); };
+  EXPECT_NE(carryOut(noTimerContext, route, kDraft).errorNumber, 0);
+  EXPECT_TRUE(noTimer.started.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.path())) << "the channel was left behind";
 }
 
 // A subject that is not one header line is refused before any fact is
