@@ -98,16 +98,24 @@ clean_env=(env -i PATH=/usr/bin:/bin HOME="$home")
 
 # The job must really go through the draft script, or the figures are
 # those of a failure path: checked before and after the timed runs.
-require_job_success() {
+#   require_success JOB_DIR WHAT
+require_success() {
   if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
-      "$job_dir/result.json" 2>/dev/null; then
-    echo "bench.sh: the job did not succeed; result.json: $(cat "$job_dir/result.json" 2>/dev/null || echo none)" >&2
+      "$1/result.json" 2>/dev/null; then
+    echo "bench.sh: $2 did not succeed; result.json: $(cat "$1/result.json" 2>/dev/null || echo none)" >&2
     exit 1
   fi
 }
-rm -f "$job_dir/result.json"
-"${clean_env[@]}" "$program" --job "$job_id"
-require_job_success
+# Runs one job afresh in ENV (the name of an env command array) and
+# requires its success.
+#   run_job ENV PROGRAM JOB_DIR WHAT
+run_job() {
+  local -n job_env="$1"
+  rm -f "$3/result.json"
+  "${job_env[@]}" "$2" --job "$job_id"
+  require_success "$3" "$4"
+}
+run_job clean_env "$program" "$job_dir" "the job"
 if ! "${clean_env[@]}" "$program" --inspect |
     python3 -c 'import json, sys; sys.exit(0 if json.load(sys.stdin).get("argumentsRoundTrip") is True else 1)'; then
   echo "bench.sh: --inspect did not pass its self-check" >&2
@@ -167,33 +175,15 @@ quote = lambda text: urllib.parse.quote(text, safe="")
 print(f"mailto:?subject={quote(job['subject'])}&body={quote(job['body'])}&attach={quote(sys.argv[1] + '/log.txt')}")
 PY
 )
-rm -f "$client_job_dir/result.json"
-"${client_env[@]}" "$client_program" --job "$job_id"
-if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
-    "$client_job_dir/result.json" 2>/dev/null; then
-  echo "bench.sh: the default-client job did not succeed" >&2
-  exit 1
-fi
-rm -f "$client_job_dir/result.json"
-"${no_setup_env[@]}" "$client_program" --job "$job_id"
-if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
-    "$client_job_dir/result.json" 2>/dev/null; then
-  echo "bench.sh: the job with Evolution as the handler did not succeed" >&2
-  exit 1
-fi
+run_job client_env "$client_program" "$client_job_dir" "the default-client job"
+run_job no_setup_env "$client_program" "$client_job_dir" "the job with Evolution as the handler"
 if ! "${client_env[@]}" xdg-email --utf8 "$mailto_uri"; then
   echo "bench.sh: xdg-email did not hand the draft to the stand-in" >&2
   exit 1
 fi
 cp /bin/true "$work/client/bin/composer"
 mailer_env=("${client_env[@]}" MAILER="$work/client/bin/composer")
-rm -f "$client_job_dir/result.json"
-"${mailer_env[@]}" "$client_program" --job "$job_id"
-if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
-    "$client_job_dir/result.json" 2>/dev/null; then
-  echo "bench.sh: the MAILER job did not succeed" >&2
-  exit 1
-fi
+run_job mailer_env "$client_program" "$client_job_dir" "the MAILER job"
 if ! "${mailer_env[@]}" xdg-email --utf8 "$mailto_uri"; then
   echo "bench.sh: xdg-email did not hand the draft to MAILER's stand-in" >&2
   exit 1
@@ -203,26 +193,27 @@ names=(floor rejected inspect job)
 commands=("/bin/true" "$program" "$program --inspect" "$program --job $job_id")
 targets=(- 1.5 1.5 3)
 
+# Times commands with hyperfine in ENV (the name of an env command array)
+# into $work/NAME-times.json.
+#   time_cases ENV NAME WARMUP RUNS COMMAND...
+time_cases() {
+  local -n case_env="$1"
+  # -N: no shell in between, so the floor is one exec of /bin/true.
+  "${case_env[@]}" hyperfine -N --style basic --warmup "$3" --runs "$4" \
+    --export-json "$work/$2-times.json" "${@:5}" >"$work/hyperfine-$2.log"
+}
 echo "== timing ${runs} runs per case"
 rm -f "$job_dir/result.json"
-# -N: no shell in between, so the floor is one exec of /bin/true.
-"${clean_env[@]}" hyperfine -N --style basic --warmup 20 --runs "$runs" \
-  --export-json "$work/times.json" "${commands[@]}" >"$work/hyperfine.log"
-require_job_success  # what the last timed job left
-
+time_cases clean_env start 20 "$runs" "${commands[@]}"
+require_success "$job_dir" "the last timed job"
 # xdg-email takes tens of milliseconds a run: fewer runs give as steady a median.
 email_runs=$(( runs / 10 > 10 ? runs / 10 : 10 ))
-"${client_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
-  --export-json "$work/client-times.json" "$client_program --job $job_id" >"$work/hyperfine-client.log"
-"${no_setup_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$runs" \
-  --export-json "$work/no-setup-times.json" "$client_program --job $job_id" >"$work/hyperfine-no-setup.log"
-"${client_env[@]}" hyperfine -N --style basic --warmup 3 --runs "$email_runs" \
-  --export-json "$work/email-times.json" "xdg-email --utf8 $mailto_uri" >"$work/hyperfine-email.log"
+time_cases client_env client 5 "$runs" "$client_program --job $job_id"
+time_cases no_setup_env no-setup 5 "$runs" "$client_program --job $job_id"
+time_cases client_env email 3 "$email_runs" "xdg-email --utf8 $mailto_uri"
 # The two MAILER cases in one go, so that a change in the machine's load
 # between them weighs less.
-"${mailer_env[@]}" hyperfine -N --style basic --warmup 5 --runs "$email_runs" \
-  --export-json "$work/mailer-times.json" "$client_program --job $job_id" "xdg-email --utf8 $mailto_uri" \
-  >"$work/hyperfine-mailer.log"
+time_cases mailer_env mailer 5 "$email_runs" "$client_program --job $job_id" "xdg-email --utf8 $mailto_uri"
 
 # Peak resident memory (KiB): the largest of a few runs.
 peak_kib() {
@@ -244,21 +235,25 @@ echo "== counting instructions of one job under callgrind"
   "$program" --job "$job_id" 2>"$work/callgrind.log"
 instructions=$(sed -n 's/^summary: *//p' "$work/callgrind.out")
 
-# Mean and median per case in milliseconds, from hyperfine's export.
-mapfile -t stats < <(python3 - "$work/times.json" <<'PY'
+# Mean, median and processor time (user and system, mean) of each case of
+# the export $work/NAME-times.json, in milliseconds, a line a case.
+#   stats NAME
+stats() {
+  python3 - "$work/$1-times.json" <<'PY'
 import json, sys
-for result in json.load(open(sys.argv[1]))["results"]:
-    print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
+for r in json.load(open(sys.argv[1]))["results"]:
+    print(f'{r["mean"] * 1000:.3f} {r["median"] * 1000:.3f} {(r["user"] + r["system"]) * 1000:.3f}')
 PY
-)
+}
+mapfile -t start_stats < <(stats start)
 
 memory_limit_kib=5120
 failures=()
 echo
 printf '%-9s %10s %10s %8s %8s %10s\n' case "mean ms" "median ms" "x floor" target "peak KiB"
-read -r _ floor_median <<<"${stats[0]}"
+read -r _ floor_median _ <<<"${start_stats[0]}"
 for i in "${!names[@]}"; do
-  read -r mean median <<<"${stats[$i]}"
+  read -r mean median _ <<<"${start_stats[$i]}"
   ratio=$(awk -v m="$median" -v f="$floor_median" 'BEGIN { printf "%.2f", m / f }')
   printf '%-9s %10s %10s %8s %8s %10s\n' "${names[$i]}" "$mean" "$median" "$ratio" "${targets[$i]}" "${peaks[$i]}"
   if [[ "${targets[$i]}" != - ]] && awk -v r="$ratio" -v t="${targets[$i]}" 'BEGIN { exit !(r > t) }'; then
@@ -270,32 +265,12 @@ for i in "${!names[@]}"; do
 done
 echo "job under callgrind: ${instructions} instructions (Ir)"
 
-# Mean and median in milliseconds of a one-case export.
-one_case() {
-  python3 - "$1" <<'PY'
-import json, sys
-result = json.load(open(sys.argv[1]))["results"][0]
-print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
-PY
-}
-read -r client_mean client_median < <(one_case "$work/client-times.json")
-read -r email_mean email_median < <(one_case "$work/email-times.json")
-# Mean, median and processor time (user and system, mean) of each case of
-# the MAILER export, in milliseconds.
-mapfile -t mailer_stats < <(python3 - "$work/mailer-times.json" <<'PY'
-import json, sys
-for result in json.load(open(sys.argv[1]))["results"]:
-    print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f} {(result["user"] + result["system"]) * 1000:.3f}')
-PY
-)
+read -r client_mean client_median _ < <(stats client)
+read -r email_mean email_median _ < <(stats email)
+read -r no_setup_mean no_setup_median _ < <(stats no-setup)
+mapfile -t mailer_stats < <(stats mailer)
 read -r mailer_mean mailer_median mailer_cpu <<<"${mailer_stats[0]}"
 read -r mailer_email_mean mailer_email_median mailer_email_cpu <<<"${mailer_stats[1]}"
-read -r no_setup_mean no_setup_median < <(python3 - "$work/no-setup-times.json" <<'PY'
-import json, sys
-result = json.load(open(sys.argv[1]))["results"][0]
-print(f'{result["mean"] * 1000:.3f} {result["median"] * 1000:.3f}')
-PY
-)
 client_target=0.1
 client_ratio=$(awk -v m="$client_median" -v e="$email_median" 'BEGIN { printf "%.3f", m / e }')
 echo

@@ -48,7 +48,7 @@ void checkAcceptedJob(const AcceptedJob& job) {
       {"subject", job.subject}, {"body", job.body}, {"attachLogs", job.attachLogs}};
   const auto text = platform::serializeJson(rewritten);
   require(text.has_value());
-  const auto reread = acceptJobDocument(*text);
+  const auto reread = checkJobDocument(*text, kSubjectPrefix).job;
   require(reread.has_value());
   require(reread->subject == job.subject && reread->body == job.body && reread->attachLogs == job.attachLogs);
 }
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto parsed = platform::parseJson(bytes);
   if (parsed) checkRoundTrip(*parsed);
 
-  const auto job = acceptJobDocument(bytes);
+  const auto job = checkJobDocument(bytes, kSubjectPrefix).job;
   // Nothing that fails to parse as JSON can be a job document.
   if (job) require(parsed.has_value());
   if (job) checkAcceptedJob(*job);

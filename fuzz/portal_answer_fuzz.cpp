@@ -45,6 +45,27 @@ bool names(std::string_view desktops, std::string_view name) {
   }
 }
 
+// `text` with every '%' and two hexadecimal digits read as one byte, as a
+// URI decoder reads them.
+std::string percentDecoded(std::string_view text) {
+  const auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      decoded += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
 void checkMeanings(int status) {
   for (const PortalBackend backend : {PortalBackend::Gtk, PortalBackend::Kde, PortalBackend::Unknown}) {
     const PortalMeaning meaning = mail::meaningOf(backend, status);
@@ -81,15 +102,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Whatever else the desktop says, inside the sandbox only the portal counts.
   facts.mailer = flag(switches, 1) ? "thunderbird" : "";
   facts.privateChannel = flag(switches, 2);
+  if (flag(switches, 4)) facts.userMailtoHandler = flag(switches, 5) ? "org.gnome.Evolution.desktop" : "thunderbird.desktop";
   const mail::Draft draft = route_check::madeUpDraft(pieceOr(pieces, 2), pieceOr(pieces, 3),
                                                      flag(switches, 3) ? pieceOr(pieces, 4) : "", pieceOr(pieces, 5));
   const mail::DraftRoute route = mail::decideRoute(facts, draft);
   route_check::requireSound(route, facts, draft);
   if (route.kind == mail::DraftRoute::Kind::Portal) {
-    require(draft.attachment.empty() || backend == PortalBackend::Kde);
+    // The log goes only where the backend hands it to the client: the KDE
+    // backend always, the GTK one only to Evolution.
+    const bool gtkToEvolution = backend == PortalBackend::Gtk && facts.userMailtoHandler == "org.gnome.Evolution.desktop";
+    require(draft.attachment.empty() || backend == PortalBackend::Kde || gtkToEvolution);
+    // The portal decodes the log's path; the KDE backend splits it at
+    // commas, the GTK backend puts it into its URI unencoded.
+    require(percentDecoded(draft.attachment) == draft.attachment);
+    if (backend == PortalBackend::Kde) require(draft.attachment.find(',') == std::string::npos);
+    if (backend == PortalBackend::Gtk) {
+      require(draft.attachment.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._~-") ==
+              std::string::npos);
+    }
+    // The KDE backend hands the texts on unencoded: inside a mailto: URI
+    // they must decode to themselves, inside Thunderbird's quoted fields
+    // nothing may end the value.
     if (backend == PortalBackend::Kde) {
-      require((draft.subject + draft.body).find_first_of("%'") == std::string::npos);
-      require(draft.attachment.find_first_of("%',") == std::string::npos);
+      for (const std::string* text : {&draft.subject, &draft.body}) {
+        require(percentDecoded(*text) == *text);
+        require(text->find("',") == std::string::npos);
+      }
     }
     require(mail::carriesAddress(draft.recipient));
   }

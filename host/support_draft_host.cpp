@@ -112,11 +112,46 @@ std::chrono::milliseconds timeBound(long milliseconds) {
   return milliseconds < 0 ? std::chrono::milliseconds::max() : std::chrono::milliseconds(milliseconds);
 }
 
+// No refusal: the message is emptied.
+support_draft_reason accepted(char* message, std::size_t size) {
+  tell("", message, size);
+  return SUPPORT_DRAFT_REASON_NONE;
+}
+
 support_draft_reason handOut(Prepared&& prepared, support_draft_job** job, char* message, std::size_t size) {
   if (!prepared.job) return answer(prepared.refusal, message, size);
   *job = new support_draft_job{std::move(*prepared.job)};
-  tell("", message, size);
-  return SUPPORT_DRAFT_REASON_NONE;
+  return accepted(message, size);
+}
+
+// Runs `work`, answering a failed allocation with SUPPORT_DRAFT_REASON_OUT_OF_MEMORY.
+template <typename Work>
+support_draft_reason guarded(char* message, std::size_t size, Work work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(message, size);
+  }
+}
+
+// Runs `work`, answering a failed allocation with `otherwise`.
+template <typename Work>
+support_draft_outcome guardedOutcome(support_draft_outcome otherwise, char* explanation, std::size_t size, Work work) {
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    tell("out of memory", explanation, size);
+    return otherwise;
+  }
+}
+
+// The caller's texts; a null subject or body is empty.
+JobText jobText(const char* subject, std::size_t subjectSize, const char* body, std::size_t bodySize, const char* log,
+                std::size_t logSize) {
+  JobText text{std::string_view(subject == nullptr ? "" : subject, subjectSize),
+               std::string_view(body == nullptr ? "" : body, bodySize), std::nullopt};
+  if (log != nullptr) text.log = std::string_view(log, logSize);
+  return text;
 }
 
 support_draft_outcome report(const Report& report, char* explanation, std::size_t size) {
@@ -138,15 +173,11 @@ support_draft_reason support_draft_prepare_job(support_draft_channel channel, co
   if ((subject == nullptr && subject_size != 0) || (body == nullptr && body_size != 0)) {
     return invalid("subject or body", message, message_size);
   }
-  try {
-    JobText text{std::string_view(subject == nullptr ? "" : subject, subject_size),
-                 std::string_view(body == nullptr ? "" : body, body_size), std::nullopt};
-    if (log != nullptr) text.log = std::string_view(log, log_size);
+  return guarded(message, message_size, [&] {
+    const JobText text = jobText(subject, subject_size, body, body_size, log, log_size);
     return handOut(prepareJob(defaultIdentity(jobChannel(channel)), home == nullptr ? "" : home, text), job, message,
                    message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  });
 }
 
 support_draft_reason support_draft_prepare_bundle_job(const char* bundle, const char* home, const char* subject,
@@ -159,16 +190,12 @@ support_draft_reason support_draft_prepare_bundle_job(const char* bundle, const 
   if ((subject == nullptr && subject_size != 0) || (body == nullptr && body_size != 0)) {
     return invalid("subject or body", message, message_size);
   }
-  try {
+  return guarded(message, message_size, [&] {
     const BundleJobIdentity found = bundleJobIdentity(bundle);
     if (!found.identity) return answer(found.refusal, message, message_size);
-    JobText text{std::string_view(subject == nullptr ? "" : subject, subject_size),
-                 std::string_view(body == nullptr ? "" : body, body_size), std::nullopt};
-    if (log != nullptr) text.log = std::string_view(log, log_size);
+    const JobText text = jobText(subject, subject_size, body, body_size, log, log_size);
     return handOut(prepareJob(*found.identity, home == nullptr ? "" : home, text), job, message, message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  });
 }
 
 support_draft_reason support_draft_bundle_subject_prefix(const char* bundle, char* prefix, size_t prefix_size,
@@ -178,15 +205,12 @@ support_draft_reason support_draft_bundle_subject_prefix(const char* bundle, cha
                    message_size);
   }
   prefix[0] = '\0';
-  try {
+  return guarded(message, message_size, [&] {
     const BundleJobIdentity found = bundleJobIdentity(bundle);
     if (!found.identity) return answer(found.refusal, message, message_size);
     tell(found.identity->subjectPrefix, prefix, prefix_size);
-    tell("", message, message_size);
-    return SUPPORT_DRAFT_REASON_NONE;
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+    return accepted(message, message_size);
+  });
 }
 
 support_draft_reason support_draft_read_log(const char* path, unsigned flags, char* buffer, size_t buffer_size,
@@ -196,30 +220,24 @@ support_draft_reason support_draft_read_log(const char* path, unsigned flags, ch
                    message_size);
   }
   *log_size = 0;
-  try {
+  return guarded(message, message_size, [&] {
     const LogInput input = readLogInput(path, (flags & SUPPORT_DRAFT_LOG_TAIL) != 0 ? LogPart::newest : LogPart::whole);
     if (input.breach) return answer(refusalFor(*input.breach), message, message_size);
     std::memcpy(buffer, input.bytes->data(), input.bytes->size());
     *log_size = input.bytes->size();
-    tell("", message, message_size);
-    return SUPPORT_DRAFT_REASON_NONE;
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+    return accepted(message, message_size);
+  });
 }
 
 support_draft_reason support_draft_bundle_channel(const char* bundle, support_draft_channel* channel, char* message,
                                                   size_t message_size) {
   if (bundle == nullptr || channel == nullptr) return invalid("bundle or channel", message, message_size);
-  try {
+  return guarded(message, message_size, [&] {
     const BundleJobIdentity found = bundleJobIdentity(bundle);
     if (!found.identity) return answer(found.refusal, message, message_size);
     *channel = apiChannel(found.identity->channel);
-    tell("", message, message_size);
-    return SUPPORT_DRAFT_REASON_NONE;
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+    return accepted(message, message_size);
+  });
 }
 
 support_draft_reason support_draft_job_open(support_draft_channel channel, const char* home, const char* job_id,
@@ -227,11 +245,9 @@ support_draft_reason support_draft_job_open(support_draft_channel channel, const
   if (job == nullptr) return invalid("job", message, message_size);
   *job = nullptr;
   if (!knownChannel(channel) || job_id == nullptr) return invalid("channel or job_id", message, message_size);
-  try {
+  return guarded(message, message_size, [&] {
     return handOut(namedJob(jobChannel(channel), home == nullptr ? "" : home, job_id), job, message, message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  });
 }
 
 support_draft_reason support_draft_job_at(const char* directory, support_draft_job** job, char* message,
@@ -239,11 +255,7 @@ support_draft_reason support_draft_job_at(const char* directory, support_draft_j
   if (job == nullptr) return invalid("job", message, message_size);
   *job = nullptr;
   if (directory == nullptr) return invalid("directory", message, message_size);
-  try {
-    return handOut(jobAtDirectory(directory), job, message, message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  return guarded(message, message_size, [&] { return handOut(jobAtDirectory(directory), job, message, message_size); });
 }
 
 const char* support_draft_job_id(const support_draft_job* job) { return job == nullptr ? "" : job->job.id.c_str(); }
@@ -274,17 +286,14 @@ support_draft_reason support_draft_start_job_options(const char* bundle, const s
   *run = nullptr;
   if (bundle == nullptr || job == nullptr) return invalid("bundle or job", message, message_size);
   if ((options & ~SUPPORT_DRAFT_START_ONE_AT_A_TIME) != 0) return invalid("options", message, message_size);
-  try {
+  return guarded(message, message_size, [&] {
     StartOptions startOptions;
     startOptions.oneAtATime = (options & SUPPORT_DRAFT_START_ONE_AT_A_TIME) != 0;
     Started started = startJob(bundle, job->job, startOptions);
     if (!started.run) return answer(started.refusal, message, message_size);
     *run = new support_draft_run{std::move(*started.run)};
-    tell("", message, message_size);
-    return SUPPORT_DRAFT_REASON_NONE;
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+    return accepted(message, message_size);
+  });
 }
 
 int support_draft_run_descriptor(const support_draft_run* run) {
@@ -298,13 +307,9 @@ support_draft_outcome support_draft_wait_job(support_draft_run* run, long timeou
     tell("invalid argument: run", explanation, explanation_size);
     return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
   }
-  try {
-    return report(waitJob(run->run, timeBound(timeout_ms)), explanation,
-                  explanation_size);
-  } catch (const std::bad_alloc&) {
-    tell("out of memory", explanation, explanation_size);
-    return SUPPORT_DRAFT_OUTCOME_RUNNING;
-  }
+  return guardedOutcome(SUPPORT_DRAFT_OUTCOME_RUNNING, explanation, explanation_size, [&] {
+    return report(waitJob(run->run, timeBound(timeout_ms)), explanation, explanation_size);
+  });
 }
 
 support_draft_outcome support_draft_poll_job(support_draft_run* run, char* explanation, size_t explanation_size) {
@@ -316,12 +321,8 @@ support_draft_outcome support_draft_cancel_job(support_draft_run* run, char* exp
     tell("invalid argument: run", explanation, explanation_size);
     return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
   }
-  try {
-    return report(cancelJob(run->run), explanation, explanation_size);
-  } catch (const std::bad_alloc&) {
-    tell("out of memory", explanation, explanation_size);
-    return SUPPORT_DRAFT_OUTCOME_RUNNING;
-  }
+  return guardedOutcome(SUPPORT_DRAFT_OUTCOME_RUNNING, explanation, explanation_size,
+                        [&] { return report(cancelJob(run->run), explanation, explanation_size); });
 }
 
 void support_draft_run_free(support_draft_run* run) { delete run; }
@@ -332,13 +333,9 @@ support_draft_outcome support_draft_run_job(const char* bundle, const support_dr
     tell("invalid argument: bundle or job", explanation, explanation_size);
     return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
   }
-  try {
-    return report(runJob(bundle, job->job, timeBound(time_bound_ms)), explanation,
-                  explanation_size);
-  } catch (const std::bad_alloc&) {
-    tell("out of memory", explanation, explanation_size);
-    return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
-  }
+  return guardedOutcome(SUPPORT_DRAFT_OUTCOME_NO_RESULT, explanation, explanation_size, [&] {
+    return report(runJob(bundle, job->job, timeBound(time_bound_ms)), explanation, explanation_size);
+  });
 }
 
 support_draft_outcome support_draft_collect_result(const support_draft_job* job, char* explanation,
@@ -347,12 +344,8 @@ support_draft_outcome support_draft_collect_result(const support_draft_job* job,
     tell("invalid argument: job", explanation, explanation_size);
     return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
   }
-  try {
-    return report(collectResult(job->job), explanation, explanation_size);
-  } catch (const std::bad_alloc&) {
-    tell("out of memory", explanation, explanation_size);
-    return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
-  }
+  return guardedOutcome(SUPPORT_DRAFT_OUTCOME_NO_RESULT, explanation, explanation_size,
+                        [&] { return report(collectResult(job->job), explanation, explanation_size); });
 }
 
 int support_draft_remove_job(const support_draft_job* job) {
@@ -368,28 +361,24 @@ support_draft_reason support_draft_prune_jobs(support_draft_channel channel, con
                                               size_t* removed, char* message, size_t message_size) {
   if (removed != nullptr) *removed = 0;
   if (!knownChannel(channel)) return invalid("channel", message, message_size);
-  try {
+  return guarded(message, message_size, [&] {
     const Pruning pruning = pruneJobs(toolDirectoryFor(jobChannel(channel)), home == nullptr ? "" : home, age_seconds);
     if (removed != nullptr) *removed = pruning.removed;
     return answer(pruning.refusal, message, message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  });
 }
 
 support_draft_reason support_draft_prune_bundle_jobs(const char* bundle, const char* home, long age_seconds,
                                                      size_t* removed, char* message, size_t message_size) {
   if (removed != nullptr) *removed = 0;
   if (bundle == nullptr) return invalid("bundle", message, message_size);
-  try {
+  return guarded(message, message_size, [&] {
     const BundleJobIdentity found = bundleJobIdentity(bundle);
     if (!found.identity) return answer(found.refusal, message, message_size);
     const Pruning pruning = pruneJobs(found.identity->toolDirectory, home == nullptr ? "" : home, age_seconds);
     if (removed != nullptr) *removed = pruning.removed;
     return answer(pruning.refusal, message, message_size);
-  } catch (const std::bad_alloc&) {
-    return outOfMemory(message, message_size);
-  }
+  });
 }
 
 const char* support_draft_outcome_name(support_draft_outcome outcome) {

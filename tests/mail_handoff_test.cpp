@@ -5,12 +5,19 @@
 // give back, byte for byte, what job.json
 // held, with no locale in the environment, whatever shell, URI or escape
 // syntax the texts contain.
+#include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
-#include <cmath>
 #include <thread>
 
 #include "job_fixture.h"
@@ -18,6 +25,8 @@
 #include "mail/mail_service.h"
 #include "platform/child_process.h"
 #include "mailto.h"
+#include "testing/fifo.h"
+#include "testing/report_peer.h"
 
 namespace {
 
@@ -398,6 +407,15 @@ class DefaultClient : public MailHandoff {
     makeDirectory(calls(), 0755);
   }
 
+  // A job with or without a log whose draft must fail with nothing started
+  // (no client, terminal or browser).
+  void expectNothingStarted(bool log, const Environment& overrides = {}) {
+    prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient(overrides));
+    EXPECT_EQ(outcome(), failed());
+    EXPECT_TRUE(startedWith().empty()) << "something was started";
+  }
+
   // The arguments of each call of the stand-ins, in order.
   std::vector<std::vector<std::string>> startedWith() const {
     std::vector<std::vector<std::string>> all;
@@ -488,10 +506,7 @@ TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
     SCOPED_TRACE(exec);
     clearCalls();
     makeDefaultExec(desktopId, exec);
-    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-    expectQuietExit(runWithDefaultClient());
-    EXPECT_EQ(outcome(), failed());
-    EXPECT_TRUE(startedWith().empty()) << "a client was started";
+    expectNothingStarted(true);
 
     prepare(jobJson(subject("x"), "b", false));
     expectQuietExit(runWithDefaultClient());
@@ -512,12 +527,7 @@ TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
     removeTree(files);
     useClientNamed(desktopId.substr(0, desktopId.find('.')));
     makeDefault(desktopId, "%u");
-    for (const bool log : {true, false}) {
-      prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
-      expectQuietExit(runWithDefaultClient());
-      EXPECT_EQ(outcome(), failed());
-      EXPECT_TRUE(startedWith().empty()) << "the client was started";
-    }
+    for (const bool log : {true, false}) expectNothingStarted(log);
   }
 }
 
@@ -526,10 +536,7 @@ TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
 // mailto: URI goes to it, but never a log.
 TEST_F(DefaultClient, BrowserAsHandlerNeedsItsWebMailer) {
   makeDefault("firefox-esr.desktop", "%u");
-  prepare(jobJson(subject("x"), "b", false));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), failed());
-  EXPECT_TRUE(startedWith().empty()) << "the browser was started";
+  expectNothingStarted(false);
 
   const fs::path profiles = configHome() / "mozilla" / "firefox";
   for (const fs::path& dir : {configHome() / "mozilla", profiles, profiles / "f.default-esr"}) makeDirectory(dir, 0700);
@@ -543,44 +550,60 @@ TEST_F(DefaultClient, BrowserAsHandlerNeedsItsWebMailer) {
   expectArgument(startedWith()[0].at(0), "<uri>", subject("x"), "b");
 
   clearCalls();
-  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-  expectQuietExit(runWithDefaultClient());
-  EXPECT_EQ(outcome(), failed());
-  EXPECT_TRUE(startedWith().empty()) << "the browser was started for a log";
+  expectNothingStarted(true);
 }
 
-// Two jobs at once never race into one client: the second starts its
-// client only once the first job's wait for its client has ended. The
-// stand-in stays running (as a client started cold does) until the test
-// ends, so the first job waits the whole grace time; each start notes the
-// system's uptime. Without turns both would start within moments.
-TEST_F(DefaultClient, TwoJobsAtOnceTakeTurns) {
-  const fs::path gate = root() / "gate";
-  const std::string secondId = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
-  const fs::path secondDir = home() / kDevToolDir / "support-drafts" / secondId;
-  useClientNamed("claws-mail", "read up rest < /proc/uptime; echo \"$up\" > \"$0.$$\"\n"
-                  "i=0; while [ ! -e '" + gate.string() + "' ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n");
+// Whether someone opens the file `name` in the directory `watch` watches
+// (inotify, IN_OPEN) before the safety bound.
+bool seesOpened(const platform::UniqueFd& watch, std::string_view name) {
+  alignas(inotify_event) char buffer[4096];
+  while (true) {
+    pollfd entry{watch.get(), POLLIN, 0};
+    if (::poll(&entry, 1, testing_support::GraceGate::kSafetyBoundMs) != 1) return false;
+    const ssize_t n = ::read(watch.get(), buffer, sizeof buffer);
+    if (n <= 0) return false;
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if ((event->mask & IN_OPEN) != 0 && event->len > 0 && std::string_view(event->name) == name) return true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+}
+
+// Two jobs at once never race into one client: a job starts its client
+// only in the user's turn, and holds the turn while its client starts.
+// Here the test holds the turn as another job would, and lets it go only
+// once the job has opened the turn's lock file to wait for it; the client
+// notes whether the turn had been let go when it started, and whether it
+// could take the turn itself (it cannot: its job holds it).
+TEST_F(DefaultClient, JobWaitsForTheTurnAnotherJobHolds) {
+  const fs::path letGo = root() / "let-go";
+  const fs::path note = root() / "note";
+  const fs::path lock = runtimeDirectory() / mail::kClientTurnFileName;
+  useClientNamed("claws-mail", "if [ -e '" + letGo.string() + "' ]; then echo after; else echo before; fi > '" +
+                                   note.string() + "'\nif flock -n '" + lock.string() +
+                                   "' true; then echo free; else echo held; fi >> '" + note.string() + "'\n");
   makeDefault("claws-mail.desktop", "%u");
   prepare(jobJson(subject("x"), "b", false));
-  ASSERT_EQ(prepareJob(home(), kDevToolDir, secondId, jobJson(subject("y"), "c", false), std::nullopt), secondDir);
-  const Environment env = defaultClientEnvironment();
-  RunResult second;
-  std::thread other([&] { second = run(bundle().executable, {"--job", secondId}, env); });
-  const RunResult first = runJob(env);
-  other.join();
-  writeFile(gate, "");
-  expectQuietExit(first);
-  expectQuietExit(second);
+
+  platform::UniqueFd turn(::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  ASSERT_TRUE(turn);
+  ASSERT_EQ(::flock(turn.get(), LOCK_EX | LOCK_NB), 0);
+  const platform::UniqueFd watch(::inotify_init1(IN_CLOEXEC));
+  ASSERT_TRUE(watch);
+  ASSERT_GE(::inotify_add_watch(watch.get(), runtimeDirectory().c_str(), IN_OPEN), 0);
+  RunResult result;
+  std::thread job([&] { result = runWithDefaultClient(); });
+  const bool waited = seesOpened(watch, mail::kClientTurnFileName);
+  writeFile(letGo, "");
+  turn.reset();
+  job.join();
+
+  EXPECT_TRUE(waited) << "the job did not go for the turn";
+  expectQuietExit(result);
   EXPECT_EQ(outcome(), opened());
-  EXPECT_EQ(readFile(secondDir / "result.json"), R"({"ok":true})");
-  std::vector<double> starts;
-  for (const auto& entry : fs::directory_iterator(client().parent_path())) {
-    if (entry.path().filename().string().starts_with("claws-mail.")) starts.push_back(std::stod(readFile(entry.path())));
-  }
-  ASSERT_EQ(starts.size(), 2u) << "client starts";
-  // The first job held its turn through its whole grace time (5 s); the
-  // margin is for the stand-ins' own start-up, which a loaded machine slows.
-  EXPECT_GE(std::abs(starts[1] - starts[0]), 4.0) << "the second client started while the first job still waited";
+  EXPECT_EQ(readFile(note), "after\nheld\n") << "before: the client started in another's turn; free: its job did "
+                                                  "not hold the turn";
 }
 
 // No route asks a helper program anything: finding the client reads files,
@@ -677,10 +700,7 @@ TEST_F(DefaultClient, FlatpakMailerOpensOnlyWithoutALog) {
                                     std::string("org.mozilla.Thunderbird")}) {
     SCOPED_TRACE(mailer);
     clearCalls();
-    prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
-    expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
-    EXPECT_EQ(outcome(), failed());
-    EXPECT_TRUE(startedWith().empty()) << "something was started";
+    expectNothingStarted(true, {{"MAILER", mailer}});
 
     prepare(jobJson(subject("x"), "b", false));
     expectQuietExit(runWithDefaultClient({{"MAILER", mailer}}));
@@ -808,12 +828,100 @@ TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {
   }
 }
 
+// Stands between the client helper and the program's channel, passing on
+// everything both ways, and ends the client's grace once it has passed the
+// helper's "started" to the program: the grace then ends on what the
+// helper said, never on a clock.
+class StartedRelay {
+ public:
+  StartedRelay(fs::path address, const testing_support::GraceGate& grace)
+      : address_(std::move(address)), grace_(grace), listener_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    const sockaddr_un name = socketName(address_.string());
+    EXPECT_EQ(::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&name), sizeof name), 0) << std::strerror(errno);
+    EXPECT_EQ(::listen(listener_.get(), 1), 0);
+  }
+  StartedRelay(const StartedRelay&) = delete;
+  StartedRelay& operator=(const StartedRelay&) = delete;
+  ~StartedRelay() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  const fs::path& address() const { return address_; }
+
+  // Passes on what goes between the helper that connects here and the
+  // program's channel at `channel`, from a thread of its own.
+  void relayTo(std::string channel) {
+    thread_ = std::thread([this, channel = std::move(channel)] {
+      relay(channel);
+      // Whatever happened, the program's wait ends: the test fails on it
+      // rather than hangs.
+      if (!toldStarted_) grace_.open();
+    });
+  }
+
+ private:
+  static sockaddr_un socketName(const std::string& path) {
+    sockaddr_un name{};
+    name.sun_family = AF_UNIX;
+    EXPECT_LT(path.size(), sizeof name.sun_path);
+    std::strncpy(name.sun_path, path.c_str(), sizeof name.sun_path - 1);
+    return name;
+  }
+
+  void relay(const std::string& channel) {
+    pollfd pending{listener_.get(), POLLIN, 0};
+    if (::poll(&pending, 1, testing_support::GraceGate::kSafetyBoundMs) != 1) return;
+    const platform::UniqueFd helper(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    const platform::UniqueFd program(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_un name = socketName(channel);
+    if (!helper || ::connect(program.get(), reinterpret_cast<const sockaddr*>(&name), sizeof name) != 0) return;
+    std::string fromHelper;
+    char buffer[4096];
+    while (true) {
+      pollfd ends[] = {{helper.get(), POLLIN, 0}, {program.get(), POLLIN, 0}};
+      if (::poll(ends, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (ends[1].revents != 0) {
+        const ssize_t n = ::recv(program.get(), buffer, sizeof buffer, 0);
+        if (n <= 0) return;  // the program has stopped listening
+        if (::send(helper.get(), buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) return;
+      }
+      if (ends[0].revents != 0) {
+        const ssize_t n = ::recv(helper.get(), buffer, sizeof buffer, 0);
+        if (n <= 0) {
+          ::shutdown(program.get(), SHUT_WR);  // the program hears the helper go
+          return;
+        }
+        if (::send(program.get(), buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) return;
+        fromHelper.append(buffer, static_cast<std::size_t>(n));
+        if (!toldStarted_ && fromHelper.find("started\n") != std::string::npos) {
+          toldStarted_ = true;
+          grace_.open();
+        }
+      }
+    }
+  }
+
+  fs::path address_;
+  const testing_support::GraceGate& grace_;
+  platform::UniqueFd listener_;
+  std::thread thread_;
+  bool toldStarted_ = false;
+};
+
 // A client still running with the draft at the end of the grace time is an
 // open draft, though its terminal returned at once; it is left running.
-// The route is carried out here with a shorter grace than the shipped one.
+// The route is carried out here with a grace that ends once the helper has
+// told the program that the client started.
 TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
   useTerminal(kAtOnceTerminal);
-  useClient("echo $$ > '" + pidFile().string() + "'\nexec sleep 30\n");
+  // The client says its id to the test through a pipe as well, so that the
+  // test waits for it rather than for a file to appear.
+  const fs::path pidPipe = root() / "client.pid.pipe";
+  testing_support::makeFifo(pidPipe);
+  useClient("echo $$ > '" + pidFile().string() + "'\necho $$ > '" + pidPipe.string() + "'\nexec sleep 30\n");
   mail::DraftRoute route;
   route.kind = mail::DraftRoute::Kind::Watched;
   route.launcher = {(bin() / "x-terminal-emulator").string(), "-e"};
@@ -821,11 +929,21 @@ TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
   mail::MailContext context = mail::mailContext(platform::processEnvironment(), "",
                                                 (fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS").string());
   context.runtimeDirectory = runtimeDirectory();
-  context.grace = std::chrono::milliseconds(1000);
+  testing_support::GraceGate grace;
+  StartedRelay relay(root() / "relay", grace);
+  const mail::Launcher system = context.launch;
+  context.launch.timer = [&grace](std::chrono::milliseconds) { return grace.copy(); };
+  context.launch.start = [&](std::vector<std::string> command) {
+    // The helper is handed the relay's address instead of the channel's.
+    relay.relayTo(command.back());
+    command.back() = relay.address().string();
+    return system.start(command);
+  };
   const mail::ServiceAnswer outcome = mail::carryOut(context, route, {});
   EXPECT_EQ(outcome.errorNumber, 0) << outcome.message;
-  ASSERT_TRUE(fs::exists(pidFile()));
-  EXPECT_EQ(::kill(static_cast<pid_t>(std::stol(readFile(pidFile()))), 0), 0) << "the client was ended";
+  const pid_t pid = static_cast<pid_t>(std::atol(testing_support::readFifo(pidPipe).c_str()));
+  ASSERT_GT(pid, 0) << "the client did not start";
+  EXPECT_EQ(::kill(pid, 0), 0) << "the client was ended";
 }
 
 // Without a private runtime directory the client's end cannot be heard:
@@ -833,12 +951,7 @@ TEST_F(TerminalClient, ClientStillRunningIsAnOpenDraft) {
 TEST_F(TerminalClient, NothingStartsWithoutAPrivateRuntimeDirectory) {
   fs::permissions(runtimeDirectory(), fs::perms::group_read | fs::perms::group_exec, fs::perm_options::add);
   for (const Environment& overrides : {Environment{{"XDG_RUNTIME_DIR", ""}}, Environment{}}) {
-    for (const bool log : {true, false}) {
-      prepare(jobJson(subject("x"), "b", log), std::string_view("log line\n"));
-      expectQuietExit(runWithDefaultClient(overrides));
-      EXPECT_EQ(outcome(), failed());
-      EXPECT_TRUE(startedWith().empty()) << "something was started";
-    }
+    for (const bool log : {true, false}) expectNothingStarted(log, overrides);
   }
 }
 

@@ -65,10 +65,6 @@ JobDocumentCheck checkJobDocument(std::string_view bytes, std::string_view subje
   return check;
 }
 
-std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) {
-  return checkJobDocument(bytes, kSubjectPrefix).job;
-}
-
 JobDocumentCheck checkJobDocumentIn(const platform::Directory& jobDirectory, std::string_view subjectPrefix) {
   const platform::FileLocation location = platform::childOf(jobDirectory, kJobDocumentName);
   if (const auto reason = privateFileProblem(location, kMaxJobDocumentSize, kJobDocumentFileReasons)) {

@@ -27,8 +27,6 @@ struct JobDocumentCheck {
 // subject and a body that keep jobTextBreach() with the bundle's subject
 // prefix; attachLogs true or false (jobDocumentInvalid otherwise).
 JobDocumentCheck checkJobDocument(std::string_view bytes, std::string_view subjectPrefix);
-// checkJobDocument(bytes, kSubjectPrefix).job: a bundle without a prefix of its own.
-std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes);
 
 // Checks job.json in the job directory as the user's private file (at most
 // kMaxJobDocumentSize bytes; the jobDocument... reasons name its path), reads

@@ -19,6 +19,11 @@ std::string document(const platform::Json& subject, const platform::Json& body, 
   return object.dump();
 }
 
+// The job, as a bundle without a subject prefix of its own judges it.
+std::optional<AcceptedJob> acceptJobDocument(std::string_view bytes) {
+  return checkJobDocument(bytes, kSubjectPrefix).job;
+}
+
 std::string validDocument() { return document(kPrefix + "crash", "Hello", true); }
 
 TEST(JobDocument, AcceptsAValidDocumentUnchanged) {

@@ -30,13 +30,6 @@ ReasonText textOf(Reason reason) {
 
 std::string_view reasonCode(Reason reason) { return textOf(reason).code; }
 
-std::optional<Reason> reasonForCode(std::string_view code) {
-  for (const Reason reason : kAllReasons) {
-    if (reasonCode(reason) == code) return reason;
-  }
-  return std::nullopt;
-}
-
 std::string reasonSentence(const RuleBreach& breach) {
   const ReasonText text = textOf(breach.reason);
   std::string sentence(text.sentence);

@@ -84,11 +84,6 @@
 
 #define SUPPORT_DRAFT_REASON_NAME(name, api, number, sentence, limit) name,
 enum class Reason { SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_REASON_NAME) };
-
-// Every reason, in the table's order: for a host that lists or maps them.
-#define SUPPORT_DRAFT_REASON_VALUE(name, api, number, sentence, limit) Reason::name,
-inline constexpr Reason kAllReasons[] = {SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_REASON_VALUE)};
-#undef SUPPORT_DRAFT_REASON_VALUE
 #undef SUPPORT_DRAFT_REASON_NAME
 
 // A broken rule: the reason, and the path of the file or directory that
@@ -103,9 +98,6 @@ struct RuleBreach {
 
 // The stable machine-readable code of a reason: its name in the table.
 std::string_view reasonCode(Reason reason);
-
-// The reason with that code; nothing for any other text.
-std::optional<Reason> reasonForCode(std::string_view code);
 
 // A sentence for a person that names the input that is wrong and, for a
 // file or directory, its path: "the log is a directory: /tmp/app.log".

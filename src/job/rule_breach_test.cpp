@@ -8,6 +8,10 @@
 
 namespace {
 
+#define SUPPORT_DRAFT_REASON_VALUE(name, api, number, sentence, limit) Reason::name,
+constexpr Reason kAllReasons[] = {SUPPORT_DRAFT_REASONS(SUPPORT_DRAFT_REASON_VALUE)};
+#undef SUPPORT_DRAFT_REASON_VALUE
+
 TEST(ReasonCode, EveryReasonHasItsOwnLowerCamelCaseCode) {
   for (std::size_t i = 0; i < std::size(kAllReasons); ++i) EXPECT_EQ(static_cast<std::size_t>(kAllReasons[i]), i);
   std::set<std::string_view> codes;
@@ -17,10 +21,7 @@ TEST(ReasonCode, EveryReasonHasItsOwnLowerCamelCaseCode) {
     EXPECT_TRUE(std::islower(static_cast<unsigned char>(code.front()))) << code;
     for (const char c : code) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << code;
     EXPECT_TRUE(codes.insert(code).second) << "used twice: " << code;
-    EXPECT_EQ(reasonForCode(code), reason) << code;
   }
-  EXPECT_EQ(reasonForCode("bundlemissing"), std::nullopt);
-  EXPECT_EQ(reasonForCode(""), std::nullopt);
 }
 
 TEST(ReasonSentence, NamesTheInputAndThePath) {

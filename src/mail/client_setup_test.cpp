@@ -91,6 +91,9 @@ ProfileLock heldHere(SessionIdentity session) { return {ProfileLock::State::Held
 
 std::vector<ThunderbirdCase> thunderbirdCases() {
   const std::string profileDir = kProfile.substr(0, kProfile.size() - 1);
+  // One profile with an account that has an identity.
+  const std::map<std::string, std::string> complete = {{"home/.thunderbird/profiles.ini", kOneProfile},
+                                                       {kProfile + "prefs.js", kAccountWithIdentity}};
   return {
       {"NeverStarted", {}, Kind::CannotCompose},
       {"ProfileWithoutAccount", {{"home/.thunderbird/profiles.ini", kOneProfile}}, Kind::CannotCompose},
@@ -107,8 +110,7 @@ std::vector<ThunderbirdCase> thunderbirdCases() {
         {kProfile + "prefs.js", prefs("user_pref(\"mail.accountmanager.accounts\", \"account2\");\n"
                                       "user_pref(\"mail.account.account1.identities\", \"id1\");\n")}},
        Kind::CannotCompose},
-      {"Complete", {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::Composes},
+      {"Complete", complete, Kind::Composes},
       {"AccountsInUserJsOnly",
        {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "user.js", kAccountWithIdentity}},
        Kind::Composes},
@@ -165,35 +167,16 @@ std::vector<ThunderbirdCase> thunderbirdCases() {
         {"home/Mail/tb/prefs.js", kAccountWithIdentity}},
        Kind::Composes},
       // The profile's lock.
-      {"RunningInThisSession",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::Composes,
-       false,
-       {{profileDir, heldHere(kOurSession)}}},
-      {"RunningOnAnotherDisplayWithItsOwnBus",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::CannotCompose,
-       false,
+      {"RunningInThisSession", complete, Kind::Composes, false, {{profileDir, heldHere(kOurSession)}}},
+      {"RunningOnAnotherDisplayWithItsOwnBus", complete, Kind::CannotCompose, false,
        {{profileDir, heldHere({"unix:path=/tmp/dbus-other", ":1", ""})}}},
-      {"RunningOnAnotherDisplaySameBus",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::CannotCompose,
-       false,
+      {"RunningOnAnotherDisplaySameBus", complete, Kind::CannotCompose, false,
        {{profileDir, heldHere({kOurSession.bus, ":1", ""})}}},
-      {"RunningWhereItsSessionCannotBeRead",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::CannotCompose,
-       false,
+      {"RunningWhereItsSessionCannotBeRead", complete, Kind::CannotCompose, false,
        {{profileDir, ProfileLock{ProfileLock::State::HeldHere, std::nullopt}}}},
-      {"LockedFromAnotherMachine",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::CannotCompose,
-       false,
+      {"LockedFromAnotherMachine", complete, Kind::CannotCompose, false,
        {{profileDir, ProfileLock{ProfileLock::State::HeldUnseen, std::nullopt}}}},
-      {"OldStyleLockOfAProcessNotRunningHere",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::Unknown,
-       false,
+      {"OldStyleLockOfAProcessNotRunningHere", complete, Kind::Unknown, false,
        {{profileDir, ProfileLock{ProfileLock::State::Unknown, std::nullopt}}}},
       // Snap and Flatpak keep the profiles elsewhere.
       {"SnapProfiles",

@@ -1,5 +1,6 @@
 #include "mail/desktop_entry.h"
 
+#include "mail/key_file_value.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/program_search.h"
@@ -18,27 +19,6 @@ std::vector<std::string> splitAtColons(std::string_view text) {
     if (colon == std::string_view::npos) return parts;
     text.remove_prefix(colon + 1);
   }
-}
-
-// The escapes of a string value; nothing for a backslash that starts none.
-std::optional<std::string> unescapeValue(std::string_view value) {
-  std::string out;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\') {
-      out += value[i];
-      continue;
-    }
-    if (i + 1 == value.size()) return std::nullopt;
-    switch (value[++i]) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
-      default: return std::nullopt;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -113,11 +93,11 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, const std::
     if (key == "Icon" && !icon) icon = value;
   }
   if (!exec) return std::nullopt;
-  const std::optional<std::string> execValue = unescapeValue(*exec);
-  const std::optional<std::string> tryExecValue = unescapeValue(tryExec.value_or(""));
+  const std::optional<std::string> execValue = unescapeKeyFileValue(*exec);
+  const std::optional<std::string> tryExecValue = unescapeKeyFileValue(tryExec.value_or(""));
   if (!execValue || !tryExecValue) return std::nullopt;
-  const ExecKeys keys{unescapeValue(name.value_or("")).value_or(""), unescapeValue(icon.value_or("")).value_or(""),
-                      location};
+  const ExecKeys keys{unescapeKeyFileValue(name.value_or("")).value_or(""),
+                      unescapeKeyFileValue(icon.value_or("")).value_or(""), location};
   auto words = parseExecLine(*execValue, keys);
   if (!words) return std::nullopt;
   DesktopEntry entry;

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 
+#include "mail/key_file_value.h"
 #include "platform/text.h"
 
 namespace mail {
@@ -69,33 +70,12 @@ std::optional<KeyFile> parseKeyFile(std::string_view text) {
   return file;
 }
 
-// A string value's escapes; nothing for an escape a key file does not know.
-std::optional<std::string> unescaped(std::string_view value) {
-  std::string out;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\') {
-      out += value[i];
-      continue;
-    }
-    if (++i == value.size()) return std::nullopt;
-    switch (value[i]) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
-      default: return std::nullopt;
-    }
-  }
-  return out;
-}
-
 std::optional<std::string> stringValue(const KeyFile& file, std::string_view group, std::string_view key) {
   const auto g = file.find(group);
   if (g == file.end()) return std::nullopt;
   const auto k = g->second.find(key);
   if (k == g->second.end()) return std::nullopt;
-  return unescaped(k->second);
+  return unescapeKeyFileValue(k->second);
 }
 
 // Whether a policy key names `name`: the name itself, or "prefix.*" for a
@@ -113,7 +93,7 @@ bool grantsTalk(const KeyFile& file, std::string_view name) {
   if (policy == file.end()) return false;
   for (const auto& [key, raw] : policy->second) {
     if (!policyCovers(key, name)) continue;
-    const auto value = unescaped(raw);
+    const auto value = unescapeKeyFileValue(raw);
     if (value && (*value == "talk" || *value == "own")) return true;
   }
   return false;

@@ -4,6 +4,7 @@
 
 #include "platform/paths.h"
 #include "platform/program_search.h"
+#include "platform/timer.h"
 
 namespace mail {
 
@@ -14,6 +15,7 @@ Launcher systemLauncher(std::vector<std::string> environment) {
         return platform::runProgram(command, environment, wait, atDeadline, input);
       },
       [environment](const std::vector<std::string>& command) { return platform::startProgram(command, environment); },
+      [](std::chrono::milliseconds grace) { return platform::startTimer(grace); },
   };
 }
 

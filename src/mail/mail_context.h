@@ -11,11 +11,13 @@
 
 #include "mail/portal_answer.h"
 #include "platform/run_program.h"
+#include "platform/unique_fd.h"
 
 namespace mail {
 
-// How the service starts programs, every client and helper: runProgram and
-// startProgram in the context's environment (systemLauncher), or a test's
+// How the service starts programs, every client and helper, and times a
+// started client's grace: runProgram, startProgram in the context's
+// environment and the system's timer (systemLauncher), or a test's
 // stand-ins that watch what a route starts without starting anything.
 struct Launcher {
   // Starts a program and waits at most `wait` for its end; one still
@@ -27,6 +29,10 @@ struct Launcher {
   // Starts a program left to run its course (a terminal that is watched
   // beside the report channel while it runs).
   std::function<platform::ProgramStart(const std::vector<std::string>& command)> start;
+  // Starts a client's grace: a descriptor that becomes readable once it is
+  // over (the system's timer, or a test's gate opened once it has seen
+  // what the grace must hold), or none when no timer can be had.
+  std::function<platform::UniqueFd(std::chrono::milliseconds grace)> timer;
 };
 
 Launcher systemLauncher(std::vector<std::string> environment);

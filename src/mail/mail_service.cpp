@@ -110,10 +110,13 @@ ServiceAnswer watched(const MailContext& context, const DraftRoute& route) {
   std::vector<std::string> command = route.launcher;
   command.push_back(context.terminalHelper);
   command.push_back(channel->address());
-  const auto deadline = std::chrono::steady_clock::now() + context.grace;
+  // The grace runs from before the launcher's start, as a descriptor the
+  // channel's wait polls beside the helper and the launcher.
+  const platform::UniqueFd graceOver = context.launch.timer ? context.launch.timer(context.grace) : platform::UniqueFd();
+  if (!graceOver) return {kErrorLaunchFailed, "No timer to bound the wait for the mail client."};
   platform::ProgramStart start = context.launch.start(command);
   if (start.errorNumber != 0) return {start.errorNumber, std::move(start.message)};
-  const ReportChannel::Heard heard = channel->await(start.ended.get(), deadline);
+  const ReportChannel::Heard heard = channel->await(start.ended.get(), graceOver.get());
   if (!heard.launcherFailure && watchedClientOpened(heard.report, route.verdict)) return {};
   return watchedFailure(heard, command.front());
 }

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <tuple>
 
 #include "mail/client_report.h"
@@ -20,6 +19,7 @@
 #include "platform/error_numbers.h"
 #include "platform/child_process.h"
 #include "platform/run_program.h"
+#include "testing/fifo.h"
 #include "testing/report_peer.h"
 #include "testing/scratch_directory.h"
 
@@ -54,6 +54,11 @@ struct FakeLauncher {
   std::vector<std::string> inputs;
   std::string helperSays;
   platform::UniqueFd helper;
+  // The client's grace: it ends when the test opens it, or once the helper
+  // was accepted when graceEndsOnceAccepted; each grace asked for is noted.
+  testing_support::GraceGate grace;
+  bool graceEndsOnceAccepted = false;
+  std::vector<std::chrono::milliseconds> graces;
 
   MailContext context() {
     MailContext context;
@@ -70,7 +75,12 @@ struct FakeLauncher {
       started.push_back(command);
       const auto at = std::find(command.begin(), command.end(), "/b/terminal-helper");
       if (at != command.end() && at + 1 != command.end()) helper = testing_support::connectedHelper(at[1], helperSays);
+      if (graceEndsOnceAccepted && helper) grace.openOnceReadable(helper.get());
       return platform::ProgramStart{};
+    };
+    context.launch.timer = [this](std::chrono::milliseconds span) {
+      graces.push_back(span);
+      return grace.copy();
     };
     return context;
   }
@@ -130,9 +140,12 @@ TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
 // wait for the client otherwise).
 TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfOurs) {
   const testing_support::ScratchDirectory scratch;
-  const std::string pidFile = scratch.path() + "/pid";
+  // The client says its id only to a reader of the pipe, which comes once
+  // the route has returned.
+  const std::string pidPipe = scratch.path() + "/pid";
+  testing_support::makeFifo(pidPipe);
   const DraftRoute route = startRoute(
-      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidFile}, Verdict::ExitStatus);
+      {"/bin/sh", "-c", "echo noise; echo noise >&2; echo $$ > \"$0\"; exec sleep 30", pidPipe}, Verdict::ExitStatus);
 
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
@@ -158,12 +171,7 @@ TEST(MailServiceTest, ClientLeftInTheForegroundCountsAsOpenedAndHoldsNoOutputOfO
   close(ends[0]);
 
   // The client was started and is still running: end it.
-  pid_t pid = 0;
-  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-       pid <= 0 && std::chrono::steady_clock::now() < giveUp;
-       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-    std::ifstream(pidFile) >> pid;
-  }
+  const pid_t pid = static_cast<pid_t>(std::atol(testing_support::readFifo(pidPipe).c_str()));
   ASSERT_GT(pid, 0) << "the client was not started";
   EXPECT_EQ(kill(pid, SIGKILL), 0) << "the client was not left running";
   waitpid(pid, nullptr, 0);
@@ -276,7 +284,7 @@ TEST(MailServiceTest, DraftWithAHostileRecipientStartsNothing) {
 // address, and hands the helper the client's command through the channel,
 // never in a command line; the helper's report of the client's end is the
 // outcome, read by the route's verdict. Every report here is final, so the
-// grace is never waited out.
+// grace never ends; a client still running at its end is an open draft.
 TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
   const testing_support::ScratchDirectory runtime;
   ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
@@ -299,6 +307,7 @@ TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
     context.grace = std::chrono::minutes(10);
     route.verdict = verdict;
     EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, expected);
+    EXPECT_EQ(fake.graces, std::vector<std::chrono::milliseconds>{context.grace}) << "the context's grace";
     ASSERT_EQ(fake.started.size(), 1u);
     ASSERT_EQ(fake.started[0].size(), 4u);
     EXPECT_EQ(Words(fake.started[0].begin(), fake.started[0].begin() + 3),
@@ -311,8 +320,23 @@ TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
     EXPECT_TRUE(std::filesystem::is_empty(runtime.path())) << "the channel was left behind";
   }
 
+  // Started, and the grace ends once the helper was accepted: an open
+  // draft, and the helper is told to leave the client running.
+  FakeLauncher running;
+  running.helperSays = "started\n";
+  running.graceEndsOnceAccepted = true;
+  MailContext runningContext = running.context();
+  runningContext.runtimeDirectory = runtime.path();
+  route.verdict = Verdict::ExitStatus;
+  EXPECT_EQ(carryOut(runningContext, route, kDraft).errorNumber, 0);
+  running.grace.join();
+  std::string heard(4096, '\0');
+  const ssize_t n = recv(running.helper.get(), heard.data(), heard.size(), MSG_DONTWAIT);
+  heard.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  EXPECT_EQ(heard, *goAheadMessage(route.argv) + kKeep);
+
   // A launcher that cannot start is the outcome; without a private
-  // runtime directory nothing starts at all.
+  // runtime directory, or without a timer for the grace, nothing starts.
   FakeLauncher unstartable;
   MailContext context = unstartable.context();
   context.runtimeDirectory = runtime.path();
@@ -321,6 +345,13 @@ TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
   FakeLauncher noChannel;
   EXPECT_EQ(carryOut(noChannel.context(), route, kDraft).errorNumber, kErrorNoDraftRoute);
   EXPECT_TRUE(noChannel.started.empty());
+  FakeLauncher noTimer;
+  MailContext noTimerContext = noTimer.context();
+  noTimerContext.runtimeDirectory = runtime.path();
+  noTimerContext.launch.timer = [](std::chrono::milliseconds) { return platform::UniqueFd(); };
+  EXPECT_NE(carryOut(noTimerContext, route, kDraft).errorNumber, 0);
+  EXPECT_TRUE(noTimer.started.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.path())) << "the channel was left behind";
 }
 
 // A subject that is not one header line is refused before any fact is

@@ -114,6 +114,9 @@ MailerCommand readCommand(std::string_view text) {
   while (assignments < words->size() && isAssignment((*words)[assignments])) ++assignments;
   if (assignments == words->size()) return command;
   const Word& program = (*words)[assignments];
+  // A quoted empty program name is no program: the shell's own failure to
+  // find it is the outcome the user's command has.
+  if (program.text.empty()) return command;
   if (!program.quotedAnywhere && isShellWord(program.text)) return command;
   if (assignments > 0) command.words.push_back("env");
   for (const Word& word : *words) command.words.push_back(word.text);

@@ -32,6 +32,8 @@ TEST(MailerCommandTest, ReadsTheListAndItsWords) {
       {"A=b", {{}}},
       {"neomutt 'open", {{}}},
       {"neomutt \\", {{}}},
+      {"'' neomutt", {{}}},
+      {"A=b \"\" neomutt", {{}}},
   };
   for (const auto& [mailer, expected] : cases) {
     const std::vector<MailerCommand> commands = mailerCommands(mailer);

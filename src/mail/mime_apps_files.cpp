@@ -6,6 +6,7 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/program_search.h"
+#include "platform/text.h"
 
 namespace mail {
 namespace {
@@ -61,10 +62,7 @@ std::vector<std::string> desktopNames(std::string_view currentDesktop) {
   std::vector<std::string> names;
   while (!currentDesktop.empty()) {
     const auto colon = currentDesktop.find(':');
-    std::string name(currentDesktop.substr(0, colon));
-    for (char& c : name) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    std::string name = platform::foldAsciiCase(std::string(currentDesktop.substr(0, colon)));
     // A name that would leave the directory names no file of these rules.
     if (!name.empty() && name.find('/') == std::string::npos && names.size() < kMaxDesktopNames) {
       names.push_back(std::move(name));

@@ -1,25 +1,20 @@
 #include "mail/portal_answer.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
+
+#include "platform/text.h"
 
 namespace mail {
 namespace {
 
-bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // UseIn= of the backends that implement Email, as Debian 12 installs them
 // (gtk.portal: "gnome"; kde.portal: "KDE").
 PortalBackend backendClaiming(std::string_view desktop) {
-  if (sameIgnoringAsciiCase(desktop, "gnome")) return PortalBackend::Gtk;
-  if (sameIgnoringAsciiCase(desktop, "KDE")) return PortalBackend::Kde;
+  const std::string name = platform::foldAsciiCase(std::string(desktop));
+  if (name == "gnome") return PortalBackend::Gtk;
+  if (name == "kde") return PortalBackend::Kde;
   return PortalBackend::Unknown;
 }
 

@@ -43,8 +43,9 @@ bool sendByte(int connection, char byte) {
   }
 }
 
-// Sends all of `bytes` by `deadline`, waiting for room as needed.
-bool sendAll(int connection, std::string_view bytes, std::chrono::steady_clock::time_point deadline) {
+// Sends all of `bytes` before the grace is over (`graceOver` readable),
+// waiting for room as needed.
+bool sendAll(int connection, std::string_view bytes, int graceOver) {
   while (!bytes.empty()) {
     const ssize_t sent = send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
@@ -53,10 +54,12 @@ bool sendAll(int connection, std::string_view bytes, std::chrono::steady_clock::
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd entry{connection, POLLOUT, 0};
-    if (poll(&entry, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+    pollfd entries[] = {{connection, POLLOUT, 0}, {graceOver, POLLIN, 0}};
+    if (poll(entries, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (entries[1].revents != 0) return false;
   }
   return true;
 }
@@ -150,19 +153,18 @@ ReportChannel::~ReportChannel() {
   static_cast<void>(rmdir(directory_.c_str()));
 }
 
-ReportChannel::Heard ReportChannel::await(int launcherEnded, std::chrono::steady_clock::time_point deadline) {
+ReportChannel::Heard ReportChannel::await(int launcherEnded, int graceOver) {
   Helper helper;
   std::optional<platform::ChildWait> launcherEnd;
   while (true) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) break;
     std::vector<pollfd> entries;
     entries.push_back({helper.connection ? helper.connection.get() : listener_.get(), POLLIN, 0});
+    entries.push_back({graceOver, POLLIN, 0});
     const bool watchLauncher = !launcherEnd && !helper.connection;
     if (watchLauncher) entries.push_back({launcherEnded, POLLIN, 0});
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    const int ready = poll(entries.data(), entries.size(), static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) {
+    const int ready = poll(entries.data(), entries.size(), -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
       helper.gone = true;
       break;
     }
@@ -173,10 +175,13 @@ ReportChannel::Heard ReportChannel::await(int launcherEnded, std::chrono::steady
       if (wait.state != ChildWait::State::StillRunning) launcherEnd = wait;
       if (launcherEnd && launcherFailed(*launcherEnd)) return {helper.report, launcherEnd};
     }
-    if (ready <= 0 || (entries[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    // The grace is over: no helper is accepted any more, and what the one
+    // accepted has sent is read below.
+    if (entries[1].revents != 0) break;
+    if ((entries[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     if (!helper.connection) {
       platform::UniqueFd peer(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-      if (!peer || !isPeerThisUser(peer.get()) || !sendAll(peer.get(), goAhead_, deadline)) continue;
+      if (!peer || !isPeerThisUser(peer.get()) || !sendAll(peer.get(), goAhead_, graceOver)) continue;
       helper.connection = std::move(peer);
       // No second helper is heard: the socket goes now.
       listener_.reset();
@@ -185,7 +190,7 @@ ReportChannel::Heard ReportChannel::await(int launcherEnded, std::chrono::steady
     helper.read();
     if (helper.final()) break;
   }
-  // What arrived with the deadline still counts.
+  // What arrived by the end of the grace still counts.
   if (helper.connection) helper.read();
   using State = ClientReport::State;
   const bool open = helper.report.state == State::Silent || helper.report.state == State::Started;

@@ -7,7 +7,6 @@
 // (client_report.h) allows is read.
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,20 +40,20 @@ class ReportChannel {
   // The socket's path, handed to the helper.
   const std::string& address() const { return address_; }
 
-  // What the helper said by `deadline`. Accepts the first peer running as
-  // this user and tells it to go ahead with the client's command; refuses
-  // others. Returns as soon as
-  // the report is final (the client ended, could not start, the helper
-  // went away or broke the protocol), or when the launcher (the terminal,
-  // started detached: `launcherEnded` is its descriptor) ends with a
-  // failure before any helper was heard. At the deadline a
-  // client that was started and has not ended is told that it counts as
-  // opened.
+  // What the helper said by the end of the grace, when `graceOver` becomes
+  // readable (Launcher::timer). Accepts the first peer running as this user
+  // and tells it to go ahead with the client's command; refuses others.
+  // Returns as soon as the report is final (the client ended, could not
+  // start, the helper went away or broke the protocol), or when the
+  // launcher (the terminal, started detached: `launcherEnded` is its
+  // descriptor) ends with a failure before any helper was heard. At the
+  // end of the grace a client that was started and has not ended is told
+  // that it counts as opened.
   struct Heard {
     ClientReport report;
     std::optional<platform::ChildWait> launcherFailure;  // the launcher failed before any helper was heard
   };
-  Heard await(int launcherEnded, std::chrono::steady_clock::time_point deadline);
+  Heard await(int launcherEnded, int graceOver);
 
  private:
   ReportChannel(std::string directory, std::string address, platform::UniqueFd listener, std::string goAhead)

@@ -17,10 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using State = ClientReport::State;
-using Clock = std::chrono::steady_clock;
 using platform::ChildSpec;
 using platform::UniqueFd;
 using testing_support::connectedHelper;
+using testing_support::GraceGate;
 
 // What the program sent the helper, up to its closing.
 std::string heardByHelper(const UniqueFd& socket) {
@@ -119,11 +119,14 @@ TEST_F(ReportChannelTest, HelpersReportIsReadAndAnswered) {
       ASSERT_EQ(shutdown(helper.get(), SHUT_WR), 0);
     }
     const UniqueFd launcher = startLauncher("exit 0");
-    // Everything is sent already. A final report ends the wait by itself,
-    // however long the deadline; only a client left Started is heard at the
-    // deadline, which the lines sent before it make no race of.
-    const auto wait = c.state == State::Started ? std::chrono::milliseconds(250) : std::chrono::milliseconds(60'000);
-    const ReportChannel::Heard heard = channel->await(launcher.get(), Clock::now() + wait);
+    // Everything is sent already. A final report ends the wait by itself
+    // with a grace that never ends; a client left Started is heard at the
+    // end of the grace, which comes once the helper was accepted (it hears
+    // the go-ahead), after the lines it had sent.
+    GraceGate grace;
+    if (c.state == State::Started) grace.openOnceReadable(helper.get());
+    const ReportChannel::Heard heard = channel->await(launcher.get(), grace.descriptor());
+    grace.join();
     EXPECT_FALSE(heard.launcherFailure);
     EXPECT_EQ(heard.report.state, c.state);
     channel.reset();
@@ -138,13 +141,19 @@ TEST_F(ReportChannelTest, OnlyAFailingLauncherEndsTheWaitEarly) {
   std::optional<ReportChannel> channel = ReportChannel::open(runtime().c_str(), kClient);
   ASSERT_TRUE(channel);
   const UniqueFd failing = startLauncher("exit 3");
-  const ReportChannel::Heard failed = channel->await(failing.get(), Clock::now() + std::chrono::seconds(60));
+  const GraceGate endless;
+  const ReportChannel::Heard failed = channel->await(failing.get(), endless.descriptor());
   ASSERT_TRUE(failed.launcherFailure);
   EXPECT_TRUE(WIFEXITED(failed.launcherFailure->waitStatus));
   EXPECT_EQ(WEXITSTATUS(failed.launcherFailure->waitStatus), 3);
 
+  // Once the launcher has ended well, only the end of the grace ends the
+  // wait: the gate opens when the launcher's end can be read.
   const UniqueFd returning = startLauncher("exit 0");
-  const ReportChannel::Heard silent = channel->await(returning.get(), Clock::now() + std::chrono::milliseconds(100));
+  GraceGate grace;
+  grace.openOnceReadable(returning.get());
+  const ReportChannel::Heard silent = channel->await(returning.get(), grace.descriptor());
+  grace.join();
   EXPECT_FALSE(silent.launcherFailure);
   EXPECT_EQ(silent.report.state, State::Silent);
 }

@@ -7,6 +7,9 @@
 #include <cstdint>
 
 namespace platform {
+// Inline, so that these are platform's names and a service above can take
+// them as its own with one using-directive.
+inline namespace error_numbers {
 
 // A started program was ended by a signal (a crash on start).
 constexpr std::int64_t kErrorKilledBySignal = -128;
@@ -32,4 +35,5 @@ constexpr std::int64_t kErrorTimedOut = -1712;
 // An item asked of a list that has none (`run program {}`).
 constexpr std::int64_t kErrorNoSuchItem = -1728;
 
+}  // namespace error_numbers
 }  // namespace platform

@@ -51,28 +51,30 @@ bool isAscii(std::string_view text) {
   return true;
 }
 
-}  // namespace
-
-bool isValidUtf8(std::string_view text) {
+// True when `text` is valid UTF-8 and `accept` holds for each of its code
+// points.
+template <typename Accept>
+bool everyCodepoint(std::string_view text, Accept accept) {
   const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   auto remaining = static_cast<utf8proc_ssize_t>(text.size());
   while (remaining > 0) {
     utf8proc_int32_t codepoint = 0;
     const utf8proc_ssize_t used = utf8proc_iterate(p, remaining, &codepoint);
-    if (used <= 0 || codepoint < 0) return false;
+    if (used <= 0 || codepoint < 0 || !accept(codepoint)) return false;
     p += used;
     remaining -= used;
   }
   return true;
 }
 
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  return everyCodepoint(text, [](utf8proc_int32_t) { return true; });
+}
+
 bool isPrintableText(std::string_view text) {
-  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  auto remaining = static_cast<utf8proc_ssize_t>(text.size());
-  while (remaining > 0) {
-    utf8proc_int32_t codepoint = 0;
-    const utf8proc_ssize_t used = utf8proc_iterate(p, remaining, &codepoint);
-    if (used <= 0 || codepoint < 0) return false;
+  return everyCodepoint(text, [](utf8proc_int32_t codepoint) {
     switch (utf8proc_category(codepoint)) {
       case UTF8PROC_CATEGORY_CC:
       case UTF8PROC_CATEGORY_CF:
@@ -83,12 +85,9 @@ bool isPrintableText(std::string_view text) {
       case UTF8PROC_CATEGORY_ZP:
         return false;
       default:
-        break;
+        return true;
     }
-    p += used;
-    remaining -= used;
-  }
-  return true;
+  });
 }
 
 bool startsWithBlank(std::string_view text) {

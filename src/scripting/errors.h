@@ -10,13 +10,8 @@
 
 namespace scripting {
 
-// Shared with the services under the interpreter (error_numbers.h).
-using platform::kErrorCantCoerce;
-using platform::kErrorLaunchFailed;
-using platform::kErrorNoSuchItem;
-using platform::kErrorOutOfMemory;
-using platform::kErrorProgramNotFound;
-using platform::kErrorTimedOut;
+// The numbers shared with the services under the interpreter, and its own.
+using namespace platform::error_numbers;
 
 // The script does not understand the message: no handler of that name, or
 // an event that is no handler call.

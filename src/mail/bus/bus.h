@@ -6,9 +6,12 @@
 
 #include <systemd/sd-bus.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 namespace mail::bus {
 
@@ -51,6 +54,15 @@ bool workUntil(sd_bus* bus, Clock::time_point deadline, bool& broken, Done done)
     }
   }
   return true;
+}
+
+// A helper's deadline argument: whole milliseconds, from 0 to a day.
+inline std::optional<std::int64_t> deadlineMilliseconds(std::string_view text) {
+  constexpr std::int64_t kLongest = 24LL * 60 * 60 * 1000;
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kLongest) return std::nullopt;
+  return value;
 }
 
 }  // namespace mail::bus

@@ -24,7 +24,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -45,7 +44,6 @@ constexpr const char* kPath = "/org/freedesktop/Flatpak/Development";
 constexpr const char* kInterface = "org.freedesktop.Flatpak.Development";
 // Kill the command when this connection leaves the bus.
 constexpr std::uint32_t kWatchBus = 1u << 1;
-constexpr std::int64_t kLongestDeadlineMs = 24LL * 60 * 60 * 1000;
 
 // An end the service announced: the command's pid, its wait status, and
 // the unique name that sent it.
@@ -201,21 +199,12 @@ int runOnHost(Clock::time_point deadline, const std::string& program, int reques
   return *exchange.status;
 }
 
-std::optional<std::int64_t> milliseconds(std::string_view text) {
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kLongestDeadlineMs) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const auto start = Clock::now();
   if (argc != 3 || argv[1][0] != '/') return kFlatpakUsage;
-  const auto deadline = milliseconds(argv[2]);
+  const auto deadline = deadlineMilliseconds(argv[2]);
   if (!deadline) return kFlatpakUsage;
   return runOnHost(start + std::chrono::milliseconds(*deadline), argv[1], STDIN_FILENO);
 }

@@ -31,16 +31,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
 
+#include "mail/bus/bus.h"
 #include "mail/helper_words.h"
 #include "mail/portal_answer.h"
 #include "platform/directory.h"
@@ -49,26 +48,11 @@
 namespace {
 
 using namespace mail;
-using Clock = std::chrono::steady_clock;
+using namespace mail::bus;
 
 constexpr const char* kPortalService = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
-// The longest deadline a caller may ask for: a day.
-constexpr std::int64_t kLongestDeadlineMs = 24LL * 60 * 60 * 1000;
-
-struct BusClose {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-struct SlotUnref {
-  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
-};
-using Bus = std::unique_ptr<sd_bus, BusClose>;
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
 // The log opened without following a link, if it is still the user's
 // private regular file once open.
@@ -159,32 +143,6 @@ Message composeCall(sd_bus* bus, const std::string& token, const std::string& ad
   return built ? std::move(call) : nullptr;
 }
 
-std::uint64_t microsecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<std::uint64_t>(left.count()) : 0;
-}
-
-// Works the bus until `done` holds or the deadline passes; false when the
-// deadline passed first. A broken connection counts as done, with `broken`.
-template <typename Done>
-bool workUntil(sd_bus* bus, Clock::time_point deadline, bool& broken, Done done) {
-  while (!done()) {
-    const int processed = sd_bus_process(bus, nullptr);
-    if (processed < 0) {
-      broken = true;
-      return true;
-    }
-    if (processed > 0) continue;
-    const std::uint64_t left = microsecondsLeft(deadline);
-    if (left == 0) return false;
-    if (sd_bus_wait(bus, left) < 0) {
-      broken = true;
-      return true;
-    }
-  }
-  return true;
-}
-
 // Closes the request, so that the backend's dialog goes and a late answer
 // is dropped by the portal; waits at most kPortalCloseTime for the portal
 // to confirm, so that the close has been handled before failure is
@@ -249,15 +207,6 @@ int composeEmail(Clock::time_point deadline, std::chrono::milliseconds responseT
   return *exchange.status;
 }
 
-std::optional<std::int64_t> milliseconds(std::string_view text) {
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kLongestDeadlineMs) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 // The draft's four words from standard input: address, subject, body, log.
 std::optional<std::vector<std::string>> draftWords() {
   const platform::UniqueFd input(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
@@ -274,8 +223,8 @@ std::optional<std::vector<std::string>> draftWords() {
 int main(int argc, char** argv) {
   const auto start = Clock::now();
   if (argc != 3) return kPortalUsage;
-  const auto deadline = milliseconds(argv[1]);
-  const auto responseTime = milliseconds(argv[2]);
+  const auto deadline = deadlineMilliseconds(argv[1]);
+  const auto responseTime = deadlineMilliseconds(argv[2]);
   if (!deadline || !responseTime) return kPortalUsage;
   const auto words = draftWords();
   if (!words) return kPortalUsage;
