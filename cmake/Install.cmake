@@ -14,6 +14,9 @@
 #                  lib/<multiarch>/cmake/SupportDraft/      find_package(SupportDraft) and
 #                                                           support_draft_add_bundle()
 #                  lib/<multiarch>/pkgconfig/support-draft-host.pc
+#   python       python3-support-draft
+#                  lib/python3/dist-packages/support_draft/ the Python package over the
+#                                                           shared library
 # Each package's documentation directory holds the copyright file and the
 # changelog, as Debian wants for every package.
 if(SUPPORT_DRAFT_FUZZ)
@@ -64,6 +67,16 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/SupportDraftConfigVersion.c
 install(FILES ${CMAKE_BINARY_DIR}/SupportDraftConfig.cmake ${CMAKE_BINARY_DIR}/SupportDraftConfigVersion.cmake
         DESTINATION ${SUPPORT_DRAFT_CMAKE_INSTALL_DIR} COMPONENT development)
 
+# The Python package: plain sources, the same for every architecture, in
+# the directory Debian's python3 reads for every version. Under another
+# prefix, point SUPPORT_DRAFT_PYTHON_INSTALL_DIR at a directory on sys.path.
+set(SUPPORT_DRAFT_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
+    "Where the support_draft Python package is installed, relative to the prefix")
+set(PYTHON_PACKAGE_FILES __init__.py _codes.py _handle.py _jobs.py _library.py py.typed)
+list(TRANSFORM PYTHON_PACKAGE_FILES PREPEND ${PROJECT_SOURCE_DIR}/host/python/support_draft/)
+install(FILES ${PYTHON_PACKAGE_FILES}
+        DESTINATION ${SUPPORT_DRAFT_PYTHON_INSTALL_DIR}/support_draft COMPONENT python)
+
 # pkg-config: the shared library by default, the archive with --static.
 set(PC_INCLUDEDIR ${CMAKE_INSTALL_FULL_INCLUDEDIR}/support-draft)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/support-draft-host.pc.in
@@ -94,7 +107,8 @@ foreach(source ${LINKED_DOCS})
   install(FILES ${CMAKE_BINARY_DIR}/compressed/${name}.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/support-draft/docs COMPONENT program)
 endforeach()
-foreach(component_package program:support-draft library:libsupport-draft-host0 development:support-draft-dev)
+foreach(component_package program:support-draft library:libsupport-draft-host0 development:support-draft-dev
+                          python:python3-support-draft)
   string(REPLACE ":" ";" pair ${component_package})
   list(GET pair 0 component)
   list(GET pair 1 package)

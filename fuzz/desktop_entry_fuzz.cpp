@@ -69,7 +69,7 @@ void checkEntry(std::string_view switches, unsigned char handler, std::string_vi
   if (route.kind == mail::DraftRoute::Kind::Refuse) return;
   if (percentsOnlyInExec(text)) {
     require(!route_check::holdsFieldCode(route.argv) && !route_check::holdsFieldCode(route.launcher) &&
-            !route_check::holdsFieldCode(route.startAloneAfterCrash));
+            !route_check::holdsFieldCode(route.startAloneFirst));
   }
   // What starts is the entry's own program, or the desktop's terminal for it.
   const std::string& started = route.kind == mail::DraftRoute::Kind::Watched ? route.launcher.front() : route.argv.front();

@@ -110,7 +110,7 @@ inline void requireCarriesDraft(const mail::DraftRoute& route, const mail::Draft
 // nothing is started.
 inline void requireSound(const mail::DraftRoute& route, const mail::MailFacts& facts, const mail::Draft& draft) {
   using Kind = mail::DraftRoute::Kind;
-  require(!holdsNul(route.argv) && !holdsNul(route.launcher) && !holdsNul(route.startAloneAfterCrash));
+  require(!holdsNul(route.argv) && !holdsNul(route.launcher) && !holdsNul(route.startAloneFirst));
   if (route.kind == Kind::Host) {
     // The helper on the host decides there; nothing of the draft is in the route.
     require(facts.sandboxed && !facts.hostDesktopHelper.empty() && route.argv == std::vector{facts.hostDesktopHelper});

@@ -3,10 +3,11 @@
 # made with debootstrap, and uses them as a host developer would: the
 # installed bundle's self-check; an application's own bundle ("Acme Notes",
 # its own subject prefix, tool directory and support address) made with the
-# CMake function and with support-draft-host --make-bundle; a C++ host built
-# with find_package, a C host built with pkg-config and a Python host
-# through ctypes, each run as an ordinary user with a recording composer in
-# place of a mail client; and the support-draft-host command.
+# CMake function and with support-draft-host --make-bundle; C++ hosts built
+# with find_package (one of them in a Qt 6 event loop), a C host built with
+# pkg-config, a C host in a GLib main loop and a Python host with the
+# support_draft package, each run as an ordinary user with a recording
+# composer in place of a mail client; and the support-draft-host command.
 # Needs root and the network to Debian's archive.
 #   scripts/chroot-install-check.sh DEB...              all of it, in a throwaway directory
 #   scripts/chroot-install-check.sh --prepare SYSTEM    make the chroot (no packages needed yet)
@@ -39,13 +40,17 @@ if [[ -z "$mirror" ]]; then
 fi
 cache="/var/cache/support-draft-check"
 # What the check itself needs in the chroot: compilers and build tools for
-# the hosts. The packages under test bring their own dependencies.
-tools="g++,gcc,cmake,make,pkg-config"
+# the hosts, and the GLib and Qt 6 development packages for the hosts in
+# their event loops. The packages under test bring their own dependencies.
+tools="g++,gcc,cmake,make,pkg-config,libglib2.0-dev,qt6-base-dev"
 
 prepare() {
   local system="$1"
   mkdir -p "$cache"
-  local tarball="$cache/bookworm-minbase-tools.tgz"
+  # Named by the tools it holds: another list makes another archive.
+  local tarball
+  tarball="$cache/bookworm-minbase-$(printf '%s' "$tools" | sha256sum | cut -c1-16).tgz"
+  find "$cache" -maxdepth 1 -name 'bookworm-minbase-*.tgz' -mtime +30 -delete
   if [[ -z "$(find "$tarball" -mtime -30 2>/dev/null)" ]]; then
     echo "== fetching the Debian 12 base system and build tools from $mirror"
     rm -f "$tarball"
@@ -118,10 +123,11 @@ check() {
   cp "$@" "$system/tmp/debs/"
 
   echo "== apt-get install of $(cd "$system/tmp/debs" && echo *.deb)"
-  # python3 for the Python host; the packages bring their own dependencies.
-  in_chroot sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb python3' \
+  # The packages bring their own dependencies (python3 among them).
+  in_chroot sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends /tmp/debs/*.deb' \
     >"$system/tmp/apt.log" 2>&1 || { tail -20 "$system/tmp/apt.log"; exit 1; }
-  in_chroot dpkg-query -W -f='${Package} ${Version} ${Status}\n' support-draft libsupport-draft-host0 support-draft-dev
+  in_chroot dpkg-query -W -f='${Package} ${Version} ${Status}\n' support-draft libsupport-draft-host0 support-draft-dev \
+    python3-support-draft
 
   echo "== the installed bundle's self-check"
   local bundle=/usr/libexec/support-draft/SupportDraft.app
@@ -142,12 +148,13 @@ COMPOSER
   in_chroot chown -R host:host /home/host/consumer
 
   echo "== Acme Notes' bundle by support_draft_add_bundle, and C++ hosts built with find_package(SupportDraft)"
-  as_host 'cmake -S consumer -B consumer-build >/dev/null && cmake --build consumer-build >/dev/null'
+  as_host 'cmake -S consumer -B consumer-build -DCONSUMER_QT=ON >/dev/null && cmake --build consumer-build >/dev/null'
   local acme_cmake="/home/host/consumer-build/Acme Notes.app"
   in_chroot ls -l "$acme_cmake/Contents" "$acme_cmake/Contents/MacOS"
   expect_draft "find_package host, shared library, Acme's bundle" "consumer-build/consumer" "$acme_draft"
   expect_draft "find_package host, static library, Acme's bundle" "consumer-build/consumer_static" "$acme_draft"
   expect_draft "find_package host, the packaged bundle" "consumer-build/consumer_quorvel"
+  expect_draft "Qt 6 host (QSocketNotifier), Acme's bundle" "consumer-build/consumer_qt" "$acme_draft"
   # As the documentation says: SupportDraft::host_shared is the shared
   # library, SupportDraft::host the archive.
   if ! in_chroot readelf -d /home/host/consumer-build/consumer | grep -q 'NEEDED.*libsupport-draft-host\.so\.0'; then
@@ -197,7 +204,18 @@ Bcc: all@example.org'" || refused_status=$?
   as_host "cc -std=c99 -Wall -Werror -o pkg-config-host consumer/c_host.c $flags"
   expect_draft "pkg-config C host, Acme's bundle" "./pkg-config-host" "$acme_draft"
 
-  echo "== a Python host through ctypes, on Acme's bundle"
+  echo "== a C host in a GLib main loop (g_unix_fd_add), on Acme's bundle"
+  as_host "cc -std=c99 -Wall -Werror -o glib-host consumer/glib_host.c -DBUNDLE='\"$acme\"' \
+    \$(pkg-config --cflags --libs glib-2.0 support-draft-host)"
+  expect_draft "GLib host, Acme's bundle" "./glib-host" "$acme_draft"
+
+  echo "== a Python host with the installed support_draft package, on Acme's bundle"
+  local module
+  module=$(as_host "python3 -c 'import support_draft; print(support_draft.__file__)'")
+  if [[ "$module" != /usr/lib/python3/dist-packages/support_draft/__init__.py ]]; then
+    echo "support_draft is not the installed package: $module" >&2
+    exit 1
+  fi
   expect_draft "Python host, Acme's bundle" "python3 consumer/python_host.py '$acme'" "$acme_draft"
   local libraries
   libraries=$(in_chroot ldd /home/host/pkg-config-host)
@@ -213,6 +231,20 @@ Bcc: all@example.org'" || refused_status=$?
   as_host "printf 'log line\n' > app.log"
   expect_draft "support-draft-host, Acme's bundle" "support-draft-host --bundle '$acme' \
     --subject '[Acme Notes] Support: chroot check' --body 'Hello from a fresh system' --log app.log" "$acme_draft"
+
+  echo "== the Python package removed"
+  # Its installation compiled the modules; removing it takes them too.
+  local python_package=/usr/lib/python3/dist-packages/support_draft
+  if [[ -z "$(ls "$system$python_package/__pycache__" 2>/dev/null)" ]]; then
+    echo "installing python3-support-draft compiled nothing in $python_package" >&2
+    exit 1
+  fi
+  in_chroot dpkg --remove python3-support-draft >/dev/null
+  if [[ -e "$system$python_package" ]]; then
+    echo "removing python3-support-draft left $python_package:" >&2
+    find "$system$python_package" >&2
+    exit 1
+  fi
   echo "chroot install check passed"
 }
 

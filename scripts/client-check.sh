@@ -9,7 +9,7 @@
 # Not part of CI; run as root (it installs packages).
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--texts CASE] [--build DIR]
-#                           [--never-set-up | --long | --other-session | --profile-chooser | --two-jobs]
+#                           [--never-set-up | --long | --other-session | --profile-chooser | --two-jobs | --busy]
 #   scripts/client-check.sh firefox-esr [--web-mailer] [--build DIR]
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
 #
@@ -54,7 +54,14 @@
 #                      the user (its own display and bus): DRAFT_FAILED
 #   --profile-chooser  (thunderbird) two profiles, "StartWithLastProfile=0":
 #                      DRAFT_FAILED, and the client is not started
-#   --two-jobs         two jobs 50 ms apart: both opened, and two composers shown
+#   --two-jobs         two jobs 50 ms apart: as many composers shown as jobs
+#                      opened (a second job that finds the client held by the
+#                      first one's dialog is DRAFT_FAILED), the first opened
+#   --busy             (claws-mail, running) a first job with a log, whose
+#                      composer's dialogs (the notice that a file was
+#                      attached) are left open, then a second job: the first
+#                      opened, the second DRAFT_FAILED, and once the dialogs
+#                      are closed one composer only
 #   firefox-esr        the browser as the handler, no web mailer chosen:
 #                      DRAFT_FAILED (without a log), and it is not started;
 #                      with --web-mailer its handlers.json names a web mailer
@@ -85,7 +92,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|firefox-esr|terminal [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs] [--web-mailer]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|failing-handler|firefox-esr|terminal [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy] [--web-mailer]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -111,7 +118,7 @@ while [[ $# -gt 0 ]]; do
     --plain) plain=1 ;;
     --texts) [[ $# -ge 2 && $2 =~ ^(apostrophe|percent|quote-comma|percent20)$ ]] || usage; texts="$2"; shift ;;
     --build) [[ $# -ge 2 ]] || usage; build_dir="$(realpath -m "$2")"; shift ;;
-    --never-set-up|--long|--other-session|--profile-chooser|--two-jobs)
+    --never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy)
       [[ -z $setup_case ]] || usage; setup_case="${1#--}" ;;
     --web-mailer) web_mailer=1 ;;
     *) usage ;;
@@ -131,6 +138,10 @@ case "$client" in
   *) usage ;;
 esac
 [[ ( $setup_case == other-session || $setup_case == profile-chooser ) && $client != thunderbird ]] && usage
+if [[ $setup_case == busy ]]; then
+  [[ $client == claws-mail && $attach_log -eq 1 ]] || usage
+  running=1
+fi
 # What the case expects: the draft, or DRAFT_FAILED with nothing started.
 expect=draft
 case "$setup_case" in
@@ -697,6 +708,7 @@ job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
 clients_before=$({ pgrep -x "$client" || true; } | wc -l)
 
 job_status=0
+second_result=""
 job_start=$EPOCHREALTIME
 if [[ -n $sandbox ]]; then
   echo "job in a Flatpak-like root, portal backend $sandbox, log: $([[ $attach_log -eq 1 ]] && echo yes || echo no)"
@@ -714,7 +726,22 @@ elif [[ $setup_case == two-jobs ]]; then
   sleep 0.05
   "${session[@]}" "$program" --job "$second_id" || job_status=$?
   wait "$first_pid" || job_status=$?
-  echo "second job's result.json: $(cat "$home/.vantrel-devtool-dev/support-drafts/$second_id/result.json" 2>/dev/null || echo none)"
+  second_result=$(cat "$home/.vantrel-devtool-dev/support-drafts/$second_id/result.json" 2>/dev/null || echo none)
+  echo "second job's result.json: $second_result"
+elif [[ $setup_case == busy ]]; then
+  "${session[@]}" "$program" --job "$job_id" || job_status=$?
+  # The first request's window or dialog, left as it is: no key is pressed.
+  for _ in $(seq 300); do
+    xdotool search --name 'Compose message|^(Notice|Error)$' >/dev/null 2>&1 && break
+    sleep 0.2
+  done
+  sleep 2
+  echo "windows after the first job: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+  second_id=$(make_job)
+  second_start=$EPOCHREALTIME
+  "${session[@]}" "$program" --job "$second_id" || true
+  second_result=$(cat "$home/.vantrel-devtool-dev/support-drafts/$second_id/result.json" 2>/dev/null || echo none)
+  printf "second job's result.json: %s after %.1f s\n" "$second_result" "$(python3 -c "print($EPOCHREALTIME - $second_start)")"
 else
   "${session[@]}" "$program" --job "$job_id" || job_status=$?
 fi
@@ -803,7 +830,7 @@ sys.exit(0 if ok else 1)
 '
   exit
 fi
-if [[ $setup_case == two-jobs ]]; then
+if [[ $setup_case == two-jobs || $setup_case == busy ]]; then
   case "$client" in
     thunderbird) compose='^Write: ' ;;
     evolution) compose='^Support Request - Quorvel' ;;
@@ -812,16 +839,28 @@ if [[ $setup_case == two-jobs ]]; then
     balsa) compose='^New message' ;;
     *) compose='.' ;;
   esac
+  # Every job that said opened must have its composer, and no other may
+  # show up later: the dialogs are closed now, as the user would close them.
+  opened=0
+  [[ $result == *'"ok":true'* ]] && opened=$((opened + 1))
+  [[ $second_result == *'"ok":true'* ]] && opened=$((opened + 1))
   composers=0
   for _ in $(seq 150); do
     dismiss_dialogs
     composers=$({ xdotool search --name "$compose" 2>/dev/null || true; } | wc -l)
-    [[ $composers -ge 2 ]] && break
+    [[ $composers -ge $opened ]] && break
     sleep 0.2
   done
+  for _ in $(seq 25); do dismiss_dialogs; sleep 0.2; done
+  composers=$({ xdotool search --name "$compose" 2>/dev/null || true; } | wc -l)
   echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
-  if [[ $composers -ge 2 && $result == *'"ok":true'* ]]; then echo "PASS: two composers"; exit 0; fi
-  echo "FAIL: $composers composer(s) shown for two jobs"
+  echo "jobs opened: $opened, composers: $composers"
+  if [[ $setup_case == busy && ( $result != *'"ok":true'* || $second_result != *DRAFT_FAILED* ) ]]; then
+    echo "FAIL: expected the first job opened and the second DRAFT_FAILED"
+    exit 1
+  fi
+  if [[ $result == *'"ok":true'* && $composers -eq $opened ]]; then echo "PASS: a composer for each job that opened"; exit 0; fi
+  echo "FAIL: $composers composer(s) shown for $opened job(s) that opened"
   exit 1
 fi
 if [[ $refused -eq 1 && $result != *DRAFT_FAILED* ]]; then

@@ -9,8 +9,9 @@ packages_for() {
   case "$1" in
     build) echo "cmake ninja-build g++ pkg-config nlohmann-json3-dev libutf8proc-dev libplist-dev libsystemd-dev" ;;
     # xdg-utils: the default handler the program finds is compared with xdg-mime's;
-    # python3-gi: desktop entries' Exec lines are compared with GLib's reading
-    test) echo "$(packages_for build) libgtest-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbus python3-gi xdg-utils" ;;
+    # python3-gi: desktop entries' Exec lines are compared with GLib's reading;
+    # mypy: the Python package's annotations are checked
+    test) echo "$(packages_for build) libgtest-dev dbus-daemon dbus-bin libglib2.0-bin python3-dbus python3-gi xdg-utils mypy" ;;
     fuzz) echo "$(packages_for build) clang libclang-rt-14-dev" ;;
     # xdg-utils: the mail hand-offs are measured against xdg-email alone
     bench) echo "$(packages_for build) valgrind time hyperfine python3 xdg-utils" ;;

@@ -3,6 +3,7 @@
 #   support-draft_<version>_<arch>.deb            the bundle, support-draft-host, the manual pages
 #   libsupport-draft-host0_<version>_<arch>.deb   the shared host library
 #   support-draft-dev_<version>_<arch>.deb        headers, static library, CMake and pkg-config files
+#   python3-support-draft_<version>_all.deb       the support_draft Python package
 # The packaged bundle is the prod channel unless SUPPORT_DRAFT_CHANNEL says
 # otherwise; the support address in its Info.plist is SUPPORT_DRAFT_RECIPIENT
 # (none when unset). The same commit gives the same bytes: every time stamp is the
@@ -34,8 +35,10 @@ if [[ -z "${SOURCE_DATE_EPOCH:-}" ]]; then
     dpkg-parsechangelog -l "$root/packaging/changelog" -STimestamp)
 fi
 export SOURCE_DATE_EPOCH
-packages=(support-draft libsupport-draft-host0 support-draft-dev)
-components=(program library development)
+packages=(support-draft libsupport-draft-host0 support-draft-dev python3-support-draft)
+components=(program library development python)
+# Maintainer scripts of a package, from packaging/<package>.<script>.
+maintainer_scripts=(postinst prerm)
 
 # build_packages BUILD_DIR: configures a release build, installs each
 # component into its own staging tree and makes a .deb of each in BUILD_DIR.
@@ -56,7 +59,7 @@ build_packages() {
   # file and changelog from debian/.
   cp "$root/packaging/control" "$root/packaging/changelog" "$root/packaging/libsupport-draft-host0.symbols" \
     "$stage/debian/"
-  local i package tree
+  local i package tree script
   for i in "${!packages[@]}"; do
     package="${packages[$i]}"
     tree="$stage/$package"
@@ -64,6 +67,11 @@ build_packages() {
     normalise_tree "$tree"
     mkdir -m 0755 "$tree/DEBIAN"
     : >"$stage/debian/$package.substvars"
+    for script in "${maintainer_scripts[@]}"; do
+      if [[ -f "$root/packaging/$package.$script" ]]; then
+        cp "$root/packaging/$package.$script" "$tree/DEBIAN/$script"
+      fi
+    done
   done
 
   # What the executables and the shared library need at run time.
@@ -87,6 +95,9 @@ build_packages() {
     (cd "$tree" && find . -path ./DEBIAN -prune -o -type f -printf '%P\0' | LC_ALL=C sort -z |
       xargs -0 --no-run-if-empty md5sum) >"$tree/DEBIAN/md5sums"
     chmod 0644 "$tree"/DEBIAN/*
+    for script in "${maintainer_scripts[@]}"; do
+      if [[ -f "$tree/DEBIAN/$script" ]]; then chmod 0755 "$tree/DEBIAN/$script"; fi
+    done
     find "$tree" -exec touch --no-dereference --date="@$SOURCE_DATE_EPOCH" {} +
     dpkg-deb --root-owner-group --threads-max=1 -Zxz --build "$tree" "$build_dir" >/dev/null
   done

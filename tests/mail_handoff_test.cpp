@@ -580,7 +580,8 @@ TEST_F(DefaultClient, JobWaitsForTheTurnAnotherJobHolds) {
   const fs::path letGo = root() / "let-go";
   const fs::path note = root() / "note";
   const fs::path lock = runtimeDirectory() / mail::kClientTurnFileName;
-  useClientNamed("claws-mail", "if [ -e '" + letGo.string() + "' ]; then echo after; else echo before; fi > '" +
+  // An idle Claws Mail answers the query before a start at once.
+  useClientNamed("claws-mail", "[ \"$1\" = --status ] && exit 0\nif [ -e '" + letGo.string() + "' ]; then echo after; else echo before; fi > '" +
                                    note.string() + "'\nif flock -n '" + lock.string() +
                                    "' true; then echo free; else echo held; fi >> '" + note.string() + "'\n");
   makeDefault("claws-mail.desktop", "%u");
@@ -604,6 +605,25 @@ TEST_F(DefaultClient, JobWaitsForTheTurnAnotherJobHolds) {
   EXPECT_EQ(outcome(), opened());
   EXPECT_EQ(readFile(note), "after\nheld\n") << "before: the client started in another's turn; free: its job did "
                                                   "not hold the turn";
+}
+
+// A running Claws Mail held by a dialog of an earlier request answers no
+// query: the job fails without handing it the draft, which would wait
+// unseen behind that dialog.
+TEST_F(DefaultClient, ClawsMailHeldByADialogIsNotHandedTheDraft) {
+  useClientNamed("claws-mail", "[ \"$1\" = --status ] && exec sleep 600\nexit 0\n");
+  makeDefault("claws-mail.desktop", "%u");
+  prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), failed());
+  EXPECT_EQ(startedWith(), (std::vector<std::vector<std::string>>{{"--status"}})) << "the draft was handed on";
+
+  clearCalls();
+  useClientNamed("claws-mail", "exit 0\n");
+  expectQuietExit(runWithDefaultClient());
+  EXPECT_EQ(outcome(), opened());
+  ASSERT_EQ(startedWith().size(), 2u);
+  EXPECT_EQ(startedWith()[0], std::vector<std::string>{"--status"});
 }
 
 // No route asks a helper program anything: finding the client reads files,

@@ -1,38 +1,31 @@
 #!/usr/bin/env python3
-"""A host in Python, through ctypes on the installed shared library: one job
-for its bundle, with the bundle's own subject prefix, run to its outcome.
+"""A host in Python, with the installed support_draft package: one job for
+its bundle, with the bundle's own subject prefix and a log, started without
+blocking and awaited in an asyncio loop.
 
     python_host.py BUNDLE
 """
-import ctypes
+import asyncio
 import sys
 
-bundle = sys.argv[1].encode()
-api = ctypes.CDLL("libsupport-draft-host.so.0")
-job_p = ctypes.c_void_p
-MESSAGE_SIZE = 4608
+import support_draft
 
-api.support_draft_bundle_subject_prefix.argtypes = [
-    ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
-api.support_draft_prepare_bundle_job.argtypes = [
-    ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
-    ctypes.c_char_p, ctypes.c_size_t, ctypes.POINTER(job_p), ctypes.c_char_p, ctypes.c_size_t]
-api.support_draft_run_job.argtypes = [ctypes.c_char_p, job_p, ctypes.c_long, ctypes.c_char_p, ctypes.c_size_t]
-api.support_draft_outcome_name.restype = ctypes.c_char_p
-api.support_draft_outcome_name.argtypes = [ctypes.c_int]
-api.support_draft_job_free.argtypes = [job_p]
 
-message = ctypes.create_string_buffer(MESSAGE_SIZE)
-prefix = ctypes.create_string_buffer(201)
-if api.support_draft_bundle_subject_prefix(bundle, prefix, len(prefix), message, len(message)) != 0:
-    sys.exit("refused: " + message.value.decode())
-subject = prefix.value + "package check from Python".encode()
-body, log = "Hello".encode(), "log\n".encode()
-job = job_p()
-if api.support_draft_prepare_bundle_job(bundle, None, subject, len(subject), body, len(body), log, len(log),
-                                        ctypes.byref(job), message, len(message)) != 0:
-    sys.exit("refused: " + message.value.decode())
-outcome = api.support_draft_run_job(bundle, job, 30000, message, len(message))
-api.support_draft_job_free(job)
-print(api.support_draft_outcome_name(outcome).decode() + message.value.decode())
-sys.exit(0 if outcome == 0 else 1)
+async def main(bundle: str) -> int:
+    try:
+        prefix = support_draft.bundle_subject_prefix(bundle)
+        job = support_draft.prepare_bundle_job(bundle, prefix + "package check from Python", "Hello", b"log\n")
+    except support_draft.Refused as refusal:
+        print("refused: %s (%s)" % (refusal.message, refusal.code))
+        return 1
+    with job, job.start(bundle) as run:
+        try:
+            report = await asyncio.wait_for(run.wait_async(), 30)
+        except asyncio.TimeoutError:  # the program is left to finish
+            report = support_draft.Report(support_draft.Outcome.TIMED_OUT)
+    print(report.outcome.code + report.explanation)
+    return 0 if report.outcome is support_draft.Outcome.OPENED else 1
+
+
+if __name__ == "__main__":
+    sys.exit(asyncio.run(main(sys.argv[1])))

@@ -172,7 +172,10 @@ DraftRoute commandRoute(const Words& words, std::optional<std::size_t> target, b
   }
   DraftRoute route = start(argv, verdict);
   route.client = client;
-  if (client == Client::Balsa) route.startAloneAfterCrash = withTarget(words, target, {}, client, false);
+  if (client == Client::Balsa) route.startAloneFirst = withTarget(words, target, {}, client, false);
+  // Claws Mail's --status is served in turn with the requests forwarded
+  // before it; when none runs, the start only says so and exits.
+  if (client == Client::ClawsMail) route.busyProbe = withTarget(words, target, {"--status"}, client, shape.flatpak);
   return route;
 }
 

@@ -89,10 +89,24 @@ struct DraftRoute {
   std::vector<std::string> launcher;  // Watched only
   std::vector<std::string> argv;
   Verdict verdict = Verdict::ExitStatus;
-  // When the start is ended by a signal: start this alone first, then
-  // `argv` once more. Balsa crashes when started cold with a draft to
-  // compose, but takes the same request from a second process once it runs.
-  std::vector<std::string> startAloneAfterCrash;
+  // For Start: start this alone first, waiting the grace time, and then
+  // `argv`, whose end is the outcome. Balsa started cold with a draft to
+  // compose crashes, at times only after the grace time (measured: 8 s
+  // after the start, with no composer shown), so that its still running at
+  // the end of the grace proves nothing. Started alone it runs; a running
+  // Balsa takes that start's request (it shows its main window) and the
+  // start exits at once. Either way `argv` then reaches a running Balsa
+  // from a second process, which exits 0 once the composer is open and 1
+  // when the request crashed it.
+  std::vector<std::string> startAloneFirst;
+  // For Start: run this first and wait at most the context's busyProbeTime
+  // for its end; one that has not ended by then is ended and nothing is
+  // started. A client whose running instance serves the requests of its
+  // later starts one at a time answers this query only once the requests
+  // before it are done, and a dialog a request opened (Claws Mail's notice
+  // that a file was attached) holds every later one, a draft included,
+  // until the user closes it. Empty: no query.
+  std::vector<std::string> busyProbe;
   std::string why;  // for Refuse: the reason, for messages
   // For Portal: the backend that answers, which says how to read its answer.
   PortalBackend portalBackend = PortalBackend::Unknown;

@@ -77,8 +77,29 @@ TEST(DraftRouteTest, EachKnownClientGetsItsOwnStart) {
     EXPECT_EQ(withLog.argv, c.withLog) << name;
     EXPECT_EQ(decideRoute(c.facts, kWithoutLog).argv, c.withoutLog) << name;
     EXPECT_EQ(withLog.verdict, name == "geary" ? Verdict::ForwarderMayExit255 : Verdict::ExitStatus) << name;
-    EXPECT_EQ(withLog.startAloneAfterCrash, name == "balsa" ? Words{"balsa"} : Words{}) << name;
+    EXPECT_EQ(withLog.startAloneFirst, name == "balsa" ? Words{"balsa"} : Words{}) << name;
+    EXPECT_EQ(withLog.busyProbe, name == "claws" ? (Words{"claws-mail", "--status"}) : Words{}) << name;
   }
+}
+
+// Claws Mail is asked whether its running instance is free with the words
+// that would start it, wrappers and a Flatpak's own options kept, its
+// target and file-forwarding marks not.
+TEST(DraftRouteTest, ClawsMailIsQueriedThroughTheWordsThatStartIt) {
+  EXPECT_EQ(decideRoute(facts("claws-mail.desktop", {"env", "GTK_THEME=x", "claws-mail", "--alternate-config-dir", "/c", "%u"}),
+                        kWithLog).busyProbe,
+            (Words{"env", "GTK_THEME=x", "claws-mail", "--alternate-config-dir", "/c", "--status"}));
+  EXPECT_EQ(decideRoute(facts("org.claws_mail.Claws-Mail.desktop",
+                              {"flatpak", "run", "--command=claws-mail", "--file-forwarding",
+                               "org.claws_mail.Claws-Mail", "@@u", "%u", "@@"}),
+                        kWithoutLog).busyProbe,
+            (Words{"flatpak", "run", "--command=claws-mail", "--file-forwarding", "org.claws_mail.Claws-Mail", "--status"}));
+  MailFacts mailer = facts("", {});
+  mailer.mailer = "claws-mail --compose";
+  EXPECT_EQ(decideRoute(mailer, kWithLog).busyProbe, (Words{"claws-mail", "--status"}));
+  // A program that is not Claws Mail itself is never queried.
+  EXPECT_TRUE(decideRoute(facts("claws-mail.desktop", {"sh", "-c", "claws-mail \"$1\"", "sh", "%u"}), kWithLog)
+                  .busyProbe.empty());
 }
 
 TEST(DraftRouteTest, DesktopIdsAreRecognisedWithoutCaseOrSuffix) {
@@ -359,7 +380,7 @@ TEST(DraftRouteTest, MailerIsRunAsTheUserWroteIt) {
   f.mailer = "geary";
   EXPECT_EQ(decideRoute(f, kWithLog).verdict, Verdict::ForwarderMayExit255);
   f.mailer = "/usr/bin/balsa";
-  EXPECT_EQ(decideRoute(f, kWithLog).startAloneAfterCrash, Words{"/usr/bin/balsa"});
+  EXPECT_EQ(decideRoute(f, kWithLog).startAloneFirst, Words{"/usr/bin/balsa"});
 }
 
 // A client in a terminal is only started where its end can be heard.

@@ -44,6 +44,8 @@ Launcher systemLauncher(std::vector<std::string> environment);
 // caller's backstop.
 inline constexpr std::chrono::milliseconds kHostRouteDeadline{25000};
 
+inline constexpr std::chrono::milliseconds kBusyProbeTime{3000};
+
 struct MailContext {
   // The environment as started programs get it (handedOnEnvironment).
   std::vector<std::string> environment;
@@ -59,6 +61,10 @@ struct MailContext {
   // How long a started client has before it counts as opened (one started
   // cold stays in the foreground), and `run program` waits.
   std::chrono::milliseconds grace = platform::kProgramGraceTime;
+  // How long a running client has to answer the query that says it is
+  // free to take a request (DraftRoute::busyProbe): an idle Claws Mail
+  // answered in 0.15-0.3 s on a loaded machine.
+  std::chrono::milliseconds busyProbeTime{kBusyProbeTime};
   // What the portal helper is given for the whole exchange.
   std::chrono::milliseconds portalDeadline = kPortalDeadline;
   // What the Flatpak helper is given for the call and the command's end.

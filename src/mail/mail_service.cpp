@@ -21,17 +21,31 @@ using platform::kErrorKilledBySignal;
 using platform::kErrorLaunchFailed;
 using platform::ProgramRun;
 
+// Whether the client's running instance is held by a dialog of an earlier
+// request: its answer to the route's query does not come in time. A query
+// that cannot be run, or fails, says nothing either way.
+bool heldByDialog(const MailContext& context, const DraftRoute& route) {
+  if (route.busyProbe.empty()) return false;
+  const ProgramRun probe = context.launch.run(route.busyProbe, context.busyProbeTime, platform::AtDeadline::End, {});
+  return probe.errorNumber == platform::kErrorTimedOut;
+}
+
 ServiceAnswer started(const MailContext& context, const DraftRoute& route) {
+  if (heldByDialog(context, route)) {
+    // Handed on now, the draft would wait unseen until the user closes
+    // that dialog, or for ever when they quit the client instead.
+    return {kErrorNoDraftRoute, "The running mail client is busy with a dialog of an earlier request; "
+                                "the draft was not handed to it."};
+  }
   const auto launch = [&](const std::vector<std::string>& command) {
     return context.launch.run(command, context.grace, platform::AtDeadline::LeaveRunning, {});
   };
-  ProgramRun run = launch(route.argv);
-  if (run.errorNumber == platform::kErrorKilledBySignal && !route.startAloneAfterCrash.empty()) {
-    // The client left running by this start (or already ended by another
-    // fault) takes the request from a second process.
-    run = launch(route.startAloneAfterCrash);
-    if (run.errorNumber == 0) run = launch(route.argv);
+  if (!route.startAloneFirst.empty()) {
+    // Still running at the end of the grace, or handed to the running one.
+    ProgramRun alone = launch(route.startAloneFirst);
+    if (alone.errorNumber != 0) return {alone.errorNumber, std::move(alone.message)};
   }
+  ProgramRun run = launch(route.argv);
   if (run.errorNumber == 0) return {};
   if (route.verdict == Verdict::ForwarderMayExit255 && run.errorNumber == kForwarderExitStatus) return {};
   // run program never reports a missing permission: a client that cannot

@@ -115,23 +115,79 @@ TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
   EXPECT_EQ(fake.started, (std::vector<Words>{{"claws-mail", "uri"}}));
 }
 
-// A client that crashes when started cold with a draft is started alone,
-// then asked again; a crash of that start too is a failure. Only a crash
-// leads to the second start.
-TEST(MailServiceTest, CrashOnStartIsRetriedThroughAClientStartedAlone) {
+// A running client held by a dialog of an earlier request does not answer
+// the query in time: nothing is handed to it, since the draft would wait
+// unseen behind that dialog. Any other end of the query lets the start go
+// ahead, and a route without a query starts at once.
+TEST(MailServiceTest, ClientHeldByADialogIsNotHandedTheDraft) {
+  DraftRoute route = startRoute({"claws-mail", "uri"}, Verdict::ExitStatus);
+  route.busyProbe = {"claws-mail", "--status"};
+  const Words probe = {"claws-mail", "--status"};
+  const Words start = {"claws-mail", "uri"};
+
+  FakeLauncher held{{ended(platform::kErrorTimedOut)}};
+  MailContext context = held.context();
+  context.busyProbeTime = std::chrono::milliseconds(1234);
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, kErrorNoDraftRoute);
+  EXPECT_EQ(held.started, (std::vector<Words>{probe}));
+  // Its query is ended, not left to answer later.
+  ASSERT_EQ(held.waits.size(), 1u);
+  EXPECT_EQ(held.waits[0], std::make_pair(std::chrono::milliseconds(1234), platform::AtDeadline::End));
+
+  for (const std::int64_t probeEnd : {std::int64_t{0}, std::int64_t{1}, platform::kErrorProgramNotFound}) {
+    FakeLauncher answered{{ended(probeEnd), ended(0)}};
+    EXPECT_EQ(carryOut(answered.context(), route, kDraft).errorNumber, 0) << probeEnd;
+    EXPECT_EQ(answered.started, (std::vector<Words>{probe, start})) << probeEnd;
+  }
+  FakeLauncher answeredThenFailed{{ended(0), ended(2)}};
+  EXPECT_EQ(carryOut(answeredThenFailed.context(), route, kDraft).errorNumber, 2);
+
+  route.busyProbe.clear();
+  FakeLauncher noQuery{{ended(platform::kErrorTimedOut)}};
+  EXPECT_EQ(carryOut(noQuery.context(), route, kDraft).errorNumber, platform::kErrorTimedOut);
+  EXPECT_EQ(noQuery.started, (std::vector<Words>{start}));
+}
+
+// The query's bound is real: a query that never answers is ended at it.
+TEST(MailServiceTest, QueryThatNeverAnswersIsEndedAtItsBound) {
+  testing_support::ScratchDirectory scratch;
+  const std::string started = scratch.path() + "/client-started";
+  DraftRoute route = startRoute({"/bin/sh", "-c", ": >\"$0\"", started}, Verdict::ExitStatus);
+  route.busyProbe = {"/bin/sleep", "600"};
+  MailContext context = shortGrace();
+  context.busyProbeTime = std::chrono::milliseconds(50);
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, kErrorNoDraftRoute);
+  EXPECT_FALSE(std::filesystem::exists(started));
+  route.busyProbe = {"/bin/true"};
+  // Long enough for the start to end on its own, whatever the load.
+  context.grace = std::chrono::minutes(1);
+  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, 0);
+  EXPECT_TRUE(std::filesystem::exists(started));
+}
+
+// A client that crashes when started cold with a draft is started alone
+// first, then handed the draft; its start alone failing or crashing hands
+// nothing on, and the second start's end is the outcome.
+TEST(MailServiceTest, ClientThatCrashesColdIsStartedAloneFirst) {
   DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
-  route.startAloneAfterCrash = {"balsa"};
-  FakeLauncher coldCrash{{ended(platform::kErrorKilledBySignal)}};
-  EXPECT_EQ(carryOut(coldCrash.context(), route, kDraft).errorNumber, 0);
-  EXPECT_EQ(coldCrash.started, (std::vector<Words>{{"balsa", "--compose=x"}, {"balsa"}, {"balsa", "--compose=x"}}));
+  route.startAloneFirst = {"balsa"};
+  const std::vector<Words> both = {{"balsa"}, {"balsa", "--compose=x"}};
+  FakeLauncher runs{{ProgramRun{}, ended(0)}};
+  EXPECT_EQ(carryOut(runs.context(), route, kDraft).errorNumber, 0);
+  EXPECT_EQ(runs.started, both);
+  // Each waited out the grace, left running.
+  EXPECT_EQ(runs.waits, (std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>>(
+                            2, {platform::kProgramGraceTime, platform::AtDeadline::LeaveRunning})));
 
-  FakeLauncher alwaysCrashes{{ended(platform::kErrorKilledBySignal), ended(platform::kErrorKilledBySignal)}};
-  EXPECT_EQ(carryOut(alwaysCrashes.context(), route, kDraft).errorNumber, platform::kErrorKilledBySignal);
-  EXPECT_EQ(alwaysCrashes.started.size(), 2u);
+  FakeLauncher requestCrashedIt{{ProgramRun{}, ended(1)}};
+  EXPECT_EQ(carryOut(requestCrashedIt.context(), route, kDraft).errorNumber, 1);
+  EXPECT_EQ(requestCrashedIt.started, both);
 
-  FakeLauncher fails{{ended(1)}};
-  EXPECT_EQ(carryOut(fails.context(), route, kDraft).errorNumber, 1);
-  EXPECT_EQ(fails.started.size(), 1u);
+  for (const std::int64_t aloneEnd : {std::int64_t{1}, platform::kErrorKilledBySignal, platform::kErrorProgramNotFound}) {
+    FakeLauncher aloneFails{{ended(aloneEnd)}};
+    EXPECT_EQ(carryOut(aloneFails.context(), route, kDraft).errorNumber, aloneEnd);
+    EXPECT_EQ(aloneFails.started, (std::vector<Words>{{"balsa"}})) << "the draft went on after " << aloneEnd;
+  }
 }
 
 // A client started cold stays in the foreground: after the grace time the

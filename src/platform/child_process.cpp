@@ -24,6 +24,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+int groupingFlags(ChildSpec::Grouping grouping) {
+  switch (grouping) {
+    case ChildSpec::Grouping::OwnSession:
+      return POSIX_SPAWN_SETSID;
+    case ChildSpec::Grouping::OwnProcessGroup:
+      return POSIX_SPAWN_SETPGROUP;
+    case ChildSpec::Grouping::Callers:
+      break;
+  }
+  return 0;
+}
+
 // The same descriptor moved above the standard streams: with this
 // process's own standard streams closed, a new descriptor can be 0, 1 or 2,
 // and setting up the child's streams would then overwrite one of them.
@@ -162,7 +174,9 @@ class Launch {
              posix_spawnattr_setsigmask(&attributes_, &none),
              // A signal this process ignores would stay ignored otherwise.
              posix_spawnattr_setsigdefault(&attributes_, &all),
-             posix_spawnattr_setflags(&attributes_, static_cast<short>((spec.ownSession ? POSIX_SPAWN_SETSID : 0) |
+             // Process group 0: the program's own pid.
+             posix_spawnattr_setpgroup(&attributes_, 0),
+             posix_spawnattr_setflags(&attributes_, static_cast<short>(groupingFlags(spec.grouping) |
                                                                       POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)),
          }) {
       if (error != 0) return error;

@@ -46,6 +46,9 @@ ChildSpec specFor(const std::vector<std::string>& command, const std::vector<std
   spec.paths = programCandidates(command[0], searchPathOf(environment));
   spec.arguments = command;
   spec.environment = handedOnEnvironment(environment);
+  // Ended with its group at a deadline; started without the wait a
+  // session of its own costs on a loaded machine (child_process.h).
+  spec.grouping = ChildSpec::Grouping::OwnProcessGroup;
   return spec;
 }
 

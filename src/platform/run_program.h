@@ -27,7 +27,8 @@ struct ProgramRun {
 
 // Runs command[0] (looked up in the absolute directories of `environment`'s
 // PATH unless it contains '/', never in the current directory) with the
-// other items as its arguments, in a session of its own, with `environment`
+// other items as its arguments, in a process group of its own (in the
+// caller's session: child_process.h), with `environment`
 // (handedOnEnvironment: PATH cut down to its absolute directories),
 // standard input from /dev/null, standard output into a memory file of
 // kMaxProgramOutput bytes, standard error discarded. Waits up

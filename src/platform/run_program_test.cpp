@@ -131,17 +131,38 @@ TEST_F(RunProgramTest, OutputIsReadBelowTheCapAndTakesNoMoreRoom) {
   EXPECT_LE(blocks * 512, kMaxProgramOutput);
 }
 
-TEST_F(RunProgramTest, ChildGetsNullInputAndASessionOfItsOwn) {
+// A process group of its own, to be ended as a whole; the caller's session,
+// since a session of its own is slow to start on a loaded machine.
+TEST_F(RunProgramTest, ChildGetsNullInputAndAProcessGroupOfItsOwn) {
   const ProgramRun run =
-      runProgram({"sh", "-c", "readlink /proc/self/fd/0; echo $$; cut -d' ' -f6 /proc/$$/stat"});
+      runProgram({"sh", "-c", "readlink /proc/self/fd/0; echo $$; cut -d' ' -f5,6 /proc/$$/stat"});
   ASSERT_EQ(run.errorNumber, 0);
   std::istringstream lines(run.output);
-  std::string input, pid, session;
+  std::string input, pid, group, session;
   std::getline(lines, input);
   std::getline(lines, pid);
-  std::getline(lines, session);
+  lines >> group >> session;
   EXPECT_EQ(input, "/dev/null");
-  EXPECT_EQ(pid, session);
+  EXPECT_EQ(pid, group);
+  EXPECT_EQ(session, std::to_string(getsid(0)));
+}
+
+// At the deadline the program's whole group is ended, what it started too.
+TEST_F(RunProgramTest, ProgramEndedAtTheDeadlineTakesItsGroupAlong) {
+  const fs::path pidFile = dir_ / "pid";
+  const ProgramRun run = platform::runProgram({"sh", "-c", "sleep 600 & echo $! > \"$1\"; wait", "sh", pidFile},
+                                              processEnvironment(), std::chrono::seconds(2), AtDeadline::End);
+  EXPECT_EQ(run.errorNumber, kErrorTimedOut);
+  pid_t started = 0;
+  std::ifstream(pidFile) >> started;
+  if (started <= 0) GTEST_SKIP() << "the shell was ended before it started its child";
+  // The killed child is reaped by init once its parent is gone; wait for
+  // that rather than for a time.
+  for (const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       kill(started, 0) == 0 && std::chrono::steady_clock::now() < giveUp;
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+  }
+  EXPECT_NE(kill(started, 0), 0) << "the program's child outlived the deadline";
 }
 
 TEST_F(RunProgramTest, NothingReachesThisProcesssOwnOutput) {

@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
   spec.input = STDIN_FILENO;
   spec.output = STDOUT_FILENO;
   spec.errors = STDERR_FILENO;
-  spec.ownSession = false;
+  spec.grouping = platform::ChildSpec::Grouping::Callers;
   platform::ChildStart start = platform::startChild(spec);
   if (start.error != 0) {
     report(socket.get(), mail::unstartableLine());
