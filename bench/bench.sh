@@ -35,7 +35,7 @@
 # Prints wall time per run (mean and median over many runs, and the ratio
 # of the median to the floor's), peak resident memory of each case, and the
 # instruction count of one full job under callgrind. Exits non-zero when a
-# target is missed: rejected and inspect within 1.5x the floor, the job
+# target is missed: rejected and inspect within 1.2x the floor, the job
 # within 3x, every case under 5 MiB peak, the client job within 0.1x of
 # xdg-email alone, the MAILER job cheaper in processor time than xdg-email
 # alone with MAILER and at most 1.1x its wall time, reading the client's
@@ -222,7 +222,7 @@ fi
 
 names=(floor rejected inspect job)
 commands=("/bin/true" "$program" "$program --inspect" "$program --job $job_id")
-targets=(- 1.5 1.5 3)
+targets=(- 1.2 1.2 3)
 
 # Times commands with hyperfine in ENV (the name of an env command array)
 # into $work/NAME-times.json, removing JOB_DIR's result.json before each
