@@ -16,6 +16,7 @@ struct Options {
   bool help = false;
   bool version = false;
   bool checkOnly = false;
+  bool oneAtATime = false;  // refuse while another job of the bundle runs
   // --route: which route a job would take; --log is then a flag, a job with a log.
   bool route = false;
   bool routeWithLog = false;
