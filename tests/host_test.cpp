@@ -70,6 +70,15 @@ class HostLibrary : public JobFixture {
                       "end makeSupportDraft\n");
   }
 
+  // A composer, composer(), that appends the mailto: URI it is handed to
+  // the file whose path it returns.
+  fs::path writeRecordingComposer() const {
+    const fs::path record = root() / "record";
+    writeFile(composer(), "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n", 0755);
+    return record;
+  }
+  fs::path composer() const { return root() / "composer"; }
+
   // Waits until no program runs for the job: its watcher's lock is gone.
   static void awaitEndOf(const host::PreparedJob& job) {
     const UniqueFd directory(::open(job.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -254,10 +263,8 @@ std::string percentEncoded(std::string_view text) {
 
 TEST_F(HostLibrary, PreparedJobOpensTheDraftThroughTheBuiltProgram) {
   copyBuiltResource(bundle(), kScriptResource);
-  const fs::path composer = root() / "composer";
-  const fs::path record = root() / "record";
-  writeFile(composer, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n", 0755);
-  const EnvironmentVariable mailer("MAILER", composer.string());
+  const fs::path record = writeRecordingComposer();
+  const EnvironmentVariable mailer("MAILER", composer().string());
 
   const host::PreparedJob job = prepared(request("host", "Hello", std::string("log line\n")));
   ASSERT_FALSE(job.id.empty());
@@ -300,10 +307,8 @@ PlistDict acmeInfo() {
 TEST_F(HostLibrary, AnOwnBundlesJobsGoToItsToolDirectoryUnderItsPrefixAndAddress) {
   writeInfo(bundle(), acmeInfo());
   copyBuiltResource(bundle(), kScriptResource);
-  const fs::path composer = root() / "composer";
-  const fs::path record = root() / "record";
-  writeFile(composer, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n", 0755);
-  const EnvironmentVariable mailer("MAILER", composer.string());
+  const fs::path record = writeRecordingComposer();
+  const EnvironmentVariable mailer("MAILER", composer().string());
   const std::string bundlePath = bundle().root.string();
 
   EXPECT_EQ(host::bundleSubjectPrefix(bundlePath).prefix, std::string(kAcmePrefix));
@@ -396,11 +401,9 @@ TEST_F(HostLibrary, CommandMakesABundleOfItsOwnThatRunsItsJobs) {
       << "no temporary directory left behind";
 
   // The bundle made runs jobs under its own identity, from the command too.
-  const fs::path composer = root() / "composer";
-  const fs::path record = root() / "record";
-  writeFile(composer, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n", 0755);
+  const fs::path record = writeRecordingComposer();
   Environment withComposer = env;
-  withComposer["MAILER"] = composer.string();
+  withComposer["MAILER"] = composer().string();
   const RunResult opened = run(SUPPORT_DRAFT_HOST_COMMAND,
                                {"--bundle", acmeBundle.string(), "--subject", std::string(kAcmePrefix) + "cmd",
                                 "--body", "b"},
