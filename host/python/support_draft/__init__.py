@@ -24,14 +24,15 @@ may be used from several threads: a run may be polled while another
 thread waits on it, and a handle closed while another thread waits on it
 is freed when that wait returns."""
 from ._codes import (LOG_TAIL, MAX_BODY_SIZE, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MAX_SUBJECT_SIZE,
-                     MESSAGE_SIZE, Assurance, Channel, LogCarriage, Outcome, Reason, RouteWay)
+                     MESSAGE_SIZE, START_ONE_AT_A_TIME, Assurance, Channel, LogCarriage, Outcome, Reason,
+                     RouteWay)
 from ._jobs import (Job, Refused, Report, RouteAnswer, Run, bundle_channel, bundle_subject_prefix, job_at,
                     open_job, prepare_bundle_job, prepare_job, prune_bundle_jobs, prune_jobs, read_log, route)
 from ._library import LIBRARY_NAME
 
 __all__ = [
     "LIBRARY_NAME", "LOG_TAIL", "MAX_BODY_SIZE", "MAX_LOG_SIZE", "MAX_SUBJECT_PREFIX_SIZE", "MAX_SUBJECT_SIZE",
-    "MESSAGE_SIZE", "Assurance", "Channel", "Job", "LogCarriage", "Outcome", "Reason", "Refused", "Report",
-    "RouteAnswer", "RouteWay", "Run", "bundle_channel", "bundle_subject_prefix", "job_at", "open_job",
-    "prepare_bundle_job", "prepare_job", "prune_bundle_jobs", "prune_jobs", "read_log", "route",
+    "MESSAGE_SIZE", "START_ONE_AT_A_TIME", "Assurance", "Channel", "Job", "LogCarriage", "Outcome", "Reason",
+    "Refused", "Report", "RouteAnswer", "RouteWay", "Run", "bundle_channel", "bundle_subject_prefix", "job_at",
+    "open_job", "prepare_bundle_job", "prepare_job", "prune_bundle_jobs", "prune_jobs", "read_log", "route",
 ]
