@@ -65,7 +65,8 @@ class NumbersAgreeWithTheHeader(unittest.TestCase):
         self.assertEqual(len(codes), len(set(codes)))
         self.assertEqual(sd.Reason.SUBJECT_TOO_LONG.code, "subjectTooLong")
         self.assertEqual([outcome.code for outcome in sd.Outcome],
-                         ["opened", "permissionDenied", "failed", "noResult", "timedOut", "running"])
+                         ["opened", "permissionDenied", "failed", "noResult", "timedOut", "running",
+                          "cancelled"])
 
     def test_a_value_from_a_newer_library_is_kept_not_an_error(self):
         unknown = sd.Reason(200)

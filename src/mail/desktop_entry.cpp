@@ -11,25 +11,14 @@ namespace {
 // Desktop entries are small; a larger file is no entry this program reads.
 constexpr std::size_t kMaxEntrySize = 256 * 1024;
 
-std::vector<std::string> splitAtColons(std::string_view text) {
-  std::vector<std::string> parts;
-  while (true) {
-    const auto colon = text.find(':');
-    parts.emplace_back(text.substr(0, colon));
-    if (colon == std::string_view::npos) return parts;
-    text.remove_prefix(colon + 1);
-  }
-}
-
 }  // namespace
 
 std::vector<std::string> dataDirectories(const char* dataHome, const char* dataDirs, const std::string& home) {
   std::vector<std::string> directories;
   const std::string homeData = dataHome && *dataHome ? dataHome : home.empty() ? "" : home + "/.local/share";
   if (homeData.starts_with('/')) directories.push_back(homeData);
-  for (std::string& dir : splitAtColons(dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share")) {
-    if (dir.starts_with('/')) directories.push_back(std::move(dir));
-  }
+  const std::string_view system = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
+  for (const std::string_view dir : platform::absoluteDirectories(system)) directories.emplace_back(dir);
   return directories;
 }
 

@@ -1,5 +1,6 @@
 #include "mail/draft_route.h"
 
+#include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -74,7 +75,8 @@ std::vector<std::string> clientArguments(Client client, const Draft& draft) {
 
 // A terminal entry (NeoMutt) runs in the terminal emulator Debian's
 // alternatives name, which takes the command and its arguments after -e.
-const std::vector<std::string> kTerminal = {"x-terminal-emulator", "-e"};
+// A constant of the program's image: nothing is built for it at start.
+constexpr std::array<std::string_view, 2> kTerminal = {"x-terminal-emulator", "-e"};
 
 // The client started through `launcher`, with the helper between them to
 // report the client's own end: a terminal's exit says nothing about it.

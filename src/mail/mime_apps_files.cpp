@@ -26,26 +26,15 @@ constexpr std::size_t kMaxBytesRead = 8 * 1024 * 1024;
 constexpr std::size_t kMaxDesktopIdSize = 255;
 constexpr std::size_t kMaxIdsLookedUp = 64;
 
-std::vector<std::string> absoluteParts(std::string_view list) {
-  std::vector<std::string> parts;
-  while (true) {
-    const auto colon = list.find(':');
-    const std::string_view part = list.substr(0, colon);
-    if (part.starts_with('/')) parts.emplace_back(part);
-    if (colon == std::string_view::npos) return parts;
-    list.remove_prefix(colon + 1);
-  }
-}
-
 std::vector<std::string> configDirectories(const XdgEnvironment& environment) {
   std::vector<std::string> directories;
   const std::string home = !environment.configHome.empty() ? environment.configHome
                            : environment.home.empty()      ? ""
                                                            : environment.home + "/.config";
   if (home.starts_with('/')) directories.push_back(home);
-  for (std::string& dir : absoluteParts(environment.configDirs.empty() ? "/etc/xdg" : environment.configDirs)) {
-    directories.push_back(std::move(dir));
-  }
+  const std::string_view system =
+      environment.configDirs.empty() ? std::string_view("/etc/xdg") : std::string_view(environment.configDirs);
+  for (const std::string_view dir : platform::absoluteDirectories(system)) directories.emplace_back(dir);
   if (directories.size() > kMaxDirectories) directories.resize(kMaxDirectories);
   return directories;
 }

@@ -10,19 +10,18 @@ constexpr std::string_view kPathPrefix = "PATH=";
 
 bool isPathEntry(std::string_view entry) { return entry.starts_with(kPathPrefix); }
 
-// The entries of a PATH value that start with '/', in their order.
-std::vector<std::string_view> absoluteDirectories(std::string_view path) {
+}  // namespace
+
+std::vector<std::string_view> absoluteDirectories(std::string_view list) {
   std::vector<std::string_view> directories;
   for (;;) {
-    const std::size_t colon = path.find(':');
-    const std::string_view directory = path.substr(0, colon);
+    const std::size_t colon = list.find(':');
+    const std::string_view directory = list.substr(0, colon);
     if (directory.starts_with('/')) directories.push_back(directory);
     if (colon == std::string_view::npos) return directories;
-    path.remove_prefix(colon + 1);
+    list.remove_prefix(colon + 1);
   }
 }
-
-}  // namespace
 
 std::string absoluteSearchPath(std::string_view path) {
   std::string kept;

@@ -13,6 +13,11 @@ namespace platform {
 // look-up uses.
 inline constexpr std::string_view kDefaultSearchPath = "/bin:/usr/bin";
 
+// The entries of a colon-separated list of directories (PATH, the XDG
+// base directory lists) that start with '/', in their order: a relative or
+// empty entry would be taken from the current directory.
+std::vector<std::string_view> absoluteDirectories(std::string_view list);
+
 // The absolute entries of a PATH value, in their order, joined by ':'. An
 // empty or relative entry names a directory relative to the current
 // directory, which whoever started this process chose; such entries are
