@@ -21,11 +21,13 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
   Options options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
-    if (option == "--remove" || option == "--help" || option == "--version" || option == "--check-only") {
-      (option == "--remove"       ? options.remove
-       : option == "--help"       ? options.help
-       : option == "--check-only" ? options.checkOnly
-                                  : options.version) = true;
+    if (option == "--remove" || option == "--help" || option == "--version" || option == "--check-only" ||
+        option == "--one-at-a-time") {
+      (option == "--remove"          ? options.remove
+       : option == "--help"          ? options.help
+       : option == "--check-only"    ? options.checkOnly
+       : option == "--one-at-a-time" ? options.oneAtATime
+                                     : options.version) = true;
       continue;
     }
     if (std::find(kValued.begin(), kValued.end(), option) == kValued.end()) {
@@ -50,7 +52,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
   if (options.has("--make-bundle")) {
     if (!only({"--make-bundle", "--name", "--identifier", "--channel", "--subject-prefix", "--tool-directory",
                "--recipient", "--from"}) ||
-        options.remove) {
+        options.remove || options.oneAtATime) {
       error = "--make-bundle takes only the bundle's options";
     } else if (!options.has("--name") || !options.has("--identifier") || !options.has("--channel")) {
       error = "--make-bundle needs --name, --identifier and --channel";
@@ -59,6 +61,10 @@ std::optional<Options> parseOptions(const std::vector<std::string>& arguments, s
   }
   if (options.checkOnly) {
     error = "--check-only goes with --make-bundle";
+    return std::nullopt;
+  }
+  if (options.oneAtATime && (options.has("--result") || options.has("--prune"))) {
+    error = "--one-at-a-time goes with a job to run";
     return std::nullopt;
   }
   if (options.has("--result")) {

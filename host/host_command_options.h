@@ -16,6 +16,7 @@ struct Options {
   bool help = false;
   bool version = false;
   bool checkOnly = false;
+  bool oneAtATime = false;  // refuse while another job of the bundle runs
 
   bool has(const std::string& option) const { return values.count(option) != 0; }
 };

@@ -72,7 +72,7 @@ std::optional<RunOutcome> resultIn(const JobOnDisk& job, const platform::Directo
 
 }  // namespace
 
-Started startJob(const std::string& bundle, const JobOnDisk& job) {
+Started startJob(const std::string& bundle, const JobOnDisk& job, const StartOptions& options) {
   Started started;
   JobChain chain = openJobChain(job);
   if (!chain.job) {
@@ -89,6 +89,32 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
     return started;
   }
   const std::string executable = platform::executableInBundle(bundle, "support-draft");
+  // The exec is not waited for (on a busy machine it takes milliseconds of
+  // the host's thread): what would make it fail is looked at here, and a
+  // failure after all is told when the run ends.
+  if (::access(executable.c_str(), X_OK) != 0) {
+    started.refusal = {HostReason::startFailed,
+                       "the program could not be started: " + executable + ": " + errorText(errno)};
+    return started;
+  }
+  // Before anything changes: a refused start leaves the job as it was.
+  platform::UniqueFd bundleLock;
+  if (options.oneAtATime) {
+    SoleRunLock sole = soleBundleRunLock(chain.drafts->fd());
+    if (sole.running) {
+      started.refusal = {HostReason::jobRunning,
+                         "another job of this bundle runs: " + draftsPath(job.home, job.toolDirectory)};
+      return started;
+    }
+    bundleLock = std::move(sole.held);
+  } else {
+    bundleLock = bundleRunLock(chain.drafts->fd());
+  }
+  if (!bundleLock) {
+    started.refusal = {HostReason::startFailed, "the drafts directory cannot be locked: " +
+                                                    draftsPath(job.home, job.toolDirectory) + ": " + errorText(errno)};
+    return started;
+  }
   // An earlier answer must not pass for this run's.
   if (::unlinkat(chain.job->fd(), std::string(kResultName).c_str(), 0) != 0 && errno != ENOENT) {
     started.refusal = {HostReason::resultNotRemovable,
@@ -110,7 +136,11 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
                                                     errorText(errno)};
     return started;
   }
-  platform::DetachedStart detached = platform::startDetached(spec, lock.get());
+  platform::DetachedOptions detachedOptions;
+  detachedOptions.keptByWatcher = {lock.get(), bundleLock.get()};
+  detachedOptions.awaitStart = false;
+  detachedOptions.endable = true;
+  platform::DetachedStart detached = platform::startDetached(spec, detachedOptions);
   if (detached.error != 0) {
     started.refusal = {HostReason::startFailed,
                        "the program could not be started: " + executable + ": " + errorText(detached.error)};
@@ -118,21 +148,44 @@ Started startJob(const std::string& bundle, const JobOnDisk& job) {
   }
   std::optional<std::string> toolDirectory;
   if (reading.identity) toolDirectory = reading.identity->toolDirectory;
-  started.run = std::make_unique<Run>(
-      Run{job, std::move(toolDirectory), std::move(chain.job), std::move(detached.ended), std::nullopt});
+  started.run = std::make_unique<Run>(Run{job, std::move(toolDirectory), std::move(chain.job),
+                                           std::move(detached.ended), std::move(detached.endRequests), std::nullopt,
+                                           executable});
   return started;
 }
 
 Report waitJob(Run& run, std::chrono::milliseconds timeout) {
+  using State = platform::ChildWait::State;
   if (run.report) return *run.report;
   const platform::ChildWait wait = platform::awaitDetached(run.ended.get(), timeout);
-  if (wait.state == platform::ChildWait::State::StillRunning) return Report{RunOutcome::running, ""};
-  const bool signalled = wait.state == platform::ChildWait::State::Ended && WIFSIGNALED(wait.waitStatus);
+  if (wait.state == State::StillRunning) return Report{RunOutcome::running, ""};
+  // The watcher is done: nothing is left to end.
+  run.endRequests.reset();
   Report report;
-  if (const auto outcome = resultIn(run.job, *run.jobDirectory)) report.outcome = *outcome;
-  else report.explanation = explainNoResult(run.job, signalled ? WTERMSIG(wait.waitStatus) : 0, run.bundleToolDirectory);
+  if (const auto outcome = resultIn(run.job, *run.jobDirectory)) {
+    // A result written before the end was asked for, or before the end
+    // came, stands: the draft is in the client.
+    report.outcome = *outcome;
+  } else if (wait.state == State::EndedOnRequest) {
+    report.outcome = RunOutcome::cancelled;
+  } else if (wait.state == State::NotStarted) {
+    report.explanation = "the program could not be started: " + run.executable + ": " + errorText(wait.error);
+  } else {
+    const bool signalled = wait.state == State::Ended && WIFSIGNALED(wait.waitStatus);
+    report.explanation =
+        explainNoResult(run.job, signalled ? WTERMSIG(wait.waitStatus) : 0, run.bundleToolDirectory);
+  }
   run.report = report;
   return report;
+}
+
+Report cancelJob(Run& run) {
+  if (run.report) return *run.report;
+  if (run.endRequests && !platform::endDetached(run.endRequests.get())) {
+    // Not asked: the run goes on, and says so.
+    return Report{RunOutcome::running, "the program could not be asked to end: " + errorText(errno)};
+  }
+  return waitJob(run, std::chrono::milliseconds::max());
 }
 
 Report collectResult(const JobOnDisk& job) {

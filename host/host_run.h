@@ -22,6 +22,7 @@ enum class RunOutcome {
   noResult,          // the program ended, or never started, without a result
   timedOut,          // still running at the time bound; it is left to finish
   running,           // still running
+  cancelled,         // ended by cancelJob before it wrote a result
 };
 
 struct Report {
@@ -39,7 +40,9 @@ struct Run {
   std::optional<std::string> bundleToolDirectory;
   std::optional<platform::Directory> jobDirectory;  // held since the start: the same one is read at the end
   platform::UniqueFd ended;         // readable once the program has ended
+  platform::UniqueFd endRequests;   // asks the watcher to end the program
   std::optional<Report> report;     // once known
+  std::string executable;           // the program started, for the host's explanations
 };
 
 struct Started {
@@ -47,10 +50,24 @@ struct Started {
   Refusal refusal;
 };
 
+struct StartOptions {
+  // Refused (jobRunning) while another run of a job in the same tool
+  // directory holds its lock, whichever host started it.
+  bool oneAtATime = false;
+};
+
 // Starts <bundle>/Contents/MacOS/support-draft for the job after removing
-// any earlier result document, through a watcher that holds the job's run
-// lock (run_lock.h) until the program has ended.
-Started startJob(const std::string& bundle, const JobOnDisk& job);
+// any earlier result document, through a watcher that holds the job's and
+// the bundle's run locks (run_lock.h) until the program has ended. Returns
+// once the watcher exists, without waiting for the program's start: a
+// program that cannot be executed after all ends the run without a result,
+// and says so.
+Started startJob(const std::string& bundle, const JobOnDisk& job, const StartOptions& options = {});
+
+// Ends the run's program and what it started in its process group, and
+// waits for its end: cancelled, unless the program wrote its result before
+// it ended (then that result) or the outcome was known already.
+Report cancelJob(Run& run);
 
 // The outcome when the program has ended within `timeout` (zero: now),
 // otherwise RunOutcome::running.

@@ -21,7 +21,8 @@
   X(outOfMemory, OUT_OF_MEMORY, 71)               \
   X(bundleNameInvalid, BUNDLE_NAME_INVALID, 72)   \
   X(bundleIdentifierInvalid, BUNDLE_IDENTIFIER_INVALID, 73) \
-  X(bundleNotMade, BUNDLE_NOT_MADE, 74)
+  X(bundleNotMade, BUNDLE_NOT_MADE, 74)           \
+  X(jobRunning, JOB_RUNNING, 75)
 
 namespace support_draft::host_side {
 

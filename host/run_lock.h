@@ -5,6 +5,11 @@
 // it asks for the lock exclusively, which it gets only when no program runs
 // for the job, whichever host started it. Locks of processes that have
 // ended are gone with them, so none is ever left behind.
+//
+// The same is done a level up for one-at-a-time runs: every watcher also
+// holds a shared lock on the drafts directory of the bundle's tool
+// directory, so a start that must be the bundle's only run can tell whether
+// any other runs, whichever host started it.
 #pragma once
 
 #include "platform/unique_fd.h"
@@ -25,5 +30,20 @@ struct IdleLock {
   bool running = false;
 };
 IdleLock idleLock(int jobDirectory);
+
+// A new open file of the drafts directory `drafts` holding the shared lock
+// every run's watcher keeps (waits only while a one-at-a-time start looks).
+// An empty descriptor, errno set, when the lock cannot be had.
+platform::UniqueFd bundleRunLock(int drafts);
+
+// The same for a start that must be the only run of the bundle's jobs:
+// `running` when another run holds the drafts directory. One-at-a-time
+// starts look one after the other, holding the tool directory above
+// exclusively meanwhile, so two of them never both find none running.
+struct SoleRunLock {
+  platform::UniqueFd held;  // the shared lock, once no other run holds one
+  bool running = false;
+};
+SoleRunLock soleBundleRunLock(int drafts);
 
 }  // namespace support_draft::host_side

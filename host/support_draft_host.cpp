@@ -82,6 +82,8 @@ support_draft_outcome apiOutcome(RunOutcome outcome) {
       return SUPPORT_DRAFT_OUTCOME_TIMED_OUT;
     case RunOutcome::running:
       return SUPPORT_DRAFT_OUTCOME_RUNNING;
+    case RunOutcome::cancelled:
+      return SUPPORT_DRAFT_OUTCOME_CANCELLED;
   }
   return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
 }
@@ -274,11 +276,20 @@ void support_draft_job_free(support_draft_job* job) { delete job; }
 
 support_draft_reason support_draft_start_job(const char* bundle, const support_draft_job* job,
                                              support_draft_run** run, char* message, size_t message_size) {
+  return support_draft_start_job_options(bundle, job, 0u, run, message, message_size);
+}
+
+support_draft_reason support_draft_start_job_options(const char* bundle, const support_draft_job* job,
+                                                     unsigned options, support_draft_run** run, char* message,
+                                                     size_t message_size) {
   if (run == nullptr) return invalid("run", message, message_size);
   *run = nullptr;
   if (bundle == nullptr || job == nullptr) return invalid("bundle or job", message, message_size);
+  if ((options & ~SUPPORT_DRAFT_START_ONE_AT_A_TIME) != 0) return invalid("options", message, message_size);
   return guarded(message, message_size, [&] {
-    Started started = startJob(bundle, job->job);
+    StartOptions startOptions;
+    startOptions.oneAtATime = (options & SUPPORT_DRAFT_START_ONE_AT_A_TIME) != 0;
+    Started started = startJob(bundle, job->job, startOptions);
     if (!started.run) return answer(started.refusal, message, message_size);
     *run = new support_draft_run{std::move(*started.run)};
     return accepted(message, message_size);
@@ -303,6 +314,15 @@ support_draft_outcome support_draft_wait_job(support_draft_run* run, long timeou
 
 support_draft_outcome support_draft_poll_job(support_draft_run* run, char* explanation, size_t explanation_size) {
   return support_draft_wait_job(run, 0, explanation, explanation_size);
+}
+
+support_draft_outcome support_draft_cancel_job(support_draft_run* run, char* explanation, size_t explanation_size) {
+  if (run == nullptr) {
+    tell("invalid argument: run", explanation, explanation_size);
+    return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
+  }
+  return guardedOutcome(SUPPORT_DRAFT_OUTCOME_RUNNING, explanation, explanation_size,
+                        [&] { return report(cancelJob(run->run), explanation, explanation_size); });
 }
 
 void support_draft_run_free(support_draft_run* run) { delete run; }
@@ -375,6 +395,8 @@ const char* support_draft_outcome_name(support_draft_outcome outcome) {
       return "timedOut";
     case SUPPORT_DRAFT_OUTCOME_RUNNING:
       return "running";
+    case SUPPORT_DRAFT_OUTCOME_CANCELLED:
+      return "cancelled";
   }
   return "noResult";
 }

@@ -127,7 +127,8 @@ typedef enum support_draft_reason {
   SUPPORT_DRAFT_REASON_OUT_OF_MEMORY = 71,              /* outOfMemory */
   SUPPORT_DRAFT_REASON_BUNDLE_NAME_INVALID = 72,        /* bundleNameInvalid: the command's --make-bundle */
   SUPPORT_DRAFT_REASON_BUNDLE_IDENTIFIER_INVALID = 73,  /* bundleIdentifierInvalid: the command's --make-bundle */
-  SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE = 74             /* bundleNotMade: the command's --make-bundle */
+  SUPPORT_DRAFT_REASON_BUNDLE_NOT_MADE = 74,            /* bundleNotMade: the command's --make-bundle */
+  SUPPORT_DRAFT_REASON_JOB_RUNNING = 75                 /* jobRunning: a one-at-a-time start while another of the bundle's jobs runs */
 } support_draft_reason;
 
 /* What came of a run. */
@@ -137,7 +138,8 @@ typedef enum support_draft_outcome {
   SUPPORT_DRAFT_OUTCOME_FAILED = 2,            /* the draft could not be made (the program said so) */
   SUPPORT_DRAFT_OUTCOME_NO_RESULT = 3,         /* the program ended, or never started, without a result */
   SUPPORT_DRAFT_OUTCOME_TIMED_OUT = 4,         /* still running at the time bound; it is left to finish */
-  SUPPORT_DRAFT_OUTCOME_RUNNING = 5            /* still running; ask again later */
+  SUPPORT_DRAFT_OUTCOME_RUNNING = 5,           /* still running; ask again later */
+  SUPPORT_DRAFT_OUTCOME_CANCELLED = 6          /* ended by support_draft_cancel_job before it wrote a result */
 } support_draft_outcome;
 
 /* A job on disk: its id, its directory and the place it is in. */
@@ -223,10 +225,40 @@ SUPPORT_DRAFT_API void support_draft_job_free(support_draft_job *job);
  * the job's home, /dev/null as its standard streams, and no other
  * descriptor of the host. The host gets no child process: the program is
  * watched by a process of its own, and support_draft_run_descriptor
- * becomes readable when the program has ended. */
+ * becomes readable when the program has ended. The program's exec is not
+ * waited for: a program file that is missing or may not be executed is
+ * refused (startFailed), one that fails to start after all ends the run
+ * with NO_RESULT and says so. */
 SUPPORT_DRAFT_API support_draft_reason support_draft_start_job(const char *bundle, const support_draft_job *job,
                                                                support_draft_run **run, char *message,
                                                                size_t message_size);
+/* support_draft_start_job_options flag: refuse the start with
+ * SUPPORT_DRAFT_REASON_JOB_RUNNING while a program runs for another job
+ * of the same bundle (its tool directory, in the same home), whichever host
+ * process started it: a host's answer to repeated clicks. Only runs started
+ * through this library count; the refusal lasts until that program has
+ * ended, and a refused start changes nothing on disk. */
+#define SUPPORT_DRAFT_START_ONE_AT_A_TIME 1u
+
+/* support_draft_start_job with `options` (0, or the flags above; any
+ * other bit is refused as SUPPORT_DRAFT_REASON_INVALID_ARGUMENT). */
+SUPPORT_DRAFT_API support_draft_reason support_draft_start_job_options(const char *bundle,
+                                                                       const support_draft_job *job,
+                                                                       unsigned options, support_draft_run **run,
+                                                                       char *message, size_t message_size);
+
+/* Ends the run's program and whatever it started in its process group
+ * (a mail client it handed the draft to runs in a session of its own and
+ * stays, with the draft), and returns once it has ended, with the outcome:
+ * SUPPORT_DRAFT_OUTCOME_CANCELLED, unless the program wrote its result
+ * before it ended (that result is returned: a cancel that comes too late
+ * changes nothing) or the outcome was known already (returned again).
+ * After it, poll and wait return the same outcome and the descriptor is
+ * readable. SUPPORT_DRAFT_OUTCOME_RUNNING, with why in `explanation`, when
+ * the program could not be asked to end. */
+SUPPORT_DRAFT_API support_draft_outcome support_draft_cancel_job(support_draft_run *run, char *explanation,
+                                                                 size_t explanation_size);
+
 /* For the host's event loop (poll, GLib, Qt socket notifiers, asyncio):
  * readable once the program has ended, and stays readable until the run is
  * freed. Owned by the run; do not close it. support_draft_run_free closes
@@ -258,7 +290,8 @@ SUPPORT_DRAFT_API support_draft_outcome support_draft_run_job(const char *bundle
 
 /* Reads the result of a job whose run the host no longer waits for (one
  * that timed out, or was started by an earlier host process): the outcome
- * it left, RUNNING while a program still runs for the job, else NO_RESULT.
+ * it left, RUNNING while a program still runs for the job, else NO_RESULT
+ * (also for a run that was cancelled: only its run handle tells that).
  * A program runs for the job while the process that watches it holds a lock
  * on the job directory (flock), from before support_draft_start_job returns
  * until the program has ended, whichever host process started it. */
@@ -284,7 +317,7 @@ SUPPORT_DRAFT_API support_draft_reason support_draft_prune_bundle_jobs(const cha
                                                                        long age_seconds, size_t *removed,
                                                                        char *message, size_t message_size);
 
-/* "opened", "permissionDenied", "failed", "noResult", "timedOut", "running". */
+/* "opened", "permissionDenied", "failed", "noResult", "timedOut", "running", "cancelled". */
 SUPPORT_DRAFT_API const char *support_draft_outcome_name(support_draft_outcome outcome);
 /* The stable code of a reason ("subjectTooLong", ...; "" for none). */
 SUPPORT_DRAFT_API const char *support_draft_reason_code(support_draft_reason reason);

@@ -62,6 +62,7 @@ enum class Outcome {
   noResult = SUPPORT_DRAFT_OUTCOME_NO_RESULT,
   timedOut = SUPPORT_DRAFT_OUTCOME_TIMED_OUT,
   running = SUPPORT_DRAFT_OUTCOME_RUNNING,
+  cancelled = SUPPORT_DRAFT_OUTCOME_CANCELLED,
 };
 
 struct RunReport {
@@ -69,7 +70,7 @@ struct RunReport {
   std::string explanation;  // for noResult: what the host-side checks found
 };
 
-// "opened", "permissionDenied", "failed", "noResult", "timedOut", "running".
+// "opened", "permissionDenied", "failed", "noResult", "timedOut", "running", "cancelled".
 inline const char* outcomeName(Outcome outcome) {
   return support_draft_outcome_name(static_cast<support_draft_outcome>(outcome));
 }
@@ -232,15 +233,31 @@ struct Start {
   Reason reason = SUPPORT_DRAFT_REASON_NONE;
 };
 
+struct StartOptions {
+  // Refused with SUPPORT_DRAFT_REASON_JOB_RUNNING while another run of the
+  // bundle's jobs goes on (SUPPORT_DRAFT_START_ONE_AT_A_TIME).
+  bool oneAtATime = false;
+};
+
 // Starts the program for the job and returns at once.
-inline Start startJob(const std::string& bundlePath, const PreparedJob& job) {
+inline Start startJob(const std::string& bundlePath, const PreparedJob& job, StartOptions options = {}) {
   c_layer::Message message;
   Reason reason = SUPPORT_DRAFT_REASON_NONE;
   const c_layer::JobHandle handle = c_layer::handleOf(job, reason, message);
   if (reason != SUPPORT_DRAFT_REASON_NONE) return {Run(), message.text, reason};
   support_draft_run* run = nullptr;
-  reason = support_draft_start_job(bundlePath.c_str(), handle.get(), &run, message.text, sizeof message.text);
+  reason = support_draft_start_job_options(bundlePath.c_str(), handle.get(),
+                                           options.oneAtATime ? SUPPORT_DRAFT_START_ONE_AT_A_TIME : 0u, &run,
+                                           message.text, sizeof message.text);
   return {Run(run), reason == SUPPORT_DRAFT_REASON_NONE ? "" : message.text, reason};
+}
+
+// Ends the program and what it started in its process group, and waits for
+// its end: Outcome::cancelled, or the result it wrote before it ended.
+inline RunReport cancelJob(Run& run) {
+  c_layer::Message message;
+  const support_draft_outcome outcome = support_draft_cancel_job(run.get(), message.text, sizeof message.text);
+  return {static_cast<Outcome>(outcome), message.text};
 }
 
 // The outcome within `timeout` (zero: now; negative: whenever the program

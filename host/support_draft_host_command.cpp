@@ -10,8 +10,13 @@
 // jobs were pruned or the bundle made; 2 for a usage error (with a message
 // on standard error and nothing on standard output).
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -41,6 +46,7 @@ constexpr int kPermissionDenied = 4;
 constexpr int kNoResult = 5;
 constexpr int kTimedOut = 6;
 constexpr int kRunning = 7;
+constexpr int kCancelled = 8;
 // A body file larger than this is not read at all; the library names the
 // limit that a smaller one breaks.
 constexpr std::size_t kMaxInputFile = 1 << 20;
@@ -50,6 +56,7 @@ constexpr long kSecondsPerDay = 86400;
 constexpr const char* kUsage =
     "usage: support-draft-host --bundle PATH --subject TEXT (--body TEXT | --body-file FILE)\n"
     "                          [--log FILE | --log-tail FILE] [--remove] [--time-bound SECONDS]\n"
+    "                          [--one-at-a-time]\n"
     "       support-draft-host --result JOB_DIRECTORY [--remove]\n"
     "       support-draft-host --bundle PATH --prune DAYS\n"
     "       support-draft-host --make-bundle DIRECTORY --name NAME --identifier ID --channel dev|prod\n"
@@ -71,6 +78,7 @@ constexpr const char* kHelp =
     "  --log-tail FILE         attach the newest lines of FILE, up to 24576 bytes\n"
     "  --remove                remove the job directory after the run\n"
     "  --time-bound SECONDS    wait at most this long for the program (default 30)\n"
+    "  --one-at-a-time         refuse (jobRunning) while another job of the bundle runs\n"
     "  --result JOB_DIRECTORY  print the outcome an earlier job left\n"
     "  --prune DAYS            remove the bundle's finished jobs older than DAYS\n"
     "  --make-bundle DIRECTORY make DIRECTORY/NAME.app from the installed kit, with the\n"
@@ -81,8 +89,10 @@ constexpr const char* kHelp =
     "                          bundle; --check-only checks everything and writes nothing\n"
     "  --help, --version       print this help or the version\n"
     "\n"
+    "SIGINT or SIGTERM while the program runs cancels it (a draft already shown stays).\n"
+    "\n"
     "Exit status: 0 opened (or pruned, or made), 1 failed, 2 usage error, 3 refused,\n"
-    "4 permissionDenied, 5 noResult, 6 timedOut, 7 running.\n"
+    "4 permissionDenied, 5 noResult, 6 timedOut, 7 running, 8 cancelled.\n"
     "See support-draft-host(1).\n";
 
 struct Refusal {
@@ -129,6 +139,8 @@ int exitStatusOf(host::Outcome outcome) {
       return kTimedOut;
     case host::Outcome::running:
       return kRunning;
+    case host::Outcome::cancelled:
+      return kCancelled;
   }
   return kNoResult;
 }
@@ -199,6 +211,59 @@ int makeBundle(const Options& options) {
   return printLine({{"outcome", options.checkOnly ? "checked" : "made"}, {"bundle", *making.bundle}}, kOpened);
 }
 
+// The write end of the pipe SIGINT and SIGTERM are told on while a run
+// goes on.
+int signalWriter = -1;
+
+void tellSignal(int) {
+  const int saved = errno;
+  const char signalled = 1;
+  [[maybe_unused]] const ssize_t written = ::write(signalWriter, &signalled, 1);
+  errno = saved;
+}
+
+// Runs the job and waits for it at most `timeBound`; SIGINT or SIGTERM
+// meanwhile cancels the run. The start's refusal, when there is one, is in
+// `refusal`.
+host::RunReport runCancellable(const std::string& bundle, const host::PreparedJob& job, bool oneAtATime,
+                               std::chrono::seconds timeBound, std::optional<Refusal>& refusal) {
+  int signalPipe[2];
+  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    return {host::Outcome::noResult, "not run: no pipe for the signals: " + std::to_string(errno)};
+  }
+  const platform::UniqueFd signalReader(signalPipe[0]);
+  const platform::UniqueFd signalWriting(signalPipe[1]);
+  signalWriter = signalWriting.get();
+  struct sigaction told {};
+  told.sa_handler = tellSignal;
+  told.sa_flags = SA_RESTART;
+  sigemptyset(&told.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &told, nullptr);
+
+  host::Start start = host::startJob(bundle, job, {oneAtATime});
+  if (!start.run) {
+    if (start.reason == SUPPORT_DRAFT_REASON_JOB_RUNNING) refusal = Refusal{start.refusal, start.reason};
+    return {host::Outcome::noResult, "not run: " + start.refusal};
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeBound;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd watched[2] = {{start.run.descriptor(), POLLIN, 0}, {signalReader.get(), POLLIN, 0}};
+    const int ready = ::poll(watched, 2, static_cast<int>(std::clamp<long long>(left.count(), 0, 60'000)));
+    if (ready < 0 && errno != EINTR) break;
+    if (watched[1].revents != 0) return host::cancelJob(start.run);
+    host::RunReport report = host::pollJob(start.run);
+    if (report.outcome != host::Outcome::running) return report;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      report.outcome = host::Outcome::timedOut;
+      return report;
+    }
+  }
+  host::RunReport report = host::pollJob(start.run);
+  if (report.outcome == host::Outcome::running) report.outcome = host::Outcome::timedOut;
+  return report;
+}
+
 int runOne(const Options& options) {
   const auto& values = options.values;
   const std::string& bundle = values.at("--bundle");
@@ -223,7 +288,14 @@ int runOne(const Options& options) {
   const host::Preparation preparation = host::prepareBundleJob(bundle, "", request);
   if (!preparation.job) return refuse({preparation.refusal, preparation.reason});
   const long seconds = options.has("--time-bound") ? std::stol(values.at("--time-bound")) : kDefaultTimeBoundSeconds;
-  const host::RunReport report = host::runJob(bundle, *preparation.job, std::chrono::seconds(seconds));
+  std::optional<Refusal> refusal;
+  const host::RunReport report =
+      runCancellable(bundle, *preparation.job, options.oneAtATime, std::chrono::seconds(seconds), refusal);
+  if (refusal) {
+    // The job was made for this run only, and never ran.
+    host::removeJob(*preparation.job);
+    return refuse(*refusal);
+  }
   return reportJob(*preparation.job, report, options.remove);
 }
 

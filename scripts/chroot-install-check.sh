@@ -155,6 +155,16 @@ COMPOSER
   expect_draft "find_package host, static library, Acme's bundle" "consumer-build/consumer_static" "$acme_draft"
   expect_draft "find_package host, the packaged bundle" "consumer-build/consumer_quorvel"
   expect_draft "Qt 6 host (QSocketNotifier), Acme's bundle" "consumer-build/consumer_qt" "$acme_draft"
+  # As the documentation says: SupportDraft::host_shared is the shared
+  # library, SupportDraft::host the archive.
+  if ! in_chroot readelf -d /home/host/consumer-build/consumer | grep -q 'NEEDED.*libsupport-draft-host\.so\.0'; then
+    echo "SupportDraft::host_shared did not link libsupport-draft-host.so.0" >&2
+    exit 1
+  fi
+  if in_chroot readelf -d /home/host/consumer-build/consumer_static | grep -q 'libsupport-draft-host'; then
+    echo "SupportDraft::host linked the shared library, not the archive" >&2
+    exit 1
+  fi
   if [[ -z "$(ls "$system/home/host/.acme-notes/support-drafts")" ]]; then
     echo "Acme's jobs are not in its own tool directory" >&2
     exit 1

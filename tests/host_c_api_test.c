@@ -106,6 +106,22 @@ int main(int argc, char **argv) {
   CHECK(contains(record, "from-C-89"));
   CHECK(contains(record, "log.txt"));
 
+  /* Options it does not know are refused; a cancel that comes after the
+   * program wrote its result gives that result. */
+  CHECK(support_draft_start_job_options(argv[1], job, 2u, &run, message, sizeof message) ==
+        SUPPORT_DRAFT_REASON_INVALID_ARGUMENT);
+  CHECK(run == NULL);
+  CHECK(strcmp(support_draft_reason_code(SUPPORT_DRAFT_REASON_JOB_RUNNING), "jobRunning") == 0);
+  CHECK(strcmp(support_draft_outcome_name(SUPPORT_DRAFT_OUTCOME_CANCELLED), "cancelled") == 0);
+  reason = support_draft_start_job_options(argv[1], job, SUPPORT_DRAFT_START_ONE_AT_A_TIME, &run, message,
+                                           sizeof message);
+  CHECK(reason == SUPPORT_DRAFT_REASON_NONE);
+  if (run == NULL) return 1;
+  ended.fd = support_draft_run_descriptor(run);
+  CHECK(poll(&ended, 1, 60000) == 1);
+  CHECK(support_draft_cancel_job(run, message, sizeof message) == SUPPORT_DRAFT_OUTCOME_OPENED);
+  support_draft_run_free(run);
+
   /* Read again later, then removed; nothing left for the host to reap. */
   CHECK(support_draft_collect_result(job, message, sizeof message) == SUPPORT_DRAFT_OUTCOME_OPENED);
   CHECK(support_draft_remove_job(job) == 1);

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "job/job_contract.h"
@@ -531,6 +532,154 @@ TEST_F(HostLibrary, NegativeWaitLastsUntilTheProgramEnds) {
   const host::RunReport report = host::waitJob(start.run, std::chrono::milliseconds(-1));
   opener.join();
   EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
+}
+
+// ---------------------------------------------------------------------------
+// Cancelling, and one run at a time
+
+// Waits until `path` exists: a condition the test's own programs set, with
+// the time bound of a run as the limit of a machine that is merely slow.
+bool appears(const fs::path& path) {
+  const auto limit = std::chrono::steady_clock::now() + kTimeBound;
+  while (!fs::exists(fs::symlink_status(path))) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+TEST_F(HostLibrary, CancelEndsTheProgramButNotTheClientShowingTheDraft) {
+  // The composer runs in a session of its own, as a mail client does: it
+  // says it has started, then waits for the gate and shows the draft.
+  const fs::path started = root() / "started", gate = root() / "gate", shown = root() / "shown";
+  writeResource(bundle(), kScriptResource,
+                "on makeSupportDraft(subjectText, bodyText, logPath)\n"
+                "\trun program {\"/bin/sh\", \"-c\", \": > \\\"$0\\\"; until [ -e \\\"$1\\\" ]; do sleep 0.01; done; "
+                ": > \\\"$2\\\"\", \"" + started.string() + "\", \"" + gate.string() + "\", \"" + shown.string() +
+                    "\"}\n"
+                    "\treturn \"draft_opened\"\n"
+                    "end makeSupportDraft\n");
+  const host::PreparedJob job = prepared(request());
+  ASSERT_FALSE(job.id.empty());
+  host::Start start = host::startJob(bundle().root.string(), job);
+  ASSERT_TRUE(start.run) << start.refusal;
+  ASSERT_TRUE(appears(started)) << "the composer never started";
+
+  const host::RunReport cancelled = host::cancelJob(start.run);
+  EXPECT_EQ(cancelled.outcome, host::Outcome::cancelled) << cancelled.explanation;
+  // Ended, and said so again; the job's lock is gone with its watcher.
+  pollfd ended{start.run.descriptor(), POLLIN, 0};
+  EXPECT_EQ(::poll(&ended, 1, 0), 1);
+  EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::cancelled);
+  EXPECT_EQ(host::cancelJob(start.run).outcome, host::Outcome::cancelled);
+  awaitEndOf(job);
+  EXPECT_FALSE(fs::exists(fs::path(job.directory) / "result.json"));
+  EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::noResult);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  // The client it had handed the draft to goes on.
+  writeFile(gate, "", 0600);
+  EXPECT_TRUE(appears(shown)) << "the client was ended with the program";
+}
+
+TEST_F(HostLibrary, CancelAfterTheResultWasWrittenGivesThatResult) {
+  // A program that writes its answer and then waits: cancelled then, the
+  // answer stands. The bundle's program is replaced, never written through.
+  const fs::path written = root() / "written", gate = root() / "gate";
+  fs::remove(bundle().executable);
+  writeFile(bundle().executable,
+            "#!/bin/sh\numask 077\nprintf '{\"ok\":true}' > \"$HOME/" + std::string(kDevToolDir) +
+                "/support-drafts/$2/result.json\"\n: > '" + written.string() + "'\nuntil [ -e '" + gate.string() +
+                "' ]; do sleep 0.01; done\n",
+            0755);
+  const host::PreparedJob job = prepared(request());
+  ASSERT_FALSE(job.id.empty());
+  host::Start start = host::startJob(bundle().root.string(), job);
+  ASSERT_TRUE(start.run) << start.refusal;
+  ASSERT_TRUE(appears(written));
+  const host::RunReport late = host::cancelJob(start.run);
+  EXPECT_EQ(late.outcome, host::Outcome::opened) << late.explanation;
+
+  // And after the program has ended by itself, too.
+  writeFile(gate, "", 0600);
+  host::Start again = host::startJob(bundle().root.string(), job);
+  ASSERT_TRUE(again.run) << again.refusal;
+  awaitEndOf(job);
+  EXPECT_EQ(host::cancelJob(again.run).outcome, host::Outcome::opened);
+}
+
+TEST_F(HostLibrary, OneAtATimeIsRefusedWhileAnotherJobOfTheBundleRunsAndFreeAfter) {
+  const fs::path gate = root() / "gate";
+  composeBehindGate(gate);
+  const host::PreparedJob first = prepared(request("first"));
+  const host::PreparedJob second = prepared(request("second"));
+  ASSERT_FALSE(first.id.empty());
+  ASSERT_FALSE(second.id.empty());
+  host::Start running = host::startJob(bundle().root.string(), first, {true});
+  ASSERT_TRUE(running.run) << running.refusal;
+
+  // Refused, whichever job and however often; a refusal changes nothing.
+  writeFile(fs::path(second.directory) / "result.json", "{\"ok\":false}");
+  const Snapshot before = takeSnapshot(root());
+  for (const host::PreparedJob* job : {&second, &first}) {
+    const host::Start refused = host::startJob(bundle().root.string(), *job, {true});
+    EXPECT_FALSE(refused.run);
+    EXPECT_EQ(host::reasonCode(refused.reason), std::string("jobRunning")) << refused.refusal;
+    EXPECT_NE(refused.refusal.find(draftsDir().string()), std::string::npos) << refused.refusal;
+  }
+  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+  // A start that does not ask for it is not held back.
+  host::Start beside = host::startJob(bundle().root.string(), second);
+  ASSERT_TRUE(beside.run) << beside.refusal;
+  writeFile(gate, "", 0600);
+  EXPECT_EQ(host::waitJob(beside.run, kTimeBound).outcome, host::Outcome::opened);
+  EXPECT_EQ(host::waitJob(running.run, kTimeBound).outcome, host::Outcome::opened);
+
+  // Once the programs have ended (their watchers' locks are gone), the
+  // next one-at-a-time start goes ahead.
+  awaitEndOf(first);
+  awaitEndOf(second);
+  host::Start next = host::startJob(bundle().root.string(), second, {true});
+  ASSERT_TRUE(next.run) << next.refusal;
+  EXPECT_EQ(host::waitJob(next.run, kTimeBound).outcome, host::Outcome::opened);
+}
+
+TEST_F(HostLibrary, CommandCancelsOnSigtermAndRefusesASecondRunOneAtATime) {
+  const Environment env = minimalEnvironment(home());
+  const fs::path started = root() / "started", gate = root() / "gate";
+  writeResource(bundle(), kScriptResource,
+                "on makeSupportDraft(subjectText, bodyText, logPath)\n"
+                "\trun program {\"/bin/sh\", \"-c\", \": > \\\"$0\\\"; until [ -e \\\"$1\\\" ]; do sleep 0.01; done\", \"" +
+                    started.string() + "\", \"" + gate.string() +
+                    "\"}\n"
+                    "\treturn \"draft_opened\"\n"
+                    "end makeSupportDraft\n");
+  // A shell plays the user: it starts the command, waits until the draft is
+  // being made, tries a second one-at-a-time run, then ends the first with
+  // SIGTERM.
+  const std::string command = std::string(SUPPORT_DRAFT_HOST_COMMAND) + " --bundle '" + bundle().root.string() +
+                              "' --subject '" + std::string(kPrefix) + "x' --body b --one-at-a-time --remove";
+  const RunResult ran =
+      run("/bin/sh",
+          {"-c", command + " & first=$!; until [ -e '" + started.string() + "' ]; do sleep 0.01; done; " + command +
+                     "; echo second=$?; kill -TERM $first; wait $first; echo first=$?"},
+          env);
+  writeFile(gate, "", 0600);
+  ASSERT_EQ(ran.exitStatus, 0) << describe(ran);
+  std::vector<nlohmann::json> lines;
+  std::istringstream out(ran.out);
+  for (std::string line; std::getline(out, line);) {
+    if (!line.empty() && line[0] == '{') lines.push_back(nlohmann::json::parse(line));
+  }
+  ASSERT_EQ(lines.size(), 2u) << ran.out;
+  EXPECT_EQ(lines[0]["outcome"], "refused") << ran.out;
+  EXPECT_EQ(lines[0]["reasonCode"], "jobRunning") << ran.out;
+  EXPECT_NE(ran.out.find("second=3"), std::string::npos) << ran.out;
+  EXPECT_EQ(lines[1]["outcome"], "cancelled") << ran.out;
+  EXPECT_EQ(lines[1]["removed"], true) << ran.out;
+  EXPECT_NE(ran.out.find("first=8"), std::string::npos) << ran.out;
+  // Neither job is left: the refused one was never run, the cancelled one removed.
+  EXPECT_TRUE(fs::is_empty(draftsDir()));
 }
 
 // ---------------------------------------------------------------------------

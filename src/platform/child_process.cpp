@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -269,10 +271,12 @@ bool reap(pid_t pid, int options, int& status, bool& done) {
 ChildWait unknown(int error) { return ChildWait{ChildWait::State::Unknown, 0, error}; }
 
 // The two records a watcher writes on its pipe: the outcome of the start
-// (an errno value, 0 when the program runs), then its wait status. Each is
+// (an errno value, 0 when the program runs), then how it ended. Each is
 // written whole in one call, which a pipe never splits.
 struct Record {
-  int value = 0;
+  enum Kind : int { started, ended, endedOnRequest };
+  int kind = started;
+  int value = 0;  // started: 0 or an errno value; otherwise the wait status
 };
 
 bool readRecord(int fd, Record& record) {
@@ -289,16 +293,60 @@ bool readRecord(int fd, Record& record) {
 // program, reports the start, keeps nothing of the caller's open while it
 // waits, and reports the end. Only async-signal-safe calls and the prepared
 // spawn run here, since the caller may have other threads.
-// Closes every descriptor but `report` and `kept` (-1: none).
-void closeAllBut(int report, int kept) {
-  const int low = kept < 0 ? report : std::min(report, kept);
-  const int high = std::max(report, kept);
-  if (low > 0) close_range(0, static_cast<unsigned>(low) - 1, 0);
-  if (high > low + 1) close_range(static_cast<unsigned>(low) + 1, static_cast<unsigned>(high) - 1, 0);
-  close_range(static_cast<unsigned>(high) + 1, ~0U, 0);
+// Closes every descriptor but those in `keep` (ascending, none negative).
+void closeAllBut(const std::vector<int>& keep) {
+  unsigned next = 0;
+  for (const int fd : keep) {
+    if (static_cast<unsigned>(fd) > next) close_range(next, static_cast<unsigned>(fd) - 1, 0);
+    next = static_cast<unsigned>(fd) + 1;
+  }
+  close_range(next, ~0U, 0);
 }
 
-[[noreturn]] void watch(const Launch& launch, int report, int kept) {
+// Waits for the program while listening for requests to end it; true when
+// it ended after one came. Falls back to a plain wait when the signal
+// descriptor cannot be made, and stops listening once the caller's end of
+// the channel is gone (the caller left the program to its course).
+bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
+  sigset_t childSignal;
+  sigemptyset(&childSignal);
+  sigaddset(&childSignal, SIGCHLD);
+  // SIGCHLD is blocked (as every signal is here): it waits for the
+  // descriptor, also when the program ended before it was made.
+  const int signals = signalfd(-1, &childSignal, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (signals < 0) requests = -1;
+  bool asked = false;
+  while (requests >= 0) {
+    if (!reap(pid, WNOHANG, status, done)) return asked;
+    if (done) return asked;
+    pollfd entries[2] = {{signals, POLLIN, 0}, {requests, POLLIN, 0}};
+    if (poll(entries, 2, -1) < 0 && errno != EINTR) break;
+    if (entries[1].revents != 0) {
+      char request = 0;
+      const ssize_t n = recv(requests, &request, 1, MSG_DONTWAIT);
+      if (n == 1 && !asked) {
+        // The program leads its own process group, and is not reaped yet:
+        // the number cannot have passed to another process.
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        asked = true;
+      } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        requests = -1;
+      }
+    }
+    if (entries[0].revents != 0) {
+      signalfd_siginfo drained[4];
+      [[maybe_unused]] const ssize_t read = ::read(signals, drained, sizeof drained);
+    }
+  }
+  reap(pid, 0, status, done);
+  return asked;
+}
+
+// A start is reported when the caller waits for it, or when it failed:
+// otherwise the pipe stays unreadable until the end.
+[[noreturn]] void watch(const Launch& launch, int report, const std::vector<int>& keep, int requests,
+                        bool reportStart) {
   // Out of the caller's session, so that a terminal's signals meant for
   // the caller do not end the watcher; every signal blocked, so that none of
   // the caller's handlers runs here. SIGCHLD at its default, since a caller
@@ -313,12 +361,16 @@ void closeAllBut(int report, int kept) {
   sigaction(SIGCHLD, &byDefault, nullptr);
 
   pid_t pid = -1;
-  const Record start{launch.spawn(pid)};
-  if (write(report, &start, sizeof start) != static_cast<ssize_t>(sizeof start) || start.value != 0) _exit(0);
-  closeAllBut(report, kept);
-  Record end;
+  const Record start{Record::started, launch.spawn(pid)};
+  if (start.value != 0 || reportStart) {
+    if (write(report, &start, sizeof start) != static_cast<ssize_t>(sizeof start) || start.value != 0) _exit(0);
+  }
+  closeAllBut(keep);
+  int status = 0;
   bool done = false;
-  if (!reap(pid, 0, end.value, done) || !done) _exit(0);
+  const bool asked = reapOrEnd(pid, requests, status, done);
+  if (!done) _exit(0);
+  const Record end{asked ? Record::endedOnRequest : Record::ended, status};
   [[maybe_unused]] const ssize_t written = write(report, &end, sizeof end);
   _exit(0);
 }
@@ -415,18 +467,18 @@ CapturedOutput Child::capturedOutput() const {
   return captured;
 }
 
-DetachedStart startDetached(const ChildSpec& spec, int keptByWatcher) {
+DetachedStart startDetached(const ChildSpec& spec, const DetachedOptions& options) {
   DetachedStart start;
   if (spec.output == kCaptureStream) {
     start.error = EINVAL;
     return start;
   }
-  // A copy above the standard streams, close-on-exec: the watcher holds it,
-  // the program it starts does not get it.
-  UniqueFd kept;
-  if (keptByWatcher != -1) {
-    kept.reset(fcntl(keptByWatcher, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
-    if (!kept) {
+  // Copies above the standard streams, close-on-exec: the watcher holds
+  // them, the program it starts does not get them.
+  std::vector<UniqueFd> kept;
+  for (const int fd : options.keptByWatcher) {
+    kept.emplace_back(fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    if (!kept.back()) {
       start.error = errno;
       return start;
     }
@@ -443,48 +495,94 @@ DetachedStart startDetached(const ChildSpec& spec, int keptByWatcher) {
   }
   UniqueFd reading(ends[0]);
   UniqueFd writing(ends[1]);
+  // A socket rather than a pipe: a request sent after the watcher has gone
+  // fails instead of raising SIGPIPE in the caller.
+  UniqueFd requests;
+  if (options.endable) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+      start.error = errno;
+      return start;
+    }
+    start.endRequests.reset(pair[0]);
+    requests.reset(pair[1]);
+  }
+  // What the watcher keeps, in ascending order, made before any fork.
+  std::vector<int> keep = {writing.get()};
+  for (const UniqueFd& fd : kept) keep.push_back(fd.get());
+  if (requests) keep.push_back(requests.get());
+  std::sort(keep.begin(), keep.end());
 
   // The middle process only makes the watcher and exits at once, so the
   // watcher has no parent to report to but init.
   const pid_t middle = fork();
   if (middle < 0) {
     start.error = errno;
+    start.endRequests.reset();
     return start;
   }
   if (middle == 0) {
     const pid_t watcher = fork();
-    if (watcher == 0) watch(launch, writing.get(), kept.get());
+    if (watcher == 0) watch(launch, writing.get(), keep, requests ? requests.get() : -1, options.awaitStart);
     _exit(0);
   }
   writing.reset();
+  requests.reset();
   // With SIGCHLD ignored the system reaps the middle process by itself and
   // this fails with ECHILD, which is just as good.
   int ignored = 0;
   bool done = false;
   reap(middle, 0, ignored, done);
 
-  Record started;
-  if (!readRecord(reading.get(), started)) {
-    // The watcher could not be made (fork failed in the middle process) or
-    // died before it reported.
-    start.error = EAGAIN;
-    return start;
-  }
-  if (started.value != 0) {
-    start.error = started.value;
-    return start;
+  if (options.awaitStart) {
+    Record started;
+    if (!readRecord(reading.get(), started)) {
+      // The watcher could not be made (fork failed in the middle process) or
+      // died before it reported.
+      start.error = EAGAIN;
+      start.endRequests.reset();
+      return start;
+    }
+    if (started.value != 0) {
+      start.error = started.value;
+      start.endRequests.reset();
+      return start;
+    }
   }
   start.ended = std::move(reading);
   return start;
 }
 
+bool endDetached(int endRequests) {
+  const char request = 'x';
+  for (;;) {
+    if (send(endRequests, &request, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) return true;
+    // Gone: the program has ended and its watcher with it. Full: requests
+    // are waiting already.
+    if (errno == EPIPE || errno == ECONNRESET || errno == EAGAIN) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
 ChildWait awaitDetached(int ended, std::chrono::milliseconds limit) {
-  const int ready = readableBy(ended, deadlineAfter(limit));
-  if (ready < 0) return unknown(errno);
-  if (ready == 0) return ChildWait{ChildWait::State::StillRunning, 0, 0};
-  Record end;
-  if (!readRecord(ended, end)) return unknown(EPIPE);
-  return ChildWait{ChildWait::State::Ended, end.value, 0};
+  const Clock::time_point deadline = deadlineAfter(limit);
+  for (;;) {
+    const int ready = readableBy(ended, deadline);
+    if (ready < 0) return unknown(errno);
+    if (ready == 0) return ChildWait{ChildWait::State::StillRunning, 0, 0};
+    Record record;
+    if (!readRecord(ended, record)) return unknown(EPIPE);
+    switch (record.kind) {
+      case Record::started:
+        // A start not waited for is reported only when it failed.
+        if (record.value != 0) return ChildWait{ChildWait::State::NotStarted, 0, record.value};
+        continue;
+      case Record::endedOnRequest:
+        return ChildWait{ChildWait::State::EndedOnRequest, record.value, 0};
+      default:
+        return ChildWait{ChildWait::State::Ended, record.value, 0};
+    }
+  }
 }
 
 }  // namespace platform

@@ -90,6 +90,9 @@ struct ChildWait {
     StillRunning,     // the time passed and it was left running
     EndedAtDeadline,  // the time passed and it was ended (SIGKILL); waitStatus holds how
     Unknown,          // how it ended cannot be told; error holds why
+    // Detached starts only:
+    EndedOnRequest,   // endDetached asked, and it ended after that (by the SIGKILL or just before); waitStatus holds how
+    NotStarted,       // a start not waited for (DetachedOptions::awaitStart) failed; error holds why
   };
   State state = State::Unknown;
   int waitStatus = 0;  // as waitpid gives it (WIFEXITED, WEXITSTATUS, ...)
@@ -143,26 +146,51 @@ struct ChildStart {
 ChildStart startChild(const ChildSpec& spec);
 
 struct DetachedStart {
-  // Becomes readable when the program has ended (or its watcher was killed);
-  // awaitDetached reads what it holds. Close-on-exec.
+  // Becomes readable when the program has ended (or its watcher was killed,
+  // or a start not waited for failed); awaitDetached reads what it holds.
+  // Close-on-exec.
   UniqueFd ended;
+  // With DetachedOptions::endable: the caller's end of the channel on which
+  // endDetached asks the watcher to end the program. Close-on-exec; closing
+  // it asks nothing.
+  UniqueFd endRequests;
   int error = 0;  // 0, or why nothing was started (an errno value)
 };
 
-// Starts the program through a watcher and returns once it runs (or could
-// not be started). kCaptureStream is refused (EINVAL): a detached program's
-// output goes to a descriptor of the caller's or nowhere. The caller cannot
-// end a detached program; it is left to run its course.
-//
-// `keptByWatcher` (when not -1) is a descriptor of the caller's whose open
-// file the watcher keeps until the program has ended and the program never
-// gets: a lock on that open file lasts exactly as long as the program runs,
-// whatever becomes of the caller.
-DetachedStart startDetached(const ChildSpec& spec, int keptByWatcher = -1);
+struct DetachedOptions {
+  // Descriptors of the caller's whose open files the watcher keeps until
+  // the program has ended and the program never gets: a lock on such an
+  // open file lasts exactly as long as the program runs, whatever becomes
+  // of the caller.
+  std::vector<int> keptByWatcher;
+  // True: return once the program runs, or with why it could not be
+  // started. False: return once the watcher exists; a failed start then
+  // makes `ended` readable, and awaitDetached tells it (NotStarted).
+  // Waiting for the start waits for the program's exec, which on a busy
+  // machine takes milliseconds.
+  bool awaitStart = true;
+  // True: the watcher also listens for endDetached.
+  bool endable = false;
+};
+
+// Starts the program through a watcher. kCaptureStream is refused
+// (EINVAL): a detached program's output goes to a descriptor of the
+// caller's or nowhere. Unless it is endable, the caller cannot end a
+// detached program; it is left to run its course.
+DetachedStart startDetached(const ChildSpec& spec, const DetachedOptions& options = {});
+
+// Asks the watcher of an endable start to end the program with its whole
+// process group (SIGKILL), which holds whatever the program started in it;
+// what it started in a session of its own (a mail client showing a draft)
+// stays. Returns at once: the end is told by `ended` as ever. False (errno
+// set) when the request could not be sent; a watcher that has gone already
+// needs none.
+bool endDetached(int endRequests);
 
 // Waits at most `limit` (zero: only looks) on the descriptor startDetached
-// gave: Ended with the wait status, StillRunning, or Unknown when the watcher
-// ended without telling (it was killed). Read the answer once.
+// gave: Ended (or EndedOnRequest) with the wait status, StillRunning,
+// NotStarted for a start not waited for that failed, or Unknown when the
+// watcher ended without telling (it was killed). Read the answer once.
 ChildWait awaitDetached(int ended, std::chrono::milliseconds limit);
 
 }  // namespace platform

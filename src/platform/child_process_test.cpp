@@ -179,7 +179,9 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
   spec.arguments.insert(spec.arguments.end(), {"sh", go});
   // The watcher keeps this open file for as long as the program runs.
   Pipe kept;
-  DetachedStart start = startDetached(spec, kept.write.get());
+  DetachedOptions options;
+  options.keptByWatcher = {kept.write.get()};
+  DetachedStart start = startDetached(spec, options);
   ASSERT_EQ(start.error, 0);
   out.write.reset();
   kept.write.reset();
@@ -234,6 +236,60 @@ TEST(ChildProcess, TheLongestLimitWaitsForTheEnd) {
     ASSERT_EQ(end.state, ChildWait::State::Ended) << (detached ? "detached" : "child");
     EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 5);
   }
+}
+
+TEST(ChildProcess, DetachedEndedOnRequestTakesItsProcessGroupButNotAnotherSession) {
+  Pipe out;
+  Pipe elsewhere;
+  // A helper in the program's process group, and one in a session of its
+  // own (as a mail client is started) that holds `elsewhere` open.
+  ChildSpec spec = shell("sleep 60 3>&- & setsid sh -c 'echo $$; exec sleep 60' >&3 3>&- & exec sleep 60 3>&-",
+                         out.write.get());
+  spec.inherited = {elsewhere.write.get()};
+  DetachedOptions options;
+  options.endable = true;
+  options.awaitStart = false;
+  DetachedStart start = startDetached(spec, options);
+  ASSERT_EQ(start.error, 0);
+  ASSERT_TRUE(start.endRequests);
+  out.write.reset();
+  elsewhere.write.reset();
+  std::string line;
+  // Told once it is in its own session.
+  for (char c; ::read(elsewhere.read.get(), &c, 1) == 1 && c != '\n';) line += c;
+  const pid_t ownSession = static_cast<pid_t>(std::atol(line.c_str()));
+  ASSERT_GT(ownSession, 0) << line;
+  EXPECT_EQ(awaitDetached(start.ended.get(), milliseconds(0)).state, ChildWait::State::StillRunning);
+
+  ASSERT_TRUE(endDetached(start.endRequests.get()));
+  const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
+  ASSERT_EQ(end.state, ChildWait::State::EndedOnRequest);
+  EXPECT_TRUE(WIFSIGNALED(end.waitStatus) && WTERMSIG(end.waitStatus) == SIGKILL);
+  // The group's helper went with it; the other session's did not.
+  EXPECT_EQ(readAll(out.read.get()), "");
+  pollfd stays{elsewhere.read.get(), POLLIN, 0};
+  EXPECT_EQ(poll(&stays, 1, 0), 0) << "the helper in a session of its own was ended too";
+  kill(ownSession, SIGKILL);
+}
+
+TEST(ChildProcess, DetachedRequestAfterTheEndChangesNothingAndAFailedStartIsToldLater) {
+  DetachedOptions options;
+  options.endable = true;
+  options.awaitStart = false;
+  DetachedStart start = startDetached(shell("exit 3", kDiscardStream), options);
+  ASSERT_EQ(start.error, 0);
+  const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
+  ASSERT_EQ(end.state, ChildWait::State::Ended);
+  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 3);
+  // The watcher has gone: the request finds no one, and raises no SIGPIPE.
+  EXPECT_TRUE(endDetached(start.endRequests.get()));
+
+  // Not waited for, a start that fails is told by the wait.
+  DetachedStart missing = startDetached(program({"/nonexistent/program"}, {"program"}), options);
+  ASSERT_EQ(missing.error, 0);
+  const ChildWait never = awaitDetached(missing.ended.get(), milliseconds::max());
+  EXPECT_EQ(never.state, ChildWait::State::NotStarted);
+  EXPECT_EQ(never.error, ENOENT);
 }
 
 TEST(ChildProcess, DetachedReportsTheStatusAlsoWhenTheCallerIgnoresChildSignals) {

@@ -75,6 +75,8 @@ ProgramRun runProgram(const std::vector<std::string>& command, const std::vector
     case ChildWait::State::EndedAtDeadline:
       return failure(kErrorTimedOut, "“" + command[0] + "” did not end in time and was ended.");
     case ChildWait::State::Unknown:
+    case ChildWait::State::EndedOnRequest:  // detached starts only
+    case ChildWait::State::NotStarted:
       return systemFailure("waitpid", end.error);
     case ChildWait::State::Ended:
       break;

@@ -16,6 +16,7 @@ MAX_LOG_SIZE = 24576
 MAX_SUBJECT_PREFIX_SIZE = 100
 MESSAGE_SIZE = 4608
 LOG_TAIL = 1
+START_ONE_AT_A_TIME = 1
 
 
 class _LibraryEnum(enum.IntEnum):
@@ -94,6 +95,7 @@ class Reason(_LibraryEnum):
     BUNDLE_NAME_INVALID = 72
     BUNDLE_IDENTIFIER_INVALID = 73
     BUNDLE_NOT_MADE = 74
+    JOB_RUNNING = 75
 
     @property
     def code(self) -> str:
@@ -110,6 +112,7 @@ class Outcome(_LibraryEnum):
     NO_RESULT = 3           # the program ended, or never started, without a result
     TIMED_OUT = 4           # still running at the time bound; it is left to finish
     RUNNING = 5             # still running; ask again later
+    CANCELLED = 6           # ended by Run.cancel before it wrote a result
 
     @property
     def code(self) -> str:
