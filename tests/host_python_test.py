@@ -56,7 +56,7 @@ class NumbersAgreeWithTheHeader(unittest.TestCase):
         limits = {name: int(value) for name, value in
                   re.findall(r"#define SUPPORT_DRAFT_(\w+) (\d+)u?\b", header_text())}
         for name in ("MAX_SUBJECT_SIZE", "MAX_BODY_SIZE", "MAX_LOG_SIZE", "MAX_SUBJECT_PREFIX_SIZE",
-                     "MESSAGE_SIZE", "LOG_TAIL"):
+                     "MESSAGE_SIZE", "LOG_TAIL", "START_ONE_AT_A_TIME"):
             self.assertEqual(getattr(sd, name), limits[name], name)
 
     def test_codes_come_from_the_library_and_are_distinct(self):
@@ -74,6 +74,15 @@ class NumbersAgreeWithTheHeader(unittest.TestCase):
         self.assertIsInstance(unknown.code, str)
         with self.assertRaises(ValueError):
             sd.Reason("subjectTooLong")
+
+
+def await_unlocked(directory):
+    """Waits until no program's watcher holds its lock on the directory."""
+    descriptor = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_EX)
+    finally:
+        os.close(descriptor)
 
 
 class Place(unittest.TestCase):
@@ -225,12 +234,7 @@ class Runs(Place):
         self.assertEqual(job.run(BUNDLE, time_bound=0.001).outcome, sd.Outcome.TIMED_OUT)
         self.assertEqual(job.collect().outcome, sd.Outcome.RUNNING)
         self.open_gate()
-        # The watcher holds a lock on the job directory until the program has ended.
-        directory = os.open(job.directory, os.O_RDONLY | os.O_DIRECTORY)
-        try:
-            fcntl.flock(directory, fcntl.LOCK_EX)
-        finally:
-            os.close(directory)
+        await_unlocked(job.directory)
         self.assertEqual(job.collect().outcome, sd.Outcome.OPENED)
 
     def test_polling_and_closing_a_run_another_thread_waits_on(self):
@@ -252,6 +256,37 @@ class Runs(Place):
         self.assertEqual([report.outcome for report in reports], [sd.Outcome.OPENED])
         with self.assertRaises(OSError):
             os.fstat(descriptor)  # closed with the run, once nothing used it
+
+
+    def test_cancel_ends_the_program_under_a_waiting_thread(self):
+        job = self.prepare()
+        run = job.start(BUNDLE)
+        reports = []
+        waiter = threading.Thread(target=lambda: reports.append(run.wait()))
+        waiter.start()
+        self.assertEqual(run.cancel(), sd.Report(sd.Outcome.CANCELLED, ""))
+        waiter.join()
+        self.assertEqual([report.outcome for report in reports], [sd.Outcome.CANCELLED])
+        self.assertEqual((run.poll().outcome, run.cancel().outcome), (sd.Outcome.CANCELLED, sd.Outcome.CANCELLED))
+        with selectors.DefaultSelector() as selector:
+            selector.register(run, selectors.EVENT_READ)
+            self.assertEqual(len(selector.select(timeout=0)), 1)
+        run.close()
+        self.assertFalse(os.path.exists(self.record), "the composer handed on a draft")
+        self.assertEqual(job.collect().outcome, sd.Outcome.NO_RESULT)
+
+    def test_one_at_a_time_refuses_a_second_job_while_the_first_runs(self):
+        first, second = self.prepare(), self.prepare()
+        with first.start(BUNDLE, one_at_a_time=True) as run:
+            with self.assertRaises(sd.Refused) as refusal:
+                second.start(BUNDLE, one_at_a_time=True)
+            self.assertIs(refusal.exception.reason, sd.Reason.JOB_RUNNING)
+            self.assertFalse(os.path.exists(os.path.join(second.directory, "result.json")))
+            self.open_gate()
+            self.assertEqual(run.wait().outcome, sd.Outcome.OPENED)
+        await_unlocked(os.path.dirname(first.directory))  # the bundle's runs hold it shared
+        with second.start(BUNDLE, one_at_a_time=True) as run:
+            self.assertEqual(run.wait().outcome, sd.Outcome.OPENED)
 
 
 if __name__ == "__main__":

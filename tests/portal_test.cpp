@@ -50,7 +50,7 @@ class PortalHelper : public ::testing::Test {
   }
 
   // Runs the helper with `deadline` and `response` (the time the Response
-  // is awaited after the call's reply) against a portal that answers
+  // is awaited, counted from the call, at least 1.5 s after its reply) against a portal that answers
   // `answer` after `delay` seconds, with `words` (subject, body and the
   // log's path if any) and `address` on its standard input; gives its exit
   // status, or -1 when the run itself failed.

@@ -45,7 +45,7 @@ ServiceAnswer carryOut(const MailContext& context, const DraftRoute& route, cons
 
 // The portal helper's command line: HELPER MILLISECONDS RESPONSE_MILLISECONDS,
 // the deadline of the whole exchange and how long the backend's Response
-// is awaited once the portal has taken the call (portalResponseTime). It
+// is awaited, counted from the call (portalResponseTime, responseDeadline). It
 // holds nothing of the draft.
 std::vector<std::string> portalCommand(const std::string& helper, PortalBackend backend,
                                        std::chrono::milliseconds deadline);

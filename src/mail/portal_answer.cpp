@@ -67,6 +67,13 @@ std::chrono::milliseconds portalResponseTime(PortalBackend backend, std::chrono:
   return backend == PortalBackend::Kde ? std::min(kKdeResponseTime, deadline) : deadline;
 }
 
+std::chrono::steady_clock::time_point responseDeadline(std::chrono::steady_clock::time_point sent,
+                                                       std::chrono::steady_clock::time_point replied,
+                                                       std::chrono::milliseconds responseTime,
+                                                       std::chrono::steady_clock::time_point deadline) {
+  return std::min(deadline, std::max(sent + responseTime, replied + kLeastResponseTimeAfterReply));
+}
+
 bool carriesAddress(std::string_view address) {
   for (const char c : address) {
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||

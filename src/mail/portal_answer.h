@@ -57,14 +57,27 @@ bool carriesLogPath(PortalBackend backend, std::string_view path);
 // host command's default time bound (30 seconds), with the time to close
 // the request and the caller's backstop.
 inline constexpr std::chrono::milliseconds kPortalDeadline{25000};
-// How long the backend's Response is awaited once the portal has taken the
-// call. The KDE backend answers for a client it starts cold only when that
-// client ends: its silence this long after taking the call is a client
-// running with the draft, told about as soon as the direct routes tell
-// theirs (their grace time). Any other backend may be showing a chooser
+// How long the backend's Response is awaited, counted from the call. The
+// KDE backend answers for a client it starts cold only when that client
+// ends: its silence this long after the call is a client running with the
+// draft, told about as soon as the direct routes tell theirs (their grace
+// time, counted from the start). Any other backend may be showing a chooser
 // that waits for a person, and keeps the whole deadline.
 inline constexpr std::chrono::milliseconds kKdeResponseTime{5000};
 std::chrono::milliseconds portalResponseTime(PortalBackend backend, std::chrono::milliseconds deadline);
+// The least time the Response is awaited after the portal has taken the
+// call, however late it took it: the KDE backend says that it could not
+// start a client (Response 0) some 0.2-0.5 s after the portal hands it the
+// call, and a portal that is slow to start must not leave it no time.
+inline constexpr std::chrono::milliseconds kLeastResponseTimeAfterReply{1500};
+// When the Response stops being awaited, for a call sent at `sent` that the
+// portal took at `replied`: `responseTime` after the call, but no sooner
+// than kLeastResponseTimeAfterReply after the reply, and never past the
+// whole exchange's `deadline`.
+std::chrono::steady_clock::time_point responseDeadline(std::chrono::steady_clock::time_point sent,
+                                                       std::chrono::steady_clock::time_point replied,
+                                                       std::chrono::milliseconds responseTime,
+                                                       std::chrono::steady_clock::time_point deadline);
 // How long after the deadline the helper waits for the portal to confirm
 // that the request is closed.
 inline constexpr std::chrono::milliseconds kPortalCloseTime{1000};

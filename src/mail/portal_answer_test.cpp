@@ -117,5 +117,26 @@ TEST(PortalAnswerTest, EachBackendsAnswerMeansWhatThatBackendSays) {
   }
 }
 
+// The KDE backend's silence counts from the call, as a direct route's grace
+// time counts from the start, so a portal that takes a while to take the
+// call does not push the report past the grace time; still, a backend
+// always has a little time after the reply to say that it started nothing,
+// and nothing is awaited past the whole deadline. A backend that may show
+// a chooser keeps the whole deadline.
+TEST(PortalAnswerTest, ResponseIsAwaitedFromTheCallWithTimeLeftAfterTheReply) {
+  using std::chrono::milliseconds;
+  const std::chrono::steady_clock::time_point sent{};
+  const auto at = [&](int ms) { return sent + milliseconds(ms); };
+  const auto kde = portalResponseTime(PortalBackend::Kde, kPortalDeadline);
+  const auto deadline = at(static_cast<int>(kPortalDeadline.count()));
+  EXPECT_EQ(responseDeadline(sent, at(300), kde, deadline), at(5000)) << "a quick reply";
+  EXPECT_EQ(responseDeadline(sent, at(2000), kde, deadline), at(5000)) << "a portal started on demand";
+  EXPECT_EQ(responseDeadline(sent, at(4500), kde, deadline), at(6000)) << "a slow portal";
+  EXPECT_EQ(responseDeadline(sent, at(24000), kde, deadline), deadline) << "past the deadline";
+  const auto gtk = portalResponseTime(PortalBackend::Gtk, kPortalDeadline);
+  EXPECT_EQ(responseDeadline(sent, at(300), gtk, deadline), deadline);
+  EXPECT_EQ(portalResponseTime(PortalBackend::Unknown, kPortalDeadline), kPortalDeadline);
+}
+
 }  // namespace
 }  // namespace mail

@@ -24,14 +24,14 @@ may be used from several threads: a run may be polled while another
 thread waits on it, and a handle closed while another thread waits on it
 is freed when that wait returns."""
 from ._codes import (LOG_TAIL, MAX_BODY_SIZE, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MAX_SUBJECT_SIZE,
-                     MESSAGE_SIZE, Channel, Outcome, Reason)
+                     MESSAGE_SIZE, START_ONE_AT_A_TIME, Channel, Outcome, Reason)
 from ._jobs import (Job, Refused, Report, Run, bundle_channel, bundle_subject_prefix, job_at, open_job,
                     prepare_bundle_job, prepare_job, prune_bundle_jobs, prune_jobs, read_log)
 from ._library import LIBRARY_NAME
 
 __all__ = [
     "LIBRARY_NAME", "LOG_TAIL", "MAX_BODY_SIZE", "MAX_LOG_SIZE", "MAX_SUBJECT_PREFIX_SIZE", "MAX_SUBJECT_SIZE",
-    "MESSAGE_SIZE", "Channel", "Job", "Outcome", "Reason", "Refused", "Report", "Run", "bundle_channel",
-    "bundle_subject_prefix", "job_at", "open_job", "prepare_bundle_job", "prepare_job", "prune_bundle_jobs",
-    "prune_jobs", "read_log",
+    "MESSAGE_SIZE", "START_ONE_AT_A_TIME", "Channel", "Job", "Outcome", "Reason", "Refused", "Report", "Run",
+    "bundle_channel", "bundle_subject_prefix", "job_at", "open_job", "prepare_bundle_job", "prepare_job",
+    "prune_bundle_jobs", "prune_jobs", "read_log",
 ]

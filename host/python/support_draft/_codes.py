@@ -16,6 +16,7 @@ MAX_LOG_SIZE = 24576
 MAX_SUBJECT_PREFIX_SIZE = 100
 MESSAGE_SIZE = 4608
 LOG_TAIL = 1
+START_ONE_AT_A_TIME = 1
 
 
 class _LibraryEnum(enum.IntEnum):
@@ -111,7 +112,7 @@ class Outcome(_LibraryEnum):
     NO_RESULT = 3           # the program ended, or never started, without a result
     TIMED_OUT = 4           # still running at the time bound; it is left to finish
     RUNNING = 5             # still running; ask again later
-    CANCELLED = 6           # ended by a cancel before it wrote a result
+    CANCELLED = 6           # ended by Run.cancel before it wrote a result
 
     @property
     def code(self) -> str:

@@ -11,7 +11,8 @@ import select
 from dataclasses import dataclass
 from typing import Optional, Union
 
-from ._codes import LOG_TAIL, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MESSAGE_SIZE, Channel, Outcome, Reason
+from ._codes import (LOG_TAIL, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MESSAGE_SIZE, START_ONE_AT_A_TIME, Channel,
+                     Outcome, Reason)
 from ._handle import Handle
 from ._library import library
 
@@ -116,15 +117,18 @@ class Job:
         with self._handle.use() as pointer:
             return Channel(library().support_draft_job_channel(pointer))
 
-    def start(self, bundle: Path) -> "Run":
+    def start(self, bundle: Path, *, one_at_a_time: bool = False) -> "Run":
         """Starts the bundle's program for the job and returns at once
         (any earlier result.json is removed first). Refused when it cannot
-        be started."""
+        be started. With ``one_at_a_time``, refused (Reason.JOB_RUNNING)
+        while a program runs for another job of the bundle, whichever host
+        process started it: the answer to repeated clicks."""
         run = ctypes.c_void_p()
         message = _message_buffer()
+        options = START_ONE_AT_A_TIME if one_at_a_time else 0
         with self._handle.use() as pointer:
-            reason = library().support_draft_start_job(_path(bundle), pointer, ctypes.byref(run), message,
-                                                       MESSAGE_SIZE)
+            reason = library().support_draft_start_job_options(_path(bundle), pointer, options, ctypes.byref(run),
+                                                               message, MESSAGE_SIZE)
         _check(reason, message)
         assert run.value is not None
         return Run(run.value, self)
@@ -222,6 +226,18 @@ class Run:
             explanation = _message_buffer()
             with self._handle.changes:
                 outcome = library().support_draft_wait_job(pointer, 0, explanation, MESSAGE_SIZE)
+        return _report(outcome, explanation)
+
+    def cancel(self) -> Report:
+        """Ends the program and whatever it started (a mail client that has
+        the draft stays, with it) and returns once it has ended: CANCELLED,
+        unless the program wrote its result first (that result) or the
+        outcome was known already (the same again). Afterwards poll and
+        wait give the same outcome and the descriptor is readable. RUNNING,
+        with why, when the program could not be asked to end."""
+        explanation = _message_buffer()
+        with self._handle.use() as pointer, self._handle.changes:
+            outcome = library().support_draft_cancel_job(pointer, explanation, MESSAGE_SIZE)
         return _report(outcome, explanation)
 
     async def wait_async(self) -> Report:

@@ -36,6 +36,8 @@ _PROTOTYPES: Dict[str, Tuple[Any, List[Any]]] = {
     "support_draft_job_channel": (_int, [_pointer]),
     "support_draft_job_free": (None, [_pointer]),
     "support_draft_start_job": (_int, [_char_p, _pointer, _pointer_out, _char_p, _size]),
+    "support_draft_start_job_options": (_int, [_char_p, _pointer, ctypes.c_uint, _pointer_out, _char_p, _size]),
+    "support_draft_cancel_job": (_int, [_pointer, _char_p, _size]),
     "support_draft_run_descriptor": (_int, [_pointer]),
     "support_draft_poll_job": (_int, [_pointer, _char_p, _size]),
     "support_draft_wait_job": (_int, [_pointer, _long, _char_p, _size]),

@@ -13,8 +13,9 @@
 //
 // One deadline, MILLISECONDS from the start, covers connecting to the
 // session bus, the reply to ComposeEmail and the request's Response; once
-// the call has replied, the Response is awaited for at most
-// RESPONSE_MILLISECONDS more. When either passes, the request is closed,
+// the call has replied, the Response is awaited until RESPONSE_MILLISECONDS
+// after the call was sent, or a little longer when the portal was slow to
+// take it (responseDeadline). When either passes, the request is closed,
 // so that a backend that answers late cannot open a draft after the caller
 // has been told that none opened.
 //
@@ -185,16 +186,17 @@ int composeEmail(Clock::time_point deadline, std::chrono::milliseconds responseT
   if (!call) return kPortalUnreachable;
   sd_bus_slot* callSlot = nullptr;
   const std::uint64_t timeout = microsecondsLeft(deadline);
+  const auto sent = Clock::now();
   if (timeout == 0 || sd_bus_call_async(raw, &callSlot, call.get(), onReply, &exchange, timeout) < 0) {
     return timeout == 0 ? kPortalNoAnswer : kPortalUnreachable;
   }
   const Slot pending(callSlot);
   bool answered = workUntil(raw, deadline, broken, [&] { return exchange.status.has_value() || !exchange.handle.empty(); });
   if (answered && !broken && !exchange.status) {
-    // The call replied: the Response has until the deadline or the
-    // response time, whichever comes first.
-    const auto responseDeadline = std::min(deadline, Clock::now() + responseTime);
-    answered = workUntil(raw, responseDeadline, broken, [&] { return exchange.status.has_value(); });
+    // The call replied: the Response has the response time from the call,
+    // at least a little time from the reply, within the deadline.
+    const auto until = responseDeadline(sent, Clock::now(), responseTime, deadline);
+    answered = workUntil(raw, until, broken, [&] { return exchange.status.has_value(); });
   }
   if (broken) return kPortalUnreachable;
   // The deadline passed, here or as the call's own timeout.
