@@ -253,8 +253,8 @@ SUPPORT_DRAFT_API support_draft_reason support_draft_start_job_options(const cha
  * SUPPORT_DRAFT_OUTCOME_CANCELLED, unless the program wrote its result
  * before it ended (that result is returned: a cancel that comes too late
  * changes nothing) or the outcome was known already (returned again).
- * After it, poll and wait return the same outcome and the descriptor is
- * readable. SUPPORT_DRAFT_OUTCOME_RUNNING, with why in `explanation`, when
+ * After it, poll and wait return the same outcome.
+ * SUPPORT_DRAFT_OUTCOME_RUNNING, with why in `explanation`, when
  * the program could not be asked to end. */
 SUPPORT_DRAFT_API support_draft_outcome support_draft_cancel_job(support_draft_run *run, char *explanation,
                                                                  size_t explanation_size);
