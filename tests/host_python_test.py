@@ -289,6 +289,7 @@ class Runs(Place):
             self.assertEqual(len(selector.select(timeout=60)), 1)
         run.close()
         self.assertFalse(os.path.exists(self.record), "the composer handed on a draft")
+        await_unlocked(job.directory)  # the lock may outlive the cancel's return by a moment
         self.assertEqual(job.collect().outcome, sd.Outcome.NO_RESULT)
 
     def test_one_at_a_time_refuses_a_second_job_while_the_first_runs(self):
