@@ -9,7 +9,7 @@ import operator
 import os
 import select
 from dataclasses import dataclass
-from typing import Optional, Union
+from typing import Optional, Self, Union
 
 from ._codes import (LOG_TAIL, MAX_LOG_SIZE, MAX_SUBJECT_PREFIX_SIZE, MESSAGE_SIZE, START_ONE_AT_A_TIME, Assurance,
                      Channel, LogCarriage, Outcome, Reason, RouteWay)
@@ -103,7 +103,32 @@ def _report(outcome: int, explanation: ctypes.Array[ctypes.c_char]) -> Report:
     return Report(Outcome(outcome), _sentence(explanation))
 
 
-class Job:
+class _Owner:
+    """What a Job and a Run share: a library handle closed once, by close(),
+    the end of a with block, or the object's collection."""
+
+    _handle: Handle
+
+    def close(self) -> None:
+        self._handle.close()
+
+    @property
+    def closed(self) -> bool:
+        return self._handle.closed
+
+    def __enter__(self) -> Self:
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        handle = getattr(self, "_handle", None)
+        if handle is not None:
+            handle.close()
+
+
+class Job(_Owner):
     """A job on disk: its id, its directory and the home directory the
     program must be given. Made by prepare_job, prepare_bundle_job,
     open_job or job_at; close it (or use it as a context manager) to free
@@ -192,31 +217,13 @@ class Job:
         with self._handle.use() as pointer:
             return bool(library().support_draft_remove_job(pointer) != 0)
 
-    def close(self) -> None:
-        self._handle.close()
-
-    @property
-    def closed(self) -> bool:
-        return self._handle.closed
-
-    def __enter__(self) -> "Job":
-        return self
-
-    def __exit__(self, *exception: object) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        handle = getattr(self, "_handle", None)
-        if handle is not None:
-            handle.close()
-
     def __repr__(self) -> str:
         if self.closed:
             return "<support_draft.Job closed>"
         return "<support_draft.Job %s in %r>" % (self.id, self.directory)
 
 
-class Run:
+class Run(_Owner):
     """One run of the program for a job, made by Job.start. For an event
     loop, ``fileno()`` becomes readable once the program has ended and stays
     readable until the run is closed; ``poll()`` then gives the outcome.
@@ -290,24 +297,6 @@ class Run:
         finally:
             loop.remove_reader(descriptor)
         return self.poll()
-
-    def close(self) -> None:
-        self._handle.close()
-
-    @property
-    def closed(self) -> bool:
-        return self._handle.closed
-
-    def __enter__(self) -> "Run":
-        return self
-
-    def __exit__(self, *exception: object) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        handle = getattr(self, "_handle", None)
-        if handle is not None:
-            handle.close()
 
 
 def _job_from(reason: int, job: ctypes.c_void_p, message: ctypes.Array[ctypes.c_char]) -> Job:
