@@ -41,6 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(!options->version || given(arguments, "--version"));
   require(!options->remove || given(arguments, "--remove"));
   require(!options->checkOnly || given(arguments, "--check-only"));
+  require(!options->route || given(arguments, "--route"));
+  require(!options->routeWithLog || (options->route && given(arguments, "--log")));
+  require(!options->oneAtATime || given(arguments, "--one-at-a-time"));
   // Each value follows its option among the arguments.
   for (const auto& [option, value] : options->values) {
     bool follows = false;
@@ -50,13 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (options->help || options->version) return 0;
 
   const auto& values = options->values;
-  require(!options->checkOnly || options->has("--make-bundle"));
-  if (options->has("--make-bundle")) {
-    require(options->has("--name") && options->has("--identifier") && options->has("--channel") && !options->remove);
+  require(!options->checkOnly || (options->has("--make-bundle") && !options->route));
+  if (options->route) {
+    // A route question names a bundle and nothing else to act on.
+    require(values.size() == 1 && !values.at("--bundle").empty() && !options->remove && !options->oneAtATime);
+  } else if (options->has("--make-bundle")) {
+    require(options->has("--name") && options->has("--identifier") && options->has("--channel") && !options->remove &&
+            !options->oneAtATime);
   } else if (options->has("--result")) {
-    require(values.size() == 1);
+    require(values.size() == 1 && !options->oneAtATime);
   } else if (options->has("--prune")) {
-    require(options->has("--bundle") && values.size() == 2 && !options->remove);
+    require(options->has("--bundle") && values.size() == 2 && !options->remove && !options->oneAtATime);
     require(inRange(values.at("--prune"), 0, 99999));
   } else {
     require(options->has("--bundle") && !values.at("--bundle").empty() && options->has("--subject"));
