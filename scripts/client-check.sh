@@ -15,7 +15,9 @@
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
 #   scripts/client-check.sh sandboxes [--build DIR]
 #
-#   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt | kmail,
+#   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt | kmail | geary
+#               (geary: an IMAP and SMTP account on a local Dovecot and SMTP
+#               listener that answer, its password in a GNOME keyring),
 #               or failing-handler: a mailto handler whose program exits 1 at
 #               once, to see what the job reports for a client that failed
 #   --running   start the client before the job, so the job meets a running instance
@@ -138,7 +140,7 @@ if [[ ${1:-} == sandboxes ]]; then
 fi
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|kmail|failing-handler|firefox-esr|terminal|sandboxes [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service|--ask-portal]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--within SECONDS] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy] [--web-mailer]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|kmail|geary|failing-handler|firefox-esr|terminal|sandboxes [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service|--ask-portal]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--within SECONDS] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy] [--web-mailer]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -183,6 +185,7 @@ case "$client" in
   balsa) desktop_id=balsa-mailto-handler.desktop ;;
   neomutt) desktop_id=neomutt.desktop ;;
   kmail) desktop_id=org.kde.kmail2.desktop ;;
+  geary) desktop_id=org.gnome.Geary.desktop ;;
   terminal) desktop_id=neomutt.desktop ;;
   failing-handler) desktop_id=failing-handler.desktop ;;
   firefox-esr) desktop_id=firefox-esr.desktop; attach_log=0 ;;
@@ -217,6 +220,8 @@ client_packages=("$client")
 [[ $client == terminal ]] && client_packages=(neomutt xterm)
 # Akonadi with SQLite rather than a database server of its own.
 [[ $client == kmail ]] && client_packages=(kmail akonadi-backend-sqlite)
+# Geary: a local IMAP server and a secret service for its password.
+[[ $client == geary ]] && client_packages=(geary dovecot-imapd gnome-keyring libsecret-tools)
 apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "${client_packages[@]}" xvfb xauth xdotool tmux python3 \
   "${portal_packages[@]}" >/dev/null
 program="$build_dir/SupportDraft.app/Contents/MacOS/support-draft"
@@ -500,6 +505,154 @@ save_neomutt() {
     sleep 0.2
   done
   return 1
+}
+
+# Geary keeps its accounts in ~/.config/geary/account_NAME/geary.ini and
+# their passwords in the session's secret service; it saves a draft on its
+# own, to the account's IMAP Drafts folder. So the account here is an IMAP
+# and SMTP account on servers that answer: a Dovecot of its own on a free
+# port of 127.0.0.1 (its user's maildir under the work directory, where the
+# draft is read back) and a stand-in SMTP listener, with the password in a
+# GNOME keyring unlocked for the session (without it Geary asks for the
+# password first).
+geary_drafts() { echo "$work/mail/test/Maildir/.Drafts"; }
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+setup_geary() {
+  local imap_port smtp_port
+  imap_port=$(free_port)
+  smtp_port=$(free_port)
+  # Dovecot's mail processes run as nobody and must reach the maildir.
+  chmod 0711 "$work"
+  mkdir -p "$work/dovecot/run" "$work/dovecot/state" "$work/mail"
+  chown 65534:65534 "$work/mail"
+  echo 'test:{PLAIN}secret' >"$work/dovecot/users"
+  cat >"$work/dovecot/dovecot.conf" <<CONF
+base_dir = $work/dovecot/run
+state_dir = $work/dovecot/state
+log_path = $work/dovecot/log
+protocols = imap
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $work/dovecot/users
+}
+userdb {
+  driver = static
+  args = uid=65534 gid=65534 home=$work/mail/%u
+}
+mail_location = maildir:~/Maildir
+namespace inbox {
+  inbox = yes
+  separator = /
+  mailbox Drafts {
+    special_use = \\Drafts
+    auto = subscribe
+  }
+  mailbox Sent {
+    special_use = \\Sent
+    auto = subscribe
+  }
+  mailbox Trash {
+    special_use = \\Trash
+    auto = subscribe
+  }
+}
+service imap-login {
+  chroot =
+  inet_listener imap {
+    address = 127.0.0.1
+    port = $imap_port
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+service anvil {
+  chroot =
+}
+CONF
+  dovecot -c "$work/dovecot/dovecot.conf" -F >"$work/dovecot/out" 2>&1 &
+  pids+=($!)
+  python3 -W ignore -m smtpd -n -c DebuggingServer "127.0.0.1:$smtp_port" >"$work/smtp.log" 2>&1 &
+  pids+=($!)
+  PORT=$imap_port python3 -c '
+import imaplib, os, sys, time
+for _ in range(100):
+    try:
+        imap = imaplib.IMAP4("127.0.0.1", int(os.environ["PORT"])); imap.login("test", "secret"); imap.logout(); sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit("the local IMAP server did not answer")'
+  echo "local IMAP server on port $imap_port, SMTP on $smtp_port"
+  printf 'keyring' | "${session[@]}" gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
+  pids+=($!)
+  local stored=0
+  for _ in $(seq 50); do
+    printf 'secret' | "${session[@]}" secret-tool store --label='Geary IMAP password' \
+      xdg:schema org.gnome.Geary proto IMAP host 127.0.0.1 login test 2>/dev/null && { stored=1; break; }
+    sleep 0.2
+  done
+  [[ $stored -eq 1 ]] || { echo "the keyring took no password"; return 1; }
+  mkdir -p "$home/.config/geary/account_test"
+  cat >"$home/.config/geary/account_test/geary.ini" <<INI
+[Metadata]
+version=1
+status=enabled
+
+[Account]
+ordinal=1
+label=Test
+prefetch_days=14
+save_drafts=true
+save_sent=true
+use_signature=false
+signature=
+sender_mailboxes=Test User <test@example.org>;
+service_provider=other
+
+[Incoming]
+credentials=custom
+login=test
+remember_password=true
+host=127.0.0.1
+port=$imap_port
+transport_security=none
+
+[Outgoing]
+credentials=none
+remember_password=true
+host=127.0.0.1
+port=$smtp_port
+transport_security=none
+INI
+}
+# Running: its main window shows the account's inbox once it has logged in.
+start_geary() {
+  "${session[@]}" geary >/dev/null 2>&1 &
+  pids+=($!)
+  await_window '^Inbox — ' >/dev/null || return 1
+  sleep 3
+}
+# Geary saves the draft it shows by itself; the newest one is read once no
+# other has come for a few seconds.
+save_geary() {
+  local drafts f last=""
+  drafts=$(geary_drafts)
+  for _ in $(seq 300); do
+    f=$(ls -t "$drafts/cur" "$drafts/new" 2>/dev/null | grep -v -e '^$' -e ':$' | head -n 1 || true)
+    if [[ -n $f ]]; then
+      [[ $f == "$last" ]] && break
+      last=$f
+      sleep 3
+      continue
+    fi
+    sleep 0.2
+  done
+  [[ -n $last ]] || return 1
+  find "$drafts" -name "$last" -type f | head -n 1
 }
 
 # KMail keeps its mail in Akonadi, here with the SQLite back end (no
