@@ -99,7 +99,7 @@ class MailHandoff : public JobFixture {
     makeDirectory(calls(), 0755);
   }
 
-  const fs::path& world() const { return world(); }
+  const fs::path& world() const { return world_.path(); }
   fs::path calls() const { return world() / "calls"; }
 
  private:
@@ -436,6 +436,27 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
 
+// A handler no route is known for, or whose Exec line runs its client out
+// of sight (a shell), cannot take the log: nothing is
+// opened, and the host hears so. Without a log its entry gets the mailto:
+// URI, which every handler takes.
+TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
+  const std::string shell = "sh -c \"'" + client().string() + "' \\\\\"\\\\$1\\\\\"\" sh %u";
+  for (const auto& [desktopId, exec] : std::vector<std::pair<std::string, std::string>>{
+           {"my-mail-program.desktop", "\"" + client().string() + "\" %u"}, {"neomutt.desktop", shell}}) {
+    SCOPED_TRACE(exec);
+    clearCalls();
+    makeDefaultExec(desktopId, exec);
+    expectNothingStarted(true);
+
+    prepare(jobJson(subject("x"), "b", false));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), opened());
+    ASSERT_EQ(startedWith().size(), 1u);
+    EXPECT_EQ(argumentsMismatch(startedWith()[0], {"<uri>"}, draft()), "");
+  }
+}
+
 // A known client that was never set up would show its account set-up
 // instead of a composer: nothing is started, with or without a log.
 TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
@@ -549,11 +570,11 @@ TEST_F(DefaultClient, NoRouteStartsABusOrWritesToTheHome) {
   };
   Environment mailer = session;
   mailer["MAILER"] = client().string() + " --new";
-  // A handler no route is known for gets the mailto: URI, which every
-  // handler takes; MAILER goes before the default client.
+  // An entry of an id no client has that starts a known client gets the
+  // client's own start; MAILER goes before the default client.
   for (const Case& c : std::vector<Case>{
            {"known client", "thunderbird.desktop", true, session, {"-compose", "<fields+log>"}},
-           {"unknown handler", "my-mail-program.desktop", false, session, {"<uri>"}},
+           {"unknown handler", "my-mail-program.desktop", false, session, {"-compose", "<fields>"}},
            {"MAILER", "thunderbird.desktop", true, mailer, {"--new", "-compose", "<fields+log>"}}}) {
     SCOPED_TRACE(c.name);
     clearCalls();
