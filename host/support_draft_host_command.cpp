@@ -131,23 +131,11 @@ std::optional<std::string> readBody(const std::string& path) {
 }
 
 int exitStatusOf(host::Outcome outcome) {
-  switch (outcome) {
-    case host::Outcome::opened:
-      return kOpened;
-    case host::Outcome::permissionDenied:
-      return kPermissionDenied;
-    case host::Outcome::failed:
-      return kFailed;
-    case host::Outcome::noResult:
-      break;
-    case host::Outcome::timedOut:
-      return kTimedOut;
-    case host::Outcome::running:
-      return kRunning;
-    case host::Outcome::cancelled:
-      return kCancelled;
-  }
-  return kNoResult;
+  // In the order of the outcomes' values.
+  static constexpr int kStatuses[] = {kOpened, kPermissionDenied, kFailed, kNoResult, kTimedOut, kRunning, kCancelled};
+  static_assert(std::size(kStatuses) == SUPPORT_DRAFT_OUTCOME_CANCELLED + 1);
+  const auto index = static_cast<std::size_t>(outcome);
+  return index < std::size(kStatuses) ? kStatuses[index] : kNoResult;
 }
 
 int printLine(const nlohmann::json& line, int status) {
