@@ -246,7 +246,8 @@ inline Start startJob(const std::string& bundlePath, const PreparedJob& job, Sta
 }
 
 // Ends the program and what it started in its process group, and waits for
-// its end: Outcome::cancelled, or the result it wrote before it ended.
+// its end and its watcher's (the job's lock is free then):
+// Outcome::cancelled, or the result it wrote before it ended.
 inline RunReport cancelJob(Run& run) {
   c_layer::Message message;
   const support_draft_outcome outcome = support_draft_cancel_job(run.get(), message.text, sizeof message.text);

@@ -506,7 +506,6 @@ TEST_F(HostLibrary, StartedRunReturnsAtOnceAndIsCollectedLater) {
   const host::RunReport report = host::waitJob(start.run, kTimeBound);
   EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
   EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::opened);
-  awaitEndOf(job);
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::opened);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
@@ -568,10 +567,9 @@ TEST_F(HostLibrary, CancelEndsTheProgramButNotTheClientShowingTheDraft) {
 
   const host::RunReport cancelled = host::cancelJob(start.run);
   EXPECT_EQ(cancelled.outcome, host::Outcome::cancelled) << cancelled.explanation;
-  // Ended, and said so again; the job's lock is gone with its watcher.
+  // Ended, and said so again; the job's lock went before the cancel returned.
   EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::cancelled);
   EXPECT_EQ(host::cancelJob(start.run).outcome, host::Outcome::cancelled);
-  awaitEndOf(job);
   EXPECT_FALSE(fs::exists(fs::path(job.directory) / "result.json"));
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::noResult);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
@@ -634,10 +632,8 @@ TEST_F(HostLibrary, OneAtATimeIsRefusedWhileAnotherJobOfTheBundleRunsAndFreeAfte
   EXPECT_EQ(host::waitJob(beside.run, kTimeBound).outcome, host::Outcome::opened);
   EXPECT_EQ(host::waitJob(running.run, kTimeBound).outcome, host::Outcome::opened);
 
-  // Once the programs have ended (their watchers' locks are gone), the
-  // next one-at-a-time start goes ahead.
-  awaitEndOf(first);
-  awaitEndOf(second);
+  // Once the programs are told ended (their watchers' locks are gone
+  // then), the next one-at-a-time start goes ahead.
   host::Start next = host::startJob(bundle().root.string(), second, {true});
   ASSERT_TRUE(next.run) << next.refusal;
   EXPECT_EQ(host::waitJob(next.run, kTimeBound).outcome, host::Outcome::opened);

@@ -270,6 +270,21 @@ bool reap(pid_t pid, int options, int& status, bool& done) {
 
 ChildWait unknown(int error) { return ChildWait{ChildWait::State::Unknown, 0, error}; }
 
+// How long a watcher that has told the end may take to exit: it exits right
+// after, so only a stopped watcher takes this long.
+constexpr std::chrono::seconds kWatcherExitBound{2};
+
+// Waits for the end of file a watcher's exit makes on its pipe, so that a
+// caller told the end knows the watcher gone and the pipe readable from then on.
+void awaitWatcherExit(int ended) {
+  const Clock::time_point deadline = Clock::now() + kWatcherExitBound;
+  while (readableBy(ended, deadline) == 1) {
+    char byte;
+    const ssize_t n = read(ended, &byte, 1);
+    if (n == 0 || (n < 0 && errno != EINTR)) return;
+  }
+}
+
 // The two records a watcher writes on its pipe: the outcome of the start
 // (an errno value, 0 when the program runs), then how it ended. Each is
 // written whole in one call, which a pipe never splits.
@@ -339,6 +354,7 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
       [[maybe_unused]] const ssize_t read = ::read(signals, drained, sizeof drained);
     }
   }
+  if (signals >= 0) close(signals);
   reap(pid, 0, status, done);
   return asked;
 }
@@ -369,6 +385,11 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   int status = 0;
   bool done = false;
   const bool asked = reapOrEnd(pid, requests, status, done);
+  // What was kept for the program's sake goes before its end is told, so
+  // that whoever learns of the end finds the locks on those files free.
+  for (const int fd : keep) {
+    if (fd != report) close(fd);
+  }
   if (!done) _exit(0);
   const Record end{asked ? Record::endedOnRequest : Record::ended, status};
   [[maybe_unused]] const ssize_t written = write(report, &end, sizeof end);
@@ -572,11 +593,12 @@ ChildWait awaitDetached(int ended, std::chrono::milliseconds limit) {
     if (ready == 0) return ChildWait{ChildWait::State::StillRunning, 0, 0};
     Record record;
     if (!readRecord(ended, record)) return unknown(EPIPE);
+    // A start not waited for is reported only when it failed.
+    if (record.kind == Record::started && record.value == 0) continue;
+    awaitWatcherExit(ended);
     switch (record.kind) {
       case Record::started:
-        // A start not waited for is reported only when it failed.
-        if (record.value != 0) return ChildWait{ChildWait::State::NotStarted, 0, record.value};
-        continue;
+        return ChildWait{ChildWait::State::NotStarted, 0, record.value};
       case Record::endedOnRequest:
         return ChildWait{ChildWait::State::EndedOnRequest, record.value, 0};
       default:

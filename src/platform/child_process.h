@@ -161,7 +161,7 @@ struct DetachedOptions {
   // Descriptors of the caller's whose open files the watcher keeps until
   // the program has ended and the program never gets: a lock on such an
   // open file lasts exactly as long as the program runs, whatever becomes
-  // of the caller.
+  // of the caller, and is gone before the end is told.
   std::vector<int> keptByWatcher;
   // True: return once the program runs, or with why it could not be
   // started. False: return once the watcher exists; a failed start then
@@ -190,7 +190,9 @@ bool endDetached(int endRequests);
 // Waits at most `limit` (zero: only looks) on the descriptor startDetached
 // gave: Ended (or EndedOnRequest) with the wait status, StillRunning,
 // NotStarted for a start not waited for that failed, or Unknown when the
-// watcher ended without telling (it was killed). Read the answer once.
+// watcher ended without telling (it was killed). Told an end, it also
+// waits the moment the watcher takes to exit, so the descriptor stays
+// readable from then on. Read the answer once.
 ChildWait awaitDetached(int ended, std::chrono::milliseconds limit);
 
 }  // namespace platform
