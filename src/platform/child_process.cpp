@@ -318,6 +318,14 @@ void closeAllBut(const std::vector<int>& keep) {
   close_range(next, ~0U, 0);
 }
 
+// Closes what the watcher kept (`keep`, which holds `report`) but `report`,
+// without allocating: the caller may have had other threads.
+void closeAllButReport(const std::vector<int>& keep, int report) {
+  for (const int fd : keep) {
+    if (fd != report) close(fd);
+  }
+}
+
 // Waits for the program while listening for requests to end it; true when
 // it ended after one came. Falls back to a plain wait when the signal
 // descriptor cannot be made, and stops listening once the caller's end of
@@ -376,8 +384,11 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   byDefault.sa_handler = SIG_DFL;
   sigaction(SIGCHLD, &byDefault, nullptr);
 
+  // What the watcher keeps for the caller (locks) is let go before the last
+  // record, so a caller that has read it finds them free.
   pid_t pid = -1;
   const Record start{Record::started, launch.spawn(pid)};
+  if (start.value != 0) closeAllButReport(keep, report);
   if (start.value != 0 || reportStart) {
     if (write(report, &start, sizeof start) != static_cast<ssize_t>(sizeof start) || start.value != 0) _exit(0);
   }
@@ -385,11 +396,7 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   int status = 0;
   bool done = false;
   const bool asked = reapOrEnd(pid, requests, status, done);
-  // What was kept for the program's sake goes before its end is told, so
-  // that whoever learns of the end finds the locks on those files free.
-  for (const int fd : keep) {
-    if (fd != report) close(fd);
-  }
+  closeAllButReport(keep, report);
   if (!done) _exit(0);
   const Record end{asked ? Record::endedOnRequest : Record::ended, status};
   [[maybe_unused]] const ssize_t written = write(report, &end, sizeof end);

@@ -201,9 +201,10 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
   const ChildWait end = awaitDetached(start.ended.get(), milliseconds(20'000));
   ASSERT_EQ(end.state, ChildWait::State::Ended);
   EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
-  // Told the end, the caller finds the kept file let go and the watcher
-  // gone (its pipe at end of file), without waiting any further.
-  EXPECT_EQ(poll(&keptEnd, 1, 0), 1) << "the watcher told the end before it let go of the kept file";
+  // Told the end, the caller finds the kept file let go (a lock on it is
+  // free for whoever read the end) and the watcher gone (its pipe at end of
+  // file), without waiting any further.
+  EXPECT_EQ(poll(&keptEnd, 1, 0), 1) << "the kept file outlived the end's report";
   pollfd endedEnd{start.ended.get(), POLLIN, 0};
   EXPECT_EQ(poll(&endedEnd, 1, 0), 1) << "the watcher had not gone when the end was told";
   // Neither the program nor its watcher holds the caller's pipes any more.
