@@ -721,6 +721,8 @@ TEST_F(HostLibrary, PruneRemovesOnlyOldFinishedJobsAndNeverThroughALink) {
   const host::PreparedJob annotated = prepared(request("annotated"));
   ASSERT_FALSE(old.id.empty() || recent.id.empty() || annotated.id.empty());
   writeFile(fs::path(annotated.directory) / "notes", "the host's own", 0600);
+  // The texts file a mail client read the draft from goes with its job.
+  writeFile(fs::path(old.directory) / "draft.txt", "the body", 0600);
   ageTree(old.directory);
   ageTree(annotated.directory);
   // An old job directory elsewhere, reached through a link with a job id's name.

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "job_fixture.h"
 #include "mail/draft_guard.h"
@@ -258,7 +259,8 @@ TEST_F(MailHandoff, CurrentDirectoryIsNeverSearched) {
 // receive. In `expected`, "<uri>" is a mailto: URI with subject and body,
 // "<uri+log>" the same with attach=, "<log>" the log's path, "<logurl>" its
 // file: URL, "<fields>" and
-// "<fields+log>" Thunderbird's -compose value; a prefix before '<' is kept
+// "<fields+log>" Thunderbird's -compose value (its body read from the job's
+// texts file), "<draftfile>" NeoMutt's draft file; a prefix before '<' is kept
 // literally ("--compose=<uri>").
 struct ClientCase {
   std::string name;
@@ -274,7 +276,7 @@ void PrintTo(const ClientCase& c, std::ostream* os) { *os << c.name; }
 std::vector<ClientCase> clientCases() {
   return {
       {"Thunderbird", "thunderbird.desktop", "thunderbird", "%u", false, {"-compose", "<fields+log>"}},
-      {"NeoMutt", "neomutt.desktop", "neomutt", "%u", true, {"-a", "<log>", "--", "<uri>"}},
+      {"NeoMutt", "neomutt.desktop", "neomutt", "%u", true, {"-H", "<draftfile>", "-a", "<log>", "--"}},
       {"KMail", "org.kde.kmail2.desktop", "kmail", "-qwindowtitle %c %u", false, {"-qwindowtitle", "Mail", "<uri+log>"}},
       // The entry's own words around the client are kept, and a wrapper
       // before it runs it.
@@ -454,13 +456,57 @@ class DefaultClient : public MailHandoff {
       EXPECT_EQ(path.fields.at("v"), (jobDir() / "log.txt").string());
       return;
     }
+    if (kind == "<draftfile>") {
+      // NeoMutt's draft: recipient, subject and body from the job's own
+      // texts file, none of them in the argument.
+      EXPECT_EQ(rest, (jobDir() / "draft.txt").string());
+      const DecodedUri draft = decodeDraftFile(privateTextsFile(rest));
+      ASSERT_EQ(draft.error, "");
+      const std::map<std::string, std::string> expected = {
+          {"subject", subjectText}, {"body", bodyText}, {"to", SUPPORT_DRAFT_TEST_RECIPIENT}};
+      EXPECT_EQ(draft.fields, expected);
+      return;
+    }
     const bool withLog = kind.find("+log") != std::string::npos;
     const DecodedUri decoded = kind.starts_with("<fields") ? decodeComposeFields(rest) : decodeMailto(rest);
     ASSERT_EQ(decoded.error, "") << rest;
+    std::map<std::string, std::string> fields = decoded.fields;
+    if (const auto message = fields.find("message"); message != fields.end()) {
+      // Thunderbird reads the body from the job's own texts file.
+      EXPECT_EQ(message->second, (jobDir() / "draft.txt").string());
+      EXPECT_EQ(fields.count("body"), 0u) << "the body is in the arguments as well";
+      fields["body"] = privateTextsFile(message->second);
+      fields.erase(message);
+    }
     std::map<std::string, std::string> expected = {
         {"subject", subjectText}, {"body", bodyText}, {"to", SUPPORT_DRAFT_TEST_RECIPIENT}};
     if (withLog) expected[kind.starts_with("<fields") ? "attachment" : "attach"] = (jobDir() / "log.txt").string();
-    EXPECT_EQ(decoded.fields, expected) << rest;
+    EXPECT_EQ(fields, expected) << rest;
+  }
+
+  // NeoMutt's arguments for a job with a log: the draft file, the log.
+  void expectNeoMuttArguments(const std::vector<std::string>& actual, const std::string& subjectText,
+                              const std::string& bodyText) const {
+    ASSERT_EQ(actual.size(), 5u);
+    EXPECT_EQ(actual[0], "-H");
+    expectArgument(actual[1], "<draftfile>", subjectText, bodyText);
+    EXPECT_EQ(actual[2], "-a");
+    expectArgument(actual[3], "<log>", "", "");
+    EXPECT_EQ(actual[4], "--");
+  }
+
+  // The bytes of the texts file at `path`: a regular file of the user's
+  // with no permission for anyone else; "" (and a failure) otherwise.
+  static std::string privateTextsFile(const std::string& path) {
+    struct stat file {};
+    if (::lstat(path.c_str(), &file) != 0) {
+      ADD_FAILURE() << "no texts file at " << path;
+      return "";
+    }
+    EXPECT_TRUE(S_ISREG(file.st_mode));
+    EXPECT_EQ(file.st_uid, ::geteuid());
+    EXPECT_EQ(file.st_mode & 07777, 0600u);
+    return readFile(path);
   }
 
  private:
@@ -494,6 +540,50 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
+
+// Thunderbird and NeoMutt read the texts from the job's own file: the
+// largest body of non-ASCII letters and escapes is in no argument of any
+// program started, raw or percent-encoded, and the file holds it exactly,
+// private to the user. A later run of the job replaces it.
+TEST_F(DefaultClient, TextsFileKeepsTheBodyOutOfEveryCommandLine) {
+  const std::string body = largestBody();
+  const std::string raw = "\xC3\xBC\"$\\";
+  const std::string encoded = "%C3%BC%22%24%5C";
+  for (const auto& [program, desktopId, terminal] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"thunderbird", "thunderbird.desktop", false}, {"neomutt", "neomutt.desktop", true}}) {
+    SCOPED_TRACE(program);
+    clearCalls();
+    useClientNamed(program);
+    makeDefault(desktopId, "%u", terminal);
+    prepare(jobJson(subject("x"), body, true), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), opened());
+    const auto started = startedWith();
+    ASSERT_EQ(started.size(), terminal ? 2u : 1u);
+    for (const auto& call : started) {
+      for (const std::string& argument : call) {
+        EXPECT_EQ(argument.find(raw), std::string::npos) << argument.substr(0, 80);
+        EXPECT_EQ(argument.find(encoded), std::string::npos) << argument.substr(0, 80);
+      }
+    }
+    if (terminal) {
+      expectNeoMuttArguments(started[1], subject("x"), body);
+    } else {
+      ASSERT_EQ(started[0].size(), 2u);
+      expectArgument(started[0][1], "<fields+log>", subject("x"), body);
+    }
+
+    clearCalls();
+    prepare(jobJson(subject("y"), "second \xE6\x97\xA5", true), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), opened());
+    if (terminal) {
+      expectNeoMuttArguments(startedWith().at(1), subject("y"), "second \xE6\x97\xA5");
+    } else {
+      expectArgument(startedWith().at(0).at(1), "<fields+log>", subject("y"), "second \xE6\x97\xA5");
+    }
+  }
+}
 
 // A handler no route is known for, or whose Exec line runs its client out
 // of sight (a shell), cannot take the log: nothing is
@@ -703,10 +793,7 @@ TEST_F(DefaultClient, WrappedExecRunsTheClientItWraps) {
     EXPECT_EQ(fs::path(started[0][1]).filename(), kTerminalHelper);
     // The client's command goes to the helper through the channel.
     EXPECT_EQ(started[0].size(), 3u);
-    ASSERT_EQ(started[1].size(), 4u);
-    EXPECT_EQ(started[1][0], "-a");
-    expectArgument(started[1][1], "<log>", "", "");
-    expectArgument(started[1][3], "<uri>", subject("x"), "b");
+    expectNeoMuttArguments(started[1], subject("x"), "b");
   }
 }
 
@@ -841,8 +928,7 @@ TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {
       EXPECT_EQ(started[0][0], "-e");
       EXPECT_EQ(fs::path(started[0][1]).filename(), kTerminalHelper);
       EXPECT_EQ(fs::path(started[0][2]).parent_path().parent_path(), runtimeDirectory());
-      ASSERT_EQ(started[1].size(), 4u);
-      expectArgument(started[1][3], "<uri>", subject("x"), "b");
+      expectNeoMuttArguments(started[1], subject("x"), "b");
       EXPECT_TRUE(runtimeDirectoryIsEmpty()) << "the channel is removed";
     }
   }
@@ -996,10 +1082,7 @@ TEST_F(TerminalClient, MailerNamingTheClientTakesItsRoute) {
     ASSERT_EQ(started[0].size(), before.size() + 2);
     EXPECT_EQ(std::vector<std::string>(started[0].begin(), started[0].begin() + static_cast<std::ptrdiff_t>(before.size())), before);
     EXPECT_EQ(fs::path(started[0][before.size()]).filename(), kTerminalHelper);
-    ASSERT_EQ(started[1].size(), 4u);
-    expectArgument(started[1][0], "-a", "", "");
-    expectArgument(started[1][1], "<log>", "", "");
-    expectArgument(started[1][3], "<uri>", subject("x"), "b");
+    expectNeoMuttArguments(started[1], subject("x"), "b");
 
     // The client's own end is the outcome, whatever the terminal says.
     clearCalls();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <string>
 #include <string_view>
@@ -115,6 +116,18 @@ inline DecodedUri decodeComposeFields(std::string_view fields) {
     const std::string key(fields.substr(0, equals));
     fields.remove_prefix(equals + 1);
     std::string_view value;
+    if (fields.starts_with('"')) {
+      // message="<path>": the file the body is read from, a path as it is.
+      const auto close = fields.find('"', 1);
+      if (close == std::string_view::npos) return {{}, "unterminated double quote in " + key};
+      if (key != "message") return {{}, "double-quoted value of " + key};
+      const std::string path(fields.substr(1, close - 1));
+      fields.remove_prefix(close + 1);
+      if (!fields.empty() && !fields.starts_with(',')) return {{}, "text after the value of " + key};
+      if (!fields.empty()) fields.remove_prefix(1);
+      if (!decoded.fields.emplace(key, path).second) return {{}, "field given twice: " + key};
+      continue;
+    }
     if (fields.starts_with('\'')) {
       const auto close = fields.find('\'', 1);
       if (close == std::string_view::npos) return {{}, "unterminated quote in " + key};
@@ -138,6 +151,80 @@ inline DecodedUri decodeComposeFields(std::string_view fields) {
     const auto plain = [](char c) { return c != ',' && mailto_detail::isQueryCharacter(c); };
     if (!mailto_detail::decodeValue(text, key, plain, decodedValue, error)) return {{}, error};
     if (!decoded.fields.emplace(key, decodedValue).second) return {{}, "field given twice: " + key};
+  }
+  return decoded;
+}
+
+namespace mailto_detail {
+
+// Standard base64 with padding; false when `text` is not that.
+inline bool decodeBase64(std::string_view text, std::string& out) {
+  constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (text.size() % 4 != 0) return false;
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    unsigned group = 0;
+    int padding = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const char c = text[i + k];
+      if (c == '=' && i + 4 == text.size() && k >= 2) {
+        ++padding;
+        group <<= 6;
+        continue;
+      }
+      const auto at = kAlphabet.find(c);
+      if (at == std::string_view::npos || padding > 0) return false;
+      group = (group << 6) | static_cast<unsigned>(at);
+    }
+    out += static_cast<char>((group >> 16) & 0xFF);
+    if (padding < 2) out += static_cast<char>((group >> 8) & 0xFF);
+    if (padding < 1) out += static_cast<char>(group & 0xFF);
+  }
+  return true;
+}
+
+}  // namespace mailto_detail
+
+// A draft file as NeoMutt reads it (-H): "Name: value" header lines, a
+// folded line going on with a blank, then an empty line and the body as
+// it is. The header values under their names in lower case ("to",
+// "subject"); a subject of encoded words ("=?UTF-8?B?...?=" only, as the
+// program writes them) decoded; the body under "body".
+inline DecodedUri decodeDraftFile(std::string_view file) {
+  DecodedUri decoded;
+  const auto end = file.find("\n\n");
+  if (end == std::string_view::npos) return {{}, "no empty line after the headers"};
+  std::string_view headers = file.substr(0, end + 1);
+  decoded.fields["body"] = std::string(file.substr(end + 2));
+  while (!headers.empty()) {
+    // One header: up to a line break not followed by a blank.
+    std::size_t stop = 0;
+    while ((stop = headers.find('\n', stop)) != std::string_view::npos && stop + 1 < headers.size() &&
+           headers[stop + 1] == ' ') {
+      ++stop;
+    }
+    const std::string_view line = headers.substr(0, stop);
+    headers.remove_prefix(std::min(headers.size(), stop + 1));
+    const auto colon = line.find(": ");
+    if (colon == std::string_view::npos) return {{}, "header line without ': '"};
+    std::string name(line.substr(0, colon));
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::string_view value = line.substr(colon + 2);
+    std::string text;
+    if (name == "subject") {
+      while (!value.empty()) {
+        constexpr std::string_view kOpen = "=?UTF-8?B?";
+        const auto close = value.find("?=");
+        if (!value.starts_with(kOpen) || close == std::string_view::npos) return {{}, "subject is no encoded word"};
+        if (!mailto_detail::decodeBase64(value.substr(kOpen.size(), close - kOpen.size()), text)) {
+          return {{}, "broken base64 in the subject"};
+        }
+        value.remove_prefix(close + 2);
+        if (value.starts_with("\n ")) value.remove_prefix(2);
+      }
+    } else {
+      text = std::string(value);
+    }
+    if (!decoded.fields.emplace(name, text).second) return {{}, "header given twice: " + name};
   }
   return decoded;
 }

@@ -8,6 +8,7 @@ namespace harness {
 
 using testing_support::DecodedUri;
 using testing_support::decodeComposeFields;
+using testing_support::decodeDraftFile;
 using testing_support::decodeMailto;
 
 }  // namespace harness
