@@ -4,11 +4,18 @@
 // all decode with these.
 #pragma once
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -155,7 +162,25 @@ inline DecodedUri decodeComposeFields(std::string_view fields) {
   return decoded;
 }
 
+// What a client's start must describe: the draft's texts, its recipient
+// (none when empty) and the log's path.
+struct ExpectedDraft {
+  std::string subject;
+  std::string body;
+  std::string recipient;
+  std::string log;
+  // The job's texts file, which Thunderbird (message=) and NeoMutt (-H)
+  // read the texts from; "" when the start may not name one.
+  std::string textsFile;
+};
+
 namespace mailto_detail {
+
+inline std::string formatFields(const std::map<std::string, std::string>& fields) {
+  std::string text = "{";
+  for (const auto& [key, value] : fields) text += (text.size() > 1 ? ", " : "") + key + "=[" + value + "]";
+  return text + "}";
+}
 
 // Standard base64 with padding; false when `text` is not that.
 inline bool decodeBase64(std::string_view text, std::string& out) {
@@ -180,6 +205,23 @@ inline bool decodeBase64(std::string_view text, std::string& out) {
     if (padding < 1) out += static_cast<char>(group & 0xFF);
   }
   return true;
+}
+
+// The bytes of the texts file at `path` when it is a regular file of the
+// effective user with no permission for anyone else; otherwise nothing,
+// and `error` says why.
+inline std::optional<std::string> privateFileBytes(const std::string& path, std::string& error) {
+  struct stat file {};
+  if (::lstat(path.c_str(), &file) != 0) {
+    error = "no texts file at [" + path + "]";
+    return std::nullopt;
+  }
+  if (!S_ISREG(file.st_mode) || file.st_uid != ::geteuid() || (file.st_mode & 07777) != 0600) {
+    error = "the texts file [" + path + "] is not a private regular file of the user's";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace mailto_detail
@@ -227,6 +269,80 @@ inline DecodedUri decodeDraftFile(std::string_view file) {
     if (!decoded.fields.emplace(name, text).second) return {{}, "header given twice: " + name};
   }
   return decoded;
+}
+
+// Whether one word of a client's start is what `pattern` stands for:
+// "<uri>" a mailto: URI with recipient, subject and body, "<uri+log>" the
+// same with attach=, "<fields>" and "<fields+log>" Thunderbird's -compose
+// value (its body read from the texts file when it names one), "<draftfile>"
+// NeoMutt's draft file, "<log>" the log's path, "<logurl>" its file: URL; a prefix before
+// '<' is kept literally, and any other word stands for itself. Empty when
+// it is; otherwise what differs.
+inline std::string argumentMismatch(const std::string& actual, const std::string& pattern,
+                                    const ExpectedDraft& draft) {
+  const auto open = pattern.find('<');
+  if (open == std::string::npos) {
+    return actual == pattern ? "" : "[" + actual + "] where [" + pattern + "] belongs";
+  }
+  if (actual.compare(0, open, pattern, 0, open) != 0) {
+    return "[" + actual + "] does not start with [" + pattern.substr(0, open) + "]";
+  }
+  const std::string rest = actual.substr(open);
+  const std::string kind = pattern.substr(open);
+  if (kind == "<log>") return rest == draft.log ? "" : "[" + rest + "] where the log's path belongs";
+  if (kind == "<logurl>") {
+    if (!rest.starts_with("file://")) return "[" + rest + "] is no file: URL";
+    const DecodedUri path = decodeMailto("mailto:?v=" + rest.substr(7));
+    if (!path.error.empty()) return path.error + " in [" + rest + "]";
+    return path.fields.at("v") == draft.log ? "" : "[" + rest + "] is not the log's URL";
+  }
+  std::map<std::string, std::string> expected = {{"subject", draft.subject}, {"body", draft.body}};
+  if (!draft.recipient.empty()) expected["to"] = draft.recipient;
+  std::string error;
+  if (kind == "<draftfile>") {
+    // NeoMutt's draft file: recipient, subject and body, none in the word.
+    if (draft.textsFile.empty() || rest != draft.textsFile) return "[" + rest + "] where the texts file belongs";
+    const auto bytes = mailto_detail::privateFileBytes(rest, error);
+    if (!bytes) return error;
+    const DecodedUri file = decodeDraftFile(*bytes);
+    if (!file.error.empty()) return file.error + " in the texts file";
+    if (file.fields == expected) return "";
+    return "the texts file holds " + mailto_detail::formatFields(file.fields) + " where " +
+           mailto_detail::formatFields(expected) + " belongs";
+  }
+  const bool fields = kind.starts_with("<fields");
+  if (!fields && !kind.starts_with("<uri")) return "unknown pattern " + kind;
+  const DecodedUri decoded = fields ? decodeComposeFields(rest) : decodeMailto(rest);
+  if (!decoded.error.empty()) return decoded.error + " in [" + rest + "]";
+  std::map<std::string, std::string> got = decoded.fields;
+  if (const auto message = got.find("message"); message != got.end()) {
+    // Thunderbird's body from the texts file, and from nowhere else.
+    if (draft.textsFile.empty() || message->second != draft.textsFile) {
+      return "[" + rest + "] names [" + message->second + "] where the texts file belongs";
+    }
+    if (got.count("body") != 0) return "[" + rest + "] holds the body as well as the texts file";
+    const auto bytes = mailto_detail::privateFileBytes(message->second, error);
+    if (!bytes) return error;
+    got["body"] = *bytes;
+    got.erase("message");
+  }
+  if (kind.ends_with("+log>")) expected[fields ? "attachment" : "attach"] = draft.log;
+  if (got == expected) return "";
+  return "[" + rest + "] holds " + mailto_detail::formatFields(got) + " where " +
+         mailto_detail::formatFields(expected) + " belongs";
+}
+
+// The same for a whole start, word by word; the first difference.
+inline std::string argumentsMismatch(const std::vector<std::string>& actual, const std::vector<std::string>& patterns,
+                                     const ExpectedDraft& draft) {
+  if (actual.size() != patterns.size()) {
+    return std::to_string(actual.size()) + " words where " + std::to_string(patterns.size()) + " belong";
+  }
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    const std::string mismatch = argumentMismatch(actual[i], patterns[i], draft);
+    if (!mismatch.empty()) return "word " + std::to_string(i + 1) + ": " + mismatch;
+  }
+  return "";
 }
 
 }  // namespace testing_support
