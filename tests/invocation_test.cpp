@@ -43,31 +43,12 @@ std::vector<std::string> jobArgs(std::string_view id = kJobId) { return {"--job"
 // ---------------------------------------------------------------------------
 // Command lines other than exactly `--job <canonical id>`
 
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string withoutHyphens(std::string_view text) {
-  std::string out;
-  for (char c : text)
-    if (c != '-') out += c;
-  return out;
-}
-
-// Spellings of kJobId that name the same UUID but are not its canonical form.
+// Spellings of kJobId that are not its canonical form: capitals, mixed
+// case, braces, no hyphens, blanks, a URN.
 std::vector<std::string> nonCanonicalIds() {
-  std::string mixed(kJobId);
-  mixed[0] = 'F';
-  mixed[35] = 'B';
-  return {upper(kJobId),
-          mixed,
-          "{" + std::string(kJobId) + "}",
-          withoutHyphens(kJobId),
-          " " + std::string(kJobId),
-          std::string(kJobId) + " ",
-          "urn:uuid:" + std::string(kJobId)};
+  const std::string id(kJobId);
+  return {"3F2A9C1E-5B7D-4E8F-9A0B-1C2D3E4F5A6B", "Ff2a9c1e-5b7d-4e8f-9a0b-1c2d3e4f5a6B", "{" + id + "}",
+          "3f2a9c1e5b7d4e8f9a0b1c2d3e4f5a6b", " " + id, id + " ", "urn:uuid:" + id};
 }
 
 struct CommandLineCase {

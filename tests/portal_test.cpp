@@ -110,15 +110,19 @@ class PortalHelper : public ::testing::Test {
 const std::string kSubject = "Support Request - Quorvel \"q\" $(id) T\xC3\xBCrk\xC3\xA7" "e";
 const std::string kBody = "line 1\n\tline 2 \\n 'x' & y\n";
 
-TEST_F(PortalHelper, ComposeEmailGetsTheTextsAndTheLogAsDescriptor) {
-  EXPECT_EQ(runHelper("0", {kSubject, kBody}), kPortalResponse0);
+// The recipient goes in `address` as the caller gave it, never in
+// `addresses`, and only when there is one.
+TEST_F(PortalHelper, ComposeEmailGetsTheTextsTheRecipientAndTheLogAsDescriptor) {
+  const std::string address = "help+desk@support.example.org";
+  EXPECT_EQ(runHelper("0", {kSubject, kBody}, kInTime, "0", address), kPortalResponse0);
   nlohmann::json options = recorded();
   ASSERT_TRUE(options.is_object());
   EXPECT_EQ(options.value("subject", ""), kSubject);
   EXPECT_EQ(options.value("body", ""), kBody);
   EXPECT_EQ(options.value("parent_window", "?"), "");
   EXPECT_FALSE(options.contains("attachment_fds"));
-  EXPECT_FALSE(options.contains("address"));
+  EXPECT_EQ(options.value("address", ""), address);
+  EXPECT_FALSE(options.contains("addresses"));
   // The draft came on standard input: the command line that every user can
   // read holds the times alone.
   EXPECT_EQ(options["caller_cmdline"],
@@ -127,16 +131,7 @@ TEST_F(PortalHelper, ComposeEmailGetsTheTextsAndTheLogAsDescriptor) {
   EXPECT_EQ(runHelper("0", {kSubject, kBody, log().string()}), kPortalResponse0);
   options = recorded();
   EXPECT_EQ(options["attachment_fds"], nlohmann::json::array({"2026-12-07 export started\n"}));
-}
-
-// The recipient goes in `address` as the caller gave it, never in
-// `addresses`.
-TEST_F(PortalHelper, RecipientGoesInTheAddressOption) {
-  const std::string address = "help+desk@support.example.org";
-  EXPECT_EQ(runHelper("0", {kSubject, kBody}, kInTime, "0", address), kPortalResponse0);
-  const nlohmann::json options = recorded();
-  EXPECT_EQ(options.value("address", ""), address);
-  EXPECT_FALSE(options.contains("addresses"));
+  EXPECT_FALSE(options.contains("address"));
 }
 
 // The helper reports what the portal said; an answered request is not closed.
