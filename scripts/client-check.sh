@@ -6,6 +6,8 @@
 # on a headless X server, saves the draft the client shows into the
 # client's own store, reads it back and prints a verdict for subject, body
 # and attachment, and the recipient when the bundle was built with one.
+# Before the job it asks the host command which route the session takes
+# (--route), and fails when the job opens a draft that answer ruled out.
 # Not part of CI; run as root (it installs packages).
 #
 #   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service | --ask-portal]] [--no-log] [--plain] [--texts CASE]
@@ -803,6 +805,23 @@ job_id=$(make_job)
 job_dir="$home/.vantrel-devtool-dev/support-drafts/$job_id"
 clients_before=$({ pgrep -x "$client" || true; } | wc -l)
 
+# What the host kit says beforehand about this session's route, asked in
+# the job's own session (or root): the job's outcome must not contradict it.
+route_answer=""
+if [[ $ask_portal -eq 0 ]]; then
+  route_bundle="$build_dir/SupportDraft.app" route_command="$build_dir/support-draft-host"
+  [[ $flatpak_service -eq 1 ]] && route_bundle=/app/SupportDraft.app route_command=/app/support-draft-host
+  route_words=("$route_command" --route --bundle "$route_bundle")
+  [[ $attach_log -eq 1 ]] && route_words+=(--log)
+  if [[ -n $sandbox ]]; then
+    route_answer=$(FLATPAK_APP="$([[ $flatpak_service -eq 1 ]] && echo "$build_dir")" \
+      in_sandbox "${session[@]}" "${route_words[@]}" 2>/dev/null) || true
+  else
+    route_answer=$("${session[@]}" "${route_words[@]}" 2>/dev/null) || true
+  fi
+  echo "route asked beforehand: ${route_answer:-no answer}"
+fi
+
 job_status=0
 second_result=""
 job_start=$EPOCHREALTIME
@@ -854,6 +873,11 @@ result=$(cat "$job_dir/result.json" 2>/dev/null || echo none)
 # The helper leaves no result.json: its status is what the portal answered.
 [[ $ask_portal -eq 1 ]] && result="none; the portal helper's exit status: $job_status"
 echo "result.json: $result"
+if [[ $result == *'"ok":true'* && ( -z $route_answer || $route_answer == *'"route":"none"'* ||
+      $route_answer == *'"log":"notCarried"'* || $route_answer == *'"log":"noRoute"'* ) && $ask_portal -eq 0 ]]; then
+  echo "FAIL: the job opened a draft where the host kit's route answer said it would not"
+  exit 1
+fi
 job_seconds=$(python3 -c "print('%.1f' % ($job_end - $job_start))")
 printf 'job: exit status %d after %s s\n' "$job_status" "$job_seconds"
 if [[ -n $within ]] && python3 -c "import sys; sys.exit(0 if $job_seconds > $within else 1)"; then

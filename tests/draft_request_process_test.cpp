@@ -205,6 +205,7 @@ struct LogCase {
   bool attachLogs;
   std::function<void(const fs::path& jobDir)> plant;
   bool called;  // with the log's path when attachLogs, else with ""
+  bool needsRoot = false;  // the plant gives a file to another user
 };
 
 void PrintTo(const LogCase& c, std::ostream* os) { *os << c.name; }
@@ -229,6 +230,12 @@ std::vector<LogCase> logCases() {
        false},
       {"WantedAndLargestSize", true, log(kLargestLog, 0600), true},
       {"WantedAndEmpty", true, log(0, 0600), true},
+      {"WantedAndOfAnotherOwner", true,
+       [](const fs::path& d) {
+         writeFile(d / "log.txt", "L", 0600);
+         ASSERT_EQ(::lchown((d / "log.txt").c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
+       },
+       false, true},
       // Not wanted: not looked at, however bad it is.
       {"NotWantedAndMissing", false, none, true},
       {"NotWantedAndReadableByOthers", false, log(10, 0644), true},
@@ -241,6 +248,7 @@ class LogFile : public DraftRequest, public ::testing::WithParamInterface<LogCas
 
 TEST_P(LogFile, DecidesWhetherAndWithWhatTheScriptIsCalled) {
   const LogCase& c = GetParam();
+  if (c.needsRoot && ::geteuid() != 0) GTEST_SKIP() << "giving log.txt to another user needs root";
   useScript(kReplyOpened);
   prepareWith(c.attachLogs);
   c.plant(jobDir());
@@ -276,16 +284,6 @@ TEST_F(DraftRequest, LogPathIsTheStandardisedPath) {
   ASSERT_TRUE(call) << "the mail draft script was not called";
   EXPECT_EQ(call->log, (jobDir() / "log.txt").string());
   EXPECT_EQ(outcome(), opened());
-}
-
-TEST_F(DraftRequest, LogOfAnotherOwnerIsNotHandedOn) {
-  if (::geteuid() != 0) GTEST_SKIP() << "giving log.txt to another user needs root";
-  useScript(kReplyOpened);
-  prepare(jobJson(kSubject, kBody, true), "L");
-  ASSERT_EQ(::lchown((jobDir() / "log.txt").c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
-  expectQuietExit(runJob());
-  EXPECT_FALSE(recordedCall().has_value()) << "the mail draft script was called";
-  EXPECT_EQ(outcome(), failed());
 }
 
 // ---------------------------------------------------------------------------
@@ -385,75 +383,56 @@ TEST_F(DraftRequest, LeftoversOfInterruptedWritesAreRemoved) {
 // do not stop the program, so it runs as an unprivileged user who owns the
 // whole home; otherwise the test runner's own user will do.
 
-class ReadOnlyJobDirectory : public DraftRequest {
- protected:
-  void SetUp() override {
-    DraftRequest::SetUp();
-    useScript(kReplyOpened);
-    prepareWith(false);
-    target_ = home() / "elsewhere.json";
-    writeFile(target_, "target", 0644);
-  }
-
-  // Call after planting what the case needs in the job directory.
-  RunResult runLocked() {
-    const RunOptions options = asUserStoppedByPermissions();
-    EXPECT_EQ(::chmod(jobDir().c_str(), 0500), 0);
-    before_ = takeSnapshot(home());
-    return runJob(options);
-  }
-
-  // The changes the run made under home, one per line.
-  std::string changes() const { return formatChanges(compareSnapshots(before_, takeSnapshot(home()))); }
-
-  const fs::path& target() const { return target_; }
-
- private:
-  fs::path target_;
-  Snapshot before_;
+// What stands at result.json before the run, given the job directory's
+// result path and a file elsewhere in the home (0644, "target"); and the
+// changes the run may make under home. Only an earlier document of this job
+// is made private: a hard link to a file elsewhere, a link or a directory
+// at result.json stays exactly as it was.
+struct ReadOnlyCase {
+  std::string name;
+  std::function<void(const fs::path& result, const fs::path& target)> plant;
+  bool madePrivate;
 };
 
-TEST_F(ReadOnlyJobDirectory, LeavesNoResult) {
-  expectQuietExit(runLocked());
+void PrintTo(const ReadOnlyCase& c, std::ostream* os) { *os << c.name; }
+
+class ReadOnlyJobDirectory : public DraftRequest, public ::testing::WithParamInterface<ReadOnlyCase> {};
+
+TEST_P(ReadOnlyJobDirectory, LeavesEverythingAsItWas) {
+  useScript(kReplyOpened);
+  prepareWith(false);
+  const fs::path target = home() / "elsewhere.json";
+  writeFile(target, "target", 0644);
+  GetParam().plant(resultPath(), target);
+  const RunOptions options = asUserStoppedByPermissions();
+  ASSERT_EQ(::chmod(jobDir().c_str(), 0500), 0);
+  const Snapshot before = takeSnapshot(home());
+  expectQuietExit(runJob(options));
   // The job got as far as the script, so only the write can have failed.
   EXPECT_TRUE(recordedCall().has_value()) << "the mail draft script was not called";
-  EXPECT_EQ(changes(), "");
+  const std::string changes = formatChanges(compareSnapshots(before, takeSnapshot(home())));
+  EXPECT_EQ(changes, GetParam().madePrivate
+                         ? "~ " + fs::relative(resultPath(), home()).string() + " (mode 0644->0600)\n"
+                         : std::string());
 }
 
-TEST_F(ReadOnlyJobDirectory, EarlierResultKeepsItsContentButIsMadePrivate) {
-  writeFile(resultPath(), R"({"ok":false,"code":"DRAFT_FAILED"})", 0644);
-  expectQuietExit(runLocked());
-  EXPECT_TRUE(recordedCall().has_value()) << "the mail draft script was not called";
-  EXPECT_EQ(readFile(resultPath()), R"({"ok":false,"code":"DRAFT_FAILED"})");
-  EXPECT_EQ(modeOf(resultPath()), 0600u);
-  EXPECT_EQ(changes(), std::string("~ ") + fs::relative(resultPath(), home()).string() + " (mode 0644->0600)\n");
-}
-
-// Only an earlier document of this job is made private: a hard link to a
-// file elsewhere, or a directory, at result.json stays exactly as it was.
-TEST_F(ReadOnlyJobDirectory, HardLinkAtResultLeavesItsFileAlone) {
-  ASSERT_EQ(::link(target().c_str(), resultPath().c_str()), 0);
-  expectQuietExit(runLocked());
-  EXPECT_TRUE(recordedCall().has_value()) << "the mail draft script was not called";
-  EXPECT_EQ(modeOf(target()), 0644u);
-  EXPECT_EQ(changes(), "");
-}
-
-TEST_F(ReadOnlyJobDirectory, DirectoryAtResultLeavesItAlone) {
-  makeDirectory(resultPath(), 0755);
-  expectQuietExit(runLocked());
-  EXPECT_TRUE(recordedCall().has_value()) << "the mail draft script was not called";
-  EXPECT_EQ(modeOf(resultPath()), 0755u);
-  EXPECT_EQ(changes(), "");
-}
-
-TEST_F(ReadOnlyJobDirectory, LinkAtResultLeavesItsTargetAlone) {
-  makeSymlink(target(), resultPath());
-  expectQuietExit(runLocked());
-  EXPECT_TRUE(recordedCall().has_value()) << "the mail draft script was not called";
-  EXPECT_EQ(readFile(target()), "target");
-  EXPECT_EQ(modeOf(target()), 0644u);
-  EXPECT_EQ(changes(), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    AtResult, ReadOnlyJobDirectory,
+    ::testing::Values(
+        ReadOnlyCase{"Nothing", [](const fs::path&, const fs::path&) {}, false},
+        ReadOnlyCase{"EarlierResult",
+                     [](const fs::path& result, const fs::path&) {
+                       writeFile(result, R"({"ok":false,"code":"DRAFT_FAILED"})", 0644);
+                     },
+                     true},
+        ReadOnlyCase{"HardLink",
+                     [](const fs::path& result, const fs::path& target) {
+                       ASSERT_EQ(::link(target.c_str(), result.c_str()), 0);
+                     },
+                     false},
+        ReadOnlyCase{"Directory", [](const fs::path& result, const fs::path&) { makeDirectory(result, 0755); }, false},
+        ReadOnlyCase{"Link", [](const fs::path& result, const fs::path& target) { makeSymlink(target, result); },
+                     false}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -89,7 +89,9 @@ def await_unlocked(directory):
 class Place(unittest.TestCase):
     """A throwaway home, and a composer (MAILER) that records the draft's
     mailto: URI and waits until the test makes the file `gate`: until then
-    the program cannot have ended, however slow the machine."""
+    the program cannot have ended, however slow the machine. A test that
+    fails before opening the gate leaves no composer behind: the wait ends
+    as well once the test's directory is gone, or after some ten minutes."""
 
     def setUp(self):
         scratch = tempfile.TemporaryDirectory()
@@ -101,8 +103,9 @@ class Place(unittest.TestCase):
         self.gate = os.path.join(self.root, "gate")
         composer = os.path.join(self.root, "composer")
         with open(composer, "w") as script:
-            script.write("#!/bin/sh\nuntil [ -e '%s' ]; do sleep 0.01; done\nprintf '%%s\\n' \"$1\" >> '%s'\n"
-                         % (self.gate, self.record))
+            script.write("#!/bin/sh\ni=0; until [ -e '%s' ]; do [ -d '%s' ] && [ $i -lt 60000 ] || exit 1; "
+                         "i=$((i + 1)); sleep 0.01; done\nprintf '%%s\\n' \"$1\" >> '%s'\n"
+                         % (self.gate, self.root, self.record))
         os.chmod(composer, 0o755)
         mailer = os.environ.get("MAILER")
         os.environ["MAILER"] = composer  # the library hands the host's environment on
@@ -120,6 +123,13 @@ class Place(unittest.TestCase):
     def drafts(self):
         with open(self.record) as record:
             return record.read()
+
+    def assertRefused(self, reason, call, *arguments, **keywords):
+        with self.assertRaises(sd.Refused) as refusal:
+            call(*arguments, **keywords)
+        self.assertIs(refusal.exception.reason, reason)
+        self.assertTrue(refusal.exception.message)
+        return refusal.exception
 
     def refused(self, code, **texts):
         before = sorted(os.walk(self.root))
@@ -143,13 +153,9 @@ class Refusals(Place):
         self.refused("logTooLarge", log=b"x" * (sd.MAX_LOG_SIZE + 1))
 
     def test_bundle_and_arguments(self):
-        with self.assertRaises(sd.Refused) as refusal:
-            sd.bundle_channel(os.path.join(self.root, "missing.app"))
-        self.assertIs(refusal.exception.reason, sd.Reason.BUNDLE_MISSING)
-        self.assertIn("missing.app", refusal.exception.message)
-        with self.assertRaises(sd.Refused) as refusal:
-            sd.prune_bundle_jobs(BUNDLE, -1, home=self.home)
-        self.assertIs(refusal.exception.reason, sd.Reason.INVALID_ARGUMENT)
+        missing = os.path.join(self.root, "missing.app")
+        self.assertIn("missing.app", self.assertRefused(sd.Reason.BUNDLE_MISSING, sd.bundle_channel, missing).message)
+        self.assertRefused(sd.Reason.INVALID_ARGUMENT, sd.prune_bundle_jobs, BUNDLE, -1, home=self.home)
         with self.assertRaises(TypeError):
             sd.prune_bundle_jobs(BUNDLE, 1.5, home=self.home)
         self.assertEqual(sd.prune_bundle_jobs(BUNDLE, 10 ** 30, home=self.home), 0)
@@ -160,9 +166,7 @@ class Refusals(Place):
         path = os.path.join(self.root, "app.log")
         with open(path, "wb") as log:
             log.write(big)
-        with self.assertRaises(sd.Refused) as refusal:
-            sd.read_log(path)
-        self.assertIs(refusal.exception.reason, sd.Reason.LOG_TOO_LARGE)
+        self.assertRefused(sd.Reason.LOG_TOO_LARGE, sd.read_log, path)
         newest = sd.read_log(path, tail=True)
         self.assertTrue(big.endswith(newest) and newest.startswith(b"line "))
         self.assertGreater(len(newest), sd.MAX_LOG_SIZE - 13)
@@ -190,9 +194,7 @@ class Runs(Place):
         self.assertEqual((answer.way.code, answer.log.code), ("mailer", "carried"))
         self.assertIn('"route":"mailer"', answer.json)
         self.assertEqual(self.prepare(log=b"line\n").route(BUNDLE).way, sd.RouteWay.MAILER)
-        with self.assertRaises(sd.Refused) as refusal:
-            sd.route(os.path.join(self.root, "missing.app"))
-        self.assertIs(refusal.exception.reason, sd.Reason.BUNDLE_MISSING)
+        self.assertRefused(sd.Reason.BUNDLE_MISSING, sd.route, os.path.join(self.root, "missing.app"))
 
     def test_handles_of_the_same_job_agree(self):
         job = self.prepare()
@@ -295,9 +297,7 @@ class Runs(Place):
     def test_one_at_a_time_refuses_a_second_job_while_the_first_runs(self):
         first, second = self.prepare(), self.prepare()
         with first.start(BUNDLE, one_at_a_time=True) as run:
-            with self.assertRaises(sd.Refused) as refusal:
-                second.start(BUNDLE, one_at_a_time=True)
-            self.assertIs(refusal.exception.reason, sd.Reason.JOB_RUNNING)
+            self.assertRefused(sd.Reason.JOB_RUNNING, second.start, BUNDLE, one_at_a_time=True)
             self.assertFalse(os.path.exists(os.path.join(second.directory, "result.json")))
             self.open_gate()
             self.assertEqual(run.wait().outcome, sd.Outcome.OPENED)

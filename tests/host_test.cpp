@@ -41,10 +41,16 @@ class HostLibrary : public JobFixture {
   host::JobPlace place() const { return {host::Channel::dev, home().string()}; }
   fs::path toolDir() const { return home() / kDevToolDir; }
   fs::path draftsDir() const { return toolDir() / "support-drafts"; }
+  std::string bundlePath() const { return bundle().root.string(); }
+  Environment env() const { return minimalEnvironment(home()); }
 
   static host::DraftRequest request(std::string subjectRest = "Export stops", std::string body = "Hello",
                                     std::optional<std::string> log = std::nullopt) {
     return {std::string(kPrefix) + subjectRest, std::move(body), std::move(log)};
+  }
+
+  void expectUnchangedSince(const Snapshot& before) const {
+    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
   }
 
   // Prepares, expecting a refusal with the code `code` whose sentence names
@@ -57,20 +63,43 @@ class HostLibrary : public JobFixture {
     EXPECT_EQ(host::reasonCode(preparation.reason), code) << preparation.refusal;
     EXPECT_FALSE(preparation.refusal.empty());
     EXPECT_NE(preparation.refusal.find(path), std::string::npos) << "refusal: " << preparation.refusal;
-    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+    expectUnchangedSince(before);
   }
 
-  // A mail script whose composer waits until the test makes the file
-  // `gate`: until then the program cannot have ended, however slow the
-  // machine.
-  void composeBehindGate(const fs::path& gate) {
+  // A prepared job, or a started run; a refusal fails the test.
+  host::PreparedJob prepared(const host::DraftRequest& draft = request()) const {
+    const host::Preparation preparation = host::prepareJob(place(), draft);
+    if (!preparation.job) throw std::runtime_error("refused: " + preparation.refusal);
+    return *preparation.job;
+  }
+  host::Run started(const host::PreparedJob& job, host::StartOptions options = {}) const {
+    host::Start start = host::startJob(bundlePath(), job, options);
+    if (!start.run) throw std::runtime_error("not started: " + start.refusal);
+    return std::move(start.run);
+  }
+
+  void writeHandler(const std::string& lines) {
     writeResource(bundle(), kScriptResource,
-                  "on makeSupportDraft(subjectText, bodyText, logPath)\n"
-                  "\trun program {\"/bin/sh\", \"-c\", \"until [ -e \\\"$0\\\" ]; do sleep 0.01; done\", \"" +
-                      gate.string() +
-                      "\"}\n"
-                      "\treturn \"draft_opened\"\n"
-                      "end makeSupportDraft\n");
+                  "on makeSupportDraft(subjectText, bodyText, logPath)\n" + lines + "end makeSupportDraft\n");
+  }
+
+  // Shell lines that wait until the test opens the gate: until then the
+  // program cannot have ended, however slow the machine. A test that fails
+  // before opening it leaves no loop behind: the wait ends as well once the
+  // test's directory is gone, or after some ten minutes.
+  fs::path gate() const { return root() / "gate"; }
+  void openGate() const { writeFile(gate(), "", 0600); }
+  std::string awaitGate() const {
+    return "i=0; until [ -e '" + gate().string() + "' ]; do [ -d '" + root().string() +
+           "' ] && [ $i -lt 60000 ] || exit 1; i=$((i + 1)); sleep 0.01; done\n";
+  }
+
+  // A mail script whose composer runs the shell lines `before`, waits for
+  // the gate, runs `after`, and is said to have opened the draft.
+  void composeBehindGate(const std::string& before = "", const std::string& after = "") {
+    const fs::path gated = root() / "gated-composer";
+    writeFile(gated, "#!/bin/sh\n" + before + awaitGate() + after, 0755);
+    writeHandler("\trun program {\"" + gated.string() + "\"}\n\treturn \"draft_opened\"\n");
   }
 
   // A composer, composer(), that appends the mailto: URI it is handed to
@@ -89,13 +118,40 @@ class HostLibrary : public JobFixture {
     ASSERT_EQ(::flock(directory.get(), LOCK_EX), 0);
   }
 
-  host::PreparedJob prepared(const host::DraftRequest& draft) {
-    const host::Preparation preparation = host::prepareJob(place(), draft);
-    if (!preparation.job) {
-      ADD_FAILURE() << "refused: " << preparation.refusal;
-      return {};
+  static void expectNoChildLeft() {
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+  }
+
+  // Sets the times of a directory and of the entries in it three days back.
+  static void backdate(const fs::path& directory) {
+    const std::time_t then = ::time(nullptr) - 3 * 86400;
+    const timespec times[2] = {{then, 0}, {then, 0}};
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
     }
-    return *preparation.job;
+    ASSERT_EQ(::utimensat(AT_FDCWD, directory.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  }
+
+  // The command's options for a job of the fixture's bundle.
+  std::vector<std::string> jobArgs(const std::string& subjectRest, const std::string& body = "b",
+                                   const std::vector<std::string>& more = {}) const {
+    std::vector<std::string> args = {"--bundle", bundlePath(), "--subject", std::string(kPrefix) + subjectRest,
+                                     "--body", body};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+
+  // What the command printed, expected as one line of JSON and with the
+  // exit status `status`; null when it is not JSON.
+  static nlohmann::json lineOf(const RunResult& ran, int status) {
+    EXPECT_EQ(ran.exitStatus, status) << describe(ran);
+    EXPECT_EQ(std::count(ran.out.begin(), ran.out.end(), '\n'), 1) << describe(ran);
+    const nlohmann::json line = nlohmann::json::parse(ran.out, nullptr, false);
+    return line.is_discarded() ? nullptr : line;
+  }
+  nlohmann::json command(const std::vector<std::string>& args, int status) const {
+    return lineOf(run(SUPPORT_DRAFT_HOST_COMMAND, args, env()), status);
   }
 };
 
@@ -201,9 +257,10 @@ TEST_F(HostLibrary, PreparedJobIsPrivateAndAtTheLimits) {
   const std::string log(24576, 'l');
   ASSERT_EQ(::chmod(home().c_str(), 0755), 0);  // read and search for others is fine
   const mode_t hostMask = ::umask(0);  // the modes must not depend on the host's umask
-  const host::PreparedJob job = prepared({subject, "body", log});
+  const host::Preparation preparation = host::prepareJob(place(), {subject, "body", log});
   ::umask(hostMask);
-  ASSERT_FALSE(job.id.empty());
+  ASSERT_TRUE(preparation.job) << preparation.refusal;
+  const host::PreparedJob& job = *preparation.job;
   EXPECT_EQ(job.directory, (draftsDir() / job.id).string());
   EXPECT_TRUE(isCanonicalJobId(job.id)) << job.id;
 
@@ -248,7 +305,9 @@ TEST_F(HostLibrary, HostsPreparingAtOnceNeverShareADirectory) {
 }
 
 // ---------------------------------------------------------------------------
-// Running the program
+// Running the program. An application's own bundle: its identity, read from
+// its Info.plist as the program reads it, decides where jobs go, what their
+// subjects begin with and to whom they are addressed.
 
 std::string percentEncoded(std::string_view text) {
   std::string encoded;
@@ -264,38 +323,6 @@ std::string percentEncoded(std::string_view text) {
   return encoded;
 }
 
-TEST_F(HostLibrary, PreparedJobOpensTheDraftThroughTheBuiltProgram) {
-  copyBuiltResource(bundle(), kScriptResource);
-  const fs::path record = writeRecordingComposer();
-  const EnvironmentVariable mailer("MAILER", composer().string());
-
-  const host::PreparedJob job = prepared(request("host", "Hello", std::string("log line\n")));
-  ASSERT_FALSE(job.id.empty());
-  const host::RunReport report = host::runJob(bundle().root.string(), job, kTimeBound);
-  EXPECT_EQ(host::outcomeName(report.outcome), std::string("opened")) << report.explanation;
-  EXPECT_EQ(report.explanation, "");
-
-  const std::string received = readFile(record);
-  EXPECT_NE(received.find(percentEncoded(std::string(kPrefix) + "host")), std::string::npos) << received;
-  const std::string log = job.directory + "/log.txt";
-  EXPECT_TRUE(received.find(percentEncoded(log)) != std::string::npos || received.find(log) != std::string::npos)
-      << received;
-
-  // The job stays until the host removes it: the mail client may still read
-  // the log. Removing it never reaches through a link planted inside.
-  EXPECT_TRUE(fs::exists(fs::path(job.directory) / "result.json"));
-  writeFile(root() / "precious", "keep");
-  makeSymlink(root() / "precious", fs::path(job.directory) / "planted");
-  EXPECT_TRUE(host::removeJob(job));
-  EXPECT_EQ(readFile(root() / "precious"), "keep");
-  EXPECT_FALSE(fs::exists(fs::symlink_status(job.directory)));
-  EXPECT_TRUE(fs::exists(draftsDir()));
-}
-
-// ---------------------------------------------------------------------------
-// An application's own bundle: its identity, read from its Info.plist as the
-// program reads it, decides where jobs go and what their subjects begin with.
-
 constexpr std::string_view kAcmePrefix = "[Acme Notes] Support: ";
 constexpr std::string_view kAcmeRecipient = "help+notes@acme.example";
 
@@ -307,42 +334,53 @@ PlistDict acmeInfo() {
   return keys;
 }
 
-TEST_F(HostLibrary, AnOwnBundlesJobsGoToItsToolDirectoryUnderItsPrefixAndAddress) {
+// The job runs through the built program and stays until the host removes
+// it: the mail client may still read the log.
+TEST_F(HostLibrary, AnOwnBundlesJobOpensItsDraftThroughTheBuiltProgram) {
   writeInfo(bundle(), acmeInfo());
   copyBuiltResource(bundle(), kScriptResource);
   const fs::path record = writeRecordingComposer();
   const EnvironmentVariable mailer("MAILER", composer().string());
-  const std::string bundlePath = bundle().root.string();
 
-  EXPECT_EQ(host::bundleSubjectPrefix(bundlePath).prefix, std::string(kAcmePrefix));
+  EXPECT_EQ(host::bundleSubjectPrefix(bundlePath()).prefix, std::string(kAcmePrefix));
   // The default prefix is the wrong one for this bundle, and the sentence
   // names the right one.
   const Snapshot before = takeSnapshot(root());
-  const host::Preparation wrong = host::prepareBundleJob(bundlePath, home().string(), request());
+  const host::Preparation wrong = host::prepareBundleJob(bundlePath(), home().string(), request());
   EXPECT_FALSE(wrong.job);
   EXPECT_EQ(host::reasonCode(wrong.reason), std::string("subjectPrefix"));
   EXPECT_NE(wrong.refusal.find(std::string(kAcmePrefix)), std::string::npos) << wrong.refusal;
-  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+  expectUnchangedSince(before);
 
   const host::Preparation preparation = host::prepareBundleJob(
-      bundlePath, home().string(), {std::string(kAcmePrefix) + "host", "Hello", std::string("log line\n")});
+      bundlePath(), home().string(), {std::string(kAcmePrefix) + "host", "Hello", std::string("log line\n")});
   ASSERT_TRUE(preparation.job) << preparation.refusal;
   const host::PreparedJob& job = *preparation.job;
-  EXPECT_EQ(fs::path(job.directory).parent_path(), home() / ".acme-notes" / "support-drafts");
+  const fs::path drafts = home() / ".acme-notes" / "support-drafts";
+  EXPECT_EQ(fs::path(job.directory).parent_path(), drafts);
   EXPECT_FALSE(fs::exists(toolDir())) << "nothing in the channel's default tool directory";
 
-  const host::RunReport report = host::runJob(bundlePath, job, kTimeBound);
+  const host::RunReport report = host::runJob(bundlePath(), job, kTimeBound);
   EXPECT_EQ(host::outcomeName(report.outcome), std::string("opened")) << report.explanation;
+  EXPECT_EQ(report.explanation, "");
   const std::string received = readFile(record);
   EXPECT_EQ(received.rfind("mailto:" + percentEncoded("help+notes") + "@acme.example?", 0), 0u) << received;
   EXPECT_NE(received.find(percentEncoded(std::string(kAcmePrefix) + "host")), std::string::npos) << received;
+  const std::string log = job.directory + "/log.txt";
+  EXPECT_TRUE(received.find(percentEncoded(log)) != std::string::npos || received.find(log) != std::string::npos)
+      << received;
 
-  // Named again by its directory, the job is found where it is.
+  // Named again by its directory, the job is found where it is. Removing it
+  // never reaches through a link planted inside.
   const host::Preparation again = host::jobAt(job.directory);
   ASSERT_TRUE(again.job) << again.refusal;
   EXPECT_EQ(host::outcomeName(host::collectResult(*again.job).outcome), std::string("opened"));
+  writeFile(root() / "precious", "keep");
+  makeSymlink(root() / "precious", fs::path(job.directory) / "planted");
   EXPECT_TRUE(host::removeJob(*again.job));
-  EXPECT_FALSE(fs::exists(job.directory));
+  EXPECT_EQ(readFile(root() / "precious"), "keep");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(job.directory)));
+  EXPECT_TRUE(fs::exists(drafts));
 }
 
 TEST_F(HostLibrary, ABundleWithAHostileIdentityIsRefusedWithItsKeysReason) {
@@ -354,16 +392,16 @@ TEST_F(HostLibrary, ABundleWithAHostileIdentityIsRefusedWithItsKeysReason) {
     PlistDict keys = standardInfo("dev");
     keys.emplace_back(key, plistString("x\n/.."));
     writeInfo(bundle(), keys);
+    SCOPED_TRACE(key);
     const Snapshot before = takeSnapshot(root());
-    const host::Preparation preparation = host::prepareBundleJob(bundle().root.string(), home().string(), request());
+    const host::Preparation preparation = host::prepareBundleJob(bundlePath(), home().string(), request());
     EXPECT_EQ(host::reasonCode(preparation.reason), code) << preparation.refusal;
-    EXPECT_EQ(host::reasonCode(host::bundleSubjectPrefix(bundle().root.string()).reason), code);
-    EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "") << key;
+    EXPECT_EQ(host::reasonCode(host::bundleSubjectPrefix(bundlePath()).reason), code);
+    expectUnchangedSince(before);
   }
 }
 
 TEST_F(HostLibrary, CommandMakesABundleOfItsOwnThatRunsItsJobs) {
-  const Environment env = minimalEnvironment(home());
   TempDir made;
   const std::vector<std::string> acme = {
       "--make-bundle", made.path().string(), "--name", "Acme Notes", "--identifier", "org.acme.notes.support",
@@ -381,39 +419,31 @@ TEST_F(HostLibrary, CommandMakesABundleOfItsOwnThatRunsItsJobs) {
       {{"--recipient", "a@acme.example, b@acme.example"}, "bundleRecipientInvalid"},
       {{"--from", made.path().string()}, "bundleExecutableMissing"}};
   for (const auto& [change, code] : refusals) {
+    SCOPED_TRACE(code);
     std::vector<std::string> args = acme;
     *(std::find(args.begin(), args.end(), change.first) + 1) = change.second;
-    const RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
-    EXPECT_EQ(refused.exitStatus, 3) << describe(refused);
-    EXPECT_EQ(nlohmann::json::parse(refused.out)["reasonCode"], code) << refused.out;
+    EXPECT_EQ(command(args, 3)["reasonCode"], code);
   }
   std::vector<std::string> checkOnly = acme;
   checkOnly.push_back("--check-only");
-  const RunResult checked = run(SUPPORT_DRAFT_HOST_COMMAND, checkOnly, env);
-  EXPECT_EQ(checked.exitStatus, 0) << describe(checked);
-  EXPECT_EQ(nlohmann::json::parse(checked.out)["outcome"], "checked");
+  EXPECT_EQ(command(checkOnly, 0)["outcome"], "checked");
   EXPECT_TRUE(fs::is_empty(made.path())) << "a check or a refusal wrote something";
 
-  const RunResult madeRun = run(SUPPORT_DRAFT_HOST_COMMAND, acme, env);
-  ASSERT_EQ(madeRun.exitStatus, 0) << describe(madeRun);
   const fs::path acmeBundle = made.path() / "Acme Notes.app";
-  EXPECT_EQ(nlohmann::json::parse(madeRun.out), (nlohmann::json{{"outcome", "made"}, {"bundle", acmeBundle.string()}}));
-  const RunResult twice = run(SUPPORT_DRAFT_HOST_COMMAND, acme, env);
-  EXPECT_EQ(nlohmann::json::parse(twice.out)["reasonCode"], "bundleNotMade") << "an existing bundle is kept";
+  EXPECT_EQ(command(acme, 0), (nlohmann::json{{"outcome", "made"}, {"bundle", acmeBundle.string()}}));
+  EXPECT_EQ(command(acme, 3)["reasonCode"], "bundleNotMade") << "an existing bundle is kept";
   EXPECT_EQ(std::distance(fs::directory_iterator(made.path()), fs::directory_iterator()), 1)
       << "no temporary directory left behind";
 
   // The bundle made runs jobs under its own identity, from the command too.
   const fs::path record = writeRecordingComposer();
-  Environment withComposer = env;
+  Environment withComposer = env();
   withComposer["MAILER"] = composer().string();
-  const RunResult opened = run(SUPPORT_DRAFT_HOST_COMMAND,
-                               {"--bundle", acmeBundle.string(), "--subject", std::string(kAcmePrefix) + "cmd",
-                                "--body", "b"},
-                               withComposer);
-  EXPECT_EQ(opened.exitStatus, 0) << describe(opened);
-  EXPECT_EQ(fs::path(nlohmann::json::parse(opened.out)["jobDirectory"].get<std::string>()).parent_path(),
-            home() / ".acme-notes" / "support-drafts");
+  const nlohmann::json opened = lineOf(
+      run(SUPPORT_DRAFT_HOST_COMMAND,
+          {"--bundle", acmeBundle.string(), "--subject", std::string(kAcmePrefix) + "cmd", "--body", "b"}, withComposer),
+      0);
+  EXPECT_EQ(fs::path(opened.value("jobDirectory", "")).parent_path(), home() / ".acme-notes" / "support-drafts");
   EXPECT_EQ(readFile(record).rfind("mailto:" + percentEncoded("help+notes") + "@acme.example?subject=" +
                                        percentEncoded(std::string(kAcmePrefix) + "cmd"),
                                    0),
@@ -422,8 +452,7 @@ TEST_F(HostLibrary, CommandMakesABundleOfItsOwnThatRunsItsJobs) {
 }
 
 TEST_F(HostLibrary, NoResultIsNeverAnEarlierRunsAndIsExplained) {
-  const host::PreparedJob job = prepared(request());
-  ASSERT_FALSE(job.id.empty());
+  const host::PreparedJob job = prepared();
   const fs::path result = fs::path(job.directory) / "result.json";
 
   // A bundle of the other channel ignores the job: the earlier answer must
@@ -442,16 +471,14 @@ TEST_F(HostLibrary, NoResultIsNeverAnEarlierRunsAndIsExplained) {
 
   // A job document the host spoiled afterwards is named.
   ASSERT_EQ(::chmod((fs::path(job.directory) / "job.json").c_str(), 0644), 0);
-  report = host::runJob(bundle().root.string(), job, kTimeBound);
+  report = host::runJob(bundlePath(), job, kTimeBound);
   EXPECT_EQ(host::outcomeName(report.outcome), std::string("noResult"));
   EXPECT_NE(report.explanation.find(job.directory + "/job.json"), std::string::npos) << report.explanation;
 }
 
 TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
-  const fs::path gate = root() / "gate";
-  composeBehindGate(gate);
-  const host::PreparedJob job = prepared(request());
-  ASSERT_FALSE(job.id.empty());
+  composeBehindGate();
+  const host::PreparedJob job = prepared();
   // The host's standard output is a pipe, as when a host in another
   // language reads the command's output to its end.
   int hostOutput[2];
@@ -461,13 +488,12 @@ TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
   ASSERT_TRUE(savedOutput);
   ::dup2(hostOutput[1], STDOUT_FILENO);
   ::close(hostOutput[1]);
-  const host::RunReport report = host::runJob(bundle().root.string(), job, std::chrono::milliseconds(0));
+  const host::RunReport report = host::runJob(bundlePath(), job, std::chrono::milliseconds(0));
   ::dup2(savedOutput.get(), STDOUT_FILENO);
   EXPECT_EQ(host::outcomeName(report.outcome), std::string("timedOut"));
   // Nothing is left for the host to reap, and the program still running
   // holds none of the host's pipes open: the host's reader sees the end.
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
+  expectNoChildLeft();
   pollfd end{reading.get(), POLLIN, 0};
   ASSERT_EQ(::poll(&end, 1, static_cast<int>(std::chrono::milliseconds(kTimeBound).count())), 1)
       << "the program kept the host's output open";
@@ -475,65 +501,45 @@ TEST_F(HostLibrary, ProgramPastTheTimeBoundIsLeftRunningWithoutAZombie) {
   EXPECT_EQ(::read(reading.get(), &byte, 1), 0);
   // A host without the run learns of it, and later of its end, from the job.
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::running);
-  writeFile(gate, "", 0600);
+  openGate();
   awaitEndOf(job);
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::opened);
 }
 
-TEST_F(HostLibrary, StartedRunReturnsAtOnceAndIsCollectedLater) {
-  const fs::path gate = root() / "gate";
-  composeBehindGate(gate);
-  const host::PreparedJob job = prepared(request());
-  ASSERT_FALSE(job.id.empty());
-  host::Start start = host::startJob(bundle().root.string(), job);
-  ASSERT_TRUE(start.run) << start.refusal;
-  EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::running);
-  pollfd ended{start.run.descriptor(), POLLIN, 0};
+TEST_F(HostLibrary, StartedRunReturnsAtOnceAndAWaitWithoutBoundLastsUntilItEnds) {
+  composeBehindGate();
+  const host::PreparedJob job = prepared();
+  host::Run run = started(job);
+  EXPECT_EQ(host::pollJob(run).outcome, host::Outcome::running);
+  pollfd ended{run.descriptor(), POLLIN, 0};
   EXPECT_EQ(::poll(&ended, 1, 0), 0);
   // A host without the handle knows the job runs as soon as the start has
   // returned; it is neither collected as ended nor pruned.
   host::RunReport collected = host::collectResult(job);
   EXPECT_EQ(collected.outcome, host::Outcome::running) << collected.explanation;
-  const timespec threeDaysAgo[2] = {{::time(nullptr) - 3 * 86400, 0}, {::time(nullptr) - 3 * 86400, 0}};
-  for (const auto& entry : fs::directory_iterator(job.directory)) {
-    ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), threeDaysAgo, AT_SYMLINK_NOFOLLOW), 0);
-  }
-  ASSERT_EQ(::utimensat(AT_FDCWD, job.directory.c_str(), threeDaysAgo, AT_SYMLINK_NOFOLLOW), 0);
+  backdate(job.directory);
   const host::Pruning pruning = host::pruneJobs(place(), std::chrono::hours(48));
   EXPECT_EQ(pruning.removed, 0u) << pruning.refusal;
   EXPECT_TRUE(fs::exists(job.directory));
-  writeFile(gate, "", 0600);
 
-  const host::RunReport report = host::waitJob(start.run, kTimeBound);
+  // The gate opens a moment after the wait has begun: a wait that returned
+  // at once would find the program still running.
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    openGate();
+  });
+  const host::RunReport report = host::waitJob(run, std::chrono::milliseconds(-1));
+  opener.join();
   EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
-  EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::opened);
+  EXPECT_EQ(host::pollJob(run).outcome, host::Outcome::opened);
   awaitEndOf(job);
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::opened);
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
+  expectNoChildLeft();
 
   // A bundle that is not there is refused by name before anything runs.
   const host::Start missing = host::startJob((root() / "Nowhere.app").string(), job);
   EXPECT_FALSE(missing.run);
   EXPECT_EQ(host::reasonCode(missing.reason), std::string("bundleMissing")) << missing.refusal;
-}
-
-TEST_F(HostLibrary, NegativeWaitLastsUntilTheProgramEnds) {
-  const fs::path gate = root() / "gate";
-  composeBehindGate(gate);
-  const host::PreparedJob job = prepared(request());
-  ASSERT_FALSE(job.id.empty());
-  host::Start start = host::startJob(bundle().root.string(), job);
-  ASSERT_TRUE(start.run) << start.refusal;
-  // The gate opens a moment after the wait has begun: a wait that returned
-  // at once would find the program still running.
-  std::thread opener([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    writeFile(gate, "", 0600);
-  });
-  const host::RunReport report = host::waitJob(start.run, std::chrono::milliseconds(-1));
-  opener.join();
-  EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
 }
 
 TEST_F(HostLibrary, ABundleWithoutAWatcherThatTakesTheStartRunsThroughAForkOfTheHost) {
@@ -549,8 +555,7 @@ TEST_F(HostLibrary, ABundleWithoutAWatcherThatTakesTheStartRunsThroughAForkOfThe
     ASSERT_FALSE(job.id.empty());
     const host::RunReport report = host::runJob(bundle().root.string(), job, kTimeBound);
     EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
+    expectNoChildLeft();
     EXPECT_EQ(fs::exists(asked), present);
   }
 }
@@ -572,131 +577,105 @@ bool appears(const fs::path& path) {
 TEST_F(HostLibrary, CancelEndsTheProgramButNotTheClientShowingTheDraft) {
   // The composer runs in a session of its own, as a mail client does: it
   // says it has started, then waits for the gate and shows the draft.
-  const fs::path started = root() / "started", gate = root() / "gate", shown = root() / "shown";
-  writeResource(bundle(), kScriptResource,
-                "on makeSupportDraft(subjectText, bodyText, logPath)\n"
-                "\trun program {\"/bin/sh\", \"-c\", \": > \\\"$0\\\"; until [ -e \\\"$1\\\" ]; do sleep 0.01; done; "
-                ": > \\\"$2\\\"\", \"" + started.string() + "\", \"" + gate.string() + "\", \"" + shown.string() +
-                    "\"}\n"
-                    "\treturn \"draft_opened\"\n"
-                    "end makeSupportDraft\n");
-  const host::PreparedJob job = prepared(request());
-  ASSERT_FALSE(job.id.empty());
-  host::Start start = host::startJob(bundle().root.string(), job);
-  ASSERT_TRUE(start.run) << start.refusal;
-  ASSERT_TRUE(appears(started)) << "the composer never started";
+  const fs::path composing = root() / "started", shown = root() / "shown";
+  composeBehindGate(": > '" + composing.string() + "'\n", ": > '" + shown.string() + "'\n");
+  const host::PreparedJob job = prepared();
+  host::Run run = started(job);
+  ASSERT_TRUE(appears(composing)) << "the composer never started";
 
-  const host::RunReport cancelled = host::cancelJob(start.run);
+  const host::RunReport cancelled = host::cancelJob(run);
   EXPECT_EQ(cancelled.outcome, host::Outcome::cancelled) << cancelled.explanation;
   // Ended, and said so again; the job's lock is gone with its watcher.
-  EXPECT_EQ(host::pollJob(start.run).outcome, host::Outcome::cancelled);
-  EXPECT_EQ(host::cancelJob(start.run).outcome, host::Outcome::cancelled);
+  EXPECT_EQ(host::pollJob(run).outcome, host::Outcome::cancelled);
+  EXPECT_EQ(host::cancelJob(run).outcome, host::Outcome::cancelled);
   awaitEndOf(job);
   EXPECT_FALSE(fs::exists(fs::path(job.directory) / "result.json"));
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::noResult);
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
+  expectNoChildLeft();
   // The client it had handed the draft to goes on.
-  writeFile(gate, "", 0600);
+  openGate();
   EXPECT_TRUE(appears(shown)) << "the client was ended with the program";
 }
 
 TEST_F(HostLibrary, CancelAfterTheResultWasWrittenGivesThatResult) {
   // A program that writes its answer and then waits: cancelled then, the
   // answer stands. The bundle's program is replaced, never written through.
-  const fs::path written = root() / "written", gate = root() / "gate";
+  const fs::path written = root() / "written";
   fs::remove(bundle().executable);
   writeFile(bundle().executable,
             "#!/bin/sh\numask 077\nprintf '{\"ok\":true}' > \"$HOME/" + std::string(kDevToolDir) +
-                "/support-drafts/$2/result.json\"\n: > '" + written.string() + "'\nuntil [ -e '" + gate.string() +
-                "' ]; do sleep 0.01; done\n",
+                "/support-drafts/$2/result.json\"\n: > '" + written.string() + "'\n" + awaitGate(),
             0755);
-  const host::PreparedJob job = prepared(request());
-  ASSERT_FALSE(job.id.empty());
-  host::Start start = host::startJob(bundle().root.string(), job);
-  ASSERT_TRUE(start.run) << start.refusal;
+  const host::PreparedJob job = prepared();
+  host::Run run = started(job);
   ASSERT_TRUE(appears(written));
-  const host::RunReport late = host::cancelJob(start.run);
+  const host::RunReport late = host::cancelJob(run);
   EXPECT_EQ(late.outcome, host::Outcome::opened) << late.explanation;
 
   // And after the program has ended by itself, too.
-  writeFile(gate, "", 0600);
-  host::Start again = host::startJob(bundle().root.string(), job);
-  ASSERT_TRUE(again.run) << again.refusal;
+  openGate();
+  host::Run again = started(job);
   awaitEndOf(job);
-  EXPECT_EQ(host::cancelJob(again.run).outcome, host::Outcome::opened);
+  EXPECT_EQ(host::cancelJob(again).outcome, host::Outcome::opened);
 }
 
 TEST_F(HostLibrary, OneAtATimeIsRefusedWhileAnotherJobOfTheBundleRunsAndFreeAfter) {
-  const fs::path gate = root() / "gate";
-  composeBehindGate(gate);
+  composeBehindGate();
   const host::PreparedJob first = prepared(request("first"));
   const host::PreparedJob second = prepared(request("second"));
-  ASSERT_FALSE(first.id.empty());
-  ASSERT_FALSE(second.id.empty());
-  host::Start running = host::startJob(bundle().root.string(), first, {true});
-  ASSERT_TRUE(running.run) << running.refusal;
+  host::Run running = started(first, {true});
 
   // Refused, whichever job and however often; a refusal changes nothing.
   writeFile(fs::path(second.directory) / "result.json", "{\"ok\":false}");
   const Snapshot before = takeSnapshot(root());
   for (const host::PreparedJob* job : {&second, &first}) {
-    const host::Start refused = host::startJob(bundle().root.string(), *job, {true});
+    const host::Start refused = host::startJob(bundlePath(), *job, {true});
     EXPECT_FALSE(refused.run);
     EXPECT_EQ(host::reasonCode(refused.reason), std::string("jobRunning")) << refused.refusal;
     EXPECT_NE(refused.refusal.find(draftsDir().string()), std::string::npos) << refused.refusal;
   }
-  EXPECT_EQ(formatChanges(compareSnapshots(before, takeSnapshot(root()))), "");
+  expectUnchangedSince(before);
   // A start that does not ask for it is not held back.
-  host::Start beside = host::startJob(bundle().root.string(), second);
-  ASSERT_TRUE(beside.run) << beside.refusal;
-  writeFile(gate, "", 0600);
-  EXPECT_EQ(host::waitJob(beside.run, kTimeBound).outcome, host::Outcome::opened);
-  EXPECT_EQ(host::waitJob(running.run, kTimeBound).outcome, host::Outcome::opened);
+  host::Run beside = started(second);
+  openGate();
+  EXPECT_EQ(host::waitJob(beside, kTimeBound).outcome, host::Outcome::opened);
+  EXPECT_EQ(host::waitJob(running, kTimeBound).outcome, host::Outcome::opened);
 
   // Once the programs have ended (their watchers' locks are gone), the
   // next one-at-a-time start goes ahead.
   awaitEndOf(first);
   awaitEndOf(second);
-  host::Start next = host::startJob(bundle().root.string(), second, {true});
-  ASSERT_TRUE(next.run) << next.refusal;
-  EXPECT_EQ(host::waitJob(next.run, kTimeBound).outcome, host::Outcome::opened);
+  host::Run next = started(second, {true});
+  EXPECT_EQ(host::waitJob(next, kTimeBound).outcome, host::Outcome::opened);
 }
 
 TEST_F(HostLibrary, CommandCancelsOnSigtermAndRefusesASecondRunOneAtATime) {
-  const Environment env = minimalEnvironment(home());
-  const fs::path started = root() / "started", gate = root() / "gate";
-  writeResource(bundle(), kScriptResource,
-                "on makeSupportDraft(subjectText, bodyText, logPath)\n"
-                "\trun program {\"/bin/sh\", \"-c\", \": > \\\"$0\\\"; until [ -e \\\"$1\\\" ]; do sleep 0.01; done\", \"" +
-                    started.string() + "\", \"" + gate.string() +
-                    "\"}\n"
-                    "\treturn \"draft_opened\"\n"
-                    "end makeSupportDraft\n");
+  const fs::path composing = root() / "started";
+  composeBehindGate(": > '" + composing.string() + "'\n");
   // A shell plays the user: it starts the command, waits until the draft is
   // being made, tries a second one-at-a-time run, then ends the first with
   // SIGTERM.
-  const std::string command = std::string(SUPPORT_DRAFT_HOST_COMMAND) + " --bundle '" + bundle().root.string() +
+  const std::string command = std::string(SUPPORT_DRAFT_HOST_COMMAND) + " --bundle '" + bundlePath() +
                               "' --subject '" + std::string(kPrefix) + "x' --body b --one-at-a-time --remove";
   const RunResult ran =
       run("/bin/sh",
-          {"-c", command + " & first=$!; until [ -e '" + started.string() + "' ]; do sleep 0.01; done; " + command +
+          {"-c", command + " & first=$!; until [ -e '" + composing.string() + "' ]; do sleep 0.01; done; " + command +
                      "; echo second=$?; kill -TERM $first; wait $first; echo first=$?"},
-          env);
-  writeFile(gate, "", 0600);
+          env());
+  openGate();
   ASSERT_EQ(ran.exitStatus, 0) << describe(ran);
-  std::vector<nlohmann::json> lines;
+  // The refused run's line, then the cancelled one's, each before its status.
+  std::vector<std::string> lines;
   std::istringstream out(ran.out);
-  for (std::string line; std::getline(out, line);) {
-    if (!line.empty() && line[0] == '{') lines.push_back(nlohmann::json::parse(line));
-  }
-  ASSERT_EQ(lines.size(), 2u) << ran.out;
-  EXPECT_EQ(lines[0]["outcome"], "refused") << ran.out;
-  EXPECT_EQ(lines[0]["reasonCode"], "jobRunning") << ran.out;
-  EXPECT_NE(ran.out.find("second=3"), std::string::npos) << ran.out;
-  EXPECT_EQ(lines[1]["outcome"], "cancelled") << ran.out;
-  EXPECT_EQ(lines[1]["removed"], true) << ran.out;
-  EXPECT_NE(ran.out.find("first=8"), std::string::npos) << ran.out;
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u) << ran.out;
+  const auto refused = nlohmann::json::parse(lines[0]), cancelled = nlohmann::json::parse(lines[2]);
+  EXPECT_EQ(refused["outcome"], "refused") << ran.out;
+  EXPECT_EQ(refused["reasonCode"], "jobRunning") << ran.out;
+  EXPECT_EQ(lines[1], "second=3");
+  EXPECT_EQ(cancelled["outcome"], "cancelled") << ran.out;
+  EXPECT_EQ(cancelled["removed"], true) << ran.out;
+  EXPECT_EQ(lines[3], "first=8");
   // Neither job is left: the refused one was never run, the cancelled one removed.
   EXPECT_TRUE(fs::is_empty(draftsDir()));
 }
@@ -729,24 +708,16 @@ TEST(HostPruning, OnlyOldJobDirectoriesOfTheKitThatNoProgramRunsForArePruned) {
 }
 
 TEST_F(HostLibrary, PruneRemovesOnlyOldFinishedJobsAndNeverThroughALink) {
-  const auto ageTree = [](const fs::path& directory) {
-    const timespec threeDaysAgo[2] = {{::time(nullptr) - 3 * 86400, 0}, {::time(nullptr) - 3 * 86400, 0}};
-    for (const auto& entry : fs::directory_iterator(directory)) {
-      ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), threeDaysAgo, AT_SYMLINK_NOFOLLOW), 0);
-    }
-    ASSERT_EQ(::utimensat(AT_FDCWD, directory.c_str(), threeDaysAgo, AT_SYMLINK_NOFOLLOW), 0);
-  };
   const host::PreparedJob old = prepared(request("old", "b", std::string("log\n")));
   const host::PreparedJob recent = prepared(request("recent"));
   const host::PreparedJob annotated = prepared(request("annotated"));
-  ASSERT_FALSE(old.id.empty() || recent.id.empty() || annotated.id.empty());
   writeFile(fs::path(annotated.directory) / "notes", "the host's own", 0600);
-  ageTree(old.directory);
-  ageTree(annotated.directory);
+  backdate(old.directory);
+  backdate(annotated.directory);
   // An old job directory elsewhere, reached through a link with a job id's name.
   makeDirectory(root() / "elsewhere", 0700);
   writeFile(root() / "elsewhere" / "job.json", "{}", 0600);
-  ageTree(root() / "elsewhere");
+  backdate(root() / "elsewhere");
   makeSymlink(root() / "elsewhere", draftsDir() / std::string(kJobId));
 
   const host::Pruning pruning = host::pruneJobs(place(), std::chrono::hours(48));
@@ -768,7 +739,6 @@ TEST_F(HostLibrary, RemoveLeavesAForeignOrOpenDirectoryOrOneHoldingADirectoryWho
   const host::PreparedJob withSubdirectory = prepared(request("subdirectory", "b", std::string("log\n")));
   const host::PreparedJob opened = prepared(request("mode", "b", std::string("log\n")));
   const host::PreparedJob withFifo = prepared(request("fifo"));
-  ASSERT_FALSE(withSubdirectory.id.empty() || opened.id.empty() || withFifo.id.empty());
   makeDirectory(fs::path(withSubdirectory.directory) / "result.json", 0700);
   ASSERT_EQ(::chmod(opened.directory.c_str(), 0755), 0);
   ASSERT_EQ(::mkfifo((fs::path(withFifo.directory) / "log.txt").c_str(), 0600), 0);
@@ -786,7 +756,7 @@ TEST_F(HostLibrary, RemoveLeavesAForeignOrOpenDirectoryOrOneHoldingADirectoryWho
   // Another user's directory, which only root could empty.
   if (::geteuid() == 0) {
     const host::PreparedJob foreign = prepared(request("foreign"));
-    ASSERT_EQ(::chown(foreign.directory.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(foreign.directory.c_str(), kUnprivilegedUid, kUnprivilegedGid), 0);
     EXPECT_FALSE(host::removeJob(foreign));
     EXPECT_TRUE(fs::exists(fs::path(foreign.directory) / "job.json"));
   }
@@ -795,9 +765,7 @@ TEST_F(HostLibrary, RemoveLeavesAForeignOrOpenDirectoryOrOneHoldingADirectoryWho
 TEST_F(HostLibrary, AHostOutOfDescriptorsIsRefusedWithoutAJobLeftBehind) {
   // The drafts directory is there, so each try gets as far as its own job
   // directory before the descriptors run out.
-  const host::PreparedJob first = prepared(request("first"));
-  ASSERT_FALSE(first.id.empty());
-  ASSERT_TRUE(host::removeJob(first));
+  ASSERT_TRUE(host::removeJob(prepared()));
 
   bool notWritten = false;
   for (rlim_t limit = 4; limit <= 12; ++limit) {
@@ -832,88 +800,52 @@ TEST_F(HostLibrary, AHostOutOfDescriptorsIsRefusedWithoutAJobLeftBehind) {
 // ---------------------------------------------------------------------------
 // The command
 
-TEST_F(HostLibrary, CommandPrintsOneJsonLineAndExitStatus) {
-  const Environment env = minimalEnvironment(home());
-  const std::vector<std::string> base = {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "cmd"};
-
-  RunResult usage = run(SUPPORT_DRAFT_HOST_COMMAND, {"--bundle", bundle().root.string(), "--body", "b"}, env);
+// The command answers with one line of JSON whose outcome its exit status
+// tells, or with its usage.
+TEST_F(HostLibrary, CommandExitStatusTellsEachOutcome) {
+  const RunResult usage = run(SUPPORT_DRAFT_HOST_COMMAND, {"--bundle", bundlePath(), "--body", "b"}, env());
   EXPECT_EQ(usage.exitStatus, 2) << describe(usage);
   EXPECT_EQ(usage.out, "");
   EXPECT_NE(usage.err.find("usage:"), std::string::npos) << usage.err;
-
-  std::vector<std::string> args = base;
-  args.insert(args.end(), {"--body", std::string(8193, 'b')});
-  RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
-  EXPECT_EQ(refused.exitStatus, 3) << describe(refused);
-  EXPECT_EQ(nlohmann::json::parse(refused.out),
+  EXPECT_EQ(command(jobArgs("st", std::string(8193, 'b')), 3),
             (nlohmann::json{{"outcome", "refused"},
                             {"reason", "the body is too long: at most 8192 bytes of UTF-8"},
                             {"reasonCode", "bodyTooLong"}}));
 
-  args = base;
-  args.insert(args.end(), {"--body", "b"});
-  RunResult opened = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
-  EXPECT_EQ(opened.exitStatus, 0) << describe(opened);
-  ASSERT_EQ(std::count(opened.out.begin(), opened.out.end(), '\n'), 1) << opened.out;
-  const auto line = nlohmann::json::parse(opened.out);
-  EXPECT_EQ(line["outcome"], "opened");
-  EXPECT_EQ(line["jobDirectory"], (draftsDir() / line["jobId"].get<std::string>()).string());
-  EXPECT_TRUE(fs::exists(fs::path(line["jobDirectory"].get<std::string>()) / "result.json"));
-}
-
-TEST_F(HostLibrary, CommandExitStatusTellsEachOutcome) {
-  const Environment env = minimalEnvironment(home());
-  const std::vector<std::string> job = {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "st",
-                                        "--body", "b"};
-  struct Case {
-    std::string handler;  // the mail script's handler body
-    std::string outcome;
-    int status;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<std::string, std::string, int>> handlers = {
       {"\treturn \"draft_opened\"\n", "opened", 0},
       {"\treturn \"something else\"\n", "failed", 1},
       {"\terror number -1743\n", "permissionDenied", 4},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.outcome);
-    writeResource(bundle(), kScriptResource,
-                  "on makeSupportDraft(subjectText, bodyText, logPath)\n" + c.handler + "end makeSupportDraft\n");
-    const RunResult ran = run(SUPPORT_DRAFT_HOST_COMMAND, job, env);
-    EXPECT_EQ(ran.exitStatus, c.status) << describe(ran);
-    EXPECT_EQ(nlohmann::json::parse(ran.out)["outcome"], c.outcome) << ran.out;
+  for (const auto& [handler, outcome, status] : handlers) {
+    SCOPED_TRACE(outcome);
+    writeHandler(handler);
+    const nlohmann::json line = command(jobArgs("st"), status);
+    EXPECT_EQ(line["outcome"], outcome) << line;
+    const fs::path directory = draftsDir() / line.value("jobId", "");
+    EXPECT_EQ(line["jobDirectory"], directory.string()) << line;
+    EXPECT_TRUE(fs::exists(directory / "result.json"));
   }
 
-  // Past the time bound, then running while collected, then opened.
-  const fs::path gate = root() / "gate";
-  composeBehindGate(gate);
-  // Asked to remove it meanwhile, the command says it stays.
-  std::vector<std::string> bounded = job;
-  bounded.insert(bounded.end(), {"--time-bound", "1", "--remove"});
-  const RunResult timedOut = run(SUPPORT_DRAFT_HOST_COMMAND, bounded, env);
-  EXPECT_EQ(timedOut.exitStatus, 6) << describe(timedOut);
-  const auto line = nlohmann::json::parse(timedOut.out);
-  ASSERT_EQ(line["outcome"], "timedOut") << timedOut.out;
-  EXPECT_EQ(line["removed"], false) << timedOut.out;
-  const std::string directory = line["jobDirectory"];
-  const RunResult running = run(SUPPORT_DRAFT_HOST_COMMAND, {"--result", directory, "--remove"}, env);
-  EXPECT_EQ(running.exitStatus, 7) << describe(running);
-  EXPECT_EQ(nlohmann::json::parse(running.out)["removed"], false) << running.out;
+  // Past the time bound, then running while collected, then opened. Asked
+  // to remove it meanwhile, the command says it stays.
+  composeBehindGate();
+  const nlohmann::json timedOut = command(jobArgs("st", "b", {"--time-bound", "1", "--remove"}), 6);
+  ASSERT_EQ(timedOut["outcome"], "timedOut") << timedOut;
+  EXPECT_EQ(timedOut["removed"], false) << timedOut;
+  const std::string directory = timedOut["jobDirectory"];
+  EXPECT_EQ(command({"--result", directory, "--remove"}, 7)["removed"], false);
   EXPECT_TRUE(fs::exists(fs::path(directory) / "job.json"));
-  writeFile(gate, "", 0600);
-  awaitEndOf(host::PreparedJob{line["jobId"], directory, place()});
-  const RunResult collected = run(SUPPORT_DRAFT_HOST_COMMAND, {"--result", directory, "--remove"}, env);
-  EXPECT_EQ(collected.exitStatus, 0) << describe(collected);
-  EXPECT_EQ(nlohmann::json::parse(collected.out)["removed"], true) << collected.out;
+  openGate();
+  awaitEndOf(host::PreparedJob{timedOut["jobId"], directory, place()});
+  EXPECT_EQ(command({"--result", directory, "--remove"}, 0)["removed"], true);
   EXPECT_FALSE(fs::exists(directory));
 
   // A program that ends without a word. The bundle's program may be a hard
   // link to the built one: it is replaced, never written through.
   fs::remove(bundle().executable);
   writeFile(bundle().executable, "#!/bin/sh\nexit 0\n", 0755);
-  const RunResult silent = run(SUPPORT_DRAFT_HOST_COMMAND, job, env);
-  EXPECT_EQ(silent.exitStatus, 5) << describe(silent);
-  EXPECT_EQ(nlohmann::json::parse(silent.out)["outcome"], "noResult") << silent.out;
+  EXPECT_EQ(command(jobArgs("st"), 5)["outcome"], "noResult");
 }
 
 // The route a job would take, asked of the command before any job, and
@@ -921,104 +853,98 @@ TEST_F(HostLibrary, CommandExitStatusTellsEachOutcome) {
 // to take attachments opens drafts without a log only, and MAILER's
 // composer takes one. The result document stays the program's own.
 TEST_F(HostLibrary, CommandSaysWhichRouteAJobTakesAndWhetherItCarriesTheLog) {
-  Environment env = minimalEnvironment(home());
+  Environment env = this->env();
   // The machine's own handlers stay out of it.
   makeDirectory(root() / "share", 0755);
   env["XDG_DATA_DIRS"] = (root() / "share").string();
   env["XDG_CONFIG_DIRS"] = (root() / "share").string();
-  const auto route = [&](bool withLog) {
-    std::vector<std::string> args = {"--bundle", bundle().root.string(), "--route"};
+  const auto route = [&](bool withLog, int status) {
+    std::vector<std::string> args = {"--bundle", bundlePath(), "--route"};
     if (withLog) args.push_back("--log");
     const RunResult asked = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
     EXPECT_EQ(asked.err, "");
-    EXPECT_EQ(std::count(asked.out.begin(), asked.out.end(), '\n'), 1) << asked.out;
-    return std::pair{asked.exitStatus, nlohmann::json::parse(asked.out)};
+    return lineOf(asked, status);
   };
 
-  auto [status, answer] = route(true);
-  EXPECT_EQ(status, 1);
+  nlohmann::json answer = route(true, 1);
   EXPECT_EQ(answer["route"], "none") << answer;
   EXPECT_EQ(answer["log"], "noRoute") << answer;
   EXPECT_EQ(answer["withLog"], true) << answer;
-  EXPECT_FALSE(answer["reason"].get<std::string>().empty());
+  EXPECT_FALSE(answer.value("reason", "").empty()) << answer;
 
   // A handler of the user's that the kit knows nothing of: it would be
   // handed a mailto: URI, which carries no log it is known to take.
   const fs::path opener = root() / "webmail";
   writeFile(opener, "#!/bin/sh\nprintf '%s' \"$1\" > '" + (root() / "opened").string() + "'\n", 0755);
-  makeDirectory(home() / ".local", 0700);
-  makeDirectory(home() / ".local" / "share", 0700);
-  makeDirectory(home() / ".local" / "share" / "applications", 0700);
+  fs::create_directories(home() / ".local" / "share" / "applications");
   writeFile(home() / ".local" / "share" / "applications" / "org.example.WebMail.desktop",
             "[Desktop Entry]\nType=Application\nName=Web mail\nExec=" + opener.string() + " %u\n", 0644);
   makeDirectory(home() / ".config", 0700);
   writeFile(home() / ".config" / "mimeapps.list",
             "[Default Applications]\nx-scheme-handler/mailto=org.example.WebMail.desktop\n", 0644);
-  std::tie(status, answer) = route(false);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(answer, (nlohmann::json{{"route", "defaultClient"},
-                                    {"withLog", false},
-                                    {"log", "notCarried"},
-                                    {"assurance", "startOnly"},
-                                    {"handler", "org.example.WebMail.desktop"}}));
-  std::tie(status, answer) = route(true);
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(route(false, 0), (nlohmann::json{{"route", "defaultClient"},
+                                             {"withLog", false},
+                                             {"log", "notCarried"},
+                                             {"assurance", "startOnly"},
+                                             {"handler", "org.example.WebMail.desktop"}}));
+  answer = route(true, 1);
   EXPECT_EQ(answer["route"], "none") << answer;
   EXPECT_EQ(answer["log"], "notCarried") << answer;
 
   // The job with a log fails for it, and the line says so.
   copyBuiltResource(bundle(), kScriptResource);
   writeFile(root() / "app.log", "line\n", 0600);
-  const RunResult failed = run(SUPPORT_DRAFT_HOST_COMMAND,
-                               {"--bundle", bundle().root.string(), "--subject", std::string(kPrefix) + "route",
-                                "--body", "b", "--log", (root() / "app.log").string()},
-                               env);
-  EXPECT_EQ(failed.exitStatus, 1) << describe(failed);
-  const auto line = nlohmann::json::parse(failed.out);
-  EXPECT_EQ(line["outcome"], "failed") << failed.out;
-  EXPECT_EQ(line["log"], "notCarried") << failed.out;
-  const auto result = readFileIfPresent(fs::path(line["jobDirectory"].get<std::string>()) / "result.json");
+  const nlohmann::json line =
+      lineOf(run(SUPPORT_DRAFT_HOST_COMMAND, jobArgs("route", "b", {"--log", (root() / "app.log").string()}), env), 1);
+  EXPECT_EQ(line["outcome"], "failed") << line;
+  EXPECT_EQ(line["log"], "notCarried") << line;
+  const auto result = readFileIfPresent(fs::path(line.value("jobDirectory", "")) / "result.json");
   ASSERT_TRUE(result);
-  EXPECT_EQ(nlohmann::json::parse(*result), (nlohmann::json{{"ok", false}, {"code", "DRAFT_FAILED"}})) << *result;
+  EXPECT_EQ(nlohmann::json::parse(*result), failed()) << *result;
   EXPECT_FALSE(fs::exists(root() / "opened")) << "the handler was started";
 
   // MAILER's composer is the user's own: it is handed the log.
   env["MAILER"] = opener.string();
-  std::tie(status, answer) = route(true);
-  EXPECT_EQ(status, 0);
+  answer = route(true, 0);
   EXPECT_EQ(answer["route"], "mailer") << answer;
   EXPECT_EQ(answer["log"], "carried") << answer;
   EXPECT_FALSE(answer.contains("handler")) << answer;
 
   // --log takes no file here, and the route goes with no job's options.
-  const RunResult usage = run(SUPPORT_DRAFT_HOST_COMMAND,
-                              {"--bundle", bundle().root.string(), "--route", "--log", "app.log"}, env);
+  const RunResult usage = run(SUPPORT_DRAFT_HOST_COMMAND, {"--bundle", bundlePath(), "--route", "--log", "app.log"}, env);
   EXPECT_EQ(usage.exitStatus, 2) << describe(usage);
   EXPECT_EQ(usage.out, "");
 }
 
 TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {
-  const Environment env = minimalEnvironment(home());
   for (const std::string option : {"--help", "--version"}) {
-    const RunResult asked = run(SUPPORT_DRAFT_HOST_COMMAND, {option}, env);
+    const RunResult asked = run(SUPPORT_DRAFT_HOST_COMMAND, {option}, env());
     EXPECT_EQ(asked.exitStatus, 0) << describe(asked);
     EXPECT_NE(asked.out.find("support-draft-host"), std::string::npos) << asked.out;
     EXPECT_EQ(asked.err, "");
   }
+  // Jobs started through bash, each with its body read from `bodyFile`.
+  const auto shellJob = [&](const std::string& before, const std::string& bodyFile, const std::string& more,
+                            int status) {
+    return lineOf(run("/bin/bash",
+                      {"-c", before + "'" + SUPPORT_DRAFT_HOST_COMMAND + "' --bundle '" + bundlePath() +
+                                 "' --subject '" + std::string(kPrefix) + "piped' --body-file " + bodyFile + more},
+                      env()),
+                  status);
+  };
+  const auto bodyOf = [](const nlohmann::json& line) {
+    return nlohmann::json::parse(readFile(fs::path(line.value("jobDirectory", "")) / "job.json"))["body"];
+  };
 
   // The body from standard input, the newest lines of a log over the limit.
   std::string log;
   for (int line = 0; line < 3000; ++line) log += "line " + std::to_string(10000 + line) + "\n";
   writeFile(root() / "app.log", log, 0600);
-  const std::string command = std::string("printf 'from stdin' | '") + SUPPORT_DRAFT_HOST_COMMAND + "' --bundle '" +
-                              bundle().root.string() + "' --subject '" + std::string(kPrefix) +
-                              "piped' --body-file - --log-tail '" + (root() / "app.log").string() + "'";
-  const RunResult piped = run("/bin/sh", {"-c", command}, env);
-  EXPECT_EQ(piped.exitStatus, 0) << describe(piped);
-  const auto line = nlohmann::json::parse(piped.out);
-  ASSERT_EQ(line["outcome"], "opened") << piped.out;
-  const fs::path directory = line["jobDirectory"].get<std::string>();
-  EXPECT_EQ(nlohmann::json::parse(readFile(directory / "job.json"))["body"], "from stdin");
+  const nlohmann::json line =
+      shellJob("printf 'from stdin' | ", "-", " --log-tail '" + (root() / "app.log").string() + "'", 0);
+  ASSERT_EQ(line["outcome"], "opened") << line;
+  const fs::path directory = line.value("jobDirectory", "");
+  EXPECT_EQ(bodyOf(line), "from stdin");
   const std::string kept = readFile(directory / "log.txt");
   EXPECT_LE(kept.size(), 24576u);
   EXPECT_GT(kept.size(), 24576u - 11);  // whole lines of 11 bytes
@@ -1027,31 +953,15 @@ TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {
 
   // A pipe named by path reads as standard input does, within the same
   // limit; a regular file named so keeps its checks.
-  const std::string start = std::string("'") + SUPPORT_DRAFT_HOST_COMMAND + "' --bundle '" + bundle().root.string() +
-                            "' --subject '" + std::string(kPrefix) + "named' --body-file ";
   writeFile(root() / "body.txt", "from a file", 0600);
-  const std::vector<std::pair<std::string, std::string>> named = {
-      {"printf 'from dev stdin' | " + start + "/dev/stdin", "from dev stdin"},
-      {start + "<(printf 'from a substitution')", "from a substitution"},
-      {start + "/dev/stdin < '" + (root() / "body.txt").string() + "'", "from a file"},
-  };
-  for (const auto& [shell, body] : named) {
-    const RunResult ran = run("/bin/bash", {"-c", shell}, env);
-    EXPECT_EQ(ran.exitStatus, 0) << shell << "\n" << describe(ran);
-    const auto answer = nlohmann::json::parse(ran.out);
-    ASSERT_EQ(answer["outcome"], "opened") << ran.out;
-    EXPECT_EQ(nlohmann::json::parse(readFile(fs::path(answer["jobDirectory"].get<std::string>()) / "job.json"))["body"],
-              body);
-  }
-  const RunResult tooMuch = run("/bin/bash", {"-c", "head -c 1048577 /dev/zero | " + start + "/dev/stdin"}, env);
-  EXPECT_EQ(nlohmann::json::parse(tooMuch.out)["reasonCode"], "bodyFileUnreadable") << describe(tooMuch);
-  const RunResult device = run("/bin/bash", {"-c", start + "/dev/null"}, env);
-  EXPECT_EQ(nlohmann::json::parse(device.out)["reasonCode"], "bodyFileUnreadable") << describe(device);
+  EXPECT_EQ(bodyOf(shellJob("printf 'from dev stdin' | ", "/dev/stdin", "", 0)), "from dev stdin");
+  EXPECT_EQ(bodyOf(shellJob("", "<(printf 'from a substitution')", "", 0)), "from a substitution");
+  EXPECT_EQ(bodyOf(shellJob("", "/dev/stdin", " < '" + (root() / "body.txt").string() + "'", 0)), "from a file");
+  EXPECT_EQ(shellJob("head -c 1048577 /dev/zero | ", "/dev/stdin", "", 3)["reasonCode"], "bodyFileUnreadable");
+  EXPECT_EQ(shellJob("", "/dev/null", "", 3)["reasonCode"], "bodyFileUnreadable");
 
   // Read again by directory, then removed.
-  const RunResult collected = run(SUPPORT_DRAFT_HOST_COMMAND, {"--result", directory.string(), "--remove"}, env);
-  EXPECT_EQ(collected.exitStatus, 0) << describe(collected);
-  const auto again = nlohmann::json::parse(collected.out);
+  const nlohmann::json again = command({"--result", directory.string(), "--remove"}, 0);
   EXPECT_EQ(again["outcome"], "opened");
   EXPECT_EQ(again["jobId"], line["jobId"]);
   EXPECT_EQ(again["removed"], true);
@@ -1062,19 +972,14 @@ TEST_F(HostLibrary, CommandTakesStandardInputLogTailsAndCollectsLater) {
       {{"--result", (root() / "not-a-job").string()}, "notAJobDirectory"},
       {{"--bundle", (root() / "Nowhere.app").string(), "--subject", std::string(kPrefix), "--body", "b"},
        "bundleMissing"},
-      {{"--bundle", bundle().root.string(), "--subject", std::string(kPrefix), "--body", "b", "--log",
-        root().string()},
-       "logIsDirectory"},
-      {{"--bundle", bundle().root.string(), "--subject", std::string(kPrefix), "--body", "b", "--log",
-        (root() / "app.log").string()},
-       "logTooLarge"},
+      {jobArgs("", "b", {"--log", root().string()}), "logIsDirectory"},
+      {jobArgs("", "b", {"--log", (root() / "app.log").string()}), "logTooLarge"},
   };
   for (const auto& [args, code] : refusals) {
-    const RunResult refused = run(SUPPORT_DRAFT_HOST_COMMAND, args, env);
-    EXPECT_EQ(refused.exitStatus, 3) << describe(refused);
-    const auto answer = nlohmann::json::parse(refused.out);
-    EXPECT_EQ(answer["outcome"], "refused");
-    EXPECT_EQ(answer["reasonCode"], code) << refused.out;
+    SCOPED_TRACE(code);
+    const nlohmann::json refused = command(args, 3);
+    EXPECT_EQ(refused["outcome"], "refused");
+    EXPECT_EQ(refused["reasonCode"], code) << refused;
   }
 }
 

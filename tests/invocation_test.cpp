@@ -29,13 +29,11 @@ constexpr std::string_view kOtherJobId = "00c0ffee-0000-4000-8000-000000000001";
 constexpr std::string_view kZeroJobId = "00000000-0000-0000-0000-000000000000";
 constexpr std::string_view kSuccess = R"({"ok":true})";
 
-// The job fixture with home/ made and no Info.plist yet: each test puts
-// its own channel, or none, in the bundle.
+// The job fixture (a dev-channel bundle) with home/ made.
 class JobWorld : public JobFixture {
  protected:
   void SetUp() override {
     JobFixture::SetUp();
-    fs::remove(bundle().infoPlist);
     makeDirectory(home(), 0700);
   }
 };
@@ -45,31 +43,12 @@ std::vector<std::string> jobArgs(std::string_view id = kJobId) { return {"--job"
 // ---------------------------------------------------------------------------
 // Command lines other than exactly `--job <canonical id>`
 
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string withoutHyphens(std::string_view text) {
-  std::string out;
-  for (char c : text)
-    if (c != '-') out += c;
-  return out;
-}
-
-// Spellings of kJobId that name the same UUID but are not its canonical form.
+// Spellings of kJobId that are not its canonical form: capitals, mixed
+// case, braces, no hyphens, blanks, a URN.
 std::vector<std::string> nonCanonicalIds() {
-  std::string mixed(kJobId);
-  mixed[0] = 'F';
-  mixed[35] = 'B';
-  return {upper(kJobId),
-          mixed,
-          "{" + std::string(kJobId) + "}",
-          withoutHyphens(kJobId),
-          " " + std::string(kJobId),
-          std::string(kJobId) + " ",
-          "urn:uuid:" + std::string(kJobId)};
+  const std::string id(kJobId);
+  return {"3F2A9C1E-5B7D-4E8F-9A0B-1C2D3E4F5A6B", "Ff2a9c1e-5b7d-4e8f-9a0b-1c2d3e4f5a6B", "{" + id + "}",
+          "3f2a9c1e5b7d4e8f9a0b1c2d3e4f5a6b", " " + id, id + " ", "urn:uuid:" + id};
 }
 
 struct CommandLineCase {
@@ -115,7 +94,6 @@ class CommandLineTest : public JobWorld, public ::testing::WithParamInterface<Co
  protected:
   void SetUp() override {
     JobWorld::SetUp();
-    writeInfo(bundle(), standardInfo("dev"));
     // The canonical job, and one under every other spelling of its id, so
     // that a command line taken for a job would leave a result behind.
     prepareJob(home(), kDevToolDir, kJobId);
@@ -134,7 +112,6 @@ INSTANTIATE_TEST_SUITE_P(Rejected, CommandLineTest, ::testing::ValuesIn(commandL
 // limit ends such a run with SIGXCPU; the decision must take no longer than
 // for any short word.
 TEST_F(JobWorld, LongestWordIsRejectedWithoutNormalisingIt) {
-  writeInfo(bundle(), standardInfo("dev"));
   prepareJob(home(), kDevToolDir, kJobId);
   std::string marks;  // U+0301 before U+0323: every pair is out of canonical order
   while (marks.size() + 4 < 128 * 1024) marks += "\xCC\x81\xCC\xA3";
@@ -153,7 +130,6 @@ TEST_F(JobWorld, LongestWordIsRejectedWithoutNormalisingIt) {
 // main on and every later one; N grows until the job writes its result.
 TEST_F(JobWorld, RunningOutOfMemoryEndsQuietlyWithZero) {
   if (!failing_allocation::available()) GTEST_SKIP() << "no failing-allocation build under the sanitizers";
-  writeInfo(bundle(), standardInfo("dev"));
   const fs::path jobDirectory = prepareJob(home(), kDevToolDir, kJobId);
   const fs::path result = jobDirectory / "result.json";
   failing_allocation::install(bundle().executable);
@@ -183,7 +159,6 @@ TEST_F(JobWorld, RunningOutOfMemoryEndsQuietlyWithZero) {
 }
 
 TEST_F(JobWorld, EmptyArgumentVectorStopsSilently) {
-  writeInfo(bundle(), standardInfo("dev"));
   prepareJob(home(), kDevToolDir, kJobId);
   const Snapshot before = takeSnapshot(root());
   expectQuietExit(runWithEmptyArgv(bundle().executable, minimalEnvironment(home())));
@@ -193,7 +168,6 @@ TEST_F(JobWorld, EmptyArgumentVectorStopsSilently) {
 // The self-inspection reads the bundle only; a HOME full of jobs, writable
 // by the user, stays exactly as it was.
 TEST_F(JobWorld, InspectLeavesHomeUntouched) {
-  writeInfo(bundle(), standardInfo("dev"));
   prepareJob(home(), kDevToolDir, kJobId);
   prepareJob(home(), kProdToolDir, kJobId);
   const Snapshot before = takeSnapshot(root());
@@ -244,6 +218,7 @@ class ChannelTest : public JobWorld, public ::testing::WithParamInterface<Channe
  protected:
   void SetUp() override {
     JobWorld::SetUp();
+    fs::remove(bundle().infoPlist);
     const ChannelCase& c = GetParam();
     if (c.rawInfo) {
       if (!c.rawInfo->empty()) writeInfoBytes(bundle(), *c.rawInfo);
@@ -352,18 +327,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
-// Symbolic links on the job directory's path
+// Symbolic links on the job directory's path, and missing pieces of it
+// (nothing is created to fill the gap)
 
-struct LinkCase {
+struct JobPathCase {
   std::string name;
-  // Lays out home and links under root, with a well-formed job at the end of
-  // every link; returns the HOME to run with.
+  // Lays out home, links and well-formed jobs under root where a too lenient
+  // walk would find one; returns the HOME to run with.
   std::function<fs::path(const fs::path& root)> layOut;
 };
 
-void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const JobPathCase& c, std::ostream* os) { *os << c.name; }
 
-std::vector<LinkCase> linkCases() {
+std::vector<JobPathCase> jobPathCases() {
   const std::string tool(kDevToolDir);
   const std::string id(kJobId);
   return {
@@ -417,23 +393,23 @@ std::vector<LinkCase> linkCases() {
          makeSymlink(root / "real", root / "up");
          return root / "up" / "home";
        }},
+      {"JobDirectoryMissing",
+       [=](const fs::path& root) {
+         prepareJob(root / "home", tool, kOtherJobId);
+         return root / "home";
+       }},
+      {"EmptyHome", [](const fs::path& root) { return root / "home"; }},
   };
 }
 
-class SymlinkTest : public JobWorld, public ::testing::WithParamInterface<LinkCase> {
- protected:
-  void SetUp() override {
-    JobWorld::SetUp();
-    writeInfo(bundle(), standardInfo("dev"));
-  }
-};
+class JobPathTest : public JobWorld, public ::testing::WithParamInterface<JobPathCase> {};
 
-TEST_P(SymlinkTest, StopsSilently) {
+TEST_P(JobPathTest, StopsSilently) {
   const fs::path homeForRun = GetParam().layOut(root());
   expectSilentStop(jobArgs(), homeForRun);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rejected, SymlinkTest, ::testing::ValuesIn(linkCases()),
+INSTANTIATE_TEST_SUITE_P(Rejected, JobPathTest, ::testing::ValuesIn(jobPathCases()),
                          [](const auto& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -471,7 +447,6 @@ class LooseLevelTest : public JobWorld, public ::testing::WithParamInterface<Loo
 TEST_P(LooseLevelTest, StopsSilently) {
   const LooseLevelCase& c = GetParam();
   if (c.otherOwner && ::geteuid() != 0) GTEST_SKIP() << "giving a directory to another user needs root";
-  writeInfo(bundle(), standardInfo("dev"));
   prepareJob(home(), kDevToolDir, kJobId);
   const fs::path level = c.level.empty() ? home() : home() / c.level;
   ASSERT_EQ(::chmod(level.c_str(), c.mode), 0);
@@ -487,25 +462,10 @@ INSTANTIATE_TEST_SUITE_P(Rejected, LooseLevelTest, ::testing::ValuesIn(looseLeve
 // The levels above the home directory are the administrator's and are not
 // judged: a world-writable directory above home does not stop the job.
 TEST_F(JobWorld, WritableDirectoryAboveHomeIsNotJudged) {
-  writeInfo(bundle(), standardInfo("dev"));
   const fs::path jobDir = prepareJob(home(), kDevToolDir, kJobId);
   ASSERT_EQ(::chmod(root().c_str(), 01777), 0);
   expectQuietExit(runProgram(jobArgs(), home()));
   EXPECT_EQ(readFile(jobDir / "result.json"), kSuccess);
-}
-
-// ---------------------------------------------------------------------------
-// Missing pieces of the job directory: nothing is created to fill the gap.
-
-TEST_F(JobWorld, MissingJobDirectoryStopsSilently) {
-  writeInfo(bundle(), standardInfo("dev"));
-  prepareJob(home(), kDevToolDir, kOtherJobId);
-  expectSilentStop(jobArgs());
-}
-
-TEST_F(JobWorld, EmptyHomeStopsSilently) {
-  writeInfo(bundle(), standardInfo("prod"));
-  expectSilentStop(jobArgs());
 }
 
 // ---------------------------------------------------------------------------
@@ -563,7 +523,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Once the job document is accepted, a failure still ends with a result.
 TEST_F(JobWorld, AcceptedJobWithoutScriptReportsFailure) {
-  writeInfo(bundle(), standardInfo("dev"));
   ASSERT_EQ(::unlink((bundle().resources / "support-mail.applescript").c_str()), 0);
   const fs::path jobDir = prepareJob(home(), kDevToolDir, kJobId);
   expectQuietExit(runProgram(jobArgs(), home()));

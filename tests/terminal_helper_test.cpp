@@ -49,9 +49,12 @@ class TerminalHelper : public ::testing::Test {
   }
   Child startHelper() { return startHelper(address_); }
 
-  // The go-ahead for a client that runs `script`.
-  static void goAhead(const UniqueFd& connection, const std::string& script) {
-    const auto message = mail::goAheadMessage({"/bin/sh", "-c", script});
+  // The go-ahead for a client that runs `script` with `arguments`.
+  static void goAhead(const UniqueFd& connection, const std::string& script,
+                      const std::vector<std::string>& arguments = {}) {
+    std::vector<std::string> command = {"/bin/sh", "-c", script};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const auto message = mail::goAheadMessage(command);
     ASSERT_TRUE(message);
     ASSERT_EQ(::send(connection.get(), message->data(), message->size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(message->size()));
@@ -132,10 +135,7 @@ TEST_F(TerminalHelper, CommandComesThroughTheChannelNotTheArguments) {
   EXPECT_EQ(cmdline, kHelper.string() + std::string(1, '\0') + path("report").string() + std::string(1, '\0'));
   const std::string record = path("argument").string();
   // sh -c SCRIPT TEXT: the text is the script's $0.
-  const auto message = mail::goAheadMessage({"/bin/sh", "-c", "printf '%s' \"$0\" > '" + record + "'", text});
-  ASSERT_TRUE(message);
-  ASSERT_EQ(::send(connection.get(), message->data(), message->size(), MSG_NOSIGNAL),
-            static_cast<ssize_t>(message->size()));
+  goAhead(connection, "printf '%s' \"$0\" > '" + record + "'", {text});
   EXPECT_EQ(readUntil(connection), mail::startedLine() + mail::endLine({false, 0}));
   EXPECT_EQ(exitOf(helper), 0);
   EXPECT_EQ(readFile(record), text);
@@ -171,6 +171,9 @@ TEST_F(TerminalHelper, KeepsOnlyAClientTheProgramCounted) {
   goAhead(keptConnection, "while [ ! -e '" + release + "' ]; do sleep 0.05; done; exit 5");
   EXPECT_EQ(readUntil(keptConnection, "\n"), mail::startedLine());
   say(keptConnection, mail::kKeep);
+  // The program goes on its way once it has said the word: the client
+  // outlives the end of the channel.
+  ASSERT_EQ(::shutdown(keptConnection.get(), SHUT_WR), 0);
   // Written once the helper has the word: it is read before the client ends.
   writeFile(path("release"), "");
   EXPECT_EQ(exitOf(kept), 5);

@@ -89,26 +89,28 @@ void PrintTo(const ThunderbirdCase& c, std::ostream* os) { *os << c.name; }
 
 ProfileLock heldHere(SessionIdentity session) { return {ProfileLock::State::HeldHere, std::move(session)}; }
 
+// profiles.ini and the preferences of the profile it names, in ~/.thunderbird.
+std::map<std::string, std::string> profileTree(const std::string& profilesIni,
+                                               const std::string& prefsJs = kAccountWithIdentity) {
+  return {{"home/.thunderbird/profiles.ini", profilesIni}, {kProfile + "prefs.js", prefsJs}};
+}
+
 std::vector<ThunderbirdCase> thunderbirdCases() {
   const std::string profileDir = kProfile.substr(0, kProfile.size() - 1);
   // One profile with an account that has an identity.
-  const std::map<std::string, std::string> complete = {{"home/.thunderbird/profiles.ini", kOneProfile},
-                                                       {kProfile + "prefs.js", kAccountWithIdentity}};
+  const std::map<std::string, std::string> complete = profileTree(kOneProfile);
+  const std::string secondProfile = "\n[Profile1]\nName=old\nIsRelative=1\nPath=old.default\n";
   return {
       {"NeverStarted", {}, Kind::CannotCompose},
       {"ProfileWithoutAccount", {{"home/.thunderbird/profiles.ini", kOneProfile}}, Kind::CannotCompose},
-      {"OnlyTheLocalFolders",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", kLocalFoldersOnly}},
-       Kind::CannotCompose},
+      {"OnlyTheLocalFolders", profileTree(kOneProfile, kLocalFoldersOnly), Kind::CannotCompose},
       {"AccountWithoutIdentity",
-       {{"home/.thunderbird/profiles.ini", kOneProfile},
-        {kProfile + "prefs.js", prefs("user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
-                                      "user_pref(\"mail.account.account1.identities\", \"\");\n")}},
+       profileTree(kOneProfile, prefs("user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
+                                      "user_pref(\"mail.account.account1.identities\", \"\");\n")),
        Kind::CannotCompose},
       {"IdentityOfAnAccountNoLongerListed",
-       {{"home/.thunderbird/profiles.ini", kOneProfile},
-        {kProfile + "prefs.js", prefs("user_pref(\"mail.accountmanager.accounts\", \"account2\");\n"
-                                      "user_pref(\"mail.account.account1.identities\", \"id1\");\n")}},
+       profileTree(kOneProfile, prefs("user_pref(\"mail.accountmanager.accounts\", \"account2\");\n"
+                                      "user_pref(\"mail.account.account1.identities\", \"id1\");\n")),
        Kind::CannotCompose},
       {"Complete", complete, Kind::Composes},
       {"AccountsInUserJsOnly",
@@ -120,43 +122,22 @@ std::vector<ThunderbirdCase> thunderbirdCases() {
         {kProfile + "user.js", prefs("user_pref(\"mail.accountmanager.accounts\", \"\");\n")}},
        Kind::CannotCompose},
       {"DamagedPreferences",
-       {{"home/.thunderbird/profiles.ini", kOneProfile},
-        {kProfile + "prefs.js", "user_pref(\"mail.accountmanager.accounts\", \"account1);\n"
-                                "user_pref(\"mail.account.account1.identities\" \"id1\");\n\xff garbage"}},
+       profileTree(kOneProfile, "user_pref(\"mail.accountmanager.accounts\", \"account1);\n"
+                                "user_pref(\"mail.account.account1.identities\" \"id1\");\n\xff garbage"),
        Kind::CannotCompose},
-      {"PreferencesTooBigToRead",
-       {{"home/.thunderbird/profiles.ini", kOneProfile}, {kProfile + "prefs.js", std::string(kUnreadable)}},
-       Kind::Unknown},
+      {"PreferencesTooBigToRead", profileTree(kOneProfile, std::string(kUnreadable)), Kind::Unknown},
       {"ProfilesIniUnreadable", {{"home/.thunderbird/profiles.ini", std::string(kUnreadable)}}, Kind::Unknown},
-      {"AsksWhichProfile",
-       {{"home/.thunderbird/profiles.ini", "[General]\nStartWithLastProfile=0\n" + kOneProfile.substr(10)},
-        {kProfile + "prefs.js", kAccountWithIdentity}},
+      {"AsksWhichProfile", profileTree("[General]\nStartWithLastProfile=0\n" + kOneProfile.substr(10)),
        Kind::CannotCompose},
-      {"InstallsProfileGoesBeforeTheDefaultOne",
-       {{"home/.thunderbird/profiles.ini",
-         kOneProfile + "\n[Profile1]\nName=old\nIsRelative=1\nPath=old.default\nDefault=1\n"},
-        {kProfile + "prefs.js", kAccountWithIdentity}},
+      {"InstallsProfileGoesBeforeTheDefaultOne", profileTree(kOneProfile + secondProfile + "Default=1\n"),
        Kind::Composes},
-      {"LegacyProfilesTakeTheDefaultOne",
-       {{"home/.thunderbird/profiles.ini",
-         kOneProfile + "\n[Profile1]\nName=old\nIsRelative=1\nPath=old.default\nDefault=1\n"},
-        {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::CannotCompose,
-       true},
-      {"LegacyProfilesSeveralWithoutDefault",
-       {{"home/.thunderbird/profiles.ini",
-         kOneProfile + "\n[Profile1]\nName=old\nIsRelative=1\nPath=old.default\n"},
-        {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::CannotCompose,
-       true},
+      {"LegacyProfilesTakeTheDefaultOne", profileTree(kOneProfile + secondProfile + "Default=1\n"),
+       Kind::CannotCompose, true},
+      {"LegacyProfilesSeveralWithoutDefault", profileTree(kOneProfile + secondProfile), Kind::CannotCompose, true},
       {"SeveralInstallationsOwnProfiles",
-       {{"home/.thunderbird/profiles.ini", kOneProfile + "\n[Install0123456789ABCDEF]\nDefault=other.default\n"},
-        {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::Unknown},
+       profileTree(kOneProfile + "\n[Install0123456789ABCDEF]\nDefault=other.default\n"), Kind::Unknown},
       {"NoProfileOfThisInstallationYet",
-       {{"home/.thunderbird/profiles.ini", "[Profile0]\nName=default\nIsRelative=1\nPath=abcd.default-esr\nDefault=1\n"},
-        {kProfile + "prefs.js", kAccountWithIdentity}},
-       Kind::Unknown},
+       profileTree("[Profile0]\nName=default\nIsRelative=1\nPath=abcd.default-esr\nDefault=1\n"), Kind::Unknown},
       {"ProfileOutsideTheHome",
        {{"home/.thunderbird/profiles.ini",
          "[Profile0]\nName=x\nIsRelative=0\nPath=/srv/profiles/x\n[InstallA]\nDefault=/srv/profiles/x\n"}},
@@ -240,25 +221,24 @@ std::vector<OtherCase> otherCases() {
   const std::string balsaIdentity = "[identity-Default Identity]\nFullName=A\nAddress=a@example.org\n";
   const std::string balsaBoxes = "[mailbox-Inbox]\nPath=/home/u/mailbox\nType=LibBalsaMailboxMbox\n";
   const std::string balsaGlobals = "[Globals]\nMailDir=/home/u/mail\n";
+  // An account file and a mailbox list in the client's directory.
+  const auto accountAndMailbox = [&](const std::string& dir, const std::string& accountrc) {
+    return std::map<std::string, std::string>{{dir + "/accountrc", accountrc}, {dir + "/folderlist.xml", kFolderList}};
+  };
   return {
       {"EvolutionWithNothing", Client::Evolution, {}, Kind::Composes},
       {"ClawsNeverStarted", Client::ClawsMail, {}, Kind::CannotCompose},
       {"ClawsAccountWithoutMailbox", Client::ClawsMail, {{"home/.claws-mail/accountrc", account}}, Kind::CannotCompose},
       {"ClawsMailboxWithoutAccount", Client::ClawsMail, {{"home/.claws-mail/folderlist.xml", kFolderList}},
        Kind::CannotCompose},
-      {"ClawsEmptyAccountFile", Client::ClawsMail,
-       {{"home/.claws-mail/accountrc", "# nothing\n"}, {"home/.claws-mail/folderlist.xml", kFolderList}},
+      {"ClawsEmptyAccountFile", Client::ClawsMail, accountAndMailbox("home/.claws-mail", "# nothing\n"),
        Kind::CannotCompose},
-      {"ClawsComplete", Client::ClawsMail,
-       {{"home/.claws-mail/accountrc", account}, {"home/.claws-mail/folderlist.xml", kFolderList}}, Kind::Composes},
+      {"ClawsComplete", Client::ClawsMail, accountAndMailbox("home/.claws-mail", account), Kind::Composes},
       {"ClawsAccountFileUnreadable", Client::ClawsMail,
-       {{"home/.claws-mail/accountrc", std::string(kUnreadable)}, {"home/.claws-mail/folderlist.xml", kFolderList}},
-       Kind::Unknown},
+       accountAndMailbox("home/.claws-mail", std::string(kUnreadable)), Kind::Unknown},
       {"SylpheedAccountWithoutMailbox", Client::Sylpheed, {{"home/.sylpheed-2.0/accountrc", account}},
        Kind::CannotCompose},
-      {"SylpheedComplete", Client::Sylpheed,
-       {{"home/.sylpheed-2.0/accountrc", account}, {"home/.sylpheed-2.0/folderlist.xml", kFolderList}},
-       Kind::Composes},
+      {"SylpheedComplete", Client::Sylpheed, accountAndMailbox("home/.sylpheed-2.0", account), Kind::Composes},
       {"BalsaNeverStarted", Client::Balsa, {}, Kind::CannotCompose},
       {"BalsaIdentityAndMailboxesWithoutGlobals", Client::Balsa, {{"home/.balsa/config", balsaBoxes + balsaIdentity}},
        Kind::CannotCompose},
@@ -309,41 +289,31 @@ TEST(BrowserSetupTest, FirefoxComposesOnlyThroughAChosenWebMailer) {
     Kind expected;
   };
   const std::string config = "config/mozilla/firefox/";
+  // The profile and its handlers.json holding `handlersJson`.
+  const auto profile = [&](const std::string& handlersJson) {
+    return std::map<std::string, std::string>{{config + "profiles.ini", kFirefoxProfiles},
+                                              {config + "ff.default-esr/handlers.json", handlersJson}};
+  };
   const std::vector<Case> cases = {
       {"never started", {}, Kind::CannotCompose},
       {"no handlers file", {{config + "profiles.ini", kFirefoxProfiles}}, Kind::CannotCompose},
-      {"web mailer chosen",
-       {{config + "profiles.ini", kFirefoxProfiles}, {config + "ff.default-esr/handlers.json", handlers(webMailer)}},
-       Kind::Composes},
+      {"web mailer chosen", profile(handlers(webMailer)), Kind::Composes},
       {"web mailer in the older profile directory",
        {{"home/.mozilla/firefox/profiles.ini", kFirefoxProfiles},
         {"home/.mozilla/firefox/ff.default-esr/handlers.json", handlers(webMailer)}},
        Kind::Composes},
-      {"asks first",
-       {{config + "profiles.ini", kFirefoxProfiles},
-        {config + "ff.default-esr/handlers.json",
-         handlers(R"({"action":2,"ask":true,"handlers":[{"name":"M","uriTemplate":"https://m/?%s"}]})")}},
+      {"asks first", profile(handlers(R"({"action":2,"ask":true,"handlers":[{"name":"M","uriTemplate":"https://m/?%s"}]})")),
        Kind::CannotCompose},
-      {"the system's handler (itself)",
-       {{config + "profiles.ini", kFirefoxProfiles},
-        {config + "ff.default-esr/handlers.json", handlers(R"({"action":4,"ask":false})")}},
-       Kind::CannotCompose},
+      {"the system's handler (itself)", profile(handlers(R"({"action":4,"ask":false})")), Kind::CannotCompose},
       {"a local program first",
-       {{config + "profiles.ini", kFirefoxProfiles},
-        {config + "ff.default-esr/handlers.json",
-         handlers(R"({"action":2,"ask":false,"handlers":[{"name":"x","path":"/usr/bin/x"},{"name":"M","uriTemplate":"https://m/?%s"}]})")}},
+       profile(handlers(
+           R"({"action":2,"ask":false,"handlers":[{"name":"x","path":"/usr/bin/x"},{"name":"M","uriTemplate":"https://m/?%s"}]})")),
        Kind::CannotCompose},
       {"the shipped list, nothing chosen",
-       {{config + "profiles.ini", kFirefoxProfiles},
-        {config + "ff.default-esr/handlers.json",
-         handlers(R"({"stubEntry":true,"handlers":[null,{"name":"M","uriTemplate":"https://m/?%s"}]})")}},
+       profile(handlers(R"({"stubEntry":true,"handlers":[null,{"name":"M","uriTemplate":"https://m/?%s"}]})")),
        Kind::CannotCompose},
-      {"damaged handlers file",
-       {{config + "profiles.ini", kFirefoxProfiles}, {config + "ff.default-esr/handlers.json", "{\"schemes\":"}},
-       Kind::CannotCompose},
-      {"unreadable handlers file",
-       {{config + "profiles.ini", kFirefoxProfiles}, {config + "ff.default-esr/handlers.json", std::string(kUnreadable)}},
-       Kind::Unknown},
+      {"damaged handlers file", profile("{\"schemes\":"), Kind::CannotCompose},
+      {"unreadable handlers file", profile(std::string(kUnreadable)), Kind::Unknown},
   };
   for (const Case& c : cases) {
     const SetupVerdict verdict = browserSetup(Browser::Firefox, ClientInstall{}, MadeUpFiles(c.files), job());

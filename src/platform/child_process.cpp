@@ -364,8 +364,11 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   byDefault.sa_handler = SIG_DFL;
   sigaction(SIGCHLD, &byDefault, nullptr);
 
+  // What the watcher keeps for the caller (locks) is let go before the last
+  // record, so a caller that has read it finds them free.
   pid_t pid = -1;
   const Record start{Record::started, launch.spawn(pid)};
+  if (start.value != 0) closeAllBut({report});
   if (start.value != 0 || reportStart) {
     if (write(report, &start, sizeof start) != static_cast<ssize_t>(sizeof start) || start.value != 0) _exit(0);
   }
@@ -374,6 +377,7 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   bool done = false;
   const bool asked = reapOrEnd(pid, requests, status, done);
   if (!done) _exit(0);
+  closeAllBut({report});
   const Record end{asked ? Record::endedOnRequest : Record::ended, status};
   [[maybe_unused]] const ssize_t written = write(report, &end, sizeof end);
   _exit(0);

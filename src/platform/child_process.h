@@ -163,7 +163,7 @@ struct DetachedOptions {
   // Descriptors of the caller's whose open files the watcher keeps until
   // the program has ended and the program never gets: a lock on such an
   // open file lasts exactly as long as the program runs, whatever becomes
-  // of the caller.
+  // of the caller, and is free by the time `ended` tells the end.
   std::vector<int> keptByWatcher;
   // True: return once the program runs, or with why it could not be
   // started. False: return once the watcher exists; a failed start then

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -140,6 +141,74 @@ inline DecodedUri decodeComposeFields(std::string_view fields) {
     if (!decoded.fields.emplace(key, decodedValue).second) return {{}, "field given twice: " + key};
   }
   return decoded;
+}
+
+// What a client's start must describe: the draft's texts, its recipient
+// (none when empty) and the log's path.
+struct ExpectedDraft {
+  std::string subject;
+  std::string body;
+  std::string recipient;
+  std::string log;
+};
+
+namespace mailto_detail {
+
+inline std::string formatFields(const std::map<std::string, std::string>& fields) {
+  std::string text = "{";
+  for (const auto& [key, value] : fields) text += (text.size() > 1 ? ", " : "") + key + "=[" + value + "]";
+  return text + "}";
+}
+
+}  // namespace mailto_detail
+
+// Whether one word of a client's start is what `pattern` stands for:
+// "<uri>" a mailto: URI with recipient, subject and body, "<uri+log>" the
+// same with attach=, "<fields>" and "<fields+log>" Thunderbird's -compose
+// value, "<log>" the log's path, "<logurl>" its file: URL; a prefix before
+// '<' is kept literally, and any other word stands for itself. Empty when
+// it is; otherwise what differs.
+inline std::string argumentMismatch(const std::string& actual, const std::string& pattern,
+                                    const ExpectedDraft& draft) {
+  const auto open = pattern.find('<');
+  if (open == std::string::npos) {
+    return actual == pattern ? "" : "[" + actual + "] where [" + pattern + "] belongs";
+  }
+  if (actual.compare(0, open, pattern, 0, open) != 0) {
+    return "[" + actual + "] does not start with [" + pattern.substr(0, open) + "]";
+  }
+  const std::string rest = actual.substr(open);
+  const std::string kind = pattern.substr(open);
+  if (kind == "<log>") return rest == draft.log ? "" : "[" + rest + "] where the log's path belongs";
+  if (kind == "<logurl>") {
+    if (!rest.starts_with("file://")) return "[" + rest + "] is no file: URL";
+    const DecodedUri path = decodeMailto("mailto:?v=" + rest.substr(7));
+    if (!path.error.empty()) return path.error + " in [" + rest + "]";
+    return path.fields.at("v") == draft.log ? "" : "[" + rest + "] is not the log's URL";
+  }
+  const bool fields = kind.starts_with("<fields");
+  if (!fields && !kind.starts_with("<uri")) return "unknown pattern " + kind;
+  const DecodedUri decoded = fields ? decodeComposeFields(rest) : decodeMailto(rest);
+  if (!decoded.error.empty()) return decoded.error + " in [" + rest + "]";
+  std::map<std::string, std::string> expected = {{"subject", draft.subject}, {"body", draft.body}};
+  if (!draft.recipient.empty()) expected["to"] = draft.recipient;
+  if (kind.ends_with("+log>")) expected[fields ? "attachment" : "attach"] = draft.log;
+  if (decoded.fields == expected) return "";
+  return "[" + rest + "] holds " + mailto_detail::formatFields(decoded.fields) + " where " +
+         mailto_detail::formatFields(expected) + " belongs";
+}
+
+// The same for a whole start, word by word; the first difference.
+inline std::string argumentsMismatch(const std::vector<std::string>& actual, const std::vector<std::string>& patterns,
+                                     const ExpectedDraft& draft) {
+  if (actual.size() != patterns.size()) {
+    return std::to_string(actual.size()) + " words where " + std::to_string(patterns.size()) + " belong";
+  }
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    const std::string mismatch = argumentMismatch(actual[i], patterns[i], draft);
+    if (!mismatch.empty()) return "word " + std::to_string(i + 1) + ": " + mismatch;
+  }
+  return "";
 }
 
 }  // namespace testing_support
