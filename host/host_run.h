@@ -70,8 +70,9 @@ struct StartOptions {
 Started startJob(const std::string& bundle, const JobOnDisk& job, const StartOptions& options = {});
 
 // Ends the run's program and what it started in its process group, and
-// waits for its end: cancelled, unless the program wrote its result before
-// it ended (then that result) or the outcome was known already.
+// waits for its end and its watcher's (the job's lock is free then):
+// cancelled, unless the program wrote its result before it ended (then
+// that result) or the outcome was known already.
 Report cancelJob(Run& run);
 
 // The outcome when the program has ended within `timeout` (zero: now),

@@ -58,17 +58,10 @@ Setting settingFor(const std::string& bundle, const std::string& home) {
 
 RouteQuery answered(const mail::MailContext& context, const mail::Draft& draftWithLog, bool logAsked) {
   const mail::LogRoutes routes = mail::planLogRoutes(context, draftWithLog);
-  RouteQuery query;
-  query.answer = mail::answerRoute(routes.facts, routes.withLog, routes.withoutLog, logAsked);
-  query.logAsked = logAsked;
-  return query;
+  return {mail::answerRoute(routes.facts, routes.withLog, routes.withoutLog, logAsked), logAsked, {}};
 }
 
-RouteQuery refused(Refusal refusal) {
-  RouteQuery query;
-  query.refusal = std::move(refusal);
-  return query;
-}
+RouteQuery refused(Refusal refusal) { return {std::nullopt, false, std::move(refusal)}; }
 
 }  // namespace
 

@@ -51,6 +51,15 @@ struct support_draft_route_answer {
   std::string json;
 };
 
+// The C API's outcomes are the run's, number for number.
+static_assert(SUPPORT_DRAFT_OUTCOME_OPENED == static_cast<int>(RunOutcome::opened) &&
+              SUPPORT_DRAFT_OUTCOME_PERMISSION_DENIED == static_cast<int>(RunOutcome::permissionDenied) &&
+              SUPPORT_DRAFT_OUTCOME_FAILED == static_cast<int>(RunOutcome::failed) &&
+              SUPPORT_DRAFT_OUTCOME_NO_RESULT == static_cast<int>(RunOutcome::noResult) &&
+              SUPPORT_DRAFT_OUTCOME_TIMED_OUT == static_cast<int>(RunOutcome::timedOut) &&
+              SUPPORT_DRAFT_OUTCOME_RUNNING == static_cast<int>(RunOutcome::running) &&
+              SUPPORT_DRAFT_OUTCOME_CANCELLED == static_cast<int>(RunOutcome::cancelled));
+
 // The C API's route enumerations are the answer's, number for number.
 static_assert(SUPPORT_DRAFT_ROUTE_NONE == static_cast<int>(mail::RouteAnswer::Way::None) &&
               SUPPORT_DRAFT_ROUTE_DEFAULT_CLIENT == static_cast<int>(mail::RouteAnswer::Way::DefaultClient) &&
@@ -92,25 +101,7 @@ support_draft_channel apiChannel(JobChannel channel) {
   return channel == JobChannel::dev ? SUPPORT_DRAFT_CHANNEL_DEV : SUPPORT_DRAFT_CHANNEL_PROD;
 }
 
-support_draft_outcome apiOutcome(RunOutcome outcome) {
-  switch (outcome) {
-    case RunOutcome::opened:
-      return SUPPORT_DRAFT_OUTCOME_OPENED;
-    case RunOutcome::permissionDenied:
-      return SUPPORT_DRAFT_OUTCOME_PERMISSION_DENIED;
-    case RunOutcome::failed:
-      return SUPPORT_DRAFT_OUTCOME_FAILED;
-    case RunOutcome::noResult:
-      break;
-    case RunOutcome::timedOut:
-      return SUPPORT_DRAFT_OUTCOME_TIMED_OUT;
-    case RunOutcome::running:
-      return SUPPORT_DRAFT_OUTCOME_RUNNING;
-    case RunOutcome::cancelled:
-      return SUPPORT_DRAFT_OUTCOME_CANCELLED;
-  }
-  return SUPPORT_DRAFT_OUTCOME_NO_RESULT;
-}
+support_draft_outcome apiOutcome(RunOutcome outcome) { return static_cast<support_draft_outcome>(outcome); }
 
 support_draft_reason answer(const Refusal& refusal, char* message, std::size_t size) {
   tell(refusal.text, message, size);

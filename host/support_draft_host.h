@@ -249,7 +249,10 @@ SUPPORT_DRAFT_API support_draft_reason support_draft_start_job_options(const cha
 
 /* Ends the run's program and whatever it started in its process group
  * (a mail client it handed the draft to runs in a session of its own and
- * stays, with the draft), and returns once it has ended, with the outcome:
+ * stays, with the draft), and returns once it has ended and the process
+ * watching it has gone (a moment after, bounded): the job's lock is free
+ * then, so support_draft_collect_result or a one-at-a-time start right
+ * after it finds no run, and the run's descriptor is readable. The outcome:
  * SUPPORT_DRAFT_OUTCOME_CANCELLED, unless the program wrote its result
  * before it ended (that result is returned: a cancel that comes too late
  * changes nothing) or the outcome was known already (returned again).
@@ -260,8 +263,8 @@ SUPPORT_DRAFT_API support_draft_outcome support_draft_cancel_job(support_draft_r
                                                                  size_t explanation_size);
 
 /* For the host's event loop (poll, GLib, Qt socket notifiers, asyncio):
- * readable once the program has ended, and stays readable until the run is
- * freed. Owned by the run; do not close it. support_draft_run_free closes
+ * readable once the program has ended and the job's lock is free, and
+ * stays readable until the run is freed. Owned by the run; do not close it. support_draft_run_free closes
  * it: take it out of the event loop first, since the number may then be
  * given to any descriptor the host opens next. -1 for a NULL run. */
 SUPPORT_DRAFT_API int support_draft_run_descriptor(const support_draft_run *run);

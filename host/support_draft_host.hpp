@@ -81,23 +81,26 @@ struct Message {
   char text[SUPPORT_DRAFT_MESSAGE_SIZE] = {};
 };
 
-// Owns a job handle of the C API.
-class JobHandle {
+// Owns a handle of the C API, which `release` frees. Movable, not copyable.
+template <typename Handle, void (*release)(Handle*)>
+class Owner {
  public:
-  JobHandle() = default;
-  explicit JobHandle(support_draft_job* job) : job_(job) {}
-  JobHandle(JobHandle&& other) noexcept : job_(std::exchange(other.job_, nullptr)) {}
-  JobHandle& operator=(JobHandle&& other) noexcept {
-    std::swap(job_, other.job_);
+  Owner() = default;
+  explicit Owner(Handle* handle) : handle_(handle) {}
+  Owner(Owner&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  Owner& operator=(Owner&& other) noexcept {
+    std::swap(handle_, other.handle_);
     return *this;
   }
-  ~JobHandle() { support_draft_job_free(job_); }
-  support_draft_job* get() const { return job_; }
-  support_draft_job** out() { return &job_; }
+  ~Owner() { release(handle_); }
+  Handle* get() const { return handle_; }
+  Handle** out() { return &handle_; }
 
  private:
-  support_draft_job* job_ = nullptr;
+  Handle* handle_ = nullptr;
 };
+
+using JobHandle = Owner<support_draft_job, support_draft_job_free>;
 
 inline PreparedJob valueOf(const JobHandle& handle) {
   return {support_draft_job_id(handle.get()), support_draft_job_directory(handle.get()),
@@ -207,24 +210,14 @@ inline LogReading readLog(const std::string& path, bool tail) {
 
 // One run of the program, started by startJob. Movable, not copyable;
 // destroying it leaves a program still running to finish.
-class Run {
+class Run : private c_layer::Owner<support_draft_run, support_draft_run_free> {
  public:
-  Run() = default;
-  explicit Run(support_draft_run* run) : run_(run) {}
-  Run(Run&& other) noexcept : run_(std::exchange(other.run_, nullptr)) {}
-  Run& operator=(Run&& other) noexcept {
-    std::swap(run_, other.run_);
-    return *this;
-  }
-  ~Run() { support_draft_run_free(run_); }
-  explicit operator bool() const { return run_ != nullptr; }
+  using Owner::Owner;
+  using Owner::get;
+  explicit operator bool() const { return get() != nullptr; }
 
   // For the host's event loop: readable once the program has ended.
-  int descriptor() const { return support_draft_run_descriptor(run_); }
-  support_draft_run* get() const { return run_; }
-
- private:
-  support_draft_run* run_ = nullptr;
+  int descriptor() const { return support_draft_run_descriptor(get()); }
 };
 
 struct Start {
@@ -253,7 +246,8 @@ inline Start startJob(const std::string& bundlePath, const PreparedJob& job, Sta
 }
 
 // Ends the program and what it started in its process group, and waits for
-// its end: Outcome::cancelled, or the result it wrote before it ended.
+// its end and its watcher's (the job's lock is free then):
+// Outcome::cancelled, or the result it wrote before it ended.
 inline RunReport cancelJob(Run& run) {
   c_layer::Message message;
   const support_draft_outcome outcome = support_draft_cancel_job(run.get(), message.text, sizeof message.text);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include <iostream>
@@ -131,23 +132,11 @@ std::optional<std::string> readBody(const std::string& path) {
 }
 
 int exitStatusOf(host::Outcome outcome) {
-  switch (outcome) {
-    case host::Outcome::opened:
-      return kOpened;
-    case host::Outcome::permissionDenied:
-      return kPermissionDenied;
-    case host::Outcome::failed:
-      return kFailed;
-    case host::Outcome::noResult:
-      break;
-    case host::Outcome::timedOut:
-      return kTimedOut;
-    case host::Outcome::running:
-      return kRunning;
-    case host::Outcome::cancelled:
-      return kCancelled;
-  }
-  return kNoResult;
+  // In the order of the outcomes' values.
+  static constexpr int kStatuses[] = {kOpened, kPermissionDenied, kFailed, kNoResult, kTimedOut, kRunning, kCancelled};
+  static_assert(std::size(kStatuses) == SUPPORT_DRAFT_OUTCOME_CANCELLED + 1);
+  const auto index = static_cast<std::size_t>(outcome);
+  return index < std::size(kStatuses) ? kStatuses[index] : kNoResult;
 }
 
 int printLine(const nlohmann::json& line, int status) {
@@ -238,23 +227,51 @@ void tellSignal(int) {
   errno = saved;
 }
 
+// SIGINT and SIGTERM told on a pipe while this lives. Their former handling
+// comes back before the pipe closes, so that a signal after the run never
+// writes to a descriptor number handed out again since.
+class ToldSignals {
+ public:
+  // False, errno set, when the pipe or a handler could not be set up.
+  bool start() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    reader_.reset(ends[0]);
+    writer_.reset(ends[1]);
+    signalWriter = writer_.get();
+    struct sigaction told {};
+    told.sa_handler = tellSignal;
+    told.sa_flags = SA_RESTART;
+    sigemptyset(&told.sa_mask);
+    for (; installed_ < kSignals.size(); ++installed_) {
+      if (::sigaction(kSignals[installed_], &told, &former_[installed_]) != 0) return false;
+    }
+    return true;
+  }
+  ~ToldSignals() {
+    // Cannot fail: the handling was read from these very signals.
+    for (std::size_t i = 0; i < installed_; ++i) ::sigaction(kSignals[i], &former_[i], nullptr);
+    signalWriter = -1;
+  }
+  int reader() const { return reader_.get(); }
+
+ private:
+  static constexpr std::array<int, 2> kSignals = {SIGINT, SIGTERM};
+  platform::UniqueFd reader_;
+  platform::UniqueFd writer_;
+  std::array<struct sigaction, 2> former_{};
+  std::size_t installed_ = 0;
+};
+
 // Runs the job and waits for it at most `timeBound`; SIGINT or SIGTERM
 // meanwhile cancels the run. The start's refusal, when there is one, is in
 // `refusal`.
 host::RunReport runCancellable(const std::string& bundle, const host::PreparedJob& job, bool oneAtATime,
                                std::chrono::seconds timeBound, std::optional<Refusal>& refusal) {
-  int signalPipe[2];
-  if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    return {host::Outcome::noResult, "not run: no pipe for the signals: " + std::to_string(errno)};
+  ToldSignals signals;
+  if (!signals.start()) {
+    return {host::Outcome::noResult, "not run: the signals cannot be told on a pipe: " + std::to_string(errno)};
   }
-  const platform::UniqueFd signalReader(signalPipe[0]);
-  const platform::UniqueFd signalWriting(signalPipe[1]);
-  signalWriter = signalWriting.get();
-  struct sigaction told {};
-  told.sa_handler = tellSignal;
-  told.sa_flags = SA_RESTART;
-  sigemptyset(&told.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &told, nullptr);
 
   host::Start start = host::startJob(bundle, job, {oneAtATime});
   if (!start.run) {
@@ -264,7 +281,7 @@ host::RunReport runCancellable(const std::string& bundle, const host::PreparedJo
   const auto deadline = std::chrono::steady_clock::now() + timeBound;
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd watched[2] = {{start.run.descriptor(), POLLIN, 0}, {signalReader.get(), POLLIN, 0}};
+    pollfd watched[2] = {{start.run.descriptor(), POLLIN, 0}, {signals.reader(), POLLIN, 0}};
     const int ready = ::poll(watched, 2, static_cast<int>(std::clamp<long long>(left.count(), 0, 60'000)));
     if (ready < 0 && errno != EINTR) break;
     if (watched[1].revents != 0) return host::cancelJob(start.run);

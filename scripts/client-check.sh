@@ -17,7 +17,9 @@
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
 #   scripts/client-check.sh sandboxes [--build DIR]
 #
-#   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt | kmail,
+#   CLIENT      thunderbird | evolution | claws-mail | sylpheed | balsa | neomutt | kmail | geary
+#               (geary: an IMAP and SMTP account on a local Dovecot and SMTP
+#               listener that answer, its password in a GNOME keyring),
 #               or failing-handler: a mailto handler whose program exits 1 at
 #               once, to see what the job reports for a client that failed
 #   --running   start the client before the job, so the job meets a running instance
@@ -140,7 +142,7 @@ if [[ ${1:-} == sandboxes ]]; then
 fi
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|kmail|failing-handler|firefox-esr|terminal|sandboxes [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service|--ask-portal]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--within SECONDS] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy] [--web-mailer]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|kmail|geary|failing-handler|firefox-esr|terminal|sandboxes [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service|--ask-portal]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--within SECONDS] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy] [--web-mailer]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -185,6 +187,7 @@ case "$client" in
   balsa) desktop_id=balsa-mailto-handler.desktop ;;
   neomutt) desktop_id=neomutt.desktop ;;
   kmail) desktop_id=org.kde.kmail2.desktop ;;
+  geary) desktop_id=org.gnome.Geary.desktop ;;
   terminal) desktop_id=neomutt.desktop ;;
   failing-handler) desktop_id=failing-handler.desktop ;;
   firefox-esr) desktop_id=firefox-esr.desktop; attach_log=0 ;;
@@ -218,7 +221,9 @@ client_packages=("$client")
 [[ $client == failing-handler ]] && client_packages=()
 [[ $client == terminal ]] && client_packages=(neomutt xterm)
 # Akonadi with SQLite rather than a database server of its own.
-[[ $client == kmail ]] && client_packages=(kmail akonadi-backend-sqlite)
+[[ $client == kmail ]] && client_packages=(kmail akonadi-backend-sqlite x11-utils)
+# Geary: a local IMAP server and a secret service for its password.
+[[ $client == geary ]] && client_packages=(geary dovecot-imapd gnome-keyring libsecret-tools)
 apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "${client_packages[@]}" xvfb xauth xdotool tmux python3 \
   "${portal_packages[@]}" >/dev/null
 program="$build_dir/SupportDraft.app/Contents/MacOS/support-draft"
@@ -504,12 +509,165 @@ save_neomutt() {
   return 1
 }
 
+# Geary keeps its accounts in ~/.config/geary/account_NAME/geary.ini and
+# their passwords in the session's secret service; it saves a draft on its
+# own, to the account's IMAP Drafts folder. So the account here is an IMAP
+# and SMTP account on servers that answer: a Dovecot of its own on a free
+# port of 127.0.0.1 (its user's maildir under the work directory, where the
+# draft is read back) and a stand-in SMTP listener, with the password in a
+# GNOME keyring unlocked for the session (without it Geary asks for the
+# password first).
+geary_drafts() { echo "$work/mail/test/Maildir/.Drafts"; }
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+setup_geary() {
+  local imap_port smtp_port
+  imap_port=$(free_port)
+  smtp_port=$(free_port)
+  # Dovecot's mail processes run as nobody and must reach the maildir.
+  chmod 0711 "$work"
+  mkdir -p "$work/dovecot/run" "$work/dovecot/state" "$work/mail"
+  chown 65534:65534 "$work/mail"
+  echo 'test:{PLAIN}secret' >"$work/dovecot/users"
+  cat >"$work/dovecot/dovecot.conf" <<CONF
+base_dir = $work/dovecot/run
+state_dir = $work/dovecot/state
+log_path = $work/dovecot/log
+protocols = imap
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $work/dovecot/users
+}
+userdb {
+  driver = static
+  args = uid=65534 gid=65534 home=$work/mail/%u
+}
+mail_location = maildir:~/Maildir
+namespace inbox {
+  inbox = yes
+  separator = /
+  mailbox Drafts {
+    special_use = \\Drafts
+    auto = subscribe
+  }
+  mailbox Sent {
+    special_use = \\Sent
+    auto = subscribe
+  }
+  mailbox Trash {
+    special_use = \\Trash
+    auto = subscribe
+  }
+}
+service imap-login {
+  chroot =
+  inet_listener imap {
+    address = 127.0.0.1
+    port = $imap_port
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+service anvil {
+  chroot =
+}
+CONF
+  dovecot -c "$work/dovecot/dovecot.conf" -F >"$work/dovecot/out" 2>&1 &
+  pids+=($!)
+  python3 -W ignore -m smtpd -n -c DebuggingServer "127.0.0.1:$smtp_port" >"$work/smtp.log" 2>&1 &
+  pids+=($!)
+  PORT=$imap_port python3 -c '
+import imaplib, os, sys, time
+for _ in range(100):
+    try:
+        imap = imaplib.IMAP4("127.0.0.1", int(os.environ["PORT"])); imap.login("test", "secret"); imap.logout(); sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit("the local IMAP server did not answer")'
+  echo "local IMAP server on port $imap_port, SMTP on $smtp_port"
+  printf 'keyring' | "${session[@]}" gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
+  pids+=($!)
+  local stored=0
+  for _ in $(seq 50); do
+    printf 'secret' | "${session[@]}" secret-tool store --label='Geary IMAP password' \
+      xdg:schema org.gnome.Geary proto IMAP host 127.0.0.1 login test 2>/dev/null && { stored=1; break; }
+    sleep 0.2
+  done
+  [[ $stored -eq 1 ]] || { echo "the keyring took no password"; return 1; }
+  mkdir -p "$home/.config/geary/account_test"
+  cat >"$home/.config/geary/account_test/geary.ini" <<INI
+[Metadata]
+version=1
+status=enabled
+
+[Account]
+ordinal=1
+label=Test
+prefetch_days=14
+save_drafts=true
+save_sent=true
+use_signature=false
+signature=
+sender_mailboxes=Test User <test@example.org>;
+service_provider=other
+
+[Incoming]
+credentials=custom
+login=test
+remember_password=true
+host=127.0.0.1
+port=$imap_port
+transport_security=none
+
+[Outgoing]
+credentials=none
+remember_password=true
+host=127.0.0.1
+port=$smtp_port
+transport_security=none
+INI
+}
+# Running: its main window shows the account's inbox once it has logged in.
+start_geary() {
+  "${session[@]}" geary >/dev/null 2>&1 &
+  pids+=($!)
+  await_window '^Inbox — ' >/dev/null || return 1
+  sleep 3
+}
+# Geary saves the draft it shows by itself; the newest one is read once no
+# other has come for a few seconds.
+save_geary() {
+  local drafts f last=""
+  drafts=$(geary_drafts)
+  for _ in $(seq 300); do
+    f=$(ls -t "$drafts/cur" "$drafts/new" 2>/dev/null | grep -v -e '^$' -e ':$' | head -n 1 || true)
+    if [[ -n $f ]]; then
+      [[ $f == "$last" ]] && break
+      last=$f
+      sleep 3
+      continue
+    fi
+    sleep 0.2
+  done
+  [[ -n $last ]] || return 1
+  find "$drafts" -name "$last" -type f | head -n 1
+}
+
 # KMail keeps its mail in Akonadi, here with the SQLite back end (no
 # database server to run), and needs an identity. Its local folders (a
-# maildir, whose drafts folder is made with the first draft) are made on
-# its first start. A KMail quit and started again at once in this set-up
-# may end with "Timeout trying to get lock", so it is started either by
-# the job (cold, its first start) or once before it (--running).
+# maildir with inbox, drafts and the other special folders) are made on
+# its first start, and a first start in a fresh Akonadi at times never
+# gets them (its log: "Invalid parent"; it may then show a fatal error):
+# a composer it shows then has no folder to save a draft to. A user with an
+# identity has run KMail before, so the check does the same: KMail is
+# started once until its local folders are there (if they do not come, once
+# more in a fresh Akonadi), and then either left running (--running) or
+# ended, Akonadi staying up as in a desktop session, before the job starts
+# it cold.
 kmail_drafts() { echo "$home/.local/share/local-mail/drafts"; }
 setup_kmail() {
   mkdir -p "$home/.config/akonadi"
@@ -519,19 +677,64 @@ setup_kmail() {
   # Not its first start as far as the account wizard goes.
   printf '[General]\nfirst-start=false\n' >"$home/.config/kmail2rc"
 }
+kmail_pid=""
 start_kmail() {
-  "${session[@]}" kmail >/dev/null 2>&1 &
-  pids+=($!)
-  await_window '^KMail$' >/dev/null || return 1
-  # The local folders' resource makes its maildir first, its folders later
-  # (under load, minutes later); the drafts folder comes with the first draft.
-  for _ in $(seq 600); do [[ -d "$home/.local/share/local-mail/cur" ]] && { sleep 3; return 0; }; sleep 0.2; done
+  local attempt
+  for attempt in 1 2; do
+    "${session[@]}" kmail >/dev/null 2>&1 &
+    kmail_pid=$!
+    pids+=("$kmail_pid")
+    # The local folders' resource makes its maildir first, its folders later
+    # (under load, a minute later).
+    for _ in $(seq 600); do
+      [[ -d "$(kmail_drafts)" && -d "$home/.local/share/local-mail/inbox" ]] && { sleep 3; return 0; }
+      sleep 0.2
+    done
+    echo "KMail's start $attempt made no local folders within 120 s" >&2
+    end_kmail
+    # Another start in the same Akonadi makes none either: begin afresh.
+    "${session[@]}" akonadictl stop >/dev/null 2>&1 || true
+    for _ in $(seq 100); do
+      "${session[@]}" akonadictl status 2>&1 | grep -q 'Akonadi Control: stopped' && break
+      sleep 0.2
+    done
+    rm -rf "$home/.local/share/akonadi" "$home/.local/share/local-mail" "$home/.config/akonadi" \
+      "$home/.config/specialmailcollectionsrc" "$home/.config/"akonadi_*rc
+    setup_kmail
+  done
   return 1
 }
-# The composer's title is the subject; Ctrl+S saves the draft and closes it.
+# Ends the KMail start_kmail started (Akonadi stays up).
+end_kmail() {
+  kill "$kmail_pid" 2>/dev/null || true
+  for _ in $(seq 100); do kill -0 "$kmail_pid" 2>/dev/null || return 0; sleep 0.2; done
+  kill -KILL "$kmail_pid" 2>/dev/null || true
+}
+# The composer's title is the subject, except when KMail was started with
+# the desktop entry's "-qwindowtitle %c" (by the KDE portal's backend): Qt
+# then gives the first window it shows the title "KMail", and with a draft
+# to compose that window is the composer. Its window role (the KDE main
+# window's object name, kmail-composer#N) tells it from the main window.
+# Ctrl+S saves the draft and closes it.
+kmail_composer() {
+  local w
+  for _ in $(seq 300); do
+    dismiss_dialogs
+    for w in $(xdotool search --onlyvisible --name '^(Support Request - Quorvel.*|KMail)$' 2>/dev/null); do
+      if xprop -id "$w" WM_WINDOW_ROLE 2>/dev/null | grep -q '"kmail-composer'; then echo "$w"; return 0; fi
+    done
+    sleep 0.2
+  done
+  return 1
+}
 save_kmail() {
-  local f
-  save_compose_window '^Support Request - Quorvel' || return 1
+  local f w
+  w=$(kmail_composer) || { echo "no compose window appeared"; return 1; }
+  sleep 1
+  dismiss_dialogs
+  xdotool windowfocus --sync "$w" 2>/dev/null
+  sleep 0.3
+  xdotool key ctrl+s
   for _ in $(seq 100); do
     f=$(find "$(kmail_drafts)/new" "$(kmail_drafts)/cur" -type f 2>/dev/null | head -n 1)
     [[ -n "$f" ]] && { echo "$f"; return 0; }
@@ -757,6 +960,10 @@ fi
 make_default "$desktop_id"
 if [[ $running -eq 1 ]]; then
   "start_$client" || { echo "$client did not show its main window within 60 s"; exit 1; }
+elif [[ $client == kmail && $setup_case != never-set-up ]]; then
+  start_kmail || { echo "KMail made no local folders"; exit 1; }
+  end_kmail
+  echo "KMail was started once before the job (its local folders made) and ended; Akonadi runs on"
 fi
 if [[ $setup_case == other-session ]]; then
   start_in_other_session || { echo "Thunderbird did not start in the other session"; exit 1; }

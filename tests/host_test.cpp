@@ -532,7 +532,6 @@ TEST_F(HostLibrary, StartedRunReturnsAtOnceAndAWaitWithoutBoundLastsUntilItEnds)
   opener.join();
   EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
   EXPECT_EQ(host::pollJob(run).outcome, host::Outcome::opened);
-  awaitEndOf(job);
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::opened);
   expectNoChildLeft();
 
@@ -585,10 +584,9 @@ TEST_F(HostLibrary, CancelEndsTheProgramButNotTheClientShowingTheDraft) {
 
   const host::RunReport cancelled = host::cancelJob(run);
   EXPECT_EQ(cancelled.outcome, host::Outcome::cancelled) << cancelled.explanation;
-  // Ended, and said so again; the job's lock is gone with its watcher.
+  // Ended, and said so again; the job's lock went before the cancel returned.
   EXPECT_EQ(host::pollJob(run).outcome, host::Outcome::cancelled);
   EXPECT_EQ(host::cancelJob(run).outcome, host::Outcome::cancelled);
-  awaitEndOf(job);
   EXPECT_FALSE(fs::exists(fs::path(job.directory) / "result.json"));
   EXPECT_EQ(host::collectResult(job).outcome, host::Outcome::noResult);
   expectNoChildLeft();
@@ -641,10 +639,8 @@ TEST_F(HostLibrary, OneAtATimeIsRefusedWhileAnotherJobOfTheBundleRunsAndFreeAfte
   EXPECT_EQ(host::waitJob(beside, kTimeBound).outcome, host::Outcome::opened);
   EXPECT_EQ(host::waitJob(running, kTimeBound).outcome, host::Outcome::opened);
 
-  // Once the programs have ended (their watchers' locks are gone), the
-  // next one-at-a-time start goes ahead.
-  awaitEndOf(first);
-  awaitEndOf(second);
+  // Once the programs are told ended (their watchers' locks are gone
+  // then), the next one-at-a-time start goes ahead.
   host::Run next = started(second, {true});
   EXPECT_EQ(host::waitJob(next, kTimeBound).outcome, host::Outcome::opened);
 }

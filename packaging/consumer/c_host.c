@@ -6,29 +6,20 @@
 #define _XOPEN_SOURCE 700
 #include <poll.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <support_draft_host.h>
 
+#include "example_job.h"
+
 int main(void) {
   static char message[SUPPORT_DRAFT_MESSAGE_SIZE];
-  char subject[SUPPORT_DRAFT_MAX_SUBJECT_SIZE + 1];
-  const char *body = "Hello";
-  const char *log = "log\n";
-  support_draft_job *job = NULL;
+  support_draft_job *job = prepare_example_job("package check from C");
   support_draft_run *run = NULL;
   support_draft_outcome outcome;
   struct pollfd ended;
 
-  if (support_draft_bundle_subject_prefix(BUNDLE, subject, sizeof subject, message, sizeof message) !=
-      SUPPORT_DRAFT_REASON_NONE) {
-    printf("refused: %s\n", message);
-    return 1;
-  }
-  strcat(subject, "package check from C");
-  if (support_draft_prepare_bundle_job(BUNDLE, NULL, subject, strlen(subject), body, strlen(body), log, strlen(log),
-                                       &job, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
-      support_draft_start_job(BUNDLE, job, &run, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE) {
+  if (job == NULL) return 1;
+  if (support_draft_start_job(BUNDLE, job, &run, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE) {
     printf("refused: %s\n", message);
     support_draft_job_free(job);
     return 1;

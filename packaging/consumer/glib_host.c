@@ -11,6 +11,8 @@
 
 #include <support_draft_host.h>
 
+#include "example_job.h"
+
 typedef struct {
   GMainLoop *loop;
   support_draft_run *run;
@@ -43,22 +45,12 @@ static gboolean time_bound_reached(gpointer data) {
 
 int main(void) {
   static char message[SUPPORT_DRAFT_MESSAGE_SIZE];
-  char subject[SUPPORT_DRAFT_MAX_SUBJECT_SIZE + 1];
-  const char *body = "Hello";
-  const char *log = "log\n";
-  support_draft_job *job = NULL;
+  support_draft_job *job = prepare_example_job("package check from GLib");
   Watch watch;
 
+  if (job == NULL) return 1;
   memset(&watch, 0, sizeof watch);
-  if (support_draft_bundle_subject_prefix(BUNDLE, subject, sizeof subject, message, sizeof message) !=
-      SUPPORT_DRAFT_REASON_NONE) {
-    printf("refused: %s\n", message);
-    return 1;
-  }
-  g_strlcat(subject, "package check from GLib", sizeof subject);
-  if (support_draft_prepare_bundle_job(BUNDLE, NULL, subject, strlen(subject), body, strlen(body), log, strlen(log),
-                                       &job, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE ||
-      support_draft_start_job(BUNDLE, job, &watch.run, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE) {
+  if (support_draft_start_job(BUNDLE, job, &watch.run, message, sizeof message) != SUPPORT_DRAFT_REASON_NONE) {
     printf("refused: %s\n", message);
     support_draft_job_free(job);
     return 1;

@@ -48,11 +48,7 @@ std::optional<std::string> optionalValue(const platform::PlistDict& info, std::s
   return *value.text;
 }
 
-BundleIdentityReading breached(Reason reason) {
-  BundleIdentityReading reading;
-  reading.breach = RuleBreach{reason, ""};
-  return reading;
-}
+BundleIdentityReading breached(Reason reason) { return {std::nullopt, RuleBreach{reason, ""}}; }
 
 }  // namespace
 

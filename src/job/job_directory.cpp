@@ -27,11 +27,7 @@ DirectoryOpening judged(platform::Directory directory) {
   return opening;
 }
 
-DirectoryOpening breached(RuleBreach breach) {
-  DirectoryOpening opening;
-  opening.breach = std::move(breach);
-  return opening;
-}
+DirectoryOpening breached(RuleBreach breach) { return {std::nullopt, std::move(breach), std::nullopt, {}}; }
 
 }  // namespace
 

@@ -37,11 +37,7 @@ constexpr PrivateFileReasons kJobDocumentFileReasons{
     Reason::jobDocumentNotRegularFile, Reason::jobDocumentTooLarge, Reason::jobDocumentNotOwned,
     Reason::jobDocumentNotPrivate};
 
-JobDocumentCheck breached(RuleBreach breach) {
-  JobDocumentCheck check;
-  check.breach = std::move(breach);
-  return check;
-}
+JobDocumentCheck breached(RuleBreach breach) { return {std::nullopt, std::move(breach)}; }
 
 }  // namespace
 

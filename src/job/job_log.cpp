@@ -8,11 +8,7 @@ namespace {
 
 constexpr auto kLogLimit = static_cast<std::size_t>(kMaxLogSize);
 
-LogInput refused(Reason reason, const std::string& path) {
-  LogInput input;
-  input.breach = RuleBreach{reason, path};
-  return input;
-}
+LogInput refused(Reason reason, const std::string& path) { return {std::nullopt, RuleBreach{reason, path}}; }
 
 // The newest bytes of a log of `size` bytes, from the first line that
 // begins within the last kMaxLogSize of them. The byte before that window

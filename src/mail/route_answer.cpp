@@ -1,5 +1,8 @@
 #include "mail/route_answer.h"
 
+#include <array>
+#include <cstddef>
+
 namespace mail {
 namespace {
 
@@ -57,86 +60,44 @@ RouteAnswer answerRoute(const MailFacts& facts, const DraftRoute& withLog, const
   return answer;
 }
 
+namespace {
+
+// The name at the enumerator's place in `names`, which lists them in the
+// enumeration's order; a value outside the enumeration (a host's number
+// cast to it) takes the name of `otherwise`.
+template <typename Enum, std::size_t count>
+std::string_view nameIn(const std::array<std::string_view, count>& names, Enum value, Enum otherwise) {
+  const auto index = static_cast<std::size_t>(value);
+  return names[index < count ? index : static_cast<std::size_t>(otherwise)];
+}
+
+}  // namespace
+
 std::string_view wayName(RouteAnswer::Way way) {
-  switch (way) {
-    case RouteAnswer::Way::None:
-      break;
-    case RouteAnswer::Way::DefaultClient:
-      return "defaultClient";
-    case RouteAnswer::Way::Terminal:
-      return "terminal";
-    case RouteAnswer::Way::Mailer:
-      return "mailer";
-    case RouteAnswer::Way::Portal:
-      return "portal";
-    case RouteAnswer::Way::Host:
-      return "flatpakHost";
-  }
-  return "none";
+  static constexpr auto kNames =
+      std::to_array<std::string_view>({"none", "defaultClient", "terminal", "mailer", "portal", "flatpakHost"});
+  return nameIn(kNames, way, RouteAnswer::Way::None);
 }
 
 std::string_view logName(RouteAnswer::Log log) {
-  switch (log) {
-    case RouteAnswer::Log::Carried:
-      return "carried";
-    case RouteAnswer::Log::NotCarried:
-      return "notCarried";
-    case RouteAnswer::Log::NoRoute:
-      break;
-    case RouteAnswer::Log::DecidedOnHost:
-      return "decidedOnHost";
-  }
-  return "noRoute";
+  static constexpr auto kNames = std::to_array<std::string_view>({"carried", "notCarried", "noRoute", "decidedOnHost"});
+  return nameIn(kNames, log, RouteAnswer::Log::NoRoute);
 }
 
 std::string_view proofName(RouteAnswer::Proof proof) {
-  switch (proof) {
-    case RouteAnswer::Proof::None:
-      break;
-    case RouteAnswer::Proof::Checked:
-      return "checked";
-    case RouteAnswer::Proof::StartOnly:
-      return "startOnly";
-    case RouteAnswer::Proof::DecidedOnHost:
-      return "decidedOnHost";
-  }
-  return "";
+  static constexpr auto kNames = std::to_array<std::string_view>({"", "checked", "startOnly", "decidedOnHost"});
+  return nameIn(kNames, proof, RouteAnswer::Proof::None);
 }
 
 std::string_view clientName(Client client) {
-  switch (client) {
-    case Client::Unknown:
-      break;
-    case Client::Thunderbird:
-      return "thunderbird";
-    case Client::Evolution:
-      return "evolution";
-    case Client::ClawsMail:
-      return "claws-mail";
-    case Client::Sylpheed:
-      return "sylpheed";
-    case Client::Balsa:
-      return "balsa";
-    case Client::NeoMutt:
-      return "neomutt";
-    case Client::Geary:
-      return "geary";
-    case Client::KMail:
-      return "kmail";
-  }
-  return "";
+  static constexpr auto kNames = std::to_array<std::string_view>(
+      {"", "thunderbird", "evolution", "claws-mail", "sylpheed", "balsa", "neomutt", "geary", "kmail"});
+  return nameIn(kNames, client, Client::Unknown);
 }
 
 std::string_view portalBackendName(PortalBackend backend) {
-  switch (backend) {
-    case PortalBackend::Gtk:
-      return "gtk";
-    case PortalBackend::Kde:
-      return "kde";
-    case PortalBackend::Unknown:
-      break;
-  }
-  return "unknown";
+  static constexpr auto kNames = std::to_array<std::string_view>({"gtk", "kde", "unknown"});
+  return nameIn(kNames, backend, PortalBackend::Unknown);
 }
 
 }  // namespace mail

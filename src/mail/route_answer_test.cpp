@@ -4,6 +4,8 @@
 
 #include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "mail/route_plan.h"
 #include "testing/tree_client_files.h"
@@ -130,6 +132,30 @@ TEST(RouteAnswerTest, TheDraftsOwnTextsAndPathsAreJudged) {
   const RouteAnswer answer = answerRoute(routes.facts, routes.withLog, routes.withoutLog, false);
   EXPECT_EQ(answer.way, Way::None);
   EXPECT_EQ(answer.log, Log::NoRoute);
+}
+
+// Hosts read these names (the command's JSON, the C API's names, which cast
+// a host's number to the enumeration): each value keeps its name, and a
+// number outside the enumeration reads as none or unknown.
+TEST(RouteAnswerTest, EveryValueKeepsTheNameHostsRead) {
+  const std::vector<std::string_view> ways = {"none", "defaultClient", "terminal", "mailer", "portal", "flatpakHost"};
+  for (std::size_t i = 0; i < ways.size(); ++i) EXPECT_EQ(wayName(static_cast<Way>(i)), ways[i]);
+  const std::vector<std::string_view> logs = {"carried", "notCarried", "noRoute", "decidedOnHost"};
+  for (std::size_t i = 0; i < logs.size(); ++i) EXPECT_EQ(logName(static_cast<Log>(i)), logs[i]);
+  const std::vector<std::string_view> proofs = {"", "checked", "startOnly", "decidedOnHost"};
+  for (std::size_t i = 0; i < proofs.size(); ++i) EXPECT_EQ(proofName(static_cast<Proof>(i)), proofs[i]);
+  EXPECT_EQ(clientName(Client::Unknown), "");
+  EXPECT_EQ(clientName(Client::ClawsMail), "claws-mail");
+  EXPECT_EQ(clientName(Client::KMail), "kmail");
+  EXPECT_EQ(portalBackendName(PortalBackend::Gtk), "gtk");
+  EXPECT_EQ(portalBackendName(PortalBackend::Kde), "kde");
+
+  EXPECT_EQ(wayName(static_cast<Way>(ways.size())), "none");
+  EXPECT_EQ(wayName(static_cast<Way>(-1)), "none");
+  EXPECT_EQ(logName(static_cast<Log>(logs.size())), "noRoute");
+  EXPECT_EQ(proofName(static_cast<Proof>(-1)), "");
+  EXPECT_EQ(clientName(static_cast<Client>(99)), "");
+  EXPECT_EQ(portalBackendName(static_cast<PortalBackend>(3)), "unknown");
 }
 
 }  // namespace

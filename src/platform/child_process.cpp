@@ -272,6 +272,21 @@ bool reap(pid_t pid, int options, int& status, bool& done) {
 
 ChildWait unknown(int error) { return ChildWait{ChildWait::State::Unknown, 0, error}; }
 
+// How long a watcher that has told the end may take to exit: it exits right
+// after, so only a stopped watcher takes this long.
+constexpr std::chrono::seconds kWatcherExitBound{2};
+
+// Waits for the end of file a watcher's exit makes on its pipe, so that a
+// caller told the end knows the watcher gone and the pipe readable from then on.
+void awaitWatcherExit(int ended) {
+  const Clock::time_point deadline = Clock::now() + kWatcherExitBound;
+  while (readableBy(ended, deadline) == 1) {
+    char byte;
+    const ssize_t n = read(ended, &byte, 1);
+    if (n == 0 || (n < 0 && errno != EINTR)) return;
+  }
+}
+
 // The records a watcher writes on its pipe: that it is watching (a watcher
 // executable only, first, so that the caller knows the start was handed
 // over), the outcome of the start (an errno value, 0 when the program
@@ -305,6 +320,14 @@ void closeAllBut(const std::vector<int>& keep) {
     next = static_cast<unsigned>(fd) + 1;
   }
   close_range(next, ~0U, 0);
+}
+
+// Closes what the watcher kept (`keep`, which holds `report`) but `report`,
+// without allocating: the caller may have had other threads.
+void closeAllButReport(const std::vector<int>& keep, int report) {
+  for (const int fd : keep) {
+    if (fd != report) close(fd);
+  }
 }
 
 // Waits for the program while listening for requests to end it; true when
@@ -343,6 +366,7 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
       [[maybe_unused]] const ssize_t read = ::read(signals, drained, sizeof drained);
     }
   }
+  if (signals >= 0) close(signals);
   reap(pid, 0, status, done);
   return asked;
 }
@@ -368,7 +392,7 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   // record, so a caller that has read it finds them free.
   pid_t pid = -1;
   const Record start{Record::started, launch.spawn(pid)};
-  if (start.value != 0) closeAllBut({report});
+  if (start.value != 0) closeAllButReport(keep, report);
   if (start.value != 0 || reportStart) {
     if (write(report, &start, sizeof start) != static_cast<ssize_t>(sizeof start) || start.value != 0) _exit(0);
   }
@@ -376,8 +400,8 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   int status = 0;
   bool done = false;
   const bool asked = reapOrEnd(pid, requests, status, done);
+  closeAllButReport(keep, report);
   if (!done) _exit(0);
-  closeAllBut({report});
   const Record end{asked ? Record::endedOnRequest : Record::ended, status};
   [[maybe_unused]] const ssize_t written = write(report, &end, sizeof end);
   _exit(0);
@@ -791,13 +815,13 @@ ChildWait awaitDetached(int ended, std::chrono::milliseconds limit) {
     if (ready == 0) return ChildWait{ChildWait::State::StillRunning, 0, 0};
     Record record;
     if (!readRecord(ended, record)) return unknown(EPIPE);
+    // A start not waited for is reported only when it failed; a watcher
+    // executable says first that it watches.
+    if ((record.kind == Record::started && record.value == 0) || record.kind == Record::watching) continue;
+    awaitWatcherExit(ended);
     switch (record.kind) {
       case Record::started:
-        // A start not waited for is reported only when it failed.
-        if (record.value != 0) return ChildWait{ChildWait::State::NotStarted, 0, record.value};
-        continue;
-      case Record::watching:
-        continue;
+        return ChildWait{ChildWait::State::NotStarted, 0, record.value};
       case Record::endedOnRequest:
         return ChildWait{ChildWait::State::EndedOnRequest, record.value, 0};
       default:

@@ -205,7 +205,9 @@ bool endDetached(int endRequests);
 // Waits at most `limit` (zero: only looks) on the descriptor startDetached
 // gave: Ended (or EndedOnRequest) with the wait status, StillRunning,
 // NotStarted for a start not waited for that failed, or Unknown when the
-// watcher ended without telling (it was killed). Read the answer once.
+// watcher ended without telling (it was killed). Told an end, it also
+// waits the moment the watcher takes to exit, so the descriptor stays
+// readable from then on. Read the answer once.
 ChildWait awaitDetached(int ended, std::chrono::milliseconds limit);
 
 }  // namespace platform

@@ -260,10 +260,13 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
     const ChildWait end = awaitDetached(start.ended.get(), milliseconds(20'000));
     ASSERT_EQ(end.state, ChildWait::State::Ended);
     EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
-    // Neither the program nor its watcher holds the caller's pipes any more;
-    // the kept file was let go before the end was told, so a lock on it is
-    // free for whoever read the end.
+    // Told the end, the caller finds the kept file let go (a lock on it is
+    // free for whoever read the end) and the watcher gone (its pipe at end of
+    // file), without waiting any further.
     EXPECT_EQ(poll(&keptEnd, 1, 0), 1) << "the kept file outlived the end's report";
+    pollfd endedEnd{start.ended.get(), POLLIN, 0};
+    EXPECT_EQ(poll(&endedEnd, 1, 0), 1) << "the watcher had not gone when the end was told";
+    // Neither the program nor its watcher holds the caller's pipes any more.
     EXPECT_EQ(readAll(out.read.get()), "");
     EXPECT_EQ(readAll(kept.read.get()), "");
     EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1);
