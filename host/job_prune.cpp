@@ -23,7 +23,7 @@ constexpr mode_t kJobDirectoryPermissions = 0700;
 // temporary name an atomic write of one carries until it is renamed
 // (".<name>.<random>").
 bool isJobFileName(std::string_view name) {
-  for (const std::string_view known : {kJobDocumentName, kLogName, kResultName}) {
+  for (const std::string_view known : {kJobDocumentName, kLogName, kResultName, kDraftTextsName}) {
     if (name == known) return true;
     if (name.size() > known.size() + 2 && name[0] == '.' && name.substr(1, known.size()) == known &&
         name[known.size() + 1] == '.') {

@@ -21,7 +21,8 @@ struct JobDirectoryFacts {
   uid_t owner = 0;
   mode_t permissions = 0;  // the permission bits
   // Every entry is a regular file of the owner with one of the job's names
-  // (job.json, log.txt, result.json, or an unfinished atomic write of one).
+  // (job.json, log.txt, result.json, draft.txt, or an unfinished atomic
+  // write of one).
   bool onlyJobFiles = false;
   std::time_t newest = 0;  // the latest modification of the directory and its entries
   bool running = true;     // a program may run for it: its run lock could not be had

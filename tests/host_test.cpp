@@ -706,6 +706,8 @@ TEST_F(HostLibrary, PruneRemovesOnlyOldFinishedJobsAndNeverThroughALink) {
   const host::PreparedJob recent = prepared(request("recent"));
   const host::PreparedJob annotated = prepared(request("annotated"));
   writeFile(fs::path(annotated.directory) / "notes", "the host's own", 0600);
+  // The texts file a mail client read the draft from goes with its job.
+  writeFile(fs::path(old.directory) / "draft.txt", "the body", 0600);
   backdate(old.directory);
   backdate(annotated.directory);
   // An old job directory elsewhere, reached through a link with a job id's name.

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "job_fixture.h"
 #include "mail/draft_guard.h"
@@ -255,7 +256,9 @@ TEST_F(MailHandoff, CurrentDirectoryIsNeverSearched) {
 
 // One known client: its desktop id, the words of its entry after the
 // program, whether it runs in a terminal, and the arguments its start must
-// receive, in the patterns of testing_support::argumentMismatch.
+// receive, in the patterns of testing_support::argumentMismatch (the body
+// of Thunderbird's "<fields>" and NeoMutt's "<draftfile>" read from the
+// job's texts file).
 struct ClientCase {
   std::string name;
   std::string desktopId;
@@ -270,7 +273,7 @@ void PrintTo(const ClientCase& c, std::ostream* os) { *os << c.name; }
 std::vector<ClientCase> clientCases() {
   return {
       {"Thunderbird", "thunderbird.desktop", "thunderbird", "%u", false, {"-compose", "<fields+log>"}},
-      {"NeoMutt", "neomutt.desktop", "neomutt", "%u", true, {"-a", "<log>", "--", "<uri>"}},
+      {"NeoMutt", "neomutt.desktop", "neomutt", "%u", true, {"-H", "<draftfile>", "-a", "<log>", "--"}},
       {"KMail", "org.kde.kmail2.desktop", "kmail", "-qwindowtitle %c %u", false, {"-qwindowtitle", "Mail", "<uri+log>"}},
   };
 }
@@ -391,7 +394,8 @@ class DefaultClient : public MailHandoff {
 
   // The draft the job asked for, as a client's start must describe it.
   ExpectedDraft draft(const std::string& subjectText = subject("x"), const std::string& bodyText = "b") const {
-    return {subjectText, bodyText, SUPPORT_DRAFT_TEST_RECIPIENT, (jobDir() / "log.txt").string()};
+    return {subjectText, bodyText, SUPPORT_DRAFT_TEST_RECIPIENT, (jobDir() / "log.txt").string(),
+            (jobDir() / "draft.txt").string()};
   }
 
   // The terminal's start (its own words, then the helper and the channel's
@@ -435,6 +439,44 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
+
+// Thunderbird and NeoMutt read the texts from the job's own file: the
+// largest body of non-ASCII letters and escapes is in no argument of any
+// program started, raw or percent-encoded, and the file holds it exactly,
+// private to the user. A later run of the job replaces it.
+TEST_F(DefaultClient, TextsFileKeepsTheBodyOutOfEveryCommandLine) {
+  const std::string body = largestBody();
+  const std::string raw = "\xC3\xBC\"$\\";
+  const std::string encoded = "%C3%BC%22%24%5C";
+  for (const auto& [program, desktopId, terminal] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"thunderbird", "thunderbird.desktop", false}, {"neomutt", "neomutt.desktop", true}}) {
+    SCOPED_TRACE(program);
+    const std::vector<std::string> words =
+        terminal ? std::vector<std::string>{"-H", "<draftfile>", "-a", "<log>", "--"}
+                 : std::vector<std::string>{"-compose", "<fields+log>"};
+    clearCalls();
+    useClientNamed(program);
+    makeDefault(desktopId, "%u", terminal);
+    prepare(jobJson(subject("x"), body, true), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), opened());
+    const auto started = startedWith();
+    ASSERT_EQ(started.size(), terminal ? 2u : 1u);
+    for (const auto& call : started) {
+      for (const std::string& argument : call) {
+        EXPECT_EQ(argument.find(raw), std::string::npos) << argument.substr(0, 80);
+        EXPECT_EQ(argument.find(encoded), std::string::npos) << argument.substr(0, 80);
+      }
+    }
+    EXPECT_EQ(argumentsMismatch(started.back(), words, draft(subject("x"), body)), "");
+
+    clearCalls();
+    prepare(jobJson(subject("y"), "second \xE6\x97\xA5", true), std::string_view("log line\n"));
+    expectQuietExit(runWithDefaultClient());
+    EXPECT_EQ(outcome(), opened());
+    EXPECT_EQ(argumentsMismatch(startedWith().back(), words, draft(subject("y"), "second \xE6\x97\xA5")), "");
+  }
+}
 
 // A handler no route is known for, or whose Exec line runs its client out
 // of sight (a shell), cannot take the log: nothing is
@@ -617,7 +659,7 @@ TEST_F(DefaultClient, WrappedExecRunsTheClientItWraps) {
   prepare(jobJson(subject("x"), "b", true), std::string_view("log line\n"));
   expectQuietExit(runWithDefaultClient());
   EXPECT_EQ(outcome(), opened());
-  expectTerminalThenClient({"-e"}, {"-a", "<log>", "--", "<uri>"});
+  expectTerminalThenClient({"-e"}, {"-H", "<draftfile>", "-a", "<log>", "--"});
 }
 
 // A subject that is more than one header line never reaches a client, on
@@ -688,7 +730,7 @@ TEST_F(TerminalClient, ClientsEndIsTheOutcomeWhateverTheTerminalDoes) {
       useClient(c.client);
       expectQuietExit(runWithDefaultClient());
       EXPECT_EQ(outcome(), c.outcome);
-      expectTerminalThenClient({"-e"}, {"-a", "<log>", "--", "<uri>"});
+      expectTerminalThenClient({"-e"}, {"-H", "<draftfile>", "-a", "<log>", "--"});
       EXPECT_TRUE(runtimeDirectoryIsEmpty()) << "the channel is removed";
     }
   }
@@ -719,7 +761,7 @@ TEST_F(TerminalClient, MailerNamingTheClientTakesItsRoute) {
     // desktop's takes it after -e.
     expectTerminalThenClient(mailer.starts_with("xterm") ? std::vector<std::string>{"-T", "neomutt", "-e"}
                                                          : std::vector<std::string>{"-e"},
-                             {"-a", "<log>", "--", "<uri>"});
+                             {"-H", "<draftfile>", "-a", "<log>", "--"});
   }
 }
 

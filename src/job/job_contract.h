@@ -18,6 +18,9 @@
 inline constexpr std::string_view kJobDocumentName = "job.json";
 inline constexpr std::string_view kLogName = "log.txt";
 inline constexpr std::string_view kResultName = "result.json";
+// The draft's texts for a mail client that reads them from a file rather
+// than its command line, written by the program and kept with the job.
+inline constexpr std::string_view kDraftTextsName = "draft.txt";
 inline constexpr std::string_view kDraftsDirectory = "support-drafts";
 
 inline constexpr std::int64_t kMaxJobDocumentSize = 16384;

@@ -40,8 +40,10 @@ void processJob() noexcept {
     const auto job = checkJobDocumentIn(*jobDirectory, identity->subjectPrefix).job;
     if (!job) return;
     // What the mail service needs of the process, fetched once here.
-    const mail::MailContext context = mail::mailContext(
+    mail::MailContext context = mail::mailContext(
         platform::handedOnEnvironment(platform::processEnvironment()), *home, bundle.executableDirectory);
+    // Texts a client reads from a file lie with the job's log, for as long.
+    context.textsFile = platform::childOf(*jobDirectory, kDraftTextsName);
     requestDraft(*jobDirectory, *job, bundle.resourceDirectory, context, identity->recipient);
   } catch (...) {
     // Out of memory is the only thing that can throw here; with nothing

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "mail/command_shape.h"
+#include "mail/header_line.h"
 #include "mail/mail_address.h"
 #include "mail/mailer_command.h"
 #include "platform/percent_encoding.h"
@@ -30,38 +31,80 @@ DraftRoute start(std::vector<std::string> argv, Verdict verdict = Verdict::ExitS
   return route;
 }
 
+// What a known client is handed after its program: its arguments, and the
+// texts file's bytes when it reads the texts from there.
+struct ClientHandOff {
+  std::vector<std::string> arguments;
+  std::optional<std::string> textsFileBytes;
+};
+
+// Whether Thunderbird's -compose takes `path` as a message= value: in double
+// quotes, which a comma or an apostrophe of the path cannot end (its file:
+// URL is not taken there). A path with a double quote, a backslash, a '%'
+// (whose reading there was not measured) or a control character goes
+// another way.
+bool thunderbirdTakesMessagePath(const std::string& path) {
+  for (const char c : path) {
+    if (c == '"' || c == '\\' || c == '%' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  }
+  return !path.empty();
+}
+
 // Thunderbird ignores attach= in a mailto: URI; its -compose option takes
 // comma-separated fields instead. Subject and body stay percent-encoded
 // (Thunderbird decodes them), as does the recipient's local part, and the
 // log goes as a file: URL, so no character of any text can end a value or
-// add a field.
-std::vector<std::string> thunderbirdArguments(const Draft& draft) {
+// add a field. With a texts file the body goes there instead (message=,
+// read as UTF-8 plain text, the running instance's as well as a cold
+// start's), out of the command line; subject and recipient have no such
+// field and stay in it.
+ClientHandOff thunderbirdHandOff(const Draft& draft, const std::string& textsFile) {
   std::string fields;
   if (!draft.recipient.empty()) fields = "to=" + encodedAddress(draft.recipient) + ",";
-  fields += "subject=" + percentEncode(draft.subject) + ",body=" + percentEncode(draft.body);
+  fields += "subject=" + percentEncode(draft.subject);
+  std::optional<std::string> bytes;
+  if (!draft.body.empty() && thunderbirdTakesMessagePath(textsFile)) {
+    fields += ",message=\"" + textsFile + "\"";
+    bytes = draft.body;
+  } else {
+    fields += ",body=" + percentEncode(draft.body);
+  }
   if (!draft.attachment.empty()) fields += ",attachment='" + fileUrl(draft.attachment) + "'";
-  return {"-compose", std::move(fields)};
+  return {{"-compose", std::move(fields)}, std::move(bytes)};
+}
+
+// NeoMutt reads a draft file (-H) at its start, headers and body, and
+// works on a copy of its own from then on.
+ClientHandOff neomuttHandOff(const Draft& draft, const std::string& textsFile) {
+  const bool log = !draft.attachment.empty();
+  if (textsFile.empty()) {
+    // -a takes files up to "--"; the mailto: URL stands as the address.
+    if (!log) return {{mailtoUri(draft, false)}, std::nullopt};
+    return {{"-a", draft.attachment, "--", mailtoUri(draft, false)}, std::nullopt};
+  }
+  if (!log) return {{"-H", textsFile}, neomuttDraftFile(draft)};
+  return {{"-H", textsFile, "-a", draft.attachment, "--"}, neomuttDraftFile(draft)};
 }
 
 // The arguments after the client's program, for the clients whose mailto:
 // handling drops attachments their own compose options are used.
-std::vector<std::string> clientArguments(Client client, const Draft& draft) {
+// `textsFile`: where a client that can read the texts from a file gets
+// them ("" for none).
+ClientHandOff clientHandOff(Client client, const Draft& draft, const std::string& textsFile) {
   const bool log = !draft.attachment.empty();
   switch (client) {
     case Client::Thunderbird:
-      return thunderbirdArguments(draft);
+      return thunderbirdHandOff(draft, textsFile);
     case Client::Sylpheed:
-      if (!log) return {"--compose", mailtoUri(draft, false)};
-      return {"--compose", mailtoUri(draft, false), "--attach", draft.attachment};
+      if (!log) return {{"--compose", mailtoUri(draft, false)}, std::nullopt};
+      return {{"--compose", mailtoUri(draft, false), "--attach", draft.attachment}, std::nullopt};
     case Client::Balsa:
       // --compose takes the mailto: URI; --attach takes a file: URL (a
       // plain path gives "Operation not supported").
-      if (!log) return {"--compose=" + mailtoUri(draft, false)};
-      return {"--compose=" + mailtoUri(draft, false), "--attach=" + fileUrl(draft.attachment)};
+      if (!log) return {{"--compose=" + mailtoUri(draft, false)}, std::nullopt};
+      return {{"--compose=" + mailtoUri(draft, false), "--attach=" + fileUrl(draft.attachment)}, std::nullopt};
     case Client::NeoMutt:
-      // -a takes files up to "--"; the mailto: URL stands as the address.
-      if (!log) return {mailtoUri(draft, false)};
-      return {"-a", draft.attachment, "--", mailtoUri(draft, false)};
+      return neomuttHandOff(draft, textsFile);
     case Client::Evolution:
     case Client::ClawsMail:
     case Client::Geary:
@@ -70,7 +113,7 @@ std::vector<std::string> clientArguments(Client client, const Draft& draft) {
       break;
   }
   // These take attach= from the mailto: URI.
-  return {mailtoUri(draft, true)};
+  return {{mailtoUri(draft, true)}, std::nullopt};
 }
 
 // A terminal entry (NeoMutt) runs in the terminal emulator Debian's
@@ -150,11 +193,15 @@ DraftRoute commandRoute(const Words& words, std::optional<std::size_t> target, b
   }
   Words argv;
   Verdict verdict;
+  std::optional<std::string> textsFileBytes;
   if (client != Client::Unknown) {
     if (shape.flatpak && log) {
       return refuse("The mail client runs in a Flatpak sandbox, which cannot read the log.");
     }
-    argv = withTarget(words, target, clientArguments(client, draft), client, shape.flatpak);
+    // A Flatpak client cannot read the job's files: its texts stay in its arguments.
+    ClientHandOff handOff = clientHandOff(client, draft, shape.flatpak ? std::string() : facts.textsFile);
+    textsFileBytes = std::move(handOff.textsFileBytes);
+    argv = withTarget(words, target, handOff.arguments, client, shape.flatpak);
     verdict = verdictFor(client);
   } else {
     const bool attach = takesAttachInUri(uriClient);
@@ -169,11 +216,15 @@ DraftRoute commandRoute(const Words& words, std::optional<std::size_t> target, b
     // The helper starts the client's program with the words from it on.
     const std::size_t before = shape.program;
     DraftRoute route = watched(std::move(launcher), slice(argv, before, argv.size()), verdict, facts);
-    if (route.kind == DraftRoute::Kind::Watched) route.client = client;
+    if (route.kind == DraftRoute::Kind::Watched) {
+      route.client = client;
+      route.textsFileBytes = std::move(textsFileBytes);
+    }
     return route;
   }
   DraftRoute route = start(argv, verdict);
   route.client = client;
+  route.textsFileBytes = std::move(textsFileBytes);
   if (client == Client::Balsa) route.startAloneFirst = withTarget(words, target, {}, client, false);
   // Claws Mail's --status is served in turn with the requests forwarded
   // before it; when none runs, the start only says so and exits.
@@ -250,6 +301,12 @@ std::string fileUrl(const std::string& path) {
     rest.remove_prefix(slash + 1);
   }
   return url + percentEncode(rest);
+}
+
+std::string neomuttDraftFile(const Draft& draft) {
+  std::string file;
+  if (!draft.recipient.empty()) file = "To: " + draft.recipient + "\n";
+  return file + "Subject: " + encodedWords(draft.subject) + "\n\n" + draft.body;
 }
 
 DraftRoute decideRoute(const MailFacts& facts, const Draft& draft) {

@@ -3,6 +3,7 @@
 // facts a test makes up.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ struct MailFacts {
   // its Terminal key. Empty when the entry was not found.
   std::vector<ExecWord> exec;
   bool terminal = false;
+  // A file of the user's alone (in the job's private directory) where a
+  // client that reads the draft's texts from a file gets them, out of other
+  // users' sight; "" when there is none and the texts go in the client's
+  // arguments.
+  std::string textsFile;
 };
 
 // How the end of the client is read.
@@ -113,6 +119,11 @@ struct DraftRoute {
   // MAILER's later commands, each tried in turn while the ones before it
   // have not opened the draft.
   std::vector<DraftRoute> fallbacks;
+  // For Start and Watched: what the route's client reads from the facts'
+  // texts file, written there (mode 0600, replacing any earlier one) before
+  // the client is started; nothing is started when it cannot be written.
+  // Nothing: the route hands the texts in the client's arguments.
+  std::optional<std::string> textsFileBytes;
   // For Start and Watched: the known client the route starts, if any.
   Client client = Client::Unknown;
   Assurance assurance = Assurance::StartOnly;
@@ -135,5 +146,11 @@ std::string mailtoUri(const Draft& draft, bool withAttachment);
 // The file: URL of an absolute path: every byte but the unreserved ASCII
 // characters and '/' percent-encoded, so no quote, comma or blank remains.
 std::string fileUrl(const std::string& path);
+
+// The draft file NeoMutt reads with -H: the recipient (when the draft has
+// one) and the subject as headers, the subject as encoded words
+// (encodedWords) so that no text of it is read as a header's syntax, then
+// a blank line and the body as it is.
+std::string neomuttDraftFile(const Draft& draft);
 
 }  // namespace mail

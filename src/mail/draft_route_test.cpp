@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -61,7 +62,7 @@ const Draft kTricky{"Support Request - Quorvel a,b='c' \"q\" ,to='x@example.org'
                     "/home/O'Neil, J\xC3\xB6rg/.vantrel-devtool-dev/support-drafts/j/log.txt",
                     "help+desk&to=x@support.example.org"};
 const testing_support::ExpectedDraft kTrickyExpected{kTricky.subject, kTricky.body, kTricky.recipient,
-                                                     kTricky.attachment};
+                                                     kTricky.attachment, ""};
 
 // Each known client gets its own start, with the program its desktop entry
 // names (or, under an id no client has, its program alone); clients that
@@ -106,6 +107,69 @@ TEST(DraftRouteTest, EachKnownClientGetsItsOwnStart) {
     MailFacts byProgram = c.facts;
     byProgram.handlerId = "x";
     EXPECT_EQ(testing_support::argumentsMismatch(decideRoute(byProgram, kTricky).argv, c.withLog, kTrickyExpected), "");
+  }
+}
+
+// With a private texts file, Thunderbird takes the body and NeoMutt the
+// whole draft from it: no text of the body is in their arguments, and the
+// file's bytes are exactly what each reads. Where the file cannot serve (a
+// Flatpak client, a path Thunderbird's field cannot hold, another client,
+// an empty body) the texts go in the arguments as without a file.
+TEST(DraftRouteTest, TextsFileTakesTheBodyOutOfTheArguments) {
+  const std::string file = "/home/O'Neil, J\xC3\xB6rg/job/draft.txt";
+  const Draft draft{"Support Request - Quorvel x", "body, it's \xE6\x97\xA5\r\nline two", "/home/u/log.txt",
+                    "support@example.org"};
+  const auto withFile = [&](MailFacts f, std::string path = "") {
+    f.textsFile = path.empty() ? file : path;
+    return f;
+  };
+  const DraftRoute tb = decideRoute(withFile(facts("thunderbird.desktop", {"thunderbird", "%u"})), draft);
+  EXPECT_EQ(tb.argv, (Words{"thunderbird", "-compose",
+                            "to=support@example.org,subject=Support%20Request%20-%20Quorvel%20x,message=\"" + file +
+                                "\",attachment='file:///home/u/log.txt'"}));
+  EXPECT_EQ(tb.textsFileBytes, draft.body);
+
+  const DraftRoute mutt = decideRoute(withFile(facts("neomutt.desktop", {"neomutt", "%u"}, true)), draft);
+  EXPECT_EQ(mutt.kind, DraftRoute::Kind::Watched);
+  EXPECT_EQ(mutt.argv, (Words{"neomutt", "-H", file, "-a", "/home/u/log.txt", "--"}));
+  EXPECT_EQ(mutt.textsFileBytes, "To: support@example.org\nSubject: =?UTF-8?B?U3VwcG9ydCBSZXF1ZXN0IC0gUXVvcnZlbCB4?=\n\n" +
+                                     draft.body);
+  Draft noLog = draft;
+  noLog.attachment.clear();
+  noLog.recipient.clear();
+  const DraftRoute muttNoLog = decideRoute(withFile(facts("neomutt.desktop", {"neomutt", "%u"}, true)), noLog);
+  EXPECT_EQ(muttNoLog.argv, (Words{"neomutt", "-H", file}));
+  EXPECT_EQ(muttNoLog.textsFileBytes, "Subject: =?UTF-8?B?U3VwcG9ydCBSZXF1ZXN0IC0gUXVvcnZlbCB4?=\n\n" + draft.body);
+  MailFacts mailer = withFile(facts("", {}));
+  mailer.mailer = "xterm -e neomutt";
+  EXPECT_EQ(decideRoute(mailer, noLog).argv, (Words{"neomutt", "-H", file}));
+
+  const std::string encodedBody = "body%2C%20it%27s%20%E6%97%A5%0D%0Aline%20two";
+  const MailFacts flatpakTb = withFile(facts("org.mozilla.Thunderbird.desktop",
+                                             {"flatpak", "run", "org.mozilla.Thunderbird", "%u"}));
+  struct Case {
+    std::string name;
+    MailFacts facts;
+    Draft draft;
+  };
+  Draft empty = noLog;
+  empty.body.clear();
+  const std::vector<Case> inArguments = {
+      {"flatpak", flatpakTb, noLog},
+      {"double quote", withFile(facts("thunderbird.desktop", {"thunderbird", "%u"}), "/home/a\"b/draft.txt"), noLog},
+      {"percent", withFile(facts("thunderbird.desktop", {"thunderbird", "%u"}), "/home/a%41/draft.txt"), noLog},
+      {"backslash", withFile(facts("thunderbird.desktop", {"thunderbird", "%u"}), "/home/a\\b/draft.txt"), noLog},
+      {"no file", facts("thunderbird.desktop", {"thunderbird", "%u"}), noLog},
+      {"sylpheed", withFile(facts("sylpheed.desktop", {"sylpheed", "%u"})), noLog},
+      {"empty body", withFile(facts("thunderbird.desktop", {"thunderbird", "%u"})), empty},
+  };
+  for (const Case& c : inArguments) {
+    const DraftRoute route = decideRoute(c.facts, c.draft);
+    EXPECT_FALSE(route.textsFileBytes) << c.name;
+    const bool bodyInArguments = std::any_of(route.argv.begin(), route.argv.end(), [&](const std::string& word) {
+      return word.find(c.draft.body.empty() ? "body=" : encodedBody) != std::string::npos;
+    });
+    EXPECT_TRUE(bodyInArguments) << c.name;
   }
 }
 

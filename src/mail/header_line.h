@@ -4,6 +4,7 @@
 // (a "Bcc:" that adds recipients of the user's log).
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace mail {
@@ -16,5 +17,13 @@ namespace mail {
 // blank in a header and stays allowed. The text is read as UTF-8; its
 // validity is checked elsewhere.
 bool isOneHeaderLine(std::string_view text);
+
+// `text` (UTF-8) as a header value of encoded words ("=?UTF-8?B?...?="),
+// each of at most 75 characters and holding whole characters only,
+// separated by a folding line break and a blank, which a reader drops
+// between encoded words. Every byte of the text is in base64, so nothing
+// of it (a "=?" of its own, a line break) is read as header syntax. An
+// empty text gives an empty value.
+std::string encodedWords(std::string_view text);
 
 }  // namespace mail

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace mail {
@@ -40,6 +41,28 @@ TEST(HeaderLineTest, WhatEndsAHeaderLine) {
       {"x\xE2\x80\xA9y", false},
   };
   for (const Case& c : cases) EXPECT_EQ(isOneHeaderLine(c.text), c.oneLine) << testing::PrintToString(c.text);
+}
+
+// A subject goes into a draft file's header as encoded words: every byte
+// in base64 (a "=?...?=" of the text's own stays text), no word longer than
+// 75 characters, and no character split between two words.
+TEST(HeaderLineTest, EncodedWordsCarryTheTextWhole) {
+  EXPECT_EQ(encodedWords(""), "");
+  EXPECT_EQ(encodedWords("T\xC3\xBCrk\xC3\xA7" "e"), "=?UTF-8?B?VMO8cmvDp2U=?=");
+  EXPECT_EQ(encodedWords("x =?UTF-8?Q?y?= z"), "=?UTF-8?B?eCA9P1VURi04P1E/eT89IHo=?=");
+  // 44 letters and an e-acute, whose second byte is the 46th: the first
+  // word ends before it.
+  EXPECT_EQ(encodedWords(std::string(44, 'a') + "\xC3\xA9"),
+            "=?UTF-8?B?YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWE=?=\n =?UTF-8?B?w6k=?=");
+  const std::string value = encodedWords(std::string(200, 'x'));
+  std::size_t words = 0;
+  for (std::size_t at = 0; at <= value.size();) {
+    const std::size_t end = std::min(value.find("\n ", at), value.size());
+    EXPECT_LE(end - at, 75U);
+    ++words;
+    at = end + 2;
+  }
+  EXPECT_EQ(words, 5U);  // 200 bytes in words of 45
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mail/portal_answer.h"
+#include "platform/directory.h"
 #include "platform/run_program.h"
 #include "platform/unique_fd.h"
 
@@ -58,6 +59,11 @@ struct MailContext {
   std::string flatpakHelper;
   std::string desktopHelper;
   std::string runtimeDirectory;  // XDG_RUNTIME_DIR; "" when unset
+  // Where a client that reads the draft's texts from a file gets them: a
+  // name in the job's own directory, the user's alone and kept as long as
+  // the job's log. No directory: there is none, and the texts go in the
+  // client's arguments (a host asking for a route, the desktop helper).
+  platform::FileLocation textsFile;
   // How long a started client has before it counts as opened (one started
   // cold stays in the foreground), and `run program` waits.
   std::chrono::milliseconds grace = platform::kProgramGraceTime;

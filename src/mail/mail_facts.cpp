@@ -72,6 +72,7 @@ MailFacts gatherMailFacts(const MailContext& context) {
     return facts;
   }
   facts.privateChannel = isPrivateRuntimeDirectory(context.runtimeDirectory.c_str());
+  if (context.textsFile.directory != nullptr) facts.textsFile = context.textsFile.path();
   facts.mailer = variable("MAILER");
   if (!facts.mailer.empty()) return facts;
   const XdgEnvironment xdg{context.home,           variable("XDG_CONFIG_HOME"), variable("XDG_CONFIG_DIRS"),

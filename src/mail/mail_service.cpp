@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/error_numbers.h"
+#include "platform/file_io.h"
 #include "mail/draft_guard.h"
 #include "mail/header_line.h"
 #include "mail/helper_words.h"
@@ -21,6 +22,8 @@ using platform::kErrorKilledBySignal;
 using platform::kErrorLaunchFailed;
 using platform::ProgramRun;
 
+constexpr unsigned kTextsFileMode = 0600;
+
 // Whether the client's running instance is held by a dialog of an earlier
 // request: its answer to the route's query does not come in time. A query
 // that cannot be run, or fails, says nothing either way.
@@ -30,12 +33,26 @@ bool heldByDialog(const MailContext& context, const DraftRoute& route) {
   return probe.errorNumber == platform::kErrorTimedOut;
 }
 
+// Writes the texts file the route's client reads, when it reads one: a
+// new file of the user's alone in the job's private directory, left there
+// for the job's lifetime, since a client may read it long after the job
+// has answered (a cold Thunderbird read it after 33 s on a loaded machine;
+// a running one after the request's forwarder had exited).
+bool textsFileWritten(const MailContext& context, const DraftRoute& route) {
+  if (!route.textsFileBytes) return true;
+  return context.textsFile.directory != nullptr &&
+         platform::writeFileAtomically(context.textsFile, *route.textsFileBytes, kTextsFileMode);
+}
+
 ServiceAnswer started(const MailContext& context, const DraftRoute& route) {
   if (heldByDialog(context, route)) {
     // Handed on now, the draft would wait unseen until the user closes
     // that dialog, or for ever when they quit the client instead.
     return {kErrorNoDraftRoute, "The running mail client is busy with a dialog of an earlier request; "
                                 "the draft was not handed to it."};
+  }
+  if (!textsFileWritten(context, route)) {
+    return {kErrorLaunchFailed, "The draft's texts could not be written for the mail client to read."};
   }
   const auto launch = [&](const std::vector<std::string>& command) {
     return context.launch.run(command, context.grace, platform::AtDeadline::LeaveRunning, {});
@@ -117,6 +134,9 @@ ServiceAnswer watchedFailure(const ReportChannel::Heard& heard, const std::strin
 // users, and reads what the helper reports by the end of the grace.
 ServiceAnswer watched(const MailContext& context, const DraftRoute& route) {
   if (route.launcher.empty() || route.argv.empty()) return {kErrorLaunchFailed, "No command to start."};
+  if (!textsFileWritten(context, route)) {
+    return {kErrorLaunchFailed, "The draft's texts could not be written for the mail client to read."};
+  }
   std::optional<ReportChannel> channel = ReportChannel::open(context.runtimeDirectory.c_str(), route.argv);
   if (!channel) {
     return {kErrorNoDraftRoute, "No private place in XDG_RUNTIME_DIR to learn whether the mail client opened the draft."};

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <tuple>
 
 #include "mail/client_report.h"
@@ -250,6 +252,66 @@ TEST(MailServiceTest, UnrunnableClientIsNoPermissionError) {
   const ServiceAnswer outcome = carryOut(shortGrace(), startRoute({client}, Verdict::ExitStatus), kDraft);
   EXPECT_NE(outcome.errorNumber, 0);
   EXPECT_NE(outcome.errorNumber, platform::kErrorPermissionDenied);
+}
+
+// A route whose client reads the texts from a file has them written there
+// before its start: exactly its bytes, mode 0600, replacing what stood
+// under the name (a link is replaced, never followed). With no place for
+// the file nothing is started.
+TEST(MailServiceTest, TextsFileIsWrittenPrivatelyBeforeTheClientStarts) {
+  const testing_support::ScratchDirectory scratch;
+  const std::string outside = scratch.path() + "/outside";
+  std::ofstream(outside) << "not to be touched";
+  const std::string job = scratch.path() + "/job";
+  std::filesystem::create_directory(job);
+  std::filesystem::create_symlink(outside, job + "/draft.txt");
+  const auto directory = platform::Directory::openWithoutLinks(job);
+  ASSERT_TRUE(directory);
+  const std::string bytes = "Subject: x\n\n" + std::string(9000, 'b') + "\xE6\x97\xA5\r\n";
+
+  for (const DraftRoute::Kind kind : {DraftRoute::Kind::Start, DraftRoute::Kind::Watched}) {
+    DraftRoute route = startRoute({"neomutt", "-H", job + "/draft.txt"}, Verdict::ExitStatus);
+    route.kind = kind;
+    if (kind == DraftRoute::Kind::Watched) route.launcher = {"x-terminal-emulator", "-e"};
+    route.textsFileBytes = bytes;
+    FakeLauncher fake;
+    fake.helperSays = "started\n";
+    fake.graceEndsOnceAccepted = true;
+    MailContext context = fake.context();
+    const testing_support::ScratchDirectory runtime;
+    ::chmod(runtime.path().c_str(), 0700);
+    context.runtimeDirectory = runtime.path();
+    context.textsFile = platform::childOf(*directory, "draft.txt");
+    std::string seenAtStart;
+    const auto read = [&] {
+      std::ifstream in(job + "/draft.txt", std::ios::binary);
+      seenAtStart.assign(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto run = context.launch.run;
+    context.launch.run = [&](const Words& command, std::chrono::milliseconds wait, platform::AtDeadline at,
+                             std::string_view input) {
+      read();
+      return run(command, wait, at, input);
+    };
+    const auto start = context.launch.start;
+    context.launch.start = [&](const Words& command) {
+      read();
+      return start(command);
+    };
+    EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, 0);
+    EXPECT_EQ(seenAtStart, bytes);
+    struct stat file {};
+    ASSERT_EQ(::lstat((job + "/draft.txt").c_str(), &file), 0);
+    EXPECT_TRUE(S_ISREG(file.st_mode));
+    EXPECT_EQ(file.st_mode & 07777, 0600U);
+
+    context.textsFile = {};
+    fake.started.clear();
+    EXPECT_NE(carryOut(context, route, kDraft).errorNumber, 0);
+    EXPECT_TRUE(fake.started.empty());
+  }
+  std::ifstream in(outside);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not to be touched");
 }
 
 TEST(MailServiceTest, RefusedRouteStartsNothing) {

@@ -4,8 +4,15 @@
 // all decode with these.
 #pragma once
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,6 +123,18 @@ inline DecodedUri decodeComposeFields(std::string_view fields) {
     const std::string key(fields.substr(0, equals));
     fields.remove_prefix(equals + 1);
     std::string_view value;
+    if (fields.starts_with('"')) {
+      // message="<path>": the file the body is read from, a path as it is.
+      const auto close = fields.find('"', 1);
+      if (close == std::string_view::npos) return {{}, "unterminated double quote in " + key};
+      if (key != "message") return {{}, "double-quoted value of " + key};
+      const std::string path(fields.substr(1, close - 1));
+      fields.remove_prefix(close + 1);
+      if (!fields.empty() && !fields.starts_with(',')) return {{}, "text after the value of " + key};
+      if (!fields.empty()) fields.remove_prefix(1);
+      if (!decoded.fields.emplace(key, path).second) return {{}, "field given twice: " + key};
+      continue;
+    }
     if (fields.starts_with('\'')) {
       const auto close = fields.find('\'', 1);
       if (close == std::string_view::npos) return {{}, "unterminated quote in " + key};
@@ -150,6 +169,9 @@ struct ExpectedDraft {
   std::string body;
   std::string recipient;
   std::string log;
+  // The job's texts file, which Thunderbird (message=) and NeoMutt (-H)
+  // read the texts from; "" when the start may not name one.
+  std::string textsFile;
 };
 
 namespace mailto_detail {
@@ -160,12 +182,100 @@ inline std::string formatFields(const std::map<std::string, std::string>& fields
   return text + "}";
 }
 
+// Standard base64 with padding; false when `text` is not that.
+inline bool decodeBase64(std::string_view text, std::string& out) {
+  constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (text.size() % 4 != 0) return false;
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    unsigned group = 0;
+    int padding = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const char c = text[i + k];
+      if (c == '=' && i + 4 == text.size() && k >= 2) {
+        ++padding;
+        group <<= 6;
+        continue;
+      }
+      const auto at = kAlphabet.find(c);
+      if (at == std::string_view::npos || padding > 0) return false;
+      group = (group << 6) | static_cast<unsigned>(at);
+    }
+    out += static_cast<char>((group >> 16) & 0xFF);
+    if (padding < 2) out += static_cast<char>((group >> 8) & 0xFF);
+    if (padding < 1) out += static_cast<char>(group & 0xFF);
+  }
+  return true;
+}
+
+// The bytes of the texts file at `path` when it is a regular file of the
+// effective user with no permission for anyone else; otherwise nothing,
+// and `error` says why.
+inline std::optional<std::string> privateFileBytes(const std::string& path, std::string& error) {
+  struct stat file {};
+  if (::lstat(path.c_str(), &file) != 0) {
+    error = "no texts file at [" + path + "]";
+    return std::nullopt;
+  }
+  if (!S_ISREG(file.st_mode) || file.st_uid != ::geteuid() || (file.st_mode & 07777) != 0600) {
+    error = "the texts file [" + path + "] is not a private regular file of the user's";
+    return std::nullopt;
+  }
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 }  // namespace mailto_detail
+
+// A draft file as NeoMutt reads it (-H): "Name: value" header lines, a
+// folded line going on with a blank, then an empty line and the body as
+// it is. The header values under their names in lower case ("to",
+// "subject"); a subject of encoded words ("=?UTF-8?B?...?=" only, as the
+// program writes them) decoded; the body under "body".
+inline DecodedUri decodeDraftFile(std::string_view file) {
+  DecodedUri decoded;
+  const auto end = file.find("\n\n");
+  if (end == std::string_view::npos) return {{}, "no empty line after the headers"};
+  std::string_view headers = file.substr(0, end + 1);
+  decoded.fields["body"] = std::string(file.substr(end + 2));
+  while (!headers.empty()) {
+    // One header: up to a line break not followed by a blank.
+    std::size_t stop = 0;
+    while ((stop = headers.find('\n', stop)) != std::string_view::npos && stop + 1 < headers.size() &&
+           headers[stop + 1] == ' ') {
+      ++stop;
+    }
+    const std::string_view line = headers.substr(0, stop);
+    headers.remove_prefix(std::min(headers.size(), stop + 1));
+    const auto colon = line.find(": ");
+    if (colon == std::string_view::npos) return {{}, "header line without ': '"};
+    std::string name(line.substr(0, colon));
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::string_view value = line.substr(colon + 2);
+    std::string text;
+    if (name == "subject") {
+      while (!value.empty()) {
+        constexpr std::string_view kOpen = "=?UTF-8?B?";
+        const auto close = value.find("?=");
+        if (!value.starts_with(kOpen) || close == std::string_view::npos) return {{}, "subject is no encoded word"};
+        if (!mailto_detail::decodeBase64(value.substr(kOpen.size(), close - kOpen.size()), text)) {
+          return {{}, "broken base64 in the subject"};
+        }
+        value.remove_prefix(close + 2);
+        if (value.starts_with("\n ")) value.remove_prefix(2);
+      }
+    } else {
+      text = std::string(value);
+    }
+    if (!decoded.fields.emplace(name, text).second) return {{}, "header given twice: " + name};
+  }
+  return decoded;
+}
 
 // Whether one word of a client's start is what `pattern` stands for:
 // "<uri>" a mailto: URI with recipient, subject and body, "<uri+log>" the
 // same with attach=, "<fields>" and "<fields+log>" Thunderbird's -compose
-// value, "<log>" the log's path, "<logurl>" its file: URL; a prefix before
+// value (its body read from the texts file when it names one), "<draftfile>"
+// NeoMutt's draft file, "<log>" the log's path, "<logurl>" its file: URL; a prefix before
 // '<' is kept literally, and any other word stands for itself. Empty when
 // it is; otherwise what differs.
 inline std::string argumentMismatch(const std::string& actual, const std::string& pattern,
@@ -186,15 +296,39 @@ inline std::string argumentMismatch(const std::string& actual, const std::string
     if (!path.error.empty()) return path.error + " in [" + rest + "]";
     return path.fields.at("v") == draft.log ? "" : "[" + rest + "] is not the log's URL";
   }
+  std::map<std::string, std::string> expected = {{"subject", draft.subject}, {"body", draft.body}};
+  if (!draft.recipient.empty()) expected["to"] = draft.recipient;
+  std::string error;
+  if (kind == "<draftfile>") {
+    // NeoMutt's draft file: recipient, subject and body, none in the word.
+    if (draft.textsFile.empty() || rest != draft.textsFile) return "[" + rest + "] where the texts file belongs";
+    const auto bytes = mailto_detail::privateFileBytes(rest, error);
+    if (!bytes) return error;
+    const DecodedUri file = decodeDraftFile(*bytes);
+    if (!file.error.empty()) return file.error + " in the texts file";
+    if (file.fields == expected) return "";
+    return "the texts file holds " + mailto_detail::formatFields(file.fields) + " where " +
+           mailto_detail::formatFields(expected) + " belongs";
+  }
   const bool fields = kind.starts_with("<fields");
   if (!fields && !kind.starts_with("<uri")) return "unknown pattern " + kind;
   const DecodedUri decoded = fields ? decodeComposeFields(rest) : decodeMailto(rest);
   if (!decoded.error.empty()) return decoded.error + " in [" + rest + "]";
-  std::map<std::string, std::string> expected = {{"subject", draft.subject}, {"body", draft.body}};
-  if (!draft.recipient.empty()) expected["to"] = draft.recipient;
+  std::map<std::string, std::string> got = decoded.fields;
+  if (const auto message = got.find("message"); message != got.end()) {
+    // Thunderbird's body from the texts file, and from nowhere else.
+    if (draft.textsFile.empty() || message->second != draft.textsFile) {
+      return "[" + rest + "] names [" + message->second + "] where the texts file belongs";
+    }
+    if (got.count("body") != 0) return "[" + rest + "] holds the body as well as the texts file";
+    const auto bytes = mailto_detail::privateFileBytes(message->second, error);
+    if (!bytes) return error;
+    got["body"] = *bytes;
+    got.erase("message");
+  }
   if (kind.ends_with("+log>")) expected[fields ? "attachment" : "attach"] = draft.log;
-  if (decoded.fields == expected) return "";
-  return "[" + rest + "] holds " + mailto_detail::formatFields(decoded.fields) + " where " +
+  if (got == expected) return "";
+  return "[" + rest + "] holds " + mailto_detail::formatFields(got) + " where " +
          mailto_detail::formatFields(expected) + " belongs";
 }
 

@@ -10,6 +10,7 @@ using testing_support::argumentMismatch;
 using testing_support::argumentsMismatch;
 using testing_support::DecodedUri;
 using testing_support::decodeComposeFields;
+using testing_support::decodeDraftFile;
 using testing_support::decodeMailto;
 using testing_support::ExpectedDraft;
 
