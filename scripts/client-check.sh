@@ -599,11 +599,19 @@ sys.exit("the local IMAP server did not answer")'
   echo "local IMAP server on port $imap_port, SMTP on $smtp_port"
   printf 'keyring' | "${session[@]}" gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
   pids+=($!)
+  # Only once this keyring owns the secret service's name: a store before
+  # then has the bus start another keyring daemon, which asks for a new
+  # keyring's password on a prompt no one answers, and waits forever.
   local stored=0
-  for _ in $(seq 50); do
-    printf 'secret' | "${session[@]}" secret-tool store --label='Geary IMAP password' \
+  for _ in $(seq 100); do
+    "${session[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q 'boolean true' && break
+    sleep 0.1
+  done
+  for _ in $(seq 5); do
+    printf 'secret' | timeout 10 "${session[@]}" secret-tool store --label='Geary IMAP password' \
       xdg:schema org.gnome.Geary proto IMAP host 127.0.0.1 login test 2>/dev/null && { stored=1; break; }
-    sleep 0.2
+    sleep 0.5
   done
   [[ $stored -eq 1 ]] || { echo "the keyring took no password"; return 1; }
   mkdir -p "$home/.config/geary/account_test"
