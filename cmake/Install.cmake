@@ -41,6 +41,7 @@ set(SUPPORT_DRAFT_HOST_COMMAND_INSTALL_PATH ${CMAKE_INSTALL_BINDIR}/support-draf
 install(FILES ${BUNDLE_DIR}/Contents/Info.plist
         DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents COMPONENT program)
 install(TARGETS support-draft support-draft-portal support-draft-terminal support-draft-flatpak support-draft-desktop
+                support-draft-watcher
         RUNTIME DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/MacOS COMPONENT program)
 install(FILES ${BUNDLE_DIR}/Contents/Resources/support-mail.applescript
         DESTINATION ${SUPPORT_DRAFT_BUNDLE_INSTALL_DIR}/Contents/Resources COMPONENT program)

@@ -30,11 +30,13 @@ struct KitFile {
   unsigned mode;
 };
 // What a bundle holds besides its Info.plist: the program, the helpers it
-// starts and the mail draft script, which is the same for every bundle.
+// starts, the watcher the host library starts it through and the mail
+// draft script, which is the same for every bundle.
 constexpr KitFile kKitFiles[] = {
     {"Contents/MacOS/support-draft", 0755},
     {"Contents/MacOS/support-draft-portal", 0755},
     {"Contents/MacOS/support-draft-terminal", 0755},
+    {"Contents/MacOS/support-draft-watcher", 0755},
     {"Contents/Resources/support-mail.applescript", 0644},
 };
 constexpr const char* kDirectories[] = {"Contents", "Contents/MacOS", "Contents/Resources"};

@@ -140,6 +140,8 @@ Started startJob(const std::string& bundle, const JobOnDisk& job, const StartOpt
   detachedOptions.keptByWatcher = {lock.get(), bundleLock.get()};
   detachedOptions.awaitStart = false;
   detachedOptions.endable = true;
+  // The bundle's watcher, when it has one, rather than a fork of the host.
+  detachedOptions.watcherExecutable = platform::executableInBundle(bundle, "support-draft-watcher");
   platform::DetachedStart detached = platform::startDetached(spec, detachedOptions);
   if (detached.error != 0) {
     started.refusal = {HostReason::startFailed,

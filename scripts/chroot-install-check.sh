@@ -198,6 +198,18 @@ Bcc: all@example.org'" || refused_status=$?
     exit 1
   fi
 
+  echo "== every bundle carries the watcher the host library starts jobs through"
+  # Run bare, it refuses (status 2) and starts nothing.
+  local made_bundle watcher_status
+  for made_bundle in "$bundle" "$acme_cmake" "$acme"; do
+    watcher_status=0
+    in_chroot "$made_bundle/Contents/MacOS/support-draft-watcher" || watcher_status=$?
+    if [[ $watcher_status -ne 2 ]]; then
+      echo "$made_bundle: its watcher is missing or broken (status $watcher_status)" >&2
+      exit 1
+    fi
+  done
+
   echo "== a C host built with pkg-config --cflags --libs support-draft-host, on Acme's bundle"
   # The bundle's path holds a blank: quoted for the shell as_host runs.
   local flags="-DBUNDLE='\"$acme\"' \$(pkg-config --cflags --libs support-draft-host)"

@@ -19,7 +19,7 @@ bash "$root/scripts/deps.sh" build
 # scripts/test.sh builds the rest (the tests) in the same build directory.
 echo "== building"
 cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
-cmake --build "$root/build" --target support-draft support-draft-portal support-draft-terminal support-draft-flatpak support-draft-desktop support-draft-host
+cmake --build "$root/build" --target support-draft support-draft-portal support-draft-terminal support-draft-flatpak support-draft-desktop support-draft-watcher support-draft-host
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -47,7 +47,8 @@ class HostCommand : public JobFixture {
       ASSERT_EQ(::access(tool, X_OK), 0) << tool << " is missing (scripts/deps.sh test)";
     }
     copyBuiltResource(bundle(), kScriptResource);
-    for (const std::string_view helper : {kFlatpakHelperName, kDesktopHelperName, std::string_view("support-draft-portal")}) {
+    for (const std::string_view helper : {kFlatpakHelperName, kDesktopHelperName, std::string_view("support-draft-portal"),
+                                          std::string_view("support-draft-watcher")}) {
       linkBuiltHelper(bundle(), helper);
     }
     makeDirectory(root() / "bin", 0755);

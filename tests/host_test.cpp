@@ -35,6 +35,7 @@ class HostLibrary : public JobFixture {
   void SetUp() override {
     JobFixture::SetUp();
     makeDirectory(home(), 0700);
+    linkBuiltHelper(bundle(), "support-draft-watcher");
   }
 
   host::JobPlace place() const { return {host::Channel::dev, home().string()}; }
@@ -536,6 +537,24 @@ TEST_F(HostLibrary, StartedRunReturnsAtOnceAndAWaitWithoutBoundLastsUntilItEnds)
   const host::Start missing = host::startJob((root() / "Nowhere.app").string(), job);
   EXPECT_FALSE(missing.run);
   EXPECT_EQ(host::reasonCode(missing.reason), std::string("bundleMissing")) << missing.refusal;
+}
+
+TEST_F(HostLibrary, ABundleWithoutAWatcherThatTakesTheStartRunsThroughAForkOfTheHost) {
+  // No watcher, and one that is not the library's (an older kit's, say):
+  // it is asked, refuses, and the run goes as it always went.
+  const fs::path watcher = bundle().root / "Contents/MacOS/support-draft-watcher";
+  const fs::path asked = root() / "asked";
+  for (const bool present : {false, true}) {
+    SCOPED_TRACE(present ? "refusing watcher" : "no watcher");
+    fs::remove(watcher);
+    if (present) writeFile(watcher, "#!/bin/sh\n: > '" + asked.string() + "'\nexit 2\n", 0755);
+    const host::PreparedJob job = prepared(request());
+    ASSERT_FALSE(job.id.empty());
+    const host::RunReport report = host::runJob(bundle().root.string(), job, kTimeBound);
+    EXPECT_EQ(report.outcome, host::Outcome::opened) << report.explanation;
+    expectNoChildLeft();
+    EXPECT_EQ(fs::exists(asked), present);
+  }
 }
 
 // ---------------------------------------------------------------------------

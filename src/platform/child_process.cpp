@@ -7,6 +7,7 @@
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -126,8 +127,9 @@ class Launch {
   Launch(const Launch&) = delete;
   Launch& operator=(const Launch&) = delete;
 
-  // Returns 0 or an errno value.
-  int prepare(const ChildSpec& spec, bool capture) {
+  // Returns 0 or an errno value. `signalsBlocked`: the program starts with
+  // every signal blocked (a watcher, until it has set up its own).
+  int prepare(const ChildSpec& spec, bool capture, bool signalsBlocked = false) {
     if (!actionsReady_ || !attributesReady_) return ENOMEM;
     paths_ = &spec.paths;
     input_ = spec.input >= 0 ? UniqueFd(fcntl(spec.input, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)) : devNull(O_RDONLY);
@@ -171,7 +173,7 @@ class Launch {
              // Nothing else of this process's own (a host's pipes, a test
              // runner's files) reaches the program.
              posix_spawn_file_actions_addclosefrom_np(&actions_, firstFree),
-             posix_spawnattr_setsigmask(&attributes_, &none),
+             posix_spawnattr_setsigmask(&attributes_, signalsBlocked ? &all : &none),
              // A signal this process ignores would stay ignored otherwise.
              posix_spawnattr_setsigdefault(&attributes_, &all),
              // Process group 0: the program's own pid.
@@ -285,13 +287,15 @@ void awaitWatcherExit(int ended) {
   }
 }
 
-// The two records a watcher writes on its pipe: the outcome of the start
-// (an errno value, 0 when the program runs), then how it ended. Each is
-// written whole in one call, which a pipe never splits.
+// The records a watcher writes on its pipe: that it is watching (a watcher
+// executable only, first, so that the caller knows the start was handed
+// over), the outcome of the start (an errno value, 0 when the program
+// runs), then how it ended. Each is written whole in one call, which a pipe
+// never splits.
 struct Record {
-  enum Kind : int { started, ended, endedOnRequest };
+  enum Kind : int { started, ended, endedOnRequest, watching };
   int kind = started;
-  int value = 0;  // started: 0 or an errno value; otherwise the wait status
+  int value = 0;  // started: 0 or an errno value; ended: the wait status
 };
 
 bool readRecord(int fd, Record& record) {
@@ -495,6 +499,147 @@ CapturedOutput Child::capturedOutput() const {
   return captured;
 }
 
+namespace {
+
+// What the watcher executable is told on its command line, after its name:
+// this marker, which names the version of what follows (one that does not
+// know it starts nothing, and the caller forks a watcher instead), then
+//   report-start | report-failed-start   DetachedOptions::awaitStart
+//   endable | not-endable                DetachedOptions::endable
+//   own-session | own-group | callers    ChildSpec::grouping
+//   <kept> <inherited> <paths>           counts, each at most kMaxWatcherCount
+//   <path>... <argument>...              ChildSpec::paths, then ChildSpec::arguments
+// Its descriptors: 0 to 2 the program's standard streams, 3 the report
+// pipe, then the end request socket when endable, then the kept files, then
+// the descriptors the program inherits; nothing else. Its environment is
+// the program's.
+constexpr std::string_view kWatcherMarker = "--detached-watcher-1";
+constexpr std::size_t kWatcherWordsBeforePaths = 8;
+constexpr std::size_t kMaxWatcherCount = 64;
+constexpr int kReportDescriptor = STDERR_FILENO + 1;
+
+const char* groupingWord(ChildSpec::Grouping grouping) {
+  switch (grouping) {
+    case ChildSpec::Grouping::OwnSession:
+      return "own-session";
+    case ChildSpec::Grouping::OwnProcessGroup:
+      return "own-group";
+    case ChildSpec::Grouping::Callers:
+      break;
+  }
+  return "callers";
+}
+
+// The pipe a watcher reports on and, for an endable start, the socket it
+// takes end requests from (a socket rather than a pipe: a request sent
+// after the watcher has gone fails instead of raising SIGPIPE in the
+// caller). The caller keeps `reading` and `endRequests`.
+struct Channels {
+  UniqueFd reading;
+  UniqueFd writing;
+  UniqueFd endRequests;
+  UniqueFd requests;
+  int error = 0;
+};
+
+Channels makeChannels(bool endable) {
+  Channels channels;
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    channels.error = errno;
+    return channels;
+  }
+  channels.reading.reset(ends[0]);
+  channels.writing.reset(ends[1]);
+  if (endable) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+      channels.error = errno;
+      return channels;
+    }
+    channels.endRequests.reset(pair[0]);
+    channels.requests.reset(pair[1]);
+  }
+  return channels;
+}
+
+// Starts the watcher executable with posix_spawn, which shares this
+// process's memory until the exec instead of copying its page tables as a
+// fork does, and waits until its first process has handed the watching to
+// a second and ended, so the caller is left with no child. False when no
+// watcher took over; it then started nothing, and the channels are spent.
+bool startThroughWatcher(const std::string& watcher, const ChildSpec& spec, const DetachedOptions& options,
+                         const std::vector<UniqueFd>& kept, Channels& channels) {
+  ChildSpec start;
+  start.paths = {watcher};
+  start.arguments = {watcher,
+                     std::string(kWatcherMarker),
+                     options.awaitStart ? "report-start" : "report-failed-start",
+                     options.endable ? "endable" : "not-endable",
+                     groupingWord(spec.grouping),
+                     std::to_string(kept.size()),
+                     std::to_string(spec.inherited.size()),
+                     std::to_string(spec.paths.size())};
+  start.arguments.insert(start.arguments.end(), spec.paths.begin(), spec.paths.end());
+  start.arguments.insert(start.arguments.end(), spec.arguments.begin(), spec.arguments.end());
+  start.environment = spec.environment;
+  start.input = spec.input;
+  start.output = spec.output;
+  start.errors = spec.errors;
+  start.inherited = {channels.writing.get()};
+  if (channels.requests) start.inherited.push_back(channels.requests.get());
+  for (const UniqueFd& fd : kept) start.inherited.push_back(fd.get());
+  start.inherited.insert(start.inherited.end(), spec.inherited.begin(), spec.inherited.end());
+  // In a process group of its own, not a session: a new session waits for
+  // its first turn on a loaded machine, and this thread waits for the
+  // watcher. Every signal blocked until it has set up its own.
+  start.grouping = ChildSpec::Grouping::OwnProcessGroup;
+  pid_t pid = -1;
+  {
+    // Its copies of the channels go with it, before the report is read.
+    Launch launch;
+    if (launch.prepare(start, false, true) != 0 || launch.spawn(pid) != 0) return false;
+  }
+  channels.writing.reset();
+  channels.requests.reset();
+  Record first;
+  const bool handedOver = readRecord(channels.reading.get(), first) && first.kind == Record::watching;
+  // With SIGCHLD ignored the system reaps it by itself (ECHILD).
+  int ignored = 0;
+  bool done = false;
+  reap(pid, 0, ignored, done);
+  return handedOver;
+}
+
+// Forks the watcher: the middle process only makes it and exits at once,
+// so the watcher has no parent to report to but init. Returns 0 or an
+// errno value.
+int forkWatcher(const Launch& launch, const std::vector<UniqueFd>& kept, bool reportStart, Channels& channels) {
+  // What the watcher keeps, in ascending order, made before any fork.
+  std::vector<int> keep = {channels.writing.get()};
+  for (const UniqueFd& fd : kept) keep.push_back(fd.get());
+  if (channels.requests) keep.push_back(channels.requests.get());
+  std::sort(keep.begin(), keep.end());
+  const int requests = channels.requests ? channels.requests.get() : -1;
+  const pid_t middle = fork();
+  if (middle < 0) return errno;
+  if (middle == 0) {
+    const pid_t watcher = fork();
+    if (watcher == 0) watch(launch, channels.writing.get(), keep, requests, reportStart);
+    _exit(0);
+  }
+  channels.writing.reset();
+  channels.requests.reset();
+  // With SIGCHLD ignored the system reaps the middle process by itself and
+  // this fails with ECHILD, which is just as good.
+  int ignored = 0;
+  bool done = false;
+  reap(middle, 0, ignored, done);
+  return 0;
+}
+
+}  // namespace
+
 DetachedStart startDetached(const ChildSpec& spec, const DetachedOptions& options) {
   DetachedStart start;
   if (spec.output == kCaptureStream) {
@@ -511,74 +656,144 @@ DetachedStart startDetached(const ChildSpec& spec, const DetachedOptions& option
       return start;
     }
   }
-  Launch launch;
-  if (const int error = launch.prepare(spec, false); error != 0) {
-    start.error = error;
-    return start;
-  }
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) {
-    start.error = errno;
-    return start;
-  }
-  UniqueFd reading(ends[0]);
-  UniqueFd writing(ends[1]);
-  // A socket rather than a pipe: a request sent after the watcher has gone
-  // fails instead of raising SIGPIPE in the caller.
-  UniqueFd requests;
-  if (options.endable) {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-      start.error = errno;
+  Channels channels;
+  bool handedOver = false;
+  if (!options.watcherExecutable.empty()) {
+    channels = makeChannels(options.endable);
+    if (channels.error != 0) {
+      start.error = channels.error;
       return start;
     }
-    start.endRequests.reset(pair[0]);
-    requests.reset(pair[1]);
+    handedOver = startThroughWatcher(options.watcherExecutable, spec, options, kept, channels);
   }
-  // What the watcher keeps, in ascending order, made before any fork.
-  std::vector<int> keep = {writing.get()};
-  for (const UniqueFd& fd : kept) keep.push_back(fd.get());
-  if (requests) keep.push_back(requests.get());
-  std::sort(keep.begin(), keep.end());
-
-  // The middle process only makes the watcher and exits at once, so the
-  // watcher has no parent to report to but init.
-  const pid_t middle = fork();
-  if (middle < 0) {
-    start.error = errno;
-    start.endRequests.reset();
-    return start;
+  if (!handedOver) {
+    Launch launch;
+    if (const int error = launch.prepare(spec, false); error != 0) {
+      start.error = error;
+      return start;
+    }
+    channels = makeChannels(options.endable);
+    if (channels.error != 0) {
+      start.error = channels.error;
+      return start;
+    }
+    if (const int error = forkWatcher(launch, kept, options.awaitStart, channels); error != 0) {
+      start.error = error;
+      return start;
+    }
   }
-  if (middle == 0) {
-    const pid_t watcher = fork();
-    if (watcher == 0) watch(launch, writing.get(), keep, requests ? requests.get() : -1, options.awaitStart);
-    _exit(0);
-  }
-  writing.reset();
-  requests.reset();
-  // With SIGCHLD ignored the system reaps the middle process by itself and
-  // this fails with ECHILD, which is just as good.
-  int ignored = 0;
-  bool done = false;
-  reap(middle, 0, ignored, done);
 
   if (options.awaitStart) {
     Record started;
-    if (!readRecord(reading.get(), started)) {
+    if (!readRecord(channels.reading.get(), started)) {
       // The watcher could not be made (fork failed in the middle process) or
       // died before it reported.
       start.error = EAGAIN;
-      start.endRequests.reset();
       return start;
     }
     if (started.value != 0) {
       start.error = started.value;
-      start.endRequests.reset();
       return start;
     }
   }
-  start.ended = std::move(reading);
+  start.ended = std::move(channels.reading);
+  start.endRequests = std::move(channels.endRequests);
   return start;
+}
+
+int runWatcher(int argc, char** argv) {
+  constexpr int kRefused = 2;
+  const std::vector<std::string_view> words(argv, argv + std::max(argc, 0));
+  if (words.size() < kWatcherWordsBeforePaths || words[1] != kWatcherMarker) return kRefused;
+  const auto either = [](std::string_view word, std::string_view yes, std::string_view no) -> std::optional<bool> {
+    if (word == yes) return true;
+    if (word == no) return false;
+    return std::nullopt;
+  };
+  const std::optional<bool> reportStart = either(words[2], "report-start", "report-failed-start");
+  const std::optional<bool> endable = either(words[3], "endable", "not-endable");
+  ChildSpec spec;
+  if (words[4] == "own-session") {
+    spec.grouping = ChildSpec::Grouping::OwnSession;
+  } else if (words[4] == "own-group") {
+    spec.grouping = ChildSpec::Grouping::OwnProcessGroup;
+  } else if (words[4] == "callers") {
+    spec.grouping = ChildSpec::Grouping::Callers;
+  } else {
+    return kRefused;
+  }
+  std::size_t counts[3] = {};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string_view word = words[5 + i];
+    if (word.empty() || word.size() > 2 || (word.size() > 1 && word[0] == '0')) return kRefused;
+    for (const char c : word) {
+      if (c < '0' || c > '9') return kRefused;
+      counts[i] = counts[i] * 10 + static_cast<std::size_t>(c - '0');
+    }
+    if (counts[i] > kMaxWatcherCount) return kRefused;
+  }
+  const auto [keptCount, inheritedCount, pathCount] = counts;
+  if (!reportStart || !endable || pathCount == 0 || words.size() < kWatcherWordsBeforePaths + pathCount) {
+    return kRefused;
+  }
+  for (std::size_t i = 0; i < pathCount; ++i) {
+    if (words[kWatcherWordsBeforePaths + i].empty()) return kRefused;
+    spec.paths.emplace_back(words[kWatcherWordsBeforePaths + i]);
+  }
+  spec.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(kWatcherWordsBeforePaths + pathCount),
+                        words.end());
+  spec.input = STDIN_FILENO;
+  spec.output = STDOUT_FILENO;
+  spec.errors = STDERR_FILENO;
+
+  // The descriptors handed over, each checked to be what it must be; every
+  // other one is closed, whatever started this.
+  const auto isOpen = [](int fd) { return fcntl(fd, F_GETFD) != -1; };
+  const auto kindOf = [](int fd) {
+    struct stat facts {};
+    return fstat(fd, &facts) == 0 ? facts.st_mode & S_IFMT : 0u;
+  };
+  int next = kReportDescriptor;
+  const int report = next++;
+  if (kindOf(report) != S_IFIFO || (fcntl(report, F_GETFL) & O_ACCMODE) != O_WRONLY) return kRefused;
+  int requests = -1;
+  if (*endable) {
+    requests = next++;
+    if (kindOf(requests) != S_IFSOCK) return kRefused;
+  }
+  std::vector<int> keep = {report};
+  if (requests >= 0) keep.push_back(requests);
+  for (std::size_t i = 0; i < keptCount; ++i) keep.push_back(next++);
+  for (std::size_t i = 0; i < inheritedCount; ++i) spec.inherited.push_back(next++);
+  for (int fd = STDIN_FILENO; fd < next; ++fd) {
+    if (!isOpen(fd)) return kRefused;
+  }
+  close_range(static_cast<unsigned>(next), ~0U, 0);
+
+  Launch launch;
+  if (launch.prepare(spec, false) != 0) return kRefused;
+  // This first process hands the watching to a second and ends at once,
+  // so the caller, who waits for that, is left with no child. It says so
+  // itself rather than the second, which the caller would otherwise wait to
+  // be given its first turn; the second starts nothing until then.
+  int gate[2];
+  if (pipe2(gate, O_CLOEXEC) != 0) return kRefused;
+  const pid_t watcher = fork();
+  if (watcher < 0) return kRefused;
+  if (watcher == 0) {
+    close(gate[1]);
+    char ignored;
+    while (read(gate[0], &ignored, 1) < 0 && errno == EINTR) {
+    }
+    watch(launch, report, keep, requests, *reportStart);
+  }
+  const Record watching{Record::watching, 0};
+  if (write(report, &watching, sizeof watching) != static_cast<ssize_t>(sizeof watching)) {
+    // Nobody reads: the second must start nothing.
+    kill(watcher, SIGKILL);
+    return kRefused;
+  }
+  return 0;
 }
 
 bool endDetached(int endRequests) {
@@ -600,8 +815,9 @@ ChildWait awaitDetached(int ended, std::chrono::milliseconds limit) {
     if (ready == 0) return ChildWait{ChildWait::State::StillRunning, 0, 0};
     Record record;
     if (!readRecord(ended, record)) return unknown(EPIPE);
-    // A start not waited for is reported only when it failed.
-    if (record.kind == Record::started && record.value == 0) continue;
+    // A start not waited for is reported only when it failed; a watcher
+    // executable says first that it watches.
+    if ((record.kind == Record::started && record.value == 0) || record.kind == Record::watching) continue;
     awaitWatcherExit(ended);
     switch (record.kind) {
       case Record::started:

@@ -13,6 +13,8 @@
 //     waits for it and writes its wait status to a pipe, so the caller has
 //     no child to reap, ever, and no thread; the pipe's read end is the
 //     caller's to poll from an event loop or to wait on for a bounded time.
+//     The watcher is a watcher executable (whose main is runWatcher) when
+//     the caller names one, otherwise a fork of the caller.
 #pragma once
 
 #include <sys/types.h>
@@ -171,6 +173,12 @@ struct DetachedOptions {
   bool awaitStart = true;
   // True: the watcher also listens for endDetached.
   bool endable = false;
+  // A watcher executable to start with posix_spawn, whose main calls
+  // runWatcher: unlike a fork, that never copies this process's page
+  // tables, which for a process with hundreds of megabytes resident takes
+  // a hundred milliseconds and more. Empty, not there, or one that does not
+  // take the start over: a fork of this process watches, as before.
+  std::string watcherExecutable;
 };
 
 // Starts the program through a watcher. kCaptureStream is refused
@@ -178,6 +186,13 @@ struct DetachedOptions {
 // caller's or nowhere. Unless it is endable, the caller cannot end a
 // detached program; it is left to run its course.
 DetachedStart startDetached(const ChildSpec& spec, const DetachedOptions& options = {});
+
+// The main of a watcher executable (DetachedOptions::watcherExecutable):
+// reads the start from its command line and descriptors as startDetached
+// hands it over, trusting nothing else, hands the watching to a process of
+// its own and returns 0; or returns non-zero, having started nothing, when
+// what it was handed is not such a start.
+int runWatcher(int argc, char** argv);
 
 // Asks the watcher of an endable start to end the program with its whole
 // process group (SIGKILL), which holds whatever the program started in it;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -56,6 +57,31 @@ std::string readAll(int fd) {
   char buffer[256];
   for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
   return text;
+}
+
+// The two watchers of a detached start: a fork of this process, and the
+// watcher executable.
+struct Watcher {
+  const char* name;
+  std::string executable;
+};
+const Watcher kWatchers[] = {{"forked", ""}, {"executable", SUPPORT_DRAFT_WATCHER_EXECUTABLE}};
+
+DetachedOptions watchedBy(const Watcher& watcher) {
+  DetachedOptions options;
+  options.watcherExecutable = watcher.executable;
+  return options;
+}
+
+// The number of descriptors process `pid` has open.
+std::size_t openDescriptors(pid_t pid) {
+  std::size_t count = 0;
+  const std::string directory = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    static_cast<void>(entry);
+    ++count;
+  }
+  return count;
 }
 
 // Ignores and blocks a signal in this process for one scope.
@@ -153,6 +179,7 @@ TEST(ChildProcess, PathsAreTriedInOrderAndTheReasonForNoStartIsKept) {
   ASSERT_EQ(second.error, 0);
   EXPECT_EQ(second.child.wait(milliseconds(20'000), AtDeadline::End).state, ChildWait::State::Ended);
   EXPECT_EQ(startDetached(missing).error, ENOENT);
+  EXPECT_EQ(startDetached(missing, watchedBy(kWatchers[1])).error, ENOENT);
   EXPECT_EQ(startDetached(shell("true")).error, EINVAL) << "a detached program's output cannot be captured";
 }
 
@@ -172,45 +199,162 @@ TEST(ChildProcess, AtTheDeadlineTheCallerLeavesItRunningOrEndsItsWholeGroup) {
 }
 
 TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
-  testing_support::ScratchDirectory scratch;
-  const std::string go = scratch.path() + "/go";
-  Pipe out;
-  ChildSpec spec = shell("echo $$ $PPID; until [ -e \"$1\" ]; do sleep 0.01; done; exit 7", out.write.get());
-  spec.arguments.insert(spec.arguments.end(), {"sh", go});
-  // The watcher keeps this open file for as long as the program runs.
-  Pipe kept;
-  DetachedOptions options;
-  options.keptByWatcher = {kept.write.get()};
-  DetachedStart start = startDetached(spec, options);
-  ASSERT_EQ(start.error, 0);
-  out.write.reset();
-  kept.write.reset();
-  std::string line;
-  for (char c; ::read(out.read.get(), &c, 1) == 1 && c != '\n';) line += c;
-  std::istringstream ids(line);
-  pid_t program = 0, parent = 0;
-  ids >> program >> parent;
-  ASSERT_GT(program, 0) << line;
-  EXPECT_NE(parent, getpid());
-  EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1) << "the program is this process's child";
-  EXPECT_EQ(awaitDetached(start.ended.get(), milliseconds(0)).state, ChildWait::State::StillRunning);
-  pollfd keptEnd{kept.read.get(), POLLIN, 0};
-  EXPECT_EQ(poll(&keptEnd, 1, 0), 0) << "the watcher let go of the kept file while the program runs";
+  const UniqueFd stray(open("/dev/null", O_RDONLY));  // not close-on-exec: must still not be handed on
+  ASSERT_TRUE(stray);
+  for (const Watcher& watcher : kWatchers) {
+    SCOPED_TRACE(watcher.name);
+    testing_support::ScratchDirectory scratch;
+    const std::string go = scratch.path() + "/go";
+    Pipe out;
+    ChildSpec spec = shell(
+        "echo $$ $PPID; ls /proc/self/fd | wc -l; grep -E '^Sig(Blk|Ign)' /proc/self/status | tr -d '\\t';"
+        "until [ -e \"$1\" ]; do sleep 0.01; done; exit 7",
+        out.write.get());
+    spec.arguments.insert(spec.arguments.end(), {"sh", go});
+    // The watcher keeps this open file for as long as the program runs.
+    Pipe kept;
+    DetachedOptions options = watchedBy(watcher);
+    options.keptByWatcher = {kept.write.get()};
+    DetachedStart start;
+    {
+      const SignalIgnoredAndBlocked quiet(SIGUSR1);
+      start = startDetached(spec, options);
+    }
+    ASSERT_EQ(start.error, 0);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a process of the start is this process's child";
+    out.write.reset();
+    kept.write.reset();
+    std::vector<std::string> told;
+    std::string line;
+    for (char c; told.size() < 4 && ::read(out.read.get(), &c, 1) == 1;) {
+      if (c != '\n') {
+        line += c;
+      } else {
+        told.push_back(line);
+        line.clear();
+      }
+    }
+    ASSERT_EQ(told.size(), 4u) << line;
+    std::istringstream ids(told[0]);
+    pid_t program = 0, parent = 0;
+    ids >> program >> parent;
+    ASSERT_GT(program, 0) << told[0];
+    EXPECT_NE(parent, getpid());
+    EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1) << "the program is this process's child";
+    EXPECT_EQ(told[1], "4") << "descriptors besides 0 to 2 and ls's own directory";
+    EXPECT_EQ(told[2], "SigBlk:0000000000000000");
+    const unsigned long long ignored = std::stoull(told[3].substr(told[3].find(':') + 1), nullptr, 16);
+    EXPECT_EQ((ignored >> (SIGUSR1 - 1)) & 1, 0u) << "a signal this process ignores stays ignored";
+    // The watcher holds its report pipe, the kept file and, while it waits,
+    // its own signal descriptor, nothing else (not the stray /dev/null),
+    // once it has started the program.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (openDescriptors(parent) > 3 && std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    EXPECT_LE(openDescriptors(parent), 3u);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(parent) + "/fd")) {
+      std::error_code error;
+      EXPECT_NE(std::filesystem::read_symlink(entry.path(), error), "/dev/null") << entry.path();
+    }
+    EXPECT_EQ(awaitDetached(start.ended.get(), milliseconds(0)).state, ChildWait::State::StillRunning);
+    pollfd keptEnd{kept.read.get(), POLLIN, 0};
+    EXPECT_EQ(poll(&keptEnd, 1, 0), 0) << "the watcher let go of the kept file while the program runs";
 
-  ASSERT_TRUE(UniqueFd(open(go.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)));
-  const ChildWait end = awaitDetached(start.ended.get(), milliseconds(20'000));
+    ASSERT_TRUE(UniqueFd(open(go.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)));
+    const ChildWait end = awaitDetached(start.ended.get(), milliseconds(20'000));
+    ASSERT_EQ(end.state, ChildWait::State::Ended);
+    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
+    // Told the end, the caller finds the kept file let go (a lock on it is
+    // free for whoever read the end) and the watcher gone (its pipe at end of
+    // file), without waiting any further.
+    EXPECT_EQ(poll(&keptEnd, 1, 0), 1) << "the kept file outlived the end's report";
+    pollfd endedEnd{start.ended.get(), POLLIN, 0};
+    EXPECT_EQ(poll(&endedEnd, 1, 0), 1) << "the watcher had not gone when the end was told";
+    // Neither the program nor its watcher holds the caller's pipes any more.
+    EXPECT_EQ(readAll(out.read.get()), "");
+    EXPECT_EQ(readAll(kept.read.get()), "");
+    EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1);
+  }
+}
+
+TEST(ChildProcess, AWatcherExecutableThatDoesNotTakeTheStartOverLeavesItToAFork) {
+  for (const std::string& executable : {std::string("/nonexistent/watcher"), std::string("/bin/false"),
+                                        std::string("/bin/true")}) {
+    SCOPED_TRACE(executable);
+    testing_support::ScratchDirectory scratch;
+    const std::string record = scratch.path() + "/record";
+    ChildSpec spec = shell("echo once >> \"$1\"; exit 4", kDiscardStream);
+    spec.arguments.insert(spec.arguments.end(), {"sh", record});
+    DetachedOptions options;
+    options.watcherExecutable = executable;
+    options.endable = true;
+    DetachedStart start = startDetached(spec, options);
+    ASSERT_EQ(start.error, 0);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
+    ASSERT_EQ(end.state, ChildWait::State::Ended);
+    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 4);
+    const UniqueFd file(open(record.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(readAll(file.get()), "once\n");
+  }
+}
+
+TEST(ChildProcess, TheWatcherExecutableStartsNothingFromWhatIsNotAStart) {
+  testing_support::ScratchDirectory scratch;
+  const std::string made = scratch.path() + "/made";
+  const UniqueFd notAPipe(open((scratch.path() + "/regular").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+  ASSERT_TRUE(notAPipe);
+  Pipe report;
+  // Runs the watcher executable with `words` after its name and `handed`
+  // from descriptor 3 on; its exit status.
+  const auto statusOf = [&](std::vector<std::string> words, std::vector<int> handed) {
+    ChildSpec spec = program({SUPPORT_DRAFT_WATCHER_EXECUTABLE}, {SUPPORT_DRAFT_WATCHER_EXECUTABLE});
+    spec.arguments.insert(spec.arguments.end(), words.begin(), words.end());
+    spec.inherited = std::move(handed);
+    ChildStart start = startChild(spec);
+    const ChildWait end = start.child.wait(milliseconds(20'000), AtDeadline::End);
+    return end.state == ChildWait::State::Ended && WIFEXITED(end.waitStatus) ? WEXITSTATUS(end.waitStatus) : -1;
+  };
+  const std::vector<std::string> start = {"--detached-watcher-1", "report-start", "not-endable", "own-group",
+                                          "0", "0", "1", "/bin/sh", "sh", "-c", ": > \"$0\"", made};
+  const auto with = [&](std::size_t at, const std::string& word) {
+    std::vector<std::string> words = start;
+    words[at] = word;
+    return words;
+  };
+  const std::vector<std::vector<std::string>> refused = {
+      {},
+      {"--detached-watcher-1"},
+      with(0, "--detached-watcher-2"),
+      with(1, "report-everything"),
+      with(2, "endable"),  // no socket handed for the requests
+      with(3, "own-world"),
+      with(4, "1"),  // no kept descriptor handed
+      with(4, "01"),
+      with(5, "x"),
+      with(5, "65"),
+      with(6, "0"),
+      with(6, "9"),
+      with(7, ""),
+  };
+  for (const std::vector<std::string>& words : refused) {
+    std::string shown;
+    for (const std::string& word : words) shown += word + " ";
+    EXPECT_EQ(statusOf(words, {report.write.get()}), 2) << shown;
+  }
+  EXPECT_EQ(statusOf(start, {notAPipe.get()}), 2) << "the report descriptor is not a pipe";
+  EXPECT_EQ(statusOf(start, {}), 2) << "no report descriptor";
+  EXPECT_FALSE(std::filesystem::exists(made)) << "a refused start ran the program";
+
+  // The same start, handed over as it must be, runs it and tells its end.
+  ASSERT_EQ(statusOf(start, {report.write.get()}), 0);
+  report.write.reset();
+  const ChildWait end = awaitDetached(report.read.get(), milliseconds(20'000));
   ASSERT_EQ(end.state, ChildWait::State::Ended);
-  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
-  // Told the end, the caller finds the kept file let go (a lock on it is
-  // free for whoever read the end) and the watcher gone (its pipe at end of
-  // file), without waiting any further.
-  EXPECT_EQ(poll(&keptEnd, 1, 0), 1) << "the kept file outlived the end's report";
-  pollfd endedEnd{start.ended.get(), POLLIN, 0};
-  EXPECT_EQ(poll(&endedEnd, 1, 0), 1) << "the watcher had not gone when the end was told";
-  // Neither the program nor its watcher holds the caller's pipes any more.
-  EXPECT_EQ(readAll(out.read.get()), "");
-  EXPECT_EQ(readAll(kept.read.get()), "");
-  EXPECT_EQ(waitpid(program, nullptr, WNOHANG), -1);
+  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 0);
+  EXPECT_TRUE(std::filesystem::exists(made));
 }
 
 TEST(ChildProcess, TheLongestLimitWaitsForTheEnd) {
@@ -218,14 +362,15 @@ TEST(ChildProcess, TheLongestLimitWaitsForTheEnd) {
   // thread does once the wait has begun; a wait that took the limit for a
   // time already past would come back first, with the program still
   // running.
-  for (const bool detached : {false, true}) {
+  for (const int way : {0, 1, 2}) {
+    const bool detached = way != 0;
     Pipe gate;
     ChildSpec spec = shell("read line <&3; exit 5", kDiscardStream);
     spec.inherited = {gate.read.get()};
     ChildStart child;
     DetachedStart start;
     if (detached) {
-      start = startDetached(spec);
+      start = startDetached(spec, watchedBy(kWatchers[way - 1]));
       ASSERT_EQ(start.error, 0);
     } else {
       child = startChild(spec);
@@ -239,76 +384,85 @@ TEST(ChildProcess, TheLongestLimitWaitsForTheEnd) {
     const ChildWait end = detached ? awaitDetached(start.ended.get(), milliseconds::max())
                                    : child.child.wait(milliseconds::max(), AtDeadline::LeaveRunning);
     opener.join();
-    ASSERT_EQ(end.state, ChildWait::State::Ended) << (detached ? "detached" : "child");
+    ASSERT_EQ(end.state, ChildWait::State::Ended) << (detached ? kWatchers[way - 1].name : "child");
     EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 5);
   }
 }
 
 TEST(ChildProcess, DetachedEndedOnRequestTakesItsProcessGroupButNotAnotherSession) {
-  Pipe out;
-  Pipe elsewhere;
-  // A helper in the program's process group, and one in a session of its
-  // own (as a mail client is started) that holds `elsewhere` open.
-  ChildSpec spec = shell("sleep 60 3>&- & setsid sh -c 'echo $$; exec sleep 60' >&3 3>&- & exec sleep 60 3>&-",
-                         out.write.get());
-  spec.inherited = {elsewhere.write.get()};
-  DetachedOptions options;
-  options.endable = true;
-  options.awaitStart = false;
-  DetachedStart start = startDetached(spec, options);
-  ASSERT_EQ(start.error, 0);
-  ASSERT_TRUE(start.endRequests);
-  out.write.reset();
-  elsewhere.write.reset();
-  std::string line;
-  // Told once it is in its own session.
-  for (char c; ::read(elsewhere.read.get(), &c, 1) == 1 && c != '\n';) line += c;
-  const pid_t ownSession = static_cast<pid_t>(std::atol(line.c_str()));
-  ASSERT_GT(ownSession, 0) << line;
-  EXPECT_EQ(awaitDetached(start.ended.get(), milliseconds(0)).state, ChildWait::State::StillRunning);
+  for (const Watcher& watcher : kWatchers) {
+    SCOPED_TRACE(watcher.name);
+    Pipe out;
+    Pipe elsewhere;
+    // A helper in the program's process group, and one in a session of its
+    // own (as a mail client is started) that holds `elsewhere` open.
+    ChildSpec spec = shell("sleep 60 3>&- & setsid sh -c 'echo $$; exec sleep 60' >&3 3>&- & exec sleep 60 3>&-",
+                           out.write.get());
+    spec.inherited = {elsewhere.write.get()};
+    DetachedOptions options = watchedBy(watcher);
+    options.endable = true;
+    options.awaitStart = false;
+    DetachedStart start = startDetached(spec, options);
+    ASSERT_EQ(start.error, 0);
+    ASSERT_TRUE(start.endRequests);
+    out.write.reset();
+    elsewhere.write.reset();
+    std::string line;
+    // Told once it is in its own session.
+    for (char c; ::read(elsewhere.read.get(), &c, 1) == 1 && c != '\n';) line += c;
+    const pid_t ownSession = static_cast<pid_t>(std::atol(line.c_str()));
+    ASSERT_GT(ownSession, 0) << line;
+    EXPECT_EQ(awaitDetached(start.ended.get(), milliseconds(0)).state, ChildWait::State::StillRunning);
 
-  ASSERT_TRUE(endDetached(start.endRequests.get()));
-  const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
-  ASSERT_EQ(end.state, ChildWait::State::EndedOnRequest);
-  EXPECT_TRUE(WIFSIGNALED(end.waitStatus) && WTERMSIG(end.waitStatus) == SIGKILL);
-  // The group's helper went with it; the other session's did not.
-  EXPECT_EQ(readAll(out.read.get()), "");
-  pollfd stays{elsewhere.read.get(), POLLIN, 0};
-  EXPECT_EQ(poll(&stays, 1, 0), 0) << "the helper in a session of its own was ended too";
-  kill(ownSession, SIGKILL);
+    ASSERT_TRUE(endDetached(start.endRequests.get()));
+    const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
+    ASSERT_EQ(end.state, ChildWait::State::EndedOnRequest);
+    EXPECT_TRUE(WIFSIGNALED(end.waitStatus) && WTERMSIG(end.waitStatus) == SIGKILL);
+    // The group's helper went with it; the other session's did not.
+    EXPECT_EQ(readAll(out.read.get()), "");
+    pollfd stays{elsewhere.read.get(), POLLIN, 0};
+    EXPECT_EQ(poll(&stays, 1, 0), 0) << "the helper in a session of its own was ended too";
+    kill(ownSession, SIGKILL);
+  }
 }
 
 TEST(ChildProcess, DetachedRequestAfterTheEndChangesNothingAndAFailedStartIsToldLater) {
-  DetachedOptions options;
-  options.endable = true;
-  options.awaitStart = false;
-  DetachedStart start = startDetached(shell("exit 3", kDiscardStream), options);
-  ASSERT_EQ(start.error, 0);
-  const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
-  ASSERT_EQ(end.state, ChildWait::State::Ended);
-  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 3);
-  // The watcher has gone: the request finds no one, and raises no SIGPIPE.
-  EXPECT_TRUE(endDetached(start.endRequests.get()));
+  for (const Watcher& watcher : kWatchers) {
+    SCOPED_TRACE(watcher.name);
+    DetachedOptions options = watchedBy(watcher);
+    options.endable = true;
+    options.awaitStart = false;
+    DetachedStart start = startDetached(shell("exit 3", kDiscardStream), options);
+    ASSERT_EQ(start.error, 0);
+    const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
+    ASSERT_EQ(end.state, ChildWait::State::Ended);
+    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 3);
+    // The watcher has gone: the request finds no one, and raises no SIGPIPE.
+    EXPECT_TRUE(endDetached(start.endRequests.get()));
 
-  // Not waited for, a start that fails is told by the wait.
-  DetachedStart missing = startDetached(program({"/nonexistent/program"}, {"program"}), options);
-  ASSERT_EQ(missing.error, 0);
-  const ChildWait never = awaitDetached(missing.ended.get(), milliseconds::max());
-  EXPECT_EQ(never.state, ChildWait::State::NotStarted);
-  EXPECT_EQ(never.error, ENOENT);
+    // Not waited for, a start that fails is told by the wait.
+    DetachedStart missing = startDetached(program({"/nonexistent/program"}, {"program"}), options);
+    ASSERT_EQ(missing.error, 0);
+    const ChildWait never = awaitDetached(missing.ended.get(), milliseconds::max());
+    EXPECT_EQ(never.state, ChildWait::State::NotStarted);
+    EXPECT_EQ(never.error, ENOENT);
+  }
 }
 
 TEST(ChildProcess, DetachedReportsTheStatusAlsoWhenTheCallerIgnoresChildSignals) {
   struct sigaction ignore {};
   struct sigaction saved {};
   ignore.sa_handler = SIG_IGN;
-  sigaction(SIGCHLD, &ignore, &saved);
-  DetachedStart start = startDetached(shell("exit 7", kDiscardStream));
-  const ChildWait end = start.error == 0 ? awaitDetached(start.ended.get(), milliseconds(20'000)) : ChildWait{};
-  sigaction(SIGCHLD, &saved, nullptr);
-  ASSERT_EQ(start.error, 0);
-  ASSERT_EQ(end.state, ChildWait::State::Ended);
-  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
+  for (const Watcher& watcher : kWatchers) {
+    SCOPED_TRACE(watcher.name);
+    sigaction(SIGCHLD, &ignore, &saved);
+    DetachedStart start = startDetached(shell("exit 7", kDiscardStream), watchedBy(watcher));
+    const ChildWait end = start.error == 0 ? awaitDetached(start.ended.get(), milliseconds(20'000)) : ChildWait{};
+    sigaction(SIGCHLD, &saved, nullptr);
+    ASSERT_EQ(start.error, 0);
+    ASSERT_EQ(end.state, ChildWait::State::Ended);
+    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
+  }
 }
 
 TEST(ChildProcess, NoDescriptorsLeftToStartWithIsAnErrorAndStartsNothing) {
