@@ -991,7 +991,11 @@ if [[ $plain -eq 1 ]]; then
   subject="Support Request - Quorvel a,b=\"c\" \$(id) Türkçe"
   body=$'Line 1\n\tLine 2 $(id) \\n "x" & y=z\nGrüße'
 fi
-# Whether the job must be refused: a text the KDE backend would alter.
+# KMail decodes its mailto: URI twice, so the program refuses it a text
+# holding '%' and two hexadecimal digits (--texts percent20 checks that):
+# its texts hold a lone '%' there instead.
+if [[ $client == kmail && -z $sandbox ]]; then body=${body/\%20/%}; fi
+# Whether the job must be refused: a text the KDE backend (or KMail) would alter.
 refused=0
 case "$texts" in
   apostrophe) subject="Support Request - Quorvel it's 'quoted' Türkçe"
@@ -1237,7 +1241,7 @@ if [[ $result == *DRAFT_FAILED* ]]; then
   # all: a failure here is the client's or the program's, not a refusal.
   # Texts the KDE backend carries must not be refused either, nor a log
   # the GTK backend carries to Evolution, nor a job the host command runs.
-  if [[ -z $sandbox || ( -n $texts && $refused -eq 0 ) || ( $sandbox == gtk && $client == evolution ) ||
+  if [[ ( -z $sandbox && $refused -eq 0 ) || ( -n $texts && $refused -eq 0 ) || ( $sandbox == gtk && $client == evolution ) ||
         $flatpak_service -eq 1 ]]; then
     echo "FAIL: $client was expected to take the draft"
     exit 1

@@ -26,4 +26,10 @@ std::optional<std::size_t> longestArgument(Client client);
 // Whether every argument of `argv` is within what `client` takes whole.
 bool fitsClient(Client client, const std::vector<std::string>& argv);
 
+// Whether `client` reads the texts of its start `argv` as they were
+// written. KMail decodes its mailto: URI's percent escapes twice (measured:
+// a body's "%20", sent as "%2520", arrived as a blank, cold and running),
+// so a text holding '%' and two hexadecimal digits would arrive altered.
+bool keepsTexts(Client client, const std::vector<std::string>& argv);
+
 }  // namespace mail

@@ -44,6 +44,9 @@ DraftRoute admitRoute(DraftRoute route, const MailFacts& facts, const ClientFile
   if (!fitsClient(route.client, route.argv)) {
     return refused(std::move(route), "The draft is longer than the mail client takes whole in one request.");
   }
+  if (!keepsTexts(route.client, route.argv)) {
+    return refused(std::move(route), "The mail client would alter a text holding '%' and two hexadecimal digits.");
+  }
   if (verdict.kind == SetupVerdict::Kind::Composes) route.assurance = Assurance::Checked;
   return route;
 }

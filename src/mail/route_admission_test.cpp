@@ -68,6 +68,30 @@ TEST(RouteAdmissionTest, ARequestTheClientWouldCutIsNeverHandedToIt) {
   EXPECT_EQ(admitRoute(decideRoute(evolution, draft(body)), evolution, TreeFiles({}), kJob).kind, Kind::Start);
 }
 
+TEST(RouteAdmissionTest, KMailIsNeverHandedATextItWouldDecodeAgain) {
+  const MailFacts facts = handler("org.kde.kmail2.desktop", "/usr/bin/kmail");
+  const TreeFiles identity(std::map<std::string, std::string>{
+      {"config/emailidentities", "[Identity #0]\nEmail Address=a@example.org\n"}});
+  struct Case {
+    Draft draft;
+    Kind kind;
+  };
+  const Case cases[] = {
+      {draft("y=z %20 done"), Kind::Refuse},
+      {draft("%4a"), Kind::Refuse},
+      {{"Support Request 100%41", "b", "", ""}, Kind::Refuse},
+      {draft("it's 100% done, %zz, %2 and %"), Kind::Start},
+      {draft("b", "/home/u/log.txt"), Kind::Start},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.draft.subject + " / " + c.draft.body);
+    EXPECT_EQ(admitRoute(decideRoute(facts, c.draft), facts, identity, kJob).kind, c.kind);
+  }
+  // Other clients decode once: the same text reaches them as written.
+  const MailFacts evolution = handler("org.gnome.Evolution.desktop", "/usr/bin/evolution");
+  EXPECT_EQ(admitRoute(decideRoute(evolution, draft("%20")), evolution, TreeFiles({}), kJob).kind, Kind::Start);
+}
+
 TEST(RouteAdmissionTest, BrowserAsHandlerNeedsAWebMailer) {
   const MailFacts facts = handler("firefox-esr.desktop", "/usr/lib/firefox-esr/firefox-esr");
   const DraftRoute decided = decideRoute(facts, draft("b"));
