@@ -34,6 +34,8 @@ struct KitFile {
 // draft script, which is the same for every bundle.
 constexpr KitFile kKitFiles[] = {
     {"Contents/MacOS/support-draft", 0755},
+    {"Contents/MacOS/support-draft-desktop", 0755},
+    {"Contents/MacOS/support-draft-flatpak", 0755},
     {"Contents/MacOS/support-draft-portal", 0755},
     {"Contents/MacOS/support-draft-terminal", 0755},
     {"Contents/MacOS/support-draft-watcher", 0755},

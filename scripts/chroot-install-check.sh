@@ -198,10 +198,14 @@ Bcc: all@example.org'" || refused_status=$?
     exit 1
   fi
 
-  echo "== every bundle carries the watcher the host library starts jobs through"
-  # Run bare, it refuses (status 2) and starts nothing.
+  echo "== every bundle carries the kit's programs and the watcher the host library starts jobs through"
+  # Run bare, the watcher refuses (status 2) and starts nothing.
   local made_bundle watcher_status
   for made_bundle in "$bundle" "$acme_cmake" "$acme"; do
+    if ! diff <(ls "$system$bundle/Contents/MacOS") <(ls "$system$made_bundle/Contents/MacOS"); then
+      echo "$made_bundle: its programs differ from the kit's" >&2
+      exit 1
+    fi
     watcher_status=0
     in_chroot "$made_bundle/Contents/MacOS/support-draft-watcher" || watcher_status=$?
     if [[ $watcher_status -ne 2 ]]; then

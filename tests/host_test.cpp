@@ -432,6 +432,11 @@ TEST_F(HostLibrary, CommandMakesABundleOfItsOwnThatRunsItsJobs) {
   EXPECT_EQ(command(acme, 3)["reasonCode"], "bundleNotMade") << "an existing bundle is kept";
   EXPECT_EQ(std::distance(fs::directory_iterator(made.path()), fs::directory_iterator()), 1)
       << "no temporary directory left behind";
+  // Every program of the kit's bundle is in the app's own: a route whose
+  // helper is missing would fail only in the app's bundle.
+  for (const auto& program : fs::directory_iterator(fs::path(SUPPORT_DRAFT_BUNDLE) / "Contents" / "MacOS")) {
+    EXPECT_TRUE(fs::is_regular_file(acmeBundle / "Contents" / "MacOS" / program.path().filename())) << program.path();
+  }
 
   // The bundle made runs jobs under its own identity, from the command too.
   const fs::path record = writeRecordingComposer();
