@@ -70,21 +70,42 @@ std::thread openLater(const Pipe& gate) {
 
 // The watchers of a detached start: a fork of this process, the watcher
 // executable, and executables that do not take the start over (none there,
-// one that fails, one that ends without a word), after which a fork
-// watches, as before, and the program still runs once.
+// one that fails, one that ends without a word, and one stopped before a
+// word, which would hold the caller forever were it not ended at its
+// bound), after which a fork watches, as before, and the program still
+// runs once.
 struct Watcher {
   const char* name;
   std::string executable;
 };
+constexpr std::string_view kStopped = "stopped";
 const Watcher kWatchers[] = {{"forked", ""},
                              {"executable", SUPPORT_DRAFT_WATCHER_EXECUTABLE},
                              {"missing executable", "/nonexistent/watcher"},
                              {"failing executable", "/bin/false"},
-                             {"silent executable", "/bin/true"}};
+                             {"silent executable", "/bin/true"},
+                             {"stopped executable", std::string(kStopped)}};
+
+// The stopped watcher executable, made once.
+const std::string& stoppedWatcher() {
+  static const testing_support::ScratchDirectory scratch;
+  static const std::string path = [] {
+    const std::string file = scratch.path() + "/stopped";
+    const UniqueFd script(open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755));
+    const std::string text = "#!/bin/sh\nexec sleep 600\n";
+    EXPECT_EQ(::write(script.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    return file;
+  }();
+  return path;
+}
 
 DetachedOptions watchedBy(const Watcher& watcher) {
   DetachedOptions options;
   options.watcherExecutable = watcher.executable;
+  if (watcher.executable == kStopped) {
+    options.watcherExecutable = stoppedWatcher();
+    options.watcherHandOverBound = milliseconds(50);
+  }
   return options;
 }
 
