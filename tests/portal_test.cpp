@@ -49,8 +49,8 @@ class PortalHelper : public ::testing::Test {
   }
 
   // Runs the helper with `deadline` and `response` (the time the Response
-  // is awaited, counted from the call, at least 1.5 s after its reply) against a portal that answers
-  // `answer` after `delay` seconds, with `words` (subject, body and the
+  // is awaited, counted from the call: responseDeadline) against a portal
+  // that answers `answer` after `delay` seconds, with `words` (subject, body and the
   // log's path if any) and `address` on its standard input; gives its exit
   // status, or -1 when the run itself failed.
   int runHelper(const std::string& answer, std::vector<std::string> words,
