@@ -435,12 +435,16 @@ TEST(DraftRouteTest, MailerIsRunAsTheUserWroteIt) {
       {"only blanks and colons", mailerFacts(" : \t:"), log, K::Refuse, {}, {}},
   });
   // Later commands are kept, in order, for when the first does not open
-  // the draft.
-  const DraftRoute list = decideRoute(mailerFacts("composer:xterm -e neomutt::sylpheed"), kWithLog);
+  // the draft; each plain or shell command after the first is handed the
+  // same URI with the log.
+  const DraftRoute list =
+      decideRoute(mailerFacts("composer:xterm -e neomutt::sylpheed:composer $OPTS:other-composer"), kWithLog);
   EXPECT_EQ(list.argv, render({"composer", "<uri+log>"}));
-  ASSERT_EQ(list.fallbacks.size(), 2u);
+  ASSERT_EQ(list.fallbacks.size(), 4u);
   EXPECT_EQ(list.fallbacks[0].kind, DraftRoute::Kind::Watched);
   EXPECT_EQ(list.fallbacks[1].argv, render({"sylpheed", "--compose", "<uri>", "--attach", "<log>"}));
+  EXPECT_EQ(list.fallbacks[2].argv, render({"/bin/sh", "-c", "composer $OPTS \"$1\"", "sh", "<uri+log>"}));
+  EXPECT_EQ(list.fallbacks[3].argv, render({"other-composer", "<uri+log>"}));
   // The client's own rules go with it: a forwarding Geary, a Balsa that
   // crashes cold.
   MailFacts f = facts("", {});

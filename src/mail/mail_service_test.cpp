@@ -20,7 +20,7 @@
 #include "mail/helper_words.h"
 #include "platform/error_numbers.h"
 #include "platform/child_process.h"
-#include "platform/run_program.h"
+#include "mail/run_program.h"
 #include "testing/fifo.h"
 #include "testing/report_peer.h"
 #include "testing/scratch_directory.h"
@@ -28,7 +28,6 @@
 namespace mail {
 namespace {
 
-using platform::ProgramRun;
 using Words = std::vector<std::string>;
 
 const Draft kDraft{"Support Request - Quorvel x", "b", "", ""};
@@ -78,7 +77,7 @@ struct FakeLauncher {
       const auto at = std::find(command.begin(), command.end(), "/b/terminal-helper");
       if (at != command.end() && at + 1 != command.end()) helper = testing_support::connectedHelper(at[1], helperSays);
       if (graceEndsOnceAccepted && helper) grace.openOnceReadable(helper.get());
-      return platform::ProgramStart{};
+      return ProgramStart{};
     };
     context.launch.timer = [this](std::chrono::milliseconds span) {
       graces.push_back(span);
@@ -187,7 +186,7 @@ TEST(MailServiceTest, ClientThatCrashesColdIsStartedAloneFirst) {
   EXPECT_EQ(runs.started, both);
   // Each waited out the grace, left running.
   EXPECT_EQ(runs.waits, (std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>>(
-                            2, {platform::kProgramGraceTime, platform::AtDeadline::LeaveRunning})));
+                            2, {kProgramGraceTime, platform::AtDeadline::LeaveRunning})));
 
   FakeLauncher requestCrashedIt{{ProgramRun{}, ended(1)}};
   EXPECT_EQ(carryOut(requestCrashedIt.context(), route, kDraft).errorNumber, 1);
@@ -345,7 +344,7 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
   ASSERT_EQ(fake.inputs.size(), 1u);
   EXPECT_EQ(unpackWords(fake.inputs[0], 4),
             (Words{"help+desk@example.org", "Support Request - Quorvel x", "b", "/j/log.txt"}));
-  EXPECT_LE(kKdeResponseTime, platform::kProgramGraceTime);
+  EXPECT_LE(kKdeResponseTime, kProgramGraceTime);
   route.portalBackend = PortalBackend::Gtk;
   FakeLauncher gtk;
   MailContext gtkContext = gtk.context();
@@ -452,7 +451,7 @@ TEST(MailServiceTest, WatchedClientsReportIsTheOutcome) {
   FakeLauncher unstartable;
   MailContext context = unstartable.context();
   context.runtimeDirectory = runtime.path();
-  context.launch.start = [](const Words&) { return platform::ProgramStart{platform::kErrorProgramNotFound, "no", {}}; };
+  context.launch.start = [](const Words&) { return ProgramStart{platform::kErrorProgramNotFound, "no", {}}; };
   EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, platform::kErrorProgramNotFound);
   FakeLauncher noChannel;
   EXPECT_EQ(carryOut(noChannel.context(), route, kDraft).errorNumber, kErrorNoDraftRoute);

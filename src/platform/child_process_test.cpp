@@ -279,8 +279,10 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
 }
 
 TEST(ChildProcess, AWatcherExecutableThatDoesNotTakeTheStartOverLeavesItToAFork) {
+  // Missing, refusing, ending without a word, and stopped before a word
+  // (it would hold the caller forever, were it not ended at the bound).
   for (const std::string& executable : {std::string("/nonexistent/watcher"), std::string("/bin/false"),
-                                        std::string("/bin/true")}) {
+                                        std::string("/bin/true"), std::string("stopped")}) {
     SCOPED_TRACE(executable);
     testing_support::ScratchDirectory scratch;
     const std::string record = scratch.path() + "/record";
@@ -288,6 +290,13 @@ TEST(ChildProcess, AWatcherExecutableThatDoesNotTakeTheStartOverLeavesItToAFork)
     spec.arguments.insert(spec.arguments.end(), {"sh", record});
     DetachedOptions options;
     options.watcherExecutable = executable;
+    if (executable == "stopped") {
+      options.watcherExecutable = scratch.path() + "/stopped";
+      const UniqueFd script(open(options.watcherExecutable.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0755));
+      const std::string text = "#!/bin/sh\nexec sleep 600\n";
+      ASSERT_EQ(::write(script.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    options.watcherHandOverBound = milliseconds(100);
     options.endable = true;
     DetachedStart start = startDetached(spec, options);
     ASSERT_EQ(start.error, 0);
