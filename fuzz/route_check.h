@@ -42,6 +42,32 @@ inline bool holdsFieldCode(const std::vector<std::string>& words) {
   return false;
 }
 
+// A word decoded as a mailto: URI, or as Thunderbird's field list. Every
+// fallback of a MAILER route with many commands carries the same long URI
+// word, and each word is looked at twice (for the draft and for the log):
+// decoding it again each time made the check grow with commands times the
+// draft's length. The decoding is a function of the word alone, so the last
+// word's result stands for an equal word.
+inline const testing_support::DecodedUri& decodedMailto(std::string_view uri) {
+  static std::string lastUri;
+  static testing_support::DecodedUri last = testing_support::decodeMailto(lastUri);
+  if (uri != lastUri) {
+    last = testing_support::decodeMailto(uri);
+    lastUri = uri;
+  }
+  return last;
+}
+
+inline const testing_support::DecodedUri& decodedComposeFields(std::string_view fields) {
+  static std::string lastFields;
+  static testing_support::DecodedUri last = testing_support::decodeComposeFields(lastFields);
+  if (fields != lastFields) {
+    last = testing_support::decodeComposeFields(fields);
+    lastFields = fields;
+  }
+  return last;
+}
+
 // The decoded fields are the draft: the same subject, body and recipient,
 // no recipient when it has none, the log where a field carries one, and
 // nothing else.
@@ -68,10 +94,9 @@ inline bool carriesLog(const mail::DraftRoute& route, const mail::Draft& draft) 
     const std::string& word = route.argv[i];
     if (word == draft.attachment || word == "--attach=" + mail::fileUrl(draft.attachment)) return true;
     if (word.starts_with("mailto:") || word.starts_with("--compose=mailto:")) {
-      const auto decoded = testing_support::decodeMailto(word.substr(word.find("mailto:")));
-      if (decoded.fields.count("attach")) return true;
+      if (decodedMailto(std::string_view(word).substr(word.find("mailto:"))).fields.count("attach")) return true;
     }
-    if (i > 0 && route.argv[i - 1] == "-compose" && testing_support::decodeComposeFields(word).fields.count("attachment")) {
+    if (i > 0 && route.argv[i - 1] == "-compose" && decodedComposeFields(word).fields.count("attachment")) {
       return true;
     }
   }
@@ -83,15 +108,15 @@ inline bool carriesLog(const mail::DraftRoute& route, const mail::Draft& draft) 
 // to exactly the draft's subject, body, recipient and log.
 inline bool handsOverDraft(const std::vector<std::string>& argv, std::size_t i, const mail::Draft& draft) {
   const std::string& word = argv[i];
-  testing_support::DecodedUri decoded;
+  const testing_support::DecodedUri* decoded = nullptr;
   if (word.starts_with("mailto:") || word.starts_with("--compose=mailto:")) {
-    decoded = testing_support::decodeMailto(std::string_view(word).substr(word.find("mailto:")));
+    decoded = &decodedMailto(std::string_view(word).substr(word.find("mailto:")));
   } else if (i > 0 && argv[i - 1] == "-compose") {
-    decoded = testing_support::decodeComposeFields(word);
+    decoded = &decodedComposeFields(word);
   } else {
     return false;
   }
-  return decoded.error.empty() && matchesDraft(decoded, draft);
+  return decoded->error.empty() && matchesDraft(*decoded, draft);
 }
 
 // A started client is handed the draft: one of its words decodes to it

@@ -9,12 +9,10 @@
 #include "mail/header_line.h"
 #include "mail/mail_address.h"
 #include "mail/mailer_command.h"
-#include "platform/percent_encoding.h"
+#include "mail/percent_encoding.h"
 
 namespace mail {
 namespace {
-
-using platform::percentEncode;
 
 DraftRoute refuse(std::string why) {
   DraftRoute route;
@@ -244,13 +242,15 @@ DraftRoute defaultHandlerRoute(const MailFacts& facts, const Draft& draft) {
 
 // One MAILER command: a plain one is looked through to the program it
 // finally runs; one only a shell can run is the user's own composer, run
-// by the shell as the desktop's hand-off runs it, with the URI and attach=.
-DraftRoute mailerCommandRoute(const MailerCommand& command, const MailFacts& facts, const Draft& draft) {
-  if (command.needsShell()) return start(shellCommand(command, mailtoUri(draft, true)));
+// by the shell as the desktop's hand-off runs it, with the URI and attach=
+// (`uri`, the draft's mailto: URI with the log).
+DraftRoute mailerCommandRoute(const MailerCommand& command, const std::string& uri, const MailFacts& facts,
+                              const Draft& draft) {
+  if (command.needsShell()) return start(shellCommand(command, uri));
   const CommandShape shape = commandShape(command.words);
   if (shape.client == Client::Unknown) {
     Words argv = command.words;
-    argv.push_back(mailtoUri(draft, true));
+    argv.push_back(uri);
     if (shape.inTerminal) return watched(slice(argv, 0, shape.program), slice(argv, shape.program, argv.size()),
                                          Verdict::ExitStatus, facts);
     return start(std::move(argv));
@@ -261,8 +261,13 @@ DraftRoute mailerCommandRoute(const MailerCommand& command, const MailFacts& fac
 DraftRoute mailerRoute(const MailFacts& facts, const Draft& draft) {
   const std::vector<MailerCommand> commands = mailerCommands(facts.mailer);
   if (commands.empty()) return refuse("MAILER names no command.");
-  DraftRoute route = mailerCommandRoute(commands.front(), facts, draft);
-  for (std::size_t i = 1; i < commands.size(); ++i) route.fallbacks.push_back(mailerCommandRoute(commands[i], facts, draft));
+  // Encoded once: a MAILER of many commands would otherwise encode the
+  // whole draft again for each of them.
+  const std::string uri = mailtoUri(draft, true);
+  DraftRoute route = mailerCommandRoute(commands.front(), uri, facts, draft);
+  for (std::size_t i = 1; i < commands.size(); ++i) {
+    route.fallbacks.push_back(mailerCommandRoute(commands[i], uri, facts, draft));
+  }
   return route;
 }
 

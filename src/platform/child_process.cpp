@@ -602,13 +602,20 @@ bool startThroughWatcher(const std::string& watcher, const ChildSpec& spec, cons
   }
   channels.writing.reset();
   channels.requests.reset();
-  Record first;
-  const bool handedOver = readRecord(channels.reading.get(), first) && first.kind == Record::watching;
-  // With SIGCHLD ignored the system reaps it by itself (ECHILD).
+  // A watcher that has not taken over within the bound is ended with its
+  // whole group: its second process stays in the group, starting nothing,
+  // until the first has said it watches and exited. Once the first is
+  // gone, whatever it wrote is in the pipe and decides.
+  const bool answered = readableBy(channels.reading.get(), Clock::now() + options.watcherHandOverBound) == 1;
+  if (!answered) kill(-pid, SIGKILL);
+  // With SIGCHLD ignored the system reaps it by itself (ECHILD), once it
+  // has ended.
   int ignored = 0;
   bool done = false;
   reap(pid, 0, ignored, done);
-  return handedOver;
+  if (!answered && readableBy(channels.reading.get(), Clock::now()) != 1) return false;
+  Record first;
+  return readRecord(channels.reading.get(), first) && first.kind == Record::watching;
 }
 
 // Forks the watcher: the middle process only makes it and exits at once,

@@ -179,6 +179,10 @@ struct DetachedOptions {
   // a hundred milliseconds and more. Empty, not there, or one that does not
   // take the start over: a fork of this process watches, as before.
   std::string watcherExecutable;
+  // How long the watcher executable has to take the start over. One that
+  // has not by then (stopped, or not the kit's) is killed with everything
+  // it started so far, and a fork watches instead.
+  std::chrono::milliseconds watcherHandOverBound{2'000};
 };
 
 // Starts the program through a watcher. kCaptureStream is refused
