@@ -42,6 +42,33 @@
 # set-up adding under 2 ms of processor time to the client job and to the
 # claws job (less the floor's for its query).
 #
+# and the routes that need more than a desktop entry or MAILER, each a
+# full job with stand-ins started the way the route starts the real ones,
+# printed with its processor time, peak memory and the floor it includes
+# (no target):
+#
+#   terminal          NeoMutt's own entry (Terminal=true) as the default
+#                     handler: a stand-in terminal (runs its command after
+#                     -e, as xterm does) starts the client helper, which
+#                     starts a stand-in NeoMutt (a copy of /bin/true) and
+#                     reports its end; floor: the terminal and the client
+#                     alone
+#   mailer-terminal   the same through MAILER="xterm -e neomutt"
+#   sandbox-kde       inside a Flatpak-like root, the desktop naming KDE:
+#                     the portal helper asks the test suite's stand-in
+#                     portal on a private session bus, which answers 1 at
+#                     once; floor: the portal helper alone asking it
+#   sandbox-gtk       the same with the GTK backend (answering 0), the log
+#                     admitted by the user's list naming Evolution
+#   sandbox-flatpak   a sandbox allowed the Flatpak service: the Flatpak
+#                     helper has the stand-in service run the desktop
+#                     helper on the host, which starts a stand-in Evolution;
+#                     floor: the Flatpak helper alone (so the whole host
+#                     side)
+#   sandbox-kde-cold  a KDE backend that takes the call and never answers
+#                     (a client it started cold): the job waits 5 s from
+#                     the call by design, which is its floor; a few runs
+#
 # and the host library's start of a job (start_job_bench): how long
 # support_draft_start_job keeps the caller's thread, target a median under
 # 2 ms for a host of little resident memory and for a host holding 256 MiB
