@@ -22,7 +22,7 @@ const scripting::CommandTable& fakeCommands() {
     services.openDraft = [](const mail::MailContext&, const mail::Draft&) { return mail::ServiceAnswer{}; };
     services.context.launch.run = [](const std::vector<std::string>&, std::chrono::milliseconds,
                                      platform::AtDeadline, std::string_view) {
-      return platform::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
+      return mail::ProgramRun{platform::kErrorLaunchFailed, "No program runs here.", {}};
     };
     return draftCommands(services);
   }();

@@ -9,11 +9,11 @@
 #include "job/job_contract.h"
 #include "job/job_document.h"
 #include "job/job_log.h"
+#include "mail/program_search.h"
 #include "mail/route_plan.h"
 #include "platform/bundle.h"
 #include "platform/directory.h"
 #include "platform/paths.h"
-#include "platform/program_search.h"
 
 namespace support_draft::host_side {
 namespace {
@@ -52,7 +52,7 @@ Setting settingFor(const std::string& bundle, const std::string& home) {
   const std::string helperDirectory = platform::bundleForExecutable(facts.resolvedExecutable).executableDirectory;
   found.setting = ProgramSetting{
       *reading.identity,
-      mail::routeContext(platform::handedOnEnvironment(programEnvironment(home)), home, helperDirectory)};
+      mail::routeContext(mail::handedOnEnvironment(programEnvironment(home)), home, helperDirectory)};
   return found;
 }
 

@@ -8,7 +8,7 @@
 namespace {
 
 using mail::Draft;
-using platform::ProgramRun;
+using mail::ProgramRun;
 
 // The mail draft script's commands on fake services that record what they
 // are asked and answer as the test says.

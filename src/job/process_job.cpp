@@ -7,12 +7,12 @@
 #include "job/job_document.h"
 #include "job/job_home.h"
 #include "job/job_invocation.h"
+#include "mail/program_search.h"
 #include "platform/bundle.h"
 #include "platform/child_process.h"
 #include "platform/file_io.h"
 #include "platform/home.h"
 #include "platform/process.h"
-#include "platform/program_search.h"
 
 void processJob() noexcept {
   // A result that meets the file-size limit is a failed write, not the
@@ -41,7 +41,7 @@ void processJob() noexcept {
     if (!job) return;
     // What the mail service needs of the process, fetched once here.
     mail::MailContext context = mail::mailContext(
-        platform::handedOnEnvironment(platform::processEnvironment()), *home, bundle.executableDirectory);
+        mail::handedOnEnvironment(platform::processEnvironment()), *home, bundle.executableDirectory);
     // Texts a client reads from a file lie with the job's log, for as long.
     context.textsFile = platform::childOf(*jobDirectory, kDraftTextsName);
     requestDraft(*jobDirectory, *job, bundle.resourceDirectory, context, identity->recipient);

@@ -1,9 +1,9 @@
 #include "mail/desktop_entry.h"
 
 #include "mail/key_file_value.h"
+#include "mail/program_search.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
-#include "platform/program_search.h"
 
 namespace mail {
 namespace {
@@ -18,7 +18,7 @@ std::vector<std::string> dataDirectories(const char* dataHome, const char* dataD
   const std::string homeData = dataHome && *dataHome ? dataHome : home.empty() ? "" : home + "/.local/share";
   if (homeData.starts_with('/')) directories.push_back(homeData);
   const std::string_view system = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
-  for (const std::string_view dir : platform::absoluteDirectories(system)) directories.emplace_back(dir);
+  for (const std::string_view dir : absoluteDirectories(system)) directories.emplace_back(dir);
   return directories;
 }
 
@@ -103,7 +103,7 @@ std::optional<DesktopEntry> findDesktopEntry(const std::vector<std::string>& dir
       const std::optional<std::string> text = platform::readWholeFile(path, kMaxEntrySize);
       if (!text) continue;
       std::optional<DesktopEntry> entry = parseDesktopEntry(*text, path);
-      if (entry && !entry->tryExec.empty() && !platform::isInstalledProgram(entry->tryExec, searchPath)) {
+      if (entry && !entry->tryExec.empty() && !isInstalledProgram(entry->tryExec, searchPath)) {
         return std::nullopt;
       }
       return entry;

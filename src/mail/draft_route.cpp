@@ -9,12 +9,10 @@
 #include "mail/header_line.h"
 #include "mail/mail_address.h"
 #include "mail/mailer_command.h"
-#include "platform/percent_encoding.h"
+#include "mail/percent_encoding.h"
 
 namespace mail {
 namespace {
-
-using platform::percentEncode;
 
 DraftRoute refuse(std::string why) {
   DraftRoute route;

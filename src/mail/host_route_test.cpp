@@ -87,11 +87,11 @@ TEST(HostRouteTest, HostRefusesWhatItCannotCarry) {
   context.launch.run = [&](const std::vector<std::string>&, std::chrono::milliseconds, platform::AtDeadline,
                            std::string_view) {
     ++starts;
-    return platform::ProgramRun{};
+    return ProgramRun{};
   };
   context.launch.start = [&](const std::vector<std::string>&) {
     ++starts;
-    return platform::ProgramStart{};
+    return ProgramStart{};
   };
   const auto withLog = [&](const std::string& path) {
     return hostRequest(Draft{"Support Request - Quorvel x", "b", path, ""});

@@ -1,6 +1,6 @@
 #include "mail/mail_address.h"
 
-#include "platform/percent_encoding.h"
+#include "mail/percent_encoding.h"
 
 namespace mail {
 namespace {
@@ -66,8 +66,8 @@ bool isPlainAddress(std::string_view address) {
 
 std::string encodedAddress(std::string_view address) {
   const auto at = address.rfind('@');
-  if (at == std::string_view::npos) return platform::percentEncode(address);
-  return platform::percentEncode(address.substr(0, at)) + "@" + platform::percentEncode(address.substr(at + 1));
+  if (at == std::string_view::npos) return percentEncode(address);
+  return percentEncode(address.substr(0, at)) + "@" + percentEncode(address.substr(at + 1));
 }
 
 }  // namespace mail

@@ -2,14 +2,14 @@
 
 #include <utility>
 
+#include "mail/program_search.h"
 #include "platform/paths.h"
-#include "platform/program_search.h"
 
 namespace mail {
 
 MailContext routeContext(std::vector<std::string> environment, std::string home, std::string_view helperDirectory) {
   MailContext context;
-  context.runtimeDirectory = platform::environmentValue(environment, "XDG_RUNTIME_DIR").value_or("");
+  context.runtimeDirectory = environmentValue(environment, "XDG_RUNTIME_DIR").value_or("");
   context.environment = std::move(environment);
   context.home = std::move(home);
   context.portalHelper = platform::appendingPathComponent(helperDirectory, kPortalHelperName);

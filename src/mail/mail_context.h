@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "mail/portal_answer.h"
+#include "mail/run_program.h"
 #include "platform/directory.h"
-#include "platform/run_program.h"
 #include "platform/unique_fd.h"
 
 namespace mail {
@@ -24,12 +24,12 @@ struct Launcher {
   // Starts a program and waits at most `wait` for its end; one still
   // running then is left running or ended as `atDeadline` says. `input`,
   // when not empty, is its standard input (runProgram).
-  std::function<platform::ProgramRun(const std::vector<std::string>& command, std::chrono::milliseconds wait,
+  std::function<ProgramRun(const std::vector<std::string>& command, std::chrono::milliseconds wait,
                                      platform::AtDeadline atDeadline, std::string_view input)>
       run;
   // Starts a program left to run its course (a terminal that is watched
   // beside the report channel while it runs).
-  std::function<platform::ProgramStart(const std::vector<std::string>& command)> start;
+  std::function<ProgramStart(const std::vector<std::string>& command)> start;
   // Starts a client's grace: a descriptor that becomes readable once it is
   // over (the system's timer, or a test's gate opened once it has seen
   // what the grace must hold), or none when no timer can be had.
@@ -66,7 +66,7 @@ struct MailContext {
   platform::FileLocation textsFile;
   // How long a started client has before it counts as opened (one started
   // cold stays in the foreground), and `run program` waits.
-  std::chrono::milliseconds grace = platform::kProgramGraceTime;
+  std::chrono::milliseconds grace = kProgramGraceTime;
   // How long a running client has to answer the query that says it is
   // free to take a request (DraftRoute::busyProbe): an idle Claws Mail
   // answered in 0.15-0.3 s on a loaded machine.

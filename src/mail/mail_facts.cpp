@@ -10,9 +10,9 @@
 #include "mail/flatpak_info.h"
 #include "mail/mime_apps.h"
 #include "mail/mime_apps_files.h"
+#include "mail/program_search.h"
 #include "mail/report_channel.h"
 #include "platform/file_io.h"
-#include "platform/program_search.h"
 #include "platform/text.h"
 
 namespace mail {
@@ -52,7 +52,7 @@ std::string userMailtoHandler(std::string_view home, std::string_view currentDes
 
 MailFacts gatherMailFacts(const MailContext& context) {
   const auto variable = [&](std::string_view name) {
-    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+    return std::string(environmentValue(context.environment, name).value_or(""));
   };
   MailFacts facts;
   struct stat sandboxInfo {};
@@ -88,7 +88,7 @@ MailFacts gatherMailFacts(const MailContext& context) {
 
 ClientContext gatherClientContext(const MailContext& context) {
   const auto variable = [&](std::string_view name) {
-    return std::string(platform::environmentValue(context.environment, name).value_or(""));
+    return std::string(environmentValue(context.environment, name).value_or(""));
   };
   // An XDG base directory: the variable when it holds an absolute path,
   // else the default under the home.

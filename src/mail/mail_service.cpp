@@ -20,7 +20,6 @@ namespace {
 
 using platform::kErrorKilledBySignal;
 using platform::kErrorLaunchFailed;
-using platform::ProgramRun;
 
 constexpr unsigned kTextsFileMode = 0600;
 
@@ -148,7 +147,7 @@ ServiceAnswer watched(const MailContext& context, const DraftRoute& route) {
   // channel's wait polls beside the helper and the launcher.
   const platform::UniqueFd graceOver = context.launch.timer ? context.launch.timer(context.grace) : platform::UniqueFd();
   if (!graceOver) return {kErrorLaunchFailed, "No timer to bound the wait for the mail client."};
-  platform::ProgramStart start = context.launch.start(command);
+  ProgramStart start = context.launch.start(command);
   if (start.errorNumber != 0) return {start.errorNumber, std::move(start.message)};
   const ReportChannel::Heard heard = channel->await(start.ended.get(), graceOver.get());
   if (!heard.launcherFailure && watchedClientOpened(heard.report, route.verdict)) return {};

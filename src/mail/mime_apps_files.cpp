@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <map>
 
+#include "mail/program_search.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
-#include "platform/program_search.h"
 #include "platform/text.h"
 
 namespace mail {
@@ -34,7 +34,7 @@ std::vector<std::string> configDirectories(const XdgEnvironment& environment) {
   if (home.starts_with('/')) directories.push_back(home);
   const std::string_view system =
       environment.configDirs.empty() ? std::string_view("/etc/xdg") : std::string_view(environment.configDirs);
-  for (const std::string_view dir : platform::absoluteDirectories(system)) directories.emplace_back(dir);
+  for (const std::string_view dir : absoluteDirectories(system)) directories.emplace_back(dir);
   if (directories.size() > kMaxDirectories) directories.resize(kMaxDirectories);
   return directories;
 }
@@ -104,7 +104,7 @@ std::optional<DefaultApplication> findDefaultApplication(const XdgEnvironment& e
   }
   const std::vector<std::string> dataDirs = dataDirectoriesOf(environment);
   const std::string_view searchPath =
-      environment.searchPath.empty() ? platform::kDefaultSearchPath : std::string_view(environment.searchPath);
+      environment.searchPath.empty() ? kDefaultSearchPath : std::string_view(environment.searchPath);
   // Each entry is read once, whether it is asked about once or again.
   std::map<std::string, std::optional<DesktopEntry>> entries;
   auto installed = [&](const std::string& desktopId) {

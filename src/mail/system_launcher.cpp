@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "platform/run_program.h"
+#include "mail/run_program.h"
 #include "platform/timer.h"
 
 namespace mail {
@@ -14,9 +14,9 @@ Launcher systemLauncher(std::vector<std::string> environment) {
   return {
       [environment](const std::vector<std::string>& command, std::chrono::milliseconds wait,
                     platform::AtDeadline atDeadline, std::string_view input) {
-        return platform::runProgram(command, environment, wait, atDeadline, input);
+        return runProgram(command, environment, wait, atDeadline, input);
       },
-      [environment](const std::vector<std::string>& command) { return platform::startProgram(command, environment); },
+      [environment](const std::vector<std::string>& command) { return startProgram(command, environment); },
       [](std::chrono::milliseconds grace) { return platform::startTimer(grace); },
   };
 }

@@ -3,7 +3,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/percent_encoding.h"
+#include "mail/percent_encoding.h"
 #include "scripting/errors.h"
 #include "scripting/value_ops.h"
 
@@ -238,7 +238,7 @@ class Evaluator {
   Descriptor percentEncoded(const Descriptor& value) {
     const std::string text = textOf(value);
     budget_.chargeCreated(text.size() * 3);
-    return Descriptor::text(platform::percentEncode(text));
+    return Descriptor::text(mail::percentEncode(text));
   }
 
   // Hands the evaluated parameters to the command's handler; the handler's

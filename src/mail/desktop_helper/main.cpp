@@ -18,10 +18,10 @@
 #include "job/job_home.h"
 #include "mail/host_route.h"
 #include "mail/mail_context.h"
+#include "mail/program_search.h"
 #include "platform/bundle.h"
 #include "platform/child_process.h"
 #include "platform/file_io.h"
-#include "platform/program_search.h"
 
 int main(int argc, char**) {
   if (argc != 1) return mail::kHostBadRequest;
@@ -33,7 +33,7 @@ int main(int argc, char**) {
   const auto home = jobHome(platform::homeFacts()).home;
   if (!home) return mail::kHostBadRequest;
   const mail::MailContext context =
-      mail::mailContext(platform::handedOnEnvironment(platform::processEnvironment()), *home,
+      mail::mailContext(mail::handedOnEnvironment(platform::processEnvironment()), *home,
                         platform::mainBundle().executableDirectory);
   return mail::openDraftOnHost(context, *bytes, kMaxLogSize);
 }

@@ -32,8 +32,8 @@
 
 #include "mail/client_report.h"
 #include "mail/helper_words.h"
+#include "mail/program_search.h"
 #include "platform/child_process.h"
-#include "platform/program_search.h"
 #include "platform/unique_fd.h"
 #include "platform/write_all.h"
 
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
   // The client shares this terminal: its standard streams, its session and
   // its process group, so that it can read the keyboard.
   platform::ChildSpec spec;
-  spec.paths = platform::programCandidates(command->front(), platform::searchPathOf(platform::processEnvironment()));
+  spec.paths = mail::programCandidates(command->front(), mail::searchPathOf(platform::processEnvironment()));
   spec.arguments = *command;
   spec.input = STDIN_FILENO;
   spec.output = STDOUT_FILENO;

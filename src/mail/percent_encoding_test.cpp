@@ -1,10 +1,10 @@
-#include "platform/percent_encoding.h"
+#include "mail/percent_encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace platform {
+namespace mail {
 namespace {
 
 TEST(PercentEncodeTest, KeepsOnlyUnreservedAscii) {
@@ -20,4 +20,4 @@ TEST(PercentEncodeTest, EncodesEachByteOfMultiByteLettersInUpperCaseHex) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace mail

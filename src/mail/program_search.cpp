@@ -1,9 +1,9 @@
-#include "platform/program_search.h"
+#include "mail/program_search.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
+namespace mail {
 namespace {
 
 constexpr std::string_view kPathPrefix = "PATH=";
@@ -82,4 +82,4 @@ bool isInstalledProgram(std::string_view name, std::string_view path) {
   return false;
 }
 
-}  // namespace platform
+}  // namespace mail

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace mail {
 
 // The search path when the environment has no PATH, as the C library's own
 // look-up uses.
@@ -47,4 +47,4 @@ std::string_view searchPathOf(const std::vector<std::string>& environment);
 // its own through it).
 std::vector<std::string> handedOnEnvironment(const std::vector<std::string>& environment);
 
-}  // namespace platform
+}  // namespace mail

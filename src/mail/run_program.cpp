@@ -1,4 +1,4 @@
-#include "platform/run_program.h"
+#include "mail/run_program.h"
 
 #include <sys/wait.h>
 
@@ -6,11 +6,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "mail/program_search.h"
 #include "platform/child_process.h"
 #include "platform/error_numbers.h"
-#include "platform/program_search.h"
 
-namespace platform {
+namespace mail {
+
+using namespace platform;
 
 namespace {
 
@@ -104,4 +106,4 @@ ProgramStart startProgram(const std::vector<std::string>& command, const std::ve
   return {0, {}, std::move(start.ended)};
 }
 
-}  // namespace platform
+}  // namespace mail

@@ -1,6 +1,6 @@
-#include "platform/percent_encoding.h"
+#include "mail/percent_encoding.h"
 
-namespace platform {
+namespace mail {
 namespace {
 
 bool isUnreserved(unsigned char c) {
@@ -27,4 +27,4 @@ std::string percentEncode(std::string_view text) {
   return encoded;
 }
 
-}  // namespace platform
+}  // namespace mail

@@ -1,4 +1,4 @@
-#include "platform/run_program.h"
+#include "mail/run_program.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,14 +20,16 @@
 #include "testing/fifo.h"
 #include "testing/scratch_directory.h"
 
-namespace platform {
+namespace mail {
 namespace {
+
+using namespace platform;
 
 namespace fs = std::filesystem;
 
 // runProgram in this process's environment.
 ProgramRun runProgram(const std::vector<std::string>& command, std::chrono::milliseconds grace = kProgramGraceTime) {
-  return platform::runProgram(command, processEnvironment(), grace, AtDeadline::LeaveRunning);
+  return mail::runProgram(command, processEnvironment(), grace, AtDeadline::LeaveRunning);
 }
 
 class RunProgramTest : public ::testing::Test {
@@ -56,13 +58,13 @@ TEST_F(RunProgramTest, OutputIsCapturedAndArgumentsArriveByteForByte) {
 TEST_F(RunProgramTest, InputIsASealedMemoryFileOnStandardInput) {
   static constexpr char kInput[] = "subject\0body it's \"q\"\n";
   const std::string input(kInput, sizeof kInput - 1);  // the NUL inside kept, the final one not
-  const ProgramRun fed = platform::runProgram({"sh", "-c", "cat; printf '|'; readlink /proc/self/fd/0"},
+  const ProgramRun fed = mail::runProgram({"sh", "-c", "cat; printf '|'; readlink /proc/self/fd/0"},
                                               processEnvironment(), kProgramGraceTime, AtDeadline::LeaveRunning, input);
   ASSERT_EQ(fed.errorNumber, 0) << fed.message;
   EXPECT_EQ(fed.output.substr(0, input.size() + 1), input + "|");
   EXPECT_TRUE(fed.output.substr(input.size() + 1).starts_with("/memfd:")) << fed.output;
   const ProgramRun writes =
-      platform::runProgram({"sh", "-c", "printf x >> /proc/self/fd/0 2>/dev/null; cat /proc/self/fd/0"},
+      mail::runProgram({"sh", "-c", "printf x >> /proc/self/fd/0 2>/dev/null; cat /proc/self/fd/0"},
                            processEnvironment(), kProgramGraceTime, AtDeadline::LeaveRunning, input);
   EXPECT_EQ(writes.output, input) << "the input could be changed";
   EXPECT_EQ(runProgram({"readlink", "/proc/self/fd/0"}).output, "/dev/null\n");
@@ -91,7 +93,7 @@ TEST_F(RunProgramTest, ProgramsThatCannotStart) {
 TEST_F(RunProgramTest, ProgramGetsTheGivenEnvironment) {
   const std::vector<std::string> environment = {"GIVEN=yes", "PATH=.:" + dir_.string() + ":/bin:/usr/bin"};
   write("here", "#!/bin/sh\nprintf '%s %s' \"$GIVEN\" \"$PATH\"\n", fs::perms::owner_all);
-  const ProgramRun run = platform::runProgram({"here"}, environment, kProgramGraceTime, AtDeadline::LeaveRunning);
+  const ProgramRun run = mail::runProgram({"here"}, environment, kProgramGraceTime, AtDeadline::LeaveRunning);
   EXPECT_EQ(run.output, "yes " + dir_.string() + ":/bin:/usr/bin") << run.message;
 }
 
@@ -153,7 +155,7 @@ TEST_F(RunProgramTest, ChildGetsNullInputAndAProcessGroupOfItsOwn) {
 // At the deadline the program's whole group is ended, what it started too.
 TEST_F(RunProgramTest, ProgramEndedAtTheDeadlineTakesItsGroupAlong) {
   const fs::path pidFile = dir_ / "pid";
-  const ProgramRun run = platform::runProgram({"sh", "-c", "sleep 600 & echo $! > \"$1\"; wait", "sh", pidFile},
+  const ProgramRun run = mail::runProgram({"sh", "-c", "sleep 600 & echo $! > \"$1\"; wait", "sh", pidFile},
                                               processEnvironment(), std::chrono::seconds(2), AtDeadline::End);
   EXPECT_EQ(run.errorNumber, kErrorTimedOut);
   pid_t started = 0;
@@ -213,4 +215,4 @@ TEST_F(RunProgramTest, ProgramStillRunningAfterTheGraceTimeCountsAsSuccess) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace mail

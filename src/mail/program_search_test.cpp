@@ -1,8 +1,8 @@
-#include "platform/program_search.h"
+#include "mail/program_search.h"
 
 #include <gtest/gtest.h>
 
-namespace platform {
+namespace mail {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -35,4 +35,4 @@ TEST(ProgramSearchTest, HandedOnPathKeepsOnlyAbsoluteDirectoriesOnce) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace mail

@@ -10,14 +10,14 @@
 
 #include "platform/child_process.h"
 
-namespace platform {
+namespace mail {
 
 // How long `run program` waits for the program to end.
 constexpr std::chrono::milliseconds kProgramGraceTime{5000};
 // Output of this many bytes or more raises kErrorOutOfMemory instead of
 // being read: the file that takes it holds no more, and the program's
 // writes beyond it fail, so its output never takes more room.
-constexpr std::size_t kMaxProgramOutput = kMaxChildOutput;
+constexpr std::size_t kMaxProgramOutput = platform::kMaxChildOutput;
 
 struct ProgramRun {
   std::int64_t errorNumber = 0;  // 0 on success
@@ -47,13 +47,13 @@ struct ProgramRun {
 // program that cannot start is a broken installation, not a missing
 // permission.
 ProgramRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment,
-                      std::chrono::milliseconds grace, AtDeadline atDeadline, std::string_view input = {});
+                      std::chrono::milliseconds grace, platform::AtDeadline atDeadline, std::string_view input = {});
 
 // A program started to run its course on its own (startDetached).
 struct ProgramStart {
   std::int64_t errorNumber = 0;  // 0 when it runs
   std::string message;           // why, when errorNumber is not 0
-  UniqueFd ended;                // readable once it has ended: awaitDetached reads how
+  platform::UniqueFd ended;                // readable once it has ended: awaitDetached reads how
 };
 
 // Starts command[0] as runProgram does, with standard output discarded too,
@@ -61,4 +61,4 @@ struct ProgramStart {
 // cannot start.
 ProgramStart startProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment);
 
-}  // namespace platform
+}  // namespace mail
