@@ -63,18 +63,20 @@ class HostCommand : public JobFixture {
               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n",
               0644);
     // driver SERVICE PORTAL COMMAND...: the stand-ins that are not "none"
-    // take their places on the bus, the service with the host's MAILER,
-    // then the command runs; the driver exits with its status.
+    // take their places on the bus (starting side by side), the service
+    // with the host's MAILER, then the command runs; the driver exits with
+    // its status.
     writeFile(driver(),
               "#!/bin/sh\nservice=$1 portal=$2\nshift 2\n"
               "if [ \"$service\" != none ]; then\n"
               "  MAILER='" + composer().string() + "' /usr/bin/python3 '" + (kSource / "flatpak.py").string() +
-                  "' '" + record().string() + "' \"$service\" &\n"
-              "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99\nfi\n"
+                  "' '" + record().string() + "' \"$service\" &\nfi\n"
               "if [ \"$portal\" != none ]; then\n"
               "  printf '%s' \"$portal\" > '" + portalRecord().string() + ".answer'\n"
               "  /usr/bin/python3 '" + (kSource / "portal.py").string() + "' '" + portalRecord().string() + "' &\n"
               "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99\nfi\n"
+              "if [ \"$service\" != none ]; then\n"
+              "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99\nfi\n"
               "\"$@\"\nstatus=$?\nkill $(jobs -p) 2>/dev/null\nexit $status\n",
               0755);
   }
