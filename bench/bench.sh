@@ -343,7 +343,8 @@ cat >"$work/sandbox/session.conf" <<'CONF'
 CONF
 # driver SERVICE PORTAL COMMAND...: the stand-ins that are not "none" take
 # their places on the bus (the service in "run" mode or another of its
-# modes, the portal answering PORTAL), then the command runs; the driver
+# modes, the portal answering every call as PORTAL says), then the command
+# runs; the driver
 # exits with its status. The service runs host commands with its own
 # environment: the host's home, desktop and bus.
 cat >"$work/sandbox/driver" <<DRIVER
@@ -355,7 +356,8 @@ if [ "\$service" != none ]; then
   /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99
 fi
 if [ "\$portal" != none ]; then
-  /usr/bin/python3 '$stand_ins/portal.py' '$work/sandbox/portal.json' "\$portal" &
+  printf '%s\\n' "\$portal" >'$work/sandbox/portal.json.answer'
+  /usr/bin/python3 '$stand_ins/portal.py' '$work/sandbox/portal.json' &
   /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99
 fi
 "\$@"
