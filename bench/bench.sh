@@ -42,6 +42,33 @@
 # set-up adding under 2 ms of processor time to the client job and to the
 # claws job (less the floor's for its query).
 #
+# and the routes that need more than a desktop entry or MAILER, each a
+# full job with stand-ins started the way the route starts the real ones,
+# printed with its processor time, peak memory and the floor it includes
+# (no target):
+#
+#   terminal          NeoMutt's own entry (Terminal=true) as the default
+#                     handler: a stand-in terminal (runs its command after
+#                     -e, as xterm does) starts the client helper, which
+#                     starts a stand-in NeoMutt (a copy of /bin/true) and
+#                     reports its end; floor: the terminal and the client
+#                     alone
+#   mailer-terminal   the same through MAILER="xterm -e neomutt"
+#   sandbox-kde       inside a Flatpak-like root, the desktop naming KDE:
+#                     the portal helper asks the test suite's stand-in
+#                     portal on a private session bus, which answers 1 at
+#                     once; floor: the portal helper alone asking it
+#   sandbox-gtk       the same with the GTK backend (answering 0), the log
+#                     admitted by the user's list naming Evolution
+#   sandbox-flatpak   a sandbox allowed the Flatpak service: the Flatpak
+#                     helper has the stand-in service run the desktop
+#                     helper on the host, which starts a stand-in Evolution;
+#                     floor: the Flatpak helper alone (so the whole host
+#                     side)
+#   sandbox-kde-cold  a KDE backend that takes the call and never answers
+#                     (a client it started cold): the job waits 5 s from
+#                     the call by design, which is its floor; a few runs
+#
 # and the host library's start of a job (start_job_bench): how long
 # support_draft_start_job keeps the caller's thread, target a median under
 # 2 ms for a host of little resident memory and for a host holding 256 MiB
@@ -54,6 +81,46 @@
 #   --runs N     timed runs per case (default 300)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+
+# The job must really go through the draft script, or the figures are
+# those of a failure path: checked before and after the timed runs.
+#   require_success JOB_DIR WHAT
+require_success() {
+  if ! /usr/bin/python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
+      "$1/result.json" 2>/dev/null; then
+    echo "bench.sh: $2 did not succeed; result.json: $(cat "$1/result.json" 2>/dev/null || echo none)" >&2
+    exit 1
+  fi
+}
+
+# Run by the sandbox cases inside their session bus and Flatpak-like
+# root, so that neither the bus, its stand-ins nor the root's making are
+# timed: the job's peak resident memory (the largest of PEAK_RUNS runs,
+# and of the processes each run waited for) to OUT-peak, the job checked,
+# timed, checked again, and the floor timed when one is given. The floor
+# is a command line for sh (it reads its input from a file); hyperfine
+# takes off the shell's own start.
+#   bench.sh --in-session OUT JOB_DIR WARMUP RUNS PEAK_RUNS JOB_COMMAND [FLOOR_COMMAND]
+if [[ ${1:-} == --in-session ]]; then
+  out="$2" session_job_dir="$3" warmup="$4" session_runs="$5" peak_runs="$6" job_command="$7" floor_command="${8:-}"
+  read -r -a job_argv <<<"$job_command"
+  most=0
+  for _ in $(seq "$peak_runs"); do
+    rm -f "$session_job_dir/result.json"
+    kib=$(/usr/bin/time -f %M "${job_argv[@]}" 2>&1 >/dev/null | tail -n 1)
+    [[ "$kib" -gt "$most" ]] && most="$kib"
+  done
+  echo "$most" >"$out-peak"
+  require_success "$session_job_dir" "the job in $out"
+  hyperfine -N --style basic --warmup "$warmup" --runs "$session_runs" --prepare "rm -f $session_job_dir/result.json" \
+    --export-json "$out-times.json" "$job_command" >"$out-hyperfine.log"
+  require_success "$session_job_dir" "the last timed job in $out"
+  if [[ -n "$floor_command" ]]; then
+    hyperfine -S sh --style basic --warmup "$warmup" --runs "$session_runs" \
+      --export-json "$out-floor-times.json" "$floor_command" >"$out-floor-hyperfine.log"
+  fi
+  exit 0
+fi
 
 check=1
 runs=300
@@ -107,16 +174,6 @@ chmod 0700 "$home" "$home/$tool_dir" "$home/$tool_dir/support-drafts" "$job_dir"
 # Every case runs with the same small environment as a host would give it.
 clean_env=(env -i PATH=/usr/bin:/bin HOME="$home")
 
-# The job must really go through the draft script, or the figures are
-# those of a failure path: checked before and after the timed runs.
-#   require_success JOB_DIR WHAT
-require_success() {
-  if ! python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])) == {"ok": True} else 1)' \
-      "$1/result.json" 2>/dev/null; then
-    echo "bench.sh: $2 did not succeed; result.json: $(cat "$1/result.json" 2>/dev/null || echo none)" >&2
-    exit 1
-  fi
-}
 # Runs one job afresh in ENV (the name of an env command array) and
 # requires its success.
 #   run_job ENV PROGRAM JOB_DIR WHAT
@@ -220,6 +277,124 @@ if ! "${mailer_env[@]}" xdg-email --utf8 "$mailto_uri"; then
   exit 1
 fi
 
+# The terminal routes: NeoMutt's own entry (Terminal=true) as the
+# default handler, and MAILER naming NeoMutt through xterm's -e. The
+# terminal is a stand-in that runs its command after -e and ends with it,
+# as xterm does (a shell script, as the test suite's); NeoMutt is a copy of
+# /bin/true. The job starts the terminal with the client helper, which
+# starts the client once the program lets it and reports its end.
+term="$work/term"
+mkdir -p "$term/bin" "$term/config"
+(umask 077 && mkdir "$term/runtime")
+cp /bin/true "$term/bin/neomutt"
+printf '#!/bin/sh\n[ "$1" = -e ] && shift\nexec "$@"\n' >"$term/bin/x-terminal-emulator"
+chmod 0755 "$term/bin/x-terminal-emulator"
+cp "$term/bin/x-terminal-emulator" "$term/bin/xterm"
+printf '[Default Applications]\nx-scheme-handler/mailto=neomutt.desktop\n' >"$term/config/mimeapps.list"
+printf '[Desktop Entry]\nType=Application\nName=NeoMutt\nExec=neomutt %%u\nTerminal=true\nMimeType=x-scheme-handler/mailto;\n' \
+  >"$client_home/.local/share/applications/neomutt.desktop"
+terminal_env=(env -i PATH="$term/bin:/usr/bin:/bin" HOME="$client_home" XDG_CURRENT_DESKTOP=X-Generic
+  XDG_CONFIG_HOME="$term/config" XDG_RUNTIME_DIR="$term/runtime")
+mailer_terminal_env=("${terminal_env[@]}" MAILER="xterm -e neomutt")
+run_job terminal_env "$client_program" "$client_job_dir" "the job with NeoMutt's terminal entry as the handler"
+run_job mailer_terminal_env "$client_program" "$client_job_dir" "the job with MAILER running NeoMutt in xterm"
+
+# The sandbox routes, each inside a Flatpak-like root (the test suite's
+# tests/stand-ins/flatpak-sandbox.sh: a private mount namespace whose /
+# holds /.flatpak-info, the bundle's directory as /app) on a private
+# session bus with the test suite's stand-in portal (answering at once) or
+# stand-in Flatpak service (running the host command at once). The home
+# is the same inside and out; its MIME applications list names Evolution
+# (a copy of /bin/true), so that the GTK backend carries the log too and
+# the desktop helper started on the host by the Flatpak service finds it.
+stand_ins="$root/tests/stand-ins"
+sandbox_routes=1
+if ! "$stand_ins/flatpak-sandbox.sh" --probe; then
+  sandbox_routes=0
+  echo "bench.sh: no Flatpak-like root can be made here (an ordinary user needs user namespaces):" \
+    "the sandbox routes are not measured" >&2
+fi
+sandbox_app="$work/sandbox/app"
+mkdir -p "$sandbox_app"
+cp -R "$root/build/SupportDraft.app" "$sandbox_app/"
+sandbox_program="/app/SupportDraft.app/Contents/MacOS/support-draft"
+sandbox_home="$work/sandbox/home"
+sandbox_job_dir="$sandbox_home/$tool_dir/support-drafts/$job_id"
+(umask 077 && mkdir -p "$sandbox_job_dir" && cp "$job_dir/job.json" "$job_dir/log.txt" "$sandbox_job_dir/")
+chmod 0700 "$sandbox_home" "$sandbox_home/$tool_dir" "$sandbox_home/$tool_dir/support-drafts" "$sandbox_job_dir"
+mkdir -p "$sandbox_home/.config" "$sandbox_home/.local/share/applications"
+printf '[Default Applications]\nx-scheme-handler/mailto=org.gnome.Evolution.desktop\n' >"$sandbox_home/.config/mimeapps.list"
+cp "$client_home/.local/share/applications/org.gnome.Evolution.desktop" "$sandbox_home/.local/share/applications/"
+for grant in talk see; do
+  printf '[Application]\nname=com.quorvel.SupportDraftBench\n\n[Instance]\ninstance-id=1\napp-path=%s\n\n[Session Bus Policy]\norg.freedesktop.Flatpak=%s\n' \
+    "$sandbox_app" "$grant" >"$work/sandbox/flatpak-info-$grant"
+done
+# A session bus that starts no service of its own: whether the real
+# portal or Flatpak service is installed must not matter.
+cat >"$work/sandbox/session.conf" <<'CONF'
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>
+CONF
+# driver SERVICE PORTAL COMMAND...: the stand-ins that are not "none" take
+# their places on the bus (the service in "run" mode or another of its
+# modes, the portal answering PORTAL), then the command runs; the driver
+# exits with its status. The service runs host commands with its own
+# environment: the host's home, desktop and bus.
+cat >"$work/sandbox/driver" <<DRIVER
+#!/bin/sh
+service=\$1 portal=\$2
+shift 2
+if [ "\$service" != none ]; then
+  /usr/bin/python3 '$stand_ins/flatpak.py' '$work/sandbox/host-command.json' "\$service" &
+  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99
+fi
+if [ "\$portal" != none ]; then
+  /usr/bin/python3 '$stand_ins/portal.py' '$work/sandbox/portal.json' "\$portal" &
+  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99
+fi
+"\$@"
+status=\$?
+kill \$(jobs -p) 2>/dev/null
+exit \$status
+DRIVER
+chmod 0755 "$work/sandbox/driver"
+# What the helpers alone read: the portal helper its four words (the
+# recipient, none here, the subject, the body, the log's path), the
+# Flatpak helper the host's request.
+/usr/bin/python3 - "$sandbox_job_dir" "$work/sandbox" <<'PY'
+import json, sys
+job_dir, out = sys.argv[1], sys.argv[2]
+job = json.load(open(job_dir + "/job.json"))
+log = job_dir + "/log.txt"
+open(out + "/portal-input", "wb").write(b"".join(w.encode() + b"\0" for w in ["", job["subject"], job["body"], log]))
+json.dump({"subject": job["subject"], "body": job["body"], "log": log, "to": ""},
+          open(out + "/host-request", "w"), ensure_ascii=False)
+PY
+sandbox_helpers="$sandbox_app/SupportDraft.app/Contents/MacOS"
+
+# Times one sandbox case in its own session: the job inside the
+# Flatpak-like root with INFO as its /.flatpak-info and DESKTOP as its
+# desktop, the stand-ins SERVICE and PORTAL on the bus (see the driver),
+# and FLOOR, when given, the bundle's helper alone against the same
+# stand-ins (a command line for sh). Writes $work/NAME-times.json,
+# NAME-floor-times.json and NAME-peak.
+#   time_sandbox NAME INFO DESKTOP SERVICE PORTAL WARMUP RUNS PEAK_RUNS [FLOOR]
+time_sandbox() {
+  env -i PATH=/usr/bin:/bin HOME="$sandbox_home" XDG_CURRENT_DESKTOP="$3" \
+    dbus-run-session --config-file="$work/sandbox/session.conf" -- \
+    "$work/sandbox/driver" "$4" "$5" \
+    "$stand_ins/flatpak-sandbox.sh" "$sandbox_app" "$work/sandbox/flatpak-info-$2" \
+    bash "$root/bench/bench.sh" --in-session "$work/$1" "$sandbox_job_dir" "$6" "$7" "$8" \
+    "$sandbox_program --job $job_id" "${9:-}" 2>"$work/$1-session.log" || {
+    echo "bench.sh: the sandbox case $1 failed:" >&2
+    cat "$work/$1-session.log" >&2
+    exit 1
+  }
+}
+
 names=(floor rejected inspect job)
 commands=("/bin/true" "$program" "$program --inspect" "$program --job $job_id")
 targets=(- 1.2 1.2 3)
@@ -251,12 +426,39 @@ time_cases client_env email "$client_job_dir" 3 "$email_runs" "xdg-email --utf8 
 # between them weighs less; as many runs as the job's own cases, since
 # xdg-email with MAILER takes only milliseconds.
 time_cases mailer_env mailer "$client_job_dir" 5 "$runs" "$client_program --job $job_id" "xdg-email --utf8 $mailto_uri"
+# Each terminal route beside its floor: the stand-in terminal running the
+# stand-in NeoMutt alone, without the program or its helper.
+time_cases terminal_env terminal "$client_job_dir" 5 "$runs" "$client_program --job $job_id" \
+  "$term/bin/x-terminal-emulator -e $term/bin/neomutt"
+time_cases mailer_terminal_env mailer-terminal "$client_job_dir" 5 "$runs" "$client_program --job $job_id" \
+  "$term/bin/xterm -e $term/bin/neomutt"
+if [[ $sandbox_routes -eq 1 ]]; then
+  # The portal's backend is the one the sandbox's desktop names; its
+  # Response comes at once (the KDE backend's 1 for a started client, the
+  # GTK backend's 0: the portal helper alone exits with it). No Flatpak service is on the bus, and no portal on
+  # the Flatpak service's, so each job succeeds only by its own route.
+  time_sandbox kde see KDE none 1 5 "$runs" 5 \
+    "/app/SupportDraft.app/Contents/MacOS/support-draft-portal 25000 5000 < $work/sandbox/portal-input; [ \$? -eq 1 ]"
+  time_sandbox gtk see GNOME none 0 5 "$runs" 5 \
+    "/app/SupportDraft.app/Contents/MacOS/support-draft-portal 25000 25000 < $work/sandbox/portal-input"
+  time_sandbox flatpak talk GNOME run none 5 "$runs" 5 \
+    "/app/SupportDraft.app/Contents/MacOS/support-draft-flatpak $sandbox_helpers/support-draft-desktop 25000 < $work/sandbox/host-request"
+  # The KDE backend that takes the call and never answers, as it does for
+  # a client it started cold until that client ends: the job waits its 5 s
+  # from the call by design, then counts the draft opened. A few runs, its
+  # peak memory from one.
+  time_sandbox kde-cold see KDE none silent 0 "$(( runs / 100 > 3 ? runs / 100 : 3 ))" 1
+fi
 
-# Peak resident memory (KiB): the largest of a few runs.
+# Peak resident memory (KiB) of a command run in ENV (the name of an env
+# command array): the largest of a few runs, and of the processes each
+# run waited for (a job's helpers and client too).
+#   peak_kib ENV COMMAND...
 peak_kib() {
+  local -n peak_env="$1"
   local most=0 kib
   for _ in 1 2 3 4 5; do
-    kib=$("${clean_env[@]}" /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1)
+    kib=$("${peak_env[@]}" /usr/bin/time -f %M "${@:2}" 2>&1 >/dev/null | tail -n 1)
     [[ "$kib" -gt "$most" ]] && most="$kib"
   done
   echo "$most"
@@ -264,7 +466,7 @@ peak_kib() {
 peaks=()
 for command in "${commands[@]}"; do
   read -r -a argv <<<"$command"
-  peaks+=("$(peak_kib "${argv[@]}")")
+  peaks+=("$(peak_kib clean_env "${argv[@]}")")
 done
 
 echo "== counting instructions of one job under callgrind"
@@ -361,6 +563,51 @@ if awk -v c="$claws_cost" -v t="$setup_target" 'BEGIN { exit !(c >= t) }'; then
   failures+=("claws: reading the set-up added ${claws_cost} ms of processor time, target under ${setup_target} ms")
 fi
 
+
+# The routes through stand-ins: the job's wall time (mean and median),
+# processor time and peak resident memory (the largest process of the
+# job's own, its helpers included), and the floor each includes, timed
+# beside it: what the stand-ins cost without the program (the terminal
+# routes), or the bundle's helper alone against the same stand-in (the
+# sandbox routes: the helper's exchange with the portal or the Flatpak
+# service, and for the latter the whole host side). "own" is the job's
+# median less the floor's. No stand-in here makes a route wait by design:
+# each client ends at once with status 0 and each portal answers at once.
+# A client still running waits out the 5 s grace; a KDE backend that does
+# not answer (kde-cold) is waited for 5 s from the call: that wait is
+# taken off its median as its floor. The processor time counts the job's
+# processes only: not the portal's or the service's stand-in, nor on the
+# Flatpak route the host side, which the service starts.
+#   route_line NAME JOB_STATS FLOOR_STATS PEAK_KIB FLOOR_NAME
+route_line() {
+  local mean median cpu floor_median=- own=-
+  read -r mean median cpu <<<"$2"
+  if [[ -n "$3" ]]; then
+    read -r _ floor_median _ <<<"$3"
+    own=$(awk -v m="$median" -v f="$floor_median" 'BEGIN { printf "%.3f", m - f }')
+  fi
+  printf '%-15s %10s %10s %8s %9s %10s %9s  %s\n' "$1" "$mean" "$median" "$cpu" "$4" "$floor_median" "$own" "$5"
+}
+echo
+printf '%-15s %10s %10s %8s %9s %10s %9s  %s\n' route "mean ms" "median ms" "cpu ms" "peak KiB" "floor ms" "own ms" floor
+mapfile -t terminal_stats < <(stats terminal)
+route_line terminal "${terminal_stats[0]}" "${terminal_stats[1]}" "$(peak_kib terminal_env "$client_program" --job "$job_id")" \
+  "stand-in terminal running stand-in NeoMutt"
+mapfile -t terminal_stats < <(stats mailer-terminal)
+route_line mailer-terminal "${terminal_stats[0]}" "${terminal_stats[1]}" \
+  "$(peak_kib mailer_terminal_env "$client_program" --job "$job_id")" "stand-in xterm running stand-in NeoMutt"
+if [[ $sandbox_routes -eq 1 ]]; then
+  route_line sandbox-kde "$(stats kde)" "$(stats kde-floor)" "$(cat "$work/kde-peak")" \
+    "portal helper alone, stand-in portal"
+  route_line sandbox-gtk "$(stats gtk)" "$(stats gtk-floor)" "$(cat "$work/gtk-peak")" \
+    "portal helper alone, stand-in portal"
+  route_line sandbox-flatpak "$(stats flatpak)" "$(stats flatpak-floor)" "$(cat "$work/flatpak-peak")" \
+    "Flatpak helper alone, stand-in service, host side"
+  route_line sandbox-kde-cold "$(stats kde-cold)" "0 5000.000 0" "$(cat "$work/kde-cold-peak")" \
+    "the KDE backend's silence, waited 5 s from the call"
+else
+  echo "(sandbox routes not measured: no Flatpak-like root can be made here)"
+fi
 echo
 echo "== host library: the caller's time in support_draft_start_job"
 start_status=0

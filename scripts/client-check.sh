@@ -13,9 +13,10 @@
 # (--route), and fails when the job opens a draft that answer ruled out.
 # Not part of CI; run as root (it installs packages).
 #
-#   scripts/client-check.sh CLIENT [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service | --ask-portal]] [--no-log] [--plain] [--texts CASE]
+#   scripts/client-check.sh CLIENT [--running] [--gnome | --gnome-session | --kde] [--sandbox kde|gtk [--flatpak-service | --ask-portal]] [--no-log] [--plain] [--texts CASE]
 #                           [--within SECONDS] [--build DIR]
-#                           [--never-set-up | --long | --other-session | --profile-chooser | --two-jobs | --busy]
+#                           [--never-set-up | --long | --other-session | --profile-chooser | --two-jobs | --busy
+#                            | --servers-down | --offline | --no-password | --unremembered-password]
 #   scripts/client-check.sh firefox-esr [--web-mailer] [--build DIR]
 #   scripts/client-check.sh terminal [--gnome] [--build DIR]
 #   scripts/client-check.sh sandboxes [--build DIR]
@@ -27,6 +28,16 @@
 #               once, to see what the job reports for a client that failed
 #   --running   start the client before the job, so the job meets a running instance
 #   --gnome     run the job with XDG_CURRENT_DESKTOP=GNOME
+#   --gnome-session
+#               a real GNOME session: GNOME Shell runs on the headless X
+#               server (its X11 mode, with a bus of its own standing in for
+#               the system bus it asks for a login manager), and the default
+#               mailto handler is set as GNOME's settings set it
+#               (`gio mime x-scheme-handler/mailto ID`)
+#   --kde       a KDE session's environment: XDG_CURRENT_DESKTOP=KDE, the
+#               client named in kde-mimeapps.list while mimeapps.list names
+#               another handler (one that records being started): the
+#               desktop's own list must decide
 #   --sandbox   run the job inside a Flatpak-like root (a private mount
 #               namespace whose / holds /.flatpak-info), so that it asks the
 #               real desktop portal, with the KDE backend (XDG_CURRENT_DESKTOP=KDE)
@@ -74,11 +85,23 @@
 #   --two-jobs         two jobs 50 ms apart: as many composers shown as jobs
 #                      opened (a second job that finds the client held by the
 #                      first one's dialog is DRAFT_FAILED), the first opened
-#   --busy             (claws-mail, running) a first job with a log, whose
-#                      composer's dialogs (the notice that a file was
-#                      attached) are left open, then a second job: the first
-#                      opened, the second DRAFT_FAILED, and once the dialogs
-#                      are closed one composer only
+#   --busy             (claws-mail or sylpheed, running) a first job with a
+#                      log, whose composer and dialogs (Claws Mail's notice
+#                      that a file was attached) are left open, then a second
+#                      job: a composer for each job that opened once the
+#                      dialogs are closed; Claws Mail: the first opened, the
+#                      second DRAFT_FAILED
+#   --servers-down     (geary) the account's IMAP and SMTP servers do not
+#                      answer (nothing listens on their ports), its password
+#                      stored; Geary has never met them
+#   --offline          (geary) Geary ran once with its servers and ended, and
+#                      then they stopped answering, as on a computer offline
+#   --no-password      (geary) the servers answer, but the session's keyring
+#                      holds no password for the account
+#   --unremembered-password
+#                      (geary) the account says its password is not to be
+#                      remembered (remember_password=false), and none is
+#                      stored: DRAFT_FAILED, Geary not started
 #   firefox-esr        the browser as the handler, no web mailer chosen:
 #                      DRAFT_FAILED (without a log), and it is not started;
 #                      with --web-mailer its handlers.json names a web mailer
@@ -145,7 +168,7 @@ if [[ ${1:-} == sandboxes ]]; then
 fi
 
 usage() {
-  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|kmail|geary|failing-handler|firefox-esr|terminal|sandboxes [--running] [--gnome] [--sandbox kde|gtk [--flatpak-service|--ask-portal]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--within SECONDS] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy] [--web-mailer]" >&2
+  echo "usage: scripts/client-check.sh thunderbird|evolution|claws-mail|sylpheed|balsa|neomutt|kmail|geary|failing-handler|firefox-esr|terminal|sandboxes [--running] [--gnome|--gnome-session|--kde] [--sandbox kde|gtk [--flatpak-service|--ask-portal]] [--no-log] [--plain] [--texts apostrophe|percent|quote-comma|percent20] [--within SECONDS] [--build DIR] [--never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy|--servers-down|--offline|--no-password|--unremembered-password] [--web-mailer]" >&2
   exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -153,6 +176,8 @@ client="$1"
 shift
 running=0
 gnome=0
+gnome_session=0
+kde=0
 sandbox=""
 flatpak_service=0
 ask_portal=0
@@ -167,6 +192,8 @@ while [[ $# -gt 0 ]]; do
   case "$1" in
     --running) running=1 ;;
     --gnome) gnome=1 ;;
+    --gnome-session) gnome=1; gnome_session=1 ;;
+    --kde) kde=1 ;;
     --sandbox) [[ $# -ge 2 && ( $2 == kde || $2 == gtk ) ]] || usage; sandbox="$2"; shift ;;
     --flatpak-service) flatpak_service=1 ;;
     --ask-portal) ask_portal=1 ;;
@@ -175,7 +202,7 @@ while [[ $# -gt 0 ]]; do
     --plain) plain=1 ;;
     --texts) [[ $# -ge 2 && $2 =~ ^(apostrophe|percent|quote-comma|percent20)$ ]] || usage; texts="$2"; shift ;;
     --build) [[ $# -ge 2 ]] || usage; build_dir="$(realpath -m "$2")"; shift ;;
-    --never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy)
+    --never-set-up|--long|--other-session|--profile-chooser|--two-jobs|--busy|--servers-down|--offline|--no-password|--unremembered-password)
       [[ -z $setup_case ]] || usage; setup_case="${1#--}" ;;
     --web-mailer) web_mailer=1 ;;
     *) usage ;;
@@ -197,19 +224,24 @@ case "$client" in
   *) usage ;;
 esac
 [[ ( $setup_case == other-session || $setup_case == profile-chooser ) && $client != thunderbird ]] && usage
+[[ ( $setup_case == servers-down || $setup_case == offline || $setup_case == no-password ||
+     $setup_case == unremembered-password ) && $client != geary ]] && usage
+[[ $setup_case == offline && $running -eq 1 ]] && usage
 if [[ $setup_case == busy ]]; then
-  [[ $client == claws-mail && $attach_log -eq 1 ]] || usage
+  [[ ( $client == claws-mail || $client == sylpheed ) && $attach_log -eq 1 ]] || usage
   running=1
 fi
 # What the case expects: the draft, or DRAFT_FAILED with nothing started.
 expect=draft
 case "$setup_case" in
-  never-set-up|other-session|profile-chooser) expect=refusal ;;
+  never-set-up|other-session|profile-chooser|unremembered-password) expect=refusal ;;
   long) [[ $client == claws-mail || $client == sylpheed ]] && expect=refusal ;;
 esac
 [[ $client == firefox-esr && $web_mailer -eq 0 ]] && expect=refusal
 [[ $client == terminal && $running -eq 1 ]] && usage
 [[ $flatpak_service -eq 1 && -z $sandbox ]] && usage
+[[ ( $gnome_session -eq 1 || $kde -eq 1 ) && -n $sandbox ]] && usage
+[[ $gnome -eq 1 && $kde -eq 1 ]] && usage
 [[ $ask_portal -eq 1 && ( -z $sandbox || $flatpak_service -eq 1 ) ]] && usage
 
 if [[ $(id -u) -ne 0 ]]; then
@@ -220,6 +252,7 @@ export DEBIAN_FRONTEND=noninteractive
 portal_packages=()
 [[ -n $sandbox ]] && portal_packages=(xdg-desktop-portal "xdg-desktop-portal-$sandbox" dbus-daemon util-linux)
 [[ $flatpak_service -eq 1 ]] && portal_packages+=(flatpak)
+[[ $gnome_session -eq 1 ]] && portal_packages+=(gnome-shell libglib2.0-bin)
 client_packages=("$client")
 [[ $client == failing-handler ]] && client_packages=()
 [[ $client == terminal ]] && client_packages=(neomutt xterm)
@@ -240,6 +273,8 @@ recipient=$(sed -n 's/^[[:space:]]*set supportAddress to "\(.*\)"$/\1/p' \
 work="$(mktemp -d)"
 pids=()
 cleanup() {
+  # Akonadi's server and agents are the session's, started by KMail.
+  [[ $client == kmail && -n ${session[*]:-} ]] && "${session[@]}" akonadictl stop >/dev/null 2>&1 || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   sleep 1  # a client writes its state as it ends
   [[ -d "$work/tmux" ]] && TMUX_TMPDIR="$work/tmux" tmux kill-server 2>/dev/null || true
@@ -269,7 +304,14 @@ session=(env -i PATH="$work/bin:/usr/bin:/bin" HOME="$home" LANG=C.UTF-8 DISPLAY
          XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" TMUX_TMPDIR="$work/tmux"
          XDG_RUNTIME_DIR="$work/runtime")
 [[ $gnome -eq 1 || $sandbox == gtk ]] && session+=(XDG_CURRENT_DESKTOP=GNOME)
-[[ $sandbox == kde ]] && session+=(XDG_CURRENT_DESKTOP=KDE)
+[[ $sandbox == kde || $kde -eq 1 ]] && session+=(XDG_CURRENT_DESKTOP=KDE)
+# GNOME Shell asks the system bus for the login manager; this machine's
+# check has none of its own to give, so a bus of the check's stands in.
+if [[ $gnome_session -eq 1 ]]; then
+  session+=(XDG_SESSION_TYPE=x11 DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus")
+  dbus-daemon --session --address="unix:path=$work/system-bus" --fork --print-pid=4 4>"$work/system-bus-pid"
+  pids+=("$(cat "$work/system-bus-pid")")
+fi
 # Thunderbird: the profile of profiles.ini, not one made per installation.
 [[ $client == thunderbird ]] && session+=(MOZ_LEGACY_PROFILES=1)
 # KMail shows mail in a browser engine that aborts as root unless told to
@@ -288,17 +330,45 @@ if [[ -n $sandbox ]]; then
   "${session[@]}" dbus-monitor --monitor >"$work/bus-traffic" 2>/dev/null &
   pids+=($!)
 fi
+# The GNOME session: its shell is the window manager and owns its name on
+# the session bus once it has started.
+if [[ $gnome_session -eq 1 ]]; then
+  "${session[@]}" gnome-shell --x11 --sm-disable >"$work/gnome-shell.out" 2>&1 &
+  pids+=($!)
+  shell_up=0
+  for _ in $(seq 300); do
+    "${session[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.gnome.Shell 2>/dev/null | grep -q 'boolean true' && { shell_up=1; break; }
+    sleep 0.2
+  done
+  [[ $shell_up -eq 1 ]] || { echo "GNOME Shell did not start:"; tail -n 5 "$work/gnome-shell.out"; exit 1; }
+  echo "GNOME Shell $(gnome-shell --version | grep -o '[0-9.]*$') runs on :$display"
+fi
 export DISPLAY=":$display" TMUX_TMPDIR="$work/tmux"
 
 # ---------------------------------------------------------------------------
 # Windows of a GTK client on a server without a window manager
+
+# Gives a window the keyboard: with GNOME Shell managing the windows it
+# must be activated through the window manager (a focus set past it is
+# taken back), on a bare X server it is focused directly.
+focus_window() {
+  if [[ $gnome_session -eq 1 ]]; then
+    # The shell starts in its overview, which takes the keys.
+    "${session[@]}" gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+      --method org.freedesktop.DBus.Properties.Set org.gnome.Shell OverviewActive '<false>' >/dev/null 2>&1 || true
+    xdotool windowactivate --sync "$1" 2>/dev/null
+  else
+    xdotool windowfocus --sync "$1" 2>/dev/null
+  fi
+}
 
 # Presses Return on the client's message dialogs (a spell checker without
 # dictionaries, "file attached" notices).
 dismiss_dialogs() {
   local w
   for w in $(xdotool search --name '^(Error|Notice|Warning|Information)( — .*)?$' 2>/dev/null); do
-    xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key Return
+    focus_window "$w" && xdotool key Return
   done
 }
 
@@ -320,7 +390,7 @@ save_compose_window() {
   w=$(await_window "$1") || { echo "no compose window appeared"; return 1; }
   sleep 1
   dismiss_dialogs
-  xdotool windowfocus --sync "$w" 2>/dev/null
+  focus_window "$w"
   sleep 0.3
   xdotool key ctrl+s
 }
@@ -584,10 +654,14 @@ service anvil {
   chroot =
 }
 CONF
+  if [[ $setup_case == servers-down ]]; then
+    echo "nothing listens on the account's ports $imap_port (IMAP) and $smtp_port (SMTP)"
+  else
   dovecot -c "$work/dovecot/dovecot.conf" -F >"$work/dovecot/out" 2>&1 &
-  pids+=($!)
+  geary_servers=($!)
   python3 -W ignore -m smtpd -n -c DebuggingServer "127.0.0.1:$smtp_port" >"$work/smtp.log" 2>&1 &
-  pids+=($!)
+  geary_servers+=($!)
+  pids+=("${geary_servers[@]}")
   PORT=$imap_port python3 -c '
 import imaplib, os, sys, time
 for _ in range(100):
@@ -597,18 +671,24 @@ for _ in range(100):
         time.sleep(0.1)
 sys.exit("the local IMAP server did not answer")'
   echo "local IMAP server on port $imap_port, SMTP on $smtp_port"
+  fi
   printf 'keyring' | "${session[@]}" gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
   pids+=($!)
   # Only once this keyring owns the secret service's name: a store before
   # then has the bus start another keyring daemon, which asks for a new
   # keyring's password on a prompt no one answers, and waits forever.
   local stored=0
+  if [[ $setup_case == no-password || $setup_case == unremembered-password ]]; then
+    echo "the session's keyring holds no password for the account"
+    stored=1
+  fi
   for _ in $(seq 100); do
     "${session[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
       org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q 'boolean true' && break
     sleep 0.1
   done
   for _ in $(seq 5); do
+    [[ $stored -eq 1 ]] && break
     printf 'secret' | timeout 10 "${session[@]}" secret-tool store --label='Geary IMAP password' \
       xdg:schema org.gnome.Geary proto IMAP host 127.0.0.1 login test 2>/dev/null && { stored=1; break; }
     sleep 0.5
@@ -634,7 +714,7 @@ service_provider=other
 [Incoming]
 credentials=custom
 login=test
-remember_password=true
+remember_password=$([[ $setup_case == unremembered-password ]] && echo false || echo true)
 host=127.0.0.1
 port=$imap_port
 transport_security=none
@@ -650,6 +730,7 @@ INI
 # Running: its main window shows the account's inbox once it has logged in.
 start_geary() {
   "${session[@]}" geary >/dev/null 2>&1 &
+  geary_pid=$!
   pids+=($!)
   await_window '^Inbox — ' >/dev/null || return 1
   sleep 3
@@ -676,15 +757,28 @@ save_geary() {
 # KMail keeps its mail in Akonadi, here with the SQLite back end (no
 # database server to run), and needs an identity. Its local folders (a
 # maildir with inbox, drafts and the other special folders) are made on
-# its first start, and a first start in a fresh Akonadi at times never
-# gets them (its log: "Invalid parent"; it may then show a fatal error):
-# a composer it shows then has no folder to save a draft to. A user with an
-# identity has run KMail before, so the check does the same: KMail is
-# started once until its local folders are there (if they do not come, once
-# more in a fresh Akonadi), and then either left running (--running) or
-# ended, Akonadi staying up as in a desktop session, before the job starts
-# it cold.
-kmail_drafts() { echo "$home/.local/share/local-mail/drafts"; }
+# its first start by a maildir resource, which the special folders' own
+# set-up creates and then tells where its maildir lies. A resource that
+# starts before it is told makes a maildir of its own choice instead
+# ($HOME/.local/share/akonadi_maildir_resource_0 rather than local-mail;
+# its log: "there is no config file for the resource. We create a new
+# one."), which then holds the folders: 1 of 3 first starts on a machine
+# at load 10, and what was taken before for a start that made no folders.
+# So the folders are looked for where the default resource's own
+# configuration says they are. A user with an identity has run KMail
+# before, so the check does the same: KMail is started once until its
+# local folders are there (if they do not come, once more in a fresh
+# Akonadi), and then either left running (--running) or ended, Akonadi
+# staying up as in a desktop session, before the job starts it cold.
+kmail_maildir() {
+  local id path
+  id=$(sed -n 's/^DefaultResourceId=//p' "$home/.config/specialmailcollectionsrc" 2>/dev/null | head -n 1)
+  [[ $id =~ ^[A-Za-z0-9_]+$ ]] || return 1
+  path=$(sed -n 's/^Path\(\[\$e\]\)\{0,1\}=//p' "$home/.config/${id}rc" 2>/dev/null | head -n 1)
+  [[ -n $path ]] || return 1
+  echo "${path//\$HOME/$home}"
+}
+kmail_drafts() { echo "$(kmail_maildir)/drafts"; }
 setup_kmail() {
   mkdir -p "$home/.config/akonadi"
   printf '[%%General]\nDriver=QSQLITE3\n' >"$home/.config/akonadi/akonadiserverrc"
@@ -695,7 +789,7 @@ setup_kmail() {
 }
 kmail_pid=""
 start_kmail() {
-  local attempt
+  local attempt maildir
   for attempt in 1 2; do
     "${session[@]}" kmail >/dev/null 2>&1 &
     kmail_pid=$!
@@ -703,7 +797,11 @@ start_kmail() {
     # The local folders' resource makes its maildir first, its folders later
     # (under load, a minute later).
     for _ in $(seq 600); do
-      [[ -d "$(kmail_drafts)" && -d "$home/.local/share/local-mail/inbox" ]] && { sleep 3; return 0; }
+      if maildir=$(kmail_maildir) && [[ -d $maildir/drafts && -d $maildir/inbox ]]; then
+        echo "KMail's local folders: ${maildir#"$home/"}"
+        sleep 3
+        return 0
+      fi
       sleep 0.2
     done
     echo "KMail's start $attempt made no local folders within 120 s" >&2
@@ -714,7 +812,7 @@ start_kmail() {
       "${session[@]}" akonadictl status 2>&1 | grep -q 'Akonadi Control: stopped' && break
       sleep 0.2
     done
-    rm -rf "$home/.local/share/akonadi" "$home/.local/share/local-mail" "$home/.config/akonadi" \
+    rm -rf "$home/.local/share/akonadi" "$home/.local/share/local-mail" "$home/.local/share/"akonadi_*_resource_* "$home/.config/akonadi" \
       "$home/.config/specialmailcollectionsrc" "$home/.config/"akonadi_*rc
     setup_kmail
   done
@@ -748,7 +846,7 @@ save_kmail() {
   w=$(kmail_composer) || { echo "no compose window appeared"; return 1; }
   sleep 1
   dismiss_dialogs
-  xdotool windowfocus --sync "$w" 2>/dev/null
+  focus_window "$w"
   sleep 0.3
   xdotool key ctrl+s
   for _ in $(seq 100); do
@@ -831,6 +929,24 @@ start_in_other_session() {
 # a desktop's settings write it.
 make_default() {
   mkdir -p "$home/.config"
+  if [[ $gnome_session -eq 1 ]]; then
+    "${session[@]}" gio mime x-scheme-handler/mailto "$1" >/dev/null
+    echo "default mailto handler set by gio mime: $(sed -n 's/^x-scheme-handler\/mailto=//p' "$home/.config/mimeapps.list" | head -n 1)"
+    return
+  fi
+  if [[ $kde -eq 1 ]]; then
+    # KDE's own list names the client; the generic one a handler that
+    # records being started, which must not be used on this desktop.
+    printf '[Default Applications]\nx-scheme-handler/mailto=%s\n' "$1" >"$home/.config/kde-mimeapps.list"
+    mkdir -p "$home/.local/share/applications"
+    printf '#!/bin/sh\n: >"%s/wrong-handler-ran"\n' "$work" >"$work/bin/wrong-handler"
+    chmod 0755 "$work/bin/wrong-handler"
+    printf '[Desktop Entry]\nType=Application\nName=Wrong Handler\nExec=%s %%u\nMimeType=x-scheme-handler/mailto;\n' \
+      "$work/bin/wrong-handler" >"$home/.local/share/applications/wrong-handler.desktop"
+    printf '[Default Applications]\nx-scheme-handler/mailto=wrong-handler.desktop\n' >"$home/.config/mimeapps.list"
+    echo "default mailto handler: $1 in kde-mimeapps.list, wrong-handler.desktop in mimeapps.list"
+    return
+  fi
   printf '[Default Applications]\nx-scheme-handler/mailto=%s\n' "$1" >"$home/.config/mimeapps.list"
   echo "default mailto handler: $1"
 }
@@ -981,6 +1097,15 @@ elif [[ $client == kmail && $setup_case != never-set-up ]]; then
   end_kmail
   echo "KMail was started once before the job (its local folders made) and ended; Akonadi runs on"
 fi
+if [[ $setup_case == offline ]]; then
+  # A user's Geary has met its servers before: it ran once with them, then
+  # ended; now they do not answer (the computer is offline).
+  start_geary || { echo "Geary did not show its inbox within 60 s"; exit 1; }
+  kill "$geary_pid"
+  for _ in $(seq 50); do kill -0 "$geary_pid" 2>/dev/null || break; sleep 0.2; done
+  kill "${geary_servers[@]}"
+  echo "Geary ran once with its servers and ended; the servers are stopped now"
+fi
 if [[ $setup_case == other-session ]]; then
   start_in_other_session || { echo "Thunderbird did not start in the other session"; exit 1; }
 fi
@@ -1047,6 +1172,11 @@ if [[ $ask_portal -eq 0 ]]; then
     route_answer=$("${session[@]}" "${route_words[@]}" 2>/dev/null) || true
   fi
   echo "route asked beforehand: ${route_answer:-no answer}"
+  # Outside a sandbox the answer names the handler the check made the default.
+  if [[ -z $sandbox && $route_answer == *'"handler":'* && $route_answer != *"\"handler\":\"$desktop_id\""* ]]; then
+    echo "FAIL: the route answer names another handler than $desktop_id"
+    exit 1
+  fi
 fi
 
 job_status=0
@@ -1082,10 +1212,23 @@ elif [[ $setup_case == busy ]]; then
   "${session[@]}" "$program" --job "$job_id" || job_status=$?
   # The first request's window or dialog, left as it is: no key is pressed.
   for _ in $(seq 300); do
-    xdotool search --name 'Compose message|^(Notice|Error)$' >/dev/null 2>&1 && break
+    xdotool search --name 'Compose message| - Compose$|^(Notice|Error)$' >/dev/null 2>&1 && break
     sleep 0.2
   done
   sleep 2
+  if [[ $client == sylpheed ]]; then
+    # Sylpheed's request opens no dialog of its own: the user opens one.
+    # Send, pressed in the first composer without a recipient, brings its
+    # alert "Recipient is not specified."
+    w=$(xdotool search --name ' - Compose$' 2>/dev/null | head -n 1 || true)
+    if [[ -n $w ]]; then
+      focus_window "$w"
+      sleep 0.5
+      xdotool key ctrl+Return
+    fi
+    for _ in $(seq 25); do xdotool search --name '^(Error|Warning|Notice)$' >/dev/null 2>&1 && break; sleep 0.2; done
+    sleep 1
+  fi
   echo "windows after the first job: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
   second_id=$(make_job)
   second_start=$EPOCHREALTIME
@@ -1096,6 +1239,10 @@ else
   "${session[@]}" "$program" --job "$job_id" || job_status=$?
 fi
 job_end=$EPOCHREALTIME
+if [[ -e "$work/wrong-handler-ran" ]]; then
+  echo "FAIL: the handler of mimeapps.list was started, not the one of kde-mimeapps.list"
+  exit 1
+fi
 result=$(cat "$job_dir/result.json" 2>/dev/null || echo none)
 # The helper leaves no result.json: its status is what the portal answered.
 [[ $ask_portal -eq 1 ]] && result="none; the portal helper's exit status: $job_status"
@@ -1169,6 +1316,10 @@ if [[ $expect == refusal ]]; then
   echo "$client processes before the job: $clients_before, now: $(pgrep -x "$client" | wc -l)"
   echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
   if [[ $result != *DRAFT_FAILED* ]]; then
+    # What the user has instead of a draft, once the client had its time.
+    sleep 25
+    echo "windows 30 s after the job: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+    [[ -z ${CHECK_SCREENSHOT:-} ]] || import -window root "$CHECK_SCREENSHOT" 2>/dev/null || true
     echo "FAIL: expected DRAFT_FAILED with nothing started"
     exit 1
   fi
@@ -1217,7 +1368,7 @@ if [[ $setup_case == two-jobs || $setup_case == busy ]]; then
   composers=$({ xdotool search --name "$compose" 2>/dev/null || true; } | wc -l)
   echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
   echo "jobs opened: $opened, composers: $composers"
-  if [[ $setup_case == busy && ( $result != *'"ok":true'* || $second_result != *DRAFT_FAILED* ) ]]; then
+  if [[ $setup_case == busy && $client == claws-mail && ( $result != *'"ok":true'* || $second_result != *DRAFT_FAILED* ) ]]; then
     echo "FAIL: expected the first job opened and the second DRAFT_FAILED"
     exit 1
   fi
@@ -1284,6 +1435,8 @@ fi
 draft=$("save_$client") || {
   echo "no draft was saved: the client did not show one"
   echo "windows: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+  # CHECK_SCREENSHOT=FILE keeps what the screen showed then.
+  [[ -z ${CHECK_SCREENSHOT:-} ]] || import -window root "$CHECK_SCREENSHOT" 2>/dev/null || true
   exit 1
 }
 echo "draft read back from: ${draft#"$work/"}"

@@ -72,8 +72,8 @@ class HostCommand : public JobFixture {
                   "' '" + record().string() + "' \"$service\" &\n"
               "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99\nfi\n"
               "if [ \"$portal\" != none ]; then\n"
-              "  /usr/bin/python3 '" + (kSource / "portal.py").string() + "' '" + portalRecord().string() +
-                  "' \"$portal\" &\n"
+              "  printf '%s' \"$portal\" > '" + portalRecord().string() + ".answer'\n"
+              "  /usr/bin/python3 '" + (kSource / "portal.py").string() + "' '" + portalRecord().string() + "' &\n"
               "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99\nfi\n"
               "\"$@\"\nstatus=$?\nkill $(jobs -p) 2>/dev/null\nexit $status\n",
               0755);

@@ -347,17 +347,37 @@ SetupVerdict balsaSetup(const ClientFiles& files) {
 
 // Geary keeps each account in a directory account_NAME holding geary.ini
 // (under its configuration home, older releases under its data home);
-// without one it shows its Accounts dialog.
+// without one it shows its Accounts dialog. An account whose [Incoming]
+// group names no credentials is not loaded (it reports a problem and
+// shows the Accounts dialog), and one whose own password it is told not
+// to remember asks for that password before anything else, every time it
+// starts: neither shows a composer. Whether the servers of any other
+// account answer, or the session's keyring holds its password, no file
+// tells (without either no composer comes: the grace rule decides).
 SetupVerdict gearySetup(const ClientFiles& files) {
+  bool unreadable = false;
+  bool asksPassword = false;
   for (const FileBase base : {FileBase::ConfigHome, FileBase::DataHome}) {
     for (const std::string& name : files.list(base, "geary")) {
       if (!name.starts_with("account_")) continue;
       const ConfigFile ini = files.read(base, "geary/" + name + "/geary.ini");
-      if (ini.state == ConfigFile::State::Text) {
-        return unknown("Geary has an account; that it then shows the composer has not been measured.");
+      unreadable = unreadable || ini.state == ConfigFile::State::Unreadable;
+      if (ini.state != ConfigFile::State::Text) continue;
+      const auto groups = iniGroups(ini.text);
+      const auto incoming = std::find_if(groups.begin(), groups.end(),
+                                         [](const IniGroup& group) { return group.name == "Incoming"; });
+      const std::string credentials = incoming == groups.end() ? std::string() : valueOf(*incoming, "credentials");
+      if (credentials.empty()) continue;
+      const std::string remember = valueOf(*incoming, "remember_password");
+      if (credentials == "custom" && (remember == "false" || remember == "0")) {
+        asksPassword = true;
+        continue;
       }
+      return unknown("Geary has an account; whether its servers answer and its password is at hand is not known.");
     }
   }
+  if (unreadable) return unknown("Geary's account configuration cannot be read.");
+  if (asksPassword) return cannot("Geary keeps no password for its account: it would ask for it first.");
   return cannot("Geary has no account: it would show its Accounts dialog.");
 }
 

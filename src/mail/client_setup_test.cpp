@@ -216,6 +216,12 @@ struct OtherCase {
 
 void PrintTo(const OtherCase& c, std::ostream* os) { *os << c.name; }
 
+// A Geary account with a login of its own, as its Accounts dialog writes it.
+std::string gearyAccount(const std::string& rememberPassword) {
+  return "[Metadata]\nversion=1\nstatus=enabled\n\n[Incoming]\ncredentials=custom\nlogin=a\nremember_password=" +
+         rememberPassword + "\nhost=imap.example.org\n\n[Outgoing]\ncredentials=use-incoming\nremember_password=true\n";
+}
+
 std::vector<OtherCase> otherCases() {
   const std::string account = "[Account: 1]\naccount_name=a@example.org\naddress=a@example.org\n";
   const std::string balsaIdentity = "[identity-Default Identity]\nFullName=A\nAddress=a@example.org\n";
@@ -250,7 +256,27 @@ std::vector<OtherCase> otherCases() {
       {"BalsaInTheConfigurationHome", Client::Balsa,
        {{"config/balsa/config", balsaGlobals + balsaBoxes + balsaIdentity}}, Kind::Composes},
       {"GearyNeverSetUp", Client::Geary, {{"config/geary/geary.ini", "[Metadata]\n"}}, Kind::CannotCompose},
-      {"GearyAccount", Client::Geary, {{"config/geary/account_01/geary.ini", "[Metadata]\nversion=1\n"}}, Kind::Unknown},
+      {"GearyAccount", Client::Geary, {{"config/geary/account_01/geary.ini", gearyAccount("true")}}, Kind::Unknown},
+      {"GearyAccountInTheDataHome", Client::Geary, {{"data/geary/account_01/geary.ini", gearyAccount("true")}},
+       Kind::Unknown},
+      {"GearyAccountWithoutCredentialsIsNotLoaded", Client::Geary,
+       {{"config/geary/account_01/geary.ini", "[Metadata]\nversion=1\n[Incoming]\nlogin=a\n"}}, Kind::CannotCompose},
+      {"GearyPasswordNotRemembered", Client::Geary,
+       {{"config/geary/account_01/geary.ini", gearyAccount("false")}}, Kind::CannotCompose},
+      {"GearyPasswordNotRememberedAsANumber", Client::Geary, {{"config/geary/account_01/geary.ini", gearyAccount("0")}},
+       Kind::CannotCompose},
+      {"GearyOneAccountOfTwoRemembersItsPassword", Client::Geary,
+       {{"config/geary/account_01/geary.ini", gearyAccount("false")},
+        {"config/geary/account_02/geary.ini", gearyAccount("true")}},
+       Kind::Unknown},
+      {"GearyOnlineAccountsCredentials", Client::Geary,
+       {{"config/geary/account_01/geary.ini",
+         "[Metadata]\nversion=1\n[Incoming]\ncredentials=goa\nremember_password=false\n"}},
+       Kind::Unknown},
+      {"GearyAccountUnreadable", Client::Geary,
+       {{"config/geary/account_01/geary.ini", std::string(kUnreadable)},
+        {"config/geary/account_02/geary.ini", gearyAccount("false")}},
+       Kind::Unknown},
       {"KMailNoIdentity", Client::KMail, {{"config/emailidentities", "[General]\n"}}, Kind::CannotCompose},
       {"KMailIdentity", Client::KMail,
        {{"config/emailidentities", "[Identity #0]\nEmail Address=a@example.org\nIdentity=Default\n"}}, Kind::Unknown},

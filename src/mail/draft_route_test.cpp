@@ -202,32 +202,6 @@ TEST(DraftRouteTest, DesktopIdsAreRecognisedWithoutCaseOrSuffix) {
   EXPECT_EQ(clientForDesktopId(""), Client::Unknown);
 }
 
-// With a log asked for, only a route known to carry it is taken.
-TEST(DraftRouteTest, AttachmentWithoutAKnownRouteStartsNothing) {
-  for (const MailFacts& f : {facts("firefox-esr.desktop", {"firefox-esr", "%u"}), facts("", {}),
-                             facts("thunderbird.desktop", {})}) {
-    const DraftRoute route = decideRoute(f, kWithLog);
-    EXPECT_EQ(route.kind, DraftRoute::Kind::Refuse) << f.handlerId;
-    EXPECT_TRUE(route.argv.empty());
-  }
-  // Without a log every mailto: handler will do: its entry gets the URI.
-  MailFacts browser = facts("firefox-esr.desktop", {"firefox-esr", "--new-tab", "%u", "--x"});
-  EXPECT_EQ(decideRoute(browser, kWithoutLog).argv, (Words{"firefox-esr", "--new-tab", kUri, "--x"}));
-  EXPECT_EQ(decideRoute(browser, kWithoutLog).verdict, Verdict::ExitStatus);
-}
-
-// MAILER is the user's own composer and goes before the default client;
-// the sandbox goes before both, and refuses a log without asking.
-TEST(DraftRouteTest, MailerAndSandboxComeFirst) {
-  MailFacts f = facts("sylpheed.desktop", {"sylpheed", "%u"});
-  f.mailer = "/home/u/bin/composer --new";
-  EXPECT_EQ(decideRoute(f, kWithLog).argv, (Words{"/home/u/bin/composer", "--new", kUriWithLog}));
-  EXPECT_EQ(decideRoute(f, kWithLog).verdict, Verdict::ExitStatus);
-  f.sandboxed = true;
-  EXPECT_EQ(decideRoute(f, kWithLog).kind, DraftRoute::Kind::Refuse);
-  EXPECT_EQ(decideRoute(f, kWithoutLog).kind, DraftRoute::Kind::Portal);
-}
-
 // Inside the sandbox a log goes only to a backend known to carry it; the
 // route names the backend, whose answer is read its own way.
 TEST(DraftRouteTest, SandboxAdmitsTheLogWhereTheBackendCarriesIt) {
@@ -307,18 +281,6 @@ TEST(DraftRouteTest, SandboxWithTheHostsHelperSendsTheDraftToTheHost) {
   EXPECT_NE(decideRoute(f, kWithoutLog).kind, DraftRoute::Kind::Host);
 }
 
-// A Flatpak client starts as its entry says, up to the field codes; a log
-// is refused, since the sandboxed client may not see it.
-TEST(DraftRouteTest, FlatpakClientsStartThroughTheirEntry) {
-  const MailFacts f = facts("org.mozilla.Thunderbird.desktop",
-                            {"/usr/bin/flatpak", "run", "--branch=stable", "--command=thunderbird",
-                             "--file-forwarding", "org.mozilla.Thunderbird", "@@u", "%u", "@@"});
-  EXPECT_EQ(decideRoute(f, kWithoutLog).argv,
-            (Words{"/usr/bin/flatpak", "run", "--branch=stable", "--command=thunderbird", "--file-forwarding",
-                   "org.mozilla.Thunderbird", "-compose", kFields}));
-  EXPECT_EQ(decideRoute(f, kWithLog).kind, DraftRoute::Kind::Refuse);
-}
-
 struct RouteCase {
   std::string name;
   MailFacts facts;
@@ -326,20 +288,34 @@ struct RouteCase {
   DraftRoute::Kind kind;
   Words launcher;
   Words argv;
+  Verdict verdict = Verdict::ExitStatus;
 };
 
+// A refused route starts nothing.
 void expectRoutes(const std::vector<RouteCase>& cases) {
   for (const RouteCase& c : cases) {
     const DraftRoute route = decideRoute(c.facts, *c.draft);
     EXPECT_EQ(route.kind, c.kind) << c.name;
     EXPECT_EQ(route.launcher, c.launcher) << c.name;
     EXPECT_EQ(route.argv, render(c.argv)) << c.name;
+    EXPECT_EQ(route.verdict, c.verdict) << c.name;
   }
 }
 
-MailFacts mailerFacts(std::string mailer) {
-  MailFacts f = facts("thunderbird.desktop", {"thunderbird", "%u"});
+MailFacts mailerFacts(std::string mailer, MailFacts f = facts("thunderbird.desktop", {"thunderbird", "%u"})) {
   f.mailer = std::move(mailer);
+  return f;
+}
+
+// Facts of a session where a client's end cannot be heard: no private
+// channel for the terminal helper.
+MailFacts withoutChannel(MailFacts f) {
+  f.privateChannel = false;
+  return f;
+}
+
+MailFacts inSandbox(MailFacts f) {
+  f.sandboxed = true;
   return f;
 }
 
@@ -353,6 +329,8 @@ TEST(DraftRouteTest, DefaultHandlerStartsWithItsWholeExecLine) {
   const Draft* none = &kWithoutLog;
   const Words shNeoMutt = {"sh", "-c", "neomutt \"$1\"", "sh", "%u"};
   const Words shClaws = {"sh", "-c", "claws-mail \"$1\"", "sh", "%u"};
+  const Words flatpakTb = {"/usr/bin/flatpak", "run", "--branch=stable", "--command=thunderbird",
+                           "--file-forwarding", "org.mozilla.Thunderbird", "@@u", "%u", "@@"};
   expectRoutes({
       {"terminal in the line", facts("neomutt.desktop", {"xterm", "-e", "neomutt", "%u"}), log, K::Watched,
        {"xterm", "-e"}, {"neomutt", "-a", "<log>", "--", "<uri>"}},
@@ -381,6 +359,23 @@ TEST(DraftRouteTest, DefaultHandlerStartsWithItsWholeExecLine) {
        facts("org.example.Mail.desktop", {"flatpak", "run", "org.example.Mail", "@@u", "%u", "@@"}), none, K::Start,
        {}, {"flatpak", "run", "org.example.Mail", "@@u", "<uri>", "@@"}},
       {"no entry", facts("thunderbird.desktop", {}), none, K::Refuse, {}, {}},
+      {"no entry, with a log", facts("thunderbird.desktop", {}), log, K::Refuse, {}, {}},
+      {"no handler at all", facts("", {}), log, K::Refuse, {}, {}},
+      // Without a log every mailto: handler will do: its entry gets the URI.
+      {"browser", facts("firefox-esr.desktop", {"firefox-esr", "--new-tab", "%u", "--x"}), none, K::Start, {},
+       {"firefox-esr", "--new-tab", "<uri>", "--x"}},
+      {"browser with a log", facts("firefox-esr.desktop", {"firefox-esr", "%u"}), log, K::Refuse, {}, {}},
+      // A Flatpak client starts as its entry says, up to the field codes; a
+      // log is refused, since the sandboxed client may not see it.
+      {"Flatpak client", facts("org.mozilla.Thunderbird.desktop", flatpakTb), none, K::Start, {},
+       {"/usr/bin/flatpak", "run", "--branch=stable", "--command=thunderbird", "--file-forwarding",
+        "org.mozilla.Thunderbird", "-compose", "<fields>"}},
+      {"Flatpak client with a log", facts("org.mozilla.Thunderbird.desktop", flatpakTb), log, K::Refuse, {}, {}},
+      // A client in a terminal is only started where its end can be heard.
+      {"terminal client without a channel", withoutChannel(facts("neomutt.desktop", {"neomutt", "%u"}, true)), log,
+       K::Refuse, {}, {}},
+      {"terminal client without a channel or a log",
+       withoutChannel(facts("neomutt.desktop", {"neomutt", "%u"}, true)), none, K::Refuse, {}, {}},
       // An entry that takes files, or nothing, cannot be handed a URI.
       {"files only", facts("x.desktop", {"mail", "%F"}), none, K::Refuse, {}, {}},
       {"no field code", facts("x.desktop", {"mail"}), none, K::Refuse, {}, {}},
@@ -433,6 +428,20 @@ TEST(DraftRouteTest, MailerIsRunAsTheUserWroteIt) {
       {"shell keyword", mailerFacts("exec neomutt"), log, K::Start, {},
        {"/bin/sh", "-c", "exec neomutt \"$1\"", "sh", "<uri+log>"}},
       {"only blanks and colons", mailerFacts(" : \t:"), log, K::Refuse, {}, {}},
+      {"before the default client", mailerFacts("/home/u/bin/composer --new", facts("sylpheed.desktop", {"sylpheed", "%u"})),
+       log, K::Start, {}, {"/home/u/bin/composer", "--new", "<uri+log>"}},
+      {"forwarding Geary", mailerFacts("geary"), log, K::Start, {}, {"geary", "<uri+log>"},
+       Verdict::ForwarderMayExit255},
+      // The sandbox goes before it, and refuses a log without asking.
+      {"in the sandbox", inSandbox(mailerFacts("/home/u/bin/composer")), none, K::Portal, {}, {}},
+      {"in the sandbox with a log", inSandbox(mailerFacts("/home/u/bin/composer")), log, K::Refuse, {}, {}},
+      // A client in a terminal is only started where its end can be heard;
+      // one named alone is started directly and needs no channel.
+      {"terminal client without a channel", withoutChannel(mailerFacts("xterm -e neomutt")), log, K::Refuse, {}, {}},
+      {"terminal client without a channel or a log", withoutChannel(mailerFacts("xterm -e neomutt")), none,
+       K::Refuse, {}, {}},
+      {"client alone without a channel", withoutChannel(mailerFacts("thunderbird")), log, K::Start, {},
+       {"thunderbird", "-compose", "<fields+log>"}},
   });
   // Later commands are kept, in order, for when the first does not open
   // the draft; each plain or shell command after the first is handed the
@@ -445,31 +454,8 @@ TEST(DraftRouteTest, MailerIsRunAsTheUserWroteIt) {
   EXPECT_EQ(list.fallbacks[1].argv, render({"sylpheed", "--compose", "<uri>", "--attach", "<log>"}));
   EXPECT_EQ(list.fallbacks[2].argv, render({"/bin/sh", "-c", "composer $OPTS \"$1\"", "sh", "<uri+log>"}));
   EXPECT_EQ(list.fallbacks[3].argv, render({"other-composer", "<uri+log>"}));
-  // The client's own rules go with it: a forwarding Geary, a Balsa that
-  // crashes cold.
-  MailFacts f = facts("", {});
-  f.mailer = "geary";
-  EXPECT_EQ(decideRoute(f, kWithLog).verdict, Verdict::ForwarderMayExit255);
-  f.mailer = "/usr/bin/balsa";
-  EXPECT_EQ(decideRoute(f, kWithLog).startAloneFirst, Words{"/usr/bin/balsa"});
-}
-
-// A client in a terminal is only started where its end can be heard.
-TEST(DraftRouteTest, TerminalClientNeedsAPrivateChannel) {
-  MailFacts entry = facts("neomutt.desktop", {"neomutt", "%u"}, true);
-  MailFacts mailer = facts("", {});
-  mailer.mailer = "xterm -e neomutt";
-  for (MailFacts* f : {&entry, &mailer}) {
-    f->privateChannel = false;
-    for (const Draft& draft : {kWithLog, kWithoutLog}) {
-      const DraftRoute route = decideRoute(*f, draft);
-      EXPECT_EQ(route.kind, DraftRoute::Kind::Refuse);
-      EXPECT_TRUE(route.argv.empty());
-    }
-  }
-  // A client named alone is started directly and needs none.
-  mailer.mailer = "thunderbird";
-  EXPECT_EQ(decideRoute(mailer, kWithLog).kind, DraftRoute::Kind::Start);
+  // The client's own rules go with it: a Balsa that crashes cold.
+  EXPECT_EQ(decideRoute(mailerFacts("/usr/bin/balsa"), kWithLog).startAloneFirst, Words{"/usr/bin/balsa"});
 }
 
 // What the helper reported at the end of the wait decides: only a client

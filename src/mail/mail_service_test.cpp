@@ -103,58 +103,74 @@ std::string heardBy(const platform::UniqueFd& helper) {
   return heard;
 }
 
-std::int64_t outcomeOf(const DraftRoute& route, std::vector<ProgramRun> answers) {
-  FakeLauncher fake{std::move(answers)};
-  return carryOut(fake.context(), route, kDraft).errorNumber;
-}
-
-// How a started client's end is read: a forwarder's 255 is an open draft
-// only where the client's row says so; a crash is never an open draft, nor
-// is a client that cannot be started a missing permission.
-TEST(MailServiceTest, ExitOfTheClientIsReadByItsVerdict) {
+// A started route's outcome, and what it starts in which order: a client's
+// end is read by its verdict (a forwarder's 255 is an open draft only where
+// the client's row says so; a crash never is). A running client held by a
+// dialog of an earlier request does not answer the query in time: nothing
+// is handed to it, since the draft would wait unseen behind that dialog;
+// any other end of the query lets the start go ahead. A client that crashes
+// when started cold with a draft is started alone first; its start alone
+// failing hands nothing on. A refused route starts nothing and says why.
+TEST(MailServiceTest, EachStartIsWaitedForAndReadByItsRoute) {
   const DraftRoute forwarder = startRoute({"geary", "uri"}, Verdict::ForwarderMayExit255);
   const DraftRoute plain = startRoute({"claws-mail", "uri"}, Verdict::ExitStatus);
-  EXPECT_EQ(outcomeOf(forwarder, {ended(255)}), 0);
-  EXPECT_EQ(outcomeOf(plain, {ended(255)}), 255);
-  EXPECT_EQ(outcomeOf(forwarder, {ended(1)}), 1);
-  EXPECT_EQ(outcomeOf(forwarder, {ended(platform::kErrorKilledBySignal)}), platform::kErrorKilledBySignal);
-  EXPECT_EQ(outcomeOf(plain, {ended(platform::kErrorLaunchFailed)}), platform::kErrorLaunchFailed);
-  FakeLauncher fake;
-  EXPECT_EQ(carryOut(fake.context(), plain, kDraft).errorNumber, 0);
-  EXPECT_EQ(fake.started, (std::vector<Words>{{"claws-mail", "uri"}}));
-}
-
-// A running client held by a dialog of an earlier request does not answer
-// the query in time: nothing is handed to it, since the draft would wait
-// unseen behind that dialog. Any other end of the query lets the start go
-// ahead, and a route without a query starts at once.
-TEST(MailServiceTest, ClientHeldByADialogIsNotHandedTheDraft) {
-  DraftRoute route = startRoute({"claws-mail", "uri"}, Verdict::ExitStatus);
-  route.busyProbe = {"claws-mail", "--status"};
-  const Words probe = {"claws-mail", "--status"};
-  const Words start = {"claws-mail", "uri"};
-
-  FakeLauncher held{{ended(platform::kErrorTimedOut)}};
-  MailContext context = held.context();
-  context.busyProbeTime = std::chrono::milliseconds(1234);
-  EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, kErrorNoDraftRoute);
-  EXPECT_EQ(held.started, (std::vector<Words>{probe}));
-  // Its query is ended, not left to answer later.
-  ASSERT_EQ(held.waits.size(), 1u);
-  EXPECT_EQ(held.waits[0], std::make_pair(std::chrono::milliseconds(1234), platform::AtDeadline::End));
-
-  for (const std::int64_t probeEnd : {std::int64_t{0}, std::int64_t{1}, platform::kErrorProgramNotFound}) {
-    FakeLauncher answered{{ended(probeEnd), ended(0)}};
-    EXPECT_EQ(carryOut(answered.context(), route, kDraft).errorNumber, 0) << probeEnd;
-    EXPECT_EQ(answered.started, (std::vector<Words>{probe, start})) << probeEnd;
+  DraftRoute probed = plain;
+  probed.busyProbe = {"claws-mail", "--status"};
+  DraftRoute cold = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
+  cold.startAloneFirst = {"balsa"};
+  DraftRoute refused;
+  refused.kind = DraftRoute::Kind::Refuse;
+  refused.why = "no route";
+  const Words geary = forwarder.argv, claws = plain.argv, probe = probed.busyProbe, balsa = cold.startAloneFirst;
+  const Words compose = cold.argv;
+  using platform::kErrorKilledBySignal, platform::kErrorProgramNotFound, platform::kErrorTimedOut;
+  struct Case {
+    const char* name;
+    const DraftRoute& route;
+    std::vector<ProgramRun> answers;
+    std::int64_t error;
+    std::vector<Words> started;
+  };
+  const Case cases[] = {
+      {"forwarder's 255", forwarder, {ended(255)}, 0, {geary}},
+      {"another's 255", plain, {ended(255)}, 255, {claws}},
+      {"forwarder's 1", forwarder, {ended(1)}, 1, {geary}},
+      {"forwarder crashed", forwarder, {ended(kErrorKilledBySignal)}, kErrorKilledBySignal, {geary}},
+      {"no start", plain, {ended(platform::kErrorLaunchFailed)}, platform::kErrorLaunchFailed, {claws}},
+      {"running", plain, {}, 0, {claws}},
+      {"without a query a time-out is the start's", plain, {ended(kErrorTimedOut)}, kErrorTimedOut, {claws}},
+      {"held by a dialog", probed, {ended(kErrorTimedOut)}, kErrorNoDraftRoute, {probe}},
+      {"free", probed, {ended(0), ended(0)}, 0, {probe, claws}},
+      {"query failed", probed, {ended(1), ended(0)}, 0, {probe, claws}},
+      {"no query program", probed, {ended(kErrorProgramNotFound), ended(0)}, 0, {probe, claws}},
+      {"free, then failed", probed, {ended(0), ended(2)}, 2, {probe, claws}},
+      {"cold", cold, {ProgramRun{}, ended(0)}, 0, {balsa, compose}},
+      {"the request crashed it", cold, {ProgramRun{}, ended(1)}, 1, {balsa, compose}},
+      {"alone failed", cold, {ended(1)}, 1, {balsa}},
+      {"alone crashed", cold, {ended(kErrorKilledBySignal)}, kErrorKilledBySignal, {balsa}},
+      {"alone not found", cold, {ended(kErrorProgramNotFound)}, kErrorProgramNotFound, {balsa}},
+      {"refused", refused, {ended(0)}, kErrorNoDraftRoute, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeLauncher fake{c.answers};
+    MailContext context = fake.context();
+    context.busyProbeTime = std::chrono::milliseconds(1234);
+    const ServiceAnswer answer = carryOut(context, c.route, kDraft);
+    EXPECT_EQ(answer.errorNumber, c.error) << answer.message;
+    EXPECT_EQ(fake.started, c.started);
+    if (c.route.kind == DraftRoute::Kind::Refuse) {
+      EXPECT_EQ(answer.message, c.route.why);
+    }
+    // A query is ended at its bound, not left to answer later; each start
+    // waits out the grace and is left running.
+    ASSERT_EQ(fake.waits.size(), c.started.size());
+    for (std::size_t i = 0; i < c.started.size(); ++i) {
+      EXPECT_EQ(fake.waits[i], c.started[i] == probe
+                                   ? std::make_pair(std::chrono::milliseconds(1234), platform::AtDeadline::End)
+                                   : std::make_pair(kProgramGraceTime, platform::AtDeadline::LeaveRunning));
+    }
   }
-  FakeLauncher answeredThenFailed{{ended(0), ended(2)}};
-  EXPECT_EQ(carryOut(answeredThenFailed.context(), route, kDraft).errorNumber, 2);
-
-  route.busyProbe.clear();
-  FakeLauncher noQuery{{ended(platform::kErrorTimedOut)}};
-  EXPECT_EQ(carryOut(noQuery.context(), route, kDraft).errorNumber, platform::kErrorTimedOut);
-  EXPECT_EQ(noQuery.started, (std::vector<Words>{start}));
 }
 
 // The query's bound is real: a query that never answers is ended at it.
@@ -172,31 +188,6 @@ TEST(MailServiceTest, QueryThatNeverAnswersIsEndedAtItsBound) {
   context.grace = std::chrono::minutes(1);
   EXPECT_EQ(carryOut(context, route, kDraft).errorNumber, 0);
   EXPECT_TRUE(std::filesystem::exists(started));
-}
-
-// A client that crashes when started cold with a draft is started alone
-// first, then handed the draft; its start alone failing or crashing hands
-// nothing on, and the second start's end is the outcome.
-TEST(MailServiceTest, ClientThatCrashesColdIsStartedAloneFirst) {
-  DraftRoute route = startRoute({"balsa", "--compose=x"}, Verdict::ExitStatus);
-  route.startAloneFirst = {"balsa"};
-  const std::vector<Words> both = {{"balsa"}, {"balsa", "--compose=x"}};
-  FakeLauncher runs{{ProgramRun{}, ended(0)}};
-  EXPECT_EQ(carryOut(runs.context(), route, kDraft).errorNumber, 0);
-  EXPECT_EQ(runs.started, both);
-  // Each waited out the grace, left running.
-  EXPECT_EQ(runs.waits, (std::vector<std::pair<std::chrono::milliseconds, platform::AtDeadline>>(
-                            2, {kProgramGraceTime, platform::AtDeadline::LeaveRunning})));
-
-  FakeLauncher requestCrashedIt{{ProgramRun{}, ended(1)}};
-  EXPECT_EQ(carryOut(requestCrashedIt.context(), route, kDraft).errorNumber, 1);
-  EXPECT_EQ(requestCrashedIt.started, both);
-
-  for (const std::int64_t aloneEnd : {std::int64_t{1}, platform::kErrorKilledBySignal, platform::kErrorProgramNotFound}) {
-    FakeLauncher aloneFails{{ended(aloneEnd)}};
-    EXPECT_EQ(carryOut(aloneFails.context(), route, kDraft).errorNumber, aloneEnd);
-    EXPECT_EQ(aloneFails.started, (std::vector<Words>{{"balsa"}})) << "the draft went on after " << aloneEnd;
-  }
 }
 
 // A client started cold stays in the foreground: after the grace time the
@@ -313,17 +304,6 @@ TEST(MailServiceTest, TextsFileIsWrittenPrivatelyBeforeTheClientStarts) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not to be touched");
 }
 
-TEST(MailServiceTest, RefusedRouteStartsNothing) {
-  DraftRoute route;
-  route.kind = DraftRoute::Kind::Refuse;
-  route.why = "no route";
-  FakeLauncher fake;
-  const ServiceAnswer outcome = carryOut(fake.context(), route, kDraft);
-  EXPECT_EQ(outcome.errorNumber, kErrorNoDraftRoute);
-  EXPECT_EQ(outcome.message, "no route");
-  EXPECT_TRUE(fake.started.empty());
-}
-
 // The portal helper gets the deadline and the time its backend's Response
 // is awaited in its arguments, and the recipient, the texts and the log on
 // its standard input, never in its arguments; its own answer is the
@@ -376,8 +356,8 @@ TEST(MailServiceTest, PortalHelpersAnswerIsTheOutcome) {
 }
 
 // A helper that outlives its deadline is ended at the backstop, and is no
-// draft, whatever the backend would have answered; a client is left
-// running at the end of its grace instead.
+// draft, whatever the backend would have answered (a client is left
+// running at the end of its grace instead: EachStartIsWaitedFor...).
 TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
   DraftRoute route;
   route.kind = DraftRoute::Kind::Portal;
@@ -390,11 +370,6 @@ TEST(MailServiceTest, PortalHelperThatOutlivesItsDeadlineIsNoDraft) {
   ASSERT_EQ(endedAtBackstop.waits.size(), 1u);
   EXPECT_EQ(endedAtBackstop.waits[0].first, portalBackstop(deadline));
   EXPECT_EQ(endedAtBackstop.waits[0].second, platform::AtDeadline::End);
-
-  FakeLauncher client;
-  EXPECT_EQ(carryOut(client.context(), startRoute({"client"}, Verdict::ExitStatus), kDraft).errorNumber, 0);
-  ASSERT_EQ(client.waits.size(), 1u);
-  EXPECT_EQ(client.waits[0].second, platform::AtDeadline::LeaveRunning);
 }
 
 // A Watched route starts the launcher with the helper and the channel's

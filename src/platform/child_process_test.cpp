@@ -59,17 +59,53 @@ std::string readAll(int fd) {
   return text;
 }
 
-// The two watchers of a detached start: a fork of this process, and the
-// watcher executable.
+// Writes a line to the gate a moment from now, from a thread of its own:
+// a program reading the gate goes on then.
+std::thread openLater(const Pipe& gate) {
+  return std::thread([&gate] {
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(::write(gate.write.get(), "go\n", 3), 3);
+  });
+}
+
+// The watchers of a detached start: a fork of this process, the watcher
+// executable, and executables that do not take the start over (none there,
+// one that fails, one that ends without a word, and one stopped before a
+// word, which would hold the caller forever were it not ended at its
+// bound), after which a fork watches, as before, and the program still
+// runs once.
 struct Watcher {
   const char* name;
   std::string executable;
 };
-const Watcher kWatchers[] = {{"forked", ""}, {"executable", SUPPORT_DRAFT_WATCHER_EXECUTABLE}};
+constexpr std::string_view kStopped = "stopped";
+const Watcher kWatchers[] = {{"forked", ""},
+                             {"executable", SUPPORT_DRAFT_WATCHER_EXECUTABLE},
+                             {"missing executable", "/nonexistent/watcher"},
+                             {"failing executable", "/bin/false"},
+                             {"silent executable", "/bin/true"},
+                             {"stopped executable", std::string(kStopped)}};
+
+// The stopped watcher executable, made once.
+const std::string& stoppedWatcher() {
+  static const testing_support::ScratchDirectory scratch;
+  static const std::string path = [] {
+    const std::string file = scratch.path() + "/stopped";
+    const UniqueFd script(open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755));
+    const std::string text = "#!/bin/sh\nexec sleep 600\n";
+    EXPECT_EQ(::write(script.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    return file;
+  }();
+  return path;
+}
 
 DetachedOptions watchedBy(const Watcher& watcher) {
   DetachedOptions options;
   options.watcherExecutable = watcher.executable;
+  if (watcher.executable == kStopped) {
+    options.watcherExecutable = stoppedWatcher();
+    options.watcherHandOverBound = milliseconds(50);
+  }
   return options;
 }
 
@@ -278,38 +314,6 @@ TEST(ChildProcess, DetachedLeavesTheCallerNoChildAndReportsTheEnd) {
   }
 }
 
-TEST(ChildProcess, AWatcherExecutableThatDoesNotTakeTheStartOverLeavesItToAFork) {
-  // Missing, refusing, ending without a word, and stopped before a word
-  // (it would hold the caller forever, were it not ended at the bound).
-  for (const std::string& executable : {std::string("/nonexistent/watcher"), std::string("/bin/false"),
-                                        std::string("/bin/true"), std::string("stopped")}) {
-    SCOPED_TRACE(executable);
-    testing_support::ScratchDirectory scratch;
-    const std::string record = scratch.path() + "/record";
-    ChildSpec spec = shell("echo once >> \"$1\"; exit 4", kDiscardStream);
-    spec.arguments.insert(spec.arguments.end(), {"sh", record});
-    DetachedOptions options;
-    options.watcherExecutable = executable;
-    if (executable == "stopped") {
-      options.watcherExecutable = scratch.path() + "/stopped";
-      const UniqueFd script(open(options.watcherExecutable.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0755));
-      const std::string text = "#!/bin/sh\nexec sleep 600\n";
-      ASSERT_EQ(::write(script.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    options.watcherHandOverBound = milliseconds(100);
-    options.endable = true;
-    DetachedStart start = startDetached(spec, options);
-    ASSERT_EQ(start.error, 0);
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
-    const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
-    ASSERT_EQ(end.state, ChildWait::State::Ended);
-    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 4);
-    const UniqueFd file(open(record.c_str(), O_RDONLY | O_CLOEXEC));
-    ASSERT_TRUE(file);
-    EXPECT_EQ(readAll(file.get()), "once\n");
-  }
-}
-
 TEST(ChildProcess, TheWatcherExecutableStartsNothingFromWhatIsNotAStart) {
   testing_support::ScratchDirectory scratch;
   const std::string made = scratch.path() + "/made";
@@ -367,35 +371,20 @@ TEST(ChildProcess, TheWatcherExecutableStartsNothingFromWhatIsNotAStart) {
 }
 
 TEST(ChildProcess, TheLongestLimitWaitsForTheEnd) {
-  // Each program ends when the test writes it a line, which a second
-  // thread does once the wait has begun; a wait that took the limit for a
-  // time already past would come back first, with the program still
-  // running.
-  for (const int way : {0, 1, 2}) {
-    const bool detached = way != 0;
-    Pipe gate;
-    ChildSpec spec = shell("read line <&3; exit 5", kDiscardStream);
-    spec.inherited = {gate.read.get()};
-    ChildStart child;
-    DetachedStart start;
-    if (detached) {
-      start = startDetached(spec, watchedBy(kWatchers[way - 1]));
-      ASSERT_EQ(start.error, 0);
-    } else {
-      child = startChild(spec);
-      ASSERT_EQ(child.error, 0);
-    }
-    gate.read.reset();
-    std::thread opener([&gate] {
-      std::this_thread::sleep_for(milliseconds(100));
-      EXPECT_EQ(::write(gate.write.get(), "go\n", 3), 3);
-    });
-    const ChildWait end = detached ? awaitDetached(start.ended.get(), milliseconds::max())
-                                   : child.child.wait(milliseconds::max(), AtDeadline::LeaveRunning);
-    opener.join();
-    ASSERT_EQ(end.state, ChildWait::State::Ended) << (detached ? kWatchers[way - 1].name : "child");
-    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 5);
-  }
+  // The program ends only once the gate opens, which a thread does once the
+  // wait has begun; a wait that took the limit for a time already past would
+  // come back first, with the program still running. A detached start's
+  // longest wait is tried with each watcher below.
+  Pipe gate;
+  ChildSpec spec = shell("read line <&3; exit 5", kDiscardStream);
+  spec.inherited = {gate.read.get()};
+  ChildStart child = startChild(spec);
+  ASSERT_EQ(child.error, 0);
+  std::thread opener = openLater(gate);
+  const ChildWait end = child.child.wait(milliseconds::max(), AtDeadline::LeaveRunning);
+  opener.join();
+  ASSERT_EQ(end.state, ChildWait::State::Ended);
+  EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 5);
 }
 
 TEST(ChildProcess, DetachedEndedOnRequestTakesItsProcessGroupButNotAnotherSession) {
@@ -435,42 +424,41 @@ TEST(ChildProcess, DetachedEndedOnRequestTakesItsProcessGroupButNotAnotherSessio
   }
 }
 
-TEST(ChildProcess, DetachedRequestAfterTheEndChangesNothingAndAFailedStartIsToldLater) {
+TEST(ChildProcess, DetachedEndsAreToldAfterTheLongestWaitAndWhenTheCallerIgnoresChildSignals) {
   for (const Watcher& watcher : kWatchers) {
     SCOPED_TRACE(watcher.name);
     DetachedOptions options = watchedBy(watcher);
     options.endable = true;
     options.awaitStart = false;
-    DetachedStart start = startDetached(shell("exit 3", kDiscardStream), options);
+    // The longest wait lasts until the end, which comes once the gate opens
+    // after the wait has begun.
+    Pipe gate;
+    ChildSpec spec = shell("read line <&3; exit 3", kDiscardStream);
+    spec.inherited = {gate.read.get()};
+    DetachedStart start = startDetached(spec, options);
     ASSERT_EQ(start.error, 0);
+    std::thread opener = openLater(gate);
     const ChildWait end = awaitDetached(start.ended.get(), milliseconds::max());
+    opener.join();
     ASSERT_EQ(end.state, ChildWait::State::Ended);
     EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 3);
-    // The watcher has gone: the request finds no one, and raises no SIGPIPE.
+    // The watcher has gone: a request finds no one, and raises no SIGPIPE.
     EXPECT_TRUE(endDetached(start.endRequests.get()));
 
-    // Not waited for, a start that fails is told by the wait.
+    // A caller that ignores SIGCHLD (hosts in some languages do) still
+    // hears the end, which the system would otherwise reap; not waited
+    // for, a start that fails is told by the wait.
+    const SignalIgnoredAndBlocked quiet(SIGCHLD);
+    DetachedStart exits = startDetached(shell("exit 7", kDiscardStream), watchedBy(watcher));
+    ASSERT_EQ(exits.error, 0);
+    const ChildWait exited = awaitDetached(exits.ended.get(), milliseconds(20'000));
+    ASSERT_EQ(exited.state, ChildWait::State::Ended);
+    EXPECT_TRUE(WIFEXITED(exited.waitStatus) && WEXITSTATUS(exited.waitStatus) == 7);
     DetachedStart missing = startDetached(program({"/nonexistent/program"}, {"program"}), options);
     ASSERT_EQ(missing.error, 0);
-    const ChildWait never = awaitDetached(missing.ended.get(), milliseconds::max());
+    const ChildWait never = awaitDetached(missing.ended.get(), milliseconds(20'000));
     EXPECT_EQ(never.state, ChildWait::State::NotStarted);
     EXPECT_EQ(never.error, ENOENT);
-  }
-}
-
-TEST(ChildProcess, DetachedReportsTheStatusAlsoWhenTheCallerIgnoresChildSignals) {
-  struct sigaction ignore {};
-  struct sigaction saved {};
-  ignore.sa_handler = SIG_IGN;
-  for (const Watcher& watcher : kWatchers) {
-    SCOPED_TRACE(watcher.name);
-    sigaction(SIGCHLD, &ignore, &saved);
-    DetachedStart start = startDetached(shell("exit 7", kDiscardStream), watchedBy(watcher));
-    const ChildWait end = start.error == 0 ? awaitDetached(start.ended.get(), milliseconds(20'000)) : ChildWait{};
-    sigaction(SIGCHLD, &saved, nullptr);
-    ASSERT_EQ(start.error, 0);
-    ASSERT_EQ(end.state, ChildWait::State::Ended);
-    EXPECT_TRUE(WIFEXITED(end.waitStatus) && WEXITSTATUS(end.waitStatus) == 7);
   }
 }
 
