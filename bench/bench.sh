@@ -65,6 +65,9 @@
 #                     helper on the host, which starts a stand-in Evolution;
 #                     floor: the Flatpak helper alone (so the whole host
 #                     side)
+#   host-side         the Flatpak route's host side alone: the desktop
+#                     helper as the service starts it, its request on
+#                     descriptor 3, starting the stand-in Evolution
 #   sandbox-kde-cold  a KDE backend that takes the call and never answers
 #                     (a client it started cold): the job waits 5 s from
 #                     the call by design, which is its floor; a few runs
@@ -340,7 +343,8 @@ cat >"$work/sandbox/session.conf" <<'CONF'
 CONF
 # driver SERVICE PORTAL COMMAND...: the stand-ins that are not "none" take
 # their places on the bus (the service in "run" mode or another of its
-# modes, the portal answering PORTAL), then the command runs; the driver
+# modes, the portal answering every call as PORTAL says), then the command
+# runs; the driver
 # exits with its status. The service runs host commands with its own
 # environment: the host's home, desktop and bus.
 cat >"$work/sandbox/driver" <<DRIVER
@@ -352,7 +356,8 @@ if [ "\$service" != none ]; then
   /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99
 fi
 if [ "\$portal" != none ]; then
-  /usr/bin/python3 '$stand_ins/portal.py' '$work/sandbox/portal.json' "\$portal" &
+  printf '%s\\n' "\$portal" >'$work/sandbox/portal.json.answer'
+  /usr/bin/python3 '$stand_ins/portal.py' '$work/sandbox/portal.json' &
   /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99
 fi
 "\$@"
@@ -449,6 +454,20 @@ if [[ $sandbox_routes -eq 1 ]]; then
   # peak memory from one.
   time_sandbox kde-cold see KDE none silent 0 "$(( runs / 100 > 3 ? runs / 100 : 3 ))" 1
 fi
+# The Flatpak route's host side, which the sandbox's job neither waits for
+# as its own process nor counts: the desktop helper alone, started as the
+# service starts it (no arguments, the request on descriptor 3, the host's
+# environment), carrying out the default-client route to the stand-in
+# Evolution. It runs on the host, so it needs no sandbox.
+host_env=(env -i PATH=/usr/bin:/bin HOME="$sandbox_home" XDG_CURRENT_DESKTOP=GNOME)
+"${host_env[@]}" hyperfine -S sh --style basic --warmup 5 --runs "$runs" --export-json "$work/host-side-times.json" \
+  "$sandbox_helpers/support-draft-desktop 3< $work/sandbox/host-request" >"$work/hyperfine-host-side.log"
+host_side_peak=0
+for _ in 1 2 3 4 5; do
+  kib=$("${host_env[@]}" /usr/bin/time -f %M "$sandbox_helpers/support-draft-desktop" 3<"$work/sandbox/host-request" \
+    2>&1 >/dev/null | tail -n 1)
+  [[ "$kib" -gt "$host_side_peak" ]] && host_side_peak="$kib"
+done
 
 # Peak resident memory (KiB) of a command run in ENV (the name of an env
 # command array): the largest of a few runs, and of the processes each
@@ -603,6 +622,9 @@ if [[ $sandbox_routes -eq 1 ]]; then
     "portal helper alone, stand-in portal"
   route_line sandbox-flatpak "$(stats flatpak)" "$(stats flatpak-floor)" "$(cat "$work/flatpak-peak")" \
     "Flatpak helper alone, stand-in service, host side"
+fi
+route_line host-side "$(stats host-side)" "" "$host_side_peak" "(the Flatpak route's host side: the desktop helper alone)"
+if [[ $sandbox_routes -eq 1 ]]; then
   route_line sandbox-kde-cold "$(stats kde-cold)" "0 5000.000 0" "$(cat "$work/kde-cold-peak")" \
     "the KDE backend's silence, waited 5 s from the call"
 else

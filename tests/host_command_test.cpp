@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <memory>
+
 #include "job_fixture.h"
 #include "mail/host_route.h"
 
@@ -62,20 +64,22 @@ class HostCommand : public JobFixture {
               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n",
               0644);
-    // driver SERVICE PORTAL COMMAND...: the stand-ins that are not "none"
-    // take their places on the bus, the service with the host's MAILER,
-    // then the command runs; the driver exits with its status.
+    // driver SERVICE PORTAL: the stand-ins that are not "none" take their
+    // places on the bus (starting side by side), the service with the
+    // host's MAILER; then the driver says the bus's address and ends them
+    // once its standard input closes.
     writeFile(driver(),
-              "#!/bin/sh\nservice=$1 portal=$2\nshift 2\n"
+              "#!/bin/sh\nservice=$1 portal=$2\n"
               "if [ \"$service\" != none ]; then\n"
               "  MAILER='" + composer().string() + "' /usr/bin/python3 '" + (kSource / "flatpak.py").string() +
-                  "' '" + record().string() + "' \"$service\" &\n"
-              "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99\nfi\n"
+                  "' '" + record().string() + "' \"$service\" &\nfi\n"
               "if [ \"$portal\" != none ]; then\n"
-              "  /usr/bin/python3 '" + (kSource / "portal.py").string() + "' '" + portalRecord().string() +
-                  "' \"$portal\" &\n"
+              "  printf '%s' \"$portal\" > '" + portalRecord().string() + ".answer'\n"
+              "  /usr/bin/python3 '" + (kSource / "portal.py").string() + "' '" + portalRecord().string() + "' &\n"
               "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99\nfi\n"
-              "\"$@\"\nstatus=$?\nkill $(jobs -p) 2>/dev/null\nexit $status\n",
+              "if [ \"$service\" != none ]; then\n"
+              "  /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99\nfi\n"
+              "echo \"$DBUS_SESSION_BUS_ADDRESS\"\nread -r _\nkill $(jobs -p) 2>/dev/null\n",
               0755);
   }
 
@@ -85,27 +89,44 @@ class HostCommand : public JobFixture {
                               std::string(tail), 0755);
   }
 
-  // Runs `command` under a private session bus with the given stand-ins.
-  RunResult onBus(const std::string& service, const std::string& portal, const std::vector<std::string>& command,
-                  const Environment& env) const {
-    std::vector<std::string> args = {"--config-file=" + busConfig().string(), "--", driver().string(), service,
-                                     portal};
-    args.insert(args.end(), command.begin(), command.end());
-    return run("/usr/bin/dbus-run-session", args, env);
+  // A private session bus with the given stand-ins, which the stand-ins
+  // and whatever they start share `env`; the runs of a test made with the
+  // same stand-ins share one. It ends with the Companion.
+  std::unique_ptr<Companion> startBus(const std::string& service, const std::string& portal,
+                                      const Environment& env) const {
+    auto bus = std::make_unique<Companion>(
+        "/usr/bin/dbus-run-session",
+        std::vector<std::string>{"--config-file=" + busConfig().string(), "--", driver().string(), service, portal},
+        env);
+    EXPECT_TRUE(bus->readyLine()) << "the stand-ins never came on their bus";
+    return bus;
+  }
+  // `env` with `bus` as its session bus.
+  static Environment on(const Companion& bus, Environment env) {
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.readyLine().value_or("");
+    return env;
+  }
+
+  // The environment of a sandboxed job and of its stand-ins.
+  Environment sandboxEnvironment() const {
+    Environment env = minimalEnvironment(home());
+    env["XDG_CURRENT_DESKTOP"] = "GNOME";
+    return env;
+  }
+  std::unique_ptr<Companion> sandboxBus(const std::string& service, const std::string& portal) const {
+    return startBus(service, portal, sandboxEnvironment());
   }
 
   // Runs the job in the Flatpak-like root with `info` as its
-  // /.flatpak-info; the bundle's directory is its /app.
-  RunResult runSandboxed(std::string_view info, const std::string& service, const std::string& portal) const {
+  // /.flatpak-info, on `bus`; the bundle's directory is its /app.
+  RunResult runSandboxed(std::string_view info, const Companion& bus) const {
     std::string text(info);
     text.replace(text.find("@APP@"), 5, root().string());
     writeFile(root() / "flatpak-info", text, 0644);
-    Environment env = minimalEnvironment(home());
-    env["XDG_CURRENT_DESKTOP"] = "GNOME";
-    return onBus(service, portal,
-                 {(kSource / "flatpak-sandbox.sh").string(), root().string(), (root() / "flatpak-info").string(),
-                  "/app/SupportDraft.app/Contents/MacOS/support-draft", "--job", std::string(kJobId)},
-                 env);
+    return run(kSource / "flatpak-sandbox.sh",
+               {root().string(), (root() / "flatpak-info").string(),
+                "/app/SupportDraft.app/Contents/MacOS/support-draft", "--job", std::string(kJobId)},
+               on(bus, sandboxEnvironment()));
   }
 
   bool sandboxCanBeMade() const {
@@ -145,7 +166,7 @@ void expectJobRan(const RunResult& result) {
 TEST_F(HostCommand, GrantedSandboxMakesTheDraftOnTheHostWithTheLog) {
   SKIP_WITHOUT_SANDBOX();
   prepare(kJobWithLog, "2026-12-07 export started\n");
-  expectJobRan(runSandboxed(kGrant, "run", "0"));
+  expectJobRan(runSandboxed(kGrant, *sandboxBus("run", "0")));
   EXPECT_EQ(outcome(), opened());
   const auto uri = composed();
   ASSERT_TRUE(uri.has_value()) << "the host's composer was not started";
@@ -171,14 +192,15 @@ TEST_F(HostCommand, WithoutTheHostThePortalRouteIsTaken) {
     fs::remove_all(home());
     fs::remove(record());
     fs::remove(portalRecord());
+    const auto bus = sandboxBus(service, "0");
     prepare(kJobWithLog, "2026-12-07 export started\n");
-    expectJobRan(runSandboxed(info, service, "0"));
+    expectJobRan(runSandboxed(info, *bus));
     EXPECT_EQ(outcome(), failed());
     EXPECT_TRUE(recorded(portalRecord()).is_null()) << "the GTK portal was asked for a log";
 
     fs::remove_all(home());
     prepare(kJobWithoutLog);
-    expectJobRan(runSandboxed(info, service, "0"));
+    expectJobRan(runSandboxed(info, *bus));
     EXPECT_EQ(outcome(), opened());
     EXPECT_EQ(recorded(portalRecord()).value("body", ""), "b");
     EXPECT_FALSE(composed().has_value()) << "the host's composer was started";
@@ -199,7 +221,7 @@ TEST_F(HostCommand, HostSideFailureIsDraftFailedWithoutThePortal) {
     fs::remove(root() / "composed");
     useComposer(tail);
     prepare(kJobWithoutLog);
-    expectJobRan(runSandboxed(kGrant, service, "0"));
+    expectJobRan(runSandboxed(kGrant, *sandboxBus(service, "0")));
     EXPECT_EQ(outcome(), failed());
     EXPECT_TRUE(recorded(portalRecord()).is_null()) << "the portal was asked after the host command started";
     if (std::string_view(service) == "run") {
@@ -212,18 +234,22 @@ TEST_F(HostCommand, HostSideFailureIsDraftFailedWithoutThePortal) {
 // descriptor 3, and the program's end becomes the helper's status.
 class FlatpakHelper : public HostCommand {
  protected:
-  int runHelper(const std::string& service, const std::string& hostScript, std::string_view request,
+  std::unique_ptr<Companion> serviceBus(const std::string& service) const {
+    return startBus(service, "none", minimalEnvironment(home()));
+  }
+
+  int runHelper(const Companion& bus, const std::string& hostScript, std::string_view request,
                 std::chrono::milliseconds deadline = kInTime) const {
     const fs::path host = root() / "host-program";
     writeFile(host, "#!/bin/sh\n" + hostScript, 0755);
     writeFile(root() / "request", request, 0600);
     const fs::path wrapper = root() / "with-request";
     writeFile(wrapper, "#!/bin/sh\nexec \"$@\" < '" + (root() / "request").string() + "'\n", 0755);
-    const RunResult result = onBus(service, "none",
-                                   {wrapper.string(), (kBuiltHelpers / std::string(kFlatpakHelperName)).string(),
-                                    host.string(), std::to_string(deadline.count())},
-                                   minimalEnvironment(home()));
-    if (!result.exitStatus || *result.exitStatus == 99) {
+    const RunResult result = run(wrapper,
+                                 {(kBuiltHelpers / std::string(kFlatpakHelperName)).string(), host.string(),
+                                  std::to_string(deadline.count())},
+                                 on(bus, minimalEnvironment(home())));
+    if (!result.exitStatus) {
       ADD_FAILURE() << describe(result);
       return -1;
     }
@@ -233,25 +259,26 @@ class FlatpakHelper : public HostCommand {
 
 TEST_F(FlatpakHelper, RequestReachesTheHostProgramThroughItsDescriptor) {
   const std::string request = "{\"subject\":\"s \\\"q\\\" $(id)\"}\n";
-  EXPECT_EQ(runHelper("run", "cat <&3 > '" + (root() / "got").string() + "'\n", request), 0);
+  EXPECT_EQ(runHelper(*serviceBus("run"), "cat <&3 > '" + (root() / "got").string() + "'\n", request), 0);
   EXPECT_EQ(readFileIfPresent(root() / "got"), request);
   EXPECT_EQ(recorded(record()).value("flags", 0), 2) << "the service was not asked to watch the caller";
 }
 
 TEST_F(FlatpakHelper, CommandsEndIsTheStatus) {
-  EXPECT_EQ(runHelper("run", "exit 0\n", "{}"), kHostOpened);
-  EXPECT_EQ(runHelper("run", "exit 12\n", "{}"), kHostNotOpened);
-  EXPECT_EQ(runHelper("run", "exit 100\n", "{}"), kFlatpakHostOther);
-  EXPECT_EQ(runHelper("run", "kill -SEGV $$\n", "{}"), kFlatpakHostSignalled);
-  EXPECT_EQ(runHelper("refuse", "exit 0\n", "{}"), kFlatpakNotStarted);
-  EXPECT_EQ(runHelper("none", "exit 0\n", "{}"), kFlatpakNotStarted);
-  EXPECT_EQ(runHelper("die", "sleep 2\n", "{}"), kFlatpakLost);
+  const auto running = serviceBus("run");
+  EXPECT_EQ(runHelper(*running, "exit 0\n", "{}"), kHostOpened);
+  EXPECT_EQ(runHelper(*running, "exit 12\n", "{}"), kHostNotOpened);
+  EXPECT_EQ(runHelper(*running, "exit 100\n", "{}"), kFlatpakHostOther);
+  EXPECT_EQ(runHelper(*running, "kill -SEGV $$\n", "{}"), kFlatpakHostSignalled);
+  EXPECT_EQ(runHelper(*serviceBus("refuse"), "exit 0\n", "{}"), kFlatpakNotStarted);
+  EXPECT_EQ(runHelper(*serviceBus("none"), "exit 0\n", "{}"), kFlatpakNotStarted);
+  EXPECT_EQ(runHelper(*serviceBus("die"), "sleep 2\n", "{}"), kFlatpakLost);
 }
 
 // A command still running at the deadline is killed with its process
 // group, so that it cannot open a draft after the job said none opened.
 TEST_F(FlatpakHelper, CommandPastTheDeadlineIsKilled) {
-  EXPECT_EQ(runHelper("run", "exec sleep 60\n", "{}", kSoon), kFlatpakNoAnswer);
+  EXPECT_EQ(runHelper(*serviceBus("run"), "exec sleep 60\n", "{}", kSoon), kFlatpakNoAnswer);
   EXPECT_EQ(readFileIfPresent(record().string() + ".signals"), "9 1\n");
 }
 

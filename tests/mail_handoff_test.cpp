@@ -473,19 +473,6 @@ TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
   }
 }
 
-// A known client that was never set up would show its account set-up
-// instead of a composer: nothing is started, with or without a log.
-TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
-  for (const auto& [desktopId, files] : std::vector<std::pair<std::string, fs::path>>{
-           {"thunderbird.desktop", home() / ".thunderbird"}, {"claws-mail.desktop", home() / ".claws-mail"}}) {
-    SCOPED_TRACE(desktopId);
-    removeTree(files);
-    useClientNamed(desktopId.substr(0, desktopId.find('.')));
-    makeDefault(desktopId, "%u");
-    for (const bool log : {true, false}) expectNothingStarted(log);
-  }
-}
-
 // A web browser as the handler composes only through a web mailer chosen
 // in its own settings; without one nothing is started. With one the
 // mailto: URI goes to it, but never a log.

@@ -35,22 +35,34 @@ class PortalHelper : public ::testing::Test {
     for (const char* tool : {"/usr/bin/dbus-run-session", "/usr/bin/gdbus", "/usr/bin/python3"}) {
       ASSERT_EQ(::access(tool, X_OK), 0) << tool << " is missing (scripts/deps.sh test)";
     }
-    // driver RECORD ANSWER DELAY INPUT PROGRAM ARGS...: the stand-in takes
-    // its place on the bus, then the program runs with INPUT as its
-    // standard input ("-": the driver's own); the driver exits with the
-    // program's status.
+    // One bus and one stand-in for all the calls of a test: the driver
+    // puts the stand-in on the bus, says the bus's address and ends the
+    // stand-in once its standard input closes.
     writeFile(driver(),
-              "#!/bin/sh\n/usr/bin/python3 '" + kStandIn.string() + "' \"$1\" \"$2\" \"$3\" &\nportal=$!\n"
-              "input=$4\nshift 4\n"
+              "#!/bin/sh\n/usr/bin/python3 '" + kStandIn.string() + "' '" + record().string() + "' &\nportal=$!\n"
               "/usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99\n"
-              "if [ \"$input\" = - ]; then \"$@\"; else \"$@\" < \"$input\"; fi\nstatus=$?\nkill $portal\nexit $status\n",
+              "echo \"$DBUS_SESSION_BUS_ADDRESS\"\nread -r _\nkill $portal\n",
               0755);
     writeFile(log(), "2026-12-07 export started\n", 0600);
+    bus_.emplace("/usr/bin/dbus-run-session", std::vector<std::string>{"--", driver().string()},
+                 minimalEnvironment(dir_.path()));
+    ASSERT_TRUE(bus_->readyLine()) << "the stand-in portal never came on its bus";
+  }
+
+  // The helper's environment: on the stand-in's bus.
+  Environment onBus() const {
+    Environment env = minimalEnvironment(dir_.path());
+    env["DBUS_SESSION_BUS_ADDRESS"] = *bus_->readyLine();
+    return env;
+  }
+  // How the stand-in answers the calls from now on.
+  void answer(const std::string& answer, const std::string& delay = "0") const {
+    writeFile(record().string() + ".answer", answer + " " + delay, 0600);
   }
 
   // Runs the helper with `deadline` and `response` (the time the Response
-  // is awaited, counted from the call, at least 1.5 s after its reply) against a portal that answers
-  // `answer` after `delay` seconds, with `words` (subject, body and the
+  // is awaited, counted from the call: responseDeadline) against a portal
+  // that answers `answer` after `delay` seconds, with `words` (subject, body and the
   // log's path if any) and `address` on its standard input; gives its exit
   // status, or -1 when the run itself failed.
   int runHelper(const std::string& answer, std::vector<std::string> words,
@@ -59,17 +71,13 @@ class PortalHelper : public ::testing::Test {
     if (words.size() == 2) words.push_back("");
     words.insert(words.begin(), address);
     writeFile(input(), packWords(words).value_or(""), 0600);
-    const std::vector<std::string> command = {"--",
-                                              driver().string(),
-                                              record().string(),
-                                              answer,
-                                              delay,
-                                              input().string(),
-                                              kHelper.string(),
-                                              std::to_string(deadline.count()),
-                                              std::to_string(response.count())};
-    const RunResult result = run("/usr/bin/dbus-run-session", command, minimalEnvironment(dir_.path()));
-    if (!result.exitStatus || *result.exitStatus == 99) {
+    this->answer(answer, delay);
+    // The shell gives the helper its standard input and becomes it.
+    const RunResult result = run("/bin/sh",
+                                 {"-c", "exec \"$0\" \"$@\" < '" + input().string() + "'", kHelper.string(),
+                                  std::to_string(deadline.count()), std::to_string(response.count())},
+                                 onBus());
+    if (!result.exitStatus) {
       ADD_FAILURE() << describe(result);
       return -1;
     }
@@ -77,12 +85,13 @@ class PortalHelper : public ::testing::Test {
   }
 
   // A program for the mail service to start as its portal helper: the
-  // real helper, on a bus of its own with a stand-in that answers `answer`.
+  // real helper, on the stand-in's bus, which answers `answer`.
   std::string helperBehind(const std::string& answer) const {
+    this->answer(answer);
     const fs::path wrapper = dir_.path() / ("helper-" + answer);
     writeFile(wrapper,
-              "#!/bin/sh\nexec /usr/bin/dbus-run-session -- '" + driver().string() + "' '" + record().string() +
-                  "' " + answer + " 0 - '" + kHelper.string() + "' \"$@\"\n",
+              "#!/bin/sh\nDBUS_SESSION_BUS_ADDRESS='" + *bus_->readyLine() + "' exec '" + kHelper.string() +
+                  "' \"$@\"\n",
               0755);
     return wrapper.string();
   }
@@ -105,6 +114,7 @@ class PortalHelper : public ::testing::Test {
 
  private:
   TempDir dir_;
+  std::optional<Companion> bus_;
 };
 
 const std::string kSubject = "Support Request - Quorvel \"q\" $(id) T\xC3\xBCrk\xC3\xA7" "e";

@@ -71,7 +71,7 @@ std::chrono::steady_clock::time_point responseDeadline(std::chrono::steady_clock
                                                        std::chrono::steady_clock::time_point replied,
                                                        std::chrono::milliseconds responseTime,
                                                        std::chrono::steady_clock::time_point deadline) {
-  return std::min(deadline, std::max(sent + responseTime, replied + kLeastResponseTimeAfterReply));
+  return std::min(deadline, std::max(sent + responseTime, replied + std::min(responseTime, kLeastResponseTimeAfterReply)));
 }
 
 bool carriesAddress(std::string_view address) {

@@ -72,8 +72,8 @@ std::chrono::milliseconds portalResponseTime(PortalBackend backend, std::chrono:
 inline constexpr std::chrono::milliseconds kLeastResponseTimeAfterReply{1500};
 // When the Response stops being awaited, for a call sent at `sent` that the
 // portal took at `replied`: `responseTime` after the call, but no sooner
-// than kLeastResponseTimeAfterReply after the reply, and never past the
-// whole exchange's `deadline`.
+// than kLeastResponseTimeAfterReply (or `responseTime` itself, when that is
+// shorter) after the reply, and never past the whole exchange's `deadline`.
 std::chrono::steady_clock::time_point responseDeadline(std::chrono::steady_clock::time_point sent,
                                                        std::chrono::steady_clock::time_point replied,
                                                        std::chrono::milliseconds responseTime,

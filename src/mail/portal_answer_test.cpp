@@ -133,6 +133,9 @@ TEST(PortalAnswerTest, ResponseIsAwaitedFromTheCallWithTimeLeftAfterTheReply) {
   EXPECT_EQ(responseDeadline(sent, at(2000), kde, deadline), at(5000)) << "a portal started on demand";
   EXPECT_EQ(responseDeadline(sent, at(4500), kde, deadline), at(6000)) << "a slow portal";
   EXPECT_EQ(responseDeadline(sent, at(24000), kde, deadline), deadline) << "past the deadline";
+  // A response time shorter than the least time after the reply is all
+  // the time given after it.
+  EXPECT_EQ(responseDeadline(sent, at(4500), milliseconds(300), deadline), at(4800)) << "a short response time";
   const auto gtk = portalResponseTime(PortalBackend::Gtk, kPortalDeadline);
   EXPECT_EQ(responseDeadline(sent, at(300), gtk, deadline), deadline);
   EXPECT_EQ(portalResponseTime(PortalBackend::Unknown, kPortalDeadline), kPortalDeadline);

@@ -197,12 +197,17 @@ TEST(ScriptExpressionTest, PercentEncodeBindsTighterThanJoin) {
 }
 
 TEST(ScriptLimitTest, RunawayScriptsStop) {
+  // Two calls a level, 24 levels deep (the text grows a letter a level):
+  // 2^24 calls, far more steps than allowed, and nothing that a depth limit
+  // stops. The `try`s cannot swallow the step limit once it is crossed.
   const std::string twice =
       "on f(x)\n"
-      "  try\n    f(x)\n  on error\n  end try\n"
-      "  try\n    f(x)\n  on error\n  end try\n"
+      "  if x is not \"" + repeated("x", 24) + "\" then\n"
+      "    try\n      f(x & \"x\")\n    on error\n    end try\n"
+      "    try\n      f(x & \"x\")\n    on error\n    end try\n"
+      "  end if\n"
       "end f";
-  EXPECT_EQ(outcome(execute(twice, "f", {Descriptor::integer(0)})), "error -1712");
+  EXPECT_EQ(outcome(execute(twice, "f", {Descriptor::text("")})), "error -1712");
   EXPECT_EQ(run("set x to \"" + repeated("x", 1024) + "\"\n" + repeated("set x to x & x\n", 40) + "return 1"),
             "error -108");
   EXPECT_EQ(run("set x to {}\n" + repeated("set x to {x, x}\n", 300) + "return 1"), "error -2706");

@@ -3,7 +3,8 @@
 # bus: records the options of ComposeEmail (reading attachment descriptors
 # whole), and the caller's command line as every local user can read it in
 # /proc (under "caller_cmdline", its words), as JSON to RECORD, then
-# answers as ANSWER says, DELAY seconds later (default 0):
+# answers as RECORD.answer says, read at each call ("ANSWER [DELAY]"): as
+# ANSWER says, DELAY seconds later (default 0):
 #   "0", "1", "2"  that code as the request's Response signal (the KDE
 #                  backend answers 1 for a started client, the GTK one 0)
 #   "deny"         an AccessDenied error instead of a request
@@ -11,9 +12,10 @@
 #   "mute"         no reply to the call at all
 # The request object takes Close as the real portal's does: the call is
 # recorded by creating RECORD.closed, and no Response follows it.
-# Started by tests/portal_test.cpp under dbus-run-session.
+# Started by tests/portal_test.cpp under dbus-run-session, once for all the
+# calls of a test.
 #
-#   portal.py RECORD ANSWER [DELAY]
+#   portal.py RECORD
 import json
 import os
 import sys
@@ -24,8 +26,7 @@ import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
 
-record, answer = sys.argv[1], sys.argv[2]
-delay_ms = int(float(sys.argv[3]) * 1000) if len(sys.argv) > 3 else 0
+record = sys.argv[1]
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
 bus = dbus.SessionBus()
 
@@ -39,9 +40,10 @@ def read_all(fd):
 
 
 class Request(dbus.service.Object):
-    def __init__(self, path):
+    def __init__(self, path, answer):
         super().__init__(bus, path)
         self.path = path
+        self.answer = answer
         self.closed = False
 
     @dbus.service.method("org.freedesktop.portal.Request")
@@ -53,7 +55,7 @@ class Request(dbus.service.Object):
     def respond(self):
         if not self.closed:
             signal = dbus.lowlevel.SignalMessage(self.path, "org.freedesktop.portal.Request", "Response")
-            signal.append(dbus.UInt32(int(answer)), dbus.Dictionary({}, signature="sv"), signature="ua{sv}")
+            signal.append(dbus.UInt32(int(self.answer)), dbus.Dictionary({}, signature="sv"), signature="ua{sv}")
             bus.send_message(signal)
         return False
 
@@ -62,6 +64,9 @@ class Portal(dbus.service.Object):
     @dbus.service.method("org.freedesktop.portal.Email", in_signature="sa{sv}", out_signature="o",
                          sender_keyword="sender", async_callbacks=("reply", "error"))
     def ComposeEmail(self, parent, options, sender, reply, error):
+        with open(record + ".answer") as told:
+            words = told.read().split()
+        answer, delay_ms = words[0], int(float(words[1]) * 1000) if len(words) > 1 else 0
         recorded = {"parent_window": str(parent)}
         caller = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
         pid = int(caller.GetConnectionUnixProcessID(sender, dbus_interface="org.freedesktop.DBus"))
@@ -76,7 +81,7 @@ class Portal(dbus.service.Object):
             json.dump(recorded, out)
         token = str(options.get("handle_token", "t"))
         path = "/org/freedesktop/portal/desktop/request/" + sender[1:].replace(".", "_") + "/" + token
-        request = Request(path)
+        request = Request(path, answer)
         if answer == "mute":
             return
         if answer == "deny":

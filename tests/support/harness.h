@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/child_process.h"
 #include "platform/unique_fd.h"
 #include "testing/scratch_directory.h"
 
@@ -182,6 +183,32 @@ struct RunOptions {
 
 RunResult run(const fs::path& exe, const std::vector<std::string>& args, const Environment& env,
               const RunOptions& options);
+
+// A program that runs beside a test, such as a stand-in service on a bus
+// of its own: started with a pipe as its standard input, it says that it is
+// ready with a first line on its standard output, and is to end once its
+// standard input is closed. Its standard error is the test's.
+class Companion {
+ public:
+  // Starts `exe` and waits for its first line (or its end), at most for
+  // kDefaultTimeout: a bound for a machine that is merely slow.
+  Companion(const fs::path& exe, const std::vector<std::string>& args, const Environment& env);
+  // Closes its standard input and waits for its end; kills its process
+  // group when it has not ended within kDefaultTimeout.
+  ~Companion();
+  Companion(const Companion&) = delete;
+  Companion& operator=(const Companion&) = delete;
+
+  // The first line it wrote, without its line feed; nothing when it ended
+  // or could not be started before writing one.
+  const std::optional<std::string>& readyLine() const { return readyLine_; }
+
+ private:
+  std::optional<std::string> readyLine_;
+  UniqueFd input_;
+  UniqueFd output_;
+  std::optional<platform::Child> child_;
+};
 
 // The account that tests running as root hand files to and run the program
 // as, when they need a user other than the test runner.

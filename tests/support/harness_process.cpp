@@ -189,6 +189,43 @@ RunResult runWithEmptyArgv(const fs::path& exe, const Environment& env, std::chr
   return spawnAndWait(exe, {}, env, options);
 }
 
+Companion::Companion(const fs::path& exe, const std::vector<std::string>& args, const Environment& env) {
+  Pipe in, out;
+  if (!makePipe(in) || !makePipe(out)) return;
+  platform::ChildSpec spec;
+  spec.paths = {exe.string()};
+  spec.arguments = {exe.string()};
+  spec.arguments.insert(spec.arguments.end(), args.begin(), args.end());
+  spec.environment.emplace();
+  for (const auto& [key, value] : env) spec.environment->push_back(key + "=" + value);
+  spec.input = in.read.get();
+  spec.output = out.write.get();
+  spec.errors = STDERR_FILENO;
+  platform::ChildStart start = platform::startChild(spec);
+  if (start.error != 0) return;
+  child_.emplace(std::move(start.child));
+  input_ = std::move(in.write);
+  output_ = std::move(out.read);
+  out.write.reset();
+
+  std::string said;
+  const Clock::time_point deadline = Clock::now() + kDefaultTimeout;
+  while (said.find('\n') == std::string::npos && output_) {
+    pollfd entry{output_.get(), POLLIN, 0};
+    const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    drain(output_, said);
+  }
+  if (const std::size_t end = said.find('\n'); end != std::string::npos) readyLine_ = said.substr(0, end);
+}
+
+Companion::~Companion() {
+  input_.reset();
+  output_.reset();
+  if (child_) child_->wait(kDefaultTimeout, platform::AtDeadline::End);
+}
+
 std::string describe(const RunResult& result) {
   std::ostringstream text;
   text << "started=" << result.started << " timedOut=" << result.timedOut;
