@@ -452,27 +452,6 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
 
-// A handler no route is known for, or whose Exec line runs its client out
-// of sight (a shell), cannot take the log: nothing is
-// opened, and the host hears so. Without a log its entry gets the mailto:
-// URI, which every handler takes.
-TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
-  const std::string shell = "sh -c \"'" + client().string() + "' \\\\\"\\\\$1\\\\\"\" sh %u";
-  for (const auto& [desktopId, exec] : std::vector<std::pair<std::string, std::string>>{
-           {"my-mail-program.desktop", "\"" + client().string() + "\" %u"}, {"neomutt.desktop", shell}}) {
-    SCOPED_TRACE(exec);
-    clearCalls();
-    makeDefaultExec(desktopId, exec);
-    expectNothingStarted(true);
-
-    prepare(jobJson(subject("x"), "b", false));
-    expectQuietExit(runWithDefaultClient());
-    EXPECT_EQ(outcome(), opened());
-    ASSERT_EQ(startedWith().size(), 1u);
-    EXPECT_EQ(argumentsMismatch(startedWith()[0], {"<uri>"}, draft()), "");
-  }
-}
-
 // A web browser as the handler composes only through a web mailer chosen
 // in its own settings; without one nothing is started. With one the
 // mailto: URI goes to it, but never a log.
