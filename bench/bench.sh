@@ -115,7 +115,7 @@ if [[ ${1:-} == --in-session ]]; then
   done
   echo "$most" >"$out-peak"
   require_success "$session_job_dir" "the job in $out"
-  hyperfine -N --style basic --warmup "$warmup" --runs "$session_runs" --prepare "rm -f $session_job_dir/result.json" \
+  hyperfine -N --style basic --warmup "$warmup" --runs "$session_runs" --prepare "rm -f $session_job_dir/result.json $session_job_dir/draft.txt" \
     --export-json "$out-times.json" "$job_command" >"$out-hyperfine.log"
   require_success "$session_job_dir" "the last timed job in $out"
   if [[ -n "$floor_command" ]]; then
@@ -343,7 +343,8 @@ cat >"$work/sandbox/session.conf" <<'CONF'
 CONF
 # driver SERVICE PORTAL COMMAND...: the stand-ins that are not "none" take
 # their places on the bus (the service in "run" mode or another of its
-# modes, the portal answering PORTAL), then the command runs; the driver
+# modes, the portal answering every call as PORTAL says), then the command
+# runs; the driver
 # exits with its status. The service runs host commands with its own
 # environment: the host's home, desktop and bus.
 cat >"$work/sandbox/driver" <<DRIVER
@@ -355,7 +356,8 @@ if [ "\$service" != none ]; then
   /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.Flatpak || exit 99
 fi
 if [ "\$portal" != none ]; then
-  /usr/bin/python3 '$stand_ins/portal.py' '$work/sandbox/portal.json' "\$portal" &
+  printf '%s\\n' "\$portal" >'$work/sandbox/portal.json.answer'
+  /usr/bin/python3 '$stand_ins/portal.py' '$work/sandbox/portal.json' &
   /usr/bin/gdbus wait --session --timeout 10 org.freedesktop.portal.Desktop || exit 99
 fi
 "\$@"
@@ -403,16 +405,17 @@ commands=("/bin/true" "$program" "$program --inspect" "$program --job $job_id")
 targets=(- 1.2 1.2 3)
 
 # Times commands with hyperfine in ENV (the name of an env command array)
-# into $work/NAME-times.json, removing JOB_DIR's result.json before each
-# run: a host's job never finds one, and a run that replaced the last
-# run's file would time the file system's flush of a file renamed over
+# into $work/NAME-times.json, removing JOB_DIR's result.json and the
+# texts file draft.txt (written for Thunderbird and NeoMutt) before each
+# run: a host's job never finds them, and a run that replaced the last
+# run's files would time the file system's flush of a file renamed over
 # another (ext4 does it for a file replaced that way), 0.4-10 ms a run on
 # the loaded machine, which no job has.
 #   time_cases ENV NAME JOB_DIR WARMUP RUNS COMMAND...
 time_cases() {
   local -n case_env="$1"
   # -N: no shell in between, so the floor is one exec of /bin/true.
-  "${case_env[@]}" hyperfine -N --style basic --warmup "$4" --runs "$5" --prepare "rm -f $3/result.json" \
+  "${case_env[@]}" hyperfine -N --style basic --warmup "$4" --runs "$5" --prepare "rm -f $3/result.json $3/draft.txt" \
     --export-json "$work/$2-times.json" "${@:6}" >"$work/hyperfine-$2.log"
 }
 echo "== timing ${runs} runs per case"

@@ -87,10 +87,13 @@
 #                      first one's dialog is DRAFT_FAILED), the first opened
 #   --busy             (claws-mail or sylpheed, running) a first job with a
 #                      log, whose composer and dialogs (Claws Mail's notice
-#                      that a file was attached) are left open, then a second
-#                      job: a composer for each job that opened once the
-#                      dialogs are closed; Claws Mail: the first opened, the
-#                      second DRAFT_FAILED
+#                      that a file was attached; for Sylpheed, whose request
+#                      opens none, the alert its Send brings without a
+#                      recipient) are left open, then a second job: a
+#                      composer for each job that opened once the dialogs
+#                      are closed; Claws Mail: the first opened, the second
+#                      DRAFT_FAILED. Prints whether the running instance
+#                      answered its --status query meanwhile
 #   --servers-down     (geary) the account's IMAP and SMTP servers do not
 #                      answer (nothing listens on their ports), its password
 #                      stored; Geary has never met them
@@ -1218,18 +1221,24 @@ elif [[ $setup_case == busy ]]; then
   sleep 2
   if [[ $client == sylpheed ]]; then
     # Sylpheed's request opens no dialog of its own: the user opens one.
-    # Send, pressed in the first composer without a recipient, brings its
-    # alert "Recipient is not specified."
+    # Send (its toolbar's first button), clicked in the first composer
+    # without a recipient, brings its alert "Recipient is not specified."
     w=$(xdotool search --name ' - Compose$' 2>/dev/null | head -n 1 || true)
     if [[ -n $w ]]; then
       focus_window "$w"
       sleep 0.5
-      xdotool key ctrl+Return
+      xdotool mousemove --window "$w" 40 45 click 1
     fi
     for _ in $(seq 25); do xdotool search --name '^(Error|Warning|Notice)$' >/dev/null 2>&1 && break; sleep 0.2; done
     sleep 1
+    [[ -z ${CHECK_SCREENSHOT:-} ]] || import -window root "${CHECK_SCREENSHOT%.png}-dialog.png" 2>/dev/null || true
   fi
   echo "windows after the first job: $(xdotool search --name . getwindowname %@ 2>/dev/null | sort -u | paste -sd '|')"
+  # Whether the running instance answers its --status query now (the
+  # program asks it before handing a request on).
+  query_start=$EPOCHREALTIME
+  if timeout 5 "${session[@]}" "$client" --status >/dev/null 2>&1; then query="answered"; else query="not answered (status $?)"; fi
+  printf 'its --status query: %s after %.1f s\n' "$query" "$(python3 -c "print($EPOCHREALTIME - $query_start)")"
   second_id=$(make_job)
   second_start=$EPOCHREALTIME
   "${session[@]}" "$program" --job "$second_id" || true

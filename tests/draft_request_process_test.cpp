@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <iomanip>
-#include <sstream>
 
 #include "job_fixture.h"
 
@@ -303,52 +301,65 @@ mode_t modeOf(const fs::path& path) {
   return st.st_mode & 07777;
 }
 
-class ResultUnderUmask : public DraftRequest, public ::testing::WithParamInterface<mode_t> {};
+// The result replaces whatever stood at result.json (an earlier, longer
+// document; a link, whose target is left alone), is private whatever the
+// umask, and is alone in the job directory but for what the program did not
+// write: leftovers of its own interrupted writes are removed.
+struct ResultCase {
+  std::string name;
+  mode_t umask;
+  // Given the job directory and a file elsewhere (0644, "target").
+  std::function<void(const fs::path& jobDir, const fs::path& target)> plant;
+  std::vector<std::string> kept;  // besides job.json and result.json
+};
 
-TEST_P(ResultUnderUmask, IsPrivateAndAlone) {
-  useScript(kReplyOpened);
-  prepareWith(false);
-  RunOptions options;
-  options.umask = GetParam();
-  expectQuietExit(runJob(options));
-  EXPECT_EQ(modeOf(resultPath()), 0600u);
-  EXPECT_EQ(readFile(resultPath()), R"({"ok":true})");
-  EXPECT_EQ(entriesOf(jobDir()), (std::vector<std::string>{"job.json", "result.json"}));
-}
+void PrintTo(const ResultCase& c, std::ostream* os) { *os << c.name; }
 
-std::string umaskName(const ::testing::TestParamInfo<mode_t>& info) {
-  std::ostringstream name;
-  name << "Umask" << std::oct << std::setw(3) << std::setfill('0') << info.param;
-  return name.str();
-}
+class ResultDocument : public DraftRequest, public ::testing::WithParamInterface<ResultCase> {};
 
-INSTANTIATE_TEST_SUITE_P(Umasks, ResultUnderUmask, ::testing::Values(0000, 0022, 0077, 0777), umaskName);
-
-TEST_F(DraftRequest, EarlierResultIsReplacedWhole) {
-  useScript(kReplyOpened);
-  prepareWith(false);
-  const std::string earlier = R"({"ok":false,"code":"MAIL_PERMISSION_DENIED","note":"from an earlier run"})";
-  writeFile(resultPath(), earlier, 0644);
-  expectQuietExit(runJob());
-  // A strict parse fails on anything left over from the longer document.
-  EXPECT_EQ(outcome(), opened()) << readFile(resultPath());
-  EXPECT_EQ(modeOf(resultPath()), 0600u);
-  EXPECT_EQ(entriesOf(jobDir()), (std::vector<std::string>{"job.json", "result.json"}));
-}
-
-TEST_F(DraftRequest, LinkAtResultIsReplacedAndItsTargetLeftAlone) {
+TEST_P(ResultDocument, IsWholePrivateAndAlone) {
+  const ResultCase& c = GetParam();
   useScript(kReplyOpened);
   prepareWith(false);
   const fs::path target = root() / "elsewhere.json";
   writeFile(target, "target", 0644);
-  makeSymlink(target, resultPath());
-  expectQuietExit(runJob());
+  c.plant(jobDir(), target);
+  RunOptions options;
+  options.umask = c.umask;
+  expectQuietExit(runJob(options));
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(resultPath())));
-  EXPECT_EQ(outcome(), opened());
+  EXPECT_EQ(readFile(resultPath()), R"({"ok":true})");
   EXPECT_EQ(modeOf(resultPath()), 0600u);
   EXPECT_EQ(readFile(target), "target");
   EXPECT_EQ(modeOf(target), 0644u);
+  std::vector<std::string> entries = c.kept;
+  entries.insert(entries.end(), {"job.json", "result.json"});
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entriesOf(jobDir()), entries);
 }
+
+const auto kNothing = [](const fs::path&, const fs::path&) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Plants, ResultDocument,
+    ::testing::Values(
+        ResultCase{"Umask000", 0000, kNothing, {}}, ResultCase{"Umask022", 0022, kNothing, {}},
+        ResultCase{"Umask077", 0077, kNothing, {}}, ResultCase{"Umask777", 0777, kNothing, {}},
+        ResultCase{"EarlierResult", 0022,
+                   [](const fs::path& d, const fs::path&) {
+                     writeFile(d / "result.json",
+                               R"({"ok":false,"code":"MAIL_PERMISSION_DENIED","note":"from an earlier run"})", 0644);
+                   },
+                   {}},
+        ResultCase{"LinkAtResult", 0022, [](const fs::path& d, const fs::path& t) { makeSymlink(t, d / "result.json"); },
+                   {}},
+        ResultCase{"LeftoversOfInterruptedWrites", 0022,
+                   [](const fs::path& d, const fs::path&) {
+                     writeFile(d / ".result.json.00112233445566aa", "{\"ok\":", 0600);
+                     writeFile(d / ".result.json.keep", "not ours", 0600);
+                   },
+                   {".result.json.keep"}}),
+    [](const auto& info) { return info.param.name; });
 
 // A write that cannot complete is a failed write like any other: the process
 // still ends quietly with status 0 and leaves nothing of it behind, and what
@@ -366,16 +377,6 @@ TEST_F(DraftRequest, WriteBeyondTheFileSizeLimitFailsQuietly) {
   EXPECT_EQ(entriesOf(jobDir()), (std::vector<std::string>{"job.json", "result.json"}));
   EXPECT_EQ(readFile(resultPath()), earlier);
   EXPECT_EQ(modeOf(resultPath()), 0600u) << "the job got as far as the write";
-}
-
-TEST_F(DraftRequest, LeftoversOfInterruptedWritesAreRemoved) {
-  useScript(kReplyOpened);
-  prepareWith(false);
-  writeFile(jobDir() / ".result.json.00112233445566aa", "{\"ok\":", 0600);
-  writeFile(jobDir() / ".result.json.keep", "not ours", 0600);
-  expectQuietExit(runJob());
-  EXPECT_EQ(outcome(), opened());
-  EXPECT_EQ(entriesOf(jobDir()), (std::vector<std::string>{".result.json.keep", "job.json", "result.json"}));
 }
 
 // ---------------------------------------------------------------------------

@@ -155,14 +155,4 @@ TEST_F(Inspect, RunningOutOfMemoryEndsWithTwoOrAWholeReport) {
   EXPECT_GT(withoutReport, 0) << "no failed allocation reached the self-check";
 }
 
-TEST_F(Inspect, NeverReadsTheJobCommandLine) {
-  // With a well-formed job prepared, "--inspect" still only reports.
-  const Bundle bundle = makeBundle(temp_.path());
-  writeInfo(bundle, standardInfo("dev"));
-  writeResource(bundle, "support-mail.applescript", kSucceedingMailScript);
-  makeDirectory(temp_.path() / "home");
-  prepareJob(temp_.path() / "home", kDevToolDir, "00000000-0000-0000-0000-000000000000");
-  report(inspect(bundle.executable));
-}
-
 }  // namespace

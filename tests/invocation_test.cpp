@@ -521,15 +521,4 @@ INSTANTIATE_TEST_SUITE_P(
                       WellFormedCase{"BinaryInfoPlist", "prod", std::string(kJobId), true}),
     [](const auto& info) { return info.param.name; });
 
-// Once the job document is accepted, a failure still ends with a result.
-TEST_F(JobWorld, AcceptedJobWithoutScriptReportsFailure) {
-  ASSERT_EQ(::unlink((bundle().resources / "support-mail.applescript").c_str()), 0);
-  const fs::path jobDir = prepareJob(home(), kDevToolDir, kJobId);
-  expectQuietExit(runProgram(jobArgs(), home()));
-  ASSERT_TRUE(fs::exists(jobDir / "result.json"));
-  // Member order is the serialiser's business; compare the parsed object.
-  const auto outcome = nlohmann::json::parse(readFile(jobDir / "result.json"), nullptr, false);
-  EXPECT_EQ(outcome, (nlohmann::json{{"ok", false}, {"code", "DRAFT_FAILED"}}));
-}
-
 }  // namespace

@@ -452,40 +452,6 @@ TEST_P(KnownClient, ReceivesTheArgumentsOfItsRoute) {
 INSTANTIATE_TEST_SUITE_P(Clients, KnownClient, ::testing::ValuesIn(clientCases()),
                          [](const auto& info) { return info.param.name; });
 
-// A handler no route is known for, or whose Exec line runs its client out
-// of sight (a shell), cannot take the log: nothing is
-// opened, and the host hears so. Without a log its entry gets the mailto:
-// URI, which every handler takes.
-TEST_F(DefaultClient, UnknownHandlerOpensNothingWhenALogIsAsked) {
-  const std::string shell = "sh -c \"'" + client().string() + "' \\\\\"\\\\$1\\\\\"\" sh %u";
-  for (const auto& [desktopId, exec] : std::vector<std::pair<std::string, std::string>>{
-           {"my-mail-program.desktop", "\"" + client().string() + "\" %u"}, {"neomutt.desktop", shell}}) {
-    SCOPED_TRACE(exec);
-    clearCalls();
-    makeDefaultExec(desktopId, exec);
-    expectNothingStarted(true);
-
-    prepare(jobJson(subject("x"), "b", false));
-    expectQuietExit(runWithDefaultClient());
-    EXPECT_EQ(outcome(), opened());
-    ASSERT_EQ(startedWith().size(), 1u);
-    EXPECT_EQ(argumentsMismatch(startedWith()[0], {"<uri>"}, draft()), "");
-  }
-}
-
-// A known client that was never set up would show its account set-up
-// instead of a composer: nothing is started, with or without a log.
-TEST_F(DefaultClient, ClientNeverSetUpIsNotStarted) {
-  for (const auto& [desktopId, files] : std::vector<std::pair<std::string, fs::path>>{
-           {"thunderbird.desktop", home() / ".thunderbird"}, {"claws-mail.desktop", home() / ".claws-mail"}}) {
-    SCOPED_TRACE(desktopId);
-    removeTree(files);
-    useClientNamed(desktopId.substr(0, desktopId.find('.')));
-    makeDefault(desktopId, "%u");
-    for (const bool log : {true, false}) expectNothingStarted(log);
-  }
-}
-
 // A web browser as the handler composes only through a web mailer chosen
 // in its own settings; without one nothing is started. With one the
 // mailto: URI goes to it, but never a log.
@@ -636,33 +602,22 @@ TEST_F(DefaultClient, WrappedExecRunsTheClientItWraps) {
   expectTerminalThenClient({"-e"}, {"-H", "<draftfile>", "-a", "<log>", "--"});
 }
 
-// A subject that is more than one header line never reaches a client, on
-// any route: the text after a line break would be read as headers of its
-// own (recipients of the log among them). The job is still answered.
-TEST_F(DefaultClient, SubjectThatIsNotOneLineStartsNothingOnAnyRoute) {
-  const std::string injected = "Bcc: evil@example.org";
-  struct Route {
-    std::string name;
-    std::string desktopId;
-    bool terminal;
-    bool mailer;
-  };
-  const Route routes[] = {{"MAILER", "thunderbird.desktop", false, true},
-                          {"default client", "thunderbird.desktop", false, false},
-                          {"unknown default client", "firefox-esr.desktop", false, false},
-                          {"client in a terminal", "neomutt.desktop", true, false}};
-  for (const Route& route : routes) {
-    for (const std::string separator : {"\n", "\r", "\r\n", "\v", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"}) {
-      SCOPED_TRACE(route.name + ", separator " + testing::PrintToString(separator));
-      clearCalls();
-      makeDefault(route.desktopId, "%u", route.terminal);
-      prepare(jobJson(subject("x" + separator + injected), "b", false));
-      Environment overrides;
-      if (route.mailer) overrides["MAILER"] = composerPath().string();
-      expectQuietExit(runWithDefaultClient(overrides));
-      EXPECT_EQ(outcome(), failed());
-      EXPECT_TRUE(startedWith().empty()) << "a client, terminal or composer was started";
-    }
+// A subject that is more than one header line never reaches a client: the
+// text after a line break would be read as headers of its own (recipients
+// of the log among them). The job is still answered. Which characters end
+// a header line is a unit test of the header line; that the check comes
+// before any route is chosen, one of the mail service.
+TEST_F(DefaultClient, SubjectThatIsNotOneLineStartsNothing) {
+  for (const auto& [separator, mailer] : {std::pair{"\r\n", true}, {"\xE2\x80\xA8", false}}) {
+    SCOPED_TRACE(mailer ? "MAILER" : "default client");
+    clearCalls();
+    makeDefault("thunderbird.desktop", "%u");
+    prepare(jobJson(subject(std::string("x") + separator + "Bcc: evil@example.org"), "b", false));
+    Environment overrides;
+    if (mailer) overrides["MAILER"] = composerPath().string();
+    expectQuietExit(runWithDefaultClient(overrides));
+    EXPECT_EQ(outcome(), failed());
+    EXPECT_TRUE(startedWith().empty()) << "a client or composer was started";
   }
 }
 

@@ -3,10 +3,19 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
+namespace {
+
+bool isAbsolute(const std::optional<std::string>& path) { return path && path->starts_with('/'); }
+
+}  // namespace
+
 JobHome jobHome(const platform::HomeFacts& facts) {
   JobHome chosen;
-  chosen.home = platform::homeFrom(facts);
-  if (!chosen.home) {
+  if (isAbsolute(facts.homeVariable)) {
+    chosen.home = facts.homeVariable;
+  } else if (isAbsolute(facts.passwordHome)) {
+    chosen.home = facts.passwordHome;
+  } else {
     chosen.breach = RuleBreach{facts.homeVariable ? Reason::homeNotAbsolute : Reason::homeMissing, ""};
   }
   return chosen;

@@ -8,7 +8,8 @@
 #include "job/rule_breach.h"
 #include "platform/home.h"
 
-// The home for jobs (platform::homeFrom), or why there is none: homeMissing
+// The home for jobs: HOME when it holds an absolute path, otherwise the
+// password entry's home when that is absolute; or why there is none: homeMissing
 // when HOME is unset and the password entry names no absolute home,
 // homeNotAbsolute when HOME holds a relative path and the password entry
 // names no absolute home. As given, not standardised.

@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "mail/program_search.h"
 #include "platform/child_process.h"
 #include "platform/error_numbers.h"
+#include "platform/memory_file.h"
 
 namespace mail {
 
@@ -61,11 +63,11 @@ ProgramRun runProgram(const std::vector<std::string>& command, const std::vector
   if (ProgramRun refused = refusal(command); refused.errorNumber != 0) return refused;
   ChildSpec spec = specFor(command, environment);
   spec.output = kCaptureStream;
-  UniqueFd inputFile;
+  std::optional<UniqueFd> inputFile;
   if (!input.empty()) {
-    inputFile = sealedInputFile(input);
+    inputFile = sealedMemoryFile(input);
     if (!inputFile) return systemFailure("memfd_create", errno);
-    spec.input = inputFile.get();
+    spec.input = inputFile->get();
   }
   ChildStart start = startChild(spec);
   if (start.error != 0) return failure(launchErrorNumber(start.error), cantRun(command[0], start.error));

@@ -217,7 +217,9 @@ TEST_F(RunProgramTest, ProgramStillRunningAfterTheGraceTimeCountsAsSuccess) {
   const pid_t pid = static_cast<pid_t>(std::atol(said.c_str()));
   ASSERT_GT(pid, 0) << "the program was not left running to say its id";
   EXPECT_EQ(kill(pid, 0), 0) << "the program was not left running";
+  // Reaped too, so that no later test in this process finds a child of it.
   kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 }  // namespace

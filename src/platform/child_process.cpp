@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -37,12 +39,15 @@ int groupingFlags(ChildSpec::Grouping grouping) {
   return 0;
 }
 
+// A close-on-exec copy of `fd` numbered `lowest` or above.
+UniqueFd copyAbove(int fd, int lowest = STDERR_FILENO + 1) { return UniqueFd(fcntl(fd, F_DUPFD_CLOEXEC, lowest)); }
+
 // The same descriptor moved above the standard streams: with this
 // process's own standard streams closed, a new descriptor can be 0, 1 or 2,
 // and setting up the child's streams would then overwrite one of them.
 UniqueFd aboveStandardStreams(UniqueFd fd) {
   if (!fd || fd.get() > STDERR_FILENO) return fd;
-  return UniqueFd(fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+  return copyAbove(fd.get());
 }
 
 // MFD_NOEXEC_SEAL is newer than some C library headers.
@@ -70,34 +75,12 @@ UniqueFd captureFile() {
   return fd;
 }
 
-}  // namespace
-
-UniqueFd sealedInputFile(std::string_view bytes) {
-  UniqueFd file(memfd_create("child-input", MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_NOEXEC_SEAL));
-  if (!file && errno == EINVAL) file.reset(memfd_create("child-input", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-  if (!file) return file;
-  for (std::string_view rest = bytes; !rest.empty();) {
-    const ssize_t written = write(file.get(), rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return UniqueFd();
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (lseek(file.get(), 0, SEEK_SET) != 0 ||
-      fcntl(file.get(), F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
-    return UniqueFd();
-  }
-  return file;
-}
-
-namespace {
-
-UniqueFd devNull(int flags) { return aboveStandardStreams(UniqueFd(open("/dev/null", flags | O_CLOEXEC))); }
-
 // A stream the program gets: the caller's descriptor (a private copy above
-// the standard streams), /dev/null, or the capture file.
-UniqueFd streamFor(int choice, bool capture) {
-  if (choice >= 0) return UniqueFd(fcntl(choice, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
-  if (choice == kDiscardStream) return devNull(O_WRONLY);
+// the standard streams), /dev/null opened with `discardMode`, or the
+// capture file when `capture` allows it.
+UniqueFd streamFor(int choice, int discardMode, bool capture) {
+  if (choice >= 0) return copyAbove(choice);
+  if (choice == kDiscardStream) return aboveStandardStreams(UniqueFd(open("/dev/null", discardMode | O_CLOEXEC)));
   if (choice == kCaptureStream && capture) return aboveStandardStreams(captureFile());
   errno = EINVAL;
   return UniqueFd();
@@ -112,13 +95,25 @@ std::vector<char*> nullTerminated(const std::vector<std::string>& words) {
   return pointers;
 }
 
+// What a start asks beyond its ChildSpec.
+struct LaunchMode {
+  // Standard output may be kCaptureStream: an attached start.
+  bool capture = false;
+  // The program starts with every signal blocked: a watcher, until it has
+  // set up its own.
+  bool signalsBlocked = false;
+};
+
 // Everything one start needs, made before any process is created, so that
-// spawn() allocates nothing and may run in a forked watcher.
+// spawn() allocates nothing and may run in a forked watcher. Every way of
+// starting (attached, through a watcher executable, in a forked watcher)
+// goes through it.
 class Launch {
  public:
-  Launch() {
+  Launch(const ChildSpec& spec, LaunchMode mode) : paths_(spec.paths) {
     actionsReady_ = posix_spawn_file_actions_init(&actions_) == 0;
     attributesReady_ = posix_spawnattr_init(&attributes_) == 0;
+    error_ = actionsReady_ && attributesReady_ ? prepare(spec, mode) : ENOMEM;
   }
   ~Launch() {
     if (actionsReady_) posix_spawn_file_actions_destroy(&actions_);
@@ -127,72 +122,18 @@ class Launch {
   Launch(const Launch&) = delete;
   Launch& operator=(const Launch&) = delete;
 
-  // Returns 0 or an errno value. `signalsBlocked`: the program starts with
-  // every signal blocked (a watcher, until it has set up its own).
-  int prepare(const ChildSpec& spec, bool capture, bool signalsBlocked = false) {
-    if (!actionsReady_ || !attributesReady_) return ENOMEM;
-    paths_ = &spec.paths;
-    input_ = spec.input >= 0 ? UniqueFd(fcntl(spec.input, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)) : devNull(O_RDONLY);
-    if (!input_) return errno;
-    output_ = streamFor(spec.output, capture);
-    if (!output_) return errno;
-    errors_ = streamFor(spec.errors, false);
-    if (!errors_) return errno;
-    if (spec.output == kCaptureStream) {
-      captured_ = UniqueFd(fcntl(output_.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
-      if (!captured_) return errno;
-    }
-    environment_ = spec.environment ? *spec.environment : processEnvironment();
-    // Copies numbered above every target, so that no set-up step
-    // overwrites a copy that a later one reads.
-    const int firstFree = STDERR_FILENO + 1 + static_cast<int>(spec.inherited.size());
-    for (const int fd : spec.inherited) {
-      inherited_.emplace_back(fcntl(fd, F_DUPFD_CLOEXEC, firstFree));
-      if (!inherited_.back()) return errno;
-    }
-    argv_ = nullTerminated(spec.arguments);
-    envp_ = nullTerminated(environment_);
-
-    // The standard streams first: a copy made for one of them may have a
-    // number an inherited descriptor goes to next.
-    for (const auto& [fd, target] : {std::pair{input_.get(), STDIN_FILENO}, std::pair{output_.get(), STDOUT_FILENO},
-                                     std::pair{errors_.get(), STDERR_FILENO}}) {
-      if (const int error = posix_spawn_file_actions_adddup2(&actions_, fd, target); error != 0) return error;
-    }
-    for (std::size_t i = 0; i < inherited_.size(); ++i) {
-      const int target = STDERR_FILENO + 1 + static_cast<int>(i);
-      if (const int error = posix_spawn_file_actions_adddup2(&actions_, inherited_[i].get(), target); error != 0) {
-        return error;
-      }
-    }
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    for (const int error : {
-             // Nothing else of this process's own (a host's pipes, a test
-             // runner's files) reaches the program.
-             posix_spawn_file_actions_addclosefrom_np(&actions_, firstFree),
-             posix_spawnattr_setsigmask(&attributes_, signalsBlocked ? &all : &none),
-             // A signal this process ignores would stay ignored otherwise.
-             posix_spawnattr_setsigdefault(&attributes_, &all),
-             // Process group 0: the program's own pid.
-             posix_spawnattr_setpgroup(&attributes_, 0),
-             posix_spawnattr_setflags(&attributes_, static_cast<short>(groupingFlags(spec.grouping) |
-                                                                      POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)),
-         }) {
-      if (error != 0) return error;
-    }
-    return 0;
-  }
+  // 0, or why the start could not be prepared (an errno value).
+  int error() const { return error_; }
 
   // Starts the first path that can be started, passing over those that are
   // not there, as the C library's look-up does. Returns 0, or why nothing
-  // was started: the refusal met on the way or ENOENT when no path exists.
-  // Allocates nothing: the watcher calls it after fork.
+  // was started: the preparation's error, the refusal met on the way, or
+  // ENOENT when no path exists. Allocates nothing: the watcher calls it
+  // after fork.
   int spawn(pid_t& pid) const {
+    if (error_ != 0) return error_;
     int refusal = 0;
-    for (const std::string& path : *paths_) {
+    for (const std::string& path : paths_) {
       // Looking first spares a process start for every path that does not
       // hold the program.
       if (access(path.c_str(), F_OK) != 0 && (errno == ENOENT || errno == ENOTDIR)) continue;
@@ -210,14 +151,66 @@ class Launch {
   UniqueFd takeCaptured() { return std::move(captured_); }
 
  private:
+  // Returns 0 or an errno value.
+  int prepare(const ChildSpec& spec, LaunchMode mode) {
+    // The standard streams first: a copy made for one of them may have a
+    // number an inherited descriptor goes to next. Standard input is the
+    // caller's descriptor or /dev/null.
+    const int choices[] = {spec.input >= 0 ? spec.input : kDiscardStream, spec.output, spec.errors};
+    for (int target = STDIN_FILENO; target <= STDERR_FILENO; ++target) {
+      streams_[target] = streamFor(choices[target], target == STDIN_FILENO ? O_RDONLY : O_WRONLY,
+                                   mode.capture && target == STDOUT_FILENO);
+      if (!streams_[target]) return errno;
+      if (const int error = posix_spawn_file_actions_adddup2(&actions_, streams_[target].get(), target); error != 0) {
+        return error;
+      }
+    }
+    if (spec.output == kCaptureStream) {
+      captured_ = copyAbove(streams_[STDOUT_FILENO].get());
+      if (!captured_) return errno;
+    }
+    // Copies numbered above every target, so that no set-up step
+    // overwrites a copy that a later one reads.
+    const int firstFree = STDERR_FILENO + 1 + static_cast<int>(spec.inherited.size());
+    for (std::size_t i = 0; i < spec.inherited.size(); ++i) {
+      inherited_.push_back(copyAbove(spec.inherited[i], firstFree));
+      if (!inherited_.back()) return errno;
+      const int target = STDERR_FILENO + 1 + static_cast<int>(i);
+      if (const int error = posix_spawn_file_actions_adddup2(&actions_, inherited_[i].get(), target); error != 0) {
+        return error;
+      }
+    }
+    environment_ = spec.environment ? *spec.environment : processEnvironment();
+    argv_ = nullTerminated(spec.arguments);
+    envp_ = nullTerminated(environment_);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    for (const int error : {
+             // Nothing else of this process's own (a host's pipes, a test
+             // runner's files) reaches the program.
+             posix_spawn_file_actions_addclosefrom_np(&actions_, firstFree),
+             posix_spawnattr_setsigmask(&attributes_, mode.signalsBlocked ? &all : &none),
+             // A signal this process ignores would stay ignored otherwise.
+             posix_spawnattr_setsigdefault(&attributes_, &all),
+             // Process group 0: the program's own pid.
+             posix_spawnattr_setpgroup(&attributes_, 0),
+             posix_spawnattr_setflags(&attributes_, static_cast<short>(groupingFlags(spec.grouping) |
+                                                                      POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF)),
+         }) {
+      if (error != 0) return error;
+    }
+    return 0;
+  }
+
   posix_spawn_file_actions_t actions_{};
   posix_spawnattr_t attributes_{};
   bool actionsReady_ = false;
   bool attributesReady_ = false;
-  const std::vector<std::string>* paths_ = nullptr;
-  UniqueFd input_;
-  UniqueFd output_;
-  UniqueFd errors_;
+  int error_ = 0;
+  std::vector<std::string> paths_;
+  UniqueFd streams_[3];
   UniqueFd captured_;
   std::vector<UniqueFd> inherited_;
   std::vector<std::string> environment_;
@@ -270,6 +263,22 @@ bool reap(pid_t pid, int options, int& status, bool& done) {
   }
 }
 
+// Reaps a process whose status nobody needs, waiting for its end. With
+// SIGCHLD ignored the system reaps it by itself and this fails with ECHILD,
+// which is just as good.
+void reapQuietly(pid_t pid) {
+  int ignored = 0;
+  bool done = false;
+  reap(pid, 0, ignored, done);
+}
+
+// Ends a started program and its process group, which it leads and which
+// holds what it started unless that moved elsewhere.
+void killWithGroup(pid_t leader) {
+  kill(-leader, SIGKILL);
+  kill(leader, SIGKILL);
+}
+
 ChildWait unknown(int error) { return ChildWait{ChildWait::State::Unknown, 0, error}; }
 
 // How long a watcher that has told the end may take to exit: it exits right
@@ -307,11 +316,6 @@ bool readRecord(int fd, Record& record) {
   }
 }
 
-// The watcher, in the grandchild: it belongs to no one but init (or the
-// nearest subreaper), so the caller is left with no child. It starts the
-// program, reports the start, keeps nothing of the caller's open while it
-// waits, and reports the end. Only async-signal-safe calls and the prepared
-// spawn run here, since the caller may have other threads.
 // Closes every descriptor but those in `keep` (ascending, none negative).
 void closeAllBut(const std::vector<int>& keep) {
   unsigned next = 0;
@@ -352,10 +356,8 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
       char request = 0;
       const ssize_t n = recv(requests, &request, 1, MSG_DONTWAIT);
       if (n == 1 && !asked) {
-        // The program leads its own process group, and is not reaped yet:
-        // the number cannot have passed to another process.
-        kill(-pid, SIGKILL);
-        kill(pid, SIGKILL);
+        // Not reaped yet: the number cannot have passed to another process.
+        killWithGroup(pid);
         asked = true;
       } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         requests = -1;
@@ -371,6 +373,11 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
   return asked;
 }
 
+// The watcher, in the grandchild: it belongs to no one but init (or the
+// nearest subreaper), so the caller is left with no child. It starts the
+// program, reports the start, keeps nothing of the caller's open while it
+// waits, and reports the end. Only async-signal-safe calls and the prepared
+// spawn run here, since the caller may have other threads.
 // A start is reported when the caller waits for it, or when it failed:
 // otherwise the pipe stays unreadable until the end.
 [[noreturn]] void watch(const Launch& launch, int report, const std::vector<int>& keep, int requests,
@@ -417,16 +424,10 @@ std::vector<std::string> processEnvironment() {
 
 ChildStart startChild(const ChildSpec& spec) {
   ChildStart start;
-  Launch launch;
-  if (const int error = launch.prepare(spec, true); error != 0) {
-    start.error = error;
-    return start;
-  }
+  Launch launch(spec, {.capture = true});
   pid_t pid = -1;
-  if (const int error = launch.spawn(pid); error != 0) {
-    start.error = error;
-    return start;
-  }
+  start.error = launch.spawn(pid);
+  if (start.error != 0) return start;
   start.child.pid_ = pid;
   start.child.process_ = processDescriptorOf(pid);
   start.child.output_ = launch.takeCaptured();
@@ -455,10 +456,7 @@ ChildWait Child::wait(std::chrono::milliseconds limit, AtDeadline atDeadline) {
     return *ended_;
   }
   if (atDeadline == AtDeadline::LeaveRunning) return ChildWait{ChildWait::State::StillRunning, 0, 0};
-  // The program leads its own process group; what it started is in it too
-  // unless it moved elsewhere.
-  kill(-pid_, SIGKILL);
-  kill(pid_, SIGKILL);
+  killWithGroup(pid_);
   if (!reap(pid_, 0, status, done) || !done) return unknown(errno);
   ended_ = ChildWait{ChildWait::State::EndedAtDeadline, status, 0};
   return *ended_;
@@ -518,16 +516,45 @@ constexpr std::size_t kWatcherWordsBeforePaths = 8;
 constexpr std::size_t kMaxWatcherCount = 64;
 constexpr int kReportDescriptor = STDERR_FILENO + 1;
 
-const char* groupingWord(ChildSpec::Grouping grouping) {
-  switch (grouping) {
-    case ChildSpec::Grouping::OwnSession:
-      return "own-session";
-    case ChildSpec::Grouping::OwnProcessGroup:
-      return "own-group";
-    case ChildSpec::Grouping::Callers:
-      break;
+// The words of each setting, indexed by its value.
+constexpr std::string_view kReportStartWords[] = {"report-failed-start", "report-start"};
+constexpr std::string_view kEndableWords[] = {"not-endable", "endable"};
+// In the order of ChildSpec::Grouping.
+constexpr std::string_view kGroupingWords[] = {"own-session", "own-group", "callers"};
+
+// The value `word` stands for among a setting's words.
+std::optional<std::size_t> settingIn(std::string_view word, std::span<const std::string_view> words) {
+  const auto found = std::ranges::find(words, word);
+  if (found == words.end()) return std::nullopt;
+  return static_cast<std::size_t>(found - words.begin());
+}
+
+// A count as the caller writes it: decimal digits, no leading zero, at
+// most kMaxWatcherCount.
+std::optional<std::size_t> countIn(std::string_view word) {
+  std::size_t count = 0;
+  const char* const end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, count);
+  if (error != std::errc() || stop != end || (word.size() > 1 && word[0] == '0') || count > kMaxWatcherCount) {
+    return std::nullopt;
   }
-  return "callers";
+  return count;
+}
+
+// The watcher executable's command line for a start.
+std::vector<std::string> watcherArguments(const std::string& watcher, const ChildSpec& spec,
+                                          const DetachedOptions& options, std::size_t keptCount) {
+  std::vector<std::string> words = {watcher,
+                                    std::string(kWatcherMarker),
+                                    std::string(kReportStartWords[options.awaitStart]),
+                                    std::string(kEndableWords[options.endable]),
+                                    std::string(kGroupingWords[static_cast<std::size_t>(spec.grouping)]),
+                                    std::to_string(keptCount),
+                                    std::to_string(spec.inherited.size()),
+                                    std::to_string(spec.paths.size())};
+  words.insert(words.end(), spec.paths.begin(), spec.paths.end());
+  words.insert(words.end(), spec.arguments.begin(), spec.arguments.end());
+  return words;
 }
 
 // The pipe a watcher reports on and, for an endable start, the socket it
@@ -539,28 +566,33 @@ struct Channels {
   UniqueFd writing;
   UniqueFd endRequests;
   UniqueFd requests;
-  int error = 0;
+
+  // The watcher's ends, in the order the watcher executable gets them.
+  std::vector<int> watcherEnds() const {
+    std::vector<int> ends = {writing.get()};
+    if (requests) ends.push_back(requests.get());
+    return ends;
+  }
+  // Called once the watcher holds its own copies: the pipe then ends when
+  // the watcher does.
+  void handedToWatcher() {
+    writing.reset();
+    requests.reset();
+  }
 };
 
-Channels makeChannels(bool endable) {
-  Channels channels;
+// Makes fresh channels; 0 or an errno value.
+int makeChannels(bool endable, Channels& channels) {
   int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) {
-    channels.error = errno;
-    return channels;
-  }
+  if (pipe2(ends, O_CLOEXEC) != 0) return errno;
   channels.reading.reset(ends[0]);
   channels.writing.reset(ends[1]);
   if (endable) {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-      channels.error = errno;
-      return channels;
-    }
-    channels.endRequests.reset(pair[0]);
-    channels.requests.reset(pair[1]);
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return errno;
+    channels.endRequests.reset(ends[0]);
+    channels.requests.reset(ends[1]);
   }
-  return channels;
+  return 0;
 }
 
 // Starts the watcher executable with posix_spawn, which shares this
@@ -570,24 +602,10 @@ Channels makeChannels(bool endable) {
 // watcher took over; it then started nothing, and the channels are spent.
 bool startThroughWatcher(const std::string& watcher, const ChildSpec& spec, const DetachedOptions& options,
                          const std::vector<UniqueFd>& kept, Channels& channels) {
-  ChildSpec start;
+  ChildSpec start = spec;  // its environment and standard streams
   start.paths = {watcher};
-  start.arguments = {watcher,
-                     std::string(kWatcherMarker),
-                     options.awaitStart ? "report-start" : "report-failed-start",
-                     options.endable ? "endable" : "not-endable",
-                     groupingWord(spec.grouping),
-                     std::to_string(kept.size()),
-                     std::to_string(spec.inherited.size()),
-                     std::to_string(spec.paths.size())};
-  start.arguments.insert(start.arguments.end(), spec.paths.begin(), spec.paths.end());
-  start.arguments.insert(start.arguments.end(), spec.arguments.begin(), spec.arguments.end());
-  start.environment = spec.environment;
-  start.input = spec.input;
-  start.output = spec.output;
-  start.errors = spec.errors;
-  start.inherited = {channels.writing.get()};
-  if (channels.requests) start.inherited.push_back(channels.requests.get());
+  start.arguments = watcherArguments(watcher, spec, options, kept.size());
+  start.inherited = channels.watcherEnds();
   for (const UniqueFd& fd : kept) start.inherited.push_back(fd.get());
   start.inherited.insert(start.inherited.end(), spec.inherited.begin(), spec.inherited.end());
   // In a process group of its own, not a session: a new session waits for
@@ -597,22 +615,17 @@ bool startThroughWatcher(const std::string& watcher, const ChildSpec& spec, cons
   pid_t pid = -1;
   {
     // Its copies of the channels go with it, before the report is read.
-    Launch launch;
-    if (launch.prepare(start, false, true) != 0 || launch.spawn(pid) != 0) return false;
+    const Launch launch(start, {.signalsBlocked = true});
+    if (launch.spawn(pid) != 0) return false;
   }
-  channels.writing.reset();
-  channels.requests.reset();
+  channels.handedToWatcher();
   // A watcher that has not taken over within the bound is ended with its
   // whole group: its second process stays in the group, starting nothing,
   // until the first has said it watches and exited. Once the first is
   // gone, whatever it wrote is in the pipe and decides.
   const bool answered = readableBy(channels.reading.get(), Clock::now() + options.watcherHandOverBound) == 1;
   if (!answered) kill(-pid, SIGKILL);
-  // With SIGCHLD ignored the system reaps it by itself (ECHILD), once it
-  // has ended.
-  int ignored = 0;
-  bool done = false;
-  reap(pid, 0, ignored, done);
+  reapQuietly(pid);
   if (!answered && readableBy(channels.reading.get(), Clock::now()) != 1) return false;
   Record first;
   return readRecord(channels.reading.get(), first) && first.kind == Record::watching;
@@ -623,132 +636,92 @@ bool startThroughWatcher(const std::string& watcher, const ChildSpec& spec, cons
 // errno value.
 int forkWatcher(const Launch& launch, const std::vector<UniqueFd>& kept, bool reportStart, Channels& channels) {
   // What the watcher keeps, in ascending order, made before any fork.
-  std::vector<int> keep = {channels.writing.get()};
+  std::vector<int> keep = channels.watcherEnds();
   for (const UniqueFd& fd : kept) keep.push_back(fd.get());
-  if (channels.requests) keep.push_back(channels.requests.get());
   std::sort(keep.begin(), keep.end());
+  const int report = channels.writing.get();
   const int requests = channels.requests ? channels.requests.get() : -1;
   const pid_t middle = fork();
   if (middle < 0) return errno;
   if (middle == 0) {
-    const pid_t watcher = fork();
-    if (watcher == 0) watch(launch, channels.writing.get(), keep, requests, reportStart);
+    if (fork() == 0) watch(launch, report, keep, requests, reportStart);
     _exit(0);
   }
-  channels.writing.reset();
-  channels.requests.reset();
-  // With SIGCHLD ignored the system reaps the middle process by itself and
-  // this fails with ECHILD, which is just as good.
-  int ignored = 0;
-  bool done = false;
-  reap(middle, 0, ignored, done);
+  channels.handedToWatcher();
+  reapQuietly(middle);
   return 0;
+}
+
+DetachedStart failedStart(int error) {
+  DetachedStart start;
+  start.error = error;
+  return start;
+}
+
+// The start once a watcher has it: when the caller waits for the start,
+// how it went, read from the watcher's report.
+DetachedStart watchedStart(Channels& channels, bool awaitStart) {
+  if (awaitStart) {
+    Record started;
+    // No record: the watcher could not be made (fork failed in the middle
+    // process) or died before it reported.
+    if (!readRecord(channels.reading.get(), started)) return failedStart(EAGAIN);
+    if (started.value != 0) return failedStart(started.value);
+  }
+  DetachedStart start;
+  start.ended = std::move(channels.reading);
+  start.endRequests = std::move(channels.endRequests);
+  return start;
 }
 
 }  // namespace
 
 DetachedStart startDetached(const ChildSpec& spec, const DetachedOptions& options) {
-  DetachedStart start;
-  if (spec.output == kCaptureStream) {
-    start.error = EINVAL;
-    return start;
-  }
+  if (spec.output == kCaptureStream) return failedStart(EINVAL);
   // Copies above the standard streams, close-on-exec: the watcher holds
   // them, the program it starts does not get them.
   std::vector<UniqueFd> kept;
   for (const int fd : options.keptByWatcher) {
-    kept.emplace_back(fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
-    if (!kept.back()) {
-      start.error = errno;
-      return start;
-    }
+    kept.push_back(copyAbove(fd));
+    if (!kept.back()) return failedStart(errno);
   }
   Channels channels;
-  bool handedOver = false;
   if (!options.watcherExecutable.empty()) {
-    channels = makeChannels(options.endable);
-    if (channels.error != 0) {
-      start.error = channels.error;
-      return start;
-    }
-    handedOver = startThroughWatcher(options.watcherExecutable, spec, options, kept, channels);
-  }
-  if (!handedOver) {
-    Launch launch;
-    if (const int error = launch.prepare(spec, false); error != 0) {
-      start.error = error;
-      return start;
-    }
-    channels = makeChannels(options.endable);
-    if (channels.error != 0) {
-      start.error = channels.error;
-      return start;
-    }
-    if (const int error = forkWatcher(launch, kept, options.awaitStart, channels); error != 0) {
-      start.error = error;
-      return start;
+    if (const int error = makeChannels(options.endable, channels); error != 0) return failedStart(error);
+    if (startThroughWatcher(options.watcherExecutable, spec, options, kept, channels)) {
+      return watchedStart(channels, options.awaitStart);
     }
   }
-
-  if (options.awaitStart) {
-    Record started;
-    if (!readRecord(channels.reading.get(), started)) {
-      // The watcher could not be made (fork failed in the middle process) or
-      // died before it reported.
-      start.error = EAGAIN;
-      return start;
-    }
-    if (started.value != 0) {
-      start.error = started.value;
-      return start;
-    }
-  }
-  start.ended = std::move(channels.reading);
-  start.endRequests = std::move(channels.endRequests);
-  return start;
+  // No watcher executable took the start over: a fork of this process
+  // watches, on fresh channels.
+  const Launch launch(spec, {});
+  if (launch.error() != 0) return failedStart(launch.error());
+  if (const int error = makeChannels(options.endable, channels); error != 0) return failedStart(error);
+  if (const int error = forkWatcher(launch, kept, options.awaitStart, channels); error != 0) return failedStart(error);
+  return watchedStart(channels, options.awaitStart);
 }
 
 int runWatcher(int argc, char** argv) {
   constexpr int kRefused = 2;
   const std::vector<std::string_view> words(argv, argv + std::max(argc, 0));
   if (words.size() < kWatcherWordsBeforePaths || words[1] != kWatcherMarker) return kRefused;
-  const auto either = [](std::string_view word, std::string_view yes, std::string_view no) -> std::optional<bool> {
-    if (word == yes) return true;
-    if (word == no) return false;
-    return std::nullopt;
-  };
-  const std::optional<bool> reportStart = either(words[2], "report-start", "report-failed-start");
-  const std::optional<bool> endable = either(words[3], "endable", "not-endable");
+  const std::optional<std::size_t> reportStart = settingIn(words[2], kReportStartWords);
+  const std::optional<std::size_t> endable = settingIn(words[3], kEndableWords);
+  const std::optional<std::size_t> grouping = settingIn(words[4], kGroupingWords);
+  const std::optional<std::size_t> keptCount = countIn(words[5]);
+  const std::optional<std::size_t> inheritedCount = countIn(words[6]);
+  const std::optional<std::size_t> pathCount = countIn(words[7]);
+  if (!reportStart || !endable || !grouping || !keptCount || !inheritedCount || !pathCount || *pathCount == 0 ||
+      words.size() < kWatcherWordsBeforePaths + *pathCount) {
+    return kRefused;
+  }
+  const auto firstPath = words.begin() + static_cast<std::ptrdiff_t>(kWatcherWordsBeforePaths);
+  const auto firstArgument = firstPath + static_cast<std::ptrdiff_t>(*pathCount);
+  if (std::any_of(firstPath, firstArgument, [](std::string_view path) { return path.empty(); })) return kRefused;
   ChildSpec spec;
-  if (words[4] == "own-session") {
-    spec.grouping = ChildSpec::Grouping::OwnSession;
-  } else if (words[4] == "own-group") {
-    spec.grouping = ChildSpec::Grouping::OwnProcessGroup;
-  } else if (words[4] == "callers") {
-    spec.grouping = ChildSpec::Grouping::Callers;
-  } else {
-    return kRefused;
-  }
-  std::size_t counts[3] = {};
-  for (std::size_t i = 0; i < 3; ++i) {
-    const std::string_view word = words[5 + i];
-    if (word.empty() || word.size() > 2 || (word.size() > 1 && word[0] == '0')) return kRefused;
-    for (const char c : word) {
-      if (c < '0' || c > '9') return kRefused;
-      counts[i] = counts[i] * 10 + static_cast<std::size_t>(c - '0');
-    }
-    if (counts[i] > kMaxWatcherCount) return kRefused;
-  }
-  const auto [keptCount, inheritedCount, pathCount] = counts;
-  if (!reportStart || !endable || pathCount == 0 || words.size() < kWatcherWordsBeforePaths + pathCount) {
-    return kRefused;
-  }
-  for (std::size_t i = 0; i < pathCount; ++i) {
-    if (words[kWatcherWordsBeforePaths + i].empty()) return kRefused;
-    spec.paths.emplace_back(words[kWatcherWordsBeforePaths + i]);
-  }
-  spec.arguments.assign(words.begin() + static_cast<std::ptrdiff_t>(kWatcherWordsBeforePaths + pathCount),
-                        words.end());
+  spec.paths.assign(firstPath, firstArgument);
+  spec.arguments.assign(firstArgument, words.end());
+  spec.grouping = static_cast<ChildSpec::Grouping>(*grouping);
   spec.input = STDIN_FILENO;
   spec.output = STDOUT_FILENO;
   spec.errors = STDERR_FILENO;
@@ -764,21 +737,21 @@ int runWatcher(int argc, char** argv) {
   const int report = next++;
   if (kindOf(report) != S_IFIFO || (fcntl(report, F_GETFL) & O_ACCMODE) != O_WRONLY) return kRefused;
   int requests = -1;
-  if (*endable) {
+  if (*endable == 1) {
     requests = next++;
     if (kindOf(requests) != S_IFSOCK) return kRefused;
   }
   std::vector<int> keep = {report};
   if (requests >= 0) keep.push_back(requests);
-  for (std::size_t i = 0; i < keptCount; ++i) keep.push_back(next++);
-  for (std::size_t i = 0; i < inheritedCount; ++i) spec.inherited.push_back(next++);
+  for (std::size_t i = 0; i < *keptCount; ++i) keep.push_back(next++);
+  for (std::size_t i = 0; i < *inheritedCount; ++i) spec.inherited.push_back(next++);
   for (int fd = STDIN_FILENO; fd < next; ++fd) {
     if (!isOpen(fd)) return kRefused;
   }
   close_range(static_cast<unsigned>(next), ~0U, 0);
 
-  Launch launch;
-  if (launch.prepare(spec, false) != 0) return kRefused;
+  const Launch launch(spec, {});
+  if (launch.error() != 0) return kRefused;
   // This first process hands the watching to a second and ends at once,
   // so the caller, who waits for that, is left with no child. It says so
   // itself rather than the second, which the caller would otherwise wait to
@@ -792,7 +765,7 @@ int runWatcher(int argc, char** argv) {
     char ignored;
     while (read(gate[0], &ignored, 1) < 0 && errno == EINTR) {
     }
-    watch(launch, report, keep, requests, *reportStart);
+    watch(launch, report, keep, requests, *reportStart == 1);
   }
   const Record watching{Record::watching, 0};
   if (write(report, &watching, sizeof watching) != static_cast<ssize_t>(sizeof watching)) {

@@ -23,7 +23,6 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -78,12 +77,6 @@ struct ChildSpec {
   };
   Grouping grouping = Grouping::OwnSession;
 };
-
-// A memory file holding `bytes`, positioned at its start and sealed so
-// that nobody can change it: standard input for a program that must be
-// handed something others may not read in its command line. Invalid on
-// failure (errno says why).
-UniqueFd sealedInputFile(std::string_view bytes);
 
 // What a wait found.
 struct ChildWait {

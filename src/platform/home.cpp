@@ -32,12 +32,4 @@ HomeFacts homeFacts() {
   return facts;
 }
 
-std::optional<std::string> homeFrom(const HomeFacts& facts) {
-  if (isAbsolute(facts.homeVariable)) return facts.homeVariable;
-  if (isAbsolute(facts.passwordHome)) return facts.passwordHome;
-  return std::nullopt;
-}
-
-std::optional<std::string> homeDirectory() { return homeFrom(homeFacts()); }
-
 }  // namespace platform

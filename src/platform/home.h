@@ -1,4 +1,4 @@
-// The current user's home directory.
+// What the process knows of the current user's home directory.
 #pragma once
 
 #include <optional>
@@ -14,12 +14,5 @@ struct HomeFacts {
   std::optional<std::string> passwordHome;
 };
 HomeFacts homeFacts();
-
-// The decision: HOME when it holds an absolute path, otherwise the password
-// entry's home when that is absolute; nothing when neither is.
-std::optional<std::string> homeFrom(const HomeFacts& facts);
-
-// homeFrom(homeFacts()).
-std::optional<std::string> homeDirectory();
 
 }  // namespace platform

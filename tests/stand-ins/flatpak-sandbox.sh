@@ -6,7 +6,8 @@
 # needs user namespaces: it maps the user to root to make the mounts, then
 # back to the user's own ids before the command runs, so that the command
 # meets its files and the session bus as that user. Its tools are named by
-# their paths: the command gets the caller's PATH untouched.
+# their paths: the command gets the caller's PATH untouched. The sandboxed
+# tests and bench/bench.sh's sandbox routes run their jobs through it.
 #
 #   flatpak-sandbox.sh --probe                   exit 0 when a root can be made
 #   flatpak-sandbox.sh APP_DIR INFO_FILE COMMAND [ARGS...]

@@ -13,7 +13,9 @@
 #             no end is ever announced
 # HostCommandSignal(pid, signal, to_process_group) is carried out for a
 # command of the caller's and recorded in RECORD.signals. Started by
-# tests/host_command_test.cpp under dbus-run-session.
+# tests/host_command_test.cpp under dbus-run-session, and by bench/bench.sh
+# (which times the Flatpak route against it: a change of its command line
+# is made there as well).
 #
 #   flatpak.py RECORD MODE
 import json

@@ -13,7 +13,8 @@
 # The request object takes Close as the real portal's does: the call is
 # recorded by creating RECORD.closed, and no Response follows it.
 # Started by tests/portal_test.cpp under dbus-run-session, once for all the
-# calls of a test.
+# calls of a test; bench/bench.sh times the sandbox routes against it too,
+# so a change of its command line or answer file is made there as well.
 #
 #   portal.py RECORD
 import json
