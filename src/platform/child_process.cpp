@@ -377,9 +377,9 @@ bool reapOrEnd(pid_t pid, int requests, int& status, bool& done) {
 // nearest subreaper), so the caller is left with no child. It starts the
 // program, reports the start, keeps nothing of the caller's open while it
 // waits, and reports the end. Only async-signal-safe calls and the prepared
-// spawn run here, since the caller may have other threads.
-// A start is reported when the caller waits for it, or when it failed:
-// otherwise the pipe stays unreadable until the end.
+// spawn run here, since the caller may have other threads. A start is
+// reported when the caller waits for it, or when it failed: otherwise the
+// pipe stays unreadable until the end.
 [[noreturn]] void watch(const Launch& launch, int report, const std::vector<int>& keep, int requests,
                         bool reportStart) {
   // Out of the caller's session, so that a terminal's signals meant for
@@ -521,6 +521,7 @@ constexpr std::string_view kReportStartWords[] = {"report-failed-start", "report
 constexpr std::string_view kEndableWords[] = {"not-endable", "endable"};
 // In the order of ChildSpec::Grouping.
 constexpr std::string_view kGroupingWords[] = {"own-session", "own-group", "callers"};
+static_assert(std::size(kGroupingWords) == static_cast<std::size_t>(ChildSpec::Grouping::Callers) + 1);
 
 // The value `word` stands for among a setting's words.
 std::optional<std::size_t> settingIn(std::string_view word, std::span<const std::string_view> words) {

@@ -32,6 +32,11 @@ Budget::Call::Call(Budget& budget) : budget_(budget) {
   ++budget_.callDepth_;
 }
 
+void Budget::chargeCaughtError() {
+  steps_ += limits_.stepsPerCaughtError;
+  if (steps_ > limits_.maxSteps) timedOut();
+}
+
 void Budget::chargeCreated(std::size_t units) {
   if (units > limits_.maxCreated - created_) {
     created_ = limits_.maxCreated;

@@ -25,6 +25,11 @@ struct Limits {
   std::uintptr_t maxStackBytes = std::uintptr_t{3} << 20;
   // Statements and expressions evaluated in all. kErrorTimedOut.
   std::uint64_t maxSteps = 1'000'000;
+  // Steps an error caught by `try` counts for: raising, unwinding and
+  // catching one costs tens of steps' time, so a script that keeps catching
+  // its own errors (each level's call past the depth limit) would otherwise
+  // run ten times as long as the steps allow.
+  std::uint64_t stepsPerCaughtError = 64;
   // Bytes and list items walked by comparisons. kErrorTimedOut.
   std::uint64_t maxWork = std::uint64_t{256} << 20;
   // Bytes of text and list items made. kErrorOutOfMemory.
@@ -63,6 +68,8 @@ class Budget {
     Budget& budget_;
   };
 
+  // An error caught by `try`, before its handler block runs.
+  void chargeCaughtError();
   void chargeCreated(std::size_t units);
   void chargeWork(std::size_t units);
   // A list made by the script, once its nesting is checked.

@@ -125,6 +125,7 @@ class Evaluator {
     } catch (ScriptError& error) {
       caught = std::move(error);
     }
+    budget_.chargeCaughtError();
     if (!s.name.empty()) variables.insert_or_assign(s.name, Descriptor::text(std::move(caught->message)));
     if (!s.numberName.empty()) variables.insert_or_assign(s.numberName, Descriptor::integer(caught->number));
     return executeBlock(s.handler, variables);

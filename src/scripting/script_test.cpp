@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "scripting/errors.h"
+#include "scripting/evaluator.h"
+#include "scripting/parser.h"
 
 namespace scripting {
 namespace {
@@ -212,6 +214,36 @@ TEST(ScriptLimitTest, RunawayScriptsStop) {
             "error -108");
   EXPECT_EQ(run("set x to {}\n" + repeated("set x to {x, x}\n", 300) + "return 1"), "error -2706");
   EXPECT_EQ(run("set x to {1}\n" + repeated("set x to {x, x}\n", 100) + "return x = x"), "error -1712");
+}
+
+// Raising and catching an error costs far more than a step, so each
+// caught error counts for several: a script that catches its own errors
+// level after level stops sooner than its plain steps would let it.
+TEST(ScriptLimitTest, CaughtErrorsCountAgainstTheSteps) {
+  const Program program = parse(
+      "on f(x)\n"
+      "  try\n    error \"again\"\n  on error\n  end try\n"
+      "  if x is not \"" + repeated("x", 20) + "\" then\n    f(x & \"x\")\n  end if\n"
+      "  return x\n"
+      "end f",
+      {});
+  Limits limits;
+  limits.maxSteps = 1000;
+  limits.stepsPerCaughtError = 100;
+  const auto call = [&](const std::string& start, const Limits& with) -> std::string {
+    try {
+      const auto value = callHandler(program, "f", {Descriptor::text(start)}, {}, with);
+      return value ? value->stringValue().value_or("<list>") : "<none>";
+    } catch (const ScriptError& error) {
+      return "error " + std::to_string(error.number);
+    }
+  };
+  // Five caught errors fit in the budget, twenty-one do not, though their
+  // plain steps alone would.
+  EXPECT_EQ(call(repeated("x", 16), limits), repeated("x", 16));
+  EXPECT_EQ(call("", limits), "error " + std::to_string(kErrorTimedOut));
+  limits.stepsPerCaughtError = 0;
+  EXPECT_EQ(call("", limits), "");
 }
 
 }  // namespace
