@@ -49,4 +49,6 @@ bool keepsTexts(Client client, const std::vector<std::string>& argv) {
   return client != Client::KMail || std::none_of(argv.begin(), argv.end(), holdsEncodedEscape);
 }
 
+bool showsEveryRequest(Client client) { return client != Client::Sylpheed; }
+
 }  // namespace mail

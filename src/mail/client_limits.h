@@ -32,4 +32,11 @@ bool fitsClient(Client client, const std::vector<std::string>& argv);
 // so a text holding '%' and two hexadecimal digits would arrive altered.
 bool keepsTexts(Client client, const std::vector<std::string>& argv);
 
+// Whether `client`, set up, shows a composer for every request it takes,
+// running or not. A running Sylpheed with a modal window of its own open
+// (an earlier composer's alert) drops the request while its forwarding
+// start exits 0 (measured); no file tells whether one is open, so its
+// "opened" is a start only.
+bool showsEveryRequest(Client client);
+
 }  // namespace mail

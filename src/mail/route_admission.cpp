@@ -47,7 +47,9 @@ DraftRoute admitRoute(DraftRoute route, const MailFacts& facts, const ClientFile
   if (!keepsTexts(route.client, route.argv)) {
     return refused(std::move(route), "The mail client would alter a text holding '%' and two hexadecimal digits.");
   }
-  if (verdict.kind == SetupVerdict::Kind::Composes) route.assurance = Assurance::Checked;
+  if (verdict.kind == SetupVerdict::Kind::Composes && showsEveryRequest(route.client)) {
+    route.assurance = Assurance::Checked;
+  }
   return route;
 }
 

@@ -34,7 +34,7 @@ MailFacts mailer(const std::string& commands) {
 }
 
 // A known client starts only where its files say it shows its composer
-// (Checked); a browser only with a web mailer chosen, and never with a log;
+// (Checked, unless a running one may drop the request); a browser only with a web mailer chosen, and never with a log;
 // KMail, which decodes its mailto: URI twice, never with a '%' and two
 // hexadecimal digits, which other clients take as written. What cannot be
 // known (an unknown handler, MAILER naming no client, the sandbox's portal)
@@ -44,6 +44,7 @@ TEST(RouteAdmissionTest, EachRouteIsAdmittedOnWhatItsClientsFilesSay) {
   const MailFacts claws = handler("claws-mail.desktop", "/usr/bin/claws-mail");
   const MailFacts evolution = handler("org.gnome.Evolution.desktop", "/usr/bin/evolution");
   const MailFacts kmail = handler("org.kde.kmail2.desktop", "/usr/bin/kmail");
+  const MailFacts sylpheed = handler("sylpheed.desktop", "/usr/bin/sylpheed");
   const MailFacts firefox = handler("firefox-esr.desktop", "/usr/lib/firefox-esr/firefox-esr");
   MailFacts sandbox;
   sandbox.sandboxed = true;
@@ -55,6 +56,10 @@ TEST(RouteAdmissionTest, EachRouteIsAdmittedOnWhatItsClientsFilesSay) {
       {"config/mozilla/firefox/profiles.ini", "[Profile0]\nPath=p\n[InstallX]\nDefault=p\n"},
       {"config/mozilla/firefox/p/handlers.json",
        R"({"schemes":{"mailto":{"action":2,"ask":false,"handlers":[{"name":"M","uriTemplate":"https://m.example/?u=%s"}]}}})"}};
+  std::map<std::string, std::string> sylpheedSetUp;
+  for (const auto& [path, text] : kClawsSetUp) {
+    sylpheedSetUp["home/.sylpheed-2.0" + path.substr(path.find('/', 5))] = text;
+  }
   const Draft withLog = draft("b", "/home/u/log.txt");
   struct Case {
     const char* name;
@@ -84,6 +89,8 @@ TEST(RouteAdmissionTest, EachRouteIsAdmittedOnWhatItsClientsFilesSay) {
       {"KMail, an escape in the subject", kmail, {"Support Request 100%41", "b", "", ""}, identity, Kind::Refuse},
       {"KMail, '%' that escapes nothing", kmail, draft("it's 100% done, %zz, %2 and %"), identity, Kind::Start},
       {"KMail with a log", kmail, withLog, identity, Kind::Start},
+      // Set up, but a running one drops a request behind a modal window.
+      {"Sylpheed set up", sylpheed, withLog, sylpheedSetUp, Kind::Start},
       {"unknown handler", handler("my-mailer.desktop", "/opt/my-mailer"), draft("b"), none, Kind::Start},
       {"MAILER naming no client", mailer("/opt/compose-it"), draft("b"), none, Kind::Start},
       {"sandbox", sandbox, draft("b"), none, Kind::Portal},
