@@ -258,9 +258,15 @@ DraftRoute mailerCommandRoute(const MailerCommand& command, const std::string& u
   return commandRoute(command.words, std::nullopt, true, false, Client::Unknown, facts, draft);
 }
 
+// More commands than anyone lists by hand: the 128 KiB an environment
+// string may hold would make tens of thousands, each route holding the
+// draft's URI (gigabytes at the longest body).
+constexpr std::size_t kMaxMailerCommands = 64;
+
 DraftRoute mailerRoute(const MailFacts& facts, const Draft& draft) {
   const std::vector<MailerCommand> commands = mailerCommands(facts.mailer);
   if (commands.empty()) return refuse("MAILER names no command.");
+  if (commands.size() > kMaxMailerCommands) return refuse("MAILER lists more than 64 commands.");
   // Encoded once: a MAILER of many commands would otherwise encode the
   // whole draft again for each of them.
   const std::string uri = mailtoUri(draft, true);

@@ -454,6 +454,12 @@ TEST(DraftRouteTest, MailerIsRunAsTheUserWroteIt) {
   EXPECT_EQ(list.fallbacks[1].argv, render({"sylpheed", "--compose", "<uri>", "--attach", "<log>"}));
   EXPECT_EQ(list.fallbacks[2].argv, render({"/bin/sh", "-c", "composer $OPTS \"$1\"", "sh", "<uri+log>"}));
   EXPECT_EQ(list.fallbacks[3].argv, render({"other-composer", "<uri+log>"}));
+  // A list of more commands than anyone writes is refused whole, not held
+  // as a copy of the draft per command.
+  std::string many;
+  for (int i = 0; i < 64; ++i) many += "composer:";
+  EXPECT_EQ(decideRoute(mailerFacts(many), kWithLog).fallbacks.size(), 63u);
+  EXPECT_EQ(decideRoute(mailerFacts(many + "composer"), kWithLog).kind, DraftRoute::Kind::Refuse);
   // The client's own rules go with it: a Balsa that crashes cold.
   EXPECT_EQ(decideRoute(mailerFacts("/usr/bin/balsa"), kWithLog).startAloneFirst, Words{"/usr/bin/balsa"});
 }
