@@ -164,9 +164,17 @@ tool_dir=".vantrel-devtool"
 [[ "$channel" == "dev" ]] && tool_dir=".vantrel-devtool-dev"
 home="$work/home"
 job_id=$(cat /proc/sys/kernel/random/uuid)
+# Makes the job's directory in home $1, private as a host makes it, with
+# the files named after it copied in from the first job's directory.
+lay_out_job() {
+  local job="$1/$tool_dir/support-drafts/$job_id" file
+  (umask 077 && mkdir -p "$job")
+  chmod 0700 "$1" "$1/$tool_dir" "$1/$tool_dir/support-drafts" "$job"
+  shift
+  for file in "$@"; do (umask 077 && cp "$job_dir/$file" "$job/"); done
+}
 job_dir="$home/$tool_dir/support-drafts/$job_id"
-(umask 077 && mkdir -p "$job_dir")
-chmod 0700 "$home" "$home/$tool_dir" "$home/$tool_dir/support-drafts" "$job_dir"
+lay_out_job "$home"
 (
   umask 077
   printf '%s' '{"subject":"Support Request - Quorvel Export stops at 99%","body":"Hello,\n\nthe export stops at 99% and the log says \"$(none)\".\nGrüße","attachLogs":true}' \
@@ -202,8 +210,7 @@ cp -R "$root/build/SupportDraft.app" "$client_bundle"
 client_program="$client_bundle/Contents/MacOS/support-draft"
 client_home="$work/client/home"
 client_job_dir="$client_home/$tool_dir/support-drafts/$job_id"
-(umask 077 && mkdir -p "$client_job_dir" && cp "$job_dir/job.json" "$job_dir/log.txt" "$client_job_dir/")
-chmod 0700 "$client_home" "$client_home/$tool_dir" "$client_home/$tool_dir/support-drafts" "$client_job_dir"
+lay_out_job "$client_home" job.json log.txt
 mkdir -p "$client_home/.config" "$client_home/.local/share/applications" "$work/client/bin"
 cp /bin/true "$work/client/bin/thunderbird"
 cp /bin/true "$work/client/bin/evolution"
@@ -323,8 +330,7 @@ cp -R "$root/build/SupportDraft.app" "$sandbox_app/"
 sandbox_program="/app/SupportDraft.app/Contents/MacOS/support-draft"
 sandbox_home="$work/sandbox/home"
 sandbox_job_dir="$sandbox_home/$tool_dir/support-drafts/$job_id"
-(umask 077 && mkdir -p "$sandbox_job_dir" && cp "$job_dir/job.json" "$job_dir/log.txt" "$sandbox_job_dir/")
-chmod 0700 "$sandbox_home" "$sandbox_home/$tool_dir" "$sandbox_home/$tool_dir/support-drafts" "$sandbox_job_dir"
+lay_out_job "$sandbox_home" job.json log.txt
 mkdir -p "$sandbox_home/.config" "$sandbox_home/.local/share/applications"
 printf '[Default Applications]\nx-scheme-handler/mailto=org.gnome.Evolution.desktop\n' >"$sandbox_home/.config/mimeapps.list"
 cp "$client_home/.local/share/applications/org.gnome.Evolution.desktop" "$sandbox_home/.local/share/applications/"
